@@ -1,0 +1,5 @@
+#pragma once
+// The short system sound of a rejected keystroke.
+namespace platform {
+void beep();
+}

@@ -1,0 +1,242 @@
+#include "platform/ini_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+struct Line {
+    std::string text;  // without its terminator
+    std::string eol;   // "\r\n", "\n" or "" (last line without one)
+};
+
+std::vector<Line> splitLines(const std::string& data) {
+    std::vector<Line> lines;
+    std::size_t pos = 0;
+    while (pos < data.size()) {
+        std::size_t nl = data.find('\n', pos);
+        if (nl == std::string::npos) {
+            lines.push_back({data.substr(pos), ""});
+            break;
+        }
+        std::size_t end = nl;
+        std::string eol = "\n";
+        if (end > pos && data[end - 1] == '\r') {
+            --end;
+            eol = "\r\n";
+        }
+        lines.push_back({data.substr(pos, end - pos), eol});
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+std::string trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && isBlank(s[b])) ++b;
+    while (e > b && isBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    return true;
+}
+
+// "[name]" -> name; false for any other line.
+bool sectionName(const std::string& line, std::string& name) {
+    std::string t = trim(line);
+    if (t.empty() || t[0] != '[') return false;
+    std::size_t close = t.find(']');
+    name = trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    return true;
+}
+
+// "key=value" -> key and raw value (both trimmed); false for lines without '='.
+bool keyValue(const std::string& line, std::string& key, std::string& value) {
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos) return false;
+    key = trim(line.substr(0, eq));
+    value = trim(line.substr(eq + 1));
+    return true;
+}
+
+bool readWholeFile(const std::string& fileName, std::string& out, bool& exists) {
+    out.clear();
+    exists = false;
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    exists = true;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int e = errno;
+            ::close(fd);
+            errno = e;
+            return false;
+        }
+        if (n == 0) break;
+        out.append(buf, std::size_t(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+// Temporary file beside the target, flushed, then renamed over it.
+bool replaceFileAtomically(const std::string& fileName, const std::string& data) {
+    std::string target = fileName;
+    // Keep a symbolic link in place: write where it points.
+    char resolved[PATH_MAX];
+    struct stat st {};
+    bool existed = ::lstat(fileName.c_str(), &st) == 0;
+    if (existed && S_ISLNK(st.st_mode) && ::realpath(fileName.c_str(), resolved))
+        target = resolved;
+    existed = ::stat(target.c_str(), &st) == 0;
+
+    std::string dir = ".", base = target;
+    if (std::size_t slash = target.rfind('/'); slash != std::string::npos) {
+        dir = slash == 0 ? "/" : target.substr(0, slash);
+        base = target.substr(slash + 1);
+    }
+    std::string tmpl = (dir == "/" ? "" : dir) + "/." + base + ".XXXXXX";
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) return false;
+
+    mode_t mode;
+    if (existed) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
+    int e = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        e = errno;
+    }
+    if (ok && ::rename(name.data(), target.c_str()) != 0) {
+        ok = false;
+        e = errno;
+    }
+    if (!ok) {
+        ::unlink(name.data());
+        errno = e;
+        return false;
+    }
+    // The rename itself reaches the disk with the folder.
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+bool hasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+}  // namespace
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& fileName) {
+    std::string data;
+    bool exists = false;
+    if (!readWholeFile(fileName, data, exists) || !exists) return defaultValue.substr(0, kProfileValueMax);
+
+    bool inSection = false;
+    for (const Line& line : splitLines(data)) {
+        std::string name, k, v;
+        if (sectionName(line.text, name)) {
+            // The first matching section is the one that counts.
+            if (inSection) break;
+            inSection = sameName(name, section);
+            continue;
+        }
+        if (!inSection || !keyValue(line.text, k, v) || !sameName(k, key)) continue;
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
+        return v.substr(0, kProfileValueMax);
+    }
+    return defaultValue.substr(0, kProfileValueMax);
+}
+
+bool WritePrivateProfileString(const std::string& section, const std::string& key,
+                               const std::string& value, const std::string& fileName) {
+    if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) ||
+        hasLineBreak(value) || section.find(']') != std::string::npos ||
+        key.find('=') != std::string::npos || trim(key) != key || trim(section) != section) {
+        errno = EINVAL;
+        return false;
+    }
+    std::string data;
+    bool exists = false;
+    if (!readWholeFile(fileName, data, exists)) return false;
+
+    std::vector<Line> lines = splitLines(data);
+    const std::string eol = (!lines.empty() && lines.front().eol == "\n") ? "\n" : "\r\n";
+
+    // Locate the section and, inside it, the key and the last non-blank line.
+    std::ptrdiff_t header = -1, keyLine = -1, lastContent = -1;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string name, k, v;
+        if (sectionName(lines[i].text, name)) {
+            if (header >= 0) break;
+            if (sameName(name, section)) header = lastContent = std::ptrdiff_t(i);
+            continue;
+        }
+        if (header < 0) continue;
+        if (!trim(lines[i].text).empty()) lastContent = std::ptrdiff_t(i);
+        if (keyLine < 0 && keyValue(lines[i].text, k, v) && sameName(k, key)) keyLine = std::ptrdiff_t(i);
+    }
+
+    if (keyLine >= 0) {
+        std::string k, v;
+        keyValue(lines[std::size_t(keyLine)].text, k, v);
+        lines[std::size_t(keyLine)].text = k + "=" + value;
+    } else if (header >= 0) {
+        std::size_t at = std::size_t(lastContent);
+        if (lines[at].eol.empty()) lines[at].eol = eol;
+        lines.insert(lines.begin() + std::ptrdiff_t(at) + 1, Line{key + "=" + value, eol});
+    } else {
+        if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = eol;
+        lines.push_back({"[" + section + "]", eol});
+        lines.push_back({key + "=" + value, eol});
+    }
+
+    std::string out;
+    out.reserve(data.size() + key.size() + value.size() + 8);
+    for (const Line& l : lines) out += l.text + l.eol;
+    return replaceFileAtomically(fileName, out);
+}
+
+}  // namespace platform

@@ -1,0 +1,184 @@
+#include "platform/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using platform::GetPrivateProfileString;
+using platform::WritePrivateProfileString;
+
+namespace {
+
+class IniFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/ini_test.XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        file_ = (dir_ / "ConfigQuillan.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void put(const std::string& bytes) {
+        std::ofstream(file_, std::ios::binary) << bytes;
+    }
+    std::string contents() const {
+        std::ifstream in(file_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::string get(const std::string& section, const std::string& key) const {
+        return GetPrivateProfileString(section, key, "", file_);
+    }
+    int filesInDir() const {
+        int n = 0;
+        for ([[maybe_unused]] auto& e : fs::directory_iterator(dir_)) ++n;
+        return n;
+    }
+
+    fs::path dir_;
+    std::string file_;
+};
+
+struct ReadCase {
+    const char* name;
+    std::string file;
+    std::string section, key, expected;
+};
+
+TEST_F(IniFileTest, ReadsValuesAsTheProfileFunctionsDo) {
+    const std::string longValue(3000, 'x');
+    const ReadCase cases[] = {
+        {"exact", "[Configuracoes]\r\nBase=/db/x.fdb\r\n", "Configuracoes", "Base", "/db/x.fdb"},
+        {"section case", "[CONFIGURACOES]\r\nBase=a\r\n", "Configuracoes", "Base", "a"},
+        {"key case", "[Configuracoes]\r\nbAsE=a\r\n", "configuracoes", "BASE", "a"},
+        {"lf only", "[S]\nK=v\nL=w\n", "S", "L", "w"},
+        {"last line without eol", "[S]\r\nK=v", "S", "K", "v"},
+        {"blanks around", "  [ S ]  \r\n  K  =  v v  \r\n", "S", "K", "v v"},
+        {"double quotes dropped", "[S]\r\nK=\"a b\"\r\n", "S", "K", "a b"},
+        {"single quotes dropped", "[S]\r\nK='a b'\r\n", "S", "K", "a b"},
+        {"unpaired quote kept", "[S]\r\nK=\"a b\r\n", "S", "K", "\"a b"},
+        {"inner quotes kept", "[S]\r\nK=a \"b\" c\r\n", "S", "K", "a \"b\" c"},
+        {"missing key", "[S]\r\nK=v\r\n", "S", "X", ""},
+        {"missing section", "[S]\r\nK=v\r\n", "T", "K", ""},
+        {"key of another section", "[S]\r\nA=1\r\n[T]\r\nK=v\r\n", "S", "K", ""},
+        {"first duplicate key wins", "[S]\r\nK=1\r\nK=2\r\n", "S", "K", "1"},
+        {"first duplicate section wins", "[S]\r\nK=1\r\n[S]\r\nK=2\r\n", "S", "K", "1"},
+        {"garbage lines skipped", "\x01\x02garbage\r\n[S]\r\nnoequals\r\n]]]\r\nK=v\r\n", "S", "K", "v"},
+        {"key before any section", "K=v\r\n[S]\r\n", "S", "K", ""},
+        {"empty value", "[S]\r\nK=\r\n", "S", "K", ""},
+        {"equals in value", "[S]\r\nK=a=b\r\n", "S", "K", "a=b"},
+        {"bytes unchanged", "[S]\r\nK=C:\\Dados\\Empresa\xC7\xE3o.fdb\r\n", "S", "K",
+         "C:\\Dados\\Empresa\xC7\xE3o.fdb"},
+        {"nul byte in another line", std::string("[S]\r\nA=\0x\r\nK=v\r\n", 15), "S", "K", "v"},
+        {"cut at 2047", "[S]\r\nK=" + longValue + "\r\n", "S", "K", longValue.substr(0, 2047)},
+    };
+    for (const ReadCase& c : cases) {
+        put(c.file);
+        EXPECT_EQ(get(c.section, c.key), c.expected) << c.name;
+    }
+}
+
+TEST_F(IniFileTest, MissingFileGivesTheDefault) {
+    EXPECT_EQ(GetPrivateProfileString("S", "K", "dflt", file_), "dflt");
+    EXPECT_FALSE(fs::exists(file_));
+}
+
+TEST_F(IniFileTest, FirstWritesCreateTheFileInOrder) {
+    const char* keys[] = {"Base", "Data", "Hora", "PastaExportar", "ExportaEmitidas",
+                          "ExportaEmitidasVeiculos", "ExportaRecebidas"};
+    const char* values[] = {"", "01/01/2010", "00:00:00", "", "", "", ""};
+    for (int i = 0; i < 7; ++i) ASSERT_TRUE(WritePrivateProfileString("Configuracoes", keys[i], values[i], file_));
+    EXPECT_EQ(contents(),
+              "[Configuracoes]\r\nBase=\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=\r\n"
+              "ExportaEmitidas=\r\nExportaEmitidasVeiculos=\r\nExportaRecebidas=\r\n");
+}
+
+struct WriteCase {
+    const char* name;
+    std::string before;
+    std::string section, key, value;
+    std::string after;
+};
+
+TEST_F(IniFileTest, WritesReplaceOrAppendInPlace) {
+    const WriteCase cases[] = {
+        {"replace keeps other lines", "[S]\r\nA=1\r\nK=old\r\nB=2\r\n", "S", "K", "new",
+         "[S]\r\nA=1\r\nK=new\r\nB=2\r\n"},
+        {"replace keeps stored key spelling", "[S]\r\n  kEy = old \r\n", "S", "KEY", "n", "[S]\r\nkEy=n\r\n"},
+        {"new key at end of its section", "[S]\r\nA=1\r\n\r\n[T]\r\nB=2\r\n", "s", "K", "v",
+         "[S]\r\nA=1\r\nK=v\r\n\r\n[T]\r\nB=2\r\n"},
+        {"new key in empty section", "[S]\r\n[T]\r\n", "S", "K", "v", "[S]\r\nK=v\r\n[T]\r\n"},
+        {"new key after last line without eol", "[S]\r\nA=1", "S", "K", "v", "[S]\r\nA=1\r\nK=v\r\n"},
+        {"new section at end", "[T]\r\nB=2\r\n", "S", "K", "v", "[T]\r\nB=2\r\n[S]\r\nK=v\r\n"},
+        {"lf file stays lf", "[S]\nA=1\n", "S", "K", "v", "[S]\nA=1\nK=v\n"},
+        {"comments and garbage survive", "; note\r\n\x01junk\r\n[S]\r\nK=1\r\n", "S", "K", "2",
+         "; note\r\n\x01junk\r\n[S]\r\nK=2\r\n"},
+        {"only first duplicate changes", "[S]\r\nK=1\r\nK=2\r\n", "S", "K", "3", "[S]\r\nK=3\r\nK=2\r\n"},
+        {"empty file", "", "S", "K", "v", "[S]\r\nK=v\r\n"},
+    };
+    for (const WriteCase& c : cases) {
+        put(c.before);
+        ASSERT_TRUE(WritePrivateProfileString(c.section, c.key, c.value, file_)) << c.name;
+        EXPECT_EQ(contents(), c.after) << c.name;
+        EXPECT_EQ(get(c.section, c.key), c.value) << c.name;
+    }
+}
+
+TEST_F(IniFileTest, ValuesThatWouldBreakTheFileAreRefused) {
+    put("[S]\r\nK=1\r\n");
+    EXPECT_FALSE(WritePrivateProfileString("S", "K", "a\r\nX=evil", file_));
+    EXPECT_FALSE(WritePrivateProfileString("S", "K=", "v", file_));
+    EXPECT_FALSE(WritePrivateProfileString("S]", "K", "v", file_));
+    EXPECT_EQ(contents(), "[S]\r\nK=1\r\n");
+}
+
+TEST_F(IniFileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
+    // A file size limit makes the write fail half-way, as a full disk would.
+    const std::string before = "[S]\r\nK=1\r\n" + std::string(200, ';') + "\r\n";
+    put(before);
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit small = old;
+    small.rlim_cur = 64;
+    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool ok = WritePrivateProfileString("S", "K", "2", file_);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(contents(), before);
+    EXPECT_EQ(filesInDir(), 1) << "temporary file left behind";
+}
+
+TEST_F(IniFileTest, WriteIntoMissingFolderFails) {
+    EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", (dir_ / "nope" / "x.ini").string()));
+}
+
+TEST_F(IniFileTest, WriteReplacesTheFileWholeAndKeepsItsMode) {
+    put("[S]\r\nK=1\r\n");
+    ::chmod(file_.c_str(), 0640);
+    struct stat before {};
+    ::stat(file_.c_str(), &before);
+    ASSERT_TRUE(WritePrivateProfileString("S", "K", "2", file_));
+    struct stat after {};
+    ::stat(file_.c_str(), &after);
+    EXPECT_NE(before.st_ino, after.st_ino) << "written in place instead of replaced";
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(filesInDir(), 1) << "temporary file left behind";
+}
+
+TEST_F(IniFileTest, WriteThroughSymlinkKeepsTheLink) {
+    fs::path real = dir_ / "real.ini";
+    std::ofstream(real, std::ios::binary) << "[S]\r\nK=1\r\n";
+    fs::create_symlink(real, file_);
+    ASSERT_TRUE(WritePrivateProfileString("S", "K", "2", file_));
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_EQ(GetPrivateProfileString("S", "K", "", real.string()), "2");
+}
+
+}  // namespace
