@@ -1,6 +1,7 @@
 # Popup calendar and calculator. Their window-free logic (calculator engine,
 # calendar layout) lives in popups_logic so its tests need no Qt.
 add_library(popups_logic STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/calc_engine.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/calc_engine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/calendar_layout.cpp)
 target_link_libraries(popups_logic PUBLIC platform)
 target_include_directories(popups_logic PUBLIC ${CMAKE_SOURCE_DIR})
