@@ -4,6 +4,7 @@
 // bitmap with straight alpha out of a PNG.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,9 @@ public:
     uint8_t SourceBitDepth() const { return FIHDR.BitDepth; }
     uint8_t SourceColorType() const { return FIHDR.ColorType; }
     const TRect& ProgressRect() const { return FProgressRect; }
+
+    // Progress notifications (stage, percent, area, message); nothing needs them by default.
+    std::function<void(TProgressStage, int, const TRect&, const char*)> OnProgress;
 
     // Non-zero makes Draw add a mirrored half-height reflection below the image.
     uint8_t Reflected = 0;
