@@ -1,0 +1,12 @@
+# Date and number editors. The window-free rules (date texts, masked-edit
+# engine, number rules and patterns) live in controls_logic so their tests
+# need no Qt; the widgets join the controls library.
+add_library(controls_logic STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/date_utils.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/date_edit_logic.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mask_engine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/number_format.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/number_rules.cpp)
+target_link_libraries(controls_logic PUBLIC platform)
+target_include_directories(controls_logic PUBLIC ${CMAKE_SOURCE_DIR})
+list(APPEND CONTROLS_LIBS controls_logic)
