@@ -131,6 +131,9 @@ void createSchema(const std::shared_ptr<db::FbClient>& client, const std::string
     s.exec("CREATE TABLE mvto_veiculos ("
            " pai_sequ INTEGER NOT NULL,"
            " vei_chassi VARCHAR(17))");
+    // The program connects as its own user, which owns nothing here.
+    for (const char* t : {"MVTO_PAI", "MVTO_NFE", "mvto_veiculos"})
+        s.exec(std::string("GRANT SELECT ON ") + t + " TO PUBLIC");
     s.done();
 }
 
@@ -184,6 +187,7 @@ void runScript(const std::shared_ptr<db::FbClient>& client, const std::string& p
     for (const std::string& stmt : splitStatements(script)) {
         try {
             s.exec(stmt);
+            s.transaction.commit();  // a table is usable only once its creation is committed
         } catch (const db::DbError& e) {
             throw db::DbError(std::string(e.what()) + "\nin statement: " + stmt, e.sqlCode(),
                               e.gdsCode());

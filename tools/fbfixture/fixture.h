@@ -40,7 +40,7 @@ void fillDemo(const std::shared_ptr<db::FbClient>& client, const std::string& pa
 void fillGenerated(const std::shared_ptr<db::FbClient>& client, const std::string& path,
                    const Credentials& who, int first, int count, size_t size);
 // Runs each statement of a script (split at ';' outside quotes and comments),
-// all in one transaction.
+// committing after each one.
 void runScript(const std::shared_ptr<db::FbClient>& client, const std::string& path,
                const Credentials& who, const std::string& script);
 std::vector<std::string> splitStatements(const std::string& script);

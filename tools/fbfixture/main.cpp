@@ -29,7 +29,7 @@ const char* kHelp = R"(Usage:
   fbfixture exec PATH FILE
       Runs the statements of FILE ('-' reads standard input), separated by ';'
       outside quotes; '--' and '/* */' comments are skipped. The bytes of the
-      file reach the database unchanged. One transaction, committed at the end.
+      file reach the database unchanged. Each statement is committed at once.
   fbfixture settext PATH SEQ COLUMN FILE
       Sets MVTO_NFE.COLUMN of document SEQ to the bytes of FILE, of any size
       ('-' reads standard input); FILE "NULL" (no such file needed) stores NULL.
