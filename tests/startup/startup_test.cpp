@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "graphics/picture_registry.h"
+#include "graphics/png_graphic.h"
+#include "graphics/startup.h"
+#include "resources/resources.h"
+
+using namespace vesperine;
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearStartupTrace();
+        SetMessageCallback([this](const std::string& text) { messages.push_back(text); });
+    }
+    void TearDown() override {
+        // End every step however many times it was started.
+        for (int i = 0; i < 4; ++i) RunShutdown();
+        SetMessageCallback(nullptr);
+        SetResourceLookup(nullptr);
+        SetSystemStringTables({});
+    }
+    static bool AllStepsEnded() {
+        auto steps = StartupSteps();
+        return std::all_of(steps.begin(), steps.end(), [](const StartupStepInfo& s) { return s.Calls == 0; });
+    }
+    std::vector<std::string> messages;
+};
+
+TEST_F(StartupTest, StepsRunInTableOrderAndEndInReverse) {
+    RunStartup({});
+    std::vector<std::string> started = StartupTrace();
+    const auto steps = StartupSteps();
+    ASSERT_EQ(started.size(), steps.size());
+    for (std::size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(started[i], "+" + steps[i].Module);
+    EXPECT_EQ(steps.front().Module, "sConst");
+    EXPECT_EQ(steps[4].Module, "acPNG");
+    EXPECT_EQ(steps[15].Module, "acTitleBar, sMaskEdit, sGlyphUtils");
+    EXPECT_EQ(steps[21].Module, "sToolEdit, sCustomComboEdit, acPopupController");
+    EXPECT_EQ(steps.size(), 29u);
+
+    ClearStartupTrace();
+    RunShutdown();
+    const std::vector<std::string>& ended = StartupTrace();
+    ASSERT_EQ(ended.size(), steps.size());
+    for (std::size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(ended[i], "-" + steps[steps.size() - 1 - i].Module);
+    EXPECT_TRUE(AllStepsEnded());
+    EXPECT_EQ(StandardGlyphList(), nullptr);
+    EXPECT_EQ(PopupShadowTemplate(), nullptr);
+}
+
+TEST_F(StartupTest, EachStepCountsCallsAndWorksOnlyOnFirstAndLast) {
+    RunStartup({"/acver"});
+    const TsAlphaImageList* list = StandardGlyphList();
+    RunStartup({"/acver"});
+    EXPECT_EQ(StandardGlyphList(), list) << "second start must not rebuild";
+    EXPECT_EQ(messages.size(), 1u);
+    for (const auto& s : StartupSteps()) EXPECT_EQ(s.Calls, 2) << s.Module;
+
+    ClearStartupTrace();
+    RunShutdown();
+    EXPECT_TRUE(StartupTrace().empty()) << "first end only counts down";
+    EXPECT_NE(StandardGlyphList(), nullptr);
+    RunShutdown();
+    EXPECT_EQ(StartupTrace().size(), StartupSteps().size());
+    EXPECT_EQ(StandardGlyphList(), nullptr);
+}
+
+TEST_F(StartupTest, VersionSwitchInAnyCaseShowsTheBoxOnce) {
+    struct Case {
+        std::vector<std::string> params;
+        std::size_t boxes;
+    };
+    const std::vector<Case> cases = {
+        {{}, 0},
+        {{"/acver"}, 1},
+        {{"/ACVER"}, 1},
+        {{"/AcVeR"}, 1},
+        {{"/acver", "/ACVER"}, 1},
+        {{"/executa", "/Acver"}, 1},
+        {{"/acversion"}, 0},
+        {{"acver"}, 0},
+        {{"-acver"}, 0},
+        {{"/executa"}, 0},
+    };
+    for (const Case& c : cases) {
+        messages.clear();
+        RunStartup(c.params);
+        RunShutdown();
+        ASSERT_EQ(messages.size(), c.boxes) << (c.params.empty() ? "(none)" : c.params[0]);
+        if (c.boxes) {
+            EXPECT_EQ(messages[0], "Vesperine v11.25");
+        }
+    }
+}
+
+TEST_F(StartupTest, ArgvFormSkipsTheProgramName) {
+    char prog[] = "/acver";  // a program path that happens to look like the switch
+    char other[] = "/x";
+    char* argv[] = {prog, other, nullptr};
+    RunStartup(2, argv);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(StartupTest, ShadowTemplateIsDecodedWithInvisibleWhiteCleared) {
+    // The embedded template does hold transparent white pixels ...
+    graphics::TBitmap raw = LoadPngResource("acSHDI");
+    int whites = 0;
+    for (int y = 0; y < raw.Height(); ++y)
+        for (int x = 0; x < raw.Width(); ++x) whites += graphics::ReadPixel32(raw, x, y) == 0x00FFFFFFu;
+    ASSERT_GT(whites, 0);
+
+    // ... which start-up clears.
+    RunStartup({});
+    const graphics::TBitmap* shadow = PopupShadowTemplate();
+    ASSERT_NE(shadow, nullptr);
+    EXPECT_EQ(shadow->Width(), 33);
+    EXPECT_EQ(shadow->Height(), 33);
+    EXPECT_EQ(shadow->PixelFormat(), graphics::TPixelFormat::pf32bit);
+    int opaqueCentre = 0;
+    for (int y = 0; y < 33; ++y)
+        for (int x = 0; x < 33; ++x) {
+            const uint32_t p = graphics::ReadPixel32(*shadow, x, y);
+            EXPECT_NE(p, 0x00FFFFFFu) << x << "," << y;
+            if (x == 16 && y == 16) opaqueCentre = int(p >> 24);
+        }
+    // Alpha falls off from the centre to nothing at the border.
+    EXPECT_GT(opaqueCentre, 0);
+    EXPECT_EQ(graphics::ReadPixel32(*shadow, 0, 0), 0u);
+    EXPECT_GT(graphics::ReadPixel32(*shadow, 16, 8) >> 24, graphics::ReadPixel32(*shadow, 16, 3) >> 24);
+}
+
+TEST_F(StartupTest, CaptionsFallBackWhereTheSystemTablesAreEmpty) {
+    RunStartup({});
+    EXPECT_EQ(InvalidDateText(), "Invalid date");
+    EXPECT_EQ(TodayCaption(), "Today: ");
+    const auto& c = Startup().LibraryCaptions;
+    EXPECT_EQ(c[capOK], "OK");
+    EXPECT_EQ(c[capHelp], "&Help");
+    EXPECT_EQ(c[capDecimal], "Decimal - ");  // blanks kept
+    EXPECT_EQ(c[capHex], "Hex - ");
+    EXPECT_EQ(c[capRoot], "Root:");
+    EXPECT_EQ(c[capCalculator], "Calculator");
+    EXPECT_EQ(c[capSelectSkin], "Select skin");
+    EXPECT_EQ(c[capFrameAdapter], "TsFrameAdapter adapter must be placed on the handled frame");
+    for (std::size_t i = 0; i < c.size(); ++i) EXPECT_FALSE(c[i].empty()) << i;
+    RunShutdown();
+    EXPECT_TRUE(InvalidDateText().empty());
+    EXPECT_TRUE(TodayCaption().empty());
+}
+
+TEST_F(StartupTest, CaptionsFromSystemTablesGetSuffixAndMissingModulesStayEmpty) {
+    const std::map<std::pair<std::string, int>, std::string> table = {
+        {{"shell32.dll", 31153}, "Weitere Farben"},
+        {{"comctl32.dll", 4432}, "Hoje:"},
+        {{"user32.dll", 905}, "Fechar"},
+        {{"user32.dll", 900}, "Ajuda"},
+    };
+    SetSystemStringTables({[](const std::string& m) { return m != "comdlg32.dll"; },
+                           [table](const std::string& m, int id) {
+                               auto it = table.find({m, id});
+                               return it == table.end() ? std::string() : it->second;
+                           }});
+    RunStartup({});
+    const auto& c = Startup().LibraryCaptions;
+    EXPECT_EQ(c[capAdditionalColors], "Weitere Farben:");
+    EXPECT_EQ(c[capClose], "Fechar");
+    EXPECT_EQ(c[capRed], "") << "comdlg32 did not load: no fallback";
+    EXPECT_EQ(c[capFileOpen], "");
+    EXPECT_EQ(c[capMove], "Move");
+    EXPECT_EQ(TodayCaption(), "Hoje:");
+    EXPECT_EQ(CalcButtonHints()[0], "Fechar");
+    EXPECT_EQ(CalcButtonHints()[1], "Ajuda");
+}
+
+TEST_F(StartupTest, TodayCaptionAndHintsStayEmptyWhenTheirLibraryDoesNotLoad) {
+    SetSystemStringTables({[](const std::string&) { return false; }, nullptr});
+    RunStartup({});
+    EXPECT_EQ(TodayCaption(), "");
+    EXPECT_EQ(CalcButtonHints()[0], "");
+    EXPECT_EQ(InvalidDateText(), "Invalid date") << "the program's own string, no module involved";
+}
+
+TEST_F(StartupTest, PngReaderIsRegisteredForItsExtension) {
+    ASSERT_NE(FindFileFormat("png"), nullptr);
+    EXPECT_NE(FindFileFormat("png")->Description, "Portable network graphics (Vesperine)");
+    RunStartup({});
+    const PictureFormat* f = FindFileFormat("png");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->Description, "Portable network graphics (Vesperine)");
+    EXPECT_EQ(FindFileFormat("PNG"), f);
+    // The registered loader decodes an embedded image.
+    const resources::Bytes sd = LoadResource("SD");
+    graphics::TBytesStream stream(sd.data(), sd.size());
+    graphics::TBitmap bmp;
+    f->Loader(bmp, stream);
+    EXPECT_EQ(bmp.Width(), 48);
+    RunShutdown();
+    ASSERT_NE(FindFileFormat("png"), nullptr);
+    EXPECT_NE(FindFileFormat("png")->Description, "Portable network graphics (Vesperine)");
+}
+
+TEST_F(StartupTest, MissingOrDamagedResourceStopsStartupAndLeavesNothingStarted) {
+    struct Case {
+        std::string name;
+        bool damage;  // false: missing
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"SD", false, "Resource SD not found"},
+        {"ACHINT", false, "Resource ACHINT not found"},
+        {"acSHDA", false, "Resource acSHDA not found"},
+        {"acSHDI", false, "Resource acSHDI not found"},
+        {"CRASPIPETTE", false, "Resource CRASPIPETTE not found"},
+        {"SC", true, graphics::gesInvalidCRC},
+        {"acSHDI", true, graphics::gesInvalidCRC},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> damaged;
+        SetResourceLookup([&](std::string_view name) -> std::optional<resources::Bytes> {
+            auto bytes = resources::FindResource(name);
+            if (!bytes || bytes->data() != resources::FindResource(c.name)->data()) return bytes;
+            if (!c.damage) return std::nullopt;
+            damaged.assign(bytes->begin(), bytes->end());
+            damaged[30] ^= 0x01;  // the header chunk's CRC
+            return resources::Bytes(damaged.data(), damaged.size());
+        });
+        try {
+            RunStartup({"/acver"});
+            ADD_FAILURE() << c.name << " did not stop start-up";
+        } catch (const graphics::Exception& e) {
+            EXPECT_EQ(std::string(e.what()), c.error) << c.name;
+            if (!c.damage) {
+                EXPECT_STREQ(e.ClassName(), "EResNotFound");
+            }
+        }
+        EXPECT_TRUE(AllStepsEnded()) << c.name;
+        EXPECT_EQ(StandardGlyphList(), nullptr) << c.name;
+        EXPECT_EQ(PopupShadowTemplate(), nullptr) << c.name;
+        EXPECT_TRUE(messages.empty()) << "no version box before the failing step";
+        // A later start with sound resources works.
+        SetResourceLookup(nullptr);
+        RunStartup({});
+        EXPECT_NE(StandardGlyphList(), nullptr);
+        RunShutdown();
+    }
+}
+
+TEST(StartupRules, FourDigitYearFollowsTheShortDateFormat) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"dd/MM/yyyy", true}, {"dd/MM/yy", false}, {"M/d/yyyy", true}, {"M/d/yy", false},
+        {"YYYY-MM-DD", true}, {"yyy", false},      {"d.M.yYyY", true}, {"", false},
+    };
+    for (const auto& [format, expected] : cases) EXPECT_EQ(FourDigitYearIn(format), expected) << format;
+}
+
+TEST(StartupRules, OsVersionLevel) {
+    EXPECT_EQ(OsVersionLevelFor(6, 2), 8);
+    EXPECT_EQ(OsVersionLevelFor(6, 1), 6);
+    EXPECT_EQ(OsVersionLevelFor(10, 0), 10);
+    EXPECT_EQ(OsVersionLevelFor(5, 2), 5);
+}
+
+TEST(Resources, LookupIgnoresLetterCaseAndKnowsEveryName) {
+    for (const char* name : {"SF", "SR", "SD", "SE", "SC", "ACHINT", "acSHDA", "acSHDI", "CRASPIPETTE", "MAINICON"}) {
+        auto bytes = resources::FindResource(name);
+        ASSERT_TRUE(bytes) << name;
+        EXPECT_GT(bytes->size(), 8u) << name;
+    }
+    EXPECT_EQ(resources::FindResource("acshdi")->data(), resources::FindResource("ACSHDI")->data());
+    EXPECT_FALSE(resources::FindResource("SX"));
+    EXPECT_FALSE(resources::FindResource("S"));
+}
+
+}  // namespace
