@@ -45,6 +45,17 @@ std::vector<YearMenuEntry> YearMenuLayout(int year) {
     return out;
 }
 
+std::vector<int> SlideOffsets(int width) {
+    std::vector<int> out;
+    if (width <= 0) return out;
+    double x = 0;
+    while (static_cast<int>(std::lround(x)) < width) {
+        x += (width - x) / 5;
+        out.push_back(static_cast<int>(std::lround(x)));
+    }
+    return out;
+}
+
 CalendarLayout::CalendarLayout() {
     LocaleFirstDay = [] { return FirstDayFromSettings(platform::currentFormatSettings()); };
     FDate = Today ? Today() : 0;

@@ -45,6 +45,10 @@ struct YearMenuEntry {
 };
 std::vector<YearMenuEntry> YearMenuLayout(int year);
 
+// Offsets of the month slide over a grid of the given width: x grows by a
+// fifth of what is left per frame until it rounds to the width.
+std::vector<int> SlideOffsets(int width);
+
 class CalendarLayout {
 public:
     CalendarLayout();

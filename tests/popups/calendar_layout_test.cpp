@@ -210,4 +210,17 @@ TEST(CalendarLayout, YearMenuGroupsAroundTheYear) {
     EXPECT_EQ(menu.back(), (controls::YearMenuEntry{2062, 2071}));
 }
 
+TEST(CalendarLayout, SlideEndsExactlyAtTheWidth) {
+    for (int width : {1, 7, 189, 600}) {
+        auto xs = controls::SlideOffsets(width);
+        ASSERT_FALSE(xs.empty());
+        EXPECT_EQ(xs.back(), width);
+        for (size_t i = 1; i < xs.size(); ++i) EXPECT_LE(xs[i - 1], xs[i]);
+    }
+    auto xs = controls::SlideOffsets(189);
+    EXPECT_EQ(xs.front(), 38);  // 189 / 5, rounded
+    EXPECT_LT(xs.size(), 40u);  // about a third of a second at 12 ms a frame
+    EXPECT_TRUE(controls::SlideOffsets(0).empty());
+}
+
 }  // namespace
