@@ -1,0 +1,73 @@
+#pragma once
+// The program's settings file, "ConfigQuillan.ini" beside the executable, and
+// the ExportStamp texts held for the whole run.
+
+#include <stdexcept>
+#include <string>
+
+namespace app {
+
+inline constexpr const char* kConfigFileName = "ConfigQuillan.ini";
+inline constexpr const char* kConfigSection = "Configuracoes";
+
+// Raised when the file cannot be written; what() is "Unable to write to <file>".
+class ConfigWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Holds nothing but the file's full name: every read and every write goes to
+// the file at once. Values are the file's bytes, unchanged.
+class ConfigFile {
+public:
+    explicit ConfigFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+    const std::string& fileName() const { return fileName_; }
+    bool exists() const;
+
+    std::string readString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue = {}) const;
+    // Throws ConfigWriteError.
+    void writeString(const std::string& section, const std::string& key, const std::string& value);
+
+private:
+    std::string fileName_;
+};
+
+// The executable's folder with its trailing separator, followed by the file name.
+std::string configFilePath(const std::string& exeFolder);
+
+// The settings as the window shows them.
+struct Settings {
+    std::string base;                      // Base
+    std::string data = "01/01/1900";       // Data
+    std::string hora = "00:00:00";         // Hora
+    std::string stampData, stampHora;      // the same two keys, read again for the stamp
+    std::string pastaExportar;             // PastaExportar
+    bool exportaEmitidas = false;          // ExportaEmitidas == "S"
+    bool exportaEmitidasVeiculos = false;  // ExportaEmitidasVeiculos == "S"
+    bool exportaRecebidas = false;         // ExportaRecebidas == "S"
+};
+
+// Reads the keys in the order the program always has: Base, Data, Hora, Hora,
+// Data, PastaExportar, ExportaEmitidas, ExportaEmitidasVeiculos, ExportaRecebidas.
+Settings loadSettings(const ConfigFile& file);
+
+// The first-run file: the section and the seven keys, in order. Throws
+// ConfigWriteError (nothing after the failing key is written).
+void createDefaultSettings(ConfigFile& file);
+
+// The date and time of the newest change the incremental export has examined,
+// as short-date and long-time texts. Only moves forward.
+struct ExportStamp {
+    std::string date;
+    std::string time;
+};
+// The process-wide advance stamp (loaded at start, moved by the exports).
+ExportStamp& advanceStamp();
+
+// Writes Data, then Hora, then sets the advance stamp's time and date texts.
+// Throws ConfigWriteError; the in-memory stamp then keeps its old value.
+void writeStamp(ConfigFile& file, const std::string& date, const std::string& time);
+
+}  // namespace app

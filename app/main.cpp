@@ -1,0 +1,110 @@
+// Program entry: library start-up, the application object, the main window,
+// the message loop, then the end steps in reverse order.
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/main_window.h"
+#include "platform/message_box.h"
+#include "platform/regional.h"
+
+#ifdef EXPORTAR_HAVE_VESPERINE
+#include "graphics/startup.h"
+#endif
+
+namespace {
+
+// Without a reachable display the unattended run must still work (a
+// scheduler on a server): fall back to the off-screen platform.
+void choosePlatform() {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (x11) qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
+    else if (wayland) qputenv("QT_QPA_PLATFORM", "wayland;xcb;offscreen");
+    else qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// SIGTERM / SIGINT / SIGHUP end the message loop like "Sair", so the open
+// transaction is committed and the end steps run.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+void installSignalHandlers(QObject* owner) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
+        if (Form1) Form1->Terminate();
+        else QCoreApplication::exit(0);
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(s, &sa, nullptr);
+}
+
+void showApplicationError(const QString& text) {
+    platform::showMessageBox(QStringLiteral("Application Error"), text, platform::MessageIcon::Error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    choosePlatform();
+    // Dates, times and numbers follow the user's regional settings.
+    std::setlocale(LC_ALL, "");
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    QApplication::setWindowIcon(mainIcon());
+    // The tray keeps the program alive; only "Sair" or the close box end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    installSignalHandlers(&application);
+
+#ifdef EXPORTAR_HAVE_VESPERINE
+    // ---- control library start-up (its end steps run after the loop) ----
+    vesperine::SetMessageCallback([](const std::string& text) {
+        platform::showMessageBox(QString::fromUtf8(kApplicationTitle), QString::fromStdString(text));
+    });
+    try {
+        vesperine::RunStartup(argc, argv);
+    } catch (const std::exception& e) {
+        showApplicationError(QString::fromStdString(e.what()));
+        return 1;
+    }
+#endif
+
+    int exitCode = 0;
+    {
+        std::unique_ptr<TForm1> form;
+        try {
+            form = std::make_unique<TForm1>();
+        } catch (const std::exception& e) {
+            showApplicationError(QString::fromStdString(e.what()));
+#ifdef EXPORTAR_HAVE_VESPERINE
+            vesperine::RunShutdown();
+#endif
+            return 1;
+        }
+        form->FormCreate();
+        if (!form->terminated()) QApplication::exec();
+        exitCode = form->exitCode();
+    }  // FormDestroy: tray icon removed, transaction committed, connection closed
+
+#ifdef EXPORTAR_HAVE_VESPERINE
+    vesperine::RunShutdown();
+#endif
+    return exitCode;
+}

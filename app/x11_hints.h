@@ -1,0 +1,12 @@
+#pragma once
+// Window manager hints on X11: no taskbar button, and no Move function in the
+// window menu. Nothing happens on other platforms or without an X connection.
+
+class QWidget;
+
+namespace app {
+
+// Call before the window is mapped (showEvent) and again while it is shown.
+void applyX11WindowHints(QWidget* window);
+
+}  // namespace app

@@ -1,0 +1,438 @@
+// The main window under the off-screen platform: layout, tab order, gauge,
+// tray menu and the creation step against settings files in a temp folder.
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/config_file.h"
+#include "app/gauge.h"
+#include "app/main_window.h"
+
+namespace {
+
+FormStartOptions optionsFor(const QString& folder, const QStringList& args = {}) {
+    FormStartOptions o;
+    o.configFolder = folder;
+    o.arguments = args;
+    o.loadClientLibrary = false;
+    return o;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const QByteArray kSettings =
+    "[Configuracoes]\r\nBase=/srv/db/emp\xE9.fdb\r\nData=25/12/2020\r\nHora=10:05:03\r\n"
+    "PastaExportar=/srv/xml/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=Sim\r\nExportaRecebidas=S\r\n";
+
+class CountingGauge : public TGauge {
+public:
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent* e) override {
+        ++paints;
+        TGauge::paintEvent(e);
+    }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void layoutMatchesTheDesign();
+    void captionsFitTheirControls();
+    void tabOrder();
+    void stateBeforeSettingsAreRead();
+    void gaugePercent_data();
+    void gaugePercent();
+    void gaugeRepaintsOnlyWhenThePercentChanges();
+    void gaugeTextReadsOverBarAndBackground();
+    void firstRunWritesDefaultsAndEnds();
+    void normalStartLoadsSettingsAndShows();
+    void executaScan_data();
+    void executaScan();
+    void unwritableFolderReportsAndEnds();
+    void trayIconAndMenu();
+    void trayDoubleClickOpens();
+    void sairAndCloseEndTheProgram();
+    void windowStaysWhereItWasPlaced();
+    void dateAndBranchValues_data();
+    void dateAndBranchValues();
+};
+
+void MainWindowTest::layoutMatchesTheDesign() {
+    TForm1 w(optionsFor(QString()));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Exportar XML"));
+    QCOMPARE(w.size(), QSize(348, 323));
+    QCOMPARE(w.font().pixelSize(), 11);
+
+    struct Item {
+        QWidget* widget;
+        QWidget* parent;
+        QRect geometry;
+        QString text;
+    };
+    auto text = [](QWidget* wd) -> QString {
+        if (auto* l = qobject_cast<QLabel*>(wd)) return l->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(wd)) return b->text();
+        if (auto* g = qobject_cast<QGroupBox*>(wd)) return g->title();
+        if (auto* e = qobject_cast<QLineEdit*>(wd)) return e->text();
+        return QString();
+    };
+    const Item items[] = {
+        {w.Edit1, &w, {16, 32, 321, 21}, ""},
+        {w.Memo2, &w, {232, 8, 33, 18}, ""},
+        {w.GroupBox1, &w, {16, 56, 321, 105}, "Exportação pela Alteração"},
+        {w.EdtData, w.GroupBox1, {16, 30, 89, 21}, "01/01/1900"},
+        {w.EdtHora, w.GroupBox1, {112, 30, 89, 21}, "00:00:00"},
+        {w.Button1, w.GroupBox1, {230, 24, 75, 25}, "Gerar"},
+        {w.CheckBox1, w.GroupBox1, {8, 56, 97, 17}, "Notas Emitidas"},
+        {w.CheckBox2, w.GroupBox1, {8, 80, 105, 17}, "Notas Recebidas"},
+        {w.CheckBox3, w.GroupBox1, {128, 56, 185, 17}, "Notas Emitidas de Veículos"},
+        {w.GroupBox2, &w, {16, 168, 321, 73}, "Exportar por período - Notas Emitidas"},
+        {w.XDateEdit1, w.GroupBox2, {16, 32, 81, 21}, "//"},
+        {w.XDateEdit2, w.GroupBox2, {104, 32, 81, 21}, "//"},
+        {w.XNumEdit1, w.GroupBox2, {192, 31, 33, 21}, "0"},
+        {w.Button2, w.GroupBox2, {248, 32, 57, 25}, "Exportar"},
+        {w.Edit2, &w, {8, 264, 321, 21}, ""},
+        {w.Gauge1, &w, {8, 296, 321, 20}, ""},
+    };
+    for (const Item& it : items) {
+        QCOMPARE(it.widget->parentWidget(), it.parent);
+        QCOMPARE(it.widget->geometry(), it.geometry);
+        QCOMPARE(text(it.widget), it.text);
+    }
+    // Labels size themselves to their text; their place is fixed.
+    struct LabelItem {
+        QLabel* label;
+        QWidget* parent;
+        QPoint pos;
+        QString text;
+    };
+    const LabelItem labels[] = {
+        {w.Label1, &w, {8, 16}, "Base de Dados"},     {w.Label7, &w, {128, 8}, ""},
+        {w.Label2, w.GroupBox1, {8, 16}, "Data Ultima"}, {w.Label3, w.GroupBox1, {112, 16}, "Hora Ultima"},
+        {w.Label5, w.GroupBox2, {16, 16}, "Data Inicial"}, {w.Label6, w.GroupBox2, {104, 16}, "Data Final"},
+        {w.Label8, w.GroupBox2, {192, 8}, "Filial"},   {w.Label4, &w, {8, 248}, "Exportar Arquivos para:"},
+    };
+    for (const LabelItem& l : labels) {
+        QCOMPARE(l.label->parentWidget(), l.parent);
+        QCOMPARE(l.label->pos(), l.pos);
+        QCOMPARE(l.label->height(), 13);
+        QCOMPARE(l.label->text(), l.text);
+    }
+    QVERIFY(w.Edit1->isReadOnly() && w.Edit2->isReadOnly() && w.EdtData->isReadOnly() && w.EdtHora->isReadOnly());
+    QVERIFY(w.Memo2->isHidden());
+    QCOMPARE(w.Memo2->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    QCOMPARE(w.XDateEdit1->displayText(), QStringLiteral("  /  /    "));
+}
+
+void MainWindowTest::captionsFitTheirControls() {
+    TForm1 w(optionsFor(QString()));
+    const QFontMetrics fm(w.font());
+    const int indicator = w.style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                          w.style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+    for (QCheckBox* c : {w.CheckBox1, w.CheckBox2, w.CheckBox3})
+        QVERIFY2(fm.horizontalAdvance(c->text()) + indicator <= c->width(), qPrintable(c->text()));
+    for (QPushButton* b : {w.Button1, w.Button2})
+        QVERIFY2(fm.horizontalAdvance(b->text()) + 8 <= b->width(), qPrintable(b->text()));
+    for (QGroupBox* g : {w.GroupBox1, w.GroupBox2})
+        QVERIFY2(fm.horizontalAdvance(g->title()) + 16 <= g->width(), qPrintable(g->title()));
+    // Labels must end before the control to their right.
+    QVERIFY(w.Label1->geometry().right() < w.Label7->x());
+    QVERIFY(w.Label2->geometry().right() < w.Label3->x());
+    QVERIFY(w.Label5->geometry().right() < w.Label6->x());
+    QVERIFY(w.Label6->geometry().right() < w.Label8->x());
+    QVERIFY(w.Label4->geometry().right() < w.width());
+}
+
+void MainWindowTest::tabOrder() {
+    TForm1 w(optionsFor(QString()));
+    const QList<QWidget*> expected = {w.Edit1,     w.Edit2,     w.Button1,    w.EdtHora,    w.EdtData,
+                                      w.CheckBox1, w.CheckBox2, w.CheckBox3,  w.XDateEdit1, w.XDateEdit2,
+                                      w.XNumEdit1, w.Button2};
+    QList<QWidget*> seen;
+    QWidget* cur = w.Edit1;
+    do {
+        if (expected.contains(cur) && !seen.contains(cur)) seen << cur;
+        cur = cur->nextInFocusChain();
+    } while (cur != w.Edit1 && seen.size() < expected.size());
+    QCOMPARE(seen, expected);
+}
+
+void MainWindowTest::stateBeforeSettingsAreRead() {
+    TForm1 w(optionsFor(QString()));
+    QVERIFY(!w.CheckBox1->isChecked() && !w.CheckBox2->isChecked() && !w.CheckBox3->isChecked());
+    QCOMPARE(w.Gauge1->minValue(), 0);
+    QCOMPARE(w.Gauge1->maxValue(), 100);
+    QCOMPARE(w.Gauge1->progress(), 0);
+    QCOMPARE(w.PopupMenu1->actions().size(), 2);
+    QCOMPARE(w.Abrir1->text(), QStringLiteral("Abrir"));
+    QCOMPARE(w.Sair1->text(), QStringLiteral("Sair"));
+    QVERIFY(!w.isVisible());
+}
+
+void MainWindowTest::gaugePercent_data() {
+    QTest::addColumn<int>("max");
+    QTest::addColumn<int>("progress");
+    QTest::addColumn<int>("shownProgress");
+    QTest::addColumn<int>("percent");
+    QTest::newRow("start") << 100 << 0 << 0 << 0;
+    QTest::newRow("truncated") << 3 << 2 << 2 << 66;
+    QTest::newRow("full") << 7 << 7 << 7 << 100;
+    QTest::newRow("clamped above") << 10 << 15 << 10 << 100;
+    QTest::newRow("clamped below") << 10 << -4 << 0 << 0;
+    QTest::newRow("empty range") << 0 << 5 << 0 << 0;
+    QTest::newRow("large counts") << 30000000 << 29999999 << 29999999 << 99;
+}
+
+void MainWindowTest::gaugePercent() {
+    QFETCH(int, max);
+    QFETCH(int, progress);
+    QFETCH(int, shownProgress);
+    QFETCH(int, percent);
+    TGauge g;
+    g.setProgress(0);
+    g.setMaxValue(max);
+    g.setMinValue(0);
+    g.setProgress(progress);
+    QCOMPARE(g.progress(), shownProgress);
+    QCOMPARE(g.percentDone(), percent);
+}
+
+void MainWindowTest::gaugeRepaintsOnlyWhenThePercentChanges() {
+    CountingGauge g;
+    g.resize(321, 20);
+    g.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&g));
+    g.setMaxValue(1000);
+    QCoreApplication::processEvents();
+    const int before = g.paints;
+    for (int i = 1; i <= 9; ++i) {
+        g.addProgress(1);  // still 0 %
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(g.paints, before);
+    g.addProgress(1);  // 1 %
+    QTRY_COMPARE(g.paints, before + 1);
+}
+
+void MainWindowTest::gaugeTextReadsOverBarAndBackground() {
+    TForm1 w(optionsFor(QString()));
+    TGauge* g = w.Gauge1;
+    g->setMaxValue(100);
+    g->setProgress(50);
+    const QImage img = g->grab().toImage();
+    const QRect inner = g->rect().adjusted(1, 1, -1, -1);
+    const int mid = inner.left() + inner.width() / 2;
+    // Away from the text: black bar on the left, white on the right.
+    QCOMPARE(img.pixelColor(inner.left() + 2, inner.center().y()), QColor(Qt::black));
+    QCOMPARE(img.pixelColor(inner.right() - 2, inner.center().y()), QColor(Qt::white));
+    // Around the centred "50%": light pixels over the bar, dark ones over the white part.
+    int lightOnBar = 0, darkOnWhite = 0;
+    for (int y = inner.top(); y <= inner.bottom(); ++y) {
+        for (int x = mid - 30; x < mid; ++x)
+            if (qGray(img.pixel(x, y)) > 128) ++lightOnBar;
+        for (int x = mid + 1; x < mid + 30; ++x)
+            if (qGray(img.pixel(x, y)) < 128) ++darkOnWhite;
+    }
+    QVERIFY2(lightOnBar > 5, "no text visible over the bar");
+    QVERIFY2(darkOnWhite > 5, "no text visible over the background");
+}
+
+void MainWindowTest::firstRunWritesDefaultsAndEnds() {
+    for (const QStringList& args : {QStringList(), QStringList{"/executa"}}) {
+        QTemporaryDir dir;
+        TForm1 w(optionsFor(dir.path(), args));
+        w.FormCreate();
+        QVERIFY(w.terminated());
+        QCOMPARE(w.exitCode(), 0);
+        QVERIFY(!w.isVisible());
+        QCOMPARE(readFile(dir.filePath("ConfigQuillan.ini")),
+                 QByteArray("[Configuracoes]\r\nBase=\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=\r\n"
+                            "ExportaEmitidas=\r\nExportaEmitidasVeiculos=\r\nExportaRecebidas=\r\n"));
+        // The window keeps its initial texts: nothing was loaded.
+        QCOMPARE(w.EdtData->text(), QStringLiteral("01/01/1900"));
+
+        // The next start finds the file and starts normally.
+        TForm1 again(optionsFor(dir.path()));
+        again.FormCreate();
+        QVERIFY(!again.terminated());
+        QVERIFY(again.isVisible());
+        QCOMPARE(again.Edit1->text(), QString());
+        QCOMPARE(again.EdtData->text(), QStringLiteral("01/01/2010"));
+        QCOMPARE(again.EdtHora->text(), QStringLiteral("00:00:00"));
+        QVERIFY(!again.CheckBox1->isChecked() && !again.CheckBox2->isChecked() && !again.CheckBox3->isChecked());
+    }
+}
+
+void MainWindowTest::normalStartLoadsSettingsAndShows() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("ConfigQuillan.ini");
+    writeFile(ini, kSettings);
+    TForm1 w(optionsFor(dir.path()));
+    w.FormCreate();
+    QVERIFY(!w.terminated());
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.Edit1->text(), QStringLiteral("/srv/db/empé.fdb"));
+    QCOMPARE(w.databaseNameText(), std::string("/srv/db/emp\xE9.fdb"));
+    QCOMPARE(w.EdtData->text(), QStringLiteral("25/12/2020"));
+    QCOMPARE(w.EdtHora->text(), QStringLiteral("10:05:03"));
+    QCOMPARE(w.Edit2->text(), QStringLiteral("/srv/xml/"));
+    QVERIFY(w.CheckBox1->isChecked());
+    QVERIFY(!w.CheckBox3->isChecked());
+    QVERIFY(w.CheckBox2->isChecked());
+    QCOMPARE(app::advanceStamp().date, std::string("25/12/2020"));
+    QCOMPARE(app::advanceStamp().time, std::string("10:05:03"));
+    QCOMPARE(w.IBDatabase1.params(), (std::vector<std::string>{"user_name=KORVA", "password=##736948"}));
+
+    // Ticking a box is never saved.
+    w.CheckBox3->setChecked(true);
+    w.close();
+    QCOMPARE(readFile(ini), kSettings);
+}
+
+void MainWindowTest::executaScan_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("unattended");
+    QTest::newRow("none") << QStringList() << false;
+    QTest::newRow("alone") << QStringList{"/executa"} << true;
+    QTest::newRow("second") << QStringList{"/acver", "/executa"} << true;
+    QTest::newRow("after others") << QStringList{"a", "b", "/executa", "c"} << true;
+    QTest::newRow("capitals") << QStringList{"/EXECUTA"} << false;
+    QTest::newRow("other lead") << QStringList{"-executa"} << false;
+    QTest::newRow("trailing blank") << QStringList{"/executa "} << false;
+    QTest::newRow("leading blank") << QStringList{" /executa"} << false;
+    QTest::newRow("no slash") << QStringList{"executa"} << false;
+}
+
+void MainWindowTest::executaScan() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, unattended);
+    QTemporaryDir dir;
+    writeFile(dir.filePath("ConfigQuillan.ini"), kSettings);
+    TForm1 w(optionsFor(dir.path(), args));
+    w.FormCreate();
+    QCOMPARE(w.terminated(), unattended);
+    QCOMPARE(w.isVisible(), !unattended);
+}
+
+void MainWindowTest::unwritableFolderReportsAndEnds() {
+    QTemporaryDir dir;
+    // A folder that does not exist cannot receive the first-run file.
+    TForm1 w(optionsFor(dir.filePath("missing")));
+    w.FormCreate();
+    QVERIFY(!w.isVisible());
+    // Off screen nothing could reach a program left in the tray: it ends.
+    QVERIFY(w.terminated());
+    QCOMPARE(w.exitCode(), 1);
+    QVERIFY(!QFile::exists(dir.filePath("missing/ConfigQuillan.ini")));
+}
+
+void MainWindowTest::trayIconAndMenu() {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("ConfigQuillan.ini"), kSettings);
+    TForm1 w(optionsFor(dir.path()));
+    w.FormCreate();
+    QCOMPARE(w.TrayIcon->toolTip(), QStringLiteral("Exportação de XML"));
+    QCOMPARE(w.TrayIcon->contextMenu(), w.PopupMenu1);
+    QStringList items;
+    for (QAction* a : w.PopupMenu1->actions()) items << a->text();
+    QCOMPARE(items, (QStringList{"Abrir", "Sair"}));
+}
+
+void MainWindowTest::trayDoubleClickOpens() {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("ConfigQuillan.ini"), kSettings);
+    TForm1 w(optionsFor(dir.path()));
+    w.FormCreate();
+    w.hide();
+    w.WndProc(QSystemTrayIcon::Trigger);  // a single click does nothing
+    QVERIFY(!w.isVisible());
+    w.WndProc(QSystemTrayIcon::DoubleClick);
+    QVERIFY(w.isVisible());
+    const QPoint pos = w.pos();
+    w.WndProc(QSystemTrayIcon::DoubleClick);  // already shown: stays as it is
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.pos(), pos);
+    w.hide();
+    w.Abrir1->trigger();
+    QVERIFY(w.isVisible());
+    QVERIFY(!w.terminated());
+}
+
+void MainWindowTest::sairAndCloseEndTheProgram() {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("ConfigQuillan.ini"), kSettings);
+    {
+        TForm1 w(optionsFor(dir.path()));
+        w.FormCreate();
+        w.Sair1->trigger();
+        QVERIFY(w.terminated());
+        QCOMPARE(w.exitCode(), 0);
+    }
+    {
+        TForm1 w(optionsFor(dir.path()));
+        w.FormCreate();
+        QVERIFY(w.close());
+        QVERIFY(w.terminated());
+    }
+}
+
+void MainWindowTest::windowStaysWhereItWasPlaced() {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("ConfigQuillan.ini"), kSettings);
+    TForm1 w(optionsFor(dir.path()));
+    w.FormCreate();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QPoint placed = w.pos();
+    w.move(placed + QPoint(40, 30));
+    QCOMPARE(w.pos(), placed + QPoint(40, 30));  // the move happened...
+    QTRY_COMPARE(w.pos(), placed);               // ...and was undone
+    w.hide();
+    w.Abrir1Click();
+    QTRY_COMPARE(w.pos(), placed);
+}
+
+void MainWindowTest::dateAndBranchValues_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<double>("serial");
+    QTest::newRow("empty") << "" << 0.0;
+    QTest::newRow("complete") << "25122020" << 44190.0;
+    QTest::newRow("incomplete year") << "2512202" << 0.0;
+    QTest::newRow("impossible") << "31022021" << 0.0;
+    QTest::newRow("leap day") << "29022024" << 45351.0;
+}
+
+void MainWindowTest::dateAndBranchValues() {
+    QFETCH(QString, typed);
+    QFETCH(double, serial);
+    TForm1 w(optionsFor(QString()));
+    w.XDateEdit1->setFocus();
+    w.XDateEdit1->home(false);
+    QTest::keyClicks(w.XDateEdit1, typed);
+    QCOMPARE(w.startDate(), serial);
+    QCOMPARE(w.endDate(), 0.0);
+    QCOMPARE(w.branchText(), std::string("0"));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "test_main_window.moc"

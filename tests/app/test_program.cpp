@@ -1,0 +1,191 @@
+// The real program, copied into a temporary folder so that its settings file
+// (which lives beside the executable) is the test's own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kDefaults =
+    "[Configuracoes]\r\nBase=\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=\r\n"
+    "ExportaEmitidas=\r\nExportaEmitidasVeiculos=\r\nExportaRecebidas=\r\n";
+const std::string kSettings =
+    "[Configuracoes]\r\nBase=\r\nData=25/12/2020\r\nHora=10:05:03\r\nPastaExportar=\r\n"
+    "ExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n";
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct Child {
+    pid_t pid = -1;
+    fs::path out, err;
+};
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/program_test.XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        exe_ = dir_ / "exportar-xml";
+        fs::copy_file(EXPORTAR_BINARY, exe_);
+        ini_ = dir_ / "ConfigQuillan.ini";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // env: overrides; a value of nullptr removes the variable.
+    Child start(const std::vector<std::string>& args, const std::map<std::string, const char*>& env = {}) {
+        Child r;
+        r.out = dir_ / "stdout.txt";
+        r.err = dir_ / "stderr.txt";
+        std::vector<std::string> envStrings;
+        for (char** e = environ; *e; ++e) {
+            std::string kv = *e;
+            if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
+        }
+        for (const auto& [k, v] : env)
+            if (v) envStrings.push_back(k + "=" + v);
+        if (!env.count("QT_QPA_PLATFORM")) envStrings.push_back("QT_QPA_PLATFORM=offscreen");
+        r.pid = ::fork();
+        if (r.pid == 0) {
+            int o = ::open(r.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int e = ::open(r.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int in = ::open("/dev/null", O_RDONLY);
+            ::dup2(in, 0);
+            ::dup2(o, 1);
+            ::dup2(e, 2);
+            // Started from elsewhere: the settings must still be found beside the program.
+            if (::chdir("/") != 0) ::_exit(126);
+            std::vector<char*> argv{const_cast<char*>(exe_.c_str())};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            std::vector<char*> envp;
+            for (auto& s : envStrings) envp.push_back(s.data());
+            envp.push_back(nullptr);
+            ::execve(exe_.c_str(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        return r;
+    }
+
+    // Exit status, or -1 when it has not ended within the limit (then killed).
+    int wait(const Child& r, std::chrono::milliseconds limit = 30s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (std::chrono::steady_clock::now() < until) {
+            if (::waitpid(r.pid, &status, WNOHANG) == r.pid)
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            std::this_thread::sleep_for(20ms);
+        }
+        ::kill(r.pid, SIGKILL);
+        ::waitpid(r.pid, &status, 0);
+        return -1;
+    }
+
+    bool stillRunningAfter(const Child& r, std::chrono::milliseconds d) {
+        std::this_thread::sleep_for(d);
+        int status = 0;
+        return ::waitpid(r.pid, &status, WNOHANG) == 0;
+    }
+
+    fs::path dir_, exe_, ini_;
+};
+
+TEST_F(ProgramTest, FirstRunInAnEmptyFolderWritesDefaultsAndEnds) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"/executa"}}) {
+        fs::remove(ini_);
+        Child r = start(args);
+        ASSERT_EQ(wait(r), 0) << slurp(r.err);
+        EXPECT_EQ(slurp(ini_), kDefaults);
+        EXPECT_NE(slurp(r.err).find("Exportação de XML: Necessário configuarar arquivo \"ConfigQuillan.ini\""),
+                  std::string::npos)
+            << slurp(r.err);
+    }
+}
+
+TEST_F(ProgramTest, NormalStartRunsUntilTerminatedAndLeavesSettingsAlone) {
+    std::ofstream(ini_, std::ios::binary) << kSettings;
+    Child r = start({});
+    ASSERT_TRUE(stillRunningAfter(r, 1500ms)) << slurp(r.err);
+    ::kill(r.pid, SIGTERM);
+    EXPECT_EQ(wait(r), 0);
+    EXPECT_EQ(slurp(ini_), kSettings);
+}
+
+TEST_F(ProgramTest, MissingClientLibraryStopsBeforeTheSettingsAreTouched) {
+    const std::string expected =
+        "Application Error: Error reading IBDatabase1.ServerType: InterBase library /nonexistent/libfbclient.so.9 "
+        "not found in the path. Please install InterBase to use this functionality";
+    // Neither an existing file nor a missing one is touched.
+    for (bool withSettings : {true, false}) {
+        fs::remove(ini_);
+        if (withSettings) std::ofstream(ini_, std::ios::binary) << kSettings;
+        Child r = start({"/executa"}, {{"EXPORTAR_FBCLIENT", "/nonexistent/libfbclient.so.9"}});
+        EXPECT_EQ(wait(r), 1);
+        EXPECT_NE(slurp(r.err).find(expected), std::string::npos) << slurp(r.err);
+        if (withSettings) EXPECT_EQ(slurp(ini_), kSettings);
+        else EXPECT_FALSE(fs::exists(ini_));
+    }
+}
+
+TEST_F(ProgramTest, UnattendedRunWorksWithoutAnyDisplay) {
+    std::ofstream(ini_, std::ios::binary) << kSettings;
+    Child r = start({"/executa"}, {{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}});
+    EXPECT_NE(wait(r, 60s), -1) << "hung without a display: " << slurp(r.err);
+    // An unreachable display behaves the same.
+    Child r2 = start({"/executa"}, {{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", ":9999"}, {"WAYLAND_DISPLAY", nullptr}});
+    EXPECT_NE(wait(r2, 60s), -1) << "hung with an unreachable display: " << slurp(r2.err);
+}
+
+// Under a real X server (the test command runs the suite inside xvfb-run):
+// the window shows up without a taskbar button and without the Move function.
+TEST_F(ProgramTest, RealXServerWindowHasNoTaskbarButtonAndCannotBeMoved) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display || std::system("command -v xdotool >/dev/null && command -v xprop >/dev/null") != 0)
+        GTEST_SKIP() << "no X server or no xdotool/xprop";
+    std::ofstream(ini_, std::ios::binary) << kSettings;
+    Child r = start({}, {{"QT_QPA_PLATFORM", "xcb"}});
+    std::string id;
+    for (int i = 0; i < 100 && id.empty(); ++i) {
+        std::this_thread::sleep_for(100ms);
+        const fs::path idFile = dir_ / "wid.txt";
+        const std::string cmd =
+            "xdotool search --all --pid " + std::to_string(r.pid) + " --name '^Exportar XML$' > " + idFile.string() + " 2>/dev/null";
+        if (std::system(cmd.c_str()) == 0) {
+            id = slurp(idFile);
+            id = id.substr(0, id.find('\n'));
+        }
+    }
+    ASSERT_FALSE(id.empty()) << "window never appeared: " << slurp(r.err);
+    const fs::path props = dir_ / "props.txt";
+    ASSERT_EQ(std::system(("xprop -id " + id + " > " + props.string()).c_str()), 0);
+    const std::string p = slurp(props);
+    EXPECT_NE(p.find("_NET_WM_STATE_SKIP_TASKBAR"), std::string::npos) << p;
+    // _MOTIF_WM_HINTS: flags, functions, ...; the Move function (4) is off.
+    const auto at = p.find("_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = ");
+    ASSERT_NE(at, std::string::npos) << p;
+    unsigned flags = 0, functions = 0;
+    ASSERT_EQ(std::sscanf(p.c_str() + at, "_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = %x, %x", &flags, &functions), 2);
+    EXPECT_TRUE(flags & 1u);
+    EXPECT_FALSE(functions & 4u) << std::hex << functions;
+    EXPECT_TRUE(functions & 8u) << "minimise box lost";
+    ::kill(r.pid, SIGTERM);
+    EXPECT_EQ(wait(r), 0);
+    EXPECT_EQ(slurp(ini_), kSettings);
+}
+
+}  // namespace
