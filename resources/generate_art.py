@@ -311,13 +311,14 @@ def draw_sc(c, hot):
     disp = vgrad(4, 8, (150, 206, 255), (80, 150, 236)) if hot else vgrad(4, 8, (120, 176, 240), (58, 118, 210))
     c.rect(7.5, 4.5, 16.5, 7.5, disp)
     c.rect(12, 5.3, 15.5, 6.7, (20, 40, 90))
-    for row in range(4):
+    # Few, large keys: the glyph is shown at 16 x 16 and must stay readable.
+    for row in range(3):
         for col in range(3):
-            x = 6.5 + col * 4
-            y = 10 + row * 3
-            key = (232, 100, 60) if (row == 3 and col == 2) else ((250, 250, 252) if hot else (236, 238, 242))
-            c.round_rect(x, y, x + 3, y + 2.2, 0.5, (110, 116, 130))
-            c.round_rect(x + 0.5, y + 0.4, x + 2.5, y + 1.8, 0.3, key)
+            x = 6.5 + col * 3.8
+            y = 10.2 + row * 3.8
+            key = (232, 96, 52) if (row == 2 and col == 2) else ((252, 252, 254) if hot else (238, 240, 244))
+            c.round_rect(x, y, x + 3.2, y + 3.0, 0.6, (96, 102, 116))
+            c.round_rect(x + 0.6, y + 0.6, x + 2.6, y + 2.4, 0.3, key)
 
 
 def draw_hint(c):
