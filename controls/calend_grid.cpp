@@ -145,7 +145,7 @@ void TsCalendGrid::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton || !FOwner->InPopup) return;
     if (Clicked || !window()->isVisible() || !rect().contains(e->position().toPoint())) return;
     Clicked = true;
-    if (FOwner->OnAcceptRequest) FOwner->OnAcceptRequest();
+    if (FOwner->OnGridRelease) FOwner->OnGridRelease();
     Clicked = false;
 }
 

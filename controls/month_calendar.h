@@ -137,6 +137,7 @@ public:
     std::function<void(QObject* sender)> OnDblClick;
     // Set by a popup: Enter/Esc and the mouse release accept or cancel there.
     std::function<void()> OnAcceptRequest;
+    std::function<void()> OnGridRelease;
     std::function<void()> OnCancelRequest;
     bool InPopup = false;
     // The today button, after it set today.

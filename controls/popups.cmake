@@ -11,4 +11,6 @@ list(APPEND CONTROLS_LIBS popups_logic)
 list(APPEND CONTROLS_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/drag_bar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/calend_grid.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/month_calendar.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/month_calendar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/popup_calendar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/calc_form.cpp)
