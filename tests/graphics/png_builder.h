@@ -28,7 +28,7 @@ inline Bytes Chunk(const std::string& type, const Bytes& data, bool badCrc = fal
     out.insert(out.end(), type.begin(), type.end());
     out.insert(out.end(), data.begin(), data.end());
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type.data()), 4);
-    crc = crc32(crc, data.data(), uInt(data.size()));
+    if (!data.empty()) crc = crc32(crc, data.data(), uInt(data.size()));  // a null buffer would reset it
     Put32(out, uint32_t(crc) ^ (badCrc ? 1u : 0u));
     return out;
 }
