@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "controls/mask_edit.h"
+#include "graphics/glyph_mode.h"
 
 class TsEditButton;
 
@@ -57,6 +58,8 @@ public:
     int DefBmpID() const { return FDefBmpID; }
     void SetDefBmpID(int id);
     TsEditButton* Button() const { return FButton; }
+    vesperine::TsGlyphMode& GlyphMode() { return FGlyphMode; }
+    const vesperine::TsGlyphMode& GlyphMode() const { return FGlyphMode; }
     int ButtonWidth() const;
 
     std::function<void(QObject* sender)> OnButtonClick;
@@ -85,6 +88,7 @@ protected:
     TPopupWindowAlign FPopupWindowAlign = TPopupWindowAlign::pwaRight;
     bool FDroppedDown = false;
     int FDefBmpID = 3;
+    vesperine::TsGlyphMode FGlyphMode{true};
     QPointer<QWidget> FPopupWindow;
 
 private:

@@ -71,6 +71,12 @@ public:
     std::function<void(QObject* sender)> OnExit;
     std::function<void(QObject* sender, const QString& message)> OnValidateError;
 
+    // Where errors raised on leaving the edit are reported (the
+    // application's error reporting); by default an error box.
+    static std::function<void(const QString& message)>& ErrorReporter();
+    // Gives the focus back after the current focus change has ended.
+    void TakeFocusBack();
+
     // The area the unfocused face draws its text into.
     virtual QRect TextArea() const;
     // Width kept free at the right edge (the combo edit's button).
@@ -105,6 +111,7 @@ protected:
     Qt::Alignment FAlignment = Qt::AlignLeft;
     bool FAutoSelect = true;
     bool FSyncing = false;
+    bool FInExit = false;
 
 private:
     void TextChangedSlot(const QString& text);

@@ -72,10 +72,6 @@ public:
     // For the calculator: writes a display text straight into the edit text.
     void SetEditTextRaw(const QString& text) { TsMaskEdit::SetEditTextRaw(text); update(); }
 
-    // Where an error that leaving the edit raises is reported (the
-    // application's error reporting); by default a message box.
-    static std::function<void(const QString& message)>& ErrorReporter();
-
     // The edit's own rules, for tests and the calculator.
     long double ClampToRange(long double v) const;
     bool IsValidKey(QChar key) const;

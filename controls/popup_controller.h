@@ -60,7 +60,7 @@ public:
     QPointer<QWidget> PopupForm;
     QPointer<QWidget> PopupCtrl;
     QPointer<QWidget> ParentForm;
-    TacShadowForm* ShadowForm = nullptr;
+    QPointer<TacShadowForm> ShadowForm;
 
     // Where the last mouse press in the program landed while this popup was
     // open, kept until the next tick (a quick click may end before it).

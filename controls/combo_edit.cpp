@@ -1,0 +1,214 @@
+#include "controls/combo_edit.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include "controls/edit_button.h"
+#include "controls/popup_controller.h"
+#include "controls/popup_form.h"
+
+TShortCut ShortCutFromKeyEvent(const QKeyEvent* event) {
+    int vkey = 0;
+    const int k = event->key();
+    if (k >= Qt::Key_A && k <= Qt::Key_Z)
+        vkey = 'A' + (k - Qt::Key_A);
+    else if (k >= Qt::Key_0 && k <= Qt::Key_9)
+        vkey = (event->modifiers() & Qt::KeypadModifier) ? 0x60 + (k - Qt::Key_0) : '0' + (k - Qt::Key_0);
+    else if (k >= Qt::Key_F1 && k <= Qt::Key_F24)
+        vkey = 0x70 + (k - Qt::Key_F1);
+    else {
+        switch (k) {
+        case Qt::Key_Backspace: vkey = vk::Back; break;
+        case Qt::Key_Tab: vkey = vk::Tab; break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: vkey = vk::Return; break;
+        case Qt::Key_Escape: vkey = vk::Escape; break;
+        case Qt::Key_Space: vkey = 0x20; break;
+        case Qt::Key_PageUp: vkey = vk::Prior; break;
+        case Qt::Key_PageDown: vkey = vk::Next; break;
+        case Qt::Key_End: vkey = vk::End; break;
+        case Qt::Key_Home: vkey = vk::Home; break;
+        case Qt::Key_Left: vkey = vk::Left; break;
+        case Qt::Key_Up: vkey = vk::Up; break;
+        case Qt::Key_Right: vkey = vk::Right; break;
+        case Qt::Key_Down: vkey = vk::Down; break;
+        case Qt::Key_Insert: vkey = vk::Insert; break;
+        case Qt::Key_Delete: vkey = vk::Delete; break;
+        case Qt::Key_Plus: vkey = (event->modifiers() & Qt::KeypadModifier) ? vk::Add : 0xBB; break;
+        case Qt::Key_Minus: vkey = (event->modifiers() & Qt::KeypadModifier) ? vk::Subtract : 0xBD; break;
+        default: return 0;
+        }
+    }
+    TShortCut sc = TShortCut(vkey);
+    if (event->modifiers() & Qt::ShiftModifier) sc |= scShift;
+    if (event->modifiers() & Qt::ControlModifier) sc |= scCtrl;
+    if (event->modifiers() & Qt::AltModifier) sc |= scAlt;
+    return sc;
+}
+
+TsCustomComboEdit::TsCustomComboEdit(QWidget* parent) : TsMaskEdit(parent) {
+    resize(width(), 21);
+    FButton = new TsEditButton(this);
+    FGlyphMode.Btn = FButton;
+    connect(FButton, &TsSpeedButton::clicked, this, [this] { DoClick(); });
+    InvalidateButton();
+}
+
+TsCustomComboEdit::~TsCustomComboEdit() {
+    OnChange = nullptr;
+    if (FButton) FButton->disconnect(this);
+    FGlyphMode.Btn = nullptr;
+}
+
+bool TsCustomComboEdit::DroppedDown() const {
+    return FDroppedDown || (FPopupWindow && FPopupWindow->isVisible());
+}
+
+void TsCustomComboEdit::OpenPopup() {
+    QWidget* popup = FPopupWindow;
+    if (!popup || FReadOnly || DroppedDown()) return;
+    popup->hide();
+    popup->resize(FPopupWidth, FPopupHeight);
+    if (isEnabled() && isVisible()) setFocus(Qt::OtherFocusReason);
+    auto* form = qobject_cast<TacPopupForm*>(popup);
+    if (QWidget* parentForm = window(); parentForm && form)
+        if (parentForm->windowFlags() & Qt::WindowStaysOnTopHint) form->StayOnTop = true;
+    if (form)
+        TsPopupController::Instance()->ShowForm(form, this, 80);
+    else
+        popup->show();
+}
+
+void TsCustomComboEdit::ClosePopup() {
+    if (!FPopupWindow || !FPopupWindow->isVisible()) return;
+    if (auto* form = qobject_cast<TacPopupForm*>(FPopupWindow.data()))
+        form->Close();
+    else
+        FPopupWindow->hide();
+}
+
+void TsCustomComboEdit::ButtonClicked() {
+    if (OnButtonClick) OnButtonClick(this);
+    if (DroppedDown())
+        ClosePopup();
+    else
+        OpenPopup();
+}
+
+void TsCustomComboEdit::DoClick() {
+    if (!FReadOnly && FDefBmpID >= 0) ButtonClicked();
+}
+
+int TsCustomComboEdit::ButtonWidth() const { return FButton && FShowButton ? FButton->width() : 0; }
+
+int TsCustomComboEdit::ReservedRight() const { return ButtonWidth(); }
+
+void TsCustomComboEdit::UpdateEditRect() {
+    if (!FButton) return;
+    const int b = hasFrame() ? 2 : 0;
+    const int bw = FShowButton ? FButton->width() : 0;
+    const int h = height() - 2 * b;
+    if (layoutDirection() == Qt::RightToLeft) {
+        FButton->setGeometry(b, b, bw, h);
+        setTextMargins(bw, 0, 0, 0);
+    } else {
+        FButton->setGeometry(width() - b - bw, b, bw, h);
+        setTextMargins(0, 0, bw, 0);
+    }
+}
+
+void TsCustomComboEdit::InvalidateButton() {
+    if (!FButton) return;
+    if (FShowButton) {
+        FGlyphMode.Invalidate();  // width = glyph width + 2, frames
+        FButton->show();
+    } else {
+        FButton->hide();
+        FButton->resize(0, FButton->height());
+    }
+    FButton->setEnabled(isEnabled());
+    UpdateEditRect();
+    update();
+}
+
+void TsCustomComboEdit::SetReadOnly(bool on) {
+    FReadOnly = on;
+    UpdateReadOnly();
+}
+
+void TsCustomComboEdit::SetDirectInput(bool on) {
+    FDirectInput = on;
+    UpdateReadOnly();
+}
+
+void TsCustomComboEdit::UpdateReadOnly() { setReadOnly(FReadOnly || !FDirectInput); }
+
+void TsCustomComboEdit::SetShowButton(bool on) {
+    if (FShowButton == on) return;
+    FShowButton = on;
+    InvalidateButton();
+}
+
+void TsCustomComboEdit::SetDefBmpID(int id) {
+    FDefBmpID = id;
+    InvalidateButton();
+}
+
+void TsCustomComboEdit::KeyDown(QKeyEvent* event, bool& handled) {
+    TsMaskEdit::KeyDown(event, handled);
+    if (handled) return;
+    const TShortCut sc = ShortCutFromKeyEvent(event);
+    if (sc != 0 && sc == FClickKey && FGlyphMode.Width() > 0) {
+        if (!FReadOnly) ButtonClicked();
+        handled = true;
+    } else if (sc == (scCtrl | 'A')) {
+        SelectAll();
+        handled = true;  // no character follows
+    }
+    UpdateEditRect();
+}
+
+void TsCustomComboEdit::KeyPress(QChar& key) {
+    TsMaskEdit::KeyPress(key);
+    // Enter is taken here (no beep); the form's default button still hears
+    // it, as the edit passes the key event on. Esc goes on.
+}
+
+void TsCustomComboEdit::Change() {
+    if (DroppedDown() || Loading) return;
+    TsMaskEdit::Change();
+}
+
+void TsCustomComboEdit::DoExit() { TsMaskEdit::DoExit(); }
+
+bool TsCustomComboEdit::event(QEvent* e) {
+    if (e->type() == TacLibraryEvent::Type()) {
+        auto* le = static_cast<TacLibraryEvent*>(e);
+        if (le->Code() == AC_POPUPCLOSED) {
+            ClosePopup();
+            return true;
+        }
+    }
+    if (e->type() == QEvent::FocusOut && ClosesPopupOnFocusLoss() && FPopupWindow && FPopupWindow->isVisible()) {
+        auto* fe = static_cast<QFocusEvent*>(e);
+        if (fe->reason() != Qt::PopupFocusReason) ClosePopup();
+    }
+    return TsMaskEdit::event(e);
+}
+
+void TsCustomComboEdit::resizeEvent(QResizeEvent* e) {
+    TsMaskEdit::resizeEvent(e);
+    UpdateEditRect();
+}
+
+void TsCustomComboEdit::mousePressEvent(QMouseEvent* e) {
+    if (DroppedDown()) ClosePopup();
+    TsMaskEdit::mousePressEvent(e);
+    UpdateEditRect();
+}
+
+void TsCustomComboEdit::changeEvent(QEvent* e) {
+    TsMaskEdit::changeEvent(e);
+    if (e->type() == QEvent::EnabledChange && FButton) FButton->setEnabled(isEnabled());
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::LayoutDirectionChange) UpdateEditRect();
+}
