@@ -1,0 +1,62 @@
+#include "app/run_summary.h"
+
+#include "app/main_window.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <cstdio>
+
+namespace app {
+
+namespace {
+
+std::string seconds(double s, char decimal) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", s);
+    std::string out = buf;
+    if (decimal != '.')
+        for (char& c : out)
+            if (c == '.') c = decimal;
+    return out;
+}
+
+}  // namespace
+
+std::string summaryLine(const RunSummary& s) {
+    return "Resumo: examinados=" + std::to_string(s.examined) + " selecionados=" + std::to_string(s.selected) +
+           " gravados=" + std::to_string(s.written) + " marca_antes=\"" + s.stampBefore + "\" marca_depois=\"" +
+           s.stampAfter + "\" tempo=" + seconds(s.seconds, '.') + "s resultado=" +
+           (s.complete ? "completo" : "erro");
+}
+
+std::string errorLine(const RunSummary& s) {
+    std::string line = "Erro na exportação";
+    if (s.errorSeq) line += " (documento " + std::to_string(*s.errorSeq) + ")";
+    return line + ": " + s.error;
+}
+
+std::string windowText(const RunSummary& s, bool withStamp) {
+    std::string counts = "Examinados " + std::to_string(s.examined) + ", selecionados " +
+                         std::to_string(s.selected) + ", gravados " + std::to_string(s.written);
+    if (withStamp) counts += "; marca " + s.stampAfter;
+    counts += " (" + seconds(s.seconds, ',') + " s)";
+    if (s.complete) return counts;
+    return errorLine(s) + " — " + counts;
+}
+
+void showStatus(TForm1& form, const std::string& text, bool isError) {
+    auto* label = form.findChild<QLabel*>(QStringLiteral("LabelResumo"), Qt::FindDirectChildrenOnly);
+    if (!label) {
+        label = new QLabel(&form);
+        label->setObjectName(QStringLiteral("LabelResumo"));
+        // Beside "Exportar Arquivos para:", up to the right edge of Edit2.
+        label->setGeometry(122, 248, 329 - 122, 13);
+        label->show();
+    }
+    const QString full = QString::fromStdString(text);
+    label->setToolTip(full);
+    label->setText(QFontMetrics(label->font()).elidedText(full, Qt::ElideRight, label->width()));
+    label->setStyleSheet(isError ? QStringLiteral("color: #c00000;") : QString());
+}
+
+}  // namespace app
