@@ -8,6 +8,7 @@
 #include "graphics/picture_registry.h"
 #include "graphics/png_graphic.h"
 #include "graphics/startup.h"
+#include "platform/regional.h"
 #include "resources/resources.h"
 
 using namespace vesperine;
@@ -277,6 +278,29 @@ TEST(Resources, LookupIgnoresLetterCaseAndKnowsEveryName) {
     EXPECT_EQ(resources::FindResource("acshdi")->data(), resources::FindResource("ACSHDI")->data());
     EXPECT_FALSE(resources::FindResource("SX"));
     EXPECT_FALSE(resources::FindResource("S"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StartupLocale, FourDigitYearIsReadFromTheProcessLocaleAtStartup) {
+    struct Case {
+        const char* locale;
+    };
+    for (const Case& c : {Case{"pt_BR.UTF-8"}, Case{"en_US.UTF-8"}}) {
+        if (!platform::setProcessLocale(c.locale)) GTEST_SKIP() << c.locale << " is not installed";
+        const std::string format = platform::currentFormatSettings().shortDateFormat;
+        vesperine::RunStartup({});
+        EXPECT_EQ(vesperine::DefaultFourDigitYear(), vesperine::FourDigitYearIn(format)) << c.locale << " " << format;
+        vesperine::RunShutdown();
+    }
+    // pt-BR writes the year with four digits.
+    ASSERT_TRUE(platform::setProcessLocale("pt_BR.UTF-8"));
+    vesperine::RunStartup({});
+    EXPECT_TRUE(vesperine::DefaultFourDigitYear()) << platform::currentFormatSettings().shortDateFormat;
+    vesperine::RunShutdown();
+    platform::setProcessLocale("C");
 }
 
 }  // namespace
