@@ -4,18 +4,6 @@
 
 namespace db::detail {
 
-namespace {
-// Numbers in info buffers are little-endian, whatever the machine.
-long long littleEndian(const char* p, int len)
-{
-    unsigned long long v = 0;
-    for (int i = len - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<unsigned char>(p[i]);
-    if (len > 0 && len < 8 && (static_cast<unsigned char>(p[len - 1]) & 0x80))
-        v |= ~0ULL << (8 * len);  // sign-extend
-    return static_cast<long long>(v);
-}
-}  // namespace
 
 std::string readBlob(const std::shared_ptr<FbClient>& client, isc_db_handle* db,
                      isc_tr_handle* tr, ISC_QUAD id)
@@ -25,20 +13,9 @@ std::string readBlob(const std::shared_ptr<FbClient>& client, isc_db_handle* db,
     client->open_blob2(st, db, tr, blob.ptr(), &id, 0, nullptr);
     client->check(st);
 
+    // No isc_blob_info for the length first: through a server that is one
+    // more round trip per document, which costs more than letting the text grow.
     std::string out;
-    // The total length lets one allocation hold the whole text.
-    char item = isc_info_blob_total_length;
-    char info[32];
-    client->blob_info(st, blob.ptr(), 1, &item, sizeof info, info);
-    if (!(st[0] == 1 && st[1]) && info[0] == isc_info_blob_total_length) {
-        short len = static_cast<short>(littleEndian(info + 1, 2));
-        if (len > 0 && len <= 8) {
-            long long total = littleEndian(info + 3, len);
-            if (total > 0)
-                out.reserve(static_cast<size_t>(total));
-        }
-    }
-
     char buf[65535];
     for (;;) {
         unsigned short got = 0;

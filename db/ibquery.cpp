@@ -620,7 +620,10 @@ std::string TField::asText() const
     if (type == SQL_TEXT || type == SQL_VARYING || type == SQL_BLOB ||
         ((type == SQL_SHORT || type == SQL_LONG || type == SQL_INT64) &&
          query_->columns_[static_cast<size_t>(i)].scale == 0))
-        return asText(platform::FormatSettings{});
+    {
+        static const platform::FormatSettings unused;
+        return asText(unused);
+    }
     return asText(platform::currentFormatSettings());
 }
 
