@@ -91,6 +91,8 @@ std::u32string MaskEngine::Text() const {
 
 bool MaskEngine::Accepts(int pos, char32_t ch) const {
     if (pos < 0 || pos >= Length() || IsLiteral(pos)) return false;
+    // An optional position may be typed blank.
+    if ((ch == U' ' || ch == FBlank) && !IsRequired(pos)) return true;
     switch (FSlots[size_t(pos)].kind) {
     case U'0': case U'9': return IsDigit(ch);
     case U'#': return IsDigit(ch) || ch == U'+' || ch == U'-';
@@ -121,7 +123,7 @@ void MaskEngine::SetText(const std::u32string& in) {
         for (int i = 0; i < Length(); ++i)
             if (!IsLiteral(i)) {
                 char32_t c = text[size_t(i)];
-                FText[size_t(i)] = Accepts(i, c) ? c : FBlank;
+                FText[size_t(i)] = Accepts(i, c) && c != U' ' ? c : FBlank;
             }
         return;
     }
@@ -145,7 +147,7 @@ void MaskEngine::SetText(const std::u32string& in) {
         int offset = FLeadingBlanks ? width - int(part.size()) : 0;
         for (int k = 0; k < int(part.size()); ++k) {
             int pos = start + offset + k;
-            FText[size_t(pos)] = Accepts(pos, part[size_t(k)]) ? part[size_t(k)] : FBlank;
+            FText[size_t(pos)] = Accepts(pos, part[size_t(k)]) && part[size_t(k)] != U' ' ? part[size_t(k)] : FBlank;
         }
     }
 }
@@ -189,7 +191,7 @@ int MaskEngine::TypeChar(int caret, int selStart, int selLength, char32_t ch) {
         return pos;
     if (pos >= Length() || !Accepts(pos, ch)) return -1;
     if (selLength > 0) ClearRange(selStart, selLength);
-    FText[size_t(pos)] = ch;
+    FText[size_t(pos)] = ch == U' ' ? FBlank : ch;
     return NextEditable(pos + 1);
 }
 
@@ -234,7 +236,7 @@ int MaskEngine::Paste(int caret, int selStart, int selLength, const std::u32stri
             FText = saved;
             return -1;
         }
-        FText[size_t(pos)] = ch;
+        FText[size_t(pos)] = ch == U' ' ? FBlank : ch;
         ++pos;
     }
     return NextEditable(pos);

@@ -51,6 +51,8 @@ TEST(MaskEngine, TypingOverPositionsStepsOverLiterals) {
         {"!99/99/9999;1; ", "150320261", "15/03/2026", 1},    // nothing after the end
         {"!99/99/9999;1; ", "1503\b\b07", "15/07/    ", 0},   // Backspace leaves blanks, steps back over "/"
         {"!99/99/9999;1; ", "15\b\b\b", "  /  /    ", 0},     // Backspace at the start does nothing
+        {"!99/99/9999;1; ", "  05", "  /05/    ", 0},     // optional positions take blanks
+        {"00-000;1;_", "1 ", "1_-___", 1},                // required ones do not
         {"00-000;1;_", "12345", "12-345", 0},
         {"LL-00;1;_", "ab12", "ab-12", 0},
         {"LL-00;1;_", "1", "__-__", 1},
