@@ -1,6 +1,7 @@
 #include "controls/number_rules.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -69,10 +70,12 @@ bool TryTextToFloat(const std::string& text, char dsep, long double& out) {
         c += exp;
     }
     if (i != e) return false;
-    errno = 0;
-    char* end = nullptr;
-    long double v = std::strtold(c.c_str(), &end);
-    if (end == c.c_str() || *end != '\0' || !std::isfinite(v)) return false;
+    // from_chars ignores the C locale, whose decimal point may be a comma.
+    const char* first = c.c_str() + (c[0] == '+' ? 1 : 0);
+    const char* last = c.c_str() + c.size();
+    long double v = 0;
+    const auto res = std::from_chars(first, last, v);
+    if (res.ec != std::errc() || res.ptr != last || !std::isfinite(v)) return false;
     out = v;
     return true;
 }
