@@ -227,22 +227,31 @@ void TBitmap::FillRect(const TRect& rect, TColor color) {
     const int right = std::min(rect.Right, width_), bottom = std::min(rect.Bottom, height_);
     if (left >= right || top >= bottom) return;
     color &= 0xFFFFFFu;
+    const bool fullRows = left == 0 && right == width_;
     if (IsIndexed(format_)) {
         const unsigned index = NearestPaletteIndex(color);
-        for (int y = top; y < bottom; ++y)
-            for (int x = left; x < right; ++x) StorePixelIndex(ScanLine(y), format_, x, index);
-        return;
-    }
-    if (BitsPerPixelOf(format_) == 32) {
-        const uint32_t v = ExchangeRedBlue(color);
-        for (int y = top; y < bottom; ++y) {
-            uint8_t* row = ScanLine(y) + std::size_t(left) * 4;
-            for (int x = left; x < right; ++x, row += 4) std::memcpy(row, &v, 4);
+        if (format_ == TPixelFormat::pf8bit) {
+            for (int y = top; y < bottom; ++y) std::memset(ScanLine(y) + left, int(index), std::size_t(right - left));
+            return;
         }
+        for (int x = left; x < right; ++x) StorePixelIndex(ScanLine(top), format_, x, index);
+    } else if (BitsPerPixelOf(format_) == 32) {
+        const uint32_t v = ExchangeRedBlue(color);
+        uint8_t* row = ScanLine(top) + std::size_t(left) * 4;
+        for (int x = left; x < right; ++x, row += 4) std::memcpy(row, &v, 4);
+    } else {
+        for (int x = left; x < right; ++x) StoreColor(ScanLine(top), format_, x, color, 0);
+    }
+    // The first row is done; the others are copies of its bytes.
+    const std::size_t bytes = fullRows ? std::size_t(stride_)
+                                       : (std::size_t(right) * BitsPerPixelOf(format_) + 7) / 8;
+    const std::size_t from = fullRows ? 0 : std::size_t(left) * BitsPerPixelOf(format_) / 8;
+    if (!fullRows && BitsPerPixelOf(format_) < 8) {
+        for (int y = top + 1; y < bottom; ++y)
+            for (int x = left; x < right; ++x) StorePixelIndex(ScanLine(y), format_, x, PixelIndex(x, top));
         return;
     }
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) StoreColor(ScanLine(y), format_, x, color, 0);
+    for (int y = top + 1; y < bottom; ++y) std::memcpy(ScanLine(y) + from, ScanLine(top) + from, bytes - from);
 }
 
 bool GetRowAccess(TBitmap& bitmap, TRowAccess& access) {

@@ -587,53 +587,83 @@ void TPNGGraphic::Draw(TBitmap& canvas, const TRect& rect) {
 // ---------------------------------------------------------------- library functions
 
 void TransferPngAlpha(TBitmap& bitmap, TPNGGraphic& png) {
-    const TImageProperties& props = png.ImageProperties();
-    if (props.ColorScheme == TColorScheme::csIndexed && !png.Transparency().empty()) {
-        bitmap.Assign(png);
-        bitmap.SetPixelFormat(TPixelFormat::pf32bit);
-        const auto& alpha = png.Transparency();
-        const unsigned sourceMax = (1u << std::min<unsigned>(png.SourceBitDepth(), 8)) - 1;
-        const unsigned targetMax = (1u << std::min(png.BitsPerPixel(), 8)) - 1;
-        for (int y = 0; y < bitmap.Height(); ++y) {
-            uint8_t* row = bitmap.ScanLine(y);
-            for (int x = 0; x < bitmap.Width(); ++x) {
-                unsigned index = png.PixelIndex(x, y);
-                // A widened sample (2-bit data in a 4-bit bitmap) maps back to its file index.
-                if (sourceMax != targetMax) index = ScaleSample(uint16_t(index), uint16_t(sourceMax), uint16_t(targetMax));
-                row[4 * x + 3] = alpha[index & 0xFF];
-            }
-        }
+    if (png.BitsPerPixel() == 32 &&
+        !(png.ImageProperties().ColorScheme == TColorScheme::csIndexed && !png.Transparency().empty())) {
+        bitmap.Assign(png);  // colour type 6: straight colour, alpha as stored
         return;
     }
-    bitmap.Assign(png);
-    if (bitmap.BitsPerPixel() == 32) return;
-    const bool oneBytePerPixel = bitmap.PixelFormat() == TPixelFormat::pf8bit;
-    bitmap.SetPixelFormat(TPixelFormat::pf32bit);
+    TBitmap out;
+    out.SetPixelFormat(TPixelFormat::pf32bit);
+    out.SetSize(png.Width(), png.Height());
+    out.SetTransparent(png.Transparent());
+    out.SetTransparentColor(png.TransparentColor());
+    const TImageProperties& props = png.ImageProperties();
     const bool gamma = (props.Options & ioUseGamma) != 0;
-    const auto& table = png.ColorManager().GammaTable();
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        uint8_t* row = bitmap.ScanLine(y);
-        const uint8_t* source = png.ScanLine(y);
-        for (int x = 0; x < bitmap.Width(); ++x) {
-            if (gamma && oneBytePerPixel) {
-                row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = 0;
-                row[4 * x + 3] = uint8_t(255 - table[source[x]]);
-            } else {
-                row[4 * x + 3] = 255;
+
+    if (png.PixelFormat() == TPixelFormat::pf24bit) {
+        // Colour is already gamma-corrected by the row conversion; the pixels stay opaque.
+        for (int y = 0; y < png.Height(); ++y) {
+            const uint8_t* s = png.ScanLine(y);
+            uint8_t* d = out.ScanLine(y);
+            for (int x = 0; x < png.Width(); ++x, s += 3, d += 4) {
+                d[0] = s[0];
+                d[1] = s[1];
+                d[2] = s[2];
+                d[3] = 255;
             }
         }
+        bitmap = std::move(out);
+        return;
     }
+
+    // Indexed and gray bitmaps: one 32-bit value per stored pixel value.
+    uint32_t lut[256];
+    const auto& palette = png.Palette();
+    const unsigned bits = unsigned(std::min(png.BitsPerPixel(), 8));
+    const unsigned targetMax = (1u << bits) - 1;
+    const unsigned sourceMax = (1u << std::min<unsigned>(png.SourceBitDepth(), 8)) - 1;
+    const auto& alpha = png.Transparency();
+    const auto& table = png.ColorManager().GammaTable();
+    for (unsigned v = 0; v < 256; ++v) {
+        const uint32_t colour = v < palette.size() ? ExchangeRedBlue(palette[v] & 0xFFFFFFu) : 0;
+        if (props.ColorScheme == TColorScheme::csIndexed && !alpha.empty()) {
+            // A widened sample (2-bit data in a 4-bit bitmap) maps back to its file index.
+            const unsigned index = (sourceMax != targetMax && v <= targetMax)
+                                       ? ScaleSample(uint16_t(v), uint16_t(sourceMax), uint16_t(targetMax))
+                                       : v;
+            lut[v] = colour | uint32_t(alpha[index & 0xFF]) << 24;
+        } else if (gamma && bits == 8) {
+            lut[v] = uint32_t(255 - table[v]) << 24;  // black, alpha from the gamma table
+        } else {
+            lut[v] = colour | 0xFF000000u;
+        }
+    }
+    for (int y = 0; y < png.Height(); ++y) {
+        uint8_t* d = out.ScanLine(y);
+        if (bits == 8) {
+            const uint8_t* s = png.ScanLine(y);
+            for (int x = 0; x < png.Width(); ++x) std::memcpy(d + 4 * std::size_t(x), &lut[s[x]], 4);
+        } else {
+            for (int x = 0; x < png.Width(); ++x) std::memcpy(d + 4 * std::size_t(x), &lut[png.PixelIndex(x, y)], 4);
+        }
+    }
+    bitmap = std::move(out);
+}
+
+// Hands the decoded image over; a 32-bit image is moved, not copied.
+static void TakeResult(TBitmap& bitmap, TPNGGraphic& png) {
+    if (png.BitsPerPixel() == 32 &&
+        !(png.ImageProperties().ColorScheme == TColorScheme::csIndexed && !png.Transparency().empty())) {
+        bitmap.TakeImage(std::move(png));
+        return;
+    }
+    TransferPngAlpha(bitmap, png);
 }
 
 void PngStreamToBitmap32(TBitmap& bitmap, TStream& stream) {
     TPNGGraphic png;
     png.LoadFromStream(stream);
-    if (png.BitsPerPixel() == 32 &&
-        !(png.ImageProperties().ColorScheme == TColorScheme::csIndexed && !png.Transparency().empty())) {
-        bitmap.TakeImage(std::move(png));  // the reader is dropped anyway: no copy of the pixels
-        return;
-    }
-    TransferPngAlpha(bitmap, png);
+    TakeResult(bitmap, png);
 }
 
 void PngStreamToBitmap32(TBitmap& bitmap, const void* data, std::size_t size) {
@@ -644,11 +674,7 @@ void PngStreamToBitmap32(TBitmap& bitmap, const void* data, std::size_t size) {
 void PngFileToBitmap32(TBitmap& bitmap, const std::string& fileName) {
     TPNGGraphic png;
     png.LoadFromFile(fileName);
-    if (png.BitsPerPixel() == 32) {
-        bitmap.TakeImage(std::move(png));
-        return;
-    }
-    TransferPngAlpha(bitmap, png);
+    TakeResult(bitmap, png);
 }
 
 }  // namespace graphics
