@@ -467,6 +467,38 @@ TEST_P(DbTest, ConnectionErrorsCarryTheLibraryText)
     EXPECT_EQ(Q.field(0).asInteger(), 16);
 }
 
+TEST_P(DbTest, ObjectsMayBeDestroyedInAnyOrder)
+{
+    // The window's members may be declared in any order; a connection that
+    // goes first still commits and leaves the others unlinked.
+    for (int order = 0; order < 2; ++order) {
+        auto query = std::make_unique<db::TIBQuery>();
+        auto transaction = std::make_unique<db::TIBTransaction>();
+        auto database = std::make_unique<db::TIBDatabase>();
+        database->setClient(client());
+        database->params() = kAppLogin;
+        database->setDatabaseName(name());
+        database->setDefaultTransaction(transaction.get());
+        query->setDatabase(database.get());
+        query->sql().add("SELECT NFE_XML FROM MVTO_NFE WHERE PAI_SEQU = 1");
+        database->open();
+        query->open();
+        EXPECT_FALSE(query->field(0).asText().empty());
+        if (order == 0) {
+            database.reset();
+            EXPECT_FALSE(query->active());
+            EXPECT_THROW(query->open(), db::DbError);  // no database any more
+            transaction.reset();
+            query.reset();
+        } else {
+            query.reset();
+            transaction.reset();
+            EXPECT_TRUE(database->connected());
+            database.reset();
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, DbTest, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 TEST(FbClient, MissingLibraryNamesTheFile)
