@@ -22,4 +22,11 @@ if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/speed_button.cpp)
     ${CMAKE_CURRENT_LIST_DIR}/popup_form.cpp ${CMAKE_CURRENT_LIST_DIR}/popup_form.h
     ${CMAKE_CURRENT_LIST_DIR}/popup_controller.cpp ${CMAKE_CURRENT_LIST_DIR}/popup_controller.h
     ${CMAKE_CURRENT_LIST_DIR}/shadow_form.cpp ${CMAKE_CURRENT_LIST_DIR}/shadow_form.h)
+  # Without a compositing manager the shadow blends itself (needs xcb to ask).
+  find_path(EDITORS_XCB_INCLUDE_DIR xcb/xcb.h)
+  find_library(EDITORS_XCB_LIBRARY xcb)
+  if(EDITORS_XCB_INCLUDE_DIR AND EDITORS_XCB_LIBRARY)
+    set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/shadow_form.cpp PROPERTIES COMPILE_DEFINITIONS EDITORS_HAVE_XCB)
+    list(APPEND CONTROLS_LIBS ${EDITORS_XCB_LIBRARY})
+  endif()
 endif()

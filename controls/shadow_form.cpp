@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QPainter>
 #include <QShowEvent>
 #include <algorithm>
@@ -12,7 +13,36 @@
 #include "graphics/bitmap32.h"
 #include "graphics/startup.h"
 
+#ifdef EDITORS_HAVE_XCB
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+#endif
+
 namespace {
+// Whether translucent windows are blended with what lies below them. An X
+// server without a compositing manager shows their pixels as they are (a
+// black band), so the shadow then blends itself over a grab of the screen.
+bool CompositingActive() {
+#ifdef EDITORS_HAVE_XCB
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return true;
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection()) return true;
+    xcb_connection_t* c = x11->connection();
+    const QByteArray name = "_NET_WM_CM_S0";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()), nullptr);
+    if (!atom) return true;
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+    const bool active = owner && owner->owner != XCB_NONE;
+    free(owner);
+    free(atom);
+    return active;
+#else
+    return true;
+#endif
+}
+
 QImage& TemplateOverride() {
     static QImage image;
     return image;
@@ -78,7 +108,8 @@ TacShadowForm::TacShadowForm(QWidget* popupForm)
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus | Qt::BypassWindowManagerHint |
                   Qt::WindowTransparentForInput | Qt::NoDropShadowWindowHint),
       FOwnerForm(popupForm) {
-    setAttribute(Qt::WA_TranslucentBackground);
+    FBlendsItself = !CompositingActive();
+    if (!FBlendsItself) setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -104,7 +135,27 @@ void TacShadowForm::SetNewPos(int left, int top, int blend, int height, int widt
     if (FDestroyed) return;
     FImage = BuildImage(width, height);
     FBlend = blend;
-    setGeometry(left - ShadowSize, top - ShadowSize, width + 2 * ShadowSize, height + 2 * ShadowSize);
+    const QRect area(left - ShadowSize, top - ShadowSize, width + 2 * ShadowSize, height + 2 * ShadowSize);
+    if (FBlendsItself) {
+        if (isVisible()) hide();
+        QImage under;
+        if (QScreen* s = QGuiApplication::screenAt(area.center()))
+            under = s->grabWindow(0, area.x() - s->geometry().x(), area.y() - s->geometry().y(), area.width(),
+                                  area.height()).toImage();
+        if (under.size() != area.size()) {
+            under = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
+            under.fill(palette().color(QPalette::Window));
+        }
+        under = under.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QPainter p(&under);
+        p.setOpacity(FBlend / 255.0);
+        p.drawImage(0, 0, FImage);
+        p.end();
+        FImage = under;
+        FBlend = 255;
+        setMask(QRegion(0, 0, area.width(), area.height()) - QRegion(ShadowSize, ShadowSize, width, height));
+    }
+    setGeometry(area);
     if (!isVisible()) show();
     update();
     // Directly below the popup.

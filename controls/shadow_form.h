@@ -40,4 +40,5 @@ private:
     explicit TacShadowForm(QWidget* popupForm);
     QImage FImage;
     int FBlend = 255;
+    bool FBlendsItself = false;
 };

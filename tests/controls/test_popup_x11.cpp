@@ -1,0 +1,195 @@
+// The popup under a real X server: no activation taken, focus kept in the
+// edit, closing on a press elsewhere, placement at the screen's edges, and
+// the shadow band around the popup.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include "controls/combo_edit.h"
+#include "controls/popup_controller.h"
+#include "controls/shadow_form.h"
+#include "graphics/startup.h"
+#include "platform/regional.h"
+
+namespace {
+class Popup : public TacPopupForm {
+public:
+    using TacPopupForm::TacPopupForm;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), QColor(250, 250, 210));
+    }
+};
+
+class Combo : public TsCustomComboEdit {
+public:
+    using TsCustomComboEdit::TsCustomComboEdit;
+    void OpenPopup() override {
+        if (!FPopupWindow) FPopupWindow = new Popup(this);
+        TsCustomComboEdit::OpenPopup();
+    }
+};
+}  // namespace
+
+class TestPopupX11 : public QObject {
+    Q_OBJECT
+    QWidget* window = nullptr;
+    Combo* edit = nullptr;
+    QPushButton* button = nullptr;
+    QRect screen;
+
+    void placeWindow(QPoint at) {
+        window->move(at);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+    }
+    QWidget* popup() const { return edit->PopupWindow(); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(platform::setProcessLocale("pt_BR.UTF-8"));
+        vesperine::RunStartup(std::vector<std::string>{});
+        screen = QGuiApplication::primaryScreen()->availableGeometry();
+    }
+    void cleanupTestCase() {
+        TsPopupController::Free();
+        vesperine::RunShutdown();
+    }
+    void init() {
+        window = new QWidget(nullptr, Qt::FramelessWindowHint);
+        window->setAutoFillBackground(true);
+        QPalette pal = window->palette();
+        pal.setColor(QPalette::Window, QColor(200, 200, 200));
+        window->setPalette(pal);
+        window->resize(320, 300);
+        edit = new Combo(window);
+        edit->setGeometry(20, 20, 120, 21);
+        button = new QPushButton("Other", window);
+        button->setGeometry(200, 20, 80, 25);
+    }
+    void cleanup() {
+        delete window;
+        window = nullptr;
+    }
+
+    void popupKeepsActivationAndFocus() {
+        placeWindow({100, 100});
+        edit->ButtonClicked();
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        QTest::qWait(150);
+        QVERIFY(window->isActiveWindow());
+        QVERIFY(!popup()->isActiveWindow());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
+        // Below the edit, overlapping its bottom edge by 2 pixels.
+        const QPoint editAt = edit->mapToGlobal(QPoint(0, 0));
+        QCOMPARE(popup()->geometry().topLeft(), QPoint(editAt.x(), editAt.y() + edit->height() - 2));
+        QCOMPARE(TsPopupController::Instance()->AnimDirection, 0);
+        // A click into the popup does not activate it either.
+        QTest::mouseClick(popup(), Qt::LeftButton, {}, QPoint(20, 20));
+        QTest::qWait(150);
+        QVERIFY(popup()->isVisible());
+        QVERIFY(window->isActiveWindow());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
+    }
+
+    void pressElsewhereClosesWithinTheWatchTime() {
+        placeWindow({100, 100});
+        edit->ButtonClicked();
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        QElapsedTimer t;
+        t.start();
+        QTest::mouseClick(button, Qt::LeftButton);
+        while (popup()->isVisible() && t.elapsed() < 1000) QTest::qWait(5);
+        QVERIFY(!popup()->isVisible());
+        QVERIFY2(t.elapsed() <= 150, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void pressOnTheEditOnlyCloses() {
+        placeWindow({100, 100});
+        edit->ButtonClicked();
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        edit->SetText("abc");
+        edit->setCursorPosition(0);
+        QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(30, 10));
+        QTRY_VERIFY(!popup()->isVisible());
+        QCOMPARE(edit->cursorPosition(), 0);  // the press was taken by the popup's closing
+    }
+
+    void opensAboveNearTheBottomAndShiftsLeftAtTheRight() {
+        window->resize(320, 60);
+        placeWindow({screen.right() - 150, screen.bottom() - 60});
+        edit->ButtonClicked();
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        const QRect editRect(edit->mapToGlobal(QPoint(0, 0)), edit->size());
+        const QRect g = popup()->geometry();
+        QCOMPARE(g.bottom(), editRect.top() - 2);  // its bottom edge one pixel above the edit
+        QCOMPARE(g.right(), screen.right());
+        QCOMPARE(TsPopupController::Instance()->AnimDirection, 3);
+    }
+
+    void shadowBandAroundThePopup() {
+        placeWindow({100, 100});
+        edit->ButtonClicked();
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        TacFormHandler* h = TsPopupController::Instance()->HandlerOf(popup());
+        QVERIFY(h && h->ShadowForm);
+        QTRY_VERIFY(h->ShadowForm->isVisible());
+        const QRect g = popup()->geometry();
+        QCOMPARE(h->ShadowForm->geometry(), g.adjusted(-9, -9, 9, 9));
+        // The image: alpha in the band, none inside.
+        const QImage img = TacShadowForm::BuildImage(g.width(), g.height());
+        QVERIFY(qAlpha(img.pixel(4, img.height() / 2)) > 0);
+        QVERIFY(qAlpha(img.pixel(img.width() / 2, img.height() - 3)) > 0);
+        QCOMPARE(qAlpha(img.pixel(img.width() / 2, img.height() / 2)), 0);
+        // On the screen: the band differs from the window behind it, one
+        // pixel further out does not.
+        QTest::qWait(100);
+        const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        if (qEnvironmentVariableIsSet("EDITORS_SHOT")) shot.copy(60, 60, 400, 360).save(qEnvironmentVariable("EDITORS_SHOT"));
+        const int y = g.center().y();
+        const QColor behind = shot.pixelColor(g.left() - 10, y);
+        QCOMPARE(behind, QColor(200, 200, 200));
+        QVERIFY(shot.pixelColor(g.left() - 3, y) != behind);
+        QVERIFY(shot.pixelColor(g.center().x(), g.bottom() + 3) != behind);
+        // Moving the popup moves the shadow; closing hides it.
+        popup()->move(g.topLeft() + QPoint(15, 5));
+        QTRY_COMPARE(h->ShadowForm->geometry(), popup()->geometry().adjusted(-9, -9, 9, 9));
+        edit->ClosePopup();
+        QTRY_VERIFY(!h->ShadowForm->isVisible());
+    }
+
+    void closeHandlerCanKeepThePopupOpen() {
+        placeWindow({100, 100});
+        edit->ButtonClicked();
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        auto* form = static_cast<TacPopupForm*>(popup());
+        TacFormHandler* h = TsPopupController::Instance()->HandlerOf(form);
+        int refused = 0;
+        h->OldOnClose = [&](QObject*, TCloseAction& a) {
+            if (refused++ == 0) a = TCloseAction::caNone;
+        };
+        h->HasOldOnClose = true;
+        button->setFocusPolicy(Qt::NoFocus);  // only the press asks to close
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::qWait(250);
+        QVERIFY(popup()->isVisible());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(!popup()->isVisible());
+        QCOMPARE(refused, 2);
+        h->OldOnClose = nullptr;
+        h->HasOldOnClose = false;
+    }
+};
+
+QTEST_MAIN(TestPopupX11)
+#include "test_popup_x11.moc"
