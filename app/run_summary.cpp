@@ -4,20 +4,16 @@
 
 #include <QFontMetrics>
 #include <QLabel>
-#include <cstdio>
 
 namespace app {
 
 namespace {
 
 std::string seconds(double s, char decimal) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", s);
-    std::string out = buf;
-    if (decimal != '.')
-        for (char& c : out)
-            if (c == '.') c = decimal;
-    return out;
+    // Not printf: the process locale would choose the decimal separator.
+    const long long ms = s > 0 ? static_cast<long long>(s * 1000.0 + 0.5) : 0;
+    std::string frac = std::to_string(ms % 1000);
+    return std::to_string(ms / 1000) + decimal + std::string(3 - frac.size(), '0') + frac;
 }
 
 }  // namespace

@@ -1,0 +1,369 @@
+// The real program's unattended incremental export ("/executa") against real
+// databases, embedded and through the server, with pt-BR pinned.
+#include "tests/exports/workspace.h"
+
+#include "db/ibdatabase.h"
+#include "db/ibquery.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace exptest {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Windows-1252 bytes, CR LF and lone LF line breaks.
+const std::string kX2 =
+    "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<NFe><xNome>Jos\xE9 Concei\xE7\xE3o & Filhos</xNome>\n"
+    "<obs>a\xE7\xFA" "car \x80 \x96 \xBA</obs>\n</NFe>";
+
+Doc doc(int seq, std::optional<std::string> moment, std::optional<std::string> tipo, std::string xml) {
+    Doc d;
+    d.seq = seq;
+    d.moment = std::move(moment);
+    d.tipo = std::move(tipo);
+    d.entsai = "S";
+    d.xml = std::move(xml);
+    return d;
+}
+
+// Numbered order is not change order: 7 holds the newest change.
+std::vector<Doc> mainDocs() {
+    std::vector<Doc> v;
+    v.push_back(doc(1, "2020-12-25 10:05:37", "NF", "<doc>1</doc>"));
+    v.push_back(doc(2, "2020-12-25 10:05:38", "NF", kX2));
+    v.push_back(doc(3, "2020-12-25 10:05:36.900", "NF", "<doc>3</doc>"));
+    v.push_back(doc(4, "2020-12-24 23:59:59", "NE", "<doc>4</doc>"));
+    v.push_back(doc(5, "2020-12-26 00:00:00", "NE", "<doc>5 meia-noite</doc>"));
+    v.push_back(doc(6, std::nullopt, "NF", "<doc>6 sem momento</doc>"));
+    Doc d7 = doc(7, "2021-01-02 08:00:00", "NF", "<doc>7 ve\xEDculo</doc>");
+    d7.vehicle = true;
+    v.push_back(d7);
+    Doc d8 = doc(8, "2020-12-30 12:00:00", "NF", "<doc>8</doc>");
+    d8.cancel = "<canc>8</canc>";
+    d8.distrib = "<dist>8</dist>";
+    v.push_back(d8);
+    Doc d9 = doc(9, "2020-12-31 09:09:09", "NE", "<doc>9</doc>");
+    d9.cancel = " \r\n \t\r\n";
+    d9.distrib = "<dist>9</dist>";
+    v.push_back(d9);
+    Doc d10 = doc(10, "2021-01-01 10:00:00", "XX", "<doc>10</doc>\r\n");
+    d10.distrib = "   ";
+    v.push_back(d10);
+    v.push_back(doc(11, "2021-01-01 11:00:00", std::nullopt, ""));  // empty text, no header
+    Doc d12 = doc(12, "2020-01-01 00:00:01", "NF", "<doc>12</doc>");
+    d12.key = "x/../../../escape";
+    v.push_back(d12);
+    Doc d13 = doc(13, "2021-01-01 12:00:00", "NF", "<doc>13 sem chave</doc>");
+    d13.noKey = true;
+    v.push_back(d13);
+    Doc d14 = doc(14, "2021-01-01 13:00:00", "NF", "");
+    d14.xml.reset();  // no text at all
+    v.push_back(d14);
+    return v;
+}
+
+// What each document's file holds when it is exported: prefix and text.
+const std::map<int, std::pair<std::string, std::string>> kExpected = {
+    {1, {"NFe", "<doc>1</doc>"}},
+    {2, {"NFe", kX2}},
+    {3, {"NFe", "<doc>3</doc>"}},
+    {4, {"NFe", "<doc>4</doc>"}},
+    {5, {"NFe", "<doc>5 meia-noite</doc>"}},
+    {7, {"NFe", "<doc>7 ve\xEDculo</doc>"}},
+    {8, {"CanNFe", "<canc>8</canc>"}},
+    {9, {"NFe", "<dist>9</dist>"}},
+    {10, {"NFe", "<doc>10</doc>\r\n"}},
+    {11, {"NFe", ""}},
+};
+
+std::map<std::string, std::string> filesOf(const std::vector<int>& seqs) {
+    std::map<std::string, std::string> m;
+    for (int s : seqs) {
+        const auto& [prefix, text] = kExpected.at(s);
+        m[prefix + fixture::accessKey(s) + ".XML"] = text + "\r\n";
+    }
+    return m;
+}
+
+class IncrementalProgram : public testing::TestWithParam<Mode> {
+protected:
+    void SetUp() override {
+        EXPTEST_REQUIRE_MODE(GetParam());
+        ws_ = std::make_unique<Workspace>(GetParam());
+        ws_->createDatabase(mainDocs());
+    }
+    std::string folder() const { return ws_->out.string() + "/"; }
+    std::unique_ptr<Workspace> ws_;
+};
+
+TEST_P(IncrementalProgram, SelectsChangesAfterTheStampAndAdvancesIt) {
+    struct Case {
+        const char* data;
+        const char* hora;
+        std::vector<int> seqs;
+    };
+    const Case cases[] = {
+        {"25/12/2020", "10:05:37", {2, 5, 7, 8, 9, 10, 11}},        // equal is not after; one second later is
+        {"25/12/2020", "10:05:03", {1, 2, 3, 5, 7, 8, 9, 10, 11}},  // a reduced stamp of an older version
+        {"24/12/2020", "23:59:58", {1, 2, 3, 4, 5, 7, 8, 9, 10, 11}},
+        {"26/12/2020", "00:00:00", {7, 8, 9, 10, 11}},              // the midnight document equals it
+        {"02/01/2021", "08:00:00", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.data) + " " + c.hora);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        ws_->writeConfig(c.data, c.hora, folder());
+        const RunResult r = ws_->run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Workspace::files(ws_->out), filesOf(c.seqs));
+        // The stamp lands on the newest change examined, whatever the number order.
+        if (c.seqs.empty())
+            EXPECT_EQ(slurp(ws_->ini), ws_->configText(c.data, c.hora, folder()));
+        else
+            EXPECT_EQ(slurp(ws_->ini), ws_->configText("02/01/2021", "08:00:00", folder()));
+        // Rows with an access key and a text: 1 to 12.
+        EXPECT_NE(r.out.find("examinados=12 selecionados=" + std::to_string(c.seqs.size()) +
+                             " gravados=" + std::to_string(c.seqs.size()) + " marca_antes=\"" + c.data + " " +
+                             c.hora + "\" marca_depois=\"" + (c.seqs.empty() ? std::string(c.data) + " " + c.hora
+                                                                               : std::string("02/01/2021 08:00:00")) +
+                             "\""),
+                  std::string::npos)
+            << r.out;
+    }
+}
+
+TEST_P(IncrementalProgram, KindBoxesChooseTheDocuments) {
+    struct Case {
+        const char* boxes;  // Emitidas, Emitidas de veículos, Recebidas
+        std::vector<int> seqs;
+    };
+    const Case cases[] = {
+        {"SSS", {2, 5, 7, 8, 9, 10, 11}},  // no check: other types and headerless documents too
+        {"S--", {2, 7, 8}},                // issued, vehicle or not
+        {"-S-", {7}},
+        {"--S", {5, 9}},
+        {"SS-", {2, 7, 8}},
+        {"S-S", {2, 5, 7, 8, 9}},
+        {"-SS", {5, 7, 9}},
+        {"---", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.boxes);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        ws_->writeConfig("25/12/2020", "10:05:37", folder(), c.boxes);
+        const RunResult r = ws_->run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Workspace::files(ws_->out), filesOf(c.seqs));
+        // Every selected document moves the stamp, exported or not.
+        EXPECT_EQ(slurp(ws_->ini), ws_->configText("02/01/2021", "08:00:00", folder(), c.boxes));
+        EXPECT_NE(r.out.find("selecionados=7 gravados=" + std::to_string(c.seqs.size()) + " "), std::string::npos)
+            << r.out;
+    }
+}
+
+TEST_P(IncrementalProgram, UnwritableFileEndsTheRunAndTheNextRunCompletesIt) {
+    ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    const std::string before = slurp(ws_->ini);
+    // A folder where document 8's file belongs: its write fails after 2, 5 and 7.
+    const fs::path blocker = ws_->out / ("CanNFe" + fixture::accessKey(8) + ".XML");
+    fs::create_directory(blocker);
+    RunResult r = ws_->run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("(documento 8)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(blocker.string()), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("resultado=erro"), std::string::npos) << r.out;
+    fs::remove(blocker);
+    // Files already written stay; nothing partial or temporary is left.
+    EXPECT_EQ(Workspace::files(ws_->out), filesOf({2, 5, 7}));
+    EXPECT_EQ(slurp(ws_->ini), before);
+
+    r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("Erro"), std::string::npos) << r.err;
+    EXPECT_EQ(Workspace::files(ws_->out), filesOf({2, 5, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(slurp(ws_->ini), ws_->configText("02/01/2021", "08:00:00", folder()));
+}
+
+TEST_P(IncrementalProgram, MissingFolderAndBadDatabaseFailWithStatusOne) {
+    struct Case {
+        std::string folder;
+        std::string base;  // empty: the workspace's database
+        const char* message;
+    };
+    const Case cases[] = {
+        {ws_->dir.string() + "/naoexiste/", "", "naoexiste"},
+        {folder(), ws_->dir.string() + "/nada.fdb", "nada.fdb"},
+        {folder(), "-", "Erro na exportação"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        ws_->writeConfig("25/12/2020", "10:05:37", c.folder);
+        std::string ini = slurp(ws_->ini);
+        if (!c.base.empty()) {
+            ini.replace(ini.find("Base=") + 5, ws_->dbName.size(), c.base == "-" ? "" : c.base);
+            spit(ws_->ini, ini);
+        }
+        const RunResult r = ws_->run();
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(slurp(ws_->ini), ini);
+        EXPECT_TRUE(Workspace::files(ws_->out).empty());
+    }
+}
+
+TEST_P(IncrementalProgram, UnsafeAccessKeyFailsThatDocumentAndWritesNothingOutside) {
+    ws_->writeConfig("01/01/2020", "00:00:00", folder());
+    const std::string before = slurp(ws_->ini);
+    // With this folder present the key's name would resolve to /tmp/escape.XML.
+    fs::create_directory(ws_->out / "NFex");
+    const fs::path outside = ws_->dir.parent_path() / "escape.XML";
+    const RunResult r = ws_->run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("(documento 12)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("x/../../../escape"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(ws_->ini), before);
+    EXPECT_FALSE(fs::exists(outside));
+    // Documents before it were written inside the folder, nothing else.
+    EXPECT_EQ(Workspace::files(ws_->out), filesOf({1, 2, 3, 4, 5, 7, 8, 9, 10, 11}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, IncrementalProgram, testing::Values(Mode::Embedded, Mode::Server), modeName);
+
+// ---- large runs: a kill in the middle, two runs at once -----------------
+
+class LargeRun : public testing::TestWithParam<Mode> {
+protected:
+    static constexpr int kDocs = 3000;
+    void SetUp() override {
+        EXPTEST_REQUIRE_MODE(GetParam());
+        ws_ = std::make_unique<Workspace>(GetParam());
+        ws_->createDatabase({});
+        ws_->generate(kDocs, 8192);
+        ws_->writeConfig("01/01/2010", "00:00:00", ws_->out.string() + "/");
+        readExpected();
+    }
+
+    // Every document's file and the newest change, read back from the database.
+    void readExpected() {
+        db::TIBDatabase database;
+        db::TIBTransaction tr;
+        const auto who = fixture::defaultCredentials(ws_->dbName);
+        database.setClient(client());
+        database.setDatabaseName(ws_->dbName);
+        database.params() = {"user_name=" + who.user, "password=" + who.password};
+        database.setDefaultTransaction(&tr);
+        database.open();
+        db::TIBQuery q;
+        q.setDatabase(&database);
+        q.sql().add("SELECT NFE_CHAVEACESSO, NFE_XML FROM MVTO_NFE");
+        q.open();
+        q.fetchAll();
+        for (q.first(); !q.eof(); q.next())
+            expected_["NFe" + q.field(0).asText() + ".XML"] = q.field(1).asText() + "\r\n";
+        q.close();
+        q.sql().clear();
+        q.sql().add("SELECT MAX(DIG_DATAHORA) FROM MVTO_NFE");
+        q.open();
+        newest_ = q.field(0).asText(platform::formatSettingsFor("pt_BR.UTF-8"));
+        database.close();
+        ASSERT_EQ(expected_.size(), size_t(kDocs));
+    }
+
+    // Every file present under a final name is whole.
+    void expectNoPartialFile() {
+        size_t whole = 0;
+        for (const auto& [name, bytes] : Workspace::files(ws_->out)) {
+            if (name.size() < 4 || name.substr(name.size() - 4) != ".XML") continue;  // a temporary name
+            ASSERT_TRUE(expected_.count(name)) << name;
+            EXPECT_EQ(bytes, expected_.at(name)) << name;
+            ++whole;
+        }
+        EXPECT_GT(whole, 0u);
+    }
+
+    size_t finalFiles() const {
+        size_t n = 0;
+        for (const auto& e : fs::directory_iterator(ws_->out))
+            if (e.path().extension() == ".XML") ++n;
+        return n;
+    }
+
+    bool lockHeld() const {
+        const int fd = ::open((ws_->ini.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) return false;
+        const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        return held;
+    }
+
+    std::map<std::string, std::string> finalOnly() const {
+        std::map<std::string, std::string> m;
+        for (auto& [k, v] : Workspace::files(ws_->out))
+            if (k.size() >= 4 && k.substr(k.size() - 4) == ".XML") m[k] = v;
+        return m;
+    }
+
+    std::unique_ptr<Workspace> ws_;
+    std::map<std::string, std::string> expected_;
+    std::string newest_;
+};
+
+TEST_P(LargeRun, KilledInTheMiddleThenACompleteRerun) {
+    const std::string before = slurp(ws_->ini);
+    const pid_t pid = ws_->start();
+    const auto until = std::chrono::steady_clock::now() + 5min;
+    while (finalFiles() < kDocs / 4 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    ::kill(pid, SIGKILL);
+    const RunResult killed = ws_->wait(pid);
+    ASSERT_EQ(killed.status, 128 + SIGKILL) << "the run ended before it could be killed";
+    const size_t written = finalFiles();
+    EXPECT_LT(written, size_t(kDocs));
+    expectNoPartialFile();
+    EXPECT_EQ(slurp(ws_->ini), before);
+
+    // The lock died with its process: the rerun proceeds at once and completes.
+    const RunResult r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(finalOnly(), expected_);
+    EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), newest_);
+    EXPECT_NE(r.out.find("gravados=" + std::to_string(kDocs)), std::string::npos) << r.out;
+}
+
+TEST_P(LargeRun, SecondRunWaitsThenEndsWithTheBusyStatus) {
+    const pid_t first = ws_->start();
+    const auto until = std::chrono::steady_clock::now() + 2min;
+    while (!lockHeld() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    // Hold the first run inside its export while the second one tries.
+    ASSERT_EQ(::kill(first, SIGSTOP), 0);
+    ASSERT_TRUE(lockHeld());
+    const size_t filesBefore = Workspace::files(ws_->out).size();
+    const auto t0 = std::chrono::steady_clock::now();
+    const RunResult second = ws_->wait(ws_->start(), 2min);
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_EQ(second.status, 75);
+    EXPECT_NE(second.err.find("Outra exportação está em andamento"), std::string::npos) << second.err;
+    EXPECT_GE(waited, 9s);
+    // The second run wrote nothing and left the settings alone.
+    EXPECT_EQ(Workspace::files(ws_->out).size(), filesBefore);
+    EXPECT_EQ(ws_->configValue("Data"), "01/01/2010");
+
+    ::kill(first, SIGCONT);
+    const RunResult r = ws_->wait(first);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(finalOnly(), expected_);
+    EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), newest_);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, LargeRun, testing::Values(Mode::Embedded, Mode::Server), modeName);
+
+}  // namespace
+}  // namespace exptest

@@ -1,0 +1,227 @@
+// The exports started from the window ("Gerar", "Exportar") in this process,
+// against real databases, embedded and through the server.
+#include "tests/exports/workspace.h"
+
+#include "app/export_lock.h"
+#include "app/gauge.h"
+#include "app/main_window.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace exptest {
+namespace {
+
+std::string statusText(TForm1& form) {
+    auto* l = form.findChild<QLabel*>(QStringLiteral("LabelResumo"));
+    return l ? l->toolTip().toStdString() : std::string();
+}
+
+std::unique_ptr<TForm1> openWindow(const Workspace& ws) {
+    FormStartOptions o;
+    o.configFolder = QString::fromStdString(ws.dir.string());
+    auto form = std::make_unique<TForm1>(o);
+    form->FormCreate();
+    EXPECT_TRUE(form->isVisible());
+    return form;
+}
+
+Doc doc(int seq, const char* moment, const char* tipo, const char* entsai, const char* issued, int filial,
+        const char* cnpj, std::string xml) {
+    Doc d;
+    d.seq = seq;
+    d.moment = moment;
+    d.tipo = tipo;
+    if (entsai) d.entsai = entsai;
+    d.issued = issued;
+    d.filial = filial;
+    d.cnpj = cnpj;
+    d.xml = std::move(xml);
+    return d;
+}
+
+std::string nfe(int seq, const std::string& cnpj) { return "NFe" + fixture::accessKey(seq) + "_" + cnpj + ".XML"; }
+
+class WindowExports : public testing::TestWithParam<Mode> {
+protected:
+    void SetUp() override { EXPTEST_REQUIRE_MODE(GetParam()); }
+};
+
+TEST_P(WindowExports, TwoRunsOfOneStartSelectAgainstTheStampOfTheStart) {
+    Workspace ws(GetParam());
+    ws.createDatabase({doc(1, "2021-01-01 08:00:00", "NF", "S", "2021-01-01", 1, "1", "<a>\xE9</a>"),
+                       doc(2, "2021-01-03 09:30:15", "NE", "E", "2021-01-03", 1, "2", "<b/>"),
+                       doc(3, "2020-06-01 00:00:00", "NF", "S", "2020-06-01", 1, "3", "<c/>")});
+    const std::string folder = ws.out.string() + "/";
+    ws.writeConfig("31/12/2020", "23:59:59", folder);
+    auto form = openWindow(ws);
+    const std::map<std::string, std::string> files = {
+        {"NFe" + fixture::accessKey(1) + ".XML", "<a>\xE9</a>\r\n"},
+        {"NFe" + fixture::accessKey(2) + ".XML", "<b/>\r\n"}};
+
+    form->Button1->click();
+    EXPECT_EQ(Workspace::files(ws.out), files);
+    EXPECT_EQ(slurp(ws.ini), ws.configText("03/01/2021", "09:30:15", folder));
+    EXPECT_EQ(statusText(*form).rfind("Examinados 3, selecionados 2, gravados 2; marca 03/01/2021 09:30:15 (", 0), 0u)
+        << statusText(*form);
+    EXPECT_EQ(form->Label7->text(), QStringLiteral("SEQ: 3"));
+    EXPECT_EQ(form->Gauge1->progress(), 3);
+    EXPECT_EQ(form->Gauge1->maxValue(), 3);
+    // The window keeps the stamp of the start.
+    EXPECT_EQ(form->EdtData->text(), QStringLiteral("31/12/2020"));
+
+    // The second run writes the same files again; the stored stamp stays.
+    fs::remove_all(ws.out);
+    fs::create_directory(ws.out);
+    form->Button1->click();
+    EXPECT_EQ(Workspace::files(ws.out), files);
+    EXPECT_EQ(slurp(ws.ini), ws.configText("03/01/2021", "09:30:15", folder));
+    EXPECT_EQ(form->exitCode(), 0);
+}
+
+TEST_P(WindowExports, NoExportStartsInsideARunningOne) {
+    Workspace ws(GetParam());
+    std::vector<Doc> docs;
+    for (int i = 1; i <= 30; ++i) docs.push_back(doc(i, "2021-01-01 08:00:00", "NF", "S", "2021-02-01", 1, "9", "<x/>"));
+    ws.createDatabase(docs);
+    ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
+    auto form = openWindow(ws);
+    std::vector<std::string> seen;
+    // Clicked while the first run pumps its messages.
+    QTimer::singleShot(0, form.get(), [&] {
+        form->Button1->click();
+        seen.push_back(statusText(*form));
+        form->Button2->click();
+        seen.push_back(statusText(*form));
+    });
+    form->Button1->click();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "Uma exportação já está em andamento");
+    EXPECT_EQ(seen[1], "Uma exportação já está em andamento");
+    // The period export never ran: no folders were made.
+    EXPECT_FALSE(fs::exists(ws.out / "Entrada"));
+    EXPECT_EQ(Workspace::files(ws.out).size(), 30u);
+    EXPECT_EQ(statusText(*form).rfind("Examinados 30, selecionados 30, gravados 30", 0), 0u) << statusText(*form);
+}
+
+TEST_P(WindowExports, AnotherProcessHoldingTheLockStopsTheWindowsExports) {
+    Workspace ws(GetParam());
+    ws.createDatabase({doc(1, "2021-01-01 08:00:00", "NF", "S", "2021-02-01", 1, "9", "<x/>")});
+    ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
+    auto form = openWindow(ws);
+    const int fd = ::open((ws.ini.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    for (QPushButton* b : {form->Button1, form->Button2}) {
+        b->click();
+        EXPECT_EQ(statusText(*form).rfind("Outra exportação está em andamento", 0), 0u) << statusText(*form);
+    }
+    EXPECT_TRUE(Workspace::files(ws.out).empty());
+    EXPECT_FALSE(fs::exists(ws.out / "Entrada"));
+    EXPECT_EQ(ws.configValue("Data"), "01/01/2010");
+    ::close(fd);
+    form->Button1->click();
+    EXPECT_EQ(Workspace::files(ws.out).size(), 1u);
+}
+
+TEST_P(WindowExports, FailureIsShownInTheWindow) {
+    Workspace ws(GetParam());
+    ws.createDatabase({doc(1, "2021-01-01 08:00:00", "NF", "S", "2021-02-01", 1, "9", "<x/>")});
+    ws.writeConfig("01/01/2010", "00:00:00", ws.dir.string() + "/naoexiste/");
+    auto form = openWindow(ws);
+    form->Button1->click();
+    const std::string text = statusText(*form);
+    EXPECT_EQ(text.rfind("Erro na exportação (documento 1): ", 0), 0u) << text;
+    EXPECT_NE(text.find("naoexiste"), std::string::npos) << text;
+    EXPECT_EQ(ws.configValue("Data"), "01/01/2010");
+    EXPECT_FALSE(form->terminated());
+    EXPECT_EQ(form->exitCode(), 0);
+}
+
+// ---- period export -------------------------------------------------------
+
+std::vector<Doc> periodDocs() {
+    std::vector<Doc> v;
+    Doc p1 = doc(1, "2021-02-01 10:00:00", "NF", "E", "2021-02-01", 1, "11222333000181", "<xml>1</xml>");
+    p1.cancel = "";  // present but empty: the first text that is not NULL
+    v.push_back(p1);
+    v.push_back(doc(2, "2021-02-02 10:00:00", "NF", "S", "2021-02-02", 1, "44555666000199",
+                    "<xml>2 a\xE7\xFA" "car\r\nlinha\nLF</xml>"));
+    v.push_back(doc(3, "2021-02-03 10:00:00", "NF", nullptr, "2021-02-03", 1, "11222333000181", "<xml>3</xml>"));
+    v.push_back(doc(4, "2021-02-04 10:00:00", "NF", "E", "2021-02-04", 2, "11222333000181", "<xml>4</xml>"));
+    Doc p5 = doc(5, "2021-02-05 10:00:00", "NF", "S", "2021-02-05", 1, "11222333000181", "<xml>5</xml>");
+    p5.cancelada = 0;
+    v.push_back(p5);
+    Doc p6 = doc(6, "2021-02-06 10:00:00", "NF", "S", "2021-02-06", 1, "11222333000181", "<xml>6</xml>");
+    p6.modelo = "65";
+    v.push_back(p6);
+    v.push_back(doc(7, "2021-02-07 10:00:00", "NE", "E", "2021-02-07", 1, "11222333000181", "<xml>7</xml>"));
+    v.push_back(doc(8, "2021-03-01 10:00:00", "NF", "S", "2021-03-01", 1, "11222333000181", "<xml>8</xml>"));
+    v.push_back(doc(9, "2021-01-01 10:00:00", "NF", "E", "1899-12-30", 0, "11222333000181", "<xml>9</xml>"));
+    v.push_back(doc(10, "2021-02-10 10:00:00", "NF", "S", "2021-02-10", 1, "12345678901", "<xml>10</xml>"));
+    Doc p11 = doc(11, "2021-02-28 10:00:00", "NF", "S", "2021-02-28", 1, "11222333000181", "<xml>11</xml>");
+    p11.cancel = "<canc>11</canc>";  // written, but under "NFe"
+    v.push_back(p11);
+    return v;
+}
+
+TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
+    struct Case {
+        int entSaiWidth;
+        const char* start;
+        const char* end;
+        const char* branch;
+        std::map<std::string, std::string> files;
+    };
+    const std::string padded = "12345678901   ";  // CHAR(14) keeps its filling blanks
+    const Case cases[] = {
+        {1, "01/02/2021", "28/02/2021", "1",
+         {{"Entrada/" + nfe(1, "11222333000181"), "\r\n"},
+          {"Saida/" + nfe(2, "44555666000199"), "<xml>2 a\xE7\xFA" "car\r\nlinha\nLF</xml>\r\n"},
+          {"Saida/" + nfe(3, "11222333000181"), "<xml>3</xml>\r\n"},
+          {"Saida/" + nfe(10, padded), "<xml>10</xml>\r\n"},
+          {"Saida/" + nfe(11, "11222333000181"), "<canc>11</canc>\r\n"}}},
+        // A wider flag column reads "E " and goes to Saida.
+        {2, "01/02/2021", "01/02/2021", "1", {{"Saida/" + nfe(1, "11222333000181"), "\r\n"}}},
+        {1, "  /  /    ", "  /  /    ", "0", {{"Entrada/" + nfe(9, "11222333000181"), "<xml>9</xml>\r\n"}}},
+        {1, "  /  /    ", "02/02/2021", "1",
+         {{"Entrada/" + nfe(1, "11222333000181"), "\r\n"},
+          {"Saida/" + nfe(2, "44555666000199"), "<xml>2 a\xE7\xFA" "car\r\nlinha\nLF</xml>\r\n"}}},
+        {1, "01/02/2021", "  /  /    ", "1", {}},
+        {1, "01/02/2021", "28/02/2021", "2", {{"Entrada/" + nfe(4, "11222333000181"), "<xml>4</xml>\r\n"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.start) + " - " + c.end + " filial " + c.branch + " width " +
+                     std::to_string(c.entSaiWidth));
+        Workspace ws(GetParam());
+        fixture::Schema schema;
+        schema.entSaiWidth = c.entSaiWidth;
+        ws.createDatabase(periodDocs(), schema);
+        // A trailing separator doubles before Entrada / Saida and names the same folders.
+        ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/", "---");
+        const std::string iniBefore = slurp(ws.ini);
+        auto form = openWindow(ws);
+        form->XDateEdit1->setText(QString::fromLatin1(c.start));
+        form->XDateEdit2->setText(QString::fromLatin1(c.end));
+        form->XNumEdit1->setText(QString::fromLatin1(c.branch));
+        form->Button2->click();
+        EXPECT_TRUE(fs::is_directory(ws.out / "Entrada"));
+        EXPECT_TRUE(fs::is_directory(ws.out / "Saida"));
+        EXPECT_EQ(Workspace::files(ws.out), c.files);
+        EXPECT_EQ(form->Gauge1->progress(), int(c.files.size()));
+        EXPECT_EQ(slurp(ws.ini), iniBefore);
+        EXPECT_EQ(statusText(*form).rfind("Examinados " + std::to_string(c.files.size()), 0), 0u)
+            << statusText(*form);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WindowExports, testing::Values(Mode::Embedded, Mode::Server), modeName);
+
+}  // namespace
+}  // namespace exptest

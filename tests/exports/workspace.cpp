@@ -1,0 +1,212 @@
+#include "tests/exports/workspace.h"
+
+#include "db/ibdatabase.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+namespace exptest {
+
+std::string modeName(const testing::TestParamInfo<Mode>& info) {
+    return info.param == Mode::Embedded ? "Embedded" : "Server";
+}
+
+bool serverAnswers() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(3050);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void spit(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::shared_ptr<db::FbClient> client() {
+    static std::shared_ptr<db::FbClient> c = db::FbClient::load(db::clientLibraryName());
+    return c;
+}
+
+namespace {
+
+std::string literal(const std::optional<std::string>& v) {
+    if (!v) return "NULL";
+    std::string out = "'";
+    for (char c : *v) {
+        if (c == '\'') out += "''";
+        else out += c;
+    }
+    return out + "'";
+}
+
+}  // namespace
+
+std::string keyOf(const Doc& d) { return d.key ? *d.key : fixture::accessKey(d.seq); }
+
+std::string insertScript(const std::vector<Doc>& docs) {
+    std::string sql;
+    for (const Doc& d : docs) {
+        sql += "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_CANCELAMENTO, "
+               "NFE_DISTRIBUICAO, NFE_XML) VALUES (" +
+               std::to_string(d.seq) + ", " + literal(d.moment) + ", " + (d.noKey ? std::string("NULL") : literal(keyOf(d))) + ", " +
+               literal(d.cancel) + ", " + literal(d.distrib) + ", " + literal(d.xml) + ");\n";
+        if (d.tipo)
+            sql += "INSERT INTO MVTO_PAI (PAI_SEQU, PAI_TIPODOC, PAI_ENTSAI, PAI_DTEMISSAO, PAI_MODELO, "
+                   "PAI_CANCELADA, PAI_FILIAL, PAI_CNPJCFP) VALUES (" +
+                   std::to_string(d.seq) + ", " + literal(d.tipo) + ", " + literal(d.entsai) + ", '" + d.issued +
+                   "', '" + d.modelo + "', " + std::to_string(d.cancelada) + ", " + std::to_string(d.filial) +
+                   ", " + literal(d.cnpj) + ");\n";
+        if (d.vehicle)
+            sql += "INSERT INTO mvto_veiculos (pai_sequ, vei_chassi) VALUES (" + std::to_string(d.seq) +
+                   ", '9BWZZZ377VT004251');\n";
+    }
+    return sql;
+}
+
+Workspace::Workspace(Mode m) : mode(m) {
+    char tmpl[] = "/tmp/exports_test.XXXXXX";
+    dir = ::mkdtemp(tmpl);
+    // The server runs as its own user and must reach the database file.
+    fs::permissions(dir, fs::perms::all);
+    exe = dir / "exportar-xml";
+    fs::copy_file(EXPORTAR_BINARY, exe);
+    ini = dir / "ConfigQuillan.ini";
+    out = dir / "xml";
+    fs::create_directory(out);
+    dbFile = dir / "docs.fdb";
+    dbName = (mode == Mode::Server ? "localhost:" : "") + dbFile.string();
+}
+
+Workspace::~Workspace() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+void Workspace::createDatabase(const std::vector<Doc>& docs, const fixture::Schema& schema) {
+    const auto who = fixture::defaultCredentials(dbName);
+    fixture::createDatabase(client(), dbName, who);
+    fixture::createSchema(client(), dbName, who, schema);
+    if (!docs.empty()) fixture::runScript(client(), dbName, who, insertScript(docs));
+}
+
+void Workspace::generate(int count, size_t size) {
+    fixture::fillGenerated(client(), dbName, fixture::defaultCredentials(dbName), 1, count, size);
+}
+
+void Workspace::writeConfig(const std::string& data, const std::string& hora, const std::string& folderText,
+                            const std::string& boxes) {
+    spit(ini, configText(data, hora, folderText, boxes));
+}
+
+std::string Workspace::configText(const std::string& data, const std::string& hora, const std::string& folderText,
+                                  const std::string& boxes) const {
+    auto tick = [&](size_t i) { return std::string(boxes.size() > i && boxes[i] == 'S' ? "S" : ""); };
+    return ("[Configuracoes]\r\nBase=" + dbName + "\r\nData=" + data + "\r\nHora=" + hora +
+                  "\r\nPastaExportar=" + folderText + "\r\nExportaEmitidas=" + tick(0) +
+                  "\r\nExportaEmitidasVeiculos=" + tick(1) + "\r\nExportaRecebidas=" + tick(2) + "\r\n");
+}
+
+std::string Workspace::configValue(const std::string& key) const {
+    const std::string text = slurp(ini);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+        at = end + 1;
+    }
+    return "<missing>";
+}
+
+pid_t Workspace::start(const std::vector<std::string>& args) {
+    ++runs_;
+    const fs::path o = dir / ("stdout" + std::to_string(runs_) + ".txt");
+    const fs::path e = dir / ("stderr" + std::to_string(runs_) + ".txt");
+    std::vector<std::string> env;
+    for (char** v = environ; *v; ++v) {
+        const std::string kv = *v;
+        const std::string k = kv.substr(0, kv.find('='));
+        if (k == "LC_ALL" || k == "LANG" || k == "QT_QPA_PLATFORM" || k == "DISPLAY" || k == "WAYLAND_DISPLAY")
+            continue;
+        env.push_back(kv);
+    }
+    env.push_back("LC_ALL=pt_BR.UTF-8");
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    const pid_t pid = ::fork();
+    if (pid > 0) startIndex_[pid] = runs_;
+    if (pid == 0) {
+        const int fo = ::open(o.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int fe = ::open(e.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int fi = ::open("/dev/null", O_RDONLY);
+        ::dup2(fi, 0);
+        ::dup2(fo, 1);
+        ::dup2(fe, 2);
+        // From elsewhere: the settings are found beside the program.
+        if (::chdir("/") != 0) ::_exit(126);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& s : env) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        ::execve(exe.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+RunResult Workspace::wait(pid_t pid, std::chrono::milliseconds limit) {
+    RunResult r;
+    const auto until = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    bool ended = false;
+    while (std::chrono::steady_clock::now() < until) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            ended = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    } else {
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    const int n = startIndex_[pid];
+    r.out = slurp(dir / ("stdout" + std::to_string(n) + ".txt"));
+    r.err = slurp(dir / ("stderr" + std::to_string(n) + ".txt"));
+    return r;
+}
+
+std::map<std::string, std::string> Workspace::files(const fs::path& folder) {
+    std::map<std::string, std::string> m;
+    if (!fs::exists(folder)) return m;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+        if (e.is_regular_file()) m[fs::relative(e.path(), folder).string()] = slurp(e.path());
+    return m;
+}
+
+}  // namespace exptest
