@@ -94,7 +94,7 @@ void UnfilterRow(uint8_t filter, uint8_t* line, const uint8_t* prior, std::size_
         break;
     case 4:
         for (std::size_t i = 0; i < lead; ++i) line[i] = uint8_t(line[i] + prior[i]);  // a = c = 0: predictor is b
-        if (distance == 4) {
+        if (distance == 4 && length % 4 == 0) {
             // Per pixel, so the four channels' work can overlap.
             int a[4] = {line[0], line[1], line[2], line[3]}, c[4] = {prior[0], prior[1], prior[2], prior[3]};
             for (std::size_t i = 4; i + 4 <= length; i += 4) {
@@ -105,7 +105,7 @@ void UnfilterRow(uint8_t filter, uint8_t* line, const uint8_t* prior, std::size_
                     c[k] = b;
                 }
             }
-        } else if (distance == 3) {
+        } else if (distance == 3 && length % 3 == 0) {
             int a[3] = {line[0], line[1], line[2]}, c[3] = {prior[0], prior[1], prior[2]};
             for (std::size_t i = 3; i + 3 <= length; i += 3) {
                 for (int k = 0; k < 3; ++k) {
