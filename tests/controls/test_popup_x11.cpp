@@ -10,6 +10,11 @@
 #include <QScreen>
 #include <QTest>
 
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
 #include "controls/combo_edit.h"
 #include "controls/popup_controller.h"
 #include "controls/shadow_form.h"
@@ -112,6 +117,34 @@ private slots:
         while (popup()->isVisible() && t.elapsed() < 1000) QTest::qWait(5);
         QVERIFY(!popup()->isVisible());
         QVERIFY2(t.elapsed() <= 150, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void realClickElsewhereCloses() {
+        const QString xdotool = QStandardPaths::findExecutable("xdotool");
+        if (xdotool.isEmpty()) QSKIP("xdotool is not installed");
+        placeWindow({100, 100});
+        edit->ButtonClicked();
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        const QPoint at = button->mapToGlobal(button->rect().center());
+        QElapsedTimer t;
+        t.start();
+        QProcess::execute(xdotool, {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+        QTRY_VERIFY_WITH_TIMEOUT(!popup()->isVisible(), 1000);
+        QVERIFY(button->hasFocus());
+    }
+
+    void losingTheActivationCloses() {
+        placeWindow({100, 100});
+        edit->ButtonClicked();
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        // Another client takes the keyboard: the focus goes to the root window.
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        QVERIFY(x11);
+        xcb_connection_t* c = x11->connection();
+        const xcb_screen_t* root = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, root->root, XCB_CURRENT_TIME);
+        xcb_flush(c);
+        QTRY_VERIFY_WITH_TIMEOUT(!popup()->isVisible(), 1000);
     }
 
     void pressOnTheEditOnlyCloses() {

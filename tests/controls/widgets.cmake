@@ -12,9 +12,10 @@ if(TARGET controls)
   # What the offscreen platform cannot show (activation, real mouse capture,
   # screen edges, translucency) runs under a real X server.
   find_program(XVFB_RUN xvfb-run)
-  if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/test_popup_x11.cpp)
+  find_library(TEST_XCB_LIBRARY xcb)
+  if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/test_popup_x11.cpp AND TEST_XCB_LIBRARY)
     add_executable(test_popup_x11 test_popup_x11.cpp fakes.h)
-    target_link_libraries(test_popup_x11 PRIVATE controls Qt6::Test)
+    target_link_libraries(test_popup_x11 PRIVATE controls Qt6::Test ${TEST_XCB_LIBRARY})
   endif()
   if(XVFB_RUN AND TARGET test_popup_x11)
     add_test(NAME controls.popup_x11 COMMAND ${XVFB_RUN} -a -s "-screen 0 1024x768x24" $<TARGET_FILE:test_popup_x11>)
