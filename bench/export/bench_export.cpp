@@ -1,0 +1,208 @@
+// bench-export: times the real unattended export ("exportar-xml /executa")
+// against export-baseline, which reads the same chosen texts with one
+// statement and writes the same files, and prints both times, their ratio and
+// the export's peak memory, for each database size.
+//
+//   bench-export [--docs 2000,20000] [--size 8192] [--repeat 2] [--dir /tmp/bench-export]
+//
+// Cases: every kind ticked with the embedded engine, the same through the
+// server on localhost (when one answers), and one kind ticked (embedded).
+#include "tools/fbfixture/fixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+extern char** environ;
+
+namespace {
+
+struct Measure {
+    double seconds = 0;
+    long peakKb = 0;
+    int status = -1;
+};
+
+bool serverAnswers() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(3050);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+Measure runChild(const std::vector<std::string>& argv, const fs::path& log) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string kv = *e;
+        if (kv.rfind("LC_ALL=", 0) != 0 && kv.rfind("QT_QPA_PLATFORM=", 0) != 0) env.push_back(kv);
+    }
+    env.push_back("LC_ALL=pt_BR.UTF-8");
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    const auto t0 = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        std::vector<char*> a, e;
+        for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+        a.push_back(nullptr);
+        for (auto& s : env) e.push_back(s.data());
+        e.push_back(nullptr);
+        ::execve(a[0], a.data(), e.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage ru{};
+    ::wait4(pid, &status, 0, &ru);
+    Measure m;
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    m.peakKb = ru.ru_maxrss;
+    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m;
+}
+
+void freshFolder(const fs::path& p) {
+    fs::remove_all(p);
+    fs::create_directories(p);
+}
+
+std::map<std::string, uintmax_t> listing(const fs::path& p) {
+    std::map<std::string, uintmax_t> m;
+    for (const auto& e : fs::directory_iterator(p)) m[e.path().filename().string()] = e.file_size();
+    return m;
+}
+
+bool sameFiles(const fs::path& a, const fs::path& b) {
+    if (listing(a) != listing(b)) return false;
+    for (const auto& e : fs::directory_iterator(a)) {
+        std::ifstream x(e.path(), std::ios::binary), y(b / e.path().filename(), std::ios::binary);
+        std::stringstream sx, sy;
+        sx << x.rdbuf();
+        sy << y.rdbuf();
+        if (sx.str() != sy.str()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> sizes = {2000, 20000};
+    size_t docSize = 8192;
+    int repeat = 2;
+    fs::path work = "/tmp/bench-export";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string o = argv[i], v = argv[i + 1];
+        if (o == "--docs") {
+            sizes.clear();
+            std::stringstream ss(v);
+            for (std::string n; std::getline(ss, n, ',');) sizes.push_back(std::stoi(n));
+        } else if (o == "--size") docSize = std::stoul(v);
+        else if (o == "--repeat") repeat = std::stoi(v);
+        else if (o == "--dir") work = v;
+    }
+    const fs::path program = EXPORTAR_BINARY, baseline = BASELINE_BINARY;
+    auto client = db::FbClient::load(db::clientLibraryName());
+    const bool server = serverAnswers();
+
+    std::map<std::string, long> peakByCase;
+    std::printf("%-7s %-9s %-5s %10s %10s %7s %14s %16s\n", "docs", "mode", "boxes", "baseline_s", "export_s", "ratio",
+                "export_peak_MB", "baseline_peak_MB");
+    for (int docs : sizes) {
+        const fs::path dir = work / std::to_string(docs);
+        fs::create_directories(dir);
+        fs::permissions(work, fs::perms::all);
+        fs::permissions(dir, fs::perms::all);
+        const fs::path dbFile = dir / "docs.fdb";
+        if (!fs::exists(dbFile)) {
+            const auto who = fixture::defaultCredentials(dbFile.string());
+            fixture::createDatabase(client, dbFile.string(), who);
+            fixture::createSchema(client, dbFile.string(), who, {});
+            fixture::fillGenerated(client, dbFile.string(), who, 1, docs, docSize);
+        }
+        fs::permissions(dbFile, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                    fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+        const fs::path exe = dir / "exportar-xml";
+        fs::copy_file(program, exe, fs::copy_options::overwrite_existing);
+
+        struct Case {
+            const char* mode;
+            const char* boxes;
+        };
+        for (const Case c : {Case{"embedded", "SSS"}, Case{"server", "SSS"}, Case{"embedded", "S--"}}) {
+            const bool viaServer = std::string(c.mode) == "server";
+            if (viaServer && !server) {
+                std::printf("%-7d %-9s %-5s   (no Firebird server on localhost:3050)\n", docs, c.mode, c.boxes);
+                continue;
+            }
+            const std::string dbName = (viaServer ? "localhost:" : "") + dbFile.string();
+            const fs::path outBase = dir / "out-baseline", outExport = dir / "out-export";
+            Measure best[2];
+            for (int r = 0; r < repeat; ++r) {
+                freshFolder(outBase);
+                Measure b = runChild({baseline.string(), dbName, outBase.string() + "/", "2010-01-01 00:00:00",
+                                      c.boxes},
+                                     dir / "baseline.log");
+                freshFolder(outExport);
+                const std::string boxes = c.boxes;
+                std::ofstream(dir / "ConfigQuillan.ini", std::ios::binary | std::ios::trunc)
+                    << "[Configuracoes]\r\nBase=" << dbName << "\r\nData=01/01/2010\r\nHora=00:00:00\r\n"
+                    << "PastaExportar=" << outExport.string() << "/\r\nExportaEmitidas=" << (boxes[0] == 'S' ? "S" : "")
+                    << "\r\nExportaEmitidasVeiculos=" << (boxes[1] == 'S' ? "S" : "")
+                    << "\r\nExportaRecebidas=" << (boxes[2] == 'S' ? "S" : "") << "\r\n";
+                Measure e = runChild({exe.string(), "/executa"}, dir / "export.log");
+                if (b.status != 0 || e.status != 0) {
+                    std::fprintf(stderr, "run failed (baseline %d, export %d); see %s\n", b.status, e.status,
+                                 dir.c_str());
+                    return 1;
+                }
+                if (r == 0 || b.seconds < best[0].seconds) best[0] = b;
+                best[0].peakKb = std::max(best[0].peakKb, b.peakKb);
+                if (r == 0 || e.seconds < best[1].seconds) best[1] = e;
+                best[1].peakKb = std::max(best[1].peakKb, e.peakKb);
+            }
+            if (!sameFiles(outBase, outExport)) {
+                std::fprintf(stderr, "the export's files differ from the baseline's (%s)\n", dir.c_str());
+                return 1;
+            }
+            const size_t files = listing(outExport).size();
+            std::printf("%-7d %-9s %-5s %10.2f %10.2f %7.2f %14.1f %16.1f   (%zu files)\n", docs, c.mode, c.boxes,
+                        best[0].seconds, best[1].seconds, best[1].seconds / best[0].seconds, best[1].peakKb / 1024.0,
+                        best[0].peakKb / 1024.0, files);
+            std::fflush(stdout);
+            peakByCase[std::string(c.mode) + c.boxes + std::to_string(docs)] = best[1].peakKb;
+            fs::remove_all(outBase);
+            fs::remove_all(outExport);
+        }
+    }
+    if (sizes.size() >= 2) {
+        const std::string lo = std::to_string(sizes.front()), hi = std::to_string(sizes.back());
+        for (const char* k : {"embeddedSSS", "serverSSS", "embeddedS--"}) {
+            auto a = peakByCase.find(k + lo), b = peakByCase.find(k + hi);
+            if (a != peakByCase.end() && b != peakByCase.end())
+                std::printf("peak memory growth %s %s -> %s docs: %.1f MB\n", k, lo.c_str(), hi.c_str(),
+                            (b->second - a->second) / 1024.0);
+        }
+    }
+    return 0;
+}
