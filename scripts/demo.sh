@@ -11,6 +11,7 @@ BUILD_DIR="$build" bash "$root/scripts/build.sh" --target exportar-xml fbfixture
 demo="$build/demo"
 db="$demo/demo.fdb"
 out="$demo/xml/"
+rm -rf "$out"
 mkdir -p "$demo" "$out"
 rm -f "$db"
 "$build/fbfixture" demo "$db"
@@ -23,4 +24,19 @@ printf '[Configuracoes]\r\nBase=%s\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaE
 echo "Demo database: $db"
 echo "Settings:      $build/ConfigQuillan.ini"
 echo "Output folder: $out"
-echo "Start the window with: $build/exportar-xml   (unattended: $build/exportar-xml /executa)"
+
+# The main job: the unattended export, as a scheduler runs it.
+echo
+echo "Running: $build/exportar-xml /executa"
+status=0
+LC_ALL=pt_BR.UTF-8 "$build/exportar-xml" /executa || status=$?
+echo "Exit status: $status"
+echo
+echo "Written to $out:"
+ls -l "$out"
+echo
+echo "Stamp now in the settings file:"
+grep -E '^(Data|Hora)=' "$build/ConfigQuillan.ini" | tr -d '\r'
+echo
+echo "Start the window with: LC_ALL=pt_BR.UTF-8 $build/exportar-xml"
+exit "$status"
