@@ -394,8 +394,8 @@ void ComposeBitmap32(const TRect& dstRect, const TRect& srcRect, TBitmap& dst, b
     if (src.Empty() || dst.Empty()) return;
     blend = std::clamp(blend, 0, 100);
 
-    int64_t w = std::min<int64_t>(dstRect.Width(), srcRect.Width());
-    int64_t h = std::min<int64_t>(dstRect.Height(), srcRect.Height());
+    int64_t w = std::min(int64_t(dstRect.Right) - dstRect.Left, int64_t(srcRect.Right) - srcRect.Left);
+    int64_t h = std::min(int64_t(dstRect.Bottom) - dstRect.Top, int64_t(srcRect.Bottom) - srcRect.Top);
     w = std::min<int64_t>({w, int64_t(dst.Width()) - dstRect.Left, int64_t(src.Width()) - srcRect.Left});
     h = std::min<int64_t>({h, int64_t(dst.Height()) - dstRect.Top, int64_t(src.Height()) - srcRect.Top});
     int64_t dl = dstRect.Left, sl = srcRect.Left, dt = dstRect.Top, st = srcRect.Top;

@@ -429,3 +429,9 @@ TEST(PngReader, DrawBlendsOntoTheCanvas) {
     EXPECT_EQ(ReadPixel32(canvas, 2, 2), 0xFF7F7F7Fu);
     EXPECT_EQ(ReadPixel32(canvas, 1, 1), 0xFFBFBFBFu);  // (255 * 128 + 127 * 128) >> 8
 }
+
+TEST(PngReader, FilesThatCannotBeOpenedRaiseTheOpenError) {
+    TBitmap b;
+    EXPECT_THROW(PngFileToBitmap32(b, "/nonexistent/none.png"), EFOpenError);
+    EXPECT_THROW(TPNGGraphic::CanLoad(std::string("/nonexistent/none.png")), EFOpenError);
+}
