@@ -273,6 +273,13 @@ void TsMaskEdit::keyPressEvent(QKeyEvent* event) {
 
 void TsMaskEdit::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
+    // The window coming back to the front is no entry into the edit: the
+    // focus never left it inside the program.
+    if (event->reason() == Qt::ActiveWindowFocusReason && FEnteredBefore) {
+        update();
+        return;
+    }
+    FEnteredBefore = true;
     DoEnter();
     if (FAutoSelect && event->reason() != Qt::PopupFocusReason && event->reason() != Qt::MouseFocusReason) SelectAll();
     update();
@@ -280,7 +287,10 @@ void TsMaskEdit::focusInEvent(QFocusEvent* event) {
 
 void TsMaskEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    if (event->reason() == Qt::PopupFocusReason || !window()->isVisible() || FInExit) return;
+    if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason ||
+        !window()->isVisible() || FInExit)
+        return;
+    FEnteredBefore = false;
     FInExit = true;
     try {
         DoExit();

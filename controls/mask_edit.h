@@ -112,6 +112,7 @@ protected:
     bool FAutoSelect = true;
     bool FSyncing = false;
     bool FInExit = false;
+    bool FEnteredBefore = false;
 
 private:
     void TextChangedSlot(const QString& text);

@@ -169,7 +169,10 @@ TsPopupController::~TsPopupController() {
 }
 
 TsPopupController* TsPopupController::Instance() {
-    if (!gController) gController = new TsPopupController;
+    if (!gController) {
+        gController = new TsPopupController;
+        qAddPostRoutine(&TsPopupController::Free);  // freed with the application
+    }
     return gController;
 }
 

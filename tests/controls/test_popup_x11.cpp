@@ -135,6 +135,13 @@ private slots:
 
     void losingTheActivationCloses() {
         placeWindow({100, 100});
+        // An unfinished required field: switching to another program is no
+        // exit from the edit, so nothing is checked.
+        edit->SetEditMask("00-00;1;_");
+        edit->SetText("1");
+        QStringList errors;
+        auto old = TsMaskEdit::ErrorReporter();
+        TsMaskEdit::ErrorReporter() = [&](const QString& m) { errors << m; };
         edit->ButtonClicked();
         QTRY_VERIFY(popup() && popup()->isVisible());
         // Another client takes the keyboard: the focus goes to the root window.
@@ -145,6 +152,10 @@ private slots:
         xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, root->root, XCB_CURRENT_TIME);
         xcb_flush(c);
         QTRY_VERIFY_WITH_TIMEOUT(!popup()->isVisible(), 1000);
+        QTRY_VERIFY(!window->isActiveWindow());
+        QTest::qWait(50);
+        QVERIFY(errors.isEmpty());
+        TsMaskEdit::ErrorReporter() = old;
     }
 
     void pressOnTheEditOnlyCloses() {
