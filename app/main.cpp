@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/application.h"
 #include "app/main_window.h"
 #include "platform/message_box.h"
 #include "platform/regional.h"
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
     // Dates, times and numbers follow the user's regional settings.
     std::setlocale(LC_ALL, "");
 
-    QApplication application(argc, argv);
+    TApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
     QApplication::setWindowIcon(mainIcon());
     // The tray keeps the program alive; only "Sair" or the close box end it.

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "app/application.h"
 #include "app/exports.h"
 #include "app/gauge.h"
 #include "app/x11_hints.h"
@@ -207,6 +208,7 @@ void TForm1::FormCreate() {
     // No desktop to show it on without a display.
     if (!headlessPlatform()) TrayIcon->show();
 
+    bool unattended = false;
     try {
         const QString folder =
             options_.configFolder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.configFolder;
@@ -221,19 +223,21 @@ void TForm1::FormCreate() {
             return;
         }
         loadSettings();
-    } catch (const std::exception& e) {
-        reportCreateError(e);
-        return;
-    }
 
-    for (const QString& arg : options_.arguments) {
-        if (arg == QLatin1String("/executa")) {
-            Button1Click();
-            Terminate();
-            return;
+        for (const QString& arg : options_.arguments) {
+            if (arg == QLatin1String("/executa")) {
+                unattended = true;
+                Button1Click();
+                Terminate();
+                return;
+            }
         }
+        show();
+    } catch (const std::exception& e) {
+        reportCreateError(e, unattended);
+    } catch (...) {
+        reportCreateError(std::runtime_error("Unknown error"), unattended);
     }
-    show();
 }
 
 void TForm1::loadSettings() {
@@ -254,13 +258,12 @@ void TForm1::loadSettings() {
     CheckBox2->setChecked(s.exportaRecebidas);
 }
 
-void TForm1::reportCreateError(const std::exception& e) {
-    QString text = QString::fromStdString(platform::ansiToUtf8(e.what()));
-    if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
-    platform::showMessageBox(QString::fromUtf8(kApplicationTitle), text, platform::MessageIcon::Error);
-    // The program stays in the tray with the window hidden. Without a tray
-    // nothing could ever reach it again, so it ends instead of lingering.
-    if (headlessPlatform() || !QSystemTrayIcon::isSystemTrayAvailable()) {
+void TForm1::reportCreateError(const std::exception& e, bool unattended) {
+    TApplication::ShowException(e);
+    // The program stays in the tray with the window hidden. A scheduled run,
+    // or a desktop without a tray where nothing could reach it again, ends
+    // instead of lingering.
+    if (unattended || headlessPlatform() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         exitCode_ = 1;
         Terminate();
     }

@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "app/config_file.h"
@@ -135,7 +136,7 @@ private:
     void buildControls();
     void buildDatabaseObjects();
     void loadSettings();
-    void reportCreateError(const std::exception& e);
+    void reportCreateError(const std::exception& e, bool unattended);
 
     FormStartOptions options_;
     std::unique_ptr<app::ConfigFile> config_;
