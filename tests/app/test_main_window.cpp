@@ -354,6 +354,10 @@ void MainWindowTest::trayIconAndMenu() {
     w.FormCreate();
     QCOMPARE(w.TrayIcon->toolTip(), QStringLiteral("Exportação de XML"));
     QCOMPARE(w.TrayIcon->contextMenu(), w.PopupMenu1);
+    // The program icon in the tray and on the window.
+    QVERIFY(!w.TrayIcon->icon().isNull());
+    QVERIFY(!w.windowIcon().isNull());
+    QVERIFY(!w.TrayIcon->icon().availableSizes().isEmpty());
     QStringList items;
     for (QAction* a : w.PopupMenu1->actions()) items << a->text();
     QCOMPARE(items, (QStringList{"Abrir", "Sair"}));
