@@ -62,33 +62,24 @@ void drawFlatFrame(QPainter& p, const QRect& r, bool down) {
 
 // ---------------------------------------------------------------- buttons
 
-TsTimerSpeedButton::TsTimerSpeedButton(Arrow arrow, QWidget* parent) : QAbstractButton(parent), FArrow(arrow) {
+TsTimerSpeedButton::TsTimerSpeedButton(Arrow arrow, QWidget* parent) : TsSpeedButton(parent), FArrow(arrow) {
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::ArrowCursor);
+    SetFlat(true);
     QFont f = font();
     f.setPointSize(10);
     setFont(f);
 }
 
-void TsTimerSpeedButton::enterEvent(QEnterEvent*) {
-    FHover = true;
-    update();
-}
-
-void TsTimerSpeedButton::leaveEvent(QEvent*) {
-    FHover = false;
-    update();
-}
-
 void TsTimerSpeedButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QRect r = rect();
-    if (isEnabled() && (isDown() || FHover)) drawFlatFrame(p, r.adjusted(0, 0, -1, -1), isDown());
-    QColor c = isEnabled() ? syscolors::CaptionText() : syscolors::GrayText();
-    p.setPen(c);
+    const bool down = CurrentState() == 2;
+    if (isEnabled() && (down || MouseOver())) drawFlatFrame(p, r.adjusted(0, 0, -1, -1), down);
+    p.setPen(isEnabled() ? syscolors::CaptionText() : syscolors::GrayText());
     p.setRenderHint(QPainter::Antialiasing, true);
     const double h = std::max(5.0, std::min(r.height() - 8.0, 9.0));
-    const QPointF centre = QRectF(r).center() + QPointF(isDown() ? 1 : 0, isDown() ? 1 : 0);
+    const QPointF centre = QRectF(r).center() + QPointF(down ? 1 : 0, down ? 1 : 0);
     const bool left = FArrow == Arrow::PrevYear || FArrow == Arrow::PrevMonth;
     const bool twice = FArrow == Arrow::PrevYear || FArrow == Arrow::NextYear;
     const double w = h / 2;
@@ -101,31 +92,23 @@ void TsTimerSpeedButton::paintEvent(QPaintEvent*) {
     }
 }
 
-TsCalendarTodayButton::TsCalendarTodayButton(QWidget* parent) : QAbstractButton(parent) {
+TsCalendarTodayButton::TsCalendarTodayButton(QWidget* parent) : TsSpeedButton(parent) {
     setFocusPolicy(Qt::NoFocus);
+    SetFlat(true);
     QFont f = font();
     f.setBold(true);
     setFont(f);
 }
 
-void TsCalendarTodayButton::enterEvent(QEnterEvent*) {
-    FHover = true;
-    update();
-}
-
-void TsCalendarTodayButton::leaveEvent(QEvent*) {
-    FHover = false;
-    update();
-}
-
 void TsCalendarTodayButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (isEnabled() && (isDown() || FHover)) drawFlatFrame(p, rect().adjusted(0, 0, -1, -1), isDown());
+    const bool down = CurrentState() == 2;
+    if (isEnabled() && (down || MouseOver())) drawFlatFrame(p, rect().adjusted(0, 0, -1, -1), down);
     p.setPen(isEnabled() ? syscolors::WindowText() : syscolors::GrayText());
     p.setFont(font());
     QRect r = rect();
-    if (isDown()) r.translate(1, 1);
-    p.drawText(r, Qt::AlignCenter | Qt::TextSingleLine, text());
+    if (down) r.translate(1, 1);
+    p.drawText(r, Qt::AlignCenter | Qt::TextSingleLine, Caption());
 }
 
 // ---------------------------------------------------------------- calendar
@@ -150,10 +133,10 @@ TsMonthCalendar::TsMonthCalendar(QWidget* parent) : TsPanel(parent) {
         FBtns[i] = new TsTimerSpeedButton(arrows[i], FDragBar);
         FBtns[i]->resize(FDragBar->height() - 4, FDragBar->height());
     }
-    connect(FBtns[0], &QAbstractButton::clicked, this, [this] { SlideStep(0, -1); });
-    connect(FBtns[1], &QAbstractButton::clicked, this, [this] { SlideStep(-1, 0); });
-    connect(FBtns[2], &QAbstractButton::clicked, this, [this] { SlideStep(+1, 0); });
-    connect(FBtns[3], &QAbstractButton::clicked, this, [this] { SlideStep(0, +1); });
+    connect(FBtns[0], &TsSpeedButton::clicked, this, [this] { SlideStep(0, -1); });
+    connect(FBtns[1], &TsSpeedButton::clicked, this, [this] { SlideStep(-1, 0); });
+    connect(FBtns[2], &TsSpeedButton::clicked, this, [this] { SlideStep(+1, 0); });
+    connect(FBtns[3], &TsSpeedButton::clicked, this, [this] { SlideStep(0, +1); });
 
     FSpacer = new TsPanel(this);
     FSpacer->SetBevelOuter(TBevelCut::bvNone);
@@ -164,7 +147,7 @@ TsMonthCalendar::TsMonthCalendar(QWidget* parent) : TsPanel(parent) {
     FTodayBtn->resize(width(), 18);
     SetAlign(FTodayBtn, TAlign::alBottom);
     FTodayBtn->hide();
-    connect(FTodayBtn, &QAbstractButton::clicked, this, [this] {
+    connect(FTodayBtn, &TsSpeedButton::clicked, this, [this] {
         if (FLayout.GoToday()) Changed(true);
         if (OnTodayClick) OnTodayClick();
     });
@@ -184,7 +167,7 @@ void TsMonthCalendar::UpdateTodayCaption() {
     if (caption.empty()) caption = "Today: ";
     const platform::FormatSettings fs = platform::currentFormatSettings();
     caption += platform::formatDateTime(" mmmm d, yyyy", platform::today(), fs);
-    FTodayBtn->setText(QString::fromStdString(caption));
+    FTodayBtn->SetCaption(QString::fromStdString(caption));
 }
 
 void TsMonthCalendar::FontChanged() {

@@ -2,7 +2,6 @@
 // The month calendar: a title bar with month and year between four
 // navigation buttons, the day grid and an optional today button.
 
-#include <QAbstractButton>
 #include <QColor>
 #include <QFont>
 #include <QMenu>
@@ -12,6 +11,7 @@
 
 #include "controls/calendar_layout.h"
 #include "controls/drag_bar.h"
+#include "controls/speed_button.h"
 
 class TsCalendGrid;
 class QKeyEvent;
@@ -19,8 +19,9 @@ class QKeyEvent;
 // Cell colour hook: sender, font, background by reference (0xFF00FF keeps it), date.
 using TsCellParamsEvent = std::function<void(QObject* sender, QFont& font, QColor& background, platform::DateTime date)>;
 
-// Navigation button: flat, arrow drawn by hand, one step per click.
-class TsTimerSpeedButton : public QAbstractButton {
+// Navigation button: a flat speed button whose arrow is drawn by hand; one
+// step per click.
+class TsTimerSpeedButton : public TsSpeedButton {
     Q_OBJECT
 public:
     enum class Arrow { PrevYear, PrevMonth, NextMonth, NextYear };
@@ -30,27 +31,19 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* e) override;
-    void enterEvent(QEnterEvent* e) override;
-    void leaveEvent(QEvent* e) override;
 
 private:
     Arrow FArrow;
-    bool FHover = false;
 };
 
-// Today button at the bottom: flat, bold caption.
-class TsCalendarTodayButton : public QAbstractButton {
+// Today button at the bottom: a flat speed button with a bold caption.
+class TsCalendarTodayButton : public TsSpeedButton {
     Q_OBJECT
 public:
     explicit TsCalendarTodayButton(QWidget* parent);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
-    void enterEvent(QEnterEvent* e) override;
-    void leaveEvent(QEvent* e) override;
-
-private:
-    bool FHover = false;
 };
 
 class TsMonthCalendar : public TsPanel {
@@ -117,7 +110,7 @@ public:
 
     TsCalendGrid* Grid() const { return FGrid; }
     TsDragBar* DragBar() const { return FDragBar; }
-    QAbstractButton* TodayBtn() const { return FTodayBtn; }
+    TsCalendarTodayButton* TodayBtn() const { return FTodayBtn; }
     TsTimerSpeedButton* Btn(int i) const { return FBtns[i]; }
     QMenu* YearMenu() const { return PopMenu; }
     bool YearMenuOpen() const { return FMenuOpen; }

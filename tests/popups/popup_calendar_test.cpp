@@ -1,6 +1,7 @@
 // The popup calendar opened from a date edit, used with keys and clicks.
 
 #include <QApplication>
+#include <QMenu>
 #include <QtTest>
 
 #include "controls/calend_grid.h"
@@ -79,7 +80,7 @@ private slots:
         QCOMPARE(calendar()->DragBar()->Caption(), QStringLiteral("março 2026"));
         QVERIFY(edit->hasFocus());  // the popup never takes the focus
         QVERIFY(calendar()->TodayBtn()->isVisible());
-        QVERIFY(calendar()->TodayBtn()->text().startsWith(QStringLiteral("Today: ")));
+        QVERIFY(calendar()->TodayBtn()->Caption().startsWith(QStringLiteral("Today: ")));
         // Below the edit.
         QVERIFY(popup()->geometry().top() > edit->mapToGlobal(QPoint(0, 0)).y());
     }
@@ -230,6 +231,38 @@ private slots:
         QCOMPARE(calendar()->CalendarDate(), D(2024, 1, 28));
         QVERIFY(popupOpen());
         QCOMPARE(edit->Date(), D(2024, 1, 31));
+        QVERIFY(edit->hasFocus());
+    }
+
+    void yearMenuChoosesYearAndMonth() {
+        edit->SetDate(D(2026, 3, 15));
+        openByButton();
+        QStringList titles;
+        bool closedWhileMenuOpen = true;
+        QString checkedMonth;
+        QTimer::singleShot(50, this, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            for (QAction* a : menu->actions()) titles << a->text();
+            for (QAction* a : menu->actions()[9]->menu()->actions())  // 2026
+                if (a->isChecked()) checkedMonth = a->text();
+            popup()->Close();  // refused while the menu is open
+            closedWhileMenuOpen = !popup()->isVisible();
+            menu->actions()[5]->menu()->actions()[4]->trigger();  // 2022, maio
+            menu->close();
+        });
+        QTest::mousePress(calendar()->DragBar(), Qt::LeftButton, {}, calendar()->DragBar()->rect().center());
+        QCOMPARE(titles.size(), 19);
+        QCOMPARE(titles.first(), QStringLiteral("1972..1981"));
+        QCOMPARE(titles[5], QStringLiteral("2022"));
+        QCOMPARE(titles.last(), QStringLiteral("2062..2071"));
+        QCOMPARE(checkedMonth, QStringLiteral("março"));
+        QVERIFY(!closedWhileMenuOpen);
+        QVERIFY(popupOpen());
+        QCOMPARE(calendar()->CalendarDate(), D(2022, 5, 15));
+        QCOMPARE(calendar()->DragBar()->Caption(), QStringLiteral("maio 2022"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(edit->Date(), D(2022, 5, 15));
     }
 
     void oneCalendarOpenInTheProgram() {
