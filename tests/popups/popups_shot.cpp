@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     num->SetValue(12.5);
     window.show();
     window.activateWindow();
-    QTest::qWaitForWindowActive(&window);
+    if (!QTest::qWaitForWindowActive(&window)) qWarning("the window did not become active");
 
     QTimer::singleShot(300, [&] {
         if (what == QLatin1String("calculator")) {
