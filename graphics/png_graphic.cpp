@@ -479,7 +479,7 @@ void TPNGGraphic::ReadImageData() {
     Progress(TProgressStage::psStarting, "Transfering...");
     if (!FLayoutSelected) {
         // An indexed image needs its palette before the data.
-        if (FIHDR.ColorType == 3 && FIHDR.BitDepth <= 8 &&
+        if (FIHDR.ColorType == 3 &&
             (FIHDR.BitDepth == 1 || FIHDR.BitDepth == 2 || FIHDR.BitDepth == 4 || FIHDR.BitDepth == 8))
             throw EInvalidGraphic(gesInvalidPalette);
         FSourceBPP = SelectPixelLayout(FIHDR.ColorType, FIHDR.BitDepth);
