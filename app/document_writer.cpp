@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+#include <cstdint>
+#include <random>
 
 namespace app {
 
@@ -30,6 +30,19 @@ bool writeAll(int fd, const char* data, size_t size) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+// Six characters that differ between calls and between processes.
+std::string uniqueSuffix() {
+    static std::mt19937_64 rng{std::random_device{}() ^ (uint64_t(::getpid()) << 32)};
+    static const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    uint64_t v = rng();
+    std::string s(6, '0');
+    for (char& c : s) {
+        c = digits[v % 62];
+        v /= 62;
+    }
+    return s;
 }
 
 std::string folderOf(const std::string& path) {
@@ -64,29 +77,28 @@ void writeDocument(const std::string& fileName, std::string_view text) {
     if (fileName.empty() || fileName.back() == '/') fail(EISDIR);
 
     // Same folder, so the rename never crosses file systems; the name never
-    // ends in ".XML", so nothing picks up a half-written document.
-    std::string tmpl = fileName + ".XXXXXX";
-    std::vector<char> temp(tmpl.begin(), tmpl.end());
-    temp.push_back('\0');
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) fail(errno);
+    // ends in ".XML", so nothing picks up a half-written document. Created
+    // with the usual permissions (the umask applies), like any new file.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        temp = fileName + "." + uniqueSuffix();
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt >= 100)) fail(errno);
+    }
 
-    // mkstemp makes the file private; a document gets the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    ok = ok && writeAll(fd, text.data(), text.size()) && writeAll(fd, "\r\n", 2);
+    bool ok = writeAll(fd, text.data(), text.size()) && writeAll(fd, "\r\n", 2);
     int err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
         err = errno;
     }
-    if (ok && ::rename(temp.data(), fileName.c_str()) != 0) {
+    if (ok && ::rename(temp.c_str(), fileName.c_str()) != 0) {
         ok = false;
         err = errno;
     }
     if (!ok) {
-        ::unlink(temp.data());
+        ::unlink(temp.c_str());
         fail(err);
     }
 }

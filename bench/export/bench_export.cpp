@@ -130,6 +130,7 @@ int main(int argc, char** argv) {
                 "export_peak_MB", "baseline_peak_MB");
     for (int docs : sizes) {
         const fs::path dir = work / std::to_string(docs);
+        fs::remove_all(dir / "runs");
         fs::create_directories(dir);
         fs::permissions(work, fs::perms::all);
         fs::permissions(dir, fs::perms::all);
@@ -156,9 +157,15 @@ int main(int argc, char** argv) {
                 continue;
             }
             const std::string dbName = (viaServer ? "localhost:" : "") + dbFile.string();
-            const fs::path outBase = dir / "out-baseline", outExport = dir / "out-export";
             Measure best[2];
+            fs::path outBase, outExport;
             for (int r = 0; r < repeat; ++r) {
+                // New folders every time: creating files right after deleting
+                // thousands costs ext4 extra, which would favour one side.
+                const std::string tag = std::string(c.mode) + "-" + (c.boxes[1] == 'S' ? "all" : "one") + "-" +
+                                        std::to_string(r);
+                outBase = dir / "runs" / (tag + "-baseline");
+                outExport = dir / "runs" / (tag + "-export");
                 freshFolder(outBase);
                 Measure b = runChild({baseline.string(), dbName, outBase.string() + "/", "2010-01-01 00:00:00",
                                       c.boxes},
@@ -191,10 +198,9 @@ int main(int argc, char** argv) {
                         best[0].peakKb / 1024.0, files);
             std::fflush(stdout);
             peakByCase[std::string(c.mode) + c.boxes + std::to_string(docs)] = best[1].peakKb;
-            fs::remove_all(outBase);
-            fs::remove_all(outExport);
         }
     }
+    for (int docs : sizes) fs::remove_all(work / std::to_string(docs) / "runs");
     if (sizes.size() >= 2) {
         const std::string lo = std::to_string(sizes.front()), hi = std::to_string(sizes.back());
         for (const char* k : {"embeddedSSS", "serverSSS", "embeddedS--"}) {
