@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -70,37 +71,85 @@ void requireSafeNamePart(std::string_view what, std::string_view value) {
 
 std::string fileSystemName(const std::string& ansiName) { return platform::ansiToUtf8(ansiName); }
 
-void writeDocument(const std::string& fileName, std::string_view text) {
-    auto fail = [&](int err) -> void {
-        throw DocumentWriteError("Não foi possível gravar \"" + fileName + "\": " + reason(err));
-    };
-    if (fileName.empty() || fileName.back() == '/') fail(EISDIR);
+namespace {
 
-    // Same folder, so the rename never crosses file systems; the name never
-    // ends in ".XML", so nothing picks up a half-written document. Created
-    // with the usual permissions (the umask applies), like any new file.
+[[noreturn]] void failWrite(const std::string& fileName, int err) {
+    throw DocumentWriteError("Não foi possível gravar \"" + fileName + "\": " + reason(err));
+}
+
+// Gives a finished file the name `fileName` through a temporary name beside it
+// and a rename, which replaces an existing file in one step. With an empty
+// `namedTemp`, `fd` is an unnamed file that first gets a temporary name.
+void replaceInto(const std::string& fileName, int fd, std::string namedTemp) {
+    if (namedTemp.empty()) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+        for (int attempt = 0;; ++attempt) {
+            namedTemp = fileName + "." + uniqueSuffix();
+            if (::linkat(AT_FDCWD, proc, AT_FDCWD, namedTemp.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+            if (errno != EEXIST || attempt >= 100) failWrite(fileName, errno);
+        }
+    }
+    if (::rename(namedTemp.c_str(), fileName.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(namedTemp.c_str());
+        failWrite(fileName, err);
+    }
+}
+
+// Where the file system cannot make unnamed files: a named temporary file.
+void writeThroughNamedTemp(const std::string& fileName, std::string_view text) {
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
         temp = fileName + "." + uniqueSuffix();
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt >= 100)) fail(errno);
+        if (fd < 0 && (errno != EEXIST || attempt >= 100)) failWrite(fileName, errno);
     }
-
     bool ok = writeAll(fd, text.data(), text.size()) && writeAll(fd, "\r\n", 2);
     int err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
         err = errno;
     }
-    if (ok && ::rename(temp.c_str(), fileName.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
     if (!ok) {
         ::unlink(temp.c_str());
-        fail(err);
+        failWrite(fileName, err);
     }
+    replaceInto(fileName, -1, temp);
+}
+
+}  // namespace
+
+void writeDocument(const std::string& fileName, std::string_view text, WriteMethod method) {
+    if (fileName.empty() || fileName.back() == '/') failWrite(fileName, EISDIR);
+    if (method == WriteMethod::NamedTemporary) {
+        writeThroughNamedTemp(fileName, text);
+        return;
+    }
+
+    // The document is written into an unnamed file in the target folder and
+    // gets its name only when complete: a crash leaves neither a partial
+    // document nor a temporary file. Created with the usual permissions.
+    const int fd = ::open(folderOf(fileName).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        writeThroughNamedTemp(fileName, text);
+        return;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (!writeAll(fd, text.data(), text.size()) || !writeAll(fd, "\r\n", 2)) failWrite(fileName, errno);
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, proc, AT_FDCWD, fileName.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
+    if (errno == EEXIST) {
+        replaceInto(fileName, fd, {});  // an existing file (or folder) of that name
+        return;
+    }
+    // Without /proc the unnamed file cannot be named: write it again the other way.
+    writeThroughNamedTemp(fileName, text);
 }
 
 void syncFileSystem(const std::string& anyPathInside) {

@@ -1,7 +1,10 @@
 #pragma once
 // One exported document becomes one file: the stored bytes of its text
 // followed by CR LF. The file appears under its final name whole or not at
-// all: it is written under a temporary name beside it and renamed over it.
+// all: it is written as an unnamed file in the target folder and named when
+// complete (an existing file is replaced through a temporary name beside it
+// and a rename; where the file system has no unnamed files, the new file is
+// written under such a temporary name too). Temporary names never end in ".XML".
 
 #include <stdexcept>
 #include <string>
@@ -29,7 +32,9 @@ std::string fileSystemName(const std::string& ansiName);
 // Writes `text` + "\r\n" to `fileName` (a file system path). An existing file
 // is replaced. Throws DocumentWriteError naming the file and the system's
 // reason; no temporary file is left behind then.
-void writeDocument(const std::string& fileName, std::string_view text);
+// NamedTemporary forces the way taken where unnamed files are not supported.
+enum class WriteMethod { Auto, NamedTemporary };
+void writeDocument(const std::string& fileName, std::string_view text, WriteMethod method = WriteMethod::Auto);
 
 // Makes everything written so far on the file system of `anyPathInside`
 // durable; done once before the export stamp moves past the files.

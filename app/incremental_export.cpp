@@ -137,7 +137,7 @@ void RunIncrementalExport(TForm1& form) {
     // Hidden window: the unattended run; it reports on stdout/stderr and in the exit status.
     const bool unattended = !form.isVisible();
     if (exportRunning()) {
-        showStatus(form, "Uma exportação já está em andamento", true);
+        showStatus(form, StatusPlace::Incremental, "Uma exportação já está em andamento", true);
         return;
     }
     ExportRunningFlag running;
@@ -155,7 +155,7 @@ void RunIncrementalExport(TForm1& form) {
                 form.setExitCode(1);
             }
         } else {
-            showStatus(form, windowText(s, true), !s.complete);
+            showStatus(form, StatusPlace::Incremental, windowText(s, true), !s.complete);
         }
     };
 
@@ -173,7 +173,7 @@ void RunIncrementalExport(TForm1& form) {
             std::fflush(stderr);
             form.setExitCode(kExitExportBusy);
         } else {
-            showStatus(form, lock.message(), true);
+            showStatus(form, StatusPlace::Incremental, lock.message(), true);
         }
         return;
     }
@@ -182,19 +182,26 @@ void RunIncrementalExport(TForm1& form) {
         finish();
         return;
     }
-    if (!unattended) showStatus(form, "Exportando...", false);
+    if (!unattended) showStatus(form, StatusPlace::Incremental, "Exportando...", false);
 
     const platform::FormatSettings fs = platform::currentFormatSettings();
     const std::string storedDate = config->readString(kConfigSection, "Data");
     const std::string storedTime = config->readString(kConfigSection, "Hora");
     s.stampBefore = s.stampAfter = storedDate + " " + storedTime;
     std::optional<long long> currentSeq;
+    std::optional<Moment> advance;
+    // The in-memory advance stamp reached, also after an early end.
+    auto keepAdvance = [&] {
+        if (!advance) return;
+        advanceStamp().time = stampTimeText(*advance, fs);
+        advanceStamp().date = stampDateText(*advance, fs);
+    };
     try {
         const auto selection = parseStamp(form.edtDataText(), form.edtHoraText(), fs);
         if (!selection)
             throw std::runtime_error("Data e hora da última exportação inválidas: \"" + form.edtDataText() + " " +
                                      form.edtHoraText() + "\"");
-        auto advance = parseStamp(advanceStamp().date, advanceStamp().time, fs);
+        advance = parseStamp(advanceStamp().date, advanceStamp().time, fs);
         if (!advance)
             throw std::runtime_error("Data e hora da última exportação inválidas: \"" + advanceStamp().date + " " +
                                      advanceStamp().time + "\"");
@@ -230,11 +237,7 @@ void RunIncrementalExport(TForm1& form) {
                     }
                     // In memory the stamp follows every selected row; the file
                     // only learns it once the whole run has succeeded.
-                    if (m > *advance) {
-                        *advance = m;
-                        advanceStamp().time = stampTimeText(m, fs);
-                        advanceStamp().date = stampDateText(m, fs);
-                    }
+                    if (m > *advance) *advance = m;
                     currentSeq.reset();
                 }
             }
@@ -244,6 +247,7 @@ void RunIncrementalExport(TForm1& form) {
 
         // The files reach the disk before the stamp says they exist.
         if (!lastWritten.empty()) syncFileSystem(lastWritten);
+        keepAdvance();
         const auto stored = parseStamp(storedDate, storedTime, fs);
         if (!stored || *advance > *stored) {
             writeStamp(*config, stampDateText(*advance, fs), stampTimeText(*advance, fs));
@@ -253,6 +257,7 @@ void RunIncrementalExport(TForm1& form) {
     } catch (const std::exception& e) {
         s.error = e.what();
         s.errorSeq = currentSeq;
+        keepAdvance();
     }
     finish();
 }

@@ -24,7 +24,7 @@ std::string periodFileName(const std::string& folder, const std::string& flag, c
 void RunPeriodExport(TForm1& form) {
     using namespace app;
     if (exportRunning()) {
-        showStatus(form, "Uma exportação já está em andamento", true);
+        showStatus(form, StatusPlace::Period, "Uma exportação já está em andamento", true);
         return;
     }
     ExportRunningFlag running;
@@ -32,18 +32,18 @@ void RunPeriodExport(TForm1& form) {
     RunSummary s;
     auto finish = [&] {
         s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        showStatus(form, windowText(s, false), !s.complete);
+        showStatus(form, StatusPlace::Period, windowText(s, false), !s.complete);
     };
 
     std::optional<ExportLock> lock;
     if (ConfigFile* config = form.config()) {
         lock.emplace(ExportLock::acquire(lockFileFor(config->fileName()), std::chrono::seconds(0)));
         if (lock->state() != ExportLock::State::Held) {
-            showStatus(form, lock->message(), true);
+            showStatus(form, StatusPlace::Period, lock->message(), true);
             return;
         }
     }
-    showStatus(form, "Exportando...", false);
+    showStatus(form, StatusPlace::Period, "Exportando...", false);
 
     // Read once, at the start.
     const platform::DateTime startDate = form.startDate(), endDate = form.endDate();

@@ -28,8 +28,11 @@ std::string errorLine(const RunSummary& s);
 // The counts for the window; the error text first when the run failed.
 std::string windowText(const RunSummary& s, bool withStamp);
 
-// The window's status line beside "Exportar Arquivos para:" (created on first
-// use); errors show in red. Text is UTF-8.
-void showStatus(TForm1& form, const std::string& text, bool isError);
+// Where the window shows a run's outcome: in the free corner of the group box
+// of the export that ran (two lines in "Exportação pela Alteração", one in
+// "Exportar por período"). Wrapped and elided to fit; the whole text is the
+// tooltip. Errors show in red. Text is UTF-8.
+enum class StatusPlace { Incremental, Period };
+void showStatus(TForm1& form, StatusPlace place, const std::string& text, bool isError);
 
 }  // namespace app

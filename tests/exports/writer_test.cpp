@@ -33,34 +33,39 @@ TEST(DocumentWriter, WritesTheStoredBytesFollowedByCrLf) {
         {std::string("a\0b", 3), std::string("a\0b\r\n", 5)},
         {"Jos\xE9 \x80\x81\x96\xFF", "Jos\xE9 \x80\x81\x96\xFF\r\n"},  // 8-bit bytes, no BOM
     };
-    TempDir dir;
-    for (const Case& c : cases) {
-        const fs::path f = dir.path / "NFe1.XML";
-        app::writeDocument(f.string(), c.text);
-        EXPECT_EQ(slurp(f), c.file);
+    for (const auto method : {app::WriteMethod::Auto, app::WriteMethod::NamedTemporary}) {
+        TempDir dir;
+        for (const Case& c : cases) {
+            const fs::path f = dir.path / "NFe1.XML";
+            app::writeDocument(f.string(), c.text, method);
+            EXPECT_EQ(slurp(f), c.file);
+        }
+        // Each write replaced the one before: one file, nothing else beside it.
+        EXPECT_EQ(Workspace::files(dir.path).size(), 1u);
+        struct stat st {};
+        ASSERT_EQ(::stat((dir.path / "NFe1.XML").c_str(), &st), 0);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     }
-    // The second write replaced the first: one file, nothing else beside it.
-    EXPECT_EQ(Workspace::files(dir.path).size(), 1u);
-    struct stat st {};
-    ASSERT_EQ(::stat((dir.path / "NFe1.XML").c_str(), &st), 0);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
 TEST(DocumentWriter, FailureNamesTheFileAndLeavesNoTemporary) {
-    TempDir dir;
-    fs::create_directory(dir.path / "NFe2.XML");  // a folder in the way
-    const std::string cases[] = {(dir.path / "missing" / "NFe1.XML").string(), (dir.path / "NFe2.XML").string()};
-    for (const std::string& name : cases) {
-        try {
-            app::writeDocument(name, "<a/>");
-            ADD_FAILURE() << "no error for " << name;
-        } catch (const app::DocumentWriteError& e) {
-            EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    for (const auto method : {app::WriteMethod::Auto, app::WriteMethod::NamedTemporary}) {
+        TempDir dir;
+        fs::create_directory(dir.path / "NFe2.XML");  // a folder in the way
+        const std::string cases[] = {(dir.path / "missing" / "NFe1.XML").string(), (dir.path / "NFe2.XML").string()};
+        for (const std::string& name : cases) {
+            try {
+                app::writeDocument(name, "<a/>", method);
+                ADD_FAILURE() << "no error for " << name;
+            } catch (const app::DocumentWriteError& e) {
+                EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+            }
         }
+        EXPECT_TRUE(Workspace::files(dir.path).empty());
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
     }
-    EXPECT_TRUE(Workspace::files(dir.path).empty());
 }
 
 TEST(DocumentWriter, RefusesNamePartsThatLeaveTheFolder) {
