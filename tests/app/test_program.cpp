@@ -151,6 +151,25 @@ TEST_F(ProgramTest, UnattendedRunWorksWithoutAnyDisplay) {
     EXPECT_NE(wait(r2, 60s), -1) << "hung with an unreachable display: " << slurp(r2.err);
 }
 
+TEST_F(ProgramTest, DamagedSettingsNeitherCrashNorChange) {
+    std::string binary;
+    for (int i = 0; i < 4096; ++i) binary += char((i * 37 + 11) & 0xFF);
+    const std::string cases[] = {
+        binary,
+        "[Configuracoes",
+        "[Configuracoes]\r\nBase=" + std::string(1 << 20, 'x') + "\r\n",
+        "[Configuracoes]\nData=99/99/9999\nHora=xx\nData=01/01/2010\nBase=\"\nPastaExportar=/nonexistent/\n",
+        std::string("[Configuracoes]\r\nBase=\0\0\0\r\nData=\0\r\n", 35),
+    };
+    for (const std::string& c : cases) {
+        std::ofstream(ini_, std::ios::binary | std::ios::trunc) << c;
+        Child r = start({"/executa"});
+        const int status = wait(r);
+        EXPECT_TRUE(status == 0 || status == 1) << "status " << status << ": " << slurp(r.err);
+        EXPECT_EQ(slurp(ini_), c);
+    }
+}
+
 // Under a real X server (the test command runs the suite inside xvfb-run):
 // the window shows up without a taskbar button and without the Move function.
 TEST_F(ProgramTest, RealXServerWindowHasNoTaskbarButtonAndCannotBeMoved) {
