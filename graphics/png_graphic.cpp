@@ -447,14 +447,14 @@ void TPNGGraphic::ReadTransparency() {
     }
 }
 
-void TPNGGraphic::InflateBytes(uint8_t* buffer, uint32_t count) {
+bool TPNGGraphic::InflateBytes(uint8_t* buffer, uint32_t count) {
     uint8_t* dest = buffer;
     uint32_t left = count;
     while (left > 0) {
         if (FDecoder->AvailableInput() == 0) {
             FIDATSize = 0;
             while (FIDATSize == 0) {
-                if (!MatchesChunk("IDAT")) return;
+                if (!MatchesChunk("IDAT")) return false;
                 ReadChunkBody();
                 FCurrentSource = FRawBuffer.data();
                 FIDATSize = int32_t(FHeader.Length);
@@ -469,10 +469,11 @@ void TPNGGraphic::InflateBytes(uint8_t* buffer, uint32_t count) {
         if (result == Z_STREAM_END) {
             if (FDecoder->AvailableOutput() > 0 || FDecoder->AvailableInput() > 0)
                 throw EInvalidGraphic(gesExtraCompressedData);
-            return;
+            return true;
         }
         if (result != Z_OK) throw EInvalidGraphic(gesCompression);
     }
+    return true;
 }
 
 void TPNGGraphic::ReadImageData() {
@@ -505,7 +506,8 @@ void TPNGGraphic::ReadImageData() {
         if (FIHDR.Interlace != 1) {
             for (uint32_t y = 0; y < height; ++y) {
                 uint8_t* line = buffers[current].data();
-                InflateBytes(line, uint32_t(rowSize));
+                // Data that ends early leaves the rest of the image in the background colour.
+                if (!InflateBytes(line, uint32_t(rowSize))) break;
                 UnfilterRow(line[0], line + 1, buffers[1 - current].data() + 1, distance, rowSize - 1);
                 FColorManager->ConvertRow(line + 1, rows.Row(int(y)), width, 0xFF);
                 current = 1 - current;
@@ -513,7 +515,8 @@ void TPNGGraphic::ReadImageData() {
                 FProgressRect.Bottom += 1;
             }
         } else {
-            for (int pass = 0; pass < 7; ++pass) {
+            bool complete = true;
+            for (int pass = 0; pass < 7 && complete; ++pass) {
                 if (uint32_t(kColumnStart[pass]) >= width) continue;
                 const uint64_t passWidth =
                     (uint64_t(width) + kColumnIncrement[pass] - kColumnStart[pass] - 1) / kColumnIncrement[pass];
@@ -521,7 +524,10 @@ void TPNGGraphic::ReadImageData() {
                 std::fill(buffers[1 - current].begin(), buffers[1 - current].end(), 0);
                 for (uint64_t y = kRowStart[pass]; y < height; y += kRowIncrement[pass]) {
                     uint8_t* line = buffers[current].data();
-                    InflateBytes(line, uint32_t(passRowSize));
+                    if (!InflateBytes(line, uint32_t(passRowSize))) {
+                        complete = false;
+                        break;
+                    }
                     UnfilterRow(line[0], line + 1, buffers[1 - current].data() + 1, distance, passRowSize - 1);
                     FColorManager->ConvertRow(line + 1, rows.Row(int(y)), width, kPassMask[pass]);
                     current = 1 - current;

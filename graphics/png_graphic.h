@@ -85,7 +85,8 @@ private:
     void ReadIHDRFields(IHDRFields& fields) const;
     int SelectPixelLayout(uint8_t colorType, uint8_t bitDepth);
     void ReadImageData();
-    void InflateBytes(uint8_t* buffer, uint32_t count);
+    // False when the image data ran out before the buffer was full.
+    bool InflateBytes(uint8_t* buffer, uint32_t count);
     void ReadBackground();
     void ReadTransparency();
     void Progress(TProgressStage stage, const char* message);

@@ -236,6 +236,21 @@ TEST(PngReader, TruncatedDataEndingWithTheLastIdatIsNoError) {
     EXPECT_EQ(b.Width(), 2);
     EXPECT_EQ(b.Height(), 4);
     EXPECT_EQ(ReadPixel32(b, 0, 0), 0x44112233u);
+    // Rows the data never reached keep the background fill (white, alpha 0).
+    EXPECT_EQ(ReadPixel32(b, 0, 3), 0x00FFFFFFu);
+    EXPECT_EQ(ReadPixel32(b, 1, 3), 0x00FFFFFFu);
+}
+
+TEST(PngReader, TallImageWithOneRowOfDataStopsWhereTheDataEnds) {
+    // Found by fuzzing: 1 x 16777217 pixels, 1-bit indexed, data for one row. Decoding
+    // went on through every missing row and ran into the time limit.
+    const std::string path = std::string(REGRESS_DIR) + "/tall-1bit-truncated-data-timeout.png";
+    TBitmap b;
+    PngFileToBitmap32(b, path);
+    ASSERT_EQ(b.Width(), 1);
+    ASSERT_EQ(b.Height(), 0x01000001);
+    EXPECT_EQ(ReadPixel32(b, 0, 0), 0xFFFF0000u);  // palette entry 0: (0, 0, 255)
+    EXPECT_EQ(ReadPixel32(b, 0, b.Height() - 1), 0xFFFF0000u);  // the background fill is palette entry 0 too
 }
 
 TEST(PngReader, EveryFilterAtEveryPixelDistance) {
