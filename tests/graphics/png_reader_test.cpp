@@ -249,8 +249,8 @@ TEST(PngReader, TallImageWithOneRowOfDataStopsWhereTheDataEnds) {
     PngFileToBitmap32(b, path);
     ASSERT_EQ(b.Width(), 1);
     ASSERT_EQ(b.Height(), 0x01000001);
-    EXPECT_EQ(ReadPixel32(b, 0, 0), 0xFFFF0000u);  // palette entry 0: (0, 0, 255)
-    EXPECT_EQ(ReadPixel32(b, 0, b.Height() - 1), 0xFFFF0000u);  // the background fill is palette entry 0 too
+    EXPECT_EQ(ReadPixel32(b, 0, 0), 0xFF0000FFu);  // palette entry 0: blue
+    EXPECT_EQ(ReadPixel32(b, 0, b.Height() - 1), 0xFF0000FFu);  // the background fill is palette entry 0 too
 }
 
 TEST(PngReader, EveryFilterAtEveryPixelDistance) {
