@@ -3,8 +3,10 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QStyleFactory>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -62,6 +64,14 @@ void showApplicationError(const QString& text) {
 
 }  // namespace
 
+namespace {
+bool hasStyleArgument(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "-style", 6) == 0 || std::strncmp(argv[i], "--style", 7) == 0) return true;
+    return false;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
     choosePlatform();
     // Dates, times and numbers follow the user's regional settings.
@@ -69,6 +79,10 @@ int main(int argc, char** argv) {
 
     TApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    // The layout was designed for the classic look (group captions on the
+    // frame line); a style chosen by the user (-style, QT_STYLE_OVERRIDE) wins.
+    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE") && !hasStyleArgument(argc, argv))
+        if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) QApplication::setStyle(classic);
     QApplication::setWindowIcon(mainIcon());
     // The tray keeps the program alive; only "Sair" or the close box end it.
     QApplication::setQuitOnLastWindowClosed(false);

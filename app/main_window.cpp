@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QTimer>
 
@@ -17,6 +16,11 @@
 #include "app/exports.h"
 #include "app/gauge.h"
 #include "app/x11_hints.h"
+#include "controls/calc_form.h"
+#include "controls/date_edit.h"
+#include "controls/edit_button.h"
+#include "controls/num_edit.h"
+#include "controls/popup_calendar.h"
 #include "db/queries.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
@@ -38,18 +42,6 @@ bool headlessPlatform() {
 }
 
 // "dd/mm/yyyy" as the masked date edits hold it; NullDate unless complete and real.
-platform::DateTime dayMonthYear(const QString& text) {
-    const QString t = text.trimmed();
-    const QStringList parts = t.split(QLatin1Char('/'));
-    if (parts.size() != 3) return platform::NullDate;
-    bool okD = false, okM = false, okY = false;
-    const int d = parts[0].trimmed().toInt(&okD), m = parts[1].trimmed().toInt(&okM),
-              y = parts[2].trimmed().toInt(&okY);
-    if (!okD || !okM || !okY || parts[2].trimmed().size() != 4) return platform::NullDate;
-    platform::DateTime out = platform::NullDate;
-    return platform::tryEncodeDate(y, m, d, out) ? out : platform::NullDate;
-}
-
 QLabel* makeLabel(QWidget* parent, int left, int top, const char* text) {
     auto* l = new QLabel(QString::fromUtf8(text), parent);
     l->move(left, top);
@@ -87,6 +79,9 @@ QIcon mainIcon() {
 TForm1::TForm1(FormStartOptions options) : QWidget(nullptr), options_(std::move(options)),
     IBQuery1PAI_SEQU(&IBQuery1, "PAI_SEQU"), IBQuery1DIG_DATAHORA(&IBQuery1, "DIG_DATAHORA") {
     Form1 = this;
+    // The editors open these popups; registering twice is harmless.
+    TsPopupCalendar::Register();
+    TsCalcForm::Register();
     buildControls();
     buildDatabaseObjects();
 }
@@ -144,15 +139,24 @@ void TForm1::buildControls() {
     Label5 = makeLabel(GroupBox2, 16, 16, "Data Inicial");
     Label6 = makeLabel(GroupBox2, 104, 16, "Data Final");
     Label8 = makeLabel(GroupBox2, 192, 8, "Filial");
-    XDateEdit1 = makeEdit(GroupBox2, 16, 32, 81, 21);
-    XDateEdit2 = makeEdit(GroupBox2, 104, 32, 81, 21);
-    for (QLineEdit* e : {XDateEdit1, XDateEdit2}) {
-        e->setInputMask(QStringLiteral("99/99/9999; "));
+    // The period's dates: "!99/99/9999;1; ", checked when the focus leaves,
+    // no default date assumed, glyph not blended and not greyed.
+    for (TsDateEdit** slot : {&XDateEdit1, &XDateEdit2}) {
+        auto* e = new TsDateEdit(GroupBox2);
+        e->SetEditMask(QStringLiteral("!99/99/9999;1; "));
         e->setMaxLength(10);
+        e->SetCheckOnExitProp(true);
+        e->SetAssumeDefault(false);
+        e->Button()->SetGlyphBlend(0);
+        e->Button()->SetGlyphGrayed(false);
+        *slot = e;
     }
-    XNumEdit1 = makeEdit(GroupBox2, 192, 31, 33, 21);
-    XNumEdit1->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("-?[0-9]*")), XNumEdit1));
-    XNumEdit1->setText(QStringLiteral("0"));
+    XDateEdit1->setGeometry(16, 32, 81, 21);
+    XDateEdit2->setGeometry(104, 32, 81, 21);
+    XNumEdit1 = new TsCalcEdit(GroupBox2);
+    XNumEdit1->Button()->SetGlyphBlend(0);
+    XNumEdit1->Button()->SetGlyphGrayed(false);
+    XNumEdit1->setGeometry(192, 31, 33, 21);
     Button2 = new QPushButton(QStringLiteral("Exportar"), GroupBox2);
     Button2->setGeometry(248, 32, 57, 25);
 
@@ -280,9 +284,9 @@ std::string TForm1::databaseNameText() const { return toBytes(Edit1->text()); }
 std::string TForm1::outputFolderText() const { return toBytes(Edit2->text()); }
 std::string TForm1::edtDataText() const { return toBytes(EdtData->text()); }
 std::string TForm1::edtHoraText() const { return toBytes(EdtHora->text()); }
-platform::DateTime TForm1::startDate() const { return dayMonthYear(XDateEdit1->text()); }
-platform::DateTime TForm1::endDate() const { return dayMonthYear(XDateEdit2->text()); }
-std::string TForm1::branchText() const { return toBytes(XNumEdit1->text()); }
+platform::DateTime TForm1::startDate() const { return XDateEdit1->DateValue(); }
+platform::DateTime TForm1::endDate() const { return XDateEdit2->DateValue(); }
+std::string TForm1::branchText() const { return toBytes(XNumEdit1->Text()); }
 
 void TForm1::Button1Click() { RunIncrementalExport(*this); }
 void TForm1::Button2Click() { RunPeriodExport(*this); }

@@ -15,6 +15,8 @@
 #include "app/config_file.h"
 #include "app/gauge.h"
 #include "app/main_window.h"
+#include "controls/date_edit.h"
+#include "controls/num_edit.h"
 
 namespace {
 
@@ -108,8 +110,8 @@ void MainWindowTest::layoutMatchesTheDesign() {
         {w.CheckBox2, w.GroupBox1, {8, 80, 105, 17}, "Notas Recebidas"},
         {w.CheckBox3, w.GroupBox1, {128, 56, 185, 17}, "Notas Emitidas de Veículos"},
         {w.GroupBox2, &w, {16, 168, 321, 73}, "Exportar por período - Notas Emitidas"},
-        {w.XDateEdit1, w.GroupBox2, {16, 32, 81, 21}, "//"},
-        {w.XDateEdit2, w.GroupBox2, {104, 32, 81, 21}, "//"},
+        {w.XDateEdit1, w.GroupBox2, {16, 32, 81, 21}, "  /  /    "},
+        {w.XDateEdit2, w.GroupBox2, {104, 32, 81, 21}, "  /  /    "},
         {w.XNumEdit1, w.GroupBox2, {192, 31, 33, 21}, "0"},
         {w.Button2, w.GroupBox2, {248, 32, 57, 25}, "Exportar"},
         {w.Edit2, &w, {8, 264, 321, 21}, ""},
