@@ -450,3 +450,37 @@ TEST(PngReader, FilesThatCannotBeOpenedRaiseTheOpenError) {
     EXPECT_THROW(PngFileToBitmap32(b, "/nonexistent/none.png"), EFOpenError);
     EXPECT_THROW(TPNGGraphic::CanLoad(std::string("/nonexistent/none.png")), EFOpenError);
 }
+
+TEST(LZ77Decoder, StreamEndIsStickyUntilReset) {
+    const Bytes plain = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Bytes packed = Deflate(plain);
+    TLZ77Decoder decoder(Z_PARTIAL_FLUSH, false);
+    decoder.DecodeInit();
+    Bytes out(16, 0);
+    const uint8_t* src = packed.data();
+    uint8_t* dst = out.data();
+    decoder.Decode(src, dst, uint32_t(packed.size()), uint32_t(out.size()));
+    EXPECT_EQ(decoder.ZLibResult(), Z_STREAM_END);
+    EXPECT_EQ(dst - out.data(), 8);
+    EXPECT_EQ(src, packed.data() + packed.size());
+    // A later call neither decodes nor moves the pointers; the unread input stays visible.
+    const uint8_t* again = packed.data();
+    uint8_t* dst2 = out.data();
+    decoder.Decode(again, dst2, 4, 16);
+    EXPECT_EQ(again, packed.data());
+    EXPECT_EQ(dst2, out.data());
+    EXPECT_EQ(decoder.AvailableInput(), 4u);
+    EXPECT_EQ(decoder.ZLibResult(), Z_STREAM_END);
+    decoder.DecodeEnd();
+
+    TLZ77Decoder resetting(Z_PARTIAL_FLUSH, true);  // resets before every call
+    resetting.DecodeInit();
+    for (int round = 0; round < 2; ++round) {
+        src = packed.data();
+        dst = out.data();
+        resetting.Decode(src, dst, uint32_t(packed.size()), uint32_t(out.size()));
+        EXPECT_EQ(resetting.ZLibResult(), Z_STREAM_END) << round;
+        EXPECT_EQ(dst - out.data(), 8) << round;
+    }
+    resetting.DecodeEnd();
+}
