@@ -17,6 +17,7 @@
 #include "app/main_window.h"
 #include "controls/date_edit.h"
 #include "controls/num_edit.h"
+#include "platform/regional.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ protected:
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    // The window was designed for pt-BR; the date edits read the locale's format.
+    void initTestCase() { QVERIFY(platform::setProcessLocale("pt_BR.UTF-8")); }
     void layoutMatchesTheDesign();
     void captionsFitTheirControls();
     void tabOrder();
