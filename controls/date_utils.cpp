@@ -7,8 +7,6 @@
 namespace controls {
 
 namespace {
-const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
 std::string UpperAscii(std::string s) {
@@ -17,11 +15,7 @@ std::string UpperAscii(std::string s) {
 }
 }  // namespace
 
-int DaysInMonth(int year, int month) {
-    if (month < 1 || month > 12) return 0;
-    if (month == 2 && platform::isLeapYear(year)) return 29;
-    return kMonthDays[month - 1];
-}
+int DaysInMonth(int year, int month) { return platform::daysInMonth(year, month); }
 
 bool ValidDateParts(int year, int month, int day) {
     return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
