@@ -5,6 +5,8 @@
 #include "app/export_lock.h"
 #include "app/gauge.h"
 #include "app/main_window.h"
+#include "controls/date_edit.h"
+#include "controls/num_edit.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -207,9 +209,9 @@ TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
         ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/", "---");
         const std::string iniBefore = slurp(ws.ini);
         auto form = openWindow(ws);
-        form->XDateEdit1->setText(QString::fromLatin1(c.start));
-        form->XDateEdit2->setText(QString::fromLatin1(c.end));
-        form->XNumEdit1->setText(QString::fromLatin1(c.branch));
+        form->XDateEdit1->SetText(QString::fromLatin1(c.start));
+        form->XDateEdit2->SetText(QString::fromLatin1(c.end));
+        form->XNumEdit1->SetText(QString::fromLatin1(c.branch));
         form->Button2->click();
         EXPECT_TRUE(fs::is_directory(ws.out / "Entrada"));
         EXPECT_TRUE(fs::is_directory(ws.out / "Saida"));
