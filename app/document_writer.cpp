@@ -77,16 +77,29 @@ namespace {
     throw DocumentWriteError("Não foi possível gravar \"" + fileName + "\": " + reason(err));
 }
 
+// Links the unnamed file `fd` under `name`. The direct form needs a
+// capability older kernels ask for; the /proc form works for everyone.
+int linkUnnamed(int fd, const std::string& name) {
+    static bool direct = true;
+    if (direct) {
+        if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+        if (errno == EEXIST) return -1;
+    }
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    const int rc = ::linkat(AT_FDCWD, proc, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (rc == 0) direct = false;
+    return rc;
+}
+
 // Gives a finished file the name `fileName` through a temporary name beside it
 // and a rename, which replaces an existing file in one step. With an empty
 // `namedTemp`, `fd` is an unnamed file that first gets a temporary name.
 void replaceInto(const std::string& fileName, int fd, std::string namedTemp) {
     if (namedTemp.empty()) {
-        char proc[64];
-        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
         for (int attempt = 0;; ++attempt) {
             namedTemp = fileName + "." + uniqueSuffix();
-            if (::linkat(AT_FDCWD, proc, AT_FDCWD, namedTemp.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+            if (linkUnnamed(fd, namedTemp) == 0) break;
             if (errno != EEXIST || attempt >= 100) failWrite(fileName, errno);
         }
     }
@@ -141,9 +154,7 @@ void writeDocument(const std::string& fileName, std::string_view text, WriteMeth
         ~Closer() { ::close(fd); }
     } closer{fd};
     if (!writeAll(fd, text.data(), text.size()) || !writeAll(fd, "\r\n", 2)) failWrite(fileName, errno);
-    char proc[64];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    if (::linkat(AT_FDCWD, proc, AT_FDCWD, fileName.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
+    if (linkUnnamed(fd, fileName) == 0) return;
     if (errno == EEXIST) {
         replaceInto(fileName, fd, {});  // an existing file (or folder) of that name
         return;
