@@ -77,8 +77,9 @@ bool kindCheck(db::TIBQuery& q, const std::array<std::string_view, N>& lines, lo
     setLines(q, lines);
     q.paramByName("SEQUENCIAL").setInteger(seq);
     q.open();
-    q.fetchAll();
-    return q.recordCount() > 0;
+    // Only whether a row exists matters: the first row answers it, so the
+    // rest of the result is not fetched.
+    return !q.eof();
 }
 
 bool passesKinds(TForm1& form, long long seq) {
@@ -101,9 +102,8 @@ std::string exportDocument(TForm1& form, long long seq, const std::string& folde
     q.close();
     q.paramByName("SEQUENCIAL").setInteger(seq);
     q.open();
-    q.fetchAll();
-    if (q.recordCount() <= 0) return {};
-    q.first();
+    // The document number is the key: the first row is the only one used.
+    if (q.eof()) return {};
     const std::string key = q.field(0).asText(fs);
     requireSafeNamePart("Chave de acesso", key);
     const char* prefix = kPrefixCancel;
