@@ -9,6 +9,7 @@
 #include "controls/num_edit.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -220,6 +221,14 @@ TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
         EXPECT_EQ(slurp(ws.ini), iniBefore);
         EXPECT_EQ(statusText(*form).rfind("Examinados " + std::to_string(c.files.size()), 0), 0u)
             << statusText(*form);
+        // Shown inside the period group, clear of its editors and button.
+        auto* label = form->findChild<QLabel*>(QStringLiteral("LabelResumo"));
+        ASSERT_TRUE(label);
+        EXPECT_TRUE(label->isVisibleTo(form.get()));
+        EXPECT_EQ(label->parentWidget(), static_cast<QWidget*>(form->GroupBox2));
+        EXPECT_TRUE(form->GroupBox2->rect().contains(label->geometry()));
+        EXPECT_FALSE(label->geometry().intersects(form->Button2->geometry()));
+        EXPECT_FALSE(label->geometry().intersects(form->XDateEdit1->geometry()));
     }
 }
 
