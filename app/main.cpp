@@ -16,9 +16,7 @@
 #include "platform/message_box.h"
 #include "platform/regional.h"
 
-#ifdef EXPORTAR_HAVE_VESPERINE
 #include "graphics/startup.h"
-#endif
 
 namespace {
 
@@ -105,7 +103,6 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     installSignalHandlers(&application);
 
-#ifdef EXPORTAR_HAVE_VESPERINE
     // ---- control library start-up (its end steps run after the loop) ----
     vesperine::SetMessageCallback([](const std::string& text) {
         platform::showMessageBox(QString::fromUtf8(kApplicationTitle), QString::fromStdString(text));
@@ -116,7 +113,6 @@ int main(int argc, char** argv) {
         showApplicationError(QString::fromStdString(e.what()));
         return 1;
     }
-#endif
 
     int exitCode = 0;
     {
@@ -125,9 +121,7 @@ int main(int argc, char** argv) {
             form = std::make_unique<TForm1>();
         } catch (const std::exception& e) {
             showApplicationError(QString::fromStdString(e.what()));
-#ifdef EXPORTAR_HAVE_VESPERINE
             vesperine::RunShutdown();
-#endif
             return 1;
         }
         form->FormCreate();
@@ -135,8 +129,6 @@ int main(int argc, char** argv) {
         exitCode = form->exitCode();
     }  // FormDestroy: tray icon removed, transaction committed, connection closed
 
-#ifdef EXPORTAR_HAVE_VESPERINE
     vesperine::RunShutdown();
-#endif
     return exitCode;
 }

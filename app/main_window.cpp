@@ -25,9 +25,7 @@
 #include "platform/codepage.h"
 #include "platform/message_box.h"
 
-#ifdef EXPORTAR_HAVE_RESOURCES
 #include "resources/resources.h"
-#endif
 
 TForm1* Form1 = nullptr;
 
@@ -65,14 +63,12 @@ FormStartOptions defaultStartOptions() {
 
 QIcon mainIcon() {
     QIcon icon;
-#ifdef EXPORTAR_HAVE_RESOURCES
     for (const char* name : {"MAINICON", "MAINICON32", "MAINICON16"}) {
         if (auto bytes = resources::FindResource(name)) {
             QPixmap pm;
             if (pm.loadFromData(bytes->data(), uint(bytes->size()), "PNG")) icon.addPixmap(pm);
         }
     }
-#endif
     return icon;
 }
 
