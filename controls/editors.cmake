@@ -11,22 +11,20 @@ target_link_libraries(controls_logic PUBLIC platform)
 target_include_directories(controls_logic PUBLIC ${CMAKE_SOURCE_DIR})
 list(APPEND CONTROLS_LIBS controls_logic)
 
-# The widgets, once the speed button they build on is there.
-if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/speed_button.cpp)
-  list(APPEND CONTROLS_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/mask_edit.cpp ${CMAKE_CURRENT_LIST_DIR}/mask_edit.h
-    ${CMAKE_CURRENT_LIST_DIR}/edit_button.cpp ${CMAKE_CURRENT_LIST_DIR}/edit_button.h
-    ${CMAKE_CURRENT_LIST_DIR}/combo_edit.cpp ${CMAKE_CURRENT_LIST_DIR}/combo_edit.h
-    ${CMAKE_CURRENT_LIST_DIR}/date_edit.cpp ${CMAKE_CURRENT_LIST_DIR}/date_edit.h
-    ${CMAKE_CURRENT_LIST_DIR}/num_edit.cpp ${CMAKE_CURRENT_LIST_DIR}/num_edit.h
-    ${CMAKE_CURRENT_LIST_DIR}/popup_form.cpp ${CMAKE_CURRENT_LIST_DIR}/popup_form.h
-    ${CMAKE_CURRENT_LIST_DIR}/popup_controller.cpp ${CMAKE_CURRENT_LIST_DIR}/popup_controller.h
-    ${CMAKE_CURRENT_LIST_DIR}/shadow_form.cpp ${CMAKE_CURRENT_LIST_DIR}/shadow_form.h)
-  # Without a compositing manager the shadow blends itself (needs xcb to ask).
-  find_path(EDITORS_XCB_INCLUDE_DIR xcb/xcb.h)
-  find_library(EDITORS_XCB_LIBRARY xcb)
-  if(EDITORS_XCB_INCLUDE_DIR AND EDITORS_XCB_LIBRARY)
-    set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/shadow_form.cpp PROPERTIES COMPILE_DEFINITIONS EDITORS_HAVE_XCB)
-    list(APPEND CONTROLS_LIBS ${EDITORS_XCB_LIBRARY})
-  endif()
+# The widgets.
+list(APPEND CONTROLS_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/mask_edit.cpp ${CMAKE_CURRENT_LIST_DIR}/mask_edit.h
+  ${CMAKE_CURRENT_LIST_DIR}/edit_button.cpp ${CMAKE_CURRENT_LIST_DIR}/edit_button.h
+  ${CMAKE_CURRENT_LIST_DIR}/combo_edit.cpp ${CMAKE_CURRENT_LIST_DIR}/combo_edit.h
+  ${CMAKE_CURRENT_LIST_DIR}/date_edit.cpp ${CMAKE_CURRENT_LIST_DIR}/date_edit.h
+  ${CMAKE_CURRENT_LIST_DIR}/num_edit.cpp ${CMAKE_CURRENT_LIST_DIR}/num_edit.h
+  ${CMAKE_CURRENT_LIST_DIR}/popup_form.cpp ${CMAKE_CURRENT_LIST_DIR}/popup_form.h
+  ${CMAKE_CURRENT_LIST_DIR}/popup_controller.cpp ${CMAKE_CURRENT_LIST_DIR}/popup_controller.h
+  ${CMAKE_CURRENT_LIST_DIR}/shadow_form.cpp ${CMAKE_CURRENT_LIST_DIR}/shadow_form.h)
+# Without a compositing manager the shadow blends itself (needs xcb to ask).
+find_path(EDITORS_XCB_INCLUDE_DIR xcb/xcb.h)
+find_library(EDITORS_XCB_LIBRARY xcb)
+if(EDITORS_XCB_INCLUDE_DIR AND EDITORS_XCB_LIBRARY)
+  set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/shadow_form.cpp PROPERTIES COMPILE_DEFINITIONS EDITORS_HAVE_XCB)
+  list(APPEND CONTROLS_LIBS ${EDITORS_XCB_LIBRARY})
 endif()

@@ -6,13 +6,7 @@ set(_graphics_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/color_manager.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lz77_decoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/png_graphic.cpp)
-set(_graphics_core_existing)
-foreach(_f ${_graphics_core_sources})
-  if(EXISTS ${_f})
-    list(APPEND _graphics_core_existing ${_f})
-  endif()
-endforeach()
-add_library(graphics STATIC ${_graphics_core_existing})
+add_library(graphics STATIC ${_graphics_core_sources})
 target_include_directories(graphics PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(graphics PUBLIC ZLIB::ZLIB)
 set_target_properties(graphics PROPERTIES AUTOMOC OFF AUTORCC OFF AUTOUIC OFF)

@@ -8,8 +8,5 @@ add_library(vesperine STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/startup.cpp)
 target_include_directories(vesperine PUBLIC ${CMAKE_SOURCE_DIR})
 # resources is defined later in the tree; linking by name resolves at generate time.
-target_link_libraries(vesperine PUBLIC resources platform)
-if(TARGET graphics)
-  target_link_libraries(vesperine PUBLIC graphics)
-endif()
+target_link_libraries(vesperine PUBLIC graphics resources platform)
 set_target_properties(vesperine PROPERTIES AUTOMOC OFF AUTORCC OFF AUTOUIC OFF)
