@@ -393,26 +393,34 @@ int TPNGGraphic::SelectPixelLayout(uint8_t colorType, uint8_t bitDepth) {
     return distance;
 }
 
+namespace {
+// The samples of bKGD and tRNS, brought to the 8-bit levels of the bitmap.
+uint32_t grayLevel(uint16_t v, int bitDepth) {
+    if (bitDepth == 2) return ScaleSample(v, 15, 3);
+    if (bitDepth == 16) return ScaleSample(v, 255, 65535);
+    return v & 0xFFu;
+}
+uint32_t channelLevel(uint16_t v, int bitDepth) { return bitDepth == 16 ? ScaleSample(v, 255, 65535) : v & 0xFFu; }
+uint32_t rgbOf(const uint8_t* p, int bitDepth) {
+    return channelLevel(BigEndian16(p), bitDepth) | channelLevel(BigEndian16(p + 2), bitDepth) << 8 |
+           channelLevel(BigEndian16(p + 4), bitDepth) << 16;
+}
+}  // namespace
+
 void TPNGGraphic::ReadBackground() {
     ReadChunkBody();
     const uint8_t* p = FRawBuffer.data();
     const std::size_t n = FRawBuffer.size();
-    auto level = [&](uint16_t v) -> uint32_t {
-        if (FIHDR.BitDepth == 2) return ScaleSample(v, 15, 3);
-        if (FIHDR.BitDepth == 16) return ScaleSample(v, 255, 65535);
-        return v & 0xFFu;
-    };
-    auto channel = [&](uint16_t v) -> uint32_t { return FIHDR.BitDepth == 16 ? ScaleSample(v, 255, 65535) : v & 0xFFu; };
     // Bodies too short for their colour type are passed over.
     switch (FIHDR.ColorType) {
     case 0:
     case 4:
-        if (n >= 2) FBackgroundColor = level(BigEndian16(p));
+        if (n >= 2) FBackgroundColor = grayLevel(BigEndian16(p), FIHDR.BitDepth);
         break;
     case 2:
     case 6:
         if (n >= 6)
-            FBackgroundColor = channel(BigEndian16(p)) | channel(BigEndian16(p + 2)) << 8 | channel(BigEndian16(p + 4)) << 16;
+            FBackgroundColor = rgbOf(p, FIHDR.BitDepth);
         break;
     default:
         if (n >= 1) FBackgroundColor = p[0];
@@ -424,19 +432,13 @@ void TPNGGraphic::ReadTransparency() {
     ReadChunkBody();
     const uint8_t* p = FRawBuffer.data();
     const std::size_t n = FRawBuffer.size();
-    auto level = [&](uint16_t v) -> uint32_t {
-        if (FIHDR.BitDepth == 2) return ScaleSample(v, 15, 3);
-        if (FIHDR.BitDepth == 16) return ScaleSample(v, 255, 65535);
-        return v & 0xFFu;
-    };
-    auto channel = [&](uint16_t v) -> uint32_t { return FIHDR.BitDepth == 16 ? ScaleSample(v, 255, 65535) : v & 0xFFu; };
     switch (FIHDR.ColorType) {
     case 0:
-        if (n >= 2) FTransparentColor = level(BigEndian16(p)) * 0x010101u;
+        if (n >= 2) FTransparentColor = grayLevel(BigEndian16(p), FIHDR.BitDepth) * 0x010101u;
         break;
     case 2:
         if (n >= 6)
-            FTransparentColor = channel(BigEndian16(p)) | channel(BigEndian16(p + 2)) << 8 | channel(BigEndian16(p + 4)) << 16;
+            FTransparentColor = rgbOf(p, FIHDR.BitDepth);
         break;
     case 4:
     case 6: break;
