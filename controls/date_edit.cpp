@@ -61,7 +61,7 @@ TsCustomDateEdit* TsCustomDateEdit::CurrentDatePopupOwner() { return gCurrentDat
 
 bool TsCustomDateEdit::FourDigitYear() const {
     return FYearDigits == TYearDigits::dyFour ||
-           (FYearDigits == TYearDigits::dyDefault && controls::DefaultFourDigitYear());
+           (FYearDigits == TYearDigits::dyDefault && vesperine::DefaultFourDigitYear());
 }
 
 QString TsCustomDateEdit::GetDateMask() const {

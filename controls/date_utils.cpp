@@ -50,11 +50,6 @@ bool FourDigitYearIn(const std::string& shortDateFormat) {
     return UpperAscii(shortDateFormat).find("YYYY") != std::string::npos;
 }
 
-bool DefaultFourDigitYear() {
-    static const bool flag = FourDigitYearIn(platform::currentFormatSettings().shortDateFormat);
-    return flag;
-}
-
 std::string DefaultDateFormat(bool fourDigitYear, const FormatSettings& fs) {
     switch (GetDateOrder(fs.shortDateFormat)) {
     case MDY: return fourDigitYear ? "MM/DD/YYYY" : "MM/DD/YY";

@@ -27,8 +27,6 @@ int CurrentYear();  // the local clock's
 DateOrder GetDateOrder(const std::string& format);
 // Four-digit-year flag of a short date format ("YYYY" in its upper case).
 bool FourDigitYearIn(const std::string& shortDateFormat);
-// The locale's flag, computed once.
-bool DefaultFourDigitYear();
 
 std::string DefaultDateFormat(bool fourDigitYear, const FormatSettings& fs);
 std::string DefaultDateMask(char blanksChar, bool fourDigitYear, const FormatSettings& fs);
