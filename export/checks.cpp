@@ -1,0 +1,295 @@
+#include "export/checks.h"
+
+#include <libxml/xmlerror.h>
+#include <libxml/xmlreader.h>
+
+#include <array>
+#include <limits>
+#include <memory>
+
+namespace exports {
+namespace {
+
+bool isDigits(std::string_view s)
+{
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+bool isBlank(char c)
+{
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string_view trimmed(std::string_view s)
+{
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool isStateCode(std::string_view s)
+{
+    static constexpr std::array<std::string_view, 27> codes = {
+        "11", "12", "13", "14", "15", "16", "17", "21", "22", "23", "24", "25", "26", "27",
+        "28", "29", "31", "32", "33", "35", "41", "42", "43", "50", "51", "52", "53"};
+    for (auto c : codes)
+        if (c == s)
+            return true;
+    return false;
+}
+
+// 1 normal, 2 FS, 3 SCAN, 4 EPEC, 5 FS-DA, 6 SVC-AN, 7 SVC-RS, 9 NFC-e offline.
+bool isEmissionType(std::string_view s)
+{
+    return s.size() == 1 && s[0] >= '1' && s[0] <= '9' && s[0] != '8';
+}
+
+// Keeps the first error libxml2 reports for one reader, so the finding can
+// tell bytes in the wrong encoding from broken markup.
+struct ParseErrors {
+    bool any = false;
+    bool encoding = false;
+
+    static void handler(void* self, xmlErrorPtr err)
+    {
+        auto* errors = static_cast<ParseErrors*>(self);
+        if (!err || err->level < XML_ERR_ERROR || errors->any)
+            return;
+        errors->any = true;
+        const int code = err->code;
+        const std::string_view message = err->message ? err->message : "";
+        errors->encoding = code == XML_ERR_UNKNOWN_ENCODING || code == XML_ERR_UNSUPPORTED_ENCODING ||
+                           code == XML_ERR_ENCODING_NAME || code == XML_ERR_INVALID_ENCODING ||
+                           (code >= XML_I18N_NO_NAME && code <= XML_I18N_NO_OUTPUT) ||
+                           (code == XML_ERR_INVALID_CHAR && message.find("encoding") != message.npos);
+    }
+};
+
+struct ReaderDeleter {
+    void operator()(xmlTextReaderPtr r) const { xmlFreeTextReader(r); }
+};
+
+std::string_view localName(xmlTextReaderPtr reader)
+{
+    const xmlChar* name = xmlTextReaderConstLocalName(reader);
+    return name ? std::string_view(reinterpret_cast<const char*>(name)) : std::string_view();
+}
+
+void add(Findings& findings, Finding f)
+{
+    for (Finding have : findings)
+        if (have == f)
+            return;
+    findings.push_back(f);
+}
+
+}  // namespace
+
+bool splitAccessKey(std::string_view key, AccessKeyParts& parts)
+{
+    if (key.size() != 44 || !isDigits(key))
+        return false;
+    parts.state = key.substr(0, 2);
+    parts.yearMonth = key.substr(2, 4);
+    parts.issuer = key.substr(6, 14);
+    parts.model = key.substr(20, 2);
+    parts.series = key.substr(22, 3);
+    parts.number = key.substr(25, 9);
+    parts.emissionType = key.substr(34, 1);
+    parts.code = key.substr(35, 8);
+    parts.checkDigit = key.substr(43, 1);
+    return true;
+}
+
+int accessKeyCheckDigit(std::string_view first43)
+{
+    if (first43.size() != 43 || !isDigits(first43))
+        return -1;
+    int sum = 0;
+    int weight = 2;
+    for (auto it = first43.rbegin(); it != first43.rend(); ++it) {
+        sum += (*it - '0') * weight;
+        weight = weight == 9 ? 2 : weight + 1;
+    }
+    const int remainder = sum % 11;
+    return remainder < 2 ? 0 : 11 - remainder;
+}
+
+std::string_view findingName(Finding f)
+{
+    switch (f) {
+    case Finding::KeyLength: return "chave-tamanho";
+    case Finding::KeyNotDigits: return "chave-nao-numerica";
+    case Finding::KeyState: return "chave-uf";
+    case Finding::KeyMonth: return "chave-mes";
+    case Finding::KeyModel: return "chave-modelo";
+    case Finding::KeyNumber: return "chave-numero";
+    case Finding::KeyEmissionType: return "chave-tipo-emissao";
+    case Finding::KeyCheckDigit: return "chave-digito";
+    case Finding::XmlEmpty: return "xml-vazio";
+    case Finding::XmlEncoding: return "xml-codificacao";
+    case Finding::XmlMalformed: return "xml-malformado";
+    case Finding::XmlRoot: return "xml-raiz";
+    case Finding::XmlNoProtocol: return "xml-sem-protocolo";
+    case Finding::XmlKeyMissing: return "xml-sem-chave";
+    case Finding::XmlKeyMismatch: return "xml-chave-diferente";
+    }
+    return "?";
+}
+
+Findings checkAccessKey(std::string_view key)
+{
+    Findings findings;
+    if (key.size() != 44) {
+        findings.push_back(Finding::KeyLength);
+        return findings;
+    }
+    AccessKeyParts p;
+    if (!splitAccessKey(key, p)) {
+        findings.push_back(Finding::KeyNotDigits);
+        return findings;
+    }
+    if (!isStateCode(p.state))
+        findings.push_back(Finding::KeyState);
+    const int month = (p.yearMonth[2] - '0') * 10 + (p.yearMonth[3] - '0');
+    if (month < 1 || month > 12)
+        findings.push_back(Finding::KeyMonth);
+    if (p.model != "55" && p.model != "65")
+        findings.push_back(Finding::KeyModel);
+    if (p.number == "000000000")
+        findings.push_back(Finding::KeyNumber);
+    if (!isEmissionType(p.emissionType))
+        findings.push_back(Finding::KeyEmissionType);
+    if (accessKeyCheckDigit(key.substr(0, 43)) != p.checkDigit[0] - '0')
+        findings.push_back(Finding::KeyCheckDigit);
+    return findings;
+}
+
+Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind)
+{
+    Findings findings;
+    if (trimmed(text).empty()) {
+        findings.push_back(Finding::XmlEmpty);
+        return findings;
+    }
+    const std::string_view key = trimmed(storedKey);
+
+    if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+        findings.push_back(Finding::XmlMalformed);
+        return findings;
+    }
+    ParseErrors errors;
+    std::unique_ptr<xmlTextReader, ReaderDeleter> reader(xmlReaderForMemory(
+        text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!reader) {
+        findings.push_back(Finding::XmlMalformed);
+        return findings;
+    }
+    xmlTextReaderSetStructuredErrorHandler(reader.get(), &ParseErrors::handler, &errors);
+
+    std::string root;
+    bool isDocument = false;  // decided by the root
+    bool hasProtocol = false;
+    bool sawKey = false;
+    bool keyDiffers = false;
+    bool inChNFe = false;
+    std::string chNFe;
+
+    int status;
+    while ((status = xmlTextReaderRead(reader.get())) == 1) {
+        const int type = xmlTextReaderNodeType(reader.get());
+        const int depth = xmlTextReaderDepth(reader.get());
+        if (type == XML_READER_TYPE_ELEMENT) {
+            const std::string_view name = localName(reader.get());
+            if (depth == 0) {
+                root = name;
+                isDocument = root == "nfeProc";
+            } else if (root == "nfeProc" || root == "procEventoNFe") {
+                if (isDocument && depth == 1 && name == "protNFe") {
+                    hasProtocol = true;
+                } else if (isDocument && name == "infNFe") {
+                    xmlChar* id = xmlTextReaderGetAttribute(reader.get(), BAD_CAST "Id");
+                    if (id) {
+                        sawKey = true;
+                        const std::string_view value = reinterpret_cast<const char*>(id);
+                        if (value.size() < 3 || value.substr(0, 3) != "NFe" || trimmed(value.substr(3)) != key)
+                            keyDiffers = true;
+                        xmlFree(id);
+                    }
+                } else if (name == "chNFe" && !xmlTextReaderIsEmptyElement(reader.get())) {
+                    // protNFe's chNFe in a document, evento's and retEvento's in an event
+                    inChNFe = true;
+                    chNFe.clear();
+                }
+            }
+        } else if (inChNFe && (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA)) {
+            if (const xmlChar* v = xmlTextReaderConstValue(reader.get()))
+                chNFe += reinterpret_cast<const char*>(v);
+        } else if (inChNFe && type == XML_READER_TYPE_END_ELEMENT) {
+            inChNFe = false;
+            if (!isDocument)
+                sawKey = true;
+            if (trimmed(chNFe) != key)
+                keyDiffers = true;
+        }
+    }
+    if (status != 0 || errors.any) {
+        findings.push_back(errors.encoding ? Finding::XmlEncoding : Finding::XmlMalformed);
+        return findings;
+    }
+
+    const bool rootFits = kind == XmlKind::Document            ? root == "nfeProc"
+                          : kind == XmlKind::CancellationEvent ? root == "procEventoNFe"
+                                                               : root == "nfeProc" || root == "procEventoNFe";
+    if (!rootFits) {
+        findings.push_back(Finding::XmlRoot);
+        return findings;
+    }
+    if (isDocument && !hasProtocol)
+        add(findings, Finding::XmlNoProtocol);
+    if (!sawKey)
+        add(findings, Finding::XmlKeyMissing);
+    if (keyDiffers)
+        add(findings, Finding::XmlKeyMismatch);
+    return findings;
+}
+
+Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind)
+{
+    Findings findings = checkAccessKey(storedKey);
+    for (Finding f : checkXml(text, storedKey, kind))
+        findings.push_back(f);
+    return findings;
+}
+
+void CheckCounts::add(const Findings& findings)
+{
+    ++checked;
+    bool key = false, xml = false;
+    for (Finding f : findings)
+        (f <= Finding::KeyCheckDigit ? key : xml) = true;
+    failed += key || xml;
+    badKeys += key;
+    badXml += xml;
+}
+
+std::string findingsText(const Findings& findings)
+{
+    if (findings.empty())
+        return "ok";
+    std::string out;
+    for (Finding f : findings) {
+        if (!out.empty())
+            out += ',';
+        out += findingName(f);
+    }
+    return out;
+}
+
+}  // namespace exports

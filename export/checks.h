@@ -1,0 +1,89 @@
+#pragma once
+// Checks an accountant runs on every document before trusting it: a valid
+// access key, and an XML text that parses and carries its authorisation.
+// They only report; nothing here changes a document.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace exports {
+
+// The parts of a 44-digit access key, as views into the key.
+struct AccessKeyParts {
+    std::string_view state;         // IBGE code of the issuer's state, 2 digits
+    std::string_view yearMonth;     // AAMM of the issue
+    std::string_view issuer;        // CNPJ, or a CPF padded with zeros, 14 digits
+    std::string_view model;         // 55 NF-e, 65 NFC-e
+    std::string_view series;        // 3 digits
+    std::string_view number;        // 9 digits
+    std::string_view emissionType;  // 1 digit
+    std::string_view code;          // 8 digits chosen by the issuer
+    std::string_view checkDigit;    // 1 digit
+};
+
+// Splits a key of exactly 44 digits; false (and `parts` untouched) otherwise.
+bool splitAccessKey(std::string_view key, AccessKeyParts& parts);
+
+// The module-11 check digit of the first 43 digits (weights 2..9 from the
+// right, cycling; a remainder of 0 or 1 gives 0). -1 when `first43` is not
+// 43 digits.
+int accessKeyCheckDigit(std::string_view first43);
+
+// What a check found wrong. Each has a short stable name for reports.
+enum class Finding {
+    KeyLength,         // not 44 characters
+    KeyNotDigits,      // a character other than 0-9
+    KeyState,          // not an IBGE state code
+    KeyMonth,          // month outside 01..12
+    KeyModel,          // neither 55 nor 65
+    KeyNumber,         // number 000000000
+    KeyEmissionType,   // not a known emission type
+    KeyCheckDigit,     // module-11 digit does not match
+    XmlEmpty,          // no text at all
+    XmlEncoding,       // bytes that are not in the declared (or default UTF-8) encoding
+    XmlMalformed,      // not well-formed
+    XmlRoot,           // root is not the expected nfeProc / procEventoNFe
+    XmlNoProtocol,     // nfeProc without protNFe
+    XmlKeyMissing,     // no infNFe Id / chNFe to compare
+    XmlKeyMismatch,    // the key inside differs from the stored one
+};
+
+std::string_view findingName(Finding f);
+
+using Findings = std::vector<Finding>;
+
+// Every finding about the access key; empty when it is valid. Structure is
+// checked first: a key that is not 44 digits gets only that finding. The 14
+// issuer digits are not checked as a CNPJ: issuers with a CPF are legal.
+Findings checkAccessKey(std::string_view key);
+
+// Which text an XML is expected to be.
+enum class XmlKind {
+    Document,           // nfeProc holding NFe/infNFe and protNFe
+    CancellationEvent,  // procEventoNFe holding chNFe
+    Either,             // whichever the root says
+};
+
+// Findings about the stored text of a document (well-formed, its
+// authorisation, the key inside equal to `storedKey`); empty when all hold.
+// The text is parsed by libxml2's reader, never changed; external entities
+// and DTDs are not loaded.
+Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind);
+
+// Both checks of one document, the key's findings first.
+Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind);
+
+// Documents counted by what their checks found, for a run's summary.
+struct CheckCounts {
+    long checked = 0;
+    long failed = 0;     // documents with any finding
+    long badKeys = 0;    // documents with a finding about the key
+    long badXml = 0;     // documents with a finding about the XML
+    void add(const Findings& findings);
+};
+
+// "ok" when empty, else the finding names joined by ','.
+std::string findingsText(const Findings& findings);
+
+}  // namespace exports

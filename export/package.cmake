@@ -1,0 +1,13 @@
+# What the accountant receives: document checks, the organised output folder
+# and the month's package. No Qt.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+
+add_library(exports_package STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/checks.cpp ${CMAKE_CURRENT_LIST_DIR}/checks.h
+  ${CMAKE_CURRENT_LIST_DIR}/organize.cpp ${CMAKE_CURRENT_LIST_DIR}/organize.h
+  ${CMAKE_CURRENT_LIST_DIR}/package.cpp ${CMAKE_CURRENT_LIST_DIR}/package.h)
+target_include_directories(exports_package PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(exports_package PUBLIC platform PkgConfig::LIBXML2 PkgConfig::LIBZIP OpenSSL::Crypto)

@@ -1,0 +1,327 @@
+#include "export/package.h"
+
+#include "export/organize.h"
+#include "platform/codepage.h"
+
+#include <openssl/evp.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace exports {
+namespace {
+
+std::string csvField(const std::string& utf8)
+{
+    if (utf8.find_first_of(";\"\r\n") == std::string::npos)
+        return utf8;
+    std::string out = "\"";
+    for (char c : utf8) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+void appendRow(std::string& csv, const std::vector<std::string>& fields)
+{
+    bool first = true;
+    for (const auto& f : fields) {
+        if (!first)
+            csv += ';';
+        csv += csvField(f);
+        first = false;
+    }
+    csv += "\r\n";
+}
+
+// "000001234" -> "1234"; "000" -> "0".
+std::string withoutLeadingZeros(std::string_view digits)
+{
+    const size_t first = digits.find_first_not_of('0');
+    return first == digits.npos ? std::string("0") : std::string(digits.substr(first));
+}
+
+std::uint64_t toNumber(std::string_view digits)
+{
+    std::uint64_t n = 0;
+    for (char c : digits)
+        n = n * 10 + std::uint64_t(c - '0');
+    return n;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void syncPath(const std::string& path, int flags)
+{
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0)
+        throw PackageError("Não foi possível abrir \"" + path + "\": " + std::strerror(errno));
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    if (rc != 0 && err != EINVAL)  // some file systems cannot sync a folder
+        throw PackageError("Não foi possível gravar \"" + path + "\" no disco: " + std::strerror(err));
+}
+
+const char* const kManifestHeader[] = {"arquivo", "chave", "emitente", "modelo", "serie", "numero",
+                                       "emissao", "tipo", "cancelada", "sha256", "verificacao"};
+
+}  // namespace
+
+std::string packageFileName(std::string_view yearMonth)
+{
+    return "NFe-" + std::string(yearMonth) + ".zip";
+}
+
+std::string memberName(const PackageDocument& doc)
+{
+    return std::string(kindFolder(doc.documentType)) + '/' + (doc.cancellation ? "CanNFe" : "NFe") +
+           doc.accessKey + ".XML";
+}
+
+std::string sha256Hex(std::string_view bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+        throw PackageError("SHA-256 indisponível");
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(size * 2);
+    for (unsigned int i = 0; i < size; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 15];
+    }
+    return out;
+}
+
+void NumberingGaps::add(std::string_view accessKey, std::string_view documentType)
+{
+    AccessKeyParts p;
+    if (kindFolder(documentType) != "Emitidas" || !splitAccessKey(accessKey, p))
+        return;
+    numbers_[{std::string(p.issuer), std::string(p.model), std::string(p.series)}].push_back(toNumber(p.number));
+}
+
+std::vector<NumberGap> NumberingGaps::gaps() const
+{
+    std::vector<NumberGap> out;
+    for (const auto& [series, list] : numbers_) {
+        std::vector<std::uint64_t> sorted = list;
+        std::sort(sorted.begin(), sorted.end());
+        for (size_t i = 1; i < sorted.size(); ++i)
+            if (sorted[i] > sorted[i - 1] + 1)
+                out.push_back({std::get<0>(series), std::get<1>(series), std::get<2>(series), sorted[i - 1] + 1,
+                               sorted[i] - 1});
+    }
+    return out;
+}
+
+struct PackageWriter::Impl {
+    std::string folder;
+    std::string yearMonth;
+    std::string finalPath;
+    std::string tempPath;
+    zip_t* archive = nullptr;
+    std::size_t pending = 0;  // raw bytes handed to libzip since the last flush
+    // manifest rows by member name, in the order the members were first added
+    std::vector<std::string> order;
+    std::map<std::string, std::pair<std::string, Findings>> rows;
+    NumberingGaps gaps;
+    bool committed = false;
+};
+
+PackageWriter::PackageWriter(std::string folder, std::string yearMonth) : impl_(std::make_unique<Impl>())
+{
+    impl_->folder = folder.empty() ? std::string(".") : folder;
+    if (impl_->folder.back() != '/')
+        impl_->folder += '/';
+    impl_->yearMonth = std::move(yearMonth);
+    impl_->finalPath = impl_->folder + packageFileName(impl_->yearMonth);
+    // A hidden name beside the final one: the rename that publishes the
+    // archive stays inside one file system.
+    std::string pattern = impl_->folder + "." + packageFileName(impl_->yearMonth) + ".XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        throw PackageError("Não foi possível criar o pacote em \"" + impl_->folder + "\": " + std::strerror(errno));
+    ::close(fd);
+    impl_->tempPath = pattern;
+    openArchive(true);
+}
+
+PackageWriter::~PackageWriter()
+{
+    if (!impl_->committed)
+        discard();
+}
+
+void PackageWriter::openArchive(bool truncate)
+{
+    int error = 0;
+    impl_->archive = zip_open(impl_->tempPath.c_str(), truncate ? ZIP_CREATE | ZIP_TRUNCATE : 0, &error);
+    if (!impl_->archive) {
+        zip_error_t ze;
+        zip_error_init_with_code(&ze, error);
+        const std::string why = zip_error_strerror(&ze);
+        zip_error_fini(&ze);
+        discard();
+        throw PackageError("Não foi possível criar o pacote \"" + impl_->finalPath + "\": " + why);
+    }
+}
+
+void PackageWriter::discard() noexcept
+{
+    if (impl_->archive) {
+        zip_discard(impl_->archive);
+        impl_->archive = nullptr;
+    }
+    if (!impl_->tempPath.empty())
+        ::unlink(impl_->tempPath.c_str());
+}
+
+void PackageWriter::fail(const std::string& what)
+{
+    std::string why = impl_->archive ? zip_strerror(impl_->archive) : "";
+    discard();
+    throw PackageError("Não foi possível gravar o pacote \"" + impl_->finalPath + "\": " + what +
+                       (why.empty() ? "" : ": " + why));
+}
+
+// libzip writes the whole archive when it is closed; closing and reopening
+// after a batch keeps only one batch of texts in memory (members already
+// written are copied as they are, not compressed again).
+void PackageWriter::flush()
+{
+    if (zip_close(impl_->archive) != 0)
+        fail("ao fechar");
+    impl_->archive = nullptr;
+    impl_->pending = 0;
+    openArchive(false);
+}
+
+Findings PackageWriter::add(const PackageDocument& doc)
+{
+    if (!impl_->archive || impl_->committed)
+        throw PackageError("Pacote já encerrado");
+    const std::string name = memberName(doc);
+
+    const std::size_t size = doc.text.size() + 2;
+    char* bytes = static_cast<char*>(std::malloc(size));
+    if (!bytes)
+        fail("memória insuficiente");
+    std::memcpy(bytes, doc.text.data(), doc.text.size());
+    bytes[size - 2] = '\r';
+    bytes[size - 1] = '\n';
+    const std::string digest = sha256Hex(std::string_view(bytes, size));
+
+    zip_source_t* source = zip_source_buffer(impl_->archive, bytes, size, 1);
+    if (!source) {
+        std::free(bytes);
+        fail(name);
+    }
+    const zip_int64_t index = zip_file_add(impl_->archive, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+    if (index < 0) {
+        zip_source_free(source);
+        fail(name);
+    }
+    // the level `zip` uses by default: libzip's own is the slowest
+    if (zip_set_file_compression(impl_->archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 6) != 0)
+        fail(name);
+
+    const Findings findings =
+        checkDocument(doc.accessKey, doc.text, doc.cancellation ? XmlKind::CancellationEvent : XmlKind::Document);
+
+    AccessKeyParts parts;
+    const bool keyOk = splitAccessKey(doc.accessKey, parts);
+    std::string row;
+    appendRow(row, {platform::ansiToUtf8(name), platform::ansiToUtf8(doc.accessKey),
+                    keyOk ? std::string(parts.issuer) : std::string(),
+                    keyOk ? std::string(parts.model) : std::string(),
+                    keyOk ? withoutLeadingZeros(parts.series) : std::string(),
+                    keyOk ? withoutLeadingZeros(parts.number) : std::string(), platform::ansiToUtf8(doc.issueDate),
+                    std::string(kindFolder(doc.documentType)), doc.cancellation ? "sim" : "nao", digest,
+                    findingsText(findings)});
+    auto [it, added] = impl_->rows.try_emplace(name);
+    if (added)
+        impl_->order.push_back(name);
+    it->second = {std::move(row), findings};
+    impl_->gaps.add(doc.accessKey, doc.documentType);
+
+    impl_->pending += size;
+    if (impl_->pending >= flushThreshold_)
+        flush();
+    return findings;
+}
+
+PackageResult PackageWriter::commit()
+{
+    if (!impl_->archive || impl_->committed)
+        throw PackageError("Pacote já encerrado");
+    PackageResult result;
+
+    std::string manifest;
+    appendRow(manifest, std::vector<std::string>(std::begin(kManifestHeader), std::end(kManifestHeader)));
+    for (const auto& name : impl_->order) {
+        const auto& [row, findings] = impl_->rows.at(name);
+        manifest += row;
+        result.checks.add(findings);
+    }
+    result.documents = long(impl_->order.size());
+
+    std::string gaps;
+    appendRow(gaps, {"emitente", "modelo", "serie", "primeiro_ausente", "ultimo_ausente", "quantidade"});
+    for (const NumberGap& g : impl_->gaps.gaps()) {
+        appendRow(gaps, {g.issuer, g.model, withoutLeadingZeros(g.series), std::to_string(g.from),
+                         std::to_string(g.to), std::to_string(g.to - g.from + 1)});
+        ++result.gapRanges;
+        result.missingNumbers += g.to - g.from + 1;
+    }
+
+    for (const auto& [name, text] : {std::pair<const char*, std::string*>{"manifesto.csv", &manifest},
+                                     std::pair<const char*, std::string*>{"lacunas.csv", &gaps}}) {
+        zip_source_t* source = zip_source_buffer(impl_->archive, text->data(), text->size(), 0);
+        if (!source)
+            fail(name);
+        const zip_int64_t index = zip_file_add(impl_->archive, name, source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
+        if (index < 0) {
+            zip_source_free(source);
+            fail(name);
+        }
+        if (zip_set_file_compression(impl_->archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 6) != 0)
+            fail(name);
+    }
+    if (zip_close(impl_->archive) != 0)
+        fail("ao fechar");
+    impl_->archive = nullptr;
+
+    try {
+        syncPath(impl_->tempPath, O_RDONLY);
+        if (::rename(impl_->tempPath.c_str(), impl_->finalPath.c_str()) != 0)
+            throw PackageError("Não foi possível dar o nome \"" + impl_->finalPath + "\" ao pacote: " +
+                               std::strerror(errno));
+        impl_->committed = true;
+        syncPath(folderOf(impl_->finalPath), O_RDONLY | O_DIRECTORY);
+    } catch (...) {
+        if (!impl_->committed)
+            discard();
+        throw;
+    }
+    result.path = impl_->finalPath;
+    return result;
+}
+
+}  // namespace exports

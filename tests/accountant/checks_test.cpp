@@ -1,0 +1,187 @@
+// Access key and XML checks: what an accountant's validator would flag.
+#include "export/checks.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace exports;
+
+namespace {
+
+// Keys with a correct module-11 digit, worked out by hand/independently.
+constexpr const char* kValid = "35240312345678000199550010000012341100000089";       // remainder 2 -> 9
+constexpr const char* kRemainder0 = "35240312345678000199550010000012341100000070";  // -> 0
+constexpr const char* kRemainder1 = "35240312345678000199550010000012341100000020";  // -> 0
+constexpr const char* kCpfIssuer = "41240300012345678901550020000000771123456786";   // 000 + CPF
+
+std::string replaced(std::string s, size_t pos, char c)
+{
+    s[pos] = c;
+    return s;
+}
+
+}  // namespace
+
+TEST(AccessKey, SplitsIntoItsParts)
+{
+    AccessKeyParts p;
+    ASSERT_TRUE(splitAccessKey(kCpfIssuer, p));
+    EXPECT_EQ(p.state, "41");
+    EXPECT_EQ(p.yearMonth, "2403");
+    EXPECT_EQ(p.issuer, "00012345678901");
+    EXPECT_EQ(p.model, "55");
+    EXPECT_EQ(p.series, "002");
+    EXPECT_EQ(p.number, "000000077");
+    EXPECT_EQ(p.emissionType, "1");
+    EXPECT_EQ(p.code, "12345678");
+    EXPECT_EQ(p.checkDigit, "6");
+    EXPECT_FALSE(splitAccessKey(std::string(kValid).substr(1), p));
+    EXPECT_FALSE(splitAccessKey(replaced(kValid, 10, 'x'), p));
+}
+
+TEST(AccessKey, CheckDigitRemaindersZeroAndOneGiveZero)
+{
+    EXPECT_EQ(accessKeyCheckDigit(std::string(kRemainder0).substr(0, 43)), 0);
+    EXPECT_EQ(accessKeyCheckDigit(std::string(kRemainder1).substr(0, 43)), 0);
+    EXPECT_EQ(accessKeyCheckDigit(std::string(kValid).substr(0, 43)), 9);
+    EXPECT_EQ(accessKeyCheckDigit("123"), -1);
+}
+
+TEST(AccessKey, Findings)
+{
+    struct Case {
+        std::string key;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {kValid, "ok"},
+        {kRemainder0, "ok"},
+        {kRemainder1, "ok"},
+        {kCpfIssuer, "ok"},  // the issuer digits are not a CNPJ, and that is legal
+        {"35240312345678000199650010000012341100000073", "ok"},  // NFC-e
+        {"35240312345678000199550010000012349100000076", "ok"},  // offline emission
+        {replaced(kValid, 43, '8'), "chave-digito"},
+        {replaced(kRemainder1, 43, '1'), "chave-digito"},  // 11 - 1 = 10 is no digit
+        {replaced(kValid, 30, '7'), "chave-digito"},       // one changed digit inside
+        {"00240312345678000199550010000012341100000075", "chave-uf"},
+        {"35241312345678000199550010000012341100000073", "chave-mes"},
+        {"35240012345678000199550010000012341100000070", "chave-mes"},
+        {"35240312345678000199570010000012341100000078", "chave-modelo"},
+        {"35240312345678000199550010000000001100000077", "chave-numero"},
+        {"35240312345678000199550010000012348100000078", "chave-tipo-emissao"},
+        {"35240312345678000199550010000012340100000072", "chave-tipo-emissao"},
+        {"00241312345678000199570010000012341100000089", "chave-uf,chave-mes,chave-modelo,chave-digito"},
+        {std::string(kValid).substr(0, 43), "chave-tamanho"},
+        {std::string(kValid) + "0", "chave-tamanho"},
+        {std::string(kValid) + " ", "chave-tamanho"},
+        {"", "chave-tamanho"},
+        {replaced(kValid, 0, 'A'), "chave-nao-numerica"},
+        {replaced(kValid, 20, ' '), "chave-nao-numerica"},
+        {replaced(kValid, 43, '/'), "chave-nao-numerica"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(findingsText(checkAccessKey(c.key)), c.expected) << c.key;
+}
+
+namespace {
+
+std::string documentXml(const std::string& key, const std::string& protocol, const std::string& prolog = "",
+                        const std::string& body = "")
+{
+    return prolog + "<nfeProc versao=\"4.00\" xmlns=\"http://www.portalfiscal.inf.br/nfe\"><NFe><infNFe Id=\"NFe" +
+           key + "\" versao=\"4.00\">" + body + "</infNFe></NFe>" + protocol + "</nfeProc>";
+}
+
+std::string protocolFor(const std::string& key)
+{
+    return "<protNFe versao=\"4.00\"><infProt><chNFe>" + key + "</chNFe><cStat>100</cStat></infProt></protNFe>";
+}
+
+std::string eventXml(const std::string& key)
+{
+    return "<procEventoNFe versao=\"1.00\" xmlns=\"http://www.portalfiscal.inf.br/nfe\"><evento><infEvento>"
+           "<chNFe>" + key + "</chNFe><tpEvento>110111</tpEvento></infEvento></evento><retEvento><infEvento>"
+           "<chNFe>" + key + "</chNFe><cStat>135</cStat></infEvento></retEvento></procEventoNFe>";
+}
+
+}  // namespace
+
+TEST(XmlCheck, Findings)
+{
+    const std::string key = kValid;
+    const std::string other = kRemainder0;
+    const std::string good = documentXml(key, protocolFor(key));
+    const std::string cp1252 = "<xProd>Pe\xE7" "a de reposi\xE7\xE3o \x96 a\xE7\xFA" "car</xProd>";
+    struct Case {
+        const char* what;
+        std::string text;
+        XmlKind kind;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"authorised document", good, XmlKind::Document, "ok"},
+        {"document, either kind", good, XmlKind::Either, "ok"},
+        {"with declaration and CR LF", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" + good + "\r\n",
+         XmlKind::Document, "ok"},
+        {"windows-1252 bytes, declared",
+         documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"windows-1252\"?>", cp1252),
+         XmlKind::Document, "ok"},
+        {"windows-1252 bytes, undeclared", documentXml(key, protocolFor(key), "", cp1252), XmlKind::Document,
+         "xml-codificacao"},
+        {"no protocol", documentXml(key, ""), XmlKind::Document, "xml-sem-protocolo"},
+        {"protocol of another document", documentXml(key, protocolFor(other)), XmlKind::Document,
+         "xml-chave-diferente"},
+        {"infNFe of another document", documentXml(other, protocolFor(key)), XmlKind::Document,
+         "xml-chave-diferente"},
+        {"no Id", "<nfeProc><NFe><infNFe/></NFe>" + protocolFor(key) + "</nfeProc>", XmlKind::Document,
+         "xml-sem-chave"},
+        {"unsigned NFe only", "<NFe><infNFe Id=\"NFe" + key + "\"/></NFe>", XmlKind::Document, "xml-raiz"},
+        {"truncated", good.substr(0, good.size() - 5), XmlKind::Document, "xml-malformado"},
+        {"mismatched tags", "<nfeProc><NFe></nfeProc></NFe>", XmlKind::Document, "xml-malformado"},
+        {"text after the root", good + "<extra/>", XmlKind::Document, "xml-malformado"},
+        {"not XML at all", "NFe " + key, XmlKind::Either, "xml-malformado"},
+        {"empty", "", XmlKind::Document, "xml-vazio"},
+        {"only blanks", " \r\n\t", XmlKind::Document, "xml-vazio"},
+        {"cancellation event", eventXml(key), XmlKind::CancellationEvent, "ok"},
+        {"event, either kind", eventXml(key), XmlKind::Either, "ok"},
+        {"event of another document", eventXml(other), XmlKind::CancellationEvent, "xml-chave-diferente"},
+        {"event without chNFe", "<procEventoNFe><evento/></procEventoNFe>", XmlKind::CancellationEvent,
+         "xml-sem-chave"},
+        {"event where a document belongs", eventXml(key), XmlKind::Document, "xml-raiz"},
+        {"document where the event belongs", good, XmlKind::CancellationEvent, "xml-raiz"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(findingsText(checkXml(c.text, key, c.kind)), c.expected) << c.what;
+}
+
+TEST(XmlCheck, StoredKeyPaddedByItsColumnStillMatches)
+{
+    const std::string key = kValid;
+    EXPECT_EQ(findingsText(checkXml(documentXml(key, protocolFor(key)), key + "  ", XmlKind::Document)), "ok");
+}
+
+TEST(XmlCheck, ExternalEntitiesAreNotFetched)
+{
+    // A document that names a local file must not pull it in (nor fail on it).
+    const std::string key = kValid;
+    const std::string text = "<!DOCTYPE nfeProc [<!ENTITY x SYSTEM \"/nonexistent/secret\">]>" +
+                             documentXml(key, protocolFor(key), "", "<obs>&x;</obs>");
+    EXPECT_EQ(findingsText(checkXml(text, key, XmlKind::Document)), "ok");
+}
+
+TEST(DocumentCheck, CountsDocumentsByWhatFailed)
+{
+    const std::string key = kValid;
+    const std::string good = documentXml(key, protocolFor(key));
+    CheckCounts counts;
+    counts.add(checkDocument(key, good, XmlKind::Document));
+    counts.add(checkDocument(replaced(key, 43, '0'), good, XmlKind::Document));  // bad digit; XML key differs too
+    counts.add(checkDocument(key, "<nfeProc>", XmlKind::Document));
+    EXPECT_EQ(counts.checked, 3);
+    EXPECT_EQ(counts.failed, 2);
+    EXPECT_EQ(counts.badKeys, 1);
+    EXPECT_EQ(counts.badXml, 2);
+    EXPECT_EQ(findingsText(checkDocument(replaced(key, 43, '0'), good, XmlKind::Document)),
+              "chave-digito,xml-chave-diferente");
+}

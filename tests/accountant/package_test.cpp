@@ -1,0 +1,260 @@
+// The month's package built from documents in memory: a sound archive whose
+// members are the stored bytes, a manifest whose digests sha256sum accepts,
+// and the numbering gaps found exactly.
+#include "export/package.h"
+
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace exports;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "package-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+std::string keyFor(const std::string& issuer, const std::string& series, int number)
+{
+    char first[64];
+    std::snprintf(first, sizeof first, "3524%s%s55%s%09d1%08d", "03", issuer.c_str(), series.c_str(), number,
+                  number * 7);
+    const std::string k = first;
+    return k + char('0' + accessKeyCheckDigit(k));
+}
+
+std::string documentText(const std::string& key, const std::string& extra = "")
+{
+    return "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<nfeProc><NFe><infNFe Id=\"NFe" + key +
+           "\"><obs>Concei\xE7\xE3o" + extra + "</obs></infNFe></NFe><protNFe><infProt><chNFe>" + key +
+           "</chNFe></infProt></protNFe></nfeProc>";
+}
+
+std::string eventText(const std::string& key)
+{
+    return "<procEventoNFe><evento><infEvento><chNFe>" + key + "</chNFe></infEvento></evento></procEventoNFe>";
+}
+
+int shell(const std::string& command)
+{
+    const int rc = std::system(command.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string shellQuoted(const fs::path& p)
+{
+    return "'" + p.string() + "'";
+}
+
+std::map<std::string, std::string> members(const fs::path& archive)
+{
+    std::map<std::string, std::string> out;
+    int error = 0;
+    zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    EXPECT_NE(za, nullptr) << "libzip error " << error;
+    if (!za)
+        return out;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        zip_stat_t st;
+        zip_stat_index(za, zip_uint64_t(i), 0, &st);
+        std::string bytes(st.size, '\0');
+        zip_file_t* f = zip_fopen_index(za, zip_uint64_t(i), 0);
+        EXPECT_EQ(zip_fread(f, bytes.data(), st.size), zip_int64_t(st.size));
+        zip_fclose(f);
+        out[st.name] = bytes;
+    }
+    zip_close(za);
+    return out;
+}
+
+// The month of the fixture: issuer A series 1 has 1,2,5,6,9 (holes 3-4 and 7-8),
+// series 2 has 10,11 (none); issuer B has 100 and 103 (hole 101-102) issued,
+// and a received 50 that must not count; plus a document without a header,
+// a cancellation, a document with a broken key and a repeated key.
+const std::string A = "11222333000181", B = "44555666000199";
+
+struct Fixture {
+    std::vector<PackageDocument> docs;
+    Fixture()
+    {
+        for (int n : {1, 2, 5, 9})
+            docs.push_back({keyFor(A, "001", n), "NF", "2024-03-0" + std::to_string(n), false,
+                            documentText(keyFor(A, "001", n))});
+        docs.push_back({keyFor(A, "001", 6), "NF", "2024-03-06", true, eventText(keyFor(A, "001", 6))});
+        for (int n : {10, 11})
+            docs.push_back({keyFor(A, "002", n), "NF  ", "2024-03-10", false, documentText(keyFor(A, "002", n))});
+        for (int n : {103, 100})
+            docs.push_back({keyFor(B, "001", n), "NF", "2024-03-11", false, documentText(keyFor(B, "001", n))});
+        docs.push_back({keyFor(B, "001", 50), "NE", "2024-03-12", false, documentText(keyFor(B, "001", 50))});
+        docs.push_back({keyFor(B, "001", 77), "", "", false, documentText(keyFor(B, "001", 77))});
+        // checks report, never stop: a broken key, a document without its protocol
+        docs.push_back({"3524031122233300018155001000000012", "NF", "2024-03-13", false, "<nfeProc/>"});
+        docs.push_back({keyFor(B, "001", 104), "NF", "2024-03-14", false,
+                        "<nfeProc><NFe><infNFe Id=\"NFe" + keyFor(B, "001", 104) + "\"/></NFe></nfeProc>"});
+        // stored again later: the package keeps the later text, as the folder would
+        docs.push_back({keyFor(A, "001", 2), "NF", "2024-03-02", false, documentText(keyFor(A, "001", 2), " 2")});
+    }
+};
+
+PackageResult build(const fs::path& folder, const Fixture& f, size_t flushEvery = 0)
+{
+    PackageWriter writer(folder.string(), "2024-03");
+    if (flushEvery)
+        writer.setFlushThreshold(flushEvery);
+    for (const auto& d : f.docs)
+        writer.add(d);
+    return writer.commit();
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+}  // namespace
+
+TEST(Package, ArchiveHoldsTheStoredBytesAndTheLists)
+{
+    for (size_t flushEvery : {size_t(0), size_t(1)}) {  // one batch; every document its own batch
+        SCOPED_TRACE(flushEvery);
+        TempDir tmp;
+        const Fixture f;
+        const PackageResult result = build(tmp.path, f, flushEvery);
+        const fs::path archive = tmp.path / "NFe-2024-03.zip";
+        ASSERT_EQ(result.path, archive.string());
+        EXPECT_EQ(shell("unzip -tqq " + shellQuoted(archive)), 0);
+
+        // exactly the documents (the repeated one once, with its later text) and the two lists
+        std::map<std::string, std::string> expected;
+        for (const auto& d : f.docs)
+            expected[memberName(d)] = d.text + "\r\n";
+        const auto got = members(archive);
+        ASSERT_EQ(got.size(), expected.size() + 2);
+        for (const auto& [name, bytes] : expected) {
+            ASSERT_TRUE(got.count(name)) << name;
+            EXPECT_EQ(got.at(name), bytes) << name;
+        }
+        EXPECT_TRUE(got.count("Emitidas/NFe" + keyFor(A, "001", 1) + ".XML"));
+        EXPECT_TRUE(got.count("Emitidas/CanNFe" + keyFor(A, "001", 6) + ".XML"));
+        EXPECT_TRUE(got.count("Recebidas/NFe" + keyFor(B, "001", 50) + ".XML"));
+        EXPECT_TRUE(got.count("Outras/NFe" + keyFor(B, "001", 77) + ".XML"));
+        EXPECT_EQ(result.documents, long(expected.size()));
+
+        EXPECT_EQ(got.at("lacunas.csv"),
+                  "emitente;modelo;serie;primeiro_ausente;ultimo_ausente;quantidade\r\n"
+                  "11222333000181;55;1;3;4;2\r\n"
+                  "11222333000181;55;1;7;8;2\r\n"
+                  "44555666000199;55;1;101;102;2\r\n");
+        EXPECT_EQ(result.gapRanges, 3);
+        EXPECT_EQ(result.missingNumbers, 6u);
+
+        // only the archive is left in the folder
+        EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path), fs::directory_iterator()), 1);
+    }
+}
+
+TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
+{
+    TempDir tmp;
+    const Fixture f;
+    const PackageResult result = build(tmp.path, f);
+    const fs::path unpacked = tmp.path / "unpacked";
+    ASSERT_EQ(shell("unzip -qq " + shellQuoted(result.path) + " -d " + shellQuoted(unpacked)), 0);
+
+    // the check an accountant runs: every digest of the manifest against the unpacked files
+    EXPECT_EQ(shell("cd " + shellQuoted(unpacked) +
+                    " && tail -n +2 manifesto.csv | tr -d '\\r' | awk -F';' '{print $10 \"  \" $1}' | "
+                    "sha256sum -c --quiet --strict"),
+              0);
+
+    std::ifstream in(unpacked / "manifesto.csv", std::ios::binary);
+    const std::string manifest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto rows = lines(manifest);
+    ASSERT_EQ(rows.size(), f.docs.size());  // header + every document once (one repeated)
+    EXPECT_EQ(rows[0], "arquivo;chave;emitente;modelo;serie;numero;emissao;tipo;cancelada;sha256;verificacao\r");
+    std::map<std::string, std::string> byName;
+    for (size_t i = 1; i < rows.size(); ++i)
+        byName[rows[i].substr(0, rows[i].find(';'))] = rows[i];
+
+    const std::string k6 = keyFor(A, "001", 6);
+    EXPECT_EQ(byName.at("Emitidas/CanNFe" + k6 + ".XML"),
+              "Emitidas/CanNFe" + k6 + ".XML;" + k6 + ";11222333000181;55;1;6;2024-03-06;Emitidas;sim;" +
+                  sha256Hex(eventText(k6) + "\r\n") + ";ok\r");
+    const std::string k2 = keyFor(A, "001", 2);
+    EXPECT_NE(byName.at("Emitidas/NFe" + k2 + ".XML").find(sha256Hex(documentText(k2, " 2") + "\r\n")),
+              std::string::npos);
+    const std::string k77 = keyFor(B, "001", 77);
+    EXPECT_NE(byName.at("Outras/NFe" + k77 + ".XML").find(";;Outras;nao;"), std::string::npos);
+    // the checks' results, and their counts
+    EXPECT_NE(byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").find(";;;;;2024-03-13;"),
+              std::string::npos);
+    EXPECT_EQ(byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").substr(
+                  byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").rfind(';') + 1),
+              "chave-tamanho,xml-sem-protocolo,xml-sem-chave\r");
+    EXPECT_NE(byName.at("Emitidas/NFe" + keyFor(B, "001", 104) + ".XML").find(";xml-sem-protocolo\r"),
+              std::string::npos);
+    EXPECT_EQ(result.checks.checked, long(f.docs.size() - 1));
+    EXPECT_EQ(result.checks.failed, 2);
+    EXPECT_EQ(result.checks.badKeys, 1);
+    EXPECT_EQ(result.checks.badXml, 2);
+}
+
+TEST(Package, AppearsWholeOrNotAtAll)
+{
+    TempDir tmp;
+    const Fixture f;
+    const fs::path archive = tmp.path / "NFe-2024-03.zip";
+    std::ofstream(archive) << "last month's run";
+    {
+        PackageWriter writer(tmp.path.string(), "2024-03");
+        writer.setFlushThreshold(1);
+        for (const auto& d : f.docs)
+            writer.add(d);
+        // the run stops here (an error reading the database, say)
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path), fs::directory_iterator()), 1);
+    std::ifstream in(archive);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+              "last month's run");
+
+    build(tmp.path, f);  // a complete run replaces it
+    EXPECT_EQ(shell("unzip -tqq " + shellQuoted(archive)), 0);
+}
+
+TEST(Package, EmptyMonthStillGivesTheLists)
+{
+    TempDir tmp;
+    const PackageResult result = PackageWriter(tmp.path.string(), "2024-02").commit();
+    const auto got = members(result.path);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got.at("manifesto.csv"),
+              "arquivo;chave;emitente;modelo;serie;numero;emissao;tipo;cancelada;sha256;verificacao\r\n");
+    EXPECT_EQ(got.at("lacunas.csv"), "emitente;modelo;serie;primeiro_ausente;ultimo_ausente;quantidade\r\n");
+}
+
+TEST(Package, FolderThatCannotBeWrittenIsAnError)
+{
+    TempDir tmp;
+    EXPECT_THROW(PackageWriter((tmp.path / "missing").string(), "2024-03"), PackageError);
+}
