@@ -1,6 +1,7 @@
 #include "export/package.h"
 
 #include "export/organize.h"
+#include "export/writer.h"
 #include "platform/codepage.h"
 
 #include <openssl/evp.h>
@@ -217,6 +218,12 @@ Findings PackageWriter::add(const PackageDocument& doc)
 {
     if (!impl_->archive || impl_->committed)
         throw PackageError("Pacote já encerrado");
+    try {
+        // a member named "../x" would be written outside wherever the archive is unpacked
+        requireSafeNamePart("Chave de acesso", doc.accessKey);
+    } catch (const DocumentWriteError& e) {
+        fail(e.what());
+    }
     const std::string name = memberName(doc);
 
     const std::size_t size = doc.text.size() + 2;

@@ -242,6 +242,23 @@ TEST(Package, AppearsWholeOrNotAtAll)
     EXPECT_EQ(shell("unzip -tqq " + shellQuoted(archive)), 0);
 }
 
+TEST(Package, KeyThatWouldLeadOutOfTheFolderStopsIt)
+{
+    TempDir tmp;
+    const Fixture f;
+    for (const char* key : {"../../etc/x", "a/b", ".."}) {
+        PackageWriter writer(tmp.path.string(), "2024-03");
+        writer.add(f.docs[0]);
+        try {
+            writer.add({key, "NF", "", false, "<nfeProc/>"});
+            ADD_FAILURE() << "accepted " << key;
+        } catch (const PackageError& e) {
+            EXPECT_NE(std::string(e.what()).find(key), std::string::npos) << e.what();
+        }
+        EXPECT_TRUE(fs::is_empty(tmp.path)) << key;  // the run ends; nothing is left
+    }
+}
+
 TEST(Package, EmptyMonthStillGivesTheLists)
 {
     TempDir tmp;
