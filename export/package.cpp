@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,9 +155,21 @@ PackageWriter::PackageWriter(std::string folder, std::string yearMonth) : impl_(
     impl_->yearMonth = std::move(yearMonth);
     impl_->finalPath = impl_->folder + packageFileName(impl_->yearMonth);
     // A hidden name beside the final one: the rename that publishes the
-    // archive stays inside one file system.
-    std::string pattern = impl_->folder + "." + packageFileName(impl_->yearMonth) + ".XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
+    // archive stays inside one file system. Created with the usual 0666 less
+    // umask (libzip keeps the mode it finds), not mkstemp's 0600.
+    std::string pattern;
+    int fd = -1;
+    std::random_device random;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        std::string suffix;
+        for (int i = 0; i < 6; ++i)
+            suffix += letters[random() % (sizeof letters - 1)];
+        pattern = impl_->folder + "." + packageFileName(impl_->yearMonth) + "." + suffix;
+        fd = ::open(pattern.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
     if (fd < 0)
         throw PackageError("Não foi possível criar o pacote em \"" + impl_->folder + "\": " + std::strerror(errno));
     ::close(fd);

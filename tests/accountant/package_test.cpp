@@ -13,6 +13,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,13 @@ struct TempDir {
     }
     ~TempDir() { fs::remove_all(path); }
 };
+
+fs::perms currentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return fs::perms(mask);
+}
 
 std::string keyFor(const std::string& issuer, const std::string& series, int number)
 {
@@ -169,8 +177,11 @@ TEST(Package, ArchiveHoldsTheStoredBytesAndTheLists)
         EXPECT_EQ(result.gapRanges, 3);
         EXPECT_EQ(result.missingNumbers, 6u);
 
-        // only the archive is left in the folder
+        // only the archive is left in the folder, readable as any file the exports write
         EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path), fs::directory_iterator()), 1);
+        EXPECT_EQ(fs::status(archive).permissions() & fs::perms::all,
+                  fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec) &
+                      ~currentUmask());
     }
 }
 
