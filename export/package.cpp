@@ -1,7 +1,6 @@
 #include "export/package.h"
 
 #include "export/organize.h"
-#include "export/writer.h"
 #include "platform/codepage.h"
 
 #include <openssl/evp.h>
@@ -231,12 +230,10 @@ Findings PackageWriter::add(const PackageDocument& doc)
 {
     if (!impl_->archive || impl_->committed)
         throw PackageError("Pacote já encerrado");
-    try {
-        // a member named "../x" would be written outside wherever the archive is unpacked
-        requireSafeNamePart("Chave de acesso", doc.accessKey);
-    } catch (const DocumentWriteError& e) {
-        fail(e.what());
-    }
+    // "Emitidas/NFe../../x.XML" would be unpacked outside the folder it is
+    // unpacked into; unzip tools on Windows split at a backslash too.
+    if (doc.accessKey.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
+        fail("chave de acesso com separador de pasta: \"" + platform::ansiToUtf8(doc.accessKey) + "\"");
     const std::string name = memberName(doc);
 
     const std::size_t size = doc.text.size() + 2;

@@ -257,7 +257,7 @@ TEST(Package, KeyThatWouldLeadOutOfTheFolderStopsIt)
 {
     TempDir tmp;
     const Fixture f;
-    for (const char* key : {"../../etc/x", "a/b", ".."}) {
+    for (const char* key : {"../../etc/x", "a/b", "..\\x"}) {
         PackageWriter writer(tmp.path.string(), "2024-03");
         writer.add(f.docs[0]);
         try {
