@@ -1,4 +1,4 @@
-#include "app/document_writer.h"
+#include "export/writer.h"
 
 #include "platform/codepage.h"
 
@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <random>
 
-namespace app {
+namespace exports {
 
 namespace {
 
@@ -235,4 +235,4 @@ void syncFileSystem(const std::string& anyPathInside) {
                                  "): " + reason(err));
 }
 
-}  // namespace app
+}  // namespace exports
