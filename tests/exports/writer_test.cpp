@@ -105,23 +105,23 @@ TEST(DocumentWriter, NamesUpToTheLimitAreWrittenAndReplaced) {
         bool fits;
     };
     const Case cases[] = {{248, true}, {255, true}, {256, false}, {400, false}};
-    for (const auto method : {app::WriteMethod::Auto, app::WriteMethod::NamedTemporary}) {
+    for (const auto method : {exports::WriteMethod::Auto, exports::WriteMethod::NamedTemporary}) {
         TempDir dir;
         for (const Case& c : cases) {
             const std::string name = "NFe" + std::string(c.length - 7, '1') + ".XML";
             const std::string file = (dir.path / name).string();
-            EXPECT_EQ(app::fileNameFits(file), c.fits) << c.length;
+            EXPECT_EQ(exports::fileNameFits(file), c.fits) << c.length;
             if (c.fits) {
-                app::writeDocument(file, "<a/>", method);
-                app::writeDocument(file, "<b/>", method);
+                exports::writeDocument(file, "<a/>", method);
+                exports::writeDocument(file, "<b/>", method);
                 EXPECT_EQ(slurp(file), "<b/>\r\n") << c.length;
                 fs::remove(file);
                 continue;
             }
             try {
-                app::writeDocument(file, "<a/>", method);
+                exports::writeDocument(file, "<a/>", method);
                 ADD_FAILURE() << "no error for " << c.length;
-            } catch (const app::DocumentWriteError& e) {
+            } catch (const exports::DocumentWriteError& e) {
                 const std::string what = e.what();
                 EXPECT_NE(what.find(std::to_string(c.length) + " bytes"), std::string::npos) << what;
                 EXPECT_NE(what.find("255"), std::string::npos) << what;
@@ -149,7 +149,7 @@ TEST(DocumentWriter, TemporaryNamesAreTheWritersOwnPattern) {
         {"NFe1.XML.rRKXWU", false},           // an older version's temporary: left alone
         {"NFe1.XML", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(app::isWriterTemporaryName(c.name), c.ours) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(exports::isWriterTemporaryName(c.name), c.ours) << c.name;
 }
 
 TEST(DocumentWriter, LeftoverTemporariesOfOursAndNothingElseAreRemoved) {
@@ -165,7 +165,7 @@ TEST(DocumentWriter, LeftoverTemporariesOfOursAndNothingElseAreRemoved) {
     fs::create_directory(dir.path / ".exportar-Fold01.tmp");
     spit(dir.path / ".exportar-Fold01.tmp" / ".exportar-Deep01.tmp", "one level only");
 
-    EXPECT_EQ(app::removeLeftoverTemporaries(dir.path.string()), 2);
+    EXPECT_EQ(exports::removeLeftoverTemporaries(dir.path.string()), 2);
     std::set<std::string> left;
     for (const auto& e : fs::directory_iterator(dir.path)) left.insert(e.path().filename().string());
     std::set<std::string> expected(std::begin(lookAlikes), std::end(lookAlikes));
@@ -173,14 +173,14 @@ TEST(DocumentWriter, LeftoverTemporariesOfOursAndNothingElseAreRemoved) {
     EXPECT_EQ(left, expected);
     EXPECT_EQ(slurp(target), "keep");
     EXPECT_TRUE(fs::exists(dir.path / ".exportar-Fold01.tmp" / ".exportar-Deep01.tmp"));
-    EXPECT_EQ(app::removeLeftoverTemporaries((dir.path / "missing").string()), 0);
+    EXPECT_EQ(exports::removeLeftoverTemporaries((dir.path / "missing").string()), 0);
 }
 
 // A process killed in the middle of a write (here by the file size limit's
 // signal, which ends it as SIGKILL would) leaves at most one temporary of the
 // writer's pattern, which the next run's clean-up removes; never a .XML file.
 TEST(DocumentWriter, AKillMidWriteLeavesOnlyWhatTheNextRunRemoves) {
-    for (const auto method : {app::WriteMethod::Auto, app::WriteMethod::NamedTemporary}) {
+    for (const auto method : {exports::WriteMethod::Auto, exports::WriteMethod::NamedTemporary}) {
         TempDir dir;
         const std::string file = (dir.path / "NFe1.XML").string();
         spit(file, "old\r\n");
@@ -191,7 +191,7 @@ TEST(DocumentWriter, AKillMidWriteLeavesOnlyWhatTheNextRunRemoves) {
             struct rlimit small {4096, 4096};
             ::setrlimit(RLIMIT_FSIZE, &small);
             try {
-                app::writeDocument(file, std::string(1 << 20, 'x'), method);
+                exports::writeDocument(file, std::string(1 << 20, 'x'), method);
             } catch (...) {
             }
             ::_exit(0);
@@ -202,9 +202,9 @@ TEST(DocumentWriter, AKillMidWriteLeavesOnlyWhatTheNextRunRemoves) {
         EXPECT_EQ(slurp(file), "old\r\n");
         for (const auto& e : fs::directory_iterator(dir.path)) {
             const std::string name = e.path().filename().string();
-            EXPECT_TRUE(name == "NFe1.XML" || app::isWriterTemporaryName(name)) << name;
+            EXPECT_TRUE(name == "NFe1.XML" || exports::isWriterTemporaryName(name)) << name;
         }
-        app::removeLeftoverTemporaries(dir.path.string());
+        exports::removeLeftoverTemporaries(dir.path.string());
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
     }
 }
