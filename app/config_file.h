@@ -17,13 +17,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Raised when the file is there but is no settings file; what() names the
-// file and the problem (a folder, unreadable, empty, not text, no section).
-class ConfigReadError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // Holds nothing but the file's full name: every read and every write goes to
 // the file at once. Values are the file's bytes, unchanged.
 class ConfigFile {
@@ -56,18 +49,6 @@ struct Settings {
     bool exportaEmitidasVeiculos = false;  // ExportaEmitidasVeiculos == "S"
     bool exportaRecebidas = false;         // ExportaRecebidas == "S"
 };
-
-// Throws ConfigReadError when the existing file cannot serve as the settings
-// file: a folder or other non-file, unreadable, empty, binary, or without the
-// [Configuracoes] section. A leading UTF-8 byte-order mark is fine. Every
-// export calls it first: the reader alone would see such a file as one
-// without any value, and the run would fail later on a misleading message.
-void checkSettingsFile(const ConfigFile& file);
-
-// Throws ConfigWriteError with the reason when the stamp could not be stored
-// now (read-only file, folder not writable, full disk, owner that cannot be
-// kept). Writes nothing: an export calls it before its first document.
-void checkSettingsWritable(const ConfigFile& file);
 
 // Reads the keys in the order the program always has: Base, Data, Hora, Hora,
 // Data, PastaExportar, ExportaEmitidas, ExportaEmitidasVeiculos, ExportaRecebidas.

@@ -1,4 +1,5 @@
 #include "app/config_file.h"
+#include "export/settings_check.h"
 
 #include <gtest/gtest.h>
 
@@ -126,15 +127,14 @@ TEST_F(ConfigFileTest, UnusableFileIsNamedWithItsProblem) {
     for (const Case& c : cases) {
         fs::remove_all(path_);
         c.make();
-        app::ConfigFile file(path_);
         if (!*c.problem) {
-            EXPECT_NO_THROW(app::checkSettingsFile(file)) << c.name;
+            EXPECT_NO_THROW(exports::checkSettingsFile(path_)) << c.name;
             continue;
         }
         try {
-            app::checkSettingsFile(file);
+            exports::checkSettingsFile(path_);
             ADD_FAILURE() << "no error for " << c.name;
-        } catch (const app::ConfigReadError& e) {
+        } catch (const exports::SettingsFileError& e) {
             const std::string what = e.what();
             EXPECT_NE(what.find("\"" + path_ + "\""), std::string::npos) << c.name << ": " << what;
             EXPECT_NE(what.find(c.problem), std::string::npos) << c.name << ": " << what;
@@ -154,12 +154,12 @@ TEST_F(ConfigFileTest, ReadOnlyFileIsReportedBeforeAnyWrite) {
     const std::string before = "[Configuracoes]\r\nData=01/01/2010\r\nHora=00:00:00\r\n";
     put(before);
     app::ConfigFile file(path_);
-    EXPECT_NO_THROW(app::checkSettingsWritable(file));
+    EXPECT_NO_THROW(exports::checkSettingsWritable(path_));
     ::chmod(path_.c_str(), 0444);
     try {
-        app::checkSettingsWritable(file);
+        exports::checkSettingsWritable(path_);
         FAIL() << "no error";
-    } catch (const app::ConfigWriteError& e) {
+    } catch (const exports::SettingsFileError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + path_ + ": the file is read-only");
     }
     EXPECT_THROW(app::writeStamp(file, "02/01/2010", "00:00:00"), app::ConfigWriteError);
