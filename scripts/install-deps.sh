@@ -11,7 +11,8 @@ pkgs=(
   libfbclient2 firebird-dev firebird3.0-server firebird3.0-utils
   xvfb xauth x11-utils imagemagick xdotool
   locales clang
-  libxml2-dev libzip-dev libssl-dev zip unzip
+  systemd  # systemd-analyze checks the shipped timer units
+  libxml2-dev libzip-dev libssl-dev zip unzip  # document checks, the month's package
 )
 
 missing=()
