@@ -20,6 +20,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -77,11 +79,12 @@ int freePort()
 // it shares nothing with the system's server.
 class OwnServer {
 public:
+    // Whether the server binary is there (firebird3.0-server).
+    static bool installed() { return access(kServerBinary, X_OK) == 0; }
+
     // Empty when the server runs; otherwise why it could not be started.
     std::string start()
     {
-        if (access(kServerBinary, X_OK) != 0)
-            return std::string(kServerBinary) + " is not installed";
         char tmpl[] = "/tmp/fbown.XXXXXX";
         if (!mkdtemp(tmpl))
             return "no temporary folder";
@@ -106,14 +109,24 @@ public:
         if (std::system(isql.c_str()) != 0)
             return "could not create the security database (see " + dir_ + "/users.log)";
 
+        // The environment is made before the fork: the client library's
+        // threads may hold the allocator's lock in the child.
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "FIREBIRD", 8) != 0)
+                env.emplace_back(*e);
+        env.push_back("FIREBIRD=" + dir_);
+        env.push_back("FIREBIRD_LOCK=" + dir_ + "/lock");
+        env.push_back("FIREBIRD_TMP=" + dir_);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
         pid_ = fork();
         if (pid_ < 0)
-            return "fork failed";
+            throw std::runtime_error("fork failed");
         if (pid_ == 0) {
-            setenv("FIREBIRD", dir_.c_str(), 1);
-            setenv("FIREBIRD_LOCK", (dir_ + "/lock").c_str(), 1);
-            setenv("FIREBIRD_TMP", dir_.c_str(), 1);
-            execl(kServerBinary, kServerBinary, static_cast<char*>(nullptr));
+            execle(kServerBinary, kServerBinary, static_cast<char*>(nullptr), envp.data());
             _exit(127);
         }
         for (int i = 0; i < 100; ++i) {
@@ -216,9 +229,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(platform::setProcessLocale("pt_BR.UTF-8")) << "pt_BR.UTF-8 not installed";
+        if (!OwnServer::installed())
+            GTEST_SKIP() << kServerBinary << " is not installed (firebird3.0-server)";
         const std::string why = server_.start();
-        if (!why.empty())
-            GTEST_SKIP() << "no Firebird server of our own: " << why;
+        ASSERT_TRUE(why.empty()) << "could not start a Firebird server of our own: " << why;
         name_ = server_.database("lost.fdb");
         fixture::Credentials sysdba{"SYSDBA", kPassword};
         fixture::createDatabase(client(), name_, sysdba);
