@@ -11,6 +11,7 @@ pkgs=(
   libfbclient2 firebird-dev firebird3.0-server firebird3.0-utils
   xvfb xauth x11-utils imagemagick xdotool
   locales clang
+  valgrind
 )
 
 missing=()
