@@ -11,7 +11,8 @@ pkgs=(
   libfbclient2 firebird-dev firebird3.0-server firebird3.0-utils
   xvfb xauth x11-utils imagemagick xdotool
   locales clang
-  valgrind
+  systemd  # systemd-analyze checks the shipped timer units
+  valgrind  # the lost-server test also runs under it
 )
 
 missing=()

@@ -9,6 +9,8 @@
 #include "platform/regional.h"
 #include "tools/fbfixture/fixture.h"
 
+#include "tests/support/prerequisites.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -21,7 +23,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -124,7 +125,7 @@ public:
         envp.push_back(nullptr);
         pid_ = fork();
         if (pid_ < 0)
-            throw std::runtime_error("fork failed");
+            return "fork failed";
         if (pid_ == 0) {
             execle(kServerBinary, kServerBinary, static_cast<char*>(nullptr), envp.data());
             _exit(127);
@@ -229,8 +230,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(platform::setProcessLocale("pt_BR.UTF-8")) << "pt_BR.UTF-8 not installed";
-        if (!OwnServer::installed())
-            GTEST_SKIP() << kServerBinary << " is not installed (firebird3.0-server)";
+        REQUIRE_PREREQUISITE(OwnServer::installed(),
+                             kServerBinary << " is not installed (firebird3.0-server)");
         const std::string why = server_.start();
         ASSERT_TRUE(why.empty()) << "could not start a Firebird server of our own: " << why;
         name_ = server_.database("lost.fdb");

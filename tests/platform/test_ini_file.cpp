@@ -75,6 +75,7 @@ TEST_F(IniFileTest, ReadsValuesAsTheProfileFunctionsDo) {
         {"key of another section", "[S]\r\nA=1\r\n[T]\r\nK=v\r\n", "S", "K", ""},
         {"first duplicate key wins", "[S]\r\nK=1\r\nK=2\r\n", "S", "K", "1"},
         {"first duplicate section wins", "[S]\r\nK=1\r\n[S]\r\nK=2\r\n", "S", "K", "1"},
+        {"later duplicate section not searched", "[S]\r\nA=1\r\n[S]\r\nK=2\r\n", "S", "K", ""},
         {"garbage lines skipped", "\x01\x02garbage\r\n[S]\r\nnoequals\r\n]]]\r\nK=v\r\n", "S", "K", "v"},
         {"key before any section", "K=v\r\n[S]\r\n", "S", "K", ""},
         {"empty value", "[S]\r\nK=\r\n", "S", "K", ""},
@@ -128,6 +129,8 @@ TEST_F(IniFileTest, WritesReplaceOrAppendInPlace) {
         {"comments and garbage survive", "; note\r\n\x01junk\r\n[S]\r\nK=1\r\n", "S", "K", "2",
          "; note\r\n\x01junk\r\n[S]\r\nK=2\r\n"},
         {"only first duplicate changes", "[S]\r\nK=1\r\nK=2\r\n", "S", "K", "3", "[S]\r\nK=3\r\nK=2\r\n"},
+        {"new key goes to the first of duplicate sections", "[S]\r\nA=1\r\n[S]\r\nK=2\r\n", "S", "K", "3",
+         "[S]\r\nA=1\r\nK=3\r\n[S]\r\nK=2\r\n"},
         {"empty file", "", "S", "K", "v", "[S]\r\nK=v\r\n"},
         {"byte-order mark kept", "\xEF\xBB\xBF[S]\r\nK=1\r\n", "S", "K", "2", "\xEF\xBB\xBF[S]\r\nK=2\r\n"},
     };
