@@ -327,4 +327,37 @@ TEST_F(LostServer, PerDocumentQueriesEndWithAnErrorAndTheNextRunFailsCleanly)
     w.reset();
 }
 
+// Queries that go before their connection is closed, as a function's own
+// query does: each drops its statement on the dead connection, and the
+// connection's close afterwards must not touch what they left behind.
+TEST_F(LostServer, QueriesDestroyedBeforeTheConnectionCloses)
+{
+    db::TIBDatabase database;
+    db::TIBTransaction transaction;
+    database.setClient(client());
+    database.params() = {"user_name=SYSDBA", std::string("password=") + kPassword};
+    database.setDefaultTransaction(&transaction);
+    database.setDatabaseName(name_);
+    database.open();
+    auto rows = std::make_unique<db::TIBQuery>();
+    auto texts = std::make_unique<db::TIBQuery>();
+    rows->setDatabase(&database);
+    texts->setDatabase(&database);
+    setLines(*rows, db::queries::IBQuery1);
+    setLines(*texts, db::queries::QExportar);
+    rows->open();
+    const std::string error = runUntilError([&](int) {
+        texts->close();
+        texts->paramByName("SEQUENCIAL").setInteger(rows->field(0).asInteger());
+        texts->open();
+        EXPECT_FALSE(texts->field(3).asText().empty());
+        rows->next();
+    });
+    EXPECT_FALSE(error.empty());
+    texts.reset();
+    rows.reset();
+    EXPECT_THROW(database.close(), db::DbError);
+    EXPECT_FALSE(database.connected());
+}
+
 }  // namespace
