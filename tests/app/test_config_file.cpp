@@ -146,8 +146,8 @@ TEST_F(ConfigFileTest, ByteOrderMarkIsNotPartOfTheFirstLine) {
     put("\xEF\xBB\xBF[Configuracoes]\r\nBase=/db/x.fdb\r\nData=01/01/2010\r\nHora=00:00:00\r\n");
     app::ConfigFile file(path_);
     EXPECT_EQ(app::loadSettings(file).base, "/db/x.fdb");
-    app::writeStamp(file, "25/12/2020", "10:05:37");
-    EXPECT_EQ(contents(), "\xEF\xBB\xBF[Configuracoes]\r\nBase=/db/x.fdb\r\nData=25/12/2020\r\nHora=10:05:37\r\n");
+    file.writeString(app::kConfigSection, "Hora", "10:05:37");
+    EXPECT_EQ(contents(), "\xEF\xBB\xBF[Configuracoes]\r\nBase=/db/x.fdb\r\nData=01/01/2010\r\nHora=10:05:37\r\n");
 }
 
 TEST_F(ConfigFileTest, ReadOnlyFileIsReportedBeforeAnyWrite) {
@@ -162,7 +162,7 @@ TEST_F(ConfigFileTest, ReadOnlyFileIsReportedBeforeAnyWrite) {
     } catch (const exports::SettingsFileError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + path_ + ": the file is read-only");
     }
-    EXPECT_THROW(app::writeStamp(file, "02/01/2010", "00:00:00"), app::ConfigWriteError);
+    EXPECT_THROW(file.writeString(app::kConfigSection, "Data", "02/01/2010"), app::ConfigWriteError);
     EXPECT_EQ(contents(), before);
 }
 

@@ -299,22 +299,6 @@ TEST(Summary, OneLineWithEveryFigure) {
     EXPECT_EQ(app::errorLine(s), "Erro na exportação: falhou");
 }
 
-// Values from the settings file travel as bytes; a NUL among them used to cut
-// the printed line short.
-TEST(Summary, ControlBytesInValuesAreWrittenOut) {
-    app::RunSummary s;
-    s.stampBefore = std::string("01/01\0/2010 00:00:00", 20);
-    s.stampAfter = "02/01/2010 \x1B[31m";
-    s.error = std::string("Data inv\xE1lida: \"01\0\"\nsegunda linha", 34);
-    const std::string line = app::summaryLine(s);
-    EXPECT_EQ(line.find('\0'), std::string::npos);
-    EXPECT_NE(line.find("marca_antes=\"01/01\\0/2010 00:00:00\" marca_depois=\"02/01/2010 \\x1B[31m\""),
-              std::string::npos)
-        << line;
-    EXPECT_NE(line.find("resultado=erro"), std::string::npos);
-    EXPECT_EQ(app::errorLine(s), "Erro na exportação: Data inv\xE1lida: \"01\\0\" segunda linha");
-}
-
 TEST(ExportLock, SecondHolderIsBusyUntilTheFirstLetsGo) {
     TempDir dir;
     const std::string file = exports::lockFileFor((dir.path / "ConfigQuillan.ini").string());
