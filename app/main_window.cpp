@@ -13,17 +13,21 @@
 #include <QTimer>
 
 #include "app/application.h"
-#include "app/exports.h"
+#include "app/export_runner.h"
 #include "app/gauge.h"
+#include "app/status_line.h"
+#include "app/stop_signals.h"
 #include "app/x11_hints.h"
 #include "controls/calc_form.h"
 #include "controls/date_edit.h"
 #include "controls/edit_button.h"
 #include "controls/num_edit.h"
 #include "controls/popup_calendar.h"
-#include "db/queries.h"
+#include "db/fbclient.h"
+#include "export/stamp.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
+#include "platform/regional.h"
 
 #include "resources/resources.h"
 
@@ -72,23 +76,26 @@ QIcon mainIcon() {
     return icon;
 }
 
-TForm1::TForm1(FormStartOptions options) : QWidget(nullptr), options_(std::move(options)),
-    IBQuery1PAI_SEQU(&IBQuery1, "PAI_SEQU"), IBQuery1DIG_DATAHORA(&IBQuery1, "DIG_DATAHORA") {
+TForm1::TForm1(FormStartOptions options) : QWidget(nullptr), options_(std::move(options)) {
     Form1 = this;
     // The editors open these popups; registering twice is harmless.
     TsPopupCalendar::Register();
     TsCalcForm::Register();
     buildControls();
-    buildDatabaseObjects();
+    runner_ = new app::ExportRunner(this);
+    runner_->onConnected = [] { app::reinstallStopSignals(); };
+    runner_->onTotal = [this](long total) {
+        Gauge1->setMaxValue(int(total));
+        Gauge1->setMinValue(0);
+    };
+    loadClientLibrary();
 }
 
 TForm1::~TForm1() {
     // FormDestroy: the icon goes first; failures are of no interest here.
     if (TrayIcon) TrayIcon->hide();
-    try {
-        IBDatabase1.close();  // commits the open transaction
-    } catch (...) {
-    }
+    delete runner_;  // a running export stops at its next document
+    runner_ = nullptr;
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -179,23 +186,12 @@ void TForm1::buildControls() {
     connect(TrayIcon, &QSystemTrayIcon::activated, this, &TForm1::WndProc);
 }
 
-void TForm1::buildDatabaseObjects() {
-    IBDatabase1.params() = {"user_name=KORVA", "password=##736948"};
-    IBDatabase1.setDefaultTransaction(&IBTransaction1);
-    IBTransaction1.setDefaultDatabase(&IBDatabase1);
-    for (db::TIBQuery* q : {&IBQuery1, &QExportar, &IBQuery2, &IBQuery3}) {
-        q->setDatabase(&IBDatabase1);
-        q->setTransaction(&IBTransaction1);
-    }
-    for (auto line : db::queries::IBQuery1) IBQuery1.sql().add(std::string(line));
-    for (auto line : db::queries::QExportar) QExportar.sql().add(std::string(line));
-    for (auto line : db::queries::IBQuery2) IBQuery2.sql().add(std::string(line));
-
+void TForm1::loadClientLibrary() {
     if (!options_.loadClientLibrary) return;
     // The connection's client library kind is a layout property: a library
     // that cannot be loaded stops the window from being built at all.
     try {
-        IBDatabase1.setClient(db::FbClient::load(db::clientLibraryName()));
+        client_ = db::FbClient::load(db::clientLibraryName());
     } catch (const std::exception& e) {
         throw FormBuildError(std::string("Error reading IBDatabase1.ServerType: ") + e.what());
     }
@@ -228,6 +224,7 @@ void TForm1::FormCreate() {
             if (arg == QLatin1String("/executa")) {
                 unattended = true;
                 Button1Click();
+                while (exportRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 Terminate();
                 return;
             }
@@ -241,17 +238,11 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::loadSettings() {
-    try {
-        IBDatabase1.close();
-    } catch (...) {
-        // Nothing is open at start; a failed close changes nothing here.
-    }
     const app::Settings s = app::loadSettings(*config_);
     Edit1->setText(fromBytes(s.base));
     EdtData->setText(fromBytes(s.data));
     EdtHora->setText(fromBytes(s.hora));
-    app::advanceStamp().time = s.stampHora;
-    app::advanceStamp().date = s.stampData;
+    showStamp();
     Edit2->setText(fromBytes(s.pastaExportar));
     CheckBox1->setChecked(s.exportaEmitidas);
     CheckBox3->setChecked(s.exportaEmitidasVeiculos);
@@ -270,6 +261,12 @@ void TForm1::reportCreateError(const std::exception& e, bool unattended) {
 }
 
 void TForm1::Terminate() {
+    // "Sair" during a run: it stops at its next document, then the program ends.
+    if (exportRunning()) {
+        quitAfterRun_ = true;
+        runner_->requestStop();
+        return;
+    }
     terminated_ = true;
     QCoreApplication::exit(exitCode_);
 }
@@ -278,14 +275,96 @@ void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::All
 
 std::string TForm1::databaseNameText() const { return toBytes(Edit1->text()); }
 std::string TForm1::outputFolderText() const { return toBytes(Edit2->text()); }
-std::string TForm1::edtDataText() const { return toBytes(EdtData->text()); }
-std::string TForm1::edtHoraText() const { return toBytes(EdtHora->text()); }
 platform::DateTime TForm1::startDate() const { return XDateEdit1->DateValue(); }
 platform::DateTime TForm1::endDate() const { return XDateEdit2->DateValue(); }
 std::string TForm1::branchText() const { return toBytes(XNumEdit1->Text()); }
 
-void TForm1::Button1Click() { RunIncrementalExport(*this); }
-void TForm1::Button2Click() { RunPeriodExport(*this); }
+bool TForm1::exportRunning() const { return runner_ && runner_->running(); }
+
+// The stored stamp in the user's regional formats (the file keeps dd/mm/yyyy
+// hh:mm:ss); a stamp that cannot be read is shown as it stands.
+void TForm1::showStamp() {
+    if (!config_) return;
+    try {
+        const exports::StampRecord r = exports::readStamp(config_->fileName());
+        platform::DateTime date = 0;
+        if (!platform::tryEncodeDate(r.moment.year, r.moment.month, r.moment.day, date)) return;
+        const platform::FormatSettings fs = platform::currentFormatSettings();
+        EdtData->setText(fromBytes(platform::formatShortDate(date, fs)));
+        EdtHora->setText(fromBytes(platform::formatLongTime(
+            ((r.moment.hour * 60 + r.moment.minute) * 60 + r.moment.second) / 86400.0, fs)));
+    } catch (const std::exception&) {
+    }
+}
+
+namespace {
+
+exports::ConnectionJob connectionJob(const std::string& database, const std::string& folder,
+                                     const app::ConfigFile* config, const std::shared_ptr<db::FbClient>& client) {
+    exports::ConnectionJob job;
+    job.database = database;
+    job.outputFolder = folder;
+    job.settingsFile = config ? config->fileName() : std::string();
+    job.client = client;
+    return job;
+}
+
+}  // namespace
+
+void TForm1::Button1Click() {
+    using app::StatusPlace;
+    if (exportRunning()) {
+        app::showStatus(*this, StatusPlace::Incremental, "Uma exportação já está em andamento", true);
+        return;
+    }
+    if (!config_) {
+        app::showStatus(*this, StatusPlace::Incremental, "Configuração não carregada", true);
+        return;
+    }
+    exports::IncrementalJob job;
+    static_cast<exports::ConnectionJob&>(job) =
+        connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
+    job.kinds.issued = CheckBox1->isChecked();
+    job.kinds.received = CheckBox2->isChecked();
+    job.kinds.vehicles = CheckBox3->isChecked();
+    Gauge1->setProgress(0);
+    runner_->onDocument = [this](long done, long long number) {
+        Gauge1->setProgress(int(done + 1));
+        Label7->setText(QStringLiteral("SEQ: ") + QString::number(number));
+    };
+    runner_->onFinished = [this](const exports::RunSummary& s) {
+        const bool failed = s.result != exports::Result::Complete;
+        app::showStatus(*this, StatusPlace::Incremental, exports::windowText(s, true), failed);
+        showStamp();
+        if (quitAfterRun_) Terminate();
+    };
+    app::showStatus(*this, StatusPlace::Incremental, "Exportando...", false);
+    runner_->startIncremental(std::move(job));
+}
+
+void TForm1::Button2Click() {
+    using app::StatusPlace;
+    if (exportRunning()) {
+        app::showStatus(*this, StatusPlace::Period, "Uma exportação já está em andamento", true);
+        return;
+    }
+    exports::PeriodJob job;
+    static_cast<exports::ConnectionJob&>(job) =
+        connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
+    // Read once, at the start.
+    job.startDate = startDate();
+    job.endDate = endDate();
+    job.branch = branchText();
+    Gauge1->setProgress(0);
+    runner_->onDocument = [this](long done, long long) { Gauge1->setProgress(int(done + 1)); };
+    runner_->onFinished = [this](const exports::RunSummary& s) {
+        const bool failed = s.result != exports::Result::Complete;
+        app::showStatus(*this, StatusPlace::Period, exports::windowText(s, false), failed);
+        if (quitAfterRun_) Terminate();
+    };
+    app::showStatus(*this, StatusPlace::Period, "Exportando...", false);
+    runner_->startPeriod(std::move(job));
+}
 
 void TForm1::Abrir1Click() {
     if (isMinimized()) showNormal();

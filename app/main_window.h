@@ -11,9 +11,14 @@
 #include <string>
 
 #include "app/config_file.h"
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
 #include "platform/datetime.h"
+
+namespace db {
+class FbClient;
+}
+namespace app {
+class ExportRunner;
+}
 
 class QAction;
 class QCheckBox;
@@ -66,8 +71,11 @@ public:
     int exitCode() const { return exitCode_; }
     void setExitCode(int code) { exitCode_ = code; }
 
-    // Lets the window and the tray menu react during a long run.
+    // Lets the window and the tray menu react.
     void ProcessMessages();
+
+    // An export runs on the worker thread.
+    bool exportRunning() const;
 
     // The settings file, once FormCreate has composed its name.
     app::ConfigFile* config() { return config_.get(); }
@@ -75,8 +83,6 @@ public:
     // Values as the exports read them. Texts are the settings' bytes.
     std::string databaseNameText() const;  // Edit1
     std::string outputFolderText() const;  // Edit2
-    std::string edtDataText() const;       // EdtData
-    std::string edtHoraText() const;       // EdtHora
     platform::DateTime startDate() const;  // XDateEdit1: NullDate when empty or impossible
     platform::DateTime endDate() const;    // XDateEdit2
     std::string branchText() const;        // XNumEdit1
@@ -111,14 +117,6 @@ public:
     QAction* Sair1;
     QSystemTrayIcon* TrayIcon;
 
-    db::TIBDatabase IBDatabase1;
-    db::TIBTransaction IBTransaction1;
-    db::TIBQuery IBQuery1;
-    db::TField IBQuery1PAI_SEQU;
-    db::TField IBQuery1DIG_DATAHORA;
-    db::TIBQuery QExportar;
-    db::TIBQuery IBQuery2;
-    db::TIBQuery IBQuery3;
 
 public slots:
     void Button1Click();  // "Gerar"
@@ -136,12 +134,16 @@ protected:
 
 private:
     void buildControls();
-    void buildDatabaseObjects();
+    void loadClientLibrary();
+    void showStamp();
     void loadSettings();
     void reportCreateError(const std::exception& e, bool unattended);
 
     FormStartOptions options_;
     std::unique_ptr<app::ConfigFile> config_;
+    std::shared_ptr<db::FbClient> client_;
+    app::ExportRunner* runner_ = nullptr;
+    bool quitAfterRun_ = false;
     bool terminated_ = false;
     int exitCode_ = 0;
     bool placed_ = false;       // centred once, on the first show

@@ -16,6 +16,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -33,5 +35,11 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 // stored in a one-line INI entry and is refused (EINVAL).
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName);
+
+// Sets several keys of one section in a single replacement of the file:
+// either every value reaches it or none does.
+bool WritePrivateProfileStrings(const std::string& section,
+                                const std::vector<std::pair<std::string, std::string>>& values,
+                                const std::string& fileName);
 
 }  // namespace platform

@@ -140,6 +140,18 @@ std::string Workspace::configValue(const std::string& key) const {
     return "<missing>";
 }
 
+std::string Workspace::configWithoutMark() const {
+    std::string text = slurp(ini), out;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::string line = text.substr(at, end - at);
+        if (line.rfind("MarcaTransacao=", 0) != 0 && line.rfind("MarcaBase=", 0) != 0) out += line;
+        at = end;
+    }
+    return out;
+}
+
 pid_t Workspace::start(const std::vector<std::string>& args) {
     ++runs_;
     const fs::path o = dir / ("stdout" + std::to_string(runs_) + ".txt");

@@ -80,6 +80,8 @@ public:
     std::string configText(const std::string& data, const std::string& hora, const std::string& folderText,
                            const std::string& boxes = "SSS") const;
     std::string configValue(const std::string& key) const;
+    // The settings file without the transaction mark's two lines.
+    std::string configWithoutMark() const;
 
     pid_t start(const std::vector<std::string>& args = {"/executa"});
     RunResult wait(pid_t pid, std::chrono::milliseconds limit = std::chrono::minutes(5));
