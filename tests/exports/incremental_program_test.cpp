@@ -5,6 +5,7 @@
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -235,6 +236,78 @@ TEST_P(IncrementalProgram, UnsafeAccessKeyIsRefusedAndEveryOtherDocumentWritten)
     EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "02/01/2021 08:00:00");
 }
 
+TEST_P(IncrementalProgram, SameStampWhateverTheLocale) {
+    // Day 2 of January: read month-first it would be 1 February.
+    for (const char* locale : {"C", "en_US.UTF-8", "pt_BR.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        ws_->writeConfig("02/01/2021", "07:00:00", folder());
+        ws_->locale = locale;
+        const RunResult r = ws_->run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Workspace::files(ws_->out), filesOf({7}));
+        EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "02/01/2021 08:00:00");
+    }
+}
+
+TEST_P(IncrementalProgram, RunsWithoutAnyGraphicalPlatform) {
+    ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    ws_->qtPlatform = "no-such-platform";
+    const RunResult r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Workspace::files(ws_->out), filesOf({2, 5, 7, 8, 9, 10, 11}));
+    EXPECT_NE(r.out.find("resultado=completo"), std::string::npos) << r.out;
+}
+
+TEST_P(IncrementalProgram, OutputFolderSetting) {
+    struct Case {
+        std::string setting;
+        int status;
+        fs::path where;  // of the files, when written
+    };
+    const Case cases[] = {
+        {"", 1, {}},
+        {ws_->out.string(), 0, ws_->out},  // no trailing separator: still the folder itself
+        {"xml", 0, ws_->out},               // relative to the settings file's folder
+        {"xml/", 0, ws_->out},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("PastaExportar=" + c.setting);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        ws_->writeConfig("25/12/2020", "10:05:37", c.setting);
+        const RunResult r = ws_->run();
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (c.status) {
+            EXPECT_NE(r.err.find("PastaExportar"), std::string::npos) << r.err;
+            EXPECT_EQ(ws_->configValue("Data"), "25/12/2020");
+            EXPECT_TRUE(Workspace::files(ws_->out).empty());
+            for (const auto& [name, bytes] : Workspace::files(ws_->dir))
+                EXPECT_EQ(name.find(".XML"), std::string::npos) << name;
+        } else {
+            EXPECT_EQ(Workspace::files(c.where), filesOf({2, 5, 7, 8, 9, 10, 11}));
+        }
+    }
+}
+
+TEST_P(IncrementalProgram, FailedSettingsWriteLeavesBothStampKeysAsTheyWere) {
+    // The limit below would hit the embedded engine's own database writes too.
+    if (GetParam() == Mode::Embedded) GTEST_SKIP() << "needs the server to write the database";
+    ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    const std::string before = slurp(ws_->ini);
+    // The new file (stamp plus mark) is longer than the old one: its write fails.
+    ws_->fileSizeLimit = long(before.size());
+    const RunResult r = ws_->run();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Unable to write to"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(ws_->ini), before);
+    ws_->fileSizeLimit = 0;
+    ASSERT_EQ(ws_->run().status, 0);
+    EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "02/01/2021 08:00:00");
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, IncrementalProgram, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 // ---- large runs: a kill in the middle, two runs at once -----------------
@@ -365,6 +438,44 @@ TEST_P(LargeRun, SecondRunWaitsThenEndsWithTheBusyStatus) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(finalOnly(), expected_);
     EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), newest_);
+}
+
+TEST_P(LargeRun, SignalStopsAtADocumentBoundary) {
+    const std::string before = slurp(ws_->ini);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        const pid_t pid = ws_->start();
+        const auto until = std::chrono::steady_clock::now() + 2min;
+        while (finalFiles() < 20 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(2ms);
+        ::kill(pid, sig);
+        const RunResult r = ws_->wait(pid);
+        EXPECT_EQ(r.status, 128 + sig) << r.err;
+        EXPECT_NE(r.err.find("Exportação interrompida"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.out.find("resultado=interrompido"), std::string::npos) << r.out;
+        EXPECT_LT(finalFiles(), size_t(kDocs));
+        expectNoPartialFile();
+        EXPECT_EQ(Workspace::files(ws_->out).size(), finalFiles()) << "a temporary was left";
+        EXPECT_EQ(slurp(ws_->ini), before);
+    }
+}
+
+TEST_P(LargeRun, RunThatWaitedStartsFromTheFirstRunsStamp) {
+    const pid_t first = ws_->start();
+    const auto until = std::chrono::steady_clock::now() + 2min;
+    while (!lockHeld() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    ::kill(first, SIGSTOP);
+    const pid_t second = ws_->start();
+    std::this_thread::sleep_for(500ms);
+    ::kill(first, SIGCONT);
+    const RunResult a = ws_->wait(first);
+    const RunResult b = ws_->wait(second);
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err << "(the first run took longer than the second one waits)";
+    EXPECT_NE(b.out.find("examinados=0 selecionados=0 gravados=0"), std::string::npos) << b.out;
+    EXPECT_EQ(finalOnly(), expected_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LargeRun, testing::Values(Mode::Embedded, Mode::Server), modeName);

@@ -66,6 +66,10 @@ public:
     Workspace& operator=(const Workspace&) = delete;
 
     Mode mode;
+    // The child's environment and limits.
+    std::string locale = "pt_BR.UTF-8";
+    std::string qtPlatform = "offscreen";
+    long fileSizeLimit = 0;  // bytes; 0: none
     fs::path dir, exe, ini, out, dbFile;
     std::string dbName;  // as the settings name it: "localhost:/..." through the server
 
