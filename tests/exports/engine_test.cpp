@@ -210,6 +210,36 @@ TEST_P(Engine, InlineAndBlobTextsAreByteExact) {
     for (const auto& [seq, t] : texts) EXPECT_EQ(files.at(file(seq)), t + "\r\n") << t.size();
 }
 
+TEST_P(Engine, RefusedDocumentIsSelectedAgainWhenItsRowChanges) {
+    Doc good, bad;
+    good.seq = 1;
+    good.moment = "2021-01-01 10:00:00";
+    good.xml = "<a/>";
+    bad = good;
+    bad.seq = 2;
+    bad.key = "";  // an empty key would have every such document overwrite one "NFe.XML"
+    ws_->createDatabase({good, bad});
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Refused);
+    ASSERT_EQ(s.refusedDocuments.size(), 1u);
+    EXPECT_EQ(s.refusedDocuments[0].number, 2);
+    EXPECT_EQ(s.refusedDocuments[0].reason, "nome vazio");
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(stamp(), "01/01/2021 10:00:00");
+    // Unchanged, it is never written (a mark may re-select it; that costs nothing).
+    s = run();
+    EXPECT_EQ(s.written, 0);
+    EXPECT_EQ(Workspace::files(ws_->out).size(), 1u);
+    // The ERP fixes the key without touching the moment: the record version catches it.
+    ErpConnection erp(*ws_);
+    erp.exec("UPDATE MVTO_NFE SET NFE_CHAVEACESSO = '" + fixture::accessKey(2) + "' WHERE PAI_SEQU = 2");
+    erp.commit();
+    s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(Workspace::files(ws_->out).at(file(2)), "<a/>\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 }  // namespace
