@@ -154,12 +154,13 @@ void Source::describeTexts() {
             const Type& t = it->second;
             const std::string charset = t.subtype == 1 ? (t.charset.empty() ? "NONE" : t.charset) : "OCTETS";
             const std::string limit = std::to_string(kInlineBytes / t.bytesPerChar);
-            textSelect_ += ", CASE WHEN OCTET_LENGTH(" + c + ") <= " + limit + " THEN CAST(" + c + " AS VARCHAR(" +
-                           limit + ") CHARACTER SET " + charset + ") END";
-            textSelect_ += ", CASE WHEN OCTET_LENGTH(" + c + ") > " + limit + " THEN " + c + " END";
+            // Documents of a kind that is not ticked send no text at all.
+            textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") <= " + limit + " THEN CAST(" + c +
+                           " AS VARCHAR(" + limit + ") CHARACTER SET " + charset + ") END";
+            textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") > " + limit + " THEN " + c + " END";
         } else {
             // Already a character column: it travels with the row as it is.
-            textSelect_ += ", " + c + ", CAST(NULL AS BLOB SUB_TYPE TEXT)";
+            textSelect_ += ", CASE WHEN s.WANTED = 1 THEN " + c + " END, CAST(NULL AS BLOB SUB_TYPE TEXT)";
         }
     }
     described_ = true;

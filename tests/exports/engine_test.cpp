@@ -240,6 +240,41 @@ TEST_P(Engine, RefusedDocumentIsSelectedAgainWhenItsRowChanges) {
     EXPECT_EQ(Workspace::files(ws_->out).at(file(2)), "<a/>\r\n");
 }
 
+TEST_P(Engine, TextColumnsOfEveryTypeGiveTheStoredBytes) {
+    struct Case {
+        fixture::Schema::Texts texts;
+        size_t width;  // a fixed-length column keeps its filling blanks
+    };
+    const Case cases[] = {{fixture::Schema::Texts::Blob, 0}, {fixture::Schema::Texts::Varchar, 0},
+                          {fixture::Schema::Texts::Char, 4000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        ws_ = std::make_unique<Workspace>(GetParam());
+        Doc d1;
+        d1.seq = 1;
+        d1.moment = "2021-01-01 10:00:00";
+        d1.cancel = " \r\n ";
+        d1.distrib = "<d>Jos\xE9 \x80\x96</d>";
+        d1.xml = "<x/>";
+        Doc d2 = d1;
+        d2.seq = 2;
+        d2.cancel = "<c>\xE7</c>";
+        fixture::Schema schema;
+        schema.texts = c.texts;
+        ws_->createDatabase({d1, d2}, schema);
+        ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+        const exports::RunSummary s = run();
+        ASSERT_EQ(s.result, exports::Result::Complete) << s.error;
+        auto padded = [&](std::string t) {
+            if (t.size() < c.width) t.resize(c.width, ' ');
+            return t + "\r\n";
+        };
+        const std::map<std::string, std::string> expected = {
+            {file(1), padded(*d1.distrib)}, {"CanNFe" + fixture::accessKey(2) + ".XML", padded(*d2.cancel)}};
+        EXPECT_EQ(Workspace::files(ws_->out), expected);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 }  // namespace
