@@ -81,51 +81,50 @@ public:
     app::ConfigFile* config() { return config_.get(); }
 
     // Values as the exports read them. Texts are the settings' bytes.
-    std::string databaseNameText() const;  // Edit1
-    std::string outputFolderText() const;  // Edit2
-    platform::DateTime startDate() const;  // XDateEdit1: NullDate when empty or impossible
-    platform::DateTime endDate() const;    // XDateEdit2
-    std::string branchText() const;        // XNumEdit1
+    std::string databaseNameText() const;  // databaseEdit
+    std::string outputFolderText() const;  // folderEdit
+    platform::DateTime startDate() const;  // startDateEdit: NullDate when empty or impossible
+    platform::DateTime endDate() const;    // endDateEdit
+    std::string branchText() const;        // branchEdit
 
-    // Controls, by their designer names.
-    QLabel* Label1;
-    QLineEdit* Edit1;
-    QLabel* Label7;
-    QPlainTextEdit* Memo2;
-    QGroupBox* GroupBox1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLineEdit* EdtData;
-    QLineEdit* EdtHora;
-    QPushButton* Button1;
-    QCheckBox* CheckBox1;
-    QCheckBox* CheckBox2;
-    QCheckBox* CheckBox3;
-    QGroupBox* GroupBox2;
-    QLabel* Label5;
-    QLabel* Label6;
-    QLabel* Label8;
-    TsDateEdit* XDateEdit1;
-    TsDateEdit* XDateEdit2;
-    TsCalcEdit* XNumEdit1;
-    QPushButton* Button2;
-    QLabel* Label4;
-    QLineEdit* Edit2;
-    TGauge* Gauge1;
-    QMenu* PopupMenu1;
-    QAction* Abrir1;
-    QAction* Sair1;
-    QSystemTrayIcon* TrayIcon;
-
+    // Controls (captions as the window shows them).
+    QLabel* databaseLabel;
+    QLineEdit* databaseEdit;
+    QLabel* sequenceLabel;
+    QPlainTextEdit* textBuffer;
+    QGroupBox* incrementalGroup;
+    QLabel* stampDateLabel;
+    QLabel* stampTimeLabel;
+    QLineEdit* stampDateEdit;
+    QLineEdit* stampTimeEdit;
+    QPushButton* generateButton;
+    QCheckBox* issuedBox;
+    QCheckBox* receivedBox;
+    QCheckBox* vehiclesBox;
+    QGroupBox* periodGroup;
+    QLabel* startDateLabel;
+    QLabel* endDateLabel;
+    QLabel* branchLabel;
+    TsDateEdit* startDateEdit;
+    TsDateEdit* endDateEdit;
+    TsCalcEdit* branchEdit;
+    QPushButton* exportButton;
+    QLabel* folderLabel;
+    QLineEdit* folderEdit;
+    TGauge* progressGauge;
+    QMenu* trayMenu;
+    QAction* openAction;
+    QAction* quitAction;
+    QSystemTrayIcon* trayIcon;
 
 public slots:
-    void Button1Click();  // "Gerar"
-    void Button2Click();  // "Exportar"
-    void Abrir1Click();
-    void Sair1Click();
+    void startIncrementalExport();  // "Gerar"
+    void startPeriodExport();       // "Exportar"
+    void showFromTray();            // "Abrir"
+    void quitProgram();             // "Sair"
     // Mouse events on the tray icon: a double click opens the window; the
     // right button's menu is the icon's own context menu.
-    void WndProc(QSystemTrayIcon::ActivationReason reason);
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
     void showEvent(QShowEvent* e) override;

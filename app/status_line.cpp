@@ -40,7 +40,7 @@ void showStatus(TForm1& form, StatusPlace place, const std::string& text, bool i
     }
     // Free corners: right of "Notas Recebidas"; below the period editors.
     const bool incremental = place == StatusPlace::Incremental;
-    QWidget* parent = incremental ? form.GroupBox1 : form.GroupBox2;
+    QWidget* parent = incremental ? form.incrementalGroup : form.periodGroup;
     if (label->parentWidget() != parent) label->setParent(parent);
     if (incremental) label->setGeometry(120, 76, 313 - 120, 28);
     else label->setGeometry(8, 56, 240 - 8, 15);
