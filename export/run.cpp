@@ -80,7 +80,8 @@ std::string periodFileName(const std::string& folder, const std::string& flag, c
 }
 
 std::string unusableName(const std::string& part, const std::string& fileName) {
-    if (part.empty()) return "nome vazio";
+    // A fixed-length column holds blanks where nothing was stored.
+    if (!hasNonBlank(part)) return "nome vazio";
     if (isUnsafeNamePart(part)) return "nome inseguro";
     const std::string name = fileSystemName(fileName);
     const size_t slash = name.rfind('/');

@@ -275,6 +275,42 @@ TEST_P(Engine, TextColumnsOfEveryTypeGiveTheStoredBytes) {
     }
 }
 
+TEST_P(Engine, PeriodExportRefusesUnusableTaxNumbersAndWritesTheRest) {
+    std::vector<Doc> docs;
+    for (int seq : {1, 2, 3}) {
+        Doc d;
+        d.seq = seq;
+        d.moment = "2021-02-01 10:00:00";
+        d.tipo = "NF";
+        d.entsai = seq == 1 ? "E" : "S";
+        d.issued = "2021-02-01";
+        d.xml = "<p>" + std::to_string(seq) + "</p>";
+        docs.push_back(d);
+    }
+    docs[1].cnpj = "../../x";
+    docs[2].cnpj = "";
+    ws_->createDatabase(docs);
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    exports::PeriodJob job;
+    job.database = ws_->dbName;
+    const auto who = fixture::defaultCredentials(ws_->dbName);
+    job.credentials = {who.user, who.password};
+    job.client = client();
+    job.outputFolder = ws_->out.string();
+    job.settingsFile = ws_->ini.string();
+    platform::tryEncodeDate(2021, 2, 1, job.startDate);
+    job.endDate = job.startDate;
+    job.branch = "1";
+    exports::Observer quiet;
+    const exports::RunSummary s = exports::runPeriod(job, quiet);
+    EXPECT_EQ(s.result, exports::Result::Refused) << s.error;
+    EXPECT_EQ(s.refused, 2);
+    EXPECT_EQ(Workspace::files(ws_->out),
+              (std::map<std::string, std::string>{
+                  {"Entrada/NFe" + fixture::accessKey(1) + "_11222333000181.XML", "<p>1</p>\r\n"}}));
+    EXPECT_EQ(exports::windowText(s, false).rfind("2 documentos recusados (", 0), 0u) << exports::windowText(s, false);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 }  // namespace

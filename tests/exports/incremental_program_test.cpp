@@ -66,6 +66,8 @@ std::vector<Doc> mainDocs() {
     Doc d14 = doc(14, "2021-01-01 13:00:00", "NF", "");
     d14.xml.reset();  // no text at all
     v.push_back(d14);
+    // Inside the second of the stamp 10:05:37: cut to it, never rounded up to :38.
+    v.push_back(doc(15, "2020-12-25 10:05:37.600", "NF", "<doc>15</doc>"));
     return v;
 }
 
@@ -81,6 +83,7 @@ const std::map<int, std::pair<std::string, std::string>> kExpected = {
     {9, {"NFe", "<dist>9</dist>"}},
     {10, {"NFe", "<doc>10</doc>\r\n"}},
     {11, {"NFe", ""}},
+    {15, {"NFe", "<doc>15</doc>"}},
 };
 
 std::map<std::string, std::string> filesOf(const std::vector<int>& seqs) {
@@ -110,9 +113,9 @@ TEST_P(IncrementalProgram, SelectsChangesAfterTheStampAndAdvancesIt) {
         std::vector<int> seqs;
     };
     const Case cases[] = {
-        {"25/12/2020", "10:05:37", {2, 5, 7, 8, 9, 10, 11}},        // equal is not after; one second later is
-        {"25/12/2020", "10:05:03", {1, 2, 3, 5, 7, 8, 9, 10, 11}},  // a reduced stamp of an older version
-        {"24/12/2020", "23:59:58", {1, 2, 3, 4, 5, 7, 8, 9, 10, 11}},
+        {"25/12/2020", "10:05:37", {2, 5, 7, 8, 9, 10, 11}},        // equal (also 37.6) is not after; :38 is
+        {"25/12/2020", "10:05:03", {1, 2, 3, 5, 7, 8, 9, 10, 11, 15}},  // a reduced stamp of an older version
+        {"24/12/2020", "23:59:58", {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 15}},
         {"26/12/2020", "00:00:00", {7, 8, 9, 10, 11}},              // the midnight document equals it
         {"02/01/2021", "08:00:00", {}},
     };
@@ -231,7 +234,7 @@ TEST_P(IncrementalProgram, UnsafeAccessKeyIsRefusedAndEveryOtherDocumentWritten)
         << r.err;
     EXPECT_NE(r.out.find("resultado=recusados"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(outside));
-    EXPECT_EQ(Workspace::files(ws_->out), filesOf({1, 2, 3, 4, 5, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(Workspace::files(ws_->out), filesOf({1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 15}));
     // The stamp moves as for a complete run.
     EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "02/01/2021 08:00:00");
 }

@@ -111,6 +111,7 @@ TEST(FileNames, EmptyUnsafeOrTooLongNamesAreRefused) {
     const Case cases[] = {
         {key, 44 + 7, ""},
         {"", 7, "nome vazio"},
+        {"              ", 21, "nome vazio"},  // an empty CHAR(14)
         {"a/b", 10, "nome inseguro"},
         {std::string(248, 'k'), 255, ""},
         {std::string(249, 'k'), 256, "nome longo demais"},
