@@ -8,6 +8,8 @@
 //
 // Cases: every kind ticked with the embedded engine, the same through the
 // server on localhost (when one answers), and one kind ticked (embedded).
+#include "db/ibdatabase.h"
+#include "db/ibquery.h"
 #include "tools/fbfixture/fixture.h"
 
 #include <arpa/inet.h>
@@ -151,13 +153,29 @@ int history(const fs::path& work, int docs, size_t docSize, int repeat, const fs
     }
     const fs::path exe = dir / "exportar-xml";
     fs::copy_file(program, exe, fs::copy_options::overwrite_existing);
-    // The generator puts seven documents on each day: the stamp at the start
-    // of the day of document docs-100 leaves about a hundred after it.
-    const int day = (docs - 100) / 7;
-    char data[16], stampSql[32];
-    std::snprintf(data, sizeof data, "%02d/%02d/%04d", 1 + day % 28, 1 + (day / 28) % 12, 2020 + day / 336);
-    std::snprintf(stampSql, sizeof stampSql, "%04d-%02d-%02d 00:00:00", 2020 + day / 336, 1 + (day / 28) % 12,
-                  1 + day % 28);
+    // The stamp: the moment of the 101st newest document, so about a hundred are later.
+    std::string newest;
+    {
+        db::TIBDatabase database;
+        db::TIBTransaction tr;
+        database.setClient(client);
+        database.setDatabaseName(dbFile.string());
+        database.params() = {"user_name=" + who.user, "password=" + who.password};
+        database.setDefaultTransaction(&tr);
+        database.open();
+        db::TIBQuery q;
+        q.setDatabase(&database);
+        q.sql().add("SELECT CAST(DIG_DATAHORA AS VARCHAR(24)) FROM MVTO_NFE ORDER BY DIG_DATAHORA DESC ROWS 101 TO 101");
+        q.open();
+        newest = q.field(0).asText(platform::FormatSettings{}).substr(0, 19);
+        q.close();
+        database.close();
+    }
+    char data[16], hora[16];
+    std::snprintf(data, sizeof data, "%s/%s/%s", newest.substr(8, 2).c_str(), newest.substr(5, 2).c_str(),
+                  newest.substr(0, 4).c_str());
+    std::snprintf(hora, sizeof hora, "%s", newest.substr(11, 8).c_str());
+    const std::string stampSql = newest;
     const fs::path out = dir / "out";
 
     Measure base{}, first{}, marked{}, empty{};
@@ -167,17 +185,17 @@ int history(const fs::path& work, int docs, size_t docSize, int repeat, const fs
         Measure b = runChild({baseline.string(), dbFile.string(), out.string() + "/", stampSql, "SSS"},
                              dir / "baseline.log");
         freshFolder(out);
-        writeSettings(dir, dbFile.string(), out, data, "00:00:00", "");
+        writeSettings(dir, dbFile.string(), out, data, hora, "");
         Measure f = runChild({exe.string(), "/executa"}, dir / "export-first.log");
         // A later run: the stored mark adds the record-version test.
         const std::string mark = "MarcaTransacao=" + settingsValue(dir / "ConfigQuillan.ini", "MarcaTransacao") +
                                  "\r\nMarcaBase=" + settingsValue(dir / "ConfigQuillan.ini", "MarcaBase") + "\r\n";
         freshFolder(out);
-        writeSettings(dir, dbFile.string(), out, data, "00:00:00", mark);
+        writeSettings(dir, dbFile.string(), out, data, hora, mark);
         Measure m = runChild({exe.string(), "/executa"}, dir / "export-marked.log");
         changed = listing(out).size();
         freshFolder(out);
-        writeSettings(dir, emptyFile.string(), out, data, "00:00:00", "");
+        writeSettings(dir, emptyFile.string(), out, data, hora, "");
         Measure e = runChild({exe.string(), "/executa"}, dir / "export-empty.log");
         if (b.status || f.status || m.status || e.status) {
             std::fprintf(stderr, "history run failed (%d %d %d %d); see %s\n", b.status, f.status, m.status,
