@@ -12,6 +12,7 @@ pkgs=(
   xvfb xauth x11-utils imagemagick xdotool
   locales clang
   systemd  # systemd-analyze checks the shipped timer units
+  valgrind  # sees the client library write into freed memory, which the sanitizers cannot
   libxml2-dev libzip-dev libssl-dev zip unzip  # document checks, the month's package
 )
 
