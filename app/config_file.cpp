@@ -44,6 +44,7 @@ Settings loadSettings(const ConfigFile& file) {
     out.exportaEmitidas = file.readString(s, "ExportaEmitidas") == "S";
     out.exportaEmitidasVeiculos = file.readString(s, "ExportaEmitidasVeiculos") == "S";
     out.exportaRecebidas = file.readString(s, "ExportaRecebidas") == "S";
+    out.organizar = file.readString(s, "Organizar");
     return out;
 }
 

@@ -48,10 +48,12 @@ struct Settings {
     bool exportaEmitidas = false;          // ExportaEmitidas == "S"
     bool exportaEmitidasVeiculos = false;  // ExportaEmitidasVeiculos == "S"
     bool exportaRecebidas = false;         // ExportaRecebidas == "S"
+    std::string organizar;                 // Organizar: subfolders per document; empty keeps the flat folder
 };
 
 // Reads the keys in the order the program always has: Base, Data, Hora, Hora,
-// Data, PastaExportar, ExportaEmitidas, ExportaEmitidasVeiculos, ExportaRecebidas.
+// Data, PastaExportar, ExportaEmitidas, ExportaEmitidasVeiculos, ExportaRecebidas;
+// then the optional Organizar.
 Settings loadSettings(const ConfigFile& file);
 
 // The first-run file: the section and the seven keys, in order. Throws

@@ -70,4 +70,8 @@ bool ExportRunner::startPeriod(exports::PeriodJob job) {
     return start([job = std::move(job)](exports::Observer& o) { return exports::runPeriod(job, o); });
 }
 
+bool ExportRunner::startPackage(exports::PackageJob job) {
+    return start([job = std::move(job)](exports::Observer& o) { return exports::runPackage(job, o); });
+}
+
 }  // namespace app

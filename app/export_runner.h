@@ -3,6 +3,7 @@
 // and hands its progress and its summary back to the window's thread.
 
 #include "export/job.h"
+#include "export/package_run.h"
 #include "export/summary.h"
 
 #include <QObject>
@@ -22,6 +23,7 @@ public:
     // Refused (false) while another export runs.
     bool startIncremental(exports::IncrementalJob job);
     bool startPeriod(exports::PeriodJob job);
+    bool startPackage(exports::PackageJob job);
     // The run ends at the next document boundary; its stamp does not move.
     void requestStop() { stop_ = true; }
 

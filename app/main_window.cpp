@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <ctime>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -176,6 +177,7 @@ void TForm1::buildControls() {
 
     trayMenu = new QMenu(this);
     openAction = trayMenu->addAction(QStringLiteral("Abrir"));
+    previousMonthPackageAction = trayMenu->addAction(QStringLiteral("Gerar pacote do mês anterior"));
     quitAction = trayMenu->addAction(QStringLiteral("Sair"));
     trayIcon = new QSystemTrayIcon(this);
 
@@ -183,6 +185,7 @@ void TForm1::buildControls() {
     connect(exportButton, &QPushButton::clicked, this, &TForm1::startPeriodExport);
     connect(openAction, &QAction::triggered, this, &TForm1::showFromTray);
     connect(quitAction, &QAction::triggered, this, &TForm1::quitProgram);
+    connect(previousMonthPackageAction, &QAction::triggered, this, &TForm1::buildPreviousMonthPackage);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &TForm1::trayActivated);
 }
 
@@ -306,6 +309,8 @@ exports::ConnectionJob connectionJob(const std::string& database, const std::str
     job.outputFolder = folder;
     job.settingsFile = config ? config->fileName() : std::string();
     job.client = client;
+    // Read at each run, so a pattern fixed in the file counts without a restart.
+    if (config) job.organize = config->readString(app::kConfigSection, "Organizar");
     return job;
 }
 
@@ -364,6 +369,40 @@ void TForm1::startPeriodExport() {
     };
     app::showStatus(*this, StatusPlace::Period, "Exportando...", false);
     runner_->startPeriod(std::move(job));
+}
+
+// The tray's way to the accountant's package: last month's, into the output folder.
+void TForm1::buildPreviousMonthPackage() {
+    using app::StatusPlace;
+    if (exportRunning()) {
+        app::showStatus(*this, StatusPlace::Incremental, "Uma exportação já está em andamento", true);
+        return;
+    }
+    if (!config_) {
+        app::showStatus(*this, StatusPlace::Incremental, "Configuração não carregada", true);
+        return;
+    }
+    exports::PackageJob job;
+    static_cast<exports::ConnectionJob&>(job) =
+        connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
+    job.yearMonth = exports::previousMonth(std::time(nullptr));
+    progressGauge->setProgress(0);
+    runner_->onDocument = [this](long done, long long number) {
+        progressGauge->setProgress(int(done + 1));
+        sequenceLabel->setText(QStringLiteral("SEQ: ") + QString::number(number));
+    };
+    runner_->onFinished = [this, month = job.yearMonth](const exports::RunSummary& s) {
+        const bool failed = s.result != exports::Result::Complete;
+        const std::string text = "Pacote " + (failed ? month : s.package) + ": " + exports::windowText(s, false);
+        app::showStatus(*this, StatusPlace::Incremental, text, failed);
+        // The window is often hidden when the tray starts it.
+        if (trayIcon && trayIcon->isVisible())
+            trayIcon->showMessage(QString::fromUtf8(kApplicationTitle), QString::fromUtf8(text),
+                                  failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+        if (quitAfterRun_) Terminate();
+    };
+    app::showStatus(*this, StatusPlace::Incremental, "Gerando o pacote de " + job.yearMonth + "...", false);
+    runner_->startPackage(std::move(job));
 }
 
 void TForm1::showFromTray() {

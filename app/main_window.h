@@ -115,6 +115,7 @@ public:
     QMenu* trayMenu;
     QAction* openAction;
     QAction* quitAction;
+    QAction* previousMonthPackageAction;  // "Gerar pacote do mês anterior"
     QSystemTrayIcon* trayIcon;
 
 public slots:
@@ -122,6 +123,7 @@ public slots:
     void startPeriodExport();       // "Exportar"
     void showFromTray();            // "Abrir"
     void quitProgram();             // "Sair"
+    void buildPreviousMonthPackage();  // "Gerar pacote do mês anterior"
     // Mouse events on the tray icon: a double click opens the window; the
     // right button's menu is the icon's own context menu.
     void trayActivated(QSystemTrayIcon::ActivationReason reason);

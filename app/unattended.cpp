@@ -3,6 +3,7 @@
 #include "app/config_file.h"
 #include "app/stop_signals.h"
 #include "db/fbclient.h"
+#include "export/package_run.h"
 #include "export/run.h"
 #include "graphics/startup.h"
 
@@ -50,9 +51,34 @@ public:
     bool stopRequested() override { return stopSignal() != 0; }
 };
 
+// "/pacote AAAA-MM [FOLDER]": the words after the switch, the month first.
+struct PackageArguments {
+    bool wanted = false;
+    std::string month, folder;
+};
+
+PackageArguments packageArguments(int argc, char** argv) {
+    PackageArguments p;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "/pacote") != 0) continue;
+        p.wanted = true;
+        auto word = [&](int at) {
+            return at < argc && std::strcmp(argv[at], "/executa") != 0 && std::strcmp(argv[at], "/acver") != 0
+                       ? std::string(argv[at])
+                       : std::string();
+        };
+        p.month = word(i + 1);
+        if (!p.month.empty()) p.folder = word(i + 2);
+        break;
+    }
+    return p;
+}
+
 }  // namespace
 
-bool wantsUnattendedRun(int argc, char** argv) { return hasArgument(argc, argv, "/executa"); }
+bool wantsUnattendedRun(int argc, char** argv) {
+    return hasArgument(argc, argv, "/executa") || hasArgument(argc, argv, "/pacote");
+}
 
 int runUnattended(int argc, char** argv) {
     installStopSignals();
@@ -95,18 +121,32 @@ int runUnattended(int argc, char** argv) {
         return 1;
     }
 
-    exports::IncrementalJob job;
-    job.database = settings.base;
-    job.client = client;
-    job.outputFolder = settings.pastaExportar;
-    job.settingsFile = config.fileName();
-    job.lockWait = std::chrono::seconds(10);
-    job.kinds.issued = settings.exportaEmitidas;
-    job.kinds.received = settings.exportaRecebidas;
-    job.kinds.vehicles = settings.exportaEmitidasVeiculos;
-
     SignalObserver observer;
-    const exports::RunSummary s = exports::runIncremental(job, observer);
+    exports::RunSummary s;
+    const PackageArguments package = packageArguments(argc, argv);
+    if (package.wanted) {
+        exports::PackageJob job;
+        job.database = settings.base;
+        job.client = client;
+        job.outputFolder = settings.pastaExportar;
+        job.settingsFile = config.fileName();
+        job.lockWait = std::chrono::seconds(10);
+        job.yearMonth = package.month;
+        job.folder = package.folder;
+        s = exports::runPackage(job, observer);
+    } else {
+        exports::IncrementalJob job;
+        job.database = settings.base;
+        job.client = client;
+        job.outputFolder = settings.pastaExportar;
+        job.settingsFile = config.fileName();
+        job.lockWait = std::chrono::seconds(10);
+        job.kinds.issued = settings.exportaEmitidas;
+        job.kinds.received = settings.exportaRecebidas;
+        job.kinds.vehicles = settings.exportaEmitidasVeiculos;
+        job.organize = settings.organizar;
+        s = exports::runIncremental(job, observer);
+    }
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

@@ -41,6 +41,9 @@ struct ConnectionJob {
     std::string settingsFile;
     // How long to wait for another run's lock before giving up as busy.
     std::chrono::milliseconds lockWait{0};
+    // The Organizar pattern (bytes as stored): subfolders of the output
+    // folder per document; empty keeps the flat folder.
+    std::string organize;
 };
 
 struct IncrementalJob : ConnectionJob {

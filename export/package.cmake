@@ -12,3 +12,8 @@ add_library(exports_package STATIC
   ${CMAKE_CURRENT_LIST_DIR}/package.cpp ${CMAKE_CURRENT_LIST_DIR}/package.h)
 target_include_directories(exports_package PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(exports_package PUBLIC platform PkgConfig::LIBXML2 PkgConfig::LIBZIP OpenSSL::Crypto)
+
+# The exports check every document, follow Organizar, and build the package
+# from their own source.
+target_sources(exports PRIVATE ${CMAKE_CURRENT_LIST_DIR}/package_run.cpp ${CMAKE_CURRENT_LIST_DIR}/package_run.h)
+target_link_libraries(exports PUBLIC exports_package)

@@ -100,7 +100,7 @@ private:
 
     struct Impl;
     std::unique_ptr<Impl> impl_;
-    std::size_t flushThreshold_ = 64u << 20;
+    std::size_t flushThreshold_ = 32u << 20;
 };
 
 }  // namespace exports

@@ -1,6 +1,8 @@
 #include "export/run.h"
 
+#include "export/checks.h"
 #include "export/lock.h"
+#include "export/organize.h"
 #include "export/source.h"
 #include "export/stamp.h"
 #include "export/writer.h"
@@ -95,6 +97,8 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
     std::optional<long long> current;
     try {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
+        // A bad pattern stops the run before anything is written.
+        OrganizedFolders organized(fileSystemName(folder), FolderPattern(job.organize));
         ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait);
         if (lock.state() != ExportLock::State::Held) {
             s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
@@ -138,11 +142,15 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
                 const std::string key = source.changeKey();
                 bool cancellation = false;
                 const std::string text = source.changeText(cancellation);
-                const std::string name = folder + (cancellation ? kPrefixCancel : kPrefixDocument) + key + ".XML";
+                const std::string fileName = (cancellation ? kPrefixCancel : kPrefixDocument) + key + ".XML";
+                const std::string name = folder + fileName;
                 if (const std::string why = unusableName(key, name); !why.empty()) {
                     refuse(s, d.number, key, why);
                 } else {
-                    const std::string path = fileSystemName(name);
+                    s.checks.add(checkDocument(key, text,
+                                               cancellation ? XmlKind::CancellationEvent : XmlKind::Document));
+                    const std::string path =
+                        organized.folderFor({key, source.changeType()}) + fileSystemName(fileName);
                     if (putDocument(path, text)) {
                         ++s.written;
                         lastWritten = path;
@@ -174,6 +182,8 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
     RunSummary s;
     try {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
+        const FolderPattern pattern(job.organize);  // refused before anything is written
+        OrganizedFolders organized(fileSystemName(folder), pattern);
         std::optional<ExportLock> lock;
         if (!job.settingsFile.empty()) {
             lock.emplace(ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait));
@@ -185,8 +195,11 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
             }
         }
         // One level each; a failure shows when the first file cannot be written.
-        ::mkdir(fileSystemName(folder + "Entrada").c_str(), 0777);
-        ::mkdir(fileSystemName(folder + "Saida").c_str(), 0777);
+        // Organised, Entrada and Saida sit inside each document's folder.
+        if (pattern.flat()) {
+            ::mkdir(fileSystemName(folder + "Entrada").c_str(), 0777);
+            ::mkdir(fileSystemName(folder + "Saida").c_str(), 0777);
+        }
 
         Source source(job);
         observer.connected();
@@ -211,8 +224,18 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
                 refuse(s, done + 1, d.key, why);
                 continue;
             }
-            const std::string path = fileSystemName(name);
-            if (putDocument(path, source.periodText())) {
+            const std::string text = source.periodText();
+            // the first text that is not NULL: a document or its cancellation event
+            s.checks.add(checkDocument(d.key, text, XmlKind::Either));
+            std::string path = fileSystemName(name);
+            if (!pattern.flat()) {
+                // every document here is an issued one
+                const std::string inside = organized.folderFor({d.key, "NF"});
+                const std::string entradaSaida = d.flag == "E" ? "Entrada" : "Saida";
+                path = makeFoldersInside(inside, {entradaSaida}) +
+                       fileSystemName(name.substr(name.rfind('/') + 1));
+            }
+            if (putDocument(path, text)) {
                 ++s.written;
                 lastWritten = path;
             } else {

@@ -183,7 +183,8 @@ void Source::openChanges(const Moment& stamp, std::optional<long long> mark, con
     q.sql().clear();
     // Sorting only the small rows of the selection, then fetching each
     // document by its record address, keeps the texts out of the sort.
-    q.sql().add("SELECT s.SEQ, CAST(n.DIG_DATAHORA AS VARCHAR(24)), s.WANTED, n.NFE_CHAVEACESSO" + textSelect_);
+    q.sql().add("SELECT s.SEQ, CAST(n.DIG_DATAHORA AS VARCHAR(24)), s.WANTED, n.NFE_CHAVEACESSO" + textSelect_ +
+                ", (SELECT FIRST 1 p.PAI_TIPODOC FROM MVTO_PAI p WHERE p.PAI_SEQU = s.SEQ)");
     q.sql().add("FROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, " + wantedExpression(kinds) +
                 " AS WANTED FROM MVTO_NFE d");
     q.sql().add(changesWhere(mark));
@@ -221,6 +222,59 @@ bool Source::nextChange(ChangedDocument& out) {
 }
 
 std::string Source::changeKey() { return query_->field(3).asText(kBytes); }
+
+std::string Source::changeType() { return query_->field(10).asText(kBytes); }
+
+namespace {
+
+// The month is the key's: the issue date in the header may be missing or differ.
+std::string monthWhere() {
+    return std::string("WHERE ") + kExportable + " AND SUBSTRING(d.NFE_CHAVEACESSO FROM 3 FOR 4) = :AAMM";
+}
+
+}  // namespace
+
+void Source::openMonth(const std::string& keyMonth) {
+    describeTexts();
+    db::TIBQuery& q = *query_;
+    q.close();
+    q.sql().clear();
+    // The texts at the same columns as the changes' (4 on), so changeText() reads both.
+    q.sql().add("SELECT s.SEQ, n.NFE_CHAVEACESSO, p.PAI_TIPODOC, CAST(p.PAI_DTEMISSAO AS VARCHAR(24))" +
+                textSelect_);
+    q.sql().add("FROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, 1 AS WANTED FROM MVTO_NFE d");
+    q.sql().add(monthWhere());
+    q.sql().add("ORDER BY d.PAI_SEQU) s");
+    q.sql().add("JOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K");
+    q.sql().add("LEFT JOIN MVTO_PAI p ON p.PAI_SEQU = s.SEQ");
+    q.paramByName("AAMM").setText(keyMonth);
+    q.open();
+    first_ = true;
+}
+
+long Source::countMonth(const std::string& keyMonth) {
+    db::TIBQuery q;
+    q.setDatabase(database_.get());
+    q.setTransaction(transaction_.get());
+    q.sql().add("SELECT COUNT(*) FROM MVTO_NFE d");
+    q.sql().add(monthWhere());
+    q.paramByName("AAMM").setText(keyMonth);
+    q.open();
+    return static_cast<long>(q.field(0).asInteger());
+}
+
+bool Source::nextMonth(MonthDocument& out) {
+    db::TIBQuery& q = *query_;
+    if (!first_) q.next();
+    first_ = false;
+    if (q.eof()) return false;
+    out.number = q.field(0).asInteger();
+    out.key = q.field(1).asText(kBytes);
+    out.documentType = q.field(2).asText(kBytes);
+    // a DATE reads "2024-03-05", a TIMESTAMP with its time after it
+    out.issueDate = q.field(3).asText(kBytes).substr(0, 10);
+    return true;
+}
 
 std::string Source::textAt(int inlineColumn) {
     db::TIBQuery& q = *query_;

@@ -36,6 +36,14 @@ struct PeriodDocument {
     std::string flag, key, taxNumber;
 };
 
+// One document of the month's package.
+struct MonthDocument {
+    long long number = 0;
+    std::string key;           // as stored
+    std::string documentType;  // PAI_TIPODOC; empty without a header row
+    std::string issueDate;     // "AAAA-MM-DD"; empty without a header row
+};
+
 class Source {
 public:
     // Attaches (nothing else happens until the first statement).
@@ -55,6 +63,8 @@ public:
     bool nextChange(ChangedDocument& out);
     // Texts of the current change (only for wanted rows).
     std::string changeKey();
+    // Its header's PAI_TIPODOC; empty without a header row.
+    std::string changeType();
     // The text to write and whether it is the cancellation text.
     std::string changeText(bool& cancellation);
 
@@ -62,6 +72,15 @@ public:
     long countPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch);
     bool nextPeriod(PeriodDocument& out);
     std::string periodText();
+
+    // The exportable documents whose access key carries `keyMonth` ("AAMM",
+    // its third to sixth characters), with their header's type and issue
+    // date, in document-number order. Streamed.
+    void openMonth(const std::string& keyMonth);
+    long countMonth(const std::string& keyMonth);
+    bool nextMonth(MonthDocument& out);
+    // The text of the current document, chosen as for the incremental export.
+    std::string monthText(bool& cancellation) { return changeText(cancellation); }
 
     // Texts up to this many bytes travel inside the row; longer ones as blobs.
     static constexpr int kInlineBytes = 16000;

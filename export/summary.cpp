@@ -45,7 +45,12 @@ std::string summaryLine(const RunSummary& s) {
                        " selecionados=" + std::to_string(s.selected) + " gravados=" + std::to_string(s.written) + " marca_antes=\"" + printable(s.stampBefore) + "\" marca_depois=\"" +
                        printable(s.stampAfter) + "\" tempo=" + seconds(s.seconds, '.') + "s resultado=" +
                        resultWord(s.result) + " inalterados=" + std::to_string(s.unchanged) +
-                       " recusados=" + std::to_string(s.refused);
+                       " recusados=" + std::to_string(s.refused) +
+                       " falhas_chave=" + std::to_string(s.checks.badKeys) +
+                       " falhas_xml=" + std::to_string(s.checks.badXml);
+    if (!s.package.empty())
+        line += " lacunas=" + std::to_string(s.gapRanges) + " ausentes=" + std::to_string(s.missingNumbers) +
+                " pacote=\"" + printable(s.package) + "\"";
     if (!s.note.empty()) line += " nota=\"" + s.note + "\"";
     return line;
 }
@@ -67,6 +72,7 @@ std::string windowText(const RunSummary& s, bool withStamp) {
     if (s.refused) counts += ", recusados " + std::to_string(s.refused);
     if (withStamp) counts += "; marca " + s.stampAfter;
     counts += " (" + seconds(s.seconds, ',') + " s)";
+    if (s.checks.failed) counts += "; verificação: " + std::to_string(s.checks.failed) + " com falhas";
     switch (s.result) {
     case Result::Complete: return counts;
     case Result::Refused:

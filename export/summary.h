@@ -2,6 +2,8 @@
 // What one export run did, for the scheduler's journal, the window's status
 // line and the run history.
 
+#include "export/checks.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +33,11 @@ struct RunSummary {
     std::vector<RefusedDocument> refusedDocuments;
     std::string stampBefore, stampAfter;  // "dd/mm/yyyy hh:mm:ss"; empty for the period export
     std::string note;                     // e.g. the transaction mark was dropped
+    CheckCounts checks;                   // the documents' key and XML checks
+    // The month's package only: the archive and the gaps in its numbering.
+    std::string package;
+    long gapRanges = 0;
+    unsigned long long missingNumbers = 0;
     double seconds = 0;
     Result result = Result::Failed;
     std::string error;                      // empty when none

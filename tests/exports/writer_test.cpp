@@ -309,9 +309,18 @@ TEST(Summary, OneLineWithEveryFigure) {
     s.stampAfter = "02/01/2021 08:00:00";
     s.seconds = 1.2345;
     s.result = exports::Result::Refused;
+    s.checks.add({exports::Finding::KeyCheckDigit, exports::Finding::XmlNoProtocol});
+    s.checks.add({exports::Finding::XmlMalformed});
     EXPECT_EQ(exports::summaryLine(s),
               "Resumo: examinados=12 selecionados=7 gravados=5 marca_antes=\"25/12/2020 10:05:37\" "
-              "marca_depois=\"02/01/2021 08:00:00\" tempo=1.235s resultado=recusados inalterados=1 recusados=1");
+              "marca_depois=\"02/01/2021 08:00:00\" tempo=1.235s resultado=recusados inalterados=1 recusados=1 "
+              "falhas_chave=1 falhas_xml=2");
+    s.package = "/srv/xml/NFe-2024-03.zip";
+    s.gapRanges = 2;
+    s.missingNumbers = 5;
+    EXPECT_NE(exports::summaryLine(s).find(" falhas_xml=2 lacunas=2 ausentes=5 pacote=\"/srv/xml/NFe-2024-03.zip\""),
+              std::string::npos);
+    s.package.clear();
     EXPECT_EQ(exports::refusedLine(s.refusedDocuments[0]), "Documento recusado: 9 chave \"a/\\x01\\xE9\": nome inseguro");
     EXPECT_EQ(exports::exitStatus(s), 65);
     s.result = exports::Result::Failed;
