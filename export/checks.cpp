@@ -279,6 +279,63 @@ void CheckCounts::add(const Findings& findings)
     badXml += xml;
 }
 
+namespace {
+constexpr size_t kQueuedDocuments = 64;
+}
+
+BackgroundChecks::BackgroundChecks()
+{
+    xmlInitParser();  // once, before two threads may parse
+    worker_ = std::thread([this] { work(); });
+}
+
+BackgroundChecks::~BackgroundChecks()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        queue_.clear();
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+void BackgroundChecks::add(std::string key, std::string text, XmlKind kind)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.size() < kQueuedDocuments; });
+    queue_.push_back({std::move(key), std::move(text), kind});
+    lock.unlock();
+    changed_.notify_all();
+}
+
+CheckCounts BackgroundChecks::finish()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    return counts_;
+}
+
+void BackgroundChecks::work()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+        changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (stopping_)
+            return;
+        Item item = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        changed_.notify_all();  // room in the queue
+        const Findings findings = checkDocument(item.key, item.text, item.kind);
+        lock.lock();
+        counts_.add(findings);
+        busy_ = false;
+        changed_.notify_all();  // finish() may be waiting
+    }
+}
+
 std::string findingsText(const Findings& findings)
 {
     if (findings.empty())

@@ -3,8 +3,12 @@
 // access key, and an XML text that parses and carries its authorisation.
 // They only report; nothing here changes a document.
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace exports {
@@ -81,6 +85,36 @@ struct CheckCounts {
     long badKeys = 0;    // documents with a finding about the key
     long badXml = 0;     // documents with a finding about the XML
     void add(const Findings& findings);
+};
+
+// Checks documents on a thread of its own while the export reads and writes
+// the next ones, so the checks cost the run little time. Holds at most a few
+// documents waiting; add() blocks while the queue is full.
+class BackgroundChecks {
+public:
+    BackgroundChecks();
+    ~BackgroundChecks();  // stops the thread; counts not asked for are dropped
+    BackgroundChecks(const BackgroundChecks&) = delete;
+    BackgroundChecks& operator=(const BackgroundChecks&) = delete;
+
+    void add(std::string key, std::string text, XmlKind kind);
+    // Waits for every document added so far; then the counts.
+    CheckCounts finish();
+
+private:
+    struct Item {
+        std::string key, text;
+        XmlKind kind;
+    };
+    void work();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Item> queue_;
+    bool busy_ = false;  // the worker is checking an item taken off the queue
+    bool stopping_ = false;
+    CheckCounts counts_;
+    std::thread worker_;
 };
 
 // "ok" when empty, else the finding names joined by ','.

@@ -11,7 +11,7 @@ add_library(exports_package STATIC
   ${CMAKE_CURRENT_LIST_DIR}/organize.cpp ${CMAKE_CURRENT_LIST_DIR}/organize.h
   ${CMAKE_CURRENT_LIST_DIR}/package.cpp ${CMAKE_CURRENT_LIST_DIR}/package.h)
 target_include_directories(exports_package PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(exports_package PUBLIC platform PkgConfig::LIBXML2 PkgConfig::LIBZIP OpenSSL::Crypto)
+target_link_libraries(exports_package PUBLIC platform PkgConfig::LIBXML2 PkgConfig::LIBZIP OpenSSL::Crypto Threads::Threads)
 
 # The exports check every document, follow Organizar, and build the package
 # from their own source.

@@ -124,11 +124,13 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         if (observer.wantsTotal()) observer.total(source.countChanges(stored.moment, mark));
         source.openChanges(stored.moment, mark, job.kinds);
 
+        BackgroundChecks checks;
         Moment advance = stored.moment;
         std::string lastWritten;
         ChangedDocument d;
         for (long done = 0;; ++done) {
             if (observer.stopRequested()) {
+                s.checks = checks.finish();
                 s.result = Result::Interrupted;
                 s.seconds = since(started);
                 return s;
@@ -147,8 +149,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
                 if (const std::string why = unusableName(key, name); !why.empty()) {
                     refuse(s, d.number, key, why);
                 } else {
-                    s.checks.add(checkDocument(key, text,
-                                               cancellation ? XmlKind::CancellationEvent : XmlKind::Document));
+                    checks.add(key, text, cancellation ? XmlKind::CancellationEvent : XmlKind::Document);
                     const std::string path =
                         organized.folderFor({key, source.changeType()}) + fileSystemName(fileName);
                     if (putDocument(path, text)) {
@@ -165,6 +166,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         }
         // The files reach the disk before the stamp says they exist.
         if (!lastWritten.empty()) syncFileSystem(lastWritten);
+        s.checks = checks.finish();
         storeStamp(job.settingsFile, advance, state.oldestActive, state.identity);
         s.stampAfter = dateText(advance) + " " + timeText(advance);
         s.result = s.refused ? Result::Refused : Result::Complete;
@@ -205,10 +207,12 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
         observer.connected();
         if (observer.wantsTotal()) observer.total(source.countPeriod(job.startDate, job.endDate, job.branch));
         source.openPeriod(job.startDate, job.endDate, job.branch);
+        BackgroundChecks checks;
         std::string lastWritten;
         PeriodDocument d;
         for (long done = 0;; ++done) {
             if (observer.stopRequested()) {
+                s.checks = checks.finish();
                 s.result = Result::Interrupted;
                 s.seconds = since(started);
                 return s;
@@ -226,7 +230,7 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
             }
             const std::string text = source.periodText();
             // the first text that is not NULL: a document or its cancellation event
-            s.checks.add(checkDocument(d.key, text, XmlKind::Either));
+            checks.add(d.key, text, XmlKind::Either);
             std::string path = fileSystemName(name);
             if (!pattern.flat()) {
                 // every document here is an issued one
@@ -243,6 +247,7 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
             }
         }
         if (!lastWritten.empty()) syncFileSystem(lastWritten);
+        s.checks = checks.finish();
         s.result = s.refused ? Result::Refused : Result::Complete;
     } catch (const std::exception& e) {
         s.result = Result::Failed;

@@ -185,3 +185,30 @@ TEST(DocumentCheck, CountsDocumentsByWhatFailed)
     EXPECT_EQ(findingsText(checkDocument(replaced(key, 43, '0'), good, XmlKind::Document)),
               "chave-digito,xml-chave-diferente");
 }
+
+TEST(BackgroundChecks, CountsWhatTheChecksFindWhileTheCallerGoesOn)
+{
+    const std::string key = kValid;
+    const std::string good = documentXml(key, protocolFor(key));
+    const std::string badKey = replaced(key, 43, '0');
+    CheckCounts expected;
+    BackgroundChecks background;
+    // more documents than the queue holds, so add() has to wait for the worker
+    for (int i = 0; i < 500; ++i) {
+        const std::string& k = i % 7 == 0 ? badKey : key;
+        const std::string text = i % 5 == 0 ? good.substr(0, 40) : good;
+        expected.add(checkDocument(k, text, XmlKind::Document));
+        background.add(k, text, XmlKind::Document);
+    }
+    const CheckCounts got = background.finish();
+    EXPECT_EQ(got.checked, 500);
+    EXPECT_EQ(got.failed, expected.failed);
+    EXPECT_EQ(got.badKeys, expected.badKeys);
+    EXPECT_EQ(got.badXml, expected.badXml);
+    EXPECT_GT(got.badKeys, 0);
+    EXPECT_GT(got.badXml, 0);
+
+    BackgroundChecks abandoned;  // a run that stops early: nothing waits on it
+    for (int i = 0; i < 100; ++i)
+        abandoned.add(key, good, XmlKind::Document);
+}
