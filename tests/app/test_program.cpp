@@ -187,8 +187,9 @@ TEST_F(ProgramTest, UnattendedRunWorksWithoutAnyDisplay) {
         EXPECT_EQ(files, expectedFiles);
         const std::string stdoutText = slurp(r.out);
         EXPECT_EQ(stdoutText.rfind(expectedSummary, 0), 0u) << stdoutText;
-        EXPECT_TRUE(stdoutText.ends_with("s resultado=completo\n")) << stdoutText;
-        EXPECT_EQ(slurp(ini_), settings("02/01/2021", "08:00:00"));
+        EXPECT_TRUE(stdoutText.ends_with("s resultado=completo inalterados=0 recusados=0\n")) << stdoutText;
+        // The stamp moved; the transaction mark follows the other keys.
+        EXPECT_EQ(slurp(ini_).rfind(settings("02/01/2021", "08:00:00") + "MarcaTransacao=", 0), 0u) << slurp(ini_);
     }
 }
 
