@@ -93,9 +93,11 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
     std::optional<long long> current;
     try {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
-        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait);
+        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait,
+                                              [&] { return observer.stopRequested(); });
         if (lock.state() != ExportLock::State::Held) {
             s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
+            if (observer.stopRequested()) s.result = Result::Interrupted;
             s.error = lock.message();
             s.seconds = since(started);
             return s;
