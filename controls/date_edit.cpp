@@ -139,7 +139,7 @@ void TsCustomDateEdit::ApplyDate(DateTime value) {
 }
 
 void TsCustomDateEdit::TextTracking() {
-    if (Loading || gDateTextRewrite) return;
+    if (gDateTextRewrite) return;
     gDateTextRewrite = true;
     const QString text = Text();
     const QChar sep = QLatin1Char(Settings().dateSeparator);
@@ -350,7 +350,7 @@ void TsCustomDateEdit::mousePressEvent(QMouseEvent* e) {
 }
 
 bool TsCustomDateEdit::event(QEvent* e) {
-    if (e->type() == TacLibraryEvent::Type() && static_cast<TacLibraryEvent*>(e)->Code() == AC_POPUPCLOSED) {
+    if (TacPopupClosedEvent::From(e)) {
         if (gCurrentDatePopup == this) gCurrentDatePopup = nullptr;
     }
     if (e->type() == QEvent::LocaleChange) UpdateMask();
