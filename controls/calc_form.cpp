@@ -105,7 +105,7 @@ TsCalcForm::TsCalcForm(QWidget* owner) : TacPopupForm(owner), FEngine(this) {
     sToolButton1 = new TsCalcButton(sDragBar1);
     sToolButton1->SetCaption(QStringLiteral("X"));
     sToolButton1->setGeometry(186, 1, 17, 18);
-    const auto& hints = vesperine::CalcButtonHints();
+    const auto& hints = vesperine::ControlLibrary::CurrentResults().CalcButtonHints;
     sToolButton1->setToolTip(QString::fromStdString(hints[0]));
     sToolButton3->setToolTip(QString::fromStdString(hints[1]));
     connect(sToolButton1, &TsSpeedButton::clicked, this, [this] { Close(); });

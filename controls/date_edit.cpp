@@ -61,7 +61,7 @@ TsCustomDateEdit* TsCustomDateEdit::CurrentDatePopupOwner() { return gCurrentDat
 
 bool TsCustomDateEdit::FourDigitYear() const {
     return FYearDigits == TYearDigits::dyFour ||
-           (FYearDigits == TYearDigits::dyDefault && vesperine::DefaultFourDigitYear());
+           (FYearDigits == TYearDigits::dyDefault && vesperine::ControlLibrary::CurrentResults().DefaultFourDigitYear);
 }
 
 QString TsCustomDateEdit::GetDateMask() const {
@@ -187,7 +187,7 @@ bool TsCustomDateEdit::CheckValidDate(bool raiseErrors) {
         return true;
     }
     if (!raiseErrors) return false;
-    QString caption = QString::fromStdString(vesperine::InvalidDateText());
+    QString caption = QString::fromStdString(vesperine::ControlLibrary::CurrentResults().InvalidDateText);
     if (caption.isEmpty()) caption = QStringLiteral("Invalid date");
     caption.replace(QStringLiteral("%s"), Text());
     if (isEnabled() && isVisible()) setFocus(Qt::OtherFocusReason);

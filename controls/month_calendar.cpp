@@ -172,7 +172,7 @@ TsMonthCalendar::TsMonthCalendar(QWidget* parent) : TsPanel(parent) {
 TsMonthCalendar::~TsMonthCalendar() = default;
 
 void TsMonthCalendar::UpdateTodayCaption() {
-    std::string caption = vesperine::TodayCaption();
+    std::string caption = vesperine::ControlLibrary::CurrentResults().TodayCaption;
     if (caption.empty()) caption = "Today: ";
     const platform::FormatSettings fs = platform::currentFormatSettings();
     caption += platform::formatDateTime(" mmmm d, yyyy", platform::today(), fs);

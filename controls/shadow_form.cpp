@@ -79,7 +79,7 @@ QImage ToImage(const graphics::TBitmap& b) {
 const QImage& TacShadowForm::ShadowTemplate() {
     QImage& t = TemplateOverride();
     if (t.isNull()) {
-        if (const graphics::TBitmap* b = vesperine::PopupShadowTemplate(); b && !b->Empty())
+        if (const graphics::TBitmap* b = vesperine::ControlLibrary::CurrentResults().PopupShadowTemplate.get(); b && !b->Empty())
             return t = ToImage(*b);
         static const QImage builtIn = BuiltInTemplate();
         return builtIn;

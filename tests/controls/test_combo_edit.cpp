@@ -1,5 +1,6 @@
 // The masked edit and the combo edit with its button, typed through Qt Test.
 
+#include <optional>
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
@@ -35,6 +36,7 @@ public:
 
 class TestComboEdit : public QObject {
     Q_OBJECT
+    std::optional<vesperine::ControlLibrary> library;
     QWidget* window = nullptr;
     TestCombo* combo = nullptr;
     TsMaskEdit* masked = nullptr;
@@ -43,11 +45,11 @@ class TestComboEdit : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(platform::setProcessLocale("pt_BR.UTF-8"));
-        vesperine::RunStartup(std::vector<std::string>{});
+        library.emplace(std::vector<std::string>{});
     }
     void cleanupTestCase() {
         TsPopupController::Free();
-        vesperine::RunShutdown();
+        library.reset();
     }
 
     void init() {

@@ -2,6 +2,7 @@
 // edit, closing on a press elsewhere, placement at the screen's edges, and
 // the shadow band around the popup.
 
+#include <optional>
 #include <QAbstractEventDispatcher>
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
@@ -92,6 +93,7 @@ public:
 
 class TestPopupX11 : public QObject {
     Q_OBJECT
+    std::optional<vesperine::ControlLibrary> library;
     QWidget* window = nullptr;
     Combo* edit = nullptr;
     QPushButton* button = nullptr;
@@ -116,12 +118,12 @@ class TestPopupX11 : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(platform::setProcessLocale("pt_BR.UTF-8"));
-        vesperine::RunStartup(std::vector<std::string>{});
+        library.emplace(std::vector<std::string>{});
         screen = QGuiApplication::primaryScreen()->availableGeometry();
     }
     void cleanupTestCase() {
         TsPopupController::Free();
-        vesperine::RunShutdown();
+        library.reset();
     }
     void init() {
         window = new QWidget(nullptr, Qt::FramelessWindowHint);

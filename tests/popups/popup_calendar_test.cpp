@@ -364,12 +364,10 @@ private slots:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    vesperine::RunStartup(std::vector<std::string>{});  // glyphs: the click key needs a button glyph
+    vesperine::ControlLibrary library{std::vector<std::string>{}};  // glyphs: the click key needs a button glyph
     TsPopupCalendar::Register();
     TestPopupCalendar t;
-    const int failed = QTest::qExec(&t, argc, argv);
-    vesperine::RunShutdown();
-    return failed;
+    return QTest::qExec(&t, argc, argv);
 }
 
 #include "popup_calendar_test.moc"
