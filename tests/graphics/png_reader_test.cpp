@@ -391,11 +391,16 @@ TEST(PngReader, GrayWithGammaBecomesAnAlphaMask) {
     EXPECT_EQ(ReadPixel32(b, 2, 0), 0x00000000u);
 }
 
-TEST(PngReader, BackgroundAndTransparentColourAreKept) {
-    TPNGGraphic png;
+// A 16-bit RGB pixel with a background and a transparent colour.
+Bytes KeyedRgb16Png() {
     const Bytes bkgd = Chunk("bKGD", {0x12, 0x34, 0x00, 0x56, 0xAB, 0xCD});
     const Bytes trns = Chunk("tRNS", {0x00, 0x10, 0x00, 0x20, 0x00, 0x30});
-    const Bytes file = SimplePng(1, 1, 16, 2, {0, 0, 0, 0, 0, 0, 0}, Concat({bkgd, trns}));
+    return SimplePng(1, 1, 16, 2, {0, 0, 0, 0, 0, 0, 0}, Concat({bkgd, trns}));
+}
+
+TEST(PngReader, BackgroundAndTransparentColourAreKept) {
+    TPNGGraphic png;
+    const Bytes file = KeyedRgb16Png();
     TBytesStream s(file);
     png.LoadFromStream(s);
     EXPECT_EQ(png.BackgroundColor(), 0x12u | 0x00u << 8 | 0xABu << 16);  // 16-bit values scaled to 8 bits
@@ -405,9 +410,7 @@ TEST(PngReader, BackgroundAndTransparentColourAreKept) {
 
 TEST(PngDecoder, DecodesIntoAPlainBitmapAndStartsEachImageAfresh) {
     TPngDecoder decoder;
-    const Bytes bkgd = Chunk("bKGD", {0x12, 0x34, 0x00, 0x56, 0xAB, 0xCD});
-    const Bytes trns = Chunk("tRNS", {0x00, 0x10, 0x00, 0x20, 0x00, 0x30});
-    const Bytes keyed = SimplePng(1, 1, 16, 2, {0, 0, 0, 0, 0, 0, 0}, Concat({bkgd, trns}));
+    const Bytes keyed = KeyedRgb16Png();
     TBytesStream first(keyed);
     TBitmap keyedImage;
     decoder.Decode(first, keyedImage);
