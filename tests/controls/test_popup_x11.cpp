@@ -265,6 +265,11 @@ private slots:
         // Moving the popup moves the shadow; closing hides it.
         popup()->move(g.topLeft() + QPoint(15, 5));
         QTRY_COMPARE(h->ShadowForm->geometry(), popup()->geometry().adjusted(-9, -9, 9, 9));
+        // The update notice lays the shadow around the rectangle it carries.
+        const QRect asked(g.left() + 40, g.top() + 30, 50, 60);
+        TacUpdateShadowEvent update({asked.left(), asked.top(), asked.width(), asked.height(), 255});
+        QCoreApplication::sendEvent(popup(), &update);
+        QTRY_COMPARE(h->ShadowForm->geometry(), asked.adjusted(-9, -9, 9, 9));
         edit->ClosePopup();
         QTRY_VERIFY(!h->ShadowForm->isVisible());
     }
