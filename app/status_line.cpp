@@ -1,4 +1,4 @@
-#include "app/run_summary.h"
+#include "app/status_line.h"
 
 #include "app/main_window.h"
 
@@ -7,39 +7,6 @@
 #include <QLabel>
 
 namespace app {
-
-namespace {
-
-std::string seconds(double s, char decimal) {
-    // Not printf: the process locale would choose the decimal separator.
-    const long long ms = s > 0 ? static_cast<long long>(s * 1000.0 + 0.5) : 0;
-    std::string frac = std::to_string(ms % 1000);
-    return std::to_string(ms / 1000) + decimal + std::string(3 - frac.size(), '0') + frac;
-}
-
-}  // namespace
-
-std::string summaryLine(const RunSummary& s) {
-    return "Resumo: examinados=" + std::to_string(s.examined) + " selecionados=" + std::to_string(s.selected) +
-           " gravados=" + std::to_string(s.written) + " marca_antes=\"" + s.stampBefore + "\" marca_depois=\"" +
-           s.stampAfter + "\" tempo=" + seconds(s.seconds, '.') + "s resultado=" +
-           (s.complete ? "completo" : "erro");
-}
-
-std::string errorLine(const RunSummary& s) {
-    std::string line = "Erro na exportação";
-    if (s.errorSeq) line += " (documento " + std::to_string(*s.errorSeq) + ")";
-    return line + ": " + s.error;
-}
-
-std::string windowText(const RunSummary& s, bool withStamp) {
-    std::string counts = "Examinados " + std::to_string(s.examined) + ", selecionados " +
-                         std::to_string(s.selected) + ", gravados " + std::to_string(s.written);
-    if (withStamp) counts += "; marca " + s.stampAfter;
-    counts += " (" + seconds(s.seconds, ',') + " s)";
-    if (s.complete) return counts;
-    return errorLine(s) + " — " + counts;
-}
 
 namespace {
 
@@ -73,7 +40,7 @@ void showStatus(TForm1& form, StatusPlace place, const std::string& text, bool i
     }
     // Free corners: right of "Notas Recebidas"; below the period editors.
     const bool incremental = place == StatusPlace::Incremental;
-    QWidget* parent = incremental ? form.GroupBox1 : form.GroupBox2;
+    QWidget* parent = incremental ? form.incrementalGroup : form.periodGroup;
     if (label->parentWidget() != parent) label->setParent(parent);
     if (incremental) label->setGeometry(120, 76, 313 - 120, 28);
     else label->setGeometry(8, 56, 240 - 8, 15);
