@@ -327,28 +327,26 @@ TEST_P(IncrementalProgram, OutputFolderSetting) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, IncrementalProgram, testing::Values(Mode::Embedded, Mode::Server), modeName);
+// Through the server only: the file size limit below would hit the embedded
+// engine's own database writes too.
+class IncrementalProgramServer : public IncrementalProgram {};
 
-// Through the server only: the file size limit that makes the settings write
-// fail would hit the embedded engine's own database writes too.
-TEST(IncrementalProgramServer, FailedSettingsWriteLeavesBothStampKeysAsTheyWere) {
-    EXPTEST_REQUIRE_MODE(Mode::Server);
-    Workspace ws(Mode::Server);
-    ws.createDatabase(mainDocs());
-    const std::string folder = ws.out.string() + "/";
-    ws.writeConfig("25/12/2020", "10:05:37", folder);
-    const std::string before = slurp(ws.ini);
+TEST_P(IncrementalProgramServer, FailedSettingsWriteLeavesBothStampKeysAsTheyWere) {
+    ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    const std::string before = slurp(ws_->ini);
     // The new file (stamp plus mark) is longer than the old one: its write fails.
-    ws.fileSizeLimit = long(before.size());
-    const RunResult r = ws.run();
+    ws_->fileSizeLimit = long(before.size());
+    const RunResult r = ws_->run();
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("Unable to write to"), std::string::npos) << r.err;
-    EXPECT_EQ(slurp(ws.ini), before);
-    ws.fileSizeLimit = 0;
-    ASSERT_EQ(ws.run().status, 0);
-    EXPECT_EQ(ws.configValue("Data") + " " + ws.configValue("Hora"), "02/01/2021 08:00:00");
+    EXPECT_EQ(slurp(ws_->ini), before);
+    ws_->fileSizeLimit = 0;
+    ASSERT_EQ(ws_->run().status, 0);
+    EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "02/01/2021 08:00:00");
 }
 
+INSTANTIATE_TEST_SUITE_P(Modes, IncrementalProgram, testing::Values(Mode::Embedded, Mode::Server), modeName);
+INSTANTIATE_TEST_SUITE_P(Modes, IncrementalProgramServer, testing::Values(Mode::Server), modeName);
 
 // ---- large runs: a kill in the middle, two runs at once -----------------
 
