@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <random>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -86,6 +87,18 @@ const char* const kManifestHeader[] = {"arquivo", "chave", "emitente", "modelo",
 std::string packageFileName(std::string_view yearMonth)
 {
     return "NFe-" + std::string(yearMonth) + ".zip";
+}
+
+void removeLeftoverPackages(const std::string& folder, std::string_view yearMonth)
+{
+    const std::string prefix = "." + packageFileName(yearMonth) + ".";
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;  // the archive's own creation reports a folder that cannot be used
+    while (const dirent* entry = ::readdir(dir))
+        if (std::string_view(entry->d_name).substr(0, prefix.size()) == prefix)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    ::closedir(dir);
 }
 
 std::string memberName(const PackageDocument& doc)

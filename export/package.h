@@ -35,6 +35,10 @@ struct PackageDocument {
 // The archive's name for a month "AAAA-MM": "NFe-AAAA-MM.zip".
 std::string packageFileName(std::string_view yearMonth);
 
+// Removes what a killed run left of the month's archive in `folder`: the
+// hidden temporaries (".NFe-AAAA-MM.zip.*"). Call while holding the export lock.
+void removeLeftoverPackages(const std::string& folder, std::string_view yearMonth);
+
 // The member name of a document: kind folder, then the name the incremental
 // export gives its file ("Emitidas/NFe<key>.XML", "Outras/CanNFe<key>.XML").
 std::string memberName(const PackageDocument& doc);

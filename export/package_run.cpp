@@ -63,13 +63,18 @@ RunSummary runPackage(const PackageJob& job, Observer& observer)
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             throw std::runtime_error("Pasta do pacote inexistente: " + printable(folder));
 
-        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait);
+        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait,
+                                              [&] { return observer.stopRequested(); });
         if (lock.state() != ExportLock::State::Held) {
             s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
+            if (observer.stopRequested())
+                s.result = Result::Interrupted;
             s.error = lock.message();
             s.seconds = since(started);
             return s;
         }
+
+        removeLeftoverPackages(folder, job.yearMonth);
 
         Source source(job);
         observer.connected();

@@ -251,6 +251,16 @@ TEST(Package, AppearsWholeOrNotAtAll)
 
     build(tmp.path, f);  // a complete run replaces it
     EXPECT_EQ(shell("unzip -tqq " + shellQuoted(archive)), 0);
+
+    // what a killed run leaves: hidden temporaries of this month, which the next run removes
+    std::ofstream(tmp.path / ".NFe-2024-03.zip.a1B2c3") << "partial";
+    std::ofstream(tmp.path / ".NFe-2024-03.zip.a1B2c3.x9Y8z7") << "partial";
+    std::ofstream(tmp.path / ".NFe-2024-02.zip.a1B2c3") << "another month's: left to that month's next run";
+    removeLeftoverPackages(tmp.path.string(), "2024-03");
+    EXPECT_FALSE(fs::exists(tmp.path / ".NFe-2024-03.zip.a1B2c3"));
+    EXPECT_FALSE(fs::exists(tmp.path / ".NFe-2024-03.zip.a1B2c3.x9Y8z7"));
+    EXPECT_TRUE(fs::exists(tmp.path / ".NFe-2024-02.zip.a1B2c3"));
+    EXPECT_TRUE(fs::exists(archive));
 }
 
 TEST(Package, KeyThatWouldLeadOutOfTheFolderStopsIt)
