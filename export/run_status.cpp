@@ -1,0 +1,118 @@
+#include "export/run_status.h"
+
+#include "platform/datetime.h"
+
+#include <ctime>
+#include <ostream>
+
+namespace exports {
+
+namespace {
+
+std::string kindText(const std::string& kind) {
+    if (kind == kRunWindow) return "Exportação pela janela (Gerar)";
+    if (kind == kRunUnattended) return "Exportação agendada (/executa)";
+    if (kind == kRunPeriod) return "Exportação por período";
+    if (kind == kRunPackage) return "Exportação do pacote";
+    return "Exportação (" + kind + ")";
+}
+
+const char* resultText(RunResult result) {
+    switch (result) {
+        case RunResult::Complete: return "concluída";
+        case RunResult::Failed: return "falhou";
+        case RunResult::Interrupted: return "interrompida";
+        case RunResult::Busy: return "não feita (outra exportação em andamento)";
+        case RunResult::Refused: return "concluída com documentos recusados";
+    }
+    return "?";
+}
+
+std::string agoText(Clock::duration age) {
+    const long long minutes = std::chrono::duration_cast<std::chrono::minutes>(age).count();
+    if (minutes < 1) return "há menos de 1 min";
+    if (minutes < 60) return "há " + std::to_string(minutes) + " min";
+    if (minutes < 48 * 60) {
+        std::string t = "há " + std::to_string(minutes / 60) + " h";
+        if (minutes % 60) t += " " + std::to_string(minutes % 60) + " min";
+        return t;
+    }
+    return "há " + std::to_string(minutes / (24 * 60)) + " dias";
+}
+
+}  // namespace
+
+std::string localTimeText(Clock::time_point t, const platform::FormatSettings& fs) {
+    const std::time_t secs = Clock::to_time_t(std::chrono::floor<std::chrono::seconds>(t));
+    std::tm tm{};
+    ::localtime_r(&secs, &tm);
+    platform::DateTime date = 0, time = 0;
+    if (!platform::tryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, date)) return "?";
+    platform::tryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec < 60 ? tm.tm_sec : 59, 0, time);
+    return platform::formatShortDate(date, fs) + " " + platform::formatLongTime(time, fs);
+}
+
+std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs,
+                        std::optional<Clock::time_point> now) {
+    std::string line = kindText(textToUtf8(run.kind)) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
+    if (now) line += " (" + agoText(*now > run.ended ? *now - run.ended : Clock::duration::zero()) + ")";
+    if (!run.error.empty()) line += ": " + textToUtf8(run.error);
+    if (run.result != RunResult::Busy) {
+        line += "; examinados " + std::to_string(run.examined) + ", selecionados " + std::to_string(run.selected) +
+                ", gravados " + std::to_string(run.written) + ", inalterados " + std::to_string(run.unchanged) +
+                ", recusados " + std::to_string(run.refused);
+        if (!run.stampBefore.empty() || !run.stampAfter.empty())
+            line += "; marca " + textToUtf8(run.stampBefore) + " → " + textToUtf8(run.stampAfter);
+    }
+    return line;
+}
+
+const RunRecord* judgedRun(const std::vector<RunRecord>& newestFirst) {
+    for (const RunRecord& run : newestFirst)
+        if (run.result != RunResult::Busy) return &run;
+    return newestFirst.empty() ? nullptr : &newestFirst.front();
+}
+
+std::optional<long> parseStatusMinutes(std::string_view text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+int statusCommand(const std::string& historyPath, const std::vector<std::string>& arguments, std::ostream& out,
+                  std::ostream& err, Clock::time_point now, const platform::FormatSettings& fs) {
+    long minutes = kDefaultStatusMinutes;
+    if (arguments.size() > 1) {
+        err << "Uso: exportar-xml /status [MINUTOS]\n";
+        return kStatusUsage;
+    }
+    if (!arguments.empty()) {
+        const auto parsed = parseStatusMinutes(arguments.front());
+        if (!parsed) {
+            err << "Uso: exportar-xml /status [MINUTOS] (\"" << arguments.front() << "\" não é um número de minutos)\n";
+            return kStatusUsage;
+        }
+        minutes = *parsed;
+    }
+    // A handful is enough to get past runs that found the lock held.
+    const std::vector<RunRecord> runs = readRuns(historyPath, 50);
+    const RunRecord* run = judgedRun(runs);
+    if (!run) {
+        out << "Nenhuma exportação registrada em \"" << historyPath << "\"\n";
+        return kStatusNoRun;
+    }
+    out << describeRun(*run, fs, now) << '\n';
+    if (run != &runs.front()) out << describeRun(runs.front(), fs, now) << '\n';
+    if (run->result != RunResult::Complete) return kStatusAttention;
+    if (now - run->ended > std::chrono::minutes(minutes)) {
+        out << "Mais antiga que " << minutes << " min\n";
+        return kStatusAttention;
+    }
+    return kStatusOk;
+}
+
+}  // namespace exports

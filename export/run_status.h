@@ -1,0 +1,44 @@
+#pragma once
+// The last runs in words, for people and for monitoring: the "/status"
+// command, the tray's tooltip and the window's status line.
+
+#include "export/history.h"
+#include "platform/regional.h"
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace exports {
+
+// Exit statuses of "/status".
+inline constexpr int kStatusOk = 0;        // the last run completed within the limit
+inline constexpr int kStatusAttention = 1; // it failed, or it is older than the limit
+inline constexpr int kStatusUsage = 2;     // MINUTES is not a whole number
+inline constexpr int kStatusNoRun = 3;     // nothing recorded
+
+inline constexpr long kDefaultStatusMinutes = 1440;
+
+// "10/12/2026 13:33:28" in the local time and the locale's formats.
+std::string localTimeText(Clock::time_point t, const platform::FormatSettings& fs);
+
+// One line: what ran, how and when it ended, the error, the counts, the
+// stamp. With `now`, how long ago ("há 2 h 5 min"). UTF-8.
+std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs,
+                        std::optional<Clock::time_point> now = std::nullopt);
+
+// The run a monitor should judge: the newest one that did something. A run
+// that found another export holding the lock did nothing; the one holding
+// it records its own outcome.
+const RunRecord* judgedRun(const std::vector<RunRecord>& newestFirst);
+
+// Whole minutes, 0 or more; nullopt for anything else.
+std::optional<long> parseStatusMinutes(std::string_view text);
+
+// "/status [MINUTES]": prints the judged run to `out` and returns the exit status.
+int statusCommand(const std::string& historyPath, const std::vector<std::string>& arguments, std::ostream& out,
+                  std::ostream& err, Clock::time_point now, const platform::FormatSettings& fs);
+
+}  // namespace exports
