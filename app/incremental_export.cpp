@@ -1,8 +1,8 @@
 #include "app/incremental_export.h"
 
 #include "app/config_file.h"
-#include "app/document_writer.h"
-#include "app/export_lock.h"
+#include "export/writer.h"
+#include "export/lock.h"
 #include "app/exports.h"
 #include "app/gauge.h"
 #include "app/main_window.h"
@@ -16,6 +16,8 @@
 #include <cstdio>
 
 namespace app {
+
+using namespace exports;
 
 Moment momentOf(platform::DateTime value) {
     const double day = std::floor(value);

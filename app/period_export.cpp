@@ -1,8 +1,8 @@
 #include "app/period_export.h"
 
 #include "app/config_file.h"
-#include "app/document_writer.h"
-#include "app/export_lock.h"
+#include "export/writer.h"
+#include "export/lock.h"
 #include "app/exports.h"
 #include "app/gauge.h"
 #include "app/main_window.h"
@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 
 namespace app {
+
+using namespace exports;
 
 std::string periodFileName(const std::string& folder, const std::string& flag, const std::string& key,
                            const std::string& taxNumber) {

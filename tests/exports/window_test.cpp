@@ -2,7 +2,7 @@
 // against real databases, embedded and through the server.
 #include "tests/exports/workspace.h"
 
-#include "app/export_lock.h"
+#include "export/lock.h"
 #include "app/gauge.h"
 #include "app/main_window.h"
 #include "controls/date_edit.h"

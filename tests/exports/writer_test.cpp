@@ -1,6 +1,6 @@
 // The document writer, the row moment and stamp texts, and the summary line.
-#include "app/document_writer.h"
-#include "app/export_lock.h"
+#include "export/writer.h"
+#include "export/lock.h"
 #include "app/incremental_export.h"
 #include "app/period_export.h"
 #include "app/run_summary.h"
@@ -33,11 +33,11 @@ TEST(DocumentWriter, WritesTheStoredBytesFollowedByCrLf) {
         {std::string("a\0b", 3), std::string("a\0b\r\n", 5)},
         {"Jos\xE9 \x80\x81\x96\xFF", "Jos\xE9 \x80\x81\x96\xFF\r\n"},  // 8-bit bytes, no BOM
     };
-    for (const auto method : {app::WriteMethod::Auto, app::WriteMethod::NamedTemporary}) {
+    for (const auto method : {exports::WriteMethod::Auto, exports::WriteMethod::NamedTemporary}) {
         TempDir dir;
         for (const Case& c : cases) {
             const fs::path f = dir.path / "NFe1.XML";
-            app::writeDocument(f.string(), c.text, method);
+            exports::writeDocument(f.string(), c.text, method);
             EXPECT_EQ(slurp(f), c.file);
         }
         // Each write replaced the one before: one file, nothing else beside it.
@@ -51,15 +51,15 @@ TEST(DocumentWriter, WritesTheStoredBytesFollowedByCrLf) {
 }
 
 TEST(DocumentWriter, FailureNamesTheFileAndLeavesNoTemporary) {
-    for (const auto method : {app::WriteMethod::Auto, app::WriteMethod::NamedTemporary}) {
+    for (const auto method : {exports::WriteMethod::Auto, exports::WriteMethod::NamedTemporary}) {
         TempDir dir;
         fs::create_directory(dir.path / "NFe2.XML");  // a folder in the way
         const std::string cases[] = {(dir.path / "missing" / "NFe1.XML").string(), (dir.path / "NFe2.XML").string()};
         for (const std::string& name : cases) {
             try {
-                app::writeDocument(name, "<a/>", method);
+                exports::writeDocument(name, "<a/>", method);
                 ADD_FAILURE() << "no error for " << name;
-            } catch (const app::DocumentWriteError& e) {
+            } catch (const exports::DocumentWriteError& e) {
                 EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
             }
         }
@@ -86,8 +86,8 @@ TEST(DocumentWriter, RefusesNamePartsThatLeaveTheFolder) {
         {std::string("a\0b", 3), true},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(app::isUnsafeNamePart(c.part), c.unsafe) << c.part;
-        if (c.unsafe) EXPECT_THROW(app::requireSafeNamePart("Chave de acesso", c.part), app::DocumentWriteError);
+        EXPECT_EQ(exports::isUnsafeNamePart(c.part), c.unsafe) << c.part;
+        if (c.unsafe) EXPECT_THROW(exports::requireSafeNamePart("Chave de acesso", c.part), exports::DocumentWriteError);
     }
 }
 
@@ -183,19 +183,19 @@ TEST(Summary, OneLineWithEveryFigure) {
 
 TEST(ExportLock, SecondHolderIsBusyUntilTheFirstLetsGo) {
     TempDir dir;
-    const std::string file = app::lockFileFor((dir.path / "ConfigQuillan.ini").string());
+    const std::string file = exports::lockFileFor((dir.path / "ConfigQuillan.ini").string());
     EXPECT_EQ(file, (dir.path / "ConfigQuillan.ini.lock").string());
     {
-        app::ExportLock first = app::ExportLock::acquire(file, std::chrono::milliseconds(0));
-        ASSERT_EQ(first.state(), app::ExportLock::State::Held);
+        exports::ExportLock first = exports::ExportLock::acquire(file, std::chrono::milliseconds(0));
+        ASSERT_EQ(first.state(), exports::ExportLock::State::Held);
         const auto t0 = std::chrono::steady_clock::now();
-        app::ExportLock second = app::ExportLock::acquire(file, std::chrono::milliseconds(300));
-        EXPECT_EQ(second.state(), app::ExportLock::State::Busy);
+        exports::ExportLock second = exports::ExportLock::acquire(file, std::chrono::milliseconds(300));
+        EXPECT_EQ(second.state(), exports::ExportLock::State::Busy);
         EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
     }
-    EXPECT_EQ(app::ExportLock::acquire(file, std::chrono::milliseconds(0)).state(), app::ExportLock::State::Held);
-    EXPECT_EQ(app::ExportLock::acquire((dir.path / "no" / "x.lock").string(), std::chrono::milliseconds(0)).state(),
-              app::ExportLock::State::Failed);
+    EXPECT_EQ(exports::ExportLock::acquire(file, std::chrono::milliseconds(0)).state(), exports::ExportLock::State::Held);
+    EXPECT_EQ(exports::ExportLock::acquire((dir.path / "no" / "x.lock").string(), std::chrono::milliseconds(0)).state(),
+              exports::ExportLock::State::Failed);
 }
 
 }  // namespace

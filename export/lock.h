@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-namespace app {
+namespace exports {
 
 // Exit status of an unattended run that found another export running.
 inline constexpr int kExitExportBusy = 75;
@@ -51,4 +51,4 @@ public:
     ExportRunningFlag& operator=(const ExportRunningFlag&) = delete;
 };
 
-}  // namespace app
+}  // namespace exports

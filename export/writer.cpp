@@ -1,4 +1,4 @@
-#include "app/document_writer.h"
+#include "export/writer.h"
 
 #include "platform/codepage.h"
 
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <random>
 
-namespace app {
+namespace exports {
 
 namespace {
 
@@ -177,4 +177,4 @@ void syncFileSystem(const std::string& anyPathInside) {
                                  "): " + reason(err));
 }
 
-}  // namespace app
+}  // namespace exports

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace exports {
 
 class DocumentWriteError : public std::runtime_error {
 public:
@@ -40,4 +40,4 @@ void writeDocument(const std::string& fileName, std::string_view text, WriteMeth
 // durable; done once before the export stamp moves past the files.
 void syncFileSystem(const std::string& anyPathInside);
 
-}  // namespace app
+}  // namespace exports

@@ -1,4 +1,4 @@
-#include "app/export_lock.h"
+#include "export/lock.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace app {
+namespace exports {
 
 namespace {
 bool running = false;
@@ -59,4 +59,4 @@ bool exportRunning() { return running; }
 ExportRunningFlag::ExportRunningFlag() { running = true; }
 ExportRunningFlag::~ExportRunningFlag() { running = false; }
 
-}  // namespace app
+}  // namespace exports
