@@ -123,6 +123,11 @@ void trimTo(int fd, const std::string& path, std::size_t keep) {
 
 Json::string_t text(const std::string& s) { return textToUtf8(s); }
 
+std::string folderOf(const std::string& file) {
+    const auto slash = file.rfind('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
 }  // namespace
 
 const char* resultName(RunResult result) { return kResultNames[static_cast<int>(result)]; }
@@ -133,11 +138,7 @@ std::optional<RunResult> resultFromName(std::string_view name) {
     return std::nullopt;
 }
 
-std::string historyFileFor(const std::string& settingsFile) {
-    const auto slash = settingsFile.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : settingsFile.substr(0, slash + 1);
-    return folder + "ConfigQuillan.log.jsonl";
-}
+std::string historyFileFor(const std::string& settingsFile) { return folderOf(settingsFile) + "ConfigQuillan.log.jsonl"; }
 
 std::string textToUtf8(std::string_view bytes) {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -330,6 +331,34 @@ std::vector<RunRecord> readRuns(const std::string& path, std::size_t count) {
         end = nl;
     }
     return runs;
+}
+
+std::string announcedFileFor(const std::string& settingsFile) {
+    return folderOf(settingsFile) + "ConfigQuillan.log.avisado";
+}
+
+std::optional<Clock::time_point> readAnnouncedMark(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line)) return std::nullopt;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    return parseIsoTime(line);
+}
+
+bool writeAnnouncedMark(const std::string& path, Clock::time_point mark) {
+    // The window and a scheduled run may both announce; the newer mark wins.
+    if (const auto current = readAnnouncedMark(path); current && *current >= mark) return true;
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    ::fchmod(fd, 0644);
+    bool ok = writeAll(fd, isoTime(mark) + "\n");
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::optional<RunRecord> lastRun(const std::string& path) {

@@ -84,4 +84,11 @@ bool appendRun(const std::string& path, const RunRecord& record, std::string* er
 std::vector<RunRecord> readRuns(const std::string& path, std::size_t count = kHistoryKeep);
 std::optional<RunRecord> lastRun(const std::string& path);
 
+// Which failures the desktop was already told about: the end time of the
+// newest one announced, in ConfigQuillan.log.avisado beside the settings.
+std::string announcedFileFor(const std::string& settingsFile);
+std::optional<Clock::time_point> readAnnouncedMark(const std::string& path);
+// Replaces the file whole; a later mark never goes back.
+bool writeAnnouncedMark(const std::string& path, Clock::time_point mark);
+
 }  // namespace exports

@@ -2,6 +2,7 @@
 
 #include "platform/datetime.h"
 
+#include <algorithm>
 #include <ctime>
 #include <ostream>
 
@@ -71,6 +72,62 @@ const RunRecord* judgedRun(const std::vector<RunRecord>& newestFirst) {
     for (const RunRecord& run : newestFirst)
         if (run.result != RunResult::Busy) return &run;
     return newestFirst.empty() ? nullptr : &newestFirst.front();
+}
+
+bool needsAttention(RunResult result) {
+    return result == RunResult::Failed || result == RunResult::Interrupted || result == RunResult::Refused;
+}
+
+Announcement pendingAnnouncement(const std::vector<RunRecord>& newestFirst,
+                                 std::optional<Clock::time_point> announcedUntil) {
+    Announcement a;
+    if (newestFirst.empty()) return a;
+    a.mark = newestFirst.front().ended;
+    for (const RunRecord& run : newestFirst) a.mark = std::max(*a.mark, run.ended);
+    if (!announcedUntil) {
+        const RunRecord* judged = judgedRun(newestFirst);
+        if (judged && needsAttention(judged->result)) a.run = judged;
+        return a;
+    }
+    for (const RunRecord& run : newestFirst) {
+        if (run.ended <= *announcedUntil || !needsAttention(run.result)) continue;
+        if (!a.run) a.run = &run;
+        else ++a.earlier;
+    }
+    if (*a.mark < *announcedUntil) a.mark = announcedUntil;
+    return a;
+}
+
+std::string announcementSummary(const RunRecord& run) {
+    return kindText(textToUtf8(run.kind)) + " " + resultText(run.result);
+}
+
+std::string announcementBody(const Announcement& a, const platform::FormatSettings& fs) {
+    if (!a.run) return {};
+    const RunRecord& run = *a.run;
+    std::string body = "Em " + localTimeText(run.ended, fs);
+    if (!run.error.empty()) body += ": " + textToUtf8(run.error);
+    if (run.refused > 0) body += " (" + std::to_string(run.refused) + " documentos recusados)";
+    if (a.earlier == 1) body += "\nE mais 1 falha antes desta.";
+    else if (a.earlier > 1) body += "\nE mais " + std::to_string(a.earlier) + " falhas antes desta.";
+    body += "\nVeja o Histórico.";
+    return body;
+}
+
+std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs) {
+    std::string text = "Última: " + kindText(textToUtf8(run.kind)) + " " + resultText(run.result) + " em " +
+                       localTimeText(run.ended, fs);
+    if (!run.error.empty()) {
+        std::string error = textToUtf8(run.error);
+        // Tray tips are short; the Histórico has the whole text.
+        if (error.size() > 120) {
+            std::size_t cut = 117;
+            while (cut > 0 && (static_cast<unsigned char>(error[cut]) & 0xC0) == 0x80) --cut;
+            error = error.substr(0, cut) + "...";
+        }
+        text += ": " + error;
+    }
+    return text;
 }
 
 std::optional<long> parseStatusMinutes(std::string_view text) {

@@ -34,6 +34,26 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
 // it records its own outcome.
 const RunRecord* judgedRun(const std::vector<RunRecord>& newestFirst);
 
+// Failed, interrupted, or documents refused: someone has to look.
+bool needsAttention(RunResult result);
+
+// What the desktop should be told about. With a mark, every run that needs
+// attention and ended after it counts; without one (first start) only the
+// judged run, so an old history does not bring up old news.
+struct Announcement {
+    const RunRecord* run = nullptr;  // the newest such run; null when nothing is due
+    int earlier = 0;                 // further ones before it
+    std::optional<Clock::time_point> mark;  // to store as announced: the newest run's end
+};
+Announcement pendingAnnouncement(const std::vector<RunRecord>& newestFirst,
+                                 std::optional<Clock::time_point> announcedUntil);
+// The notification's title and text for it. UTF-8.
+std::string announcementSummary(const RunRecord& run);
+std::string announcementBody(const Announcement& a, const platform::FormatSettings& fs);
+
+// The tray tip's line about the last run: what ran, how and when it ended.
+std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs);
+
 // Whole minutes, 0 or more; nullopt for anything else.
 std::optional<long> parseStatusMinutes(std::string_view text);
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <algorithm>
+#include <fstream>
 #include <sstream>
 #include <unistd.h>
 
@@ -105,6 +107,78 @@ TEST_F(StatusCommand, SaysWhyAnOldSuccessNeedsAttention) {
               std::string::npos)
         << out.str();
     EXPECT_NE(out.str().find("Mais antiga que 60 min"), std::string::npos) << out.str();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Announcement, OnlyFailuresNotYetAnnounced) {
+    const auto at = [](std::vector<RunRecord> runs) {  // oldest first in, newest first out
+        std::reverse(runs.begin(), runs.end());
+        return runs;
+    };
+    const auto failedOld = run(RunResult::Failed, 5h), doneMid = run(RunResult::Complete, 3h),
+               failedNew = run(RunResult::Interrupted, 2h), refusedNewest = run(RunResult::Refused, 1h),
+               busyNewest = run(RunResult::Busy, 10min);
+    struct Case {
+        const char* name;
+        std::vector<RunRecord> newestFirst;
+        std::optional<Clock::time_point> mark;
+        Clock::duration announcedAgo;  // ended this long before kNow; zero: nothing announced
+        int earlier;
+    } cases[] = {
+        {"first start, last run failed", at({doneMid, failedNew}), std::nullopt, 2h, 0},
+        {"first start, a failure long past", at({failedOld, doneMid}), std::nullopt, {}, 0},
+        {"first start, busy after a failure", at({failedNew, busyNewest}), std::nullopt, 2h, 0},
+        {"two new since the mark", at({failedOld, doneMid, failedNew, refusedNewest}), kNow - 4h, 1h, 1},
+        {"all announced", at({failedOld, doneMid, failedNew}), kNow - 2h, {}, 0},
+        {"empty history", {}, kNow - 2h, {}, 0},
+    };
+    for (const Case& c : cases) {
+        const Announcement a = pendingAnnouncement(c.newestFirst, c.mark);
+        if (c.announcedAgo == Clock::duration::zero()) {
+            EXPECT_EQ(a.run, nullptr) << c.name;
+        } else {
+            ASSERT_NE(a.run, nullptr) << c.name;
+            EXPECT_EQ(a.run->ended, kNow - c.announcedAgo) << c.name;
+            EXPECT_EQ(a.earlier, c.earlier) << c.name;
+        }
+        if (!c.newestFirst.empty()) {
+            ASSERT_TRUE(a.mark) << c.name;
+            EXPECT_GE(*a.mark, c.newestFirst.front().ended) << c.name;
+        }
+    }
+}
+
+TEST(Announcement, BodyNamesTheErrorAndTheOthers) {
+    ::setenv("TZ", "<-03>3", 1);
+    ::tzset();
+    const std::vector<RunRecord> runs = {run(RunResult::Failed, 1h), run(RunResult::Failed, 2h),
+                                         run(RunResult::Failed, 3h)};
+    const Announcement a = pendingAnnouncement(runs, kNow - 4h);
+    EXPECT_EQ(announcementSummary(*a.run), "Exportação agendada (/executa) falhou");
+    EXPECT_EQ(announcementBody(a, platform::FormatSettings{}),
+              "Em 01/03/2024 09:00:00: Não foi possível gravar \"/srv/xml/NFe1.XML\": No space left on device\n"
+              "E mais 2 falhas antes desta.\nVeja o Histórico.");
+}
+
+TEST(AnnouncedMark, KeptBesideTheSettingsAndNeverGoesBack) {
+    char tmpl[] = "/tmp/mark-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path folder = tmpl;
+    const std::string path = announcedFileFor((folder / "ConfigQuillan.ini").string());
+    EXPECT_EQ(path, (folder / "ConfigQuillan.log.avisado").string());
+    EXPECT_FALSE(readAnnouncedMark(path));
+    ASSERT_TRUE(writeAnnouncedMark(path, kNow));
+    EXPECT_EQ(readAnnouncedMark(path), kNow);
+    ASSERT_TRUE(writeAnnouncedMark(path, kNow - 1h));
+    EXPECT_EQ(readAnnouncedMark(path), kNow);
+    ASSERT_TRUE(writeAnnouncedMark(path, kNow + 1h));
+    EXPECT_EQ(readAnnouncedMark(path), kNow + 1h);
+    { std::ofstream(path) << "garbage\n"; }
+    EXPECT_FALSE(readAnnouncedMark(path));
+    fs::remove_all(folder);
 }
 
 }  // namespace
