@@ -3,15 +3,19 @@
 // sees the Notify call arrive through the bus daemon.
 
 #include "app/notifier.h"
+#include "app/run_monitor.h"
+#include "export/history.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QMutex>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QVariantMap>
 #include <cstdlib>
+#include <memory>
 
 class FakeNotifications : public QObject {
     Q_OBJECT
@@ -40,6 +44,31 @@ private:
     QList<Call> calls_;
 };
 
+// The stand-in service on its own connection and thread, so that a caller
+// blocked waiting for the answer does not block the answer.
+class ServiceOnTheBus {
+public:
+    ServiceOnTheBus() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-service")) {
+        service.moveToThread(&thread_);
+        thread_.start();
+        registered = bus_.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots) &&
+                     bus_.registerService("org.freedesktop.Notifications");
+    }
+    ~ServiceOnTheBus() {
+        bus_.unregisterService("org.freedesktop.Notifications");
+        bus_.unregisterObject("/org/freedesktop/Notifications");
+        QDBusConnection::disconnectFromBus("fake-service");
+        thread_.quit();
+        thread_.wait();
+    }
+    FakeNotifications service;
+    bool registered = false;
+
+private:
+    QThread thread_;
+    QDBusConnection bus_;
+};
+
 class NotifierTest : public QObject {
     Q_OBJECT
 private slots:
@@ -49,15 +78,9 @@ private slots:
     }
 
     void notificationReachesTheService() {
-        // On a thread of its own, so that a caller blocked waiting for the
-        // answer does not block the answer.
-        QThread serviceThread;
-        FakeNotifications service;
-        service.moveToThread(&serviceThread);
-        serviceThread.start();
-        QDBusConnection serviceBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-service");
-        QVERIFY(serviceBus.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
-        QVERIFY(serviceBus.registerService("org.freedesktop.Notifications"));
+        ServiceOnTheBus bus;
+        QVERIFY(bus.registered);
+        FakeNotifications& service = bus.service;
 
         QVERIFY(app::notifyDesktop(QString::fromUtf8("Exportação falhou"), QStringLiteral("Disco cheio")));
         QTRY_COMPARE(service.received().size(), 1);
@@ -70,12 +93,54 @@ private slots:
         // A process about to end waits for the answer.
         QVERIFY(app::notifyDesktop(QStringLiteral("Outra"), QStringLiteral("falha"), std::chrono::seconds(5)));
         QCOMPARE(service.received().size(), 2);
+    }
 
-        serviceBus.unregisterService("org.freedesktop.Notifications");
-        serviceBus.unregisterObject("/org/freedesktop/Notifications");
-        QDBusConnection::disconnectFromBus("fake-service");
-        serviceThread.quit();
-        serviceThread.wait();
+    // A scheduled run fails while the window runs: one notification, the
+    // warning until a run completes, and no second notification for it after
+    // a restart.
+    void monitorAnnouncesAFailureOnce() {
+        ServiceOnTheBus bus;
+        QVERIFY(bus.registered);
+        QTemporaryDir dir;
+        const std::string settings = (dir.path() + QStringLiteral("/ConfigQuillan.ini")).toStdString();
+        const std::string history = exports::historyFileFor(settings);
+
+        exports::RunRecord run;
+        run.started = exports::Clock::now() - std::chrono::hours(2);
+        run.ended = run.started + std::chrono::seconds(3);
+        run.kind = exports::kRunUnattended;
+        QVERIFY(exports::appendRun(history, run));
+
+        auto monitor = std::make_unique<app::RunMonitor>(settings);
+        monitor->refresh();
+        QVERIFY(!monitor->needsAttention());
+        QVERIFY(monitor->toolTip().startsWith(QString::fromUtf8("Exportação de XML\nÚltima: Exportação agendada (/executa) concluída em ")));
+
+        run.started += std::chrono::hours(1);
+        run.ended += std::chrono::hours(1);
+        run.result = exports::RunResult::Failed;
+        run.error = "Banco de dados inacess\xEDvel";
+        QVERIFY(exports::appendRun(history, run));  // as another process would: the monitor sees the file change
+        QTRY_COMPARE(bus.service.received().size(), 1);
+        QTRY_VERIFY(monitor->needsAttention());
+        QCOMPARE(bus.service.received().front().summary, QString::fromUtf8("Exportação agendada (/executa) falhou"));
+        QVERIFY(bus.service.received().front().body.contains(QString::fromUtf8("Banco de dados inacessível")));
+        QVERIFY(monitor->toolTip().contains(QString::fromUtf8("falhou em")));
+
+        // The window starts again: nothing new to say.
+        monitor = std::make_unique<app::RunMonitor>(settings);
+        monitor->refresh();
+        QVERIFY(monitor->needsAttention());
+        QTest::qWait(300);
+        QCOMPARE(bus.service.received().size(), 1);
+
+        run.started += std::chrono::minutes(30);
+        run.ended += std::chrono::minutes(30);
+        run.result = exports::RunResult::Complete;
+        run.error.clear();
+        QVERIFY(exports::appendRun(history, run));
+        QTRY_VERIFY(!monitor->needsAttention());
+        QCOMPARE(bus.service.received().size(), 1);
     }
 
     void noServiceOnTheBus() {
