@@ -134,7 +134,9 @@ void TForm1::buildControls() {
     GroupBox2->setGeometry(16, 168, 321, 73);
     Label5 = makeLabel(GroupBox2, 16, 16, "Data Inicial");
     Label6 = makeLabel(GroupBox2, 104, 16, "Data Final");
-    Label8 = makeLabel(GroupBox2, 192, 8, "Filial");
+    // On the row of the date captions: one row higher it would sit on the
+    // group's caption, which is wider in this font than in the design.
+    Label8 = makeLabel(GroupBox2, 192, 16, "Filial");
     // The period's dates: "!99/99/9999;1; ", checked when the focus leaves,
     // no default date assumed, glyph not blended and not greyed.
     for (TsDateEdit** slot : {&XDateEdit1, &XDateEdit2}) {

@@ -136,7 +136,7 @@ void MainWindowTest::layoutMatchesTheDesign() {
         {w.Label1, &w, {8, 16}, "Base de Dados"},     {w.Label7, &w, {128, 8}, ""},
         {w.Label2, w.GroupBox1, {8, 16}, "Data Ultima"}, {w.Label3, w.GroupBox1, {112, 16}, "Hora Ultima"},
         {w.Label5, w.GroupBox2, {16, 16}, "Data Inicial"}, {w.Label6, w.GroupBox2, {104, 16}, "Data Final"},
-        {w.Label8, w.GroupBox2, {192, 8}, "Filial"},   {w.Label4, &w, {8, 248}, "Exportar Arquivos para:"},
+        {w.Label8, w.GroupBox2, {192, 16}, "Filial"},   {w.Label4, &w, {8, 248}, "Exportar Arquivos para:"},
     };
     for (const LabelItem& l : labels) {
         QCOMPARE(l.label->parentWidget(), l.parent);
