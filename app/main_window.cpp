@@ -15,6 +15,9 @@
 #include "app/application.h"
 #include "app/exports.h"
 #include "app/gauge.h"
+#include "app/history_window.h"
+#include "app/run_monitor.h"
+#include "app/run_summary.h"
 #include "app/x11_hints.h"
 #include "controls/calc_form.h"
 #include "controls/date_edit.h"
@@ -161,16 +164,20 @@ void TForm1::buildControls() {
     Label4 = makeLabel(this, 8, 248, "Exportar Arquivos para:");
     Edit2 = makeEdit(this, 8, 264, 321, 21);
     Edit2->setReadOnly(true);
+    // In the gap between the period group and the output folder.
+    historyButton = new QPushButton(QString::fromUtf8("Histórico"), this);
+    historyButton->setGeometry(256, 243, 73, 20);
     Gauge1 = new TGauge(this);
     Gauge1->setGeometry(8, 296, 321, 20);
 
     // Tab order: the window's children, then each group's own order.
     QWidget* chain[] = {Edit1,     Edit2,     Memo2,     Button1,    EdtHora,    EdtData,   CheckBox1,
-                        CheckBox2, CheckBox3, XDateEdit1, XDateEdit2, XNumEdit1, Button2};
+                        CheckBox2, CheckBox3, XDateEdit1, XDateEdit2, XNumEdit1, Button2, historyButton};
     for (std::size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
 
     PopupMenu1 = new QMenu(this);
     Abrir1 = PopupMenu1->addAction(QStringLiteral("Abrir"));
+    historyAction = PopupMenu1->addAction(QString::fromUtf8("Histórico"));
     Sair1 = PopupMenu1->addAction(QStringLiteral("Sair"));
     TrayIcon = new QSystemTrayIcon(this);
 
@@ -178,6 +185,8 @@ void TForm1::buildControls() {
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Abrir1, &QAction::triggered, this, &TForm1::Abrir1Click);
     connect(Sair1, &QAction::triggered, this, &TForm1::Sair1Click);
+    connect(historyAction, &QAction::triggered, this, &TForm1::showHistory);
+    connect(historyButton, &QPushButton::clicked, this, &TForm1::showHistory);
     connect(TrayIcon, &QSystemTrayIcon::activated, this, &TForm1::WndProc);
 }
 
@@ -234,12 +243,49 @@ void TForm1::FormCreate() {
                 return;
             }
         }
+        followHistory();
         show();
+        showLastRun();
     } catch (const std::exception& e) {
         reportCreateError(e, unattended);
     } catch (...) {
         reportCreateError(std::runtime_error("Unknown error"), unattended);
     }
+}
+
+bool TForm1::trayAvailable() const { return !headlessPlatform() && QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void TForm1::followHistory() {
+    runMonitor_ = new app::RunMonitor(config_->fileName(), this);
+    connect(runMonitor_, &app::RunMonitor::changed, this, [this] {
+        const QIcon icon = runMonitor_->needsAttention() ? app::iconWithWarning(mainIcon()) : mainIcon();
+        TrayIcon->setIcon(icon);
+        TrayIcon->setToolTip(runMonitor_->toolTip());
+        // Without a tray the taskbar button carries the mark.
+        if (!trayAvailable()) setWindowIcon(icon);
+    });
+    runMonitor_->refresh();
+}
+
+void TForm1::showLastRun() {
+    const QString text = runMonitor_ ? runMonitor_->statusText() : QString();
+    if (!text.isEmpty())
+        app::showStatus(*this, app::StatusPlace::Incremental, text.toStdString(), runMonitor_->needsAttention());
+}
+
+void TForm1::showHistory() {
+    if (!historyWindow_) {
+        const std::string path = runMonitor_ ? runMonitor_->historyPath()
+                                             : exports::historyFileFor(config_ ? config_->fileName() : std::string());
+        historyWindow_ = new app::HistoryWindow(path, this);
+        historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(historyWindow_, &QObject::destroyed, this, [this] { historyWindow_ = nullptr; });
+    } else {
+        historyWindow_->reload();
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
 }
 
 void TForm1::loadSettings() {
@@ -294,7 +340,7 @@ void TForm1::Abrir1Click() {
     else show();
     raise();
     activateWindow();
-    app::applyX11WindowHints(this);
+    app::applyX11WindowHints(this, trayAvailable());
 }
 
 void TForm1::Sair1Click() {
@@ -317,7 +363,7 @@ void TForm1::showEvent(QShowEvent* e) {
         pinnedPos_ = pos();
         placed_ = true;
     }
-    app::applyX11WindowHints(this);
+    app::applyX11WindowHints(this, trayAvailable());
     QWidget::showEvent(e);
 }
 

@@ -25,6 +25,10 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class TGauge;
+namespace app {
+class HistoryWindow;
+class RunMonitor;
+}  // namespace app
 
 inline constexpr const char* kApplicationTitle = "Exportação de XML";
 
@@ -108,8 +112,17 @@ public:
     TGauge* Gauge1;
     QMenu* PopupMenu1;
     QAction* Abrir1;
+    QAction* historyAction;  // "Histórico", between "Abrir" and "Sair"
     QAction* Sair1;
+    QPushButton* historyButton;
     QSystemTrayIcon* TrayIcon;
+
+    // The run history as the tray and the status line show it; from the
+    // window's creation step on (not in the unattended run).
+    app::RunMonitor* runMonitor() const { return runMonitor_; }
+    // A tray that can bring the window back; without one the window keeps
+    // its taskbar button.
+    bool trayAvailable() const;
 
     db::TIBDatabase IBDatabase1;
     db::TIBTransaction IBTransaction1;
@@ -128,6 +141,8 @@ public slots:
     // Mouse events on the tray icon: a double click opens the window; the
     // right button's menu is the icon's own context menu.
     void WndProc(QSystemTrayIcon::ActivationReason reason);
+    // Opens (or brings forward) the "Histórico" window.
+    void showHistory();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -139,6 +154,8 @@ private:
     void buildDatabaseObjects();
     void loadSettings();
     void reportCreateError(const std::exception& e, bool unattended);
+    void followHistory();
+    void showLastRun();
 
     FormStartOptions options_;
     std::unique_ptr<app::ConfigFile> config_;
@@ -147,6 +164,8 @@ private:
     bool placed_ = false;       // centred once, on the first show
     QPoint pinnedPos_;          // where the window stays
     bool restoringPos_ = false;
+    app::RunMonitor* runMonitor_ = nullptr;
+    app::HistoryWindow* historyWindow_ = nullptr;
 };
 
 // The application's main window.

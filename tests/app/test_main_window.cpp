@@ -189,7 +189,7 @@ void MainWindowTest::stateBeforeSettingsAreRead() {
     QCOMPARE(w.Gauge1->minValue(), 0);
     QCOMPARE(w.Gauge1->maxValue(), 100);
     QCOMPARE(w.Gauge1->progress(), 0);
-    QCOMPARE(w.PopupMenu1->actions().size(), 2);
+    QCOMPARE(w.PopupMenu1->actions().size(), 3);
     QCOMPARE(w.Abrir1->text(), QStringLiteral("Abrir"));
     QCOMPARE(w.Sair1->text(), QStringLiteral("Sair"));
     QVERIFY(!w.isVisible());
@@ -365,7 +365,7 @@ void MainWindowTest::trayIconAndMenu() {
     QVERIFY(!w.TrayIcon->icon().availableSizes().isEmpty());
     QStringList items;
     for (QAction* a : w.PopupMenu1->actions()) items << a->text();
-    QCOMPARE(items, (QStringList{"Abrir", "Sair"}));
+    QCOMPARE(items, (QStringList{"Abrir", QString::fromUtf8("Histórico"), "Sair"}));
 }
 
 void MainWindowTest::trayDoubleClickOpens() {

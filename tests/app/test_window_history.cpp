@@ -1,0 +1,103 @@
+// The window and the tray follow the run history beside the settings file:
+// the status line on start, the tray's tip and warning mark, "Histórico".
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "app/history_window.h"
+#include "app/main_window.h"
+#include "export/history.h"
+#include "platform/regional.h"
+
+namespace {
+
+const QByteArray kSettings =
+    "[Configuracoes]\r\nBase=/srv/db/emp.fdb\r\nData=25/12/2020\r\nHora=10:05:03\r\n"
+    "PastaExportar=/srv/xml/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n";
+
+exports::RunRecord scheduledRun(exports::RunResult result, std::chrono::minutes ago) {
+    exports::RunRecord r;
+    r.ended = exports::Clock::now() - ago;
+    r.started = r.ended - std::chrono::seconds(4);
+    r.kind = exports::kRunUnattended;
+    r.result = result;
+    if (result == exports::RunResult::Failed) r.error = "Banco de dados inacess\xEDvel";
+    return r;
+}
+
+QImage look(const QIcon& icon) { return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32); }
+
+}  // namespace
+
+class WindowHistoryTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(platform::setProcessLocale("pt_BR.UTF-8")); }
+
+    void startShowsTheLastRunAndFollowsNewOnes() {
+        QTemporaryDir dir;
+        QFile ini(dir.filePath("ConfigQuillan.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(kSettings);
+        ini.close();
+        const std::string history = exports::historyFileFor(dir.filePath("ConfigQuillan.ini").toStdString());
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::RunResult::Complete, std::chrono::minutes(180))));
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::RunResult::Failed, std::chrono::minutes(120))));
+
+        FormStartOptions o;
+        o.configFolder = dir.path();
+        o.loadClientLibrary = false;
+        TForm1 w(o);
+        w.FormCreate();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.trayAvailable());  // off-screen: no tray, the window stays in the taskbar
+
+        auto* status = w.findChild<QLabel*>(QStringLiteral("LabelResumo"));
+        QVERIFY(status);
+        QVERIFY2(status->toolTip().startsWith(QString::fromUtf8("Última: Exportação agendada (/executa) falhou em ")),
+                 qPrintable(status->toolTip()));
+        QVERIFY(status->toolTip().endsWith(QString::fromUtf8(": Banco de dados inacessível")));
+        QVERIFY(status->styleSheet().contains(QStringLiteral("#c00000")));
+        QVERIFY(w.TrayIcon->toolTip().startsWith(QString::fromUtf8("Exportação de XML\nÚltima: Exportação agendada")));
+        QVERIFY(look(w.TrayIcon->icon()) != look(mainIcon()));
+
+        // A scheduled run completes while the window is open: the mark goes.
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::RunResult::Complete, std::chrono::minutes(1))));
+        QTRY_VERIFY(w.TrayIcon->toolTip().contains(QString::fromUtf8("concluída")));
+        QVERIFY(look(w.TrayIcon->icon()) == look(mainIcon()));
+        // A run that found the lock held changes nothing about the mark.
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::RunResult::Busy, std::chrono::minutes(0))));
+        QTRY_VERIFY(w.TrayIcon->toolTip().contains(QString::fromUtf8("não feita")));
+        QVERIFY(look(w.TrayIcon->icon()) == look(mainIcon()));
+
+        for (QObject* opener : {static_cast<QObject*>(w.historyAction), static_cast<QObject*>(w.historyButton)}) {
+            if (auto* a = qobject_cast<QAction*>(opener)) a->trigger();
+            else qobject_cast<QPushButton*>(opener)->click();
+            auto* historyWindow = w.findChild<app::HistoryWindow*>();
+            QVERIFY(historyWindow && historyWindow->isVisible());
+            QCOMPARE(historyWindow->runsList()->topLevelItemCount(), 4);
+            QCOMPARE(w.findChildren<app::HistoryWindow*>().size(), 1);
+        }
+    }
+
+    void noHistoryLeavesTheWindowAsItWas() {
+        QTemporaryDir dir;
+        QFile ini(dir.filePath("ConfigQuillan.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(kSettings);
+        ini.close();
+        FormStartOptions o;
+        o.configFolder = dir.path();
+        o.loadClientLibrary = false;
+        TForm1 w(o);
+        w.FormCreate();
+        QCOMPARE(w.TrayIcon->toolTip(), QString::fromUtf8("Exportação de XML"));
+        QVERIFY(!w.findChild<QLabel*>(QStringLiteral("LabelResumo")));
+    }
+};
+
+QTEST_MAIN(WindowHistoryTest)
+#include "test_window_history.moc"
