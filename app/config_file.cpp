@@ -1,7 +1,9 @@
 #include "app/config_file.h"
 
+#include "export/settings_check.h"
 #include "platform/ini_file.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace app {
@@ -17,8 +19,10 @@ std::string ConfigFile::readString(const std::string& section, const std::string
 }
 
 void ConfigFile::writeString(const std::string& section, const std::string& key, const std::string& value) {
-    if (!platform::WritePrivateProfileString(section, key, value, fileName_))
-        throw ConfigWriteError("Unable to write to " + fileName_);
+    if (!platform::WritePrivateProfileString(section, key, value, fileName_)) {
+        const int err = errno;
+        throw ConfigWriteError("Unable to write to " + fileName_ + ": " + exports::settingsWriteReason(fileName_, err));
+    }
 }
 
 std::string configFilePath(const std::string& exeFolder) {

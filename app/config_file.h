@@ -10,7 +10,8 @@ namespace app {
 inline constexpr const char* kConfigFileName = "ConfigQuillan.ini";
 inline constexpr const char* kConfigSection = "Configuracoes";
 
-// Raised when the file cannot be written; what() is "Unable to write to <file>".
+// Raised when the file cannot be written; what() is "Unable to write to
+// <file>: <reason>".
 class ConfigWriteError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

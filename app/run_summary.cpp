@@ -19,17 +19,40 @@ std::string seconds(double s, char decimal) {
 
 }  // namespace
 
+std::string printableText(std::string_view bytes) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == 0) {
+            out += "\\0";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 std::string summaryLine(const RunSummary& s) {
     return "Resumo: examinados=" + std::to_string(s.examined) + " selecionados=" + std::to_string(s.selected) +
-           " gravados=" + std::to_string(s.written) + " marca_antes=\"" + s.stampBefore + "\" marca_depois=\"" +
-           s.stampAfter + "\" tempo=" + seconds(s.seconds, '.') + "s resultado=" +
+           " gravados=" + std::to_string(s.written) + " marca_antes=\"" + printableText(s.stampBefore) +
+           "\" marca_depois=\"" + printableText(s.stampAfter) + "\" tempo=" + seconds(s.seconds, '.') + "s resultado=" +
            (s.complete ? "completo" : "erro");
 }
 
 std::string errorLine(const RunSummary& s) {
     std::string line = "Erro na exportação";
     if (s.errorSeq) line += " (documento " + std::to_string(*s.errorSeq) + ")";
-    return line + ": " + s.error;
+    // The library's messages come as several lines; this is one line.
+    std::string error = s.error;
+    for (char& c : error)
+        if (c == '\n') c = ' ';
+    return line + ": " + printableText(error);
 }
 
 std::string windowText(const RunSummary& s, bool withStamp) {

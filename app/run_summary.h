@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 class TForm1;
 
@@ -18,6 +19,11 @@ struct RunSummary {
     std::string error;                  // empty when none
     std::optional<long long> errorSeq;  // the document the error concerns
 };
+
+// `bytes` with control bytes written out ("\\0", "\\x1B"): values from the
+// settings file or the database may hold them, and a NUL would cut a line
+// that is printed as a C string. Other bytes stay as they are.
+std::string printableText(std::string_view bytes);
 
 // The one stdout line of an unattended run, e.g.
 // Resumo: examinados=3 selecionados=2 gravados=2 marca_antes="01/01/2010 00:00:00"

@@ -47,7 +47,7 @@ std::shared_ptr<FbClient> FbClient::load(const std::string& fileName)
     bind(lib, c->start_multiple, "isc_start_multiple", ok);
     bind(lib, c->commit_transaction, "isc_commit_transaction", ok);
     bind(lib, c->rollback_transaction, "isc_rollback_transaction", ok);
-    bind(lib, c->dsql_alloc_statement2, "isc_dsql_alloc_statement2", ok);
+    bind(lib, c->dsql_allocate_statement, "isc_dsql_allocate_statement", ok);
     bind(lib, c->dsql_prepare, "isc_dsql_prepare", ok);
     bind(lib, c->dsql_sql_info, "isc_dsql_sql_info", ok);
     bind(lib, c->dsql_describe_bind, "isc_dsql_describe_bind", ok);

@@ -54,7 +54,7 @@ public:
     decltype(&::isc_start_multiple) start_multiple = nullptr;
     decltype(&::isc_commit_transaction) commit_transaction = nullptr;
     decltype(&::isc_rollback_transaction) rollback_transaction = nullptr;
-    decltype(&::isc_dsql_alloc_statement2) dsql_alloc_statement2 = nullptr;
+    decltype(&::isc_dsql_allocate_statement) dsql_allocate_statement = nullptr;
     decltype(&::isc_dsql_prepare) dsql_prepare = nullptr;
     decltype(&::isc_dsql_sql_info) dsql_sql_info = nullptr;
     decltype(&::isc_dsql_describe_bind) dsql_describe_bind = nullptr;

@@ -135,12 +135,15 @@ public:
     }
     ~Statement() { drop(); }
 
-    // alloc_statement2: the server frees the statement itself when the
-    // connection detaches, so a statement outliving its connection is harmless.
+    // Not alloc_statement2: that one keeps the address of our handle and
+    // clears it when the connection detaches. A statement whose drop failed
+    // (server gone) would then be cleared inside memory already freed. Every
+    // statement is dropped before its connection detaches; one the library
+    // could not drop goes with the connection.
     void allocate(isc_db_handle* db)
     {
         ISC_STATUS_ARRAY st{};
-        client_->dsql_alloc_statement2(st, db, &h_);
+        client_->dsql_allocate_statement(st, db, &h_);
         if (st[0] == 1 && st[1]) {
             h_ = 0;
             client_->check(st);

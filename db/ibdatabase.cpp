@@ -131,8 +131,14 @@ void TIBDatabase::close()
             t->rollback();
         }
     }
+    // Statements go before the connection, as the library requires; also
+    // the statements of queries that reach it only through a transaction.
     for (TIBQuery* q : queries_)
         q->releaseStatement();
+    for (TIBTransaction* t : transactions_)
+        for (TIBQuery* q : t->queries_)
+            if (!q->database_)
+                q->releaseStatement();
     try {
         attachment_.detach();
     } catch (...) {

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdint>
 #include <random>
@@ -52,6 +54,23 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string_view lastComponent(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+constexpr std::string_view kTempPrefix = ".exportar-";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr size_t kTempRandom = 6;
+
+// A temporary name beside `fileName`, short whatever the final name's length,
+// hidden, and never ending in ".XML": ".exportar-XXXXXX.tmp".
+std::string temporaryNameFor(const std::string& fileName) {
+    const std::string folder = folderOf(fileName);
+    return (folder == "/" ? "" : folder) + "/" + std::string(kTempPrefix) + uniqueSuffix() +
+           std::string(kTempSuffix);
+}
+
 }  // namespace
 
 bool isUnsafeNamePart(std::string_view part) {
@@ -71,10 +90,47 @@ void requireSafeNamePart(std::string_view what, std::string_view value) {
 
 std::string fileSystemName(const std::string& ansiName) { return platform::ansiToUtf8(ansiName); }
 
+bool fileNameFits(std::string_view fileName) { return lastComponent(fileName).size() <= kMaxFileNameBytes; }
+
+bool isWriterTemporaryName(std::string_view name) {
+    if (name.size() != kTempPrefix.size() + kTempRandom + kTempSuffix.size()) return false;
+    if (name.substr(0, kTempPrefix.size()) != kTempPrefix || name.substr(name.size() - kTempSuffix.size()) != kTempSuffix)
+        return false;
+    for (char c : name.substr(kTempPrefix.size(), kTempRandom))
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
+    return true;
+}
+
+int removeLeftoverTemporaries(const std::string& folder) {
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return 0;  // nothing of ours can be there
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (!isWriterTemporaryName(e->d_name)) continue;
+        // Only regular files: a symlink or a folder of that name is not ours.
+        struct stat st {};
+        if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::unlinkat(dirFd, e->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
 namespace {
 
 [[noreturn]] void failWrite(const std::string& fileName, int err) {
     throw DocumentWriteError("Não foi possível gravar \"" + fileName + "\": " + reason(err));
+}
+
+[[noreturn]] void failNameTooLong(const std::string& fileName) {
+    throw DocumentWriteError("Não foi possível gravar \"" + fileName + "\": o nome tem " +
+                             std::to_string(lastComponent(fileName).size()) + " bytes, mais que os " +
+                             std::to_string(kMaxFileNameBytes) + " que um nome de arquivo permite");
 }
 
 // Links the unnamed file `fd` under `name`. The direct form needs a
@@ -98,7 +154,7 @@ int linkUnnamed(int fd, const std::string& name) {
 void replaceInto(const std::string& fileName, int fd, std::string namedTemp) {
     if (namedTemp.empty()) {
         for (int attempt = 0;; ++attempt) {
-            namedTemp = fileName + "." + uniqueSuffix();
+            namedTemp = temporaryNameFor(fileName);
             if (linkUnnamed(fd, namedTemp) == 0) break;
             if (errno != EEXIST || attempt >= 100) failWrite(fileName, errno);
         }
@@ -115,8 +171,8 @@ void writeThroughNamedTemp(const std::string& fileName, std::string_view text) {
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
-        temp = fileName + "." + uniqueSuffix();
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temp = temporaryNameFor(fileName);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0 && (errno != EEXIST || attempt >= 100)) failWrite(fileName, errno);
     }
     bool ok = writeAll(fd, text.data(), text.size()) && writeAll(fd, "\r\n", 2);
@@ -136,6 +192,8 @@ void writeThroughNamedTemp(const std::string& fileName, std::string_view text) {
 
 void writeDocument(const std::string& fileName, std::string_view text, WriteMethod method) {
     if (fileName.empty() || fileName.back() == '/') failWrite(fileName, EISDIR);
+    // Refused before anything is written: such a name could never be created.
+    if (!fileNameFits(fileName)) failNameTooLong(fileName);
     if (method == WriteMethod::NamedTemporary) {
         writeThroughNamedTemp(fileName, text);
         return;

@@ -4,8 +4,10 @@
 // all: it is written as an unnamed file in the target folder and named when
 // complete (an existing file is replaced through a temporary name beside it
 // and a rename; where the file system has no unnamed files, the new file is
-// written under such a temporary name too). Temporary names never end in ".XML".
+// written under such a temporary name too). Temporary names are short, of
+// the form ".exportar-XXXXXX.tmp" beside the final file, never ending in ".XML".
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -29,9 +31,26 @@ void requireSafeNamePart(std::string_view what, std::string_view value);
 // (output folder, prefixes, access key): converted to UTF-8.
 std::string fileSystemName(const std::string& ansiName);
 
+// The longest name component the file systems we write to take, in bytes.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
+// Whether the last component of the file system path `fileName` is short
+// enough to be created.
+bool fileNameFits(std::string_view fileName);
+
+// Whether `name` (a bare file name) is one of the writer's temporary names.
+bool isWriterTemporaryName(std::string_view name);
+
+// Removes the writer's temporaries that a killed run left in `folder`: only
+// regular files of the writer's own pattern directly inside it, never a
+// symlink, a folder or any other name. A run calls it at its start, under the
+// export lock, for every folder it writes into. Returns how many it removed.
+int removeLeftoverTemporaries(const std::string& folder);
+
 // Writes `text` + "\r\n" to `fileName` (a file system path). An existing file
 // is replaced. Throws DocumentWriteError naming the file and the system's
-// reason; no temporary file is left behind then.
+// reason; no temporary file is left behind then. A last component longer
+// than kMaxFileNameBytes fails before anything is written.
 // NamedTemporary forces the way taken where unnamed files are not supported.
 enum class WriteMethod { Auto, NamedTemporary };
 void writeDocument(const std::string& fileName, std::string_view text, WriteMethod method = WriteMethod::Auto);

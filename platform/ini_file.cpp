@@ -76,9 +76,17 @@ bool keyValue(const std::string& line, std::string& key, std::string& value) {
 bool readWholeFile(const std::string& fileName, std::string& out, bool& exists) {
     out.clear();
     exists = false;
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO in the file's place must not hang the program.
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == ENOENT;
     exists = true;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int e = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = e;
+        return false;
+    }
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
@@ -109,8 +117,19 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
-// Temporary file beside the target, flushed, then renamed over it.
-bool replaceFileAtomically(const std::string& fileName, const std::string& data) {
+// 0 when we may write `path`, else why not: a file the user made read-only
+// (no write permission bit at all; root passes access(), so the bits are
+// looked at too), one not writable for us, or a read-only file system.
+int writeRefusal(const std::string& path, const struct stat& st) {
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+    if (::access(path.c_str(), W_OK) != 0) return errno == EROFS ? EROFS : EACCES;
+    return 0;
+}
+
+// Temporary file beside the target, with the target's owner, group and mode,
+// flushed, then renamed over it. With `probeOnly` every step but the rename
+// is taken and the temporary file removed again: what would fail, fails now.
+bool replaceFileAtomically(const std::string& fileName, const std::string& data, bool probeOnly = false) {
     std::string target = fileName;
     // Keep a symbolic link in place: write where it points.
     char resolved[PATH_MAX];
@@ -119,6 +138,15 @@ bool replaceFileAtomically(const std::string& fileName, const std::string& data)
     if (existed && S_ISLNK(st.st_mode) && ::realpath(fileName.c_str(), resolved))
         target = resolved;
     existed = ::stat(target.c_str(), &st) == 0;
+    if (existed && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    // Renaming over a read-only file would replace it behind the user's back.
+    if (int refusal = existed ? writeRefusal(target, st) : 0) {
+        errno = refusal;
+        return false;
+    }
 
     std::string dir = ".", base = target;
     if (std::size_t slash = target.rfind('/'); slash != std::string::npos) {
@@ -139,20 +167,28 @@ bool replaceFileAtomically(const std::string& fileName, const std::string& data)
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = true;
+    if (existed) {
+        // The replacement must keep the owner and group; when that is not
+        // allowed (someone else's file), the file is not replaced at all.
+        struct stat mine {};
+        ok = ::fstat(fd, &mine) == 0 &&
+             ((mine.st_uid == st.st_uid && mine.st_gid == st.st_gid) || ::fchown(fd, st.st_uid, st.st_gid) == 0);
+    }
+    ok = ok && ::fchmod(fd, mode) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
     int e = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
         e = errno;
     }
-    if (ok && ::rename(name.data(), target.c_str()) != 0) {
+    if (ok && !probeOnly && ::rename(name.data(), target.c_str()) != 0) {
         ok = false;
         e = errno;
     }
-    if (!ok) {
+    if (!ok || probeOnly) {
         ::unlink(name.data());
         errno = e;
-        return false;
+        return ok;
     }
     // The rename itself reaches the disk with the folder.
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -165,6 +201,16 @@ bool replaceFileAtomically(const std::string& fileName, const std::string& data)
 
 bool hasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
+// Windows editors start a file they save as UTF-8 with this mark; it is not
+// part of the first line.
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+std::string takeByteOrderMark(std::string& data) {
+    if (data.compare(0, 3, kUtf8Bom) != 0) return {};
+    data.erase(0, 3);
+    return kUtf8Bom;
+}
+
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -172,6 +218,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     std::string data;
     bool exists = false;
     if (!readWholeFile(fileName, data, exists) || !exists) return defaultValue.substr(0, kProfileValueMax);
+    takeByteOrderMark(data);
 
     bool inSection = false;
     for (const Line& line : splitLines(data)) {
@@ -190,6 +237,24 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     return defaultValue.substr(0, kProfileValueMax);
 }
 
+bool ProfileTextHasSection(std::string data, const std::string& section) {
+    takeByteOrderMark(data);
+    for (const Line& line : splitLines(data)) {
+        std::string name;
+        if (sectionName(line.text, name) && sameName(name, section)) return true;
+    }
+    return false;
+}
+
+bool ProbeProfileWrite(const std::string& fileName, std::size_t growth) {
+    std::string data;
+    bool exists = false;
+    if (!readWholeFile(fileName, data, exists)) return false;
+    // Room for the file as it is now and the growth a write may bring.
+    data.append(growth, ' ');
+    return replaceFileAtomically(fileName, data, true);
+}
+
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName) {
     if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) ||
@@ -201,6 +266,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
     std::string data;
     bool exists = false;
     if (!readWholeFile(fileName, data, exists)) return false;
+    const std::string bom = takeByteOrderMark(data);
 
     std::vector<Line> lines = splitLines(data);
     const std::string eol = (!lines.empty() && lines.front().eol == "\n") ? "\n" : "\r\n";
@@ -233,7 +299,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
         lines.push_back({key + "=" + value, eol});
     }
 
-    std::string out;
+    std::string out = bom;
     out.reserve(data.size() + key.size() + value.size() + 8);
     for (const Line& l : lines) out += l.text + l.eol;
     return replaceFileAtomically(fileName, out);

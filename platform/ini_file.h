@@ -12,7 +12,9 @@
 //
 // Writes are atomic: the new contents go to a temporary file in the same
 // folder, which is flushed and then renamed over the old one, so a crash or a
-// full disk leaves either the old file or the new one, never a mix.
+// full disk leaves either the old file or the new one, never a mix. The file
+// keeps its owner, group and mode; a read-only file is never replaced. A
+// leading UTF-8 byte-order mark is not part of the first line (and is kept).
 
 #include <cstddef>
 #include <string>
@@ -33,5 +35,15 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 // stored in a one-line INI entry and is refused (EINVAL).
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName);
+
+// Whether a write to `fileName` would succeed now: takes every step of one
+// (a temporary file beside it with the file's owner, group and mode, the
+// current contents plus `growth` bytes written and flushed) but the rename,
+// and removes the temporary file again. Returns false with errno set: EACCES
+// for a read-only file, ENOSPC for a full disk, EISDIR for a folder, ...
+bool ProbeProfileWrite(const std::string& fileName, std::size_t growth = 256);
+
+// Whether the INI text `data` holds a header of `section` (same rules as the reader).
+bool ProfileTextHasSection(std::string data, const std::string& section);
 
 }  // namespace platform

@@ -10,7 +10,8 @@ pkgs=(
   libgtest-dev zlib1g-dev libpng-dev nlohmann-json3-dev
   libfbclient2 firebird-dev firebird3.0-server firebird3.0-utils
   xvfb xauth x11-utils imagemagick xdotool
-  locales clang dbus
+  locales clang dbus  # dbus-run-session: the notification test's own session bus
+  systemd  # systemd-analyze checks the shipped timer units
 )
 
 missing=()

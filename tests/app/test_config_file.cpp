@@ -1,9 +1,12 @@
 #include "app/config_file.h"
+#include "export/settings_check.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -93,10 +96,74 @@ TEST_F(ConfigFileTest, UnwritableFileRaisesUnableToWrite) {
         app::writeStamp(file, "02/01/2010", "00:00:00");
         FAIL() << "no error";
     } catch (const app::ConfigWriteError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + file.fileName());
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + file.fileName() + ": No such file or directory");
     }
     EXPECT_EQ(app::advanceStamp().date, "01/01/2010");
     EXPECT_THROW(app::createDefaultSettings(file), app::ConfigWriteError);
+}
+
+// Each of these used to read as a file without values, and the export then
+// failed on an empty stamp with a message that named neither.
+TEST_F(ConfigFileTest, UnusableFileIsNamedWithItsProblem) {
+    std::string binary;
+    for (int i = 0; i < 512; ++i) binary += char((i * 37 + 11) & 0xFF);
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        const char* problem;  // empty: usable
+    };
+    const Case cases[] = {
+        {"folder", [&] { fs::create_directory(path_); }, "é uma pasta"},
+        {"fifo", [&] { ::mkfifo(path_.c_str(), 0644); }, "não é um arquivo comum"},
+        {"empty", [&] { put(""); }, "está vazio"},
+        {"only blank lines and a mark", [&] { put("\xEF\xBB\xBF\r\n  \r\n"); }, "está vazio"},
+        {"binary garbage", [&] { put(binary); }, "não é um arquivo de texto"},
+        {"no section", [&] { put("Base=/db/x.fdb\r\nData=01/01/2010\r\n"); }, "não tem a seção [Configuracoes]"},
+        {"another section", [&] { put("[Outra]\r\nBase=x\r\n"); }, "não tem a seção [Configuracoes]"},
+        {"byte-order mark", [&] { put("\xEF\xBB\xBF[Configuracoes]\r\nBase=x\r\n"); }, ""},
+        {"section in other letters", [&] { put("[configuracoes]\nBase=x\n"); }, ""},
+        {"nul in a value", [&] { put(std::string("[Configuracoes]\r\nData=\0\r\n", 24)); }, ""},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(path_);
+        c.make();
+        if (!*c.problem) {
+            EXPECT_NO_THROW(exports::checkSettingsFile(path_)) << c.name;
+            continue;
+        }
+        try {
+            exports::checkSettingsFile(path_);
+            ADD_FAILURE() << "no error for " << c.name;
+        } catch (const exports::SettingsFileError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find("\"" + path_ + "\""), std::string::npos) << c.name << ": " << what;
+            EXPECT_NE(what.find(c.problem), std::string::npos) << c.name << ": " << what;
+        }
+    }
+}
+
+TEST_F(ConfigFileTest, ByteOrderMarkIsNotPartOfTheFirstLine) {
+    put("\xEF\xBB\xBF[Configuracoes]\r\nBase=/db/x.fdb\r\nData=01/01/2010\r\nHora=00:00:00\r\n");
+    app::ConfigFile file(path_);
+    EXPECT_EQ(app::loadSettings(file).base, "/db/x.fdb");
+    app::writeStamp(file, "25/12/2020", "10:05:37");
+    EXPECT_EQ(contents(), "\xEF\xBB\xBF[Configuracoes]\r\nBase=/db/x.fdb\r\nData=25/12/2020\r\nHora=10:05:37\r\n");
+}
+
+TEST_F(ConfigFileTest, ReadOnlyFileIsReportedBeforeAnyWrite) {
+    const std::string before = "[Configuracoes]\r\nData=01/01/2010\r\nHora=00:00:00\r\n";
+    put(before);
+    app::ConfigFile file(path_);
+    EXPECT_NO_THROW(exports::checkSettingsWritable(path_));
+    ::chmod(path_.c_str(), 0444);
+    try {
+        exports::checkSettingsWritable(path_);
+        FAIL() << "no error";
+    } catch (const exports::SettingsFileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + path_ + ": the file is read-only");
+    }
+    EXPECT_THROW(app::writeStamp(file, "02/01/2010", "00:00:00"), app::ConfigWriteError);
+    EXPECT_EQ(contents(), before);
 }
 
 }  // namespace

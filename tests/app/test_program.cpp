@@ -1,5 +1,9 @@
 // The real program, copied into a temporary folder so that its settings file
 // (which lives beside the executable) is the test's own.
+#include "db/fbclient.h"
+#include "tests/support/prerequisites.h"
+#include "tools/fbfixture/fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -145,13 +149,50 @@ TEST_F(ProgramTest, MissingClientLibraryStopsBeforeTheSettingsAreTouched) {
     }
 }
 
+// A scheduler on a server starts the unattended run with no display, or with
+// one that cannot be reached: the run must export as usual, not merely end.
 TEST_F(ProgramTest, UnattendedRunWorksWithoutAnyDisplay) {
-    std::ofstream(ini_, std::ios::binary) << kSettings;
-    Child r = start({"/executa"}, {{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}});
-    EXPECT_NE(wait(r, 60s), -1) << "hung without a display: " << slurp(r.err);
-    // An unreachable display behaves the same.
-    Child r2 = start({"/executa"}, {{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", ":9999"}, {"WAYLAND_DISPLAY", nullptr}});
-    EXPECT_NE(wait(r2, 60s), -1) << "hung with an unreachable display: " << slurp(r2.err);
+    const std::string db = (dir_ / "docs.fdb").string();
+    const fixture::Credentials who;
+    const auto client = db::FbClient::load(db::clientLibraryName());
+    fixture::createDatabase(client, db, who);
+    fixture::createSchema(client, db, who, fixture::Schema{});
+    fixture::runScript(client, db, who,
+                       "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML) VALUES "
+                       "(1, '2020-12-25 10:05:37', '" + fixture::accessKey(1) + "', '<NFe>um</NFe>');\n"
+                       "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_CANCELAMENTO, NFE_XML) VALUES "
+                       "(2, '2021-01-02 08:00:00', '" + fixture::accessKey(2) + "', '<canc>dois</canc>', '<NFe>dois</NFe>');\n");
+    const fs::path out = dir_ / "xml";
+    auto settings = [&](const std::string& data, const std::string& hora) {
+        return "[Configuracoes]\r\nBase=" + db + "\r\nData=" + data + "\r\nHora=" + hora + "\r\nPastaExportar=" +
+               out.string() + "/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n";
+    };
+    const std::map<std::string, std::string> expectedFiles = {
+        {"NFe" + fixture::accessKey(1) + ".XML", "<NFe>um</NFe>\r\n"},
+        {"CanNFe" + fixture::accessKey(2) + ".XML", "<canc>dois</canc>\r\n"},
+    };
+    const std::string expectedSummary =
+        "Resumo: examinados=2 selecionados=2 gravados=2 marca_antes=\"01/01/2010 00:00:00\" "
+        "marca_depois=\"02/01/2021 08:00:00\" tempo=";
+
+    for (const char* display : {static_cast<const char*>(nullptr), ":9999"}) {
+        SCOPED_TRACE(display ? display : "no DISPLAY");
+        fs::remove_all(out);
+        fs::create_directory(out);
+        std::ofstream(ini_, std::ios::binary | std::ios::trunc) << settings("01/01/2010", "00:00:00");
+        Child r = start({"/executa"}, {{"QT_QPA_PLATFORM", nullptr},
+                                       {"DISPLAY", display},
+                                       {"WAYLAND_DISPLAY", nullptr},
+                                       {"LC_ALL", "pt_BR.UTF-8"}});
+        ASSERT_EQ(wait(r, 60s), 0) << slurp(r.err);
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(out)) files[e.path().filename().string()] = slurp(e.path());
+        EXPECT_EQ(files, expectedFiles);
+        const std::string stdoutText = slurp(r.out);
+        EXPECT_EQ(stdoutText.rfind(expectedSummary, 0), 0u) << stdoutText;
+        EXPECT_TRUE(stdoutText.ends_with("s resultado=completo\n")) << stdoutText;
+        EXPECT_EQ(slurp(ini_), settings("02/01/2021", "08:00:00"));
+    }
 }
 
 // "/status" answers from the history beside the program: no display, no
@@ -248,9 +289,7 @@ private:
 // the window cannot be moved; it has no taskbar button while a tray icon
 // can bring it back, and keeps it where there is no tray.
 TEST_F(ProgramTest, RealXServerWindowCannotBeMovedAndLeavesTheTaskbarOnlyForATray) {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display || std::system("command -v xdotool >/dev/null && command -v xprop >/dev/null") != 0)
-        GTEST_SKIP() << "no X server or no xdotool/xprop";
+    REQUIRE_X_SERVER();
     std::ofstream(ini_, std::ios::binary) << kSettings;
     for (bool withTray : {false, true}) {
         std::optional<FakeTray> tray;

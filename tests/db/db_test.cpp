@@ -5,13 +5,11 @@
 #include "db/queries.h"
 #include "platform/datetime.h"
 #include "platform/regional.h"
+#include "tests/support/prerequisites.h"
 #include "tools/fbfixture/fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -24,20 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::vector<std::string> kAppLogin = {"user_name=KORVA", "password=##736948"};
-
-bool serverAnswers()
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0)
-        return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(3050);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
 
 std::shared_ptr<db::FbClient> client()
 {
@@ -80,9 +64,8 @@ class DbTest : public testing::TestWithParam<Mode> {
 protected:
     void SetUp() override
     {
-        if (GetParam() == Mode::Server && !serverAnswers())
-            GTEST_SKIP() << "no Firebird server answers on localhost:3050 "
-                            "(scripts/firebird-server.sh starts one)";
+        if (GetParam() == Mode::Server)
+            REQUIRE_FIREBIRD_SERVER();
         ASSERT_TRUE(platform::setProcessLocale("pt_BR.UTF-8")) << "pt_BR.UTF-8 not installed";
         char tmpl[] = "/tmp/dbtest.XXXXXX";
         ASSERT_TRUE(mkdtemp(tmpl));

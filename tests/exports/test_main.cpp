@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/regional.h"
+#include "tests/support/prerequisites.h"
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -12,5 +13,5 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     platform::setProcessLocale("pt_BR.UTF-8");
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return testsupport::exitStatus(RUN_ALL_TESTS());
 }

@@ -2,11 +2,8 @@
 
 #include "db/ibdatabase.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,18 +16,6 @@ namespace exptest {
 
 std::string modeName(const testing::TestParamInfo<Mode>& info) {
     return info.param == Mode::Embedded ? "Embedded" : "Server";
-}
-
-bool serverAnswers() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(3050);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
 }
 
 std::string slurp(const fs::path& p) {

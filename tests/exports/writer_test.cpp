@@ -6,7 +6,13 @@
 #include "app/run_summary.h"
 #include "tests/exports/workspace.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <set>
 
 namespace exptest {
 namespace {
@@ -88,6 +94,118 @@ TEST(DocumentWriter, RefusesNamePartsThatLeaveTheFolder) {
     for (const Case& c : cases) {
         EXPECT_EQ(exports::isUnsafeNamePart(c.part), c.unsafe) << c.part;
         if (c.unsafe) EXPECT_THROW(exports::requireSafeNamePart("Chave de acesso", c.part), exports::DocumentWriteError);
+    }
+}
+
+// A key of 242-248 bytes used to fit once and then never be replaced, because
+// the temporary name was the final name plus seven characters.
+TEST(DocumentWriter, NamesUpToTheLimitAreWrittenAndReplaced) {
+    struct Case {
+        size_t length;
+        bool fits;
+    };
+    const Case cases[] = {{248, true}, {255, true}, {256, false}, {400, false}};
+    for (const auto method : {exports::WriteMethod::Auto, exports::WriteMethod::NamedTemporary}) {
+        TempDir dir;
+        for (const Case& c : cases) {
+            const std::string name = "NFe" + std::string(c.length - 7, '1') + ".XML";
+            const std::string file = (dir.path / name).string();
+            EXPECT_EQ(exports::fileNameFits(file), c.fits) << c.length;
+            if (c.fits) {
+                exports::writeDocument(file, "<a/>", method);
+                exports::writeDocument(file, "<b/>", method);
+                EXPECT_EQ(slurp(file), "<b/>\r\n") << c.length;
+                fs::remove(file);
+                continue;
+            }
+            try {
+                exports::writeDocument(file, "<a/>", method);
+                ADD_FAILURE() << "no error for " << c.length;
+            } catch (const exports::DocumentWriteError& e) {
+                const std::string what = e.what();
+                EXPECT_NE(what.find(std::to_string(c.length) + " bytes"), std::string::npos) << what;
+                EXPECT_NE(what.find("255"), std::string::npos) << what;
+            }
+        }
+        EXPECT_TRUE(fs::is_empty(dir.path));
+    }
+}
+
+TEST(DocumentWriter, TemporaryNamesAreTheWritersOwnPattern) {
+    struct Case {
+        std::string name;
+        bool ours;
+    };
+    const Case cases[] = {
+        {".exportar-Ab12Zz.tmp", true},
+        {".exportar-000000.tmp", true},
+        {".exportar-Ab12Z.tmp", false},       // five characters
+        {".exportar-Ab12Zzz.tmp", false},     // seven
+        {".exportar-Ab1-Zz.tmp", false},
+        {".exportar-Ab12Zz.tmp.XML", false},
+        {"exportar-Ab12Zz.tmp", false},
+        {".Exportar-Ab12Zz.tmp", false},
+        {".exportar-Ab12Zz.TMP", false},
+        {"NFe1.XML.rRKXWU", false},           // an older version's temporary: left alone
+        {"NFe1.XML", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(exports::isWriterTemporaryName(c.name), c.ours) << c.name;
+}
+
+TEST(DocumentWriter, LeftoverTemporariesOfOursAndNothingElseAreRemoved) {
+    TempDir dir, outside;
+    const fs::path target = outside.path / "precious.txt";
+    spit(target, "keep");
+    spit(dir.path / ".exportar-Ab12Zz.tmp", "half a document");
+    spit(dir.path / ".exportar-Q1w2E3.tmp", "");
+    const std::string lookAlikes[] = {".exportar-Ab12Z.tmp", ".exportar-Ab12Zz.tmp.XML", "exportar-Ab12Zz.tmp",
+                                      "NFe1.XML.rRKXWU", "NFe1.XML"};
+    for (const std::string& name : lookAlikes) spit(dir.path / name, "not ours");
+    fs::create_symlink(target, dir.path / ".exportar-Link01.tmp");
+    fs::create_directory(dir.path / ".exportar-Fold01.tmp");
+    spit(dir.path / ".exportar-Fold01.tmp" / ".exportar-Deep01.tmp", "one level only");
+
+    EXPECT_EQ(exports::removeLeftoverTemporaries(dir.path.string()), 2);
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir.path)) left.insert(e.path().filename().string());
+    std::set<std::string> expected(std::begin(lookAlikes), std::end(lookAlikes));
+    expected.insert({".exportar-Link01.tmp", ".exportar-Fold01.tmp"});
+    EXPECT_EQ(left, expected);
+    EXPECT_EQ(slurp(target), "keep");
+    EXPECT_TRUE(fs::exists(dir.path / ".exportar-Fold01.tmp" / ".exportar-Deep01.tmp"));
+    EXPECT_EQ(exports::removeLeftoverTemporaries((dir.path / "missing").string()), 0);
+}
+
+// A process killed in the middle of a write (here by the file size limit's
+// signal, which ends it as SIGKILL would) leaves at most one temporary of the
+// writer's pattern, which the next run's clean-up removes; never a .XML file.
+TEST(DocumentWriter, AKillMidWriteLeavesOnlyWhatTheNextRunRemoves) {
+    for (const auto method : {exports::WriteMethod::Auto, exports::WriteMethod::NamedTemporary}) {
+        TempDir dir;
+        const std::string file = (dir.path / "NFe1.XML").string();
+        spit(file, "old\r\n");
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_DFL);
+            struct rlimit small {4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            try {
+                exports::writeDocument(file, std::string(1 << 20, 'x'), method);
+            } catch (...) {
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "the write was not interrupted";
+        EXPECT_EQ(slurp(file), "old\r\n");
+        for (const auto& e : fs::directory_iterator(dir.path)) {
+            const std::string name = e.path().filename().string();
+            EXPECT_TRUE(name == "NFe1.XML" || exports::isWriterTemporaryName(name)) << name;
+        }
+        exports::removeLeftoverTemporaries(dir.path.string());
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
     }
 }
 
@@ -179,6 +297,22 @@ TEST(Summary, OneLineWithEveryFigure) {
     EXPECT_EQ(app::errorLine(s), "Erro na exportação (documento 42): falhou");
     s.errorSeq.reset();
     EXPECT_EQ(app::errorLine(s), "Erro na exportação: falhou");
+}
+
+// Values from the settings file travel as bytes; a NUL among them used to cut
+// the printed line short.
+TEST(Summary, ControlBytesInValuesAreWrittenOut) {
+    app::RunSummary s;
+    s.stampBefore = std::string("01/01\0/2010 00:00:00", 20);
+    s.stampAfter = "02/01/2010 \x1B[31m";
+    s.error = std::string("Data inv\xE1lida: \"01\0\"\nsegunda linha", 34);
+    const std::string line = app::summaryLine(s);
+    EXPECT_EQ(line.find('\0'), std::string::npos);
+    EXPECT_NE(line.find("marca_antes=\"01/01\\0/2010 00:00:00\" marca_depois=\"02/01/2010 \\x1B[31m\""),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find("resultado=erro"), std::string::npos);
+    EXPECT_EQ(app::errorLine(s), "Erro na exportação: Data inv\xE1lida: \"01\\0\" segunda linha");
 }
 
 TEST(ExportLock, SecondHolderIsBusyUntilTheFirstLetsGo) {

@@ -6,8 +6,15 @@
 #include <fstream>
 #include <csignal>
 #include <sys/resource.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
 
 namespace fs = std::filesystem;
 using platform::GetPrivateProfileString;
@@ -68,6 +75,7 @@ TEST_F(IniFileTest, ReadsValuesAsTheProfileFunctionsDo) {
         {"key of another section", "[S]\r\nA=1\r\n[T]\r\nK=v\r\n", "S", "K", ""},
         {"first duplicate key wins", "[S]\r\nK=1\r\nK=2\r\n", "S", "K", "1"},
         {"first duplicate section wins", "[S]\r\nK=1\r\n[S]\r\nK=2\r\n", "S", "K", "1"},
+        {"later duplicate section not searched", "[S]\r\nA=1\r\n[S]\r\nK=2\r\n", "S", "K", ""},
         {"garbage lines skipped", "\x01\x02garbage\r\n[S]\r\nnoequals\r\n]]]\r\nK=v\r\n", "S", "K", "v"},
         {"key before any section", "K=v\r\n[S]\r\n", "S", "K", ""},
         {"empty value", "[S]\r\nK=\r\n", "S", "K", ""},
@@ -76,6 +84,8 @@ TEST_F(IniFileTest, ReadsValuesAsTheProfileFunctionsDo) {
          "C:\\Dados\\Empresa\xC7\xE3o.fdb"},
         {"nul byte in another line", std::string("[S]\r\nA=\0x\r\nK=v\r\n", 15), "S", "K", "v"},
         {"cut at 2047", "[S]\r\nK=" + longValue + "\r\n", "S", "K", longValue.substr(0, 2047)},
+        {"utf-8 byte-order mark", "\xEF\xBB\xBF[S]\r\nK=v\r\n", "S", "K", "v"},
+        {"nul inside the value kept", std::string("[S]\r\nK=a\0b\r\n", 12), "S", "K", std::string("a\0b", 3)},
     };
     for (const ReadCase& c : cases) {
         put(c.file);
@@ -119,7 +129,10 @@ TEST_F(IniFileTest, WritesReplaceOrAppendInPlace) {
         {"comments and garbage survive", "; note\r\n\x01junk\r\n[S]\r\nK=1\r\n", "S", "K", "2",
          "; note\r\n\x01junk\r\n[S]\r\nK=2\r\n"},
         {"only first duplicate changes", "[S]\r\nK=1\r\nK=2\r\n", "S", "K", "3", "[S]\r\nK=3\r\nK=2\r\n"},
+        {"new key goes to the first of duplicate sections", "[S]\r\nA=1\r\n[S]\r\nK=2\r\n", "S", "K", "3",
+         "[S]\r\nA=1\r\nK=3\r\n[S]\r\nK=2\r\n"},
         {"empty file", "", "S", "K", "v", "[S]\r\nK=v\r\n"},
+        {"byte-order mark kept", "\xEF\xBB\xBF[S]\r\nK=1\r\n", "S", "K", "2", "\xEF\xBB\xBF[S]\r\nK=2\r\n"},
     };
     for (const WriteCase& c : cases) {
         put(c.before);
@@ -179,6 +192,117 @@ TEST_F(IniFileTest, WriteThroughSymlinkKeepsTheLink) {
     ASSERT_TRUE(WritePrivateProfileString("S", "K", "2", file_));
     EXPECT_TRUE(fs::is_symlink(file_));
     EXPECT_EQ(GetPrivateProfileString("S", "K", "", real.string()), "2");
+}
+
+TEST_F(IniFileTest, ReadOnlyFileIsNeverReplaced) {
+    put("[S]\r\nK=1\r\n");
+    ::chmod(file_.c_str(), 0444);
+    struct stat before {};
+    ::stat(file_.c_str(), &before);
+    errno = 0;
+    EXPECT_FALSE(platform::ProbeProfileWrite(file_));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_FALSE(WritePrivateProfileString("S", "K", "2", file_));
+    EXPECT_EQ(errno, EACCES);
+    struct stat after {};
+    ::stat(file_.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(contents(), "[S]\r\nK=1\r\n");
+    EXPECT_EQ(filesInDir(), 1);
+}
+
+TEST_F(IniFileTest, WriteKeepsOwnerGroupAndMode) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file to another user";
+    put("[S]\r\nK=1\r\n");
+    ASSERT_EQ(::chown(file_.c_str(), 65534, 65534), 0);
+    ::chmod(file_.c_str(), 0660);
+    ASSERT_TRUE(WritePrivateProfileString("S", "K", "2", file_));
+    struct stat after {};
+    ::stat(file_.c_str(), &after);
+    EXPECT_EQ(after.st_uid, 65534u);
+    EXPECT_EQ(after.st_gid, 65534u);
+    EXPECT_EQ(after.st_mode & 07777, 0660u);
+    EXPECT_EQ(get("S", "K"), "2");
+}
+
+// The probe takes every step of a write but the rename: it succeeds and fails
+// where a write would, and leaves the folder as it was.
+TEST_F(IniFileTest, ProbeSaysWhetherAWriteWouldSucceed) {
+    put("[S]\r\nK=1\r\n");
+    EXPECT_TRUE(platform::ProbeProfileWrite(file_));
+    EXPECT_TRUE(platform::ProbeProfileWrite((dir_ / "new.ini").string()));  // created by the first write
+    EXPECT_EQ(contents(), "[S]\r\nK=1\r\n");
+    EXPECT_EQ(filesInDir(), 1);
+
+    fs::create_directory(dir_ / "folder.ini");
+    errno = 0;
+    EXPECT_FALSE(platform::ProbeProfileWrite((dir_ / "folder.ini").string()));
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_FALSE(platform::ProbeProfileWrite((dir_ / "missing" / "x.ini").string()));
+    EXPECT_EQ(errno, ENOENT);
+}
+
+// Runs `body` as the unprivileged user "nobody" in a child; returns its result.
+int asNobody(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(200);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+TEST_F(IniFileTest, FolderThatIsNotWritableIsFoundBeforeWriting) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+    put("[S]\r\nK=1\r\n");
+    ::chmod(file_.c_str(), 0666);  // the file itself is writable for everyone
+    ::chmod(dir_.c_str(), 0755);
+    const int probe = asNobody([&] { return platform::ProbeProfileWrite(file_) ? 0 : errno; });
+    EXPECT_EQ(probe, EACCES);
+    const int write = asNobody([&] { return WritePrivateProfileString("S", "K", "2", file_) ? 0 : errno; });
+    EXPECT_EQ(write, EACCES);
+    EXPECT_EQ(contents(), "[S]\r\nK=1\r\n");
+}
+
+// A real full disk: a small tmpfs, mounted in a mount namespace of this
+// process only, filled up.
+TEST_F(IniFileTest, FullDiskIsFoundBeforeWritingAndLeavesTheFile) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "cannot make a private mount namespace here: " << std::strerror(errno);
+    const fs::path disk = dir_ / "disk";
+    fs::create_directory(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        fs::path p;
+        ~Unmount() { ::umount2(p.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const std::string ini = (disk / "ConfigQuillan.ini").string();
+    const std::string before = "[S]\r\nK=1\r\n";
+    std::ofstream(ini, std::ios::binary) << before;
+    EXPECT_TRUE(platform::ProbeProfileWrite(ini));
+    {
+        std::ofstream filler(disk / "filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        for (int i = 0; i < 64 && filler; ++i) filler << block << std::flush;
+    }
+    errno = 0;
+    EXPECT_FALSE(platform::ProbeProfileWrite(ini));
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FALSE(WritePrivateProfileString("S", "K", "2", ini));
+    EXPECT_EQ(GetPrivateProfileString("S", "K", "", ini), "1");
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator(disk)) ++entries;
+    EXPECT_EQ(entries, 2) << "temporary file left behind";
+}
+
+TEST_F(IniFileTest, FifoInTheFilesPlaceDoesNotHang) {
+    ASSERT_EQ(::mkfifo(file_.c_str(), 0644), 0);
+    EXPECT_EQ(GetPrivateProfileString("S", "K", "d", file_), "d");
+    EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", file_));
+    EXPECT_FALSE(platform::ProbeProfileWrite(file_));
 }
 
 }  // namespace
