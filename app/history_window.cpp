@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -45,7 +46,7 @@ HistoryWindow::HistoryWindow(std::string historyPath, QWidget* parent)
     : QWidget(parent, Qt::Window), historyPath_(std::move(historyPath)) {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QString::fromUtf8("Histórico"));
-    resize(760, 440);
+    resize(900, 460);
 
     emptyNote_ = new QLabel(this);
     runsList_ = new QTreeWidget(this);
@@ -105,6 +106,8 @@ void HistoryWindow::reload() {
             QFont bold = item->font(2);
             bold.setBold(true);
             item->setFont(2, bold);
+            // The colour hides under the selection; the sign does not.
+            item->setIcon(2, style()->standardIcon(failed ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning));
         }
     }
     for (int c = 0; c < runsList_->columnCount() - 1; ++c) runsList_->resizeColumnToContents(c);
@@ -112,7 +115,9 @@ void HistoryWindow::reload() {
                                             .arg(QString::fromStdString(historyPath_))
                                       : QString::fromUtf8("Últimas %1 exportações, a mais recente primeiro.")
                                             .arg(runs_.size()));
-    if (runsList_->topLevelItemCount() > 0) runsList_->setCurrentItem(runsList_->topLevelItem(0));
+    // The newest run in the details, without a selection hiding its colour.
+    if (runsList_->topLevelItemCount() > 0)
+        runsList_->setCurrentItem(runsList_->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
     else details_->clear();
 }
 

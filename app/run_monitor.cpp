@@ -59,7 +59,7 @@ void RunMonitor::refresh() {
 QString RunMonitor::toolTip() const {
     QString tip = QString::fromUtf8("Exportação de XML");
     if (last_)
-        tip += QLatin1Char('\n') +
+        tip += QString::fromUtf8("\nÚltima: ") +
                QString::fromStdString(exports::trayRunText(*last_, platform::currentFormatSettings()));
     return tip;
 }

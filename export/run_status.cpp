@@ -10,9 +10,9 @@ namespace exports {
 
 namespace {
 
-std::string kindText(const std::string& kind) {
-    if (kind == kRunWindow) return "Exportação pela janela (Gerar)";
-    if (kind == kRunUnattended) return "Exportação agendada (/executa)";
+std::string kindText(const std::string& kind, bool brief = false) {
+    if (kind == kRunWindow) return brief ? "Exportação pela janela" : "Exportação pela janela (Gerar)";
+    if (kind == kRunUnattended) return brief ? "Exportação agendada" : "Exportação agendada (/executa)";
     if (kind == kRunPeriod) return "Exportação por período";
     if (kind == kRunPackage) return "Exportação do pacote";
     return "Exportação (" + kind + ")";
@@ -115,8 +115,8 @@ std::string announcementBody(const Announcement& a, const platform::FormatSettin
 }
 
 std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs) {
-    std::string text = "Última: " + kindText(textToUtf8(run.kind)) + " " + resultText(run.result) + " em " +
-                       localTimeText(run.ended, fs);
+    std::string text =
+        kindText(textToUtf8(run.kind), true) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
     if (!run.error.empty()) {
         std::string error = textToUtf8(run.error);
         // Tray tips are short; the Histórico has the whole text.

@@ -51,7 +51,8 @@ Announcement pendingAnnouncement(const std::vector<RunRecord>& newestFirst,
 std::string announcementSummary(const RunRecord& run);
 std::string announcementBody(const Announcement& a, const platform::FormatSettings& fs);
 
-// The tray tip's line about the last run: what ran, how and when it ended.
+// The last run in a few words for the tray's tip and the window's status
+// line: what ran, how and when it ended, the error.
 std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs);
 
 // Whole minutes, 0 or more; nullopt for anything else.

@@ -57,7 +57,7 @@ private slots:
 
         auto* status = w.findChild<QLabel*>(QStringLiteral("LabelResumo"));
         QVERIFY(status);
-        QVERIFY2(status->toolTip().startsWith(QString::fromUtf8("Última: Exportação agendada (/executa) falhou em ")),
+        QVERIFY2(status->toolTip().startsWith(QString::fromUtf8("Exportação agendada falhou em ")),
                  qPrintable(status->toolTip()));
         QVERIFY(status->toolTip().endsWith(QString::fromUtf8(": Banco de dados inacessível")));
         QVERIFY(status->styleSheet().contains(QStringLiteral("#c00000")));
