@@ -4,13 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -316,20 +316,48 @@ bool appendRun(const std::string& path, const RunRecord& record, std::string* er
 
 std::vector<RunRecord> readRuns(const std::string& path, std::size_t count) {
     std::vector<RunRecord> runs;
-    std::ifstream in(path, std::ios::binary);
-    if (!in || count == 0) return runs;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    const std::string content = buffer.str();
-    std::size_t end = content.size();
-    while (end > 0 && runs.size() < count) {
-        const std::size_t nl = content.rfind('\n', end - 1);
-        const std::size_t begin = nl == std::string::npos ? 0 : nl + 1;
-        if (end > begin)
-            if (auto r = parseRecordLine(std::string_view(content).substr(begin, end - begin))) runs.push_back(std::move(*r));
-        if (nl == std::string::npos) break;
-        end = nl;
+    if (count == 0) return runs;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return runs;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return runs;
     }
+    // The newest runs are at the end: read a tail of the file, larger each
+    // time, until it holds enough of them (the tray wants a few, not all).
+    const off_t size = st.st_size;
+    std::string tail;
+    for (off_t want = 64 * 1024;;) {
+        const off_t from = want >= size ? 0 : size - want;
+        tail.resize(std::size_t(size - from));
+        std::size_t got = 0;
+        while (got < tail.size()) {
+            const ssize_t n = ::pread(fd, tail.data() + got, tail.size() - got, from + off_t(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += std::size_t(n);
+        }
+        tail.resize(got);
+        runs.clear();
+        std::size_t end = tail.size();
+        while (end > 0 && runs.size() < count) {
+            const std::size_t nl = tail.rfind('\n', end - 1);
+            // The first piece of a tail that starts mid-file is part of a line.
+            if (nl == std::string::npos && from > 0) break;
+            const std::size_t begin = nl == std::string::npos ? 0 : nl + 1;
+            if (end > begin)
+                if (auto r = parseRecordLine(std::string_view(tail).substr(begin, end - begin)))
+                    runs.push_back(std::move(*r));
+            if (nl == std::string::npos) break;
+            end = nl;
+        }
+        if (runs.size() >= count || from == 0) break;
+        // Enough for the runs still wanted at the size of those read so far.
+        const off_t perRun = off_t(tail.size() / std::max<std::size_t>(runs.size(), 1));
+        want = std::max(want * 4, perRun * off_t(count) * 2);
+    }
+    ::close(fd);
     return runs;
 }
 

@@ -210,6 +210,13 @@ TEST_F(HistoryFile, TheDefaultCapIsAThousandRuns) {
     ASSERT_EQ(runs.size(), 1000u);
     EXPECT_EQ(runs.front().examined, 1001);
     EXPECT_EQ(runs.back().examined, 2);
+    // A few from the end of a long file: read from a tail that starts in
+    // the middle of a line.
+    const auto newest = readRuns(path, 3);
+    ASSERT_EQ(newest.size(), 3u);
+    EXPECT_EQ(newest[0].examined, 1001);
+    EXPECT_EQ(newest[2].examined, 999);
+    EXPECT_EQ(readRuns(path, 400).back().examined, 602);
 }
 
 // Processes ending together (the window and the scheduler) while the file
