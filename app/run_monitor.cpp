@@ -4,10 +4,12 @@
 #include "export/run_status.h"
 #include "platform/regional.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <memory>
 
 namespace app {
 
@@ -67,6 +69,29 @@ QString RunMonitor::toolTip() const {
 QString RunMonitor::statusText() const {
     if (!last_) return {};
     return QString::fromStdString(exports::trayRunText(*last_, platform::currentFormatSettings()));
+}
+
+bool announceBeforeRecording(const exports::RunRecord& run, const std::string& settingsFile) {
+    if (!exports::needsAttention(run.result) || !sessionBusExpected()) return false;
+    // Qt's bus connection wants an application object; the unattended run
+    // has none of its own.
+    std::unique_ptr<QCoreApplication> application;
+    static int argc = 1;
+    static char name[] = "exportar-xml";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) application = std::make_unique<QCoreApplication>(argc, argv);
+
+    const std::string markPath = exports::announcedFileFor(settingsFile);
+    std::vector<exports::RunRecord> runs = exports::readRuns(exports::historyFileFor(settingsFile), 50);
+    runs.insert(runs.begin(), run);
+    const exports::Announcement due = exports::pendingAnnouncement(runs, exports::readAnnouncedMark(markPath));
+    if (!due.run) return false;
+    const platform::FormatSettings fs = platform::currentFormatSettings();
+    const bool sent = notifyDesktop(QString::fromStdString(exports::announcementSummary(*due.run)),
+                                    QString::fromStdString(exports::announcementBody(due, fs)),
+                                    std::chrono::seconds(2));
+    if (sent && due.mark) exports::writeAnnouncedMark(markPath, *due.mark);
+    return sent;
 }
 
 QIcon iconWithWarning(const QIcon& base) {

@@ -48,6 +48,13 @@ private:
     QTimer settle_;
 };
 
+// For a process that ends right after its run (/executa): when the run needs
+// attention, tells the desktop now (waiting a moment for the answer) and
+// marks it announced, so that a window following the history does not say it
+// again. Call it before the run is added to the history. Returns true when a
+// notification went out.
+bool announceBeforeRecording(const exports::RunRecord& run, const std::string& settingsFile);
+
 // The program icon with a warning mark in its lower right corner.
 QIcon iconWithWarning(const QIcon& base);
 

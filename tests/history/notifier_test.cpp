@@ -143,6 +143,33 @@ private slots:
         QCOMPARE(bus.service.received().size(), 1);
     }
 
+    // The unattended run tells the desktop itself and marks the run
+    // announced before recording it: a window following the history stays quiet.
+    void unattendedRunAnnouncesBeforeRecording() {
+        ServiceOnTheBus bus;
+        QVERIFY(bus.registered);
+        QTemporaryDir dir;
+        const std::string settings = (dir.path() + QStringLiteral("/ConfigQuillan.ini")).toStdString();
+        app::RunMonitor monitor(settings);
+        monitor.refresh();
+
+        exports::RunRecord run;
+        run.ended = exports::Clock::now();
+        run.started = run.ended - std::chrono::seconds(3);
+        run.kind = exports::kRunUnattended;
+        run.result = exports::RunResult::Complete;
+        QVERIFY(!app::announceBeforeRecording(run, settings));  // nothing to say about a success
+        run.result = exports::RunResult::Interrupted;
+        QVERIFY(app::announceBeforeRecording(run, settings));
+        QCOMPARE(bus.service.received().size(), 1);
+        QCOMPARE(bus.service.received().front().summary,
+                 QString::fromUtf8("Exportação agendada (/executa) interrompida"));
+        QVERIFY(exports::appendRun(exports::historyFileFor(settings), run));
+        QTRY_VERIFY(monitor.needsAttention());
+        QTest::qWait(300);
+        QCOMPARE(bus.service.received().size(), 1);
+    }
+
     void noServiceOnTheBus() {
         QVERIFY(app::notifyDesktop(QStringLiteral("x"), QStringLiteral("y")));
         QVERIFY(!app::notifyDesktop(QStringLiteral("x"), QStringLiteral("y"), std::chrono::milliseconds(500)));
