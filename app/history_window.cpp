@@ -26,13 +26,13 @@ QString kindCaption(const std::string& kind) {
     return utf8(kind);
 }
 
-QString resultCaption(exports::RunResult result) {
+QString resultCaption(exports::Result result) {
     switch (result) {
-        case exports::RunResult::Complete: return QString::fromUtf8("Concluída");
-        case exports::RunResult::Failed: return QStringLiteral("Falhou");
-        case exports::RunResult::Interrupted: return QStringLiteral("Interrompida");
-        case exports::RunResult::Busy: return QString::fromUtf8("Não feita (outra em andamento)");
-        case exports::RunResult::Refused: return QStringLiteral("Documentos recusados");
+        case exports::Result::Complete: return QString::fromUtf8("Concluída");
+        case exports::Result::Failed: return QStringLiteral("Falhou");
+        case exports::Result::Interrupted: return QStringLiteral("Interrompida");
+        case exports::Result::Busy: return QString::fromUtf8("Não feita (outra em andamento)");
+        case exports::Result::Refused: return QStringLiteral("Documentos recusados");
     }
     return {};
 }
@@ -99,8 +99,8 @@ void HistoryWindow::reload() {
         }
         item->setText(8, utf8(run.error).simplified());
         item->setToolTip(8, utf8(run.error));
-        const bool failed = run.result == exports::RunResult::Failed || run.result == exports::RunResult::Interrupted;
-        if (failed || run.result == exports::RunResult::Refused) {
+        const bool failed = run.result == exports::Result::Failed || run.result == exports::Result::Interrupted;
+        if (failed || run.result == exports::Result::Refused) {
             for (int c = 0; c < runsList_->columnCount(); ++c)
                 item->setBackground(c, failed ? failureColor() : refusedColor());
             QFont bold = item->font(2);

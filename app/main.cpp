@@ -16,6 +16,8 @@
 #include "app/application.h"
 #include "app/config_file.h"
 #include "app/main_window.h"
+#include "app/stop_signals.h"
+#include "app/unattended.h"
 #include "export/run_status.h"
 #include "platform/message_box.h"
 #include "platform/regional.h"
@@ -35,14 +37,9 @@ void choosePlatform() {
     else qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-// SIGTERM / SIGINT / SIGHUP end the message loop like "Sair", so the open
-// transaction is committed and the end steps run.
+// SIGTERM / SIGINT / SIGHUP end the program like "Sair": a running export
+// stops at its next document, then the loop ends and the end steps run.
 int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
-}
 
 void installSignalHandlers(QObject* owner) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
@@ -53,11 +50,7 @@ void installSignalHandlers(QObject* owner) {
         if (Form1) Form1->Terminate();
         else QCoreApplication::exit(0);
     });
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(s, &sa, nullptr);
+    app::installStopSignals(signalPipe[1]);
 }
 
 void showApplicationError(const QString& text) {
@@ -104,10 +97,13 @@ bool hasStyleArgument(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "/status") == 0) return statusCommand(argc, argv);
-    previousHandler = qInstallMessageHandler(messageHandler);
-    choosePlatform();
     // Dates, times and numbers follow the user's regional settings.
     std::setlocale(LC_ALL, "");
+    // The scheduler's run needs no window, no tray and no graphical platform.
+    if (app::wantsUnattendedRun(argc, argv)) return app::runUnattended(argc, argv);
+
+    previousHandler = qInstallMessageHandler(messageHandler);
+    choosePlatform();
 
     TApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));

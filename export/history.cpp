@@ -22,7 +22,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr const char* kResultNames[] = {"completo", "falhou", "interrompido", "ocupado", "recusados"};
+constexpr Result kResults[] = {Result::Complete, Result::Failed, Result::Interrupted, Result::Busy, Result::Refused};
 
 // Length of the valid UTF-8 sequence at s[i], 0 when there is none.
 std::size_t utf8SequenceAt(const unsigned char* s, std::size_t n, std::size_t i) {
@@ -130,12 +130,42 @@ std::string folderOf(const std::string& file) {
 
 }  // namespace
 
-const char* resultName(RunResult result) { return kResultNames[static_cast<int>(result)]; }
+const char* resultName(Result result) {
+    switch (result) {
+        case Result::Complete: return "completo";
+        case Result::Failed: return "falhou";
+        case Result::Interrupted: return "interrompido";
+        case Result::Busy: return "ocupado";
+        case Result::Refused: return "recusados";
+    }
+    return "falhou";
+}
 
-std::optional<RunResult> resultFromName(std::string_view name) {
-    for (int i = 0; i < 5; ++i)
-        if (name == kResultNames[i]) return static_cast<RunResult>(i);
+std::optional<Result> resultFromName(std::string_view name) {
+    for (Result r : kResults)
+        if (name == resultName(r)) return r;
     return std::nullopt;
+}
+
+RunRecord recordOf(const RunSummary& s, std::string kind, Clock::time_point started, Clock::time_point ended) {
+    RunRecord r;
+    r.started = started;
+    r.ended = ended;
+    r.kind = std::move(kind);
+    r.result = s.result;
+    r.examined = s.examined;
+    r.selected = s.selected;
+    r.written = s.written;
+    r.unchanged = s.unchanged;
+    r.refused = s.refused;
+    r.stampBefore = s.stampBefore;
+    r.stampAfter = s.stampAfter;
+    r.seconds = s.seconds;
+    r.error = s.error;
+    if (s.errorDocument) r.error = "documento " + std::to_string(*s.errorDocument) + ": " + r.error;
+    r.refusedDocuments.assign(s.refusedDocuments.begin(),
+                              s.refusedDocuments.begin() + std::ptrdiff_t(std::min(s.refusedDocuments.size(), kRefusedKept)));
+    return r;
 }
 
 std::string historyFileFor(const std::string& settingsFile) { return folderOf(settingsFile) + "ConfigQuillan.log.jsonl"; }

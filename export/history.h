@@ -9,6 +9,8 @@
 // newest kHistoryKeep runs; the surplus is dropped by writing the rest to a
 // temporary file and renaming it over the old one.
 
+#include "export/summary.h"
+
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -20,11 +22,9 @@ namespace exports {
 
 using Clock = std::chrono::system_clock;
 
-enum class RunResult { Complete, Failed, Interrupted, Busy, Refused };
-
 // "completo", "falhou", "interrompido", "ocupado", "recusados".
-const char* resultName(RunResult result);
-std::optional<RunResult> resultFromName(std::string_view name);
+const char* resultName(Result result);
+std::optional<Result> resultFromName(std::string_view name);
 
 // Kinds of run as stored.
 inline constexpr const char* kRunWindow = "janela";      // "Gerar"
@@ -32,18 +32,12 @@ inline constexpr const char* kRunUnattended = "executa";  // /executa
 inline constexpr const char* kRunPeriod = "periodo";      // "Exportar"
 inline constexpr const char* kRunPackage = "pacote";
 
-struct RefusedDocument {
-    long long number = 0;
-    std::string key;
-    std::string reason;
-};
-
 // Texts may be UTF-8 or Windows-1252 bytes (database values, settings); they
 // are stored as UTF-8. Records read back hold UTF-8.
 struct RunRecord {
     Clock::time_point started{}, ended{};
     std::string kind;
-    RunResult result = RunResult::Complete;
+    Result result = Result::Complete;
     long long examined = 0, selected = 0, written = 0, unchanged = 0, refused = 0;
     std::string stampBefore, stampAfter;
     double seconds = 0;
@@ -51,6 +45,9 @@ struct RunRecord {
     // At most kRefusedKept are stored; `refused` keeps the full count.
     std::vector<RefusedDocument> refusedDocuments;
 };
+
+// A run as the history keeps it. `kind` is one of the kinds above.
+RunRecord recordOf(const RunSummary& summary, std::string kind, Clock::time_point started, Clock::time_point ended);
 
 inline constexpr std::size_t kHistoryKeep = 1000;
 // A run refusing tens of thousands of documents must not make one line of

@@ -18,13 +18,13 @@ std::string kindText(const std::string& kind, bool brief = false) {
     return "Exportação (" + kind + ")";
 }
 
-const char* resultText(RunResult result) {
+const char* resultText(Result result) {
     switch (result) {
-        case RunResult::Complete: return "concluída";
-        case RunResult::Failed: return "falhou";
-        case RunResult::Interrupted: return "interrompida";
-        case RunResult::Busy: return "não feita (outra exportação em andamento)";
-        case RunResult::Refused: return "concluída com documentos recusados";
+        case Result::Complete: return "concluída";
+        case Result::Failed: return "falhou";
+        case Result::Interrupted: return "interrompida";
+        case Result::Busy: return "não feita (outra exportação em andamento)";
+        case Result::Refused: return "concluída com documentos recusados";
     }
     return "?";
 }
@@ -58,7 +58,7 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
     std::string line = kindText(textToUtf8(run.kind)) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
     if (now) line += " (" + agoText(*now > run.ended ? *now - run.ended : Clock::duration::zero()) + ")";
     if (!run.error.empty()) line += ": " + textToUtf8(run.error);
-    if (run.result != RunResult::Busy) {
+    if (run.result != Result::Busy) {
         line += "; examinados " + std::to_string(run.examined) + ", selecionados " + std::to_string(run.selected) +
                 ", gravados " + std::to_string(run.written) + ", inalterados " + std::to_string(run.unchanged) +
                 ", recusados " + std::to_string(run.refused);
@@ -70,12 +70,12 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
 
 const RunRecord* judgedRun(const std::vector<RunRecord>& newestFirst) {
     for (const RunRecord& run : newestFirst)
-        if (run.result != RunResult::Busy) return &run;
+        if (run.result != Result::Busy) return &run;
     return newestFirst.empty() ? nullptr : &newestFirst.front();
 }
 
-bool needsAttention(RunResult result) {
-    return result == RunResult::Failed || result == RunResult::Interrupted || result == RunResult::Refused;
+bool needsAttention(Result result) {
+    return result == Result::Failed || result == Result::Interrupted || result == Result::Refused;
 }
 
 Announcement pendingAnnouncement(const std::vector<RunRecord>& newestFirst,
@@ -164,7 +164,7 @@ int statusCommand(const std::string& historyPath, const std::vector<std::string>
     }
     out << describeRun(*run, fs, now) << '\n';
     if (run != &runs.front()) out << describeRun(runs.front(), fs, now) << '\n';
-    if (run->result != RunResult::Complete) return kStatusAttention;
+    if (run->result != Result::Complete) return kStatusAttention;
     if (now - run->ended > std::chrono::minutes(minutes)) {
         out << "Mais antiga que " << minutes << " min\n";
         return kStatusAttention;

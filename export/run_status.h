@@ -35,7 +35,7 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
 const RunRecord* judgedRun(const std::vector<RunRecord>& newestFirst);
 
 // Failed, interrupted, or documents refused: someone has to look.
-bool needsAttention(RunResult result);
+bool needsAttention(Result result);
 
 // What the desktop should be told about. With a mark, every run that needs
 // attention and ended after it counts; without one (first start) only the

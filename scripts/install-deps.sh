@@ -12,6 +12,7 @@ pkgs=(
   xvfb xauth x11-utils imagemagick xdotool
   locales clang dbus  # dbus-run-session: the notification test's own session bus
   systemd  # systemd-analyze checks the shipped timer units
+  valgrind  # sees the client library write into freed memory, which the sanitizers cannot
 )
 
 missing=()

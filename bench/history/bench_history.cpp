@@ -17,7 +17,7 @@ exports::RunRecord sample(long long n, std::size_t refused) {
     r.started = exports::Clock::now();
     r.ended = r.started + std::chrono::seconds(2);
     r.kind = exports::kRunUnattended;
-    r.result = refused ? exports::RunResult::Refused : exports::RunResult::Complete;
+    r.result = refused ? exports::Result::Refused : exports::Result::Complete;
     r.examined = 20000 + n;
     r.selected = r.written = 120;
     r.stampBefore = "01/03/2024 10:00:00";

@@ -18,13 +18,13 @@ const QByteArray kSettings =
     "[Configuracoes]\r\nBase=/srv/db/emp.fdb\r\nData=25/12/2020\r\nHora=10:05:03\r\n"
     "PastaExportar=/srv/xml/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n";
 
-exports::RunRecord scheduledRun(exports::RunResult result, std::chrono::minutes ago) {
+exports::RunRecord scheduledRun(exports::Result result, std::chrono::minutes ago) {
     exports::RunRecord r;
     r.ended = exports::Clock::now() - ago;
     r.started = r.ended - std::chrono::seconds(4);
     r.kind = exports::kRunUnattended;
     r.result = result;
-    if (result == exports::RunResult::Failed) r.error = "Banco de dados inacess\xEDvel";
+    if (result == exports::Result::Failed) r.error = "Banco de dados inacess\xEDvel";
     return r;
 }
 
@@ -44,8 +44,8 @@ private slots:
         ini.write(kSettings);
         ini.close();
         const std::string history = exports::historyFileFor(dir.filePath("ConfigQuillan.ini").toStdString());
-        QVERIFY(exports::appendRun(history, scheduledRun(exports::RunResult::Complete, std::chrono::minutes(180))));
-        QVERIFY(exports::appendRun(history, scheduledRun(exports::RunResult::Failed, std::chrono::minutes(120))));
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Complete, std::chrono::minutes(180))));
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Failed, std::chrono::minutes(120))));
 
         FormStartOptions o;
         o.configFolder = dir.path();
@@ -61,17 +61,17 @@ private slots:
                  qPrintable(status->toolTip()));
         QVERIFY(status->toolTip().endsWith(QString::fromUtf8(": Banco de dados inacessível")));
         QVERIFY(status->styleSheet().contains(QStringLiteral("#c00000")));
-        QVERIFY(w.TrayIcon->toolTip().startsWith(QString::fromUtf8("Exportação de XML\nÚltima: Exportação agendada")));
-        QVERIFY(look(w.TrayIcon->icon()) != look(mainIcon()));
+        QVERIFY(w.trayIcon->toolTip().startsWith(QString::fromUtf8("Exportação de XML\nÚltima: Exportação agendada")));
+        QVERIFY(look(w.trayIcon->icon()) != look(mainIcon()));
 
         // A scheduled run completes while the window is open: the mark goes.
-        QVERIFY(exports::appendRun(history, scheduledRun(exports::RunResult::Complete, std::chrono::minutes(1))));
-        QTRY_VERIFY(w.TrayIcon->toolTip().contains(QString::fromUtf8("concluída")));
-        QVERIFY(look(w.TrayIcon->icon()) == look(mainIcon()));
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Complete, std::chrono::minutes(1))));
+        QTRY_VERIFY(w.trayIcon->toolTip().contains(QString::fromUtf8("concluída")));
+        QVERIFY(look(w.trayIcon->icon()) == look(mainIcon()));
         // A run that found the lock held changes nothing about the mark.
-        QVERIFY(exports::appendRun(history, scheduledRun(exports::RunResult::Busy, std::chrono::minutes(0))));
-        QTRY_VERIFY(w.TrayIcon->toolTip().contains(QString::fromUtf8("não feita")));
-        QVERIFY(look(w.TrayIcon->icon()) == look(mainIcon()));
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Busy, std::chrono::minutes(0))));
+        QTRY_VERIFY(w.trayIcon->toolTip().contains(QString::fromUtf8("não feita")));
+        QVERIFY(look(w.trayIcon->icon()) == look(mainIcon()));
 
         for (QObject* opener : {static_cast<QObject*>(w.historyAction), static_cast<QObject*>(w.historyButton)}) {
             if (auto* a = qobject_cast<QAction*>(opener)) a->trigger();
@@ -94,7 +94,7 @@ private slots:
         o.loadClientLibrary = false;
         TForm1 w(o);
         w.FormCreate();
-        QCOMPARE(w.TrayIcon->toolTip(), QString::fromUtf8("Exportação de XML"));
+        QCOMPARE(w.trayIcon->toolTip(), QString::fromUtf8("Exportação de XML"));
         QVERIFY(!w.findChild<QLabel*>(QStringLiteral("LabelResumo")));
     }
 };

@@ -53,7 +53,7 @@ RunRecord sample(long long n) {
     r.started = Clock::time_point(std::chrono::seconds(1709298000 + n * 60));  // 2024-03-01T10:00:00-03:00
     r.ended = r.started + 2s;
     r.kind = kRunUnattended;
-    r.result = RunResult::Complete;
+    r.result = Result::Complete;
     r.examined = n;
     return r;
 }
@@ -91,7 +91,7 @@ TEST(HistoryTime, IsoTextsCarryTheOffset) {
 TEST_F(HistoryFile, ARecordComesBackWhole) {
     RunRecord r = sample(7);
     r.kind = kRunWindow;
-    r.result = RunResult::Refused;
+    r.result = Result::Refused;
     r.selected = 5;
     r.written = 3;
     r.unchanged = 1;
@@ -113,7 +113,7 @@ TEST_F(HistoryFile, ARecordComesBackWhole) {
     EXPECT_EQ(back->started, r.started);
     EXPECT_EQ(back->ended, r.ended);
     EXPECT_EQ(back->kind, "janela");
-    EXPECT_EQ(back->result, RunResult::Refused);
+    EXPECT_EQ(back->result, Result::Refused);
     EXPECT_EQ(back->examined, 7);
     EXPECT_EQ(back->selected, 5);
     EXPECT_EQ(back->written, 3);
@@ -131,7 +131,7 @@ TEST_F(HistoryFile, ARecordComesBackWhole) {
 
 TEST_F(HistoryFile, OnlyTheFirstRefusedDocumentsAreKept) {
     RunRecord r = sample(1);
-    r.result = RunResult::Refused;
+    r.result = Result::Refused;
     r.refused = 50000;
     for (int i = 0; i < 50000; ++i) r.refusedDocuments.push_back({i, "chave", "motivo"});
     ASSERT_TRUE(appendRun(path, r));

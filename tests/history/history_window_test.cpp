@@ -33,13 +33,13 @@ private slots:
         RunRecord failed = done;
         failed.started += std::chrono::hours(1);
         failed.ended += std::chrono::hours(1);
-        failed.result = RunResult::Failed;
+        failed.result = Result::Failed;
         failed.error = "N\xE3o foi poss\xEDvel gravar \"/srv/xml/NFe1.XML\": No space left on device";
         RunRecord refused = done;
         refused.started += std::chrono::hours(2);
         refused.ended += std::chrono::hours(2);
         refused.kind = kRunWindow;
-        refused.result = RunResult::Refused;
+        refused.result = Result::Refused;
         refused.refused = 1;
         refused.refusedDocuments = {{8, "35240/..", "Chave de acesso com \"/\""}};
         for (const RunRecord* r : {&done, &failed, &refused}) QVERIFY(appendRun(path, *r));

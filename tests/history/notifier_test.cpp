@@ -118,7 +118,7 @@ private slots:
 
         run.started += std::chrono::hours(1);
         run.ended += std::chrono::hours(1);
-        run.result = exports::RunResult::Failed;
+        run.result = exports::Result::Failed;
         run.error = "Banco de dados inacess\xEDvel";
         QVERIFY(exports::appendRun(history, run));  // as another process would: the monitor sees the file change
         QTRY_COMPARE(bus.service.received().size(), 1);
@@ -136,7 +136,7 @@ private slots:
 
         run.started += std::chrono::minutes(30);
         run.ended += std::chrono::minutes(30);
-        run.result = exports::RunResult::Complete;
+        run.result = exports::Result::Complete;
         run.error.clear();
         QVERIFY(exports::appendRun(history, run));
         QTRY_VERIFY(!monitor->needsAttention());
@@ -157,9 +157,9 @@ private slots:
         run.ended = exports::Clock::now();
         run.started = run.ended - std::chrono::seconds(3);
         run.kind = exports::kRunUnattended;
-        run.result = exports::RunResult::Complete;
+        run.result = exports::Result::Complete;
         QVERIFY(!app::announceBeforeRecording(run, settings));  // nothing to say about a success
-        run.result = exports::RunResult::Interrupted;
+        run.result = exports::Result::Interrupted;
         QVERIFY(app::announceBeforeRecording(run, settings));
         QCOMPARE(bus.service.received().size(), 1);
         QCOMPARE(bus.service.received().front().summary,

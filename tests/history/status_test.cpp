@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 const Clock::time_point kNow = Clock::time_point(std::chrono::seconds(1709298000));  // 01/03/2024 10:00:00 -03
 
-RunRecord run(RunResult result, Clock::duration endedAgo, const char* kind = kRunUnattended) {
+RunRecord run(Result result, Clock::duration endedAgo, const char* kind = kRunUnattended) {
     RunRecord r;
     r.ended = kNow - endedAgo;
     r.started = r.ended - 3s;
@@ -31,7 +31,7 @@ RunRecord run(RunResult result, Clock::duration endedAgo, const char* kind = kRu
     r.written = 2;
     r.stampBefore = "01/03/2024 08:00:00";
     r.stampAfter = "01/03/2024 09:00:00";
-    if (result == RunResult::Failed) r.error = "Não foi possível gravar \"/srv/xml/NFe1.XML\": No space left on device";
+    if (result == Result::Failed) r.error = "Não foi possível gravar \"/srv/xml/NFe1.XML\": No space left on device";
     return r;
 }
 
@@ -65,22 +65,22 @@ TEST_F(StatusCommand, ExitStatusFollowsTheLastRun) {
         std::vector<std::string> args;
         int exit;
     } cases[] = {
-        {"completed an hour ago", {run(RunResult::Complete, 1h)}, {}, kStatusOk},
-        {"completed two days ago", {run(RunResult::Complete, 48h)}, {}, kStatusAttention},
-        {"completed just inside the day", {run(RunResult::Complete, 1439min)}, {}, kStatusOk},
-        {"older than the minutes given", {run(RunResult::Complete, 1h)}, {"30"}, kStatusAttention},
-        {"within the minutes given", {run(RunResult::Complete, 1h)}, {"90"}, kStatusOk},
-        {"failed after a success", {run(RunResult::Complete, 2h), run(RunResult::Failed, 1h)}, {}, kStatusAttention},
-        {"completed after a failure", {run(RunResult::Failed, 2h), run(RunResult::Complete, 1h)}, {}, kStatusOk},
-        {"interrupted", {run(RunResult::Interrupted, 1h)}, {}, kStatusAttention},
-        {"documents refused", {run(RunResult::Refused, 1h)}, {}, kStatusAttention},
-        {"busy after a success", {run(RunResult::Complete, 2h), run(RunResult::Busy, 1h)}, {}, kStatusOk},
-        {"busy after a failure", {run(RunResult::Failed, 2h), run(RunResult::Busy, 1h)}, {}, kStatusAttention},
-        {"only busy runs", {run(RunResult::Busy, 1h)}, {}, kStatusAttention},
+        {"completed an hour ago", {run(Result::Complete, 1h)}, {}, kStatusOk},
+        {"completed two days ago", {run(Result::Complete, 48h)}, {}, kStatusAttention},
+        {"completed just inside the day", {run(Result::Complete, 1439min)}, {}, kStatusOk},
+        {"older than the minutes given", {run(Result::Complete, 1h)}, {"30"}, kStatusAttention},
+        {"within the minutes given", {run(Result::Complete, 1h)}, {"90"}, kStatusOk},
+        {"failed after a success", {run(Result::Complete, 2h), run(Result::Failed, 1h)}, {}, kStatusAttention},
+        {"completed after a failure", {run(Result::Failed, 2h), run(Result::Complete, 1h)}, {}, kStatusOk},
+        {"interrupted", {run(Result::Interrupted, 1h)}, {}, kStatusAttention},
+        {"documents refused", {run(Result::Refused, 1h)}, {}, kStatusAttention},
+        {"busy after a success", {run(Result::Complete, 2h), run(Result::Busy, 1h)}, {}, kStatusOk},
+        {"busy after a failure", {run(Result::Failed, 2h), run(Result::Busy, 1h)}, {}, kStatusAttention},
+        {"only busy runs", {run(Result::Busy, 1h)}, {}, kStatusAttention},
         {"no run", {}, {}, kStatusNoRun},
-        {"minutes not a number", {run(RunResult::Complete, 1h)}, {"1h"}, kStatusUsage},
-        {"negative minutes", {run(RunResult::Complete, 1h)}, {"-5"}, kStatusUsage},
-        {"two arguments", {run(RunResult::Complete, 1h)}, {"30", "40"}, kStatusUsage},
+        {"minutes not a number", {run(Result::Complete, 1h)}, {"1h"}, kStatusUsage},
+        {"negative minutes", {run(Result::Complete, 1h)}, {"-5"}, kStatusUsage},
+        {"two arguments", {run(Result::Complete, 1h)}, {"30", "40"}, kStatusUsage},
     };
     for (const Case& c : cases) {
         fs::remove(path);
@@ -90,8 +90,8 @@ TEST_F(StatusCommand, ExitStatusFollowsTheLastRun) {
 }
 
 TEST_F(StatusCommand, PrintsTheRunInWords) {
-    ASSERT_TRUE(appendRun(path, run(RunResult::Complete, 26h)));
-    ASSERT_TRUE(appendRun(path, run(RunResult::Failed, 125min)));
+    ASSERT_TRUE(appendRun(path, run(Result::Complete, 26h)));
+    ASSERT_TRUE(appendRun(path, run(Result::Failed, 125min)));
     EXPECT_EQ(status(), kStatusAttention);
     EXPECT_EQ(out.str(),
               "Exportação agendada (/executa) falhou em 01/03/2024 07:55:00 (há 2 h 5 min): Não foi possível gravar "
@@ -101,7 +101,7 @@ TEST_F(StatusCommand, PrintsTheRunInWords) {
 }
 
 TEST_F(StatusCommand, SaysWhyAnOldSuccessNeedsAttention) {
-    ASSERT_TRUE(appendRun(path, run(RunResult::Complete, 72h, kRunWindow)));
+    ASSERT_TRUE(appendRun(path, run(Result::Complete, 72h, kRunWindow)));
     EXPECT_EQ(status({"60"}), kStatusAttention);
     EXPECT_NE(out.str().find("Exportação pela janela (Gerar) concluída em 27/02/2024 10:00:00 (há 3 dias)"),
               std::string::npos)
@@ -118,9 +118,9 @@ TEST(Announcement, OnlyFailuresNotYetAnnounced) {
         std::reverse(runs.begin(), runs.end());
         return runs;
     };
-    const auto failedOld = run(RunResult::Failed, 5h), doneMid = run(RunResult::Complete, 3h),
-               failedNew = run(RunResult::Interrupted, 2h), refusedNewest = run(RunResult::Refused, 1h),
-               busyNewest = run(RunResult::Busy, 10min);
+    const auto failedOld = run(Result::Failed, 5h), doneMid = run(Result::Complete, 3h),
+               failedNew = run(Result::Interrupted, 2h), refusedNewest = run(Result::Refused, 1h),
+               busyNewest = run(Result::Busy, 10min);
     struct Case {
         const char* name;
         std::vector<RunRecord> newestFirst;
@@ -154,8 +154,8 @@ TEST(Announcement, OnlyFailuresNotYetAnnounced) {
 TEST(Announcement, BodyNamesTheErrorAndTheOthers) {
     ::setenv("TZ", "<-03>3", 1);
     ::tzset();
-    const std::vector<RunRecord> runs = {run(RunResult::Failed, 1h), run(RunResult::Failed, 2h),
-                                         run(RunResult::Failed, 3h)};
+    const std::vector<RunRecord> runs = {run(Result::Failed, 1h), run(Result::Failed, 2h),
+                                         run(Result::Failed, 3h)};
     const Announcement a = pendingAnnouncement(runs, kNow - 4h);
     EXPECT_EQ(announcementSummary(*a.run), "Exportação agendada (/executa) falhou");
     EXPECT_EQ(announcementBody(a, platform::FormatSettings{}),
