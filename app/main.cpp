@@ -117,11 +117,12 @@ int main(int argc, char** argv) {
     installSignalHandlers(&application);
 
     // ---- control library start-up (its end steps run after the loop) ----
-    vesperine::SetMessageCallback([](const std::string& text) {
+    vesperine::ControlLibrary controlLibrary;  // outlives the window; its end steps run when main returns
+    controlLibrary.SetMessageCallback([](const std::string& text) {
         platform::showMessageBox(QString::fromUtf8(kApplicationTitle), QString::fromStdString(text));
     });
     try {
-        vesperine::RunStartup(argc, argv);
+        controlLibrary.Start(argc, argv);
     } catch (const std::exception& e) {
         showApplicationError(QString::fromStdString(e.what()));
         return 1;
@@ -134,7 +135,6 @@ int main(int argc, char** argv) {
             form = std::make_unique<TForm1>();
         } catch (const std::exception& e) {
             showApplicationError(QString::fromStdString(e.what()));
-            vesperine::RunShutdown();
             return 1;
         }
         form->FormCreate();
@@ -142,6 +142,5 @@ int main(int argc, char** argv) {
         exitCode = form->exitCode();
     }  // FormDestroy: tray icon removed, transaction committed, connection closed
 
-    vesperine::RunShutdown();
     return exitCode;
 }
