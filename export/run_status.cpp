@@ -29,6 +29,24 @@ const char* resultText(Result result) {
     return "?";
 }
 
+// Error texts from the database client come in several lines; a report
+// line holds them side by side.
+std::string oneLine(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    bool breakPending = false;
+    for (char c : textToUtf8(text)) {
+        if (c == '\n' || c == '\r') {
+            breakPending = !out.empty();
+            continue;
+        }
+        if (breakPending) out += ' ';
+        breakPending = false;
+        out += c;
+    }
+    return out;
+}
+
 std::string agoText(Clock::duration age) {
     const long long minutes = std::chrono::duration_cast<std::chrono::minutes>(age).count();
     if (minutes < 1) return "há menos de 1 min";
@@ -57,7 +75,7 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
                         std::optional<Clock::time_point> now) {
     std::string line = kindText(textToUtf8(run.kind)) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
     if (now) line += " (" + agoText(*now > run.ended ? *now - run.ended : Clock::duration::zero()) + ")";
-    if (!run.error.empty()) line += ": " + textToUtf8(run.error);
+    if (!run.error.empty()) line += ": " + oneLine(run.error);
     if (run.result != Result::Busy) {
         line += "; examinados " + std::to_string(run.examined) + ", selecionados " + std::to_string(run.selected) +
                 ", gravados " + std::to_string(run.written) + ", inalterados " + std::to_string(run.unchanged) +
@@ -106,7 +124,7 @@ std::string announcementBody(const Announcement& a, const platform::FormatSettin
     if (!a.run) return {};
     const RunRecord& run = *a.run;
     std::string body = "Em " + localTimeText(run.ended, fs);
-    if (!run.error.empty()) body += ": " + textToUtf8(run.error);
+    if (!run.error.empty()) body += ": " + oneLine(run.error);
     if (run.refused > 0) body += " (" + std::to_string(run.refused) + " documentos recusados)";
     if (a.earlier == 1) body += "\nE mais 1 falha antes desta.";
     else if (a.earlier > 1) body += "\nE mais " + std::to_string(a.earlier) + " falhas antes desta.";
@@ -118,7 +136,7 @@ std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs
     std::string text =
         kindText(textToUtf8(run.kind), true) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
     if (!run.error.empty()) {
-        std::string error = textToUtf8(run.error);
+        std::string error = oneLine(run.error);
         // Tray tips are short; the Histórico has the whole text.
         if (error.size() > 120) {
             std::size_t cut = 117;

@@ -100,6 +100,18 @@ TEST_F(StatusCommand, PrintsTheRunInWords) {
     EXPECT_EQ(err.str(), "");
 }
 
+TEST_F(StatusCommand, AnErrorInSeveralLinesStaysOnOne) {
+    RunRecord r = run(Result::Failed, 1h);
+    r.error = "I/O error during \"open\"\nError while trying to open file\r\nArquivo inexistente\n";
+    ASSERT_TRUE(appendRun(path, r));
+    EXPECT_EQ(status(), kStatusAttention);
+    EXPECT_NE(out.str().find(": I/O error during \"open\" Error while trying to open file Arquivo inexistente; examinados"),
+              std::string::npos)
+        << out.str();
+    const std::string text = out.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+}
+
 TEST_F(StatusCommand, SaysWhyAnOldSuccessNeedsAttention) {
     ASSERT_TRUE(appendRun(path, run(Result::Complete, 72h, kRunWindow)));
     EXPECT_EQ(status({"60"}), kStatusAttention);
