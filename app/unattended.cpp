@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -73,20 +74,19 @@ int runUnattended(int argc, char** argv) {
     installStopSignals();
     // The control library's start-up only when its version message is asked for.
     const bool versionMessage = hasArgument(argc, argv, "/acver");
+    // Its end steps run when this function returns.
+    std::optional<vesperine::ControlLibrary> library;
     if (versionMessage) {
         try {
-            vesperine::RunStartup(argc, argv);
+            library.emplace();
+            // No window here: the message box's text goes to the error output.
+            library->SetMessageCallback([](const std::string& text) { line(stderr, text); });
+            library->Start(argc, argv);
         } catch (const std::exception& e) {
             line(stderr, std::string("Application Error: ") + e.what());
             return 1;
         }
     }
-    struct Shutdown {
-        bool on;
-        ~Shutdown() {
-            if (on) vesperine::RunShutdown();
-        }
-    } shutdown{versionMessage};
 
     std::shared_ptr<db::FbClient> client;
     try {
