@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
+#include <QCheckBox>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -81,6 +82,38 @@ private slots:
             QCOMPARE(historyWindow->runsList()->topLevelItemCount(), 4);
             QCOMPARE(w.findChildren<app::HistoryWindow*>().size(), 1);
         }
+    }
+
+    // The window's own runs go into the history: "Gerar" as janela,
+    // "Exportar" as periodo; a failure marks the tray at once.
+    void windowRunsAreRecorded() {
+        QTemporaryDir dir;
+        QFile ini(dir.filePath("ConfigQuillan.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Configuracoes]\r\nBase=" + dir.filePath("missing.fdb").toUtf8() +
+                  "\r\nData=25/12/2020\r\nHora=10:05:03\r\nPastaExportar=" + dir.path().toUtf8() +
+                  "/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n");
+        ini.close();
+        FormStartOptions o;
+        o.configFolder = dir.path();
+        TForm1 w(o);
+        w.FormCreate();
+        QVERIFY(look(w.trayIcon->icon()) == look(mainIcon()));
+
+        w.generateButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.exportRunning(), 30000);
+        w.exportButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.exportRunning(), 30000);
+
+        const auto runs = exports::readRuns(exports::historyFileFor(dir.filePath("ConfigQuillan.ini").toStdString()));
+        QCOMPARE(runs.size(), std::size_t(2));
+        QCOMPARE(runs[0].kind, std::string("periodo"));
+        QCOMPARE(runs[1].kind, std::string("janela"));
+        QVERIFY(runs[1].result == exports::Result::Failed);
+        QVERIFY2(runs[1].error.find("missing.fdb") != std::string::npos, runs[1].error.c_str());
+        QVERIFY(runs[1].ended >= runs[1].started);
+        QTRY_VERIFY(w.trayIcon->toolTip().contains(QString::fromUtf8("Última: Exportação por período falhou em ")));
+        QVERIFY(look(w.trayIcon->icon()) != look(mainIcon()));
     }
 
     void noHistoryLeavesTheWindowAsItWas() {
