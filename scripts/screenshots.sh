@@ -31,16 +31,20 @@ run() {  # minutes-ago kind result written error
   run 125 executa falhou 57 'Não foi possível gravar \"/srv/xml/NFe35240312345678000190550010000000571000000570.XML\": No space left on device'
 } > "$work/ConfigQuillan.log.jsonl"
 
-start_window() {  # scale
-  QT_SCALE_FACTOR="$1" LC_ALL=pt_BR.UTF-8 DBUS_SESSION_BUS_ADDRESS= "$work/exportar-xml" &
-  pid=$!
+find_window() {  # title: sets X, Y, WIDTH, HEIGHT of the program's window with that title
+  local id=""
   for _ in $(seq 50); do
-    wid="$(xdotool search --all --pid "$pid" --name '^Exportar XML$' 2>/dev/null | head -1 || true)"
-    [[ -n "$wid" ]] && break
+    id="$(xdotool search --all --pid "$pid" --name "^$1\$" 2>/dev/null | head -1 || true)"
+    [[ -n "$id" ]] && break
     sleep 0.1
   done
   sleep 1
-  eval "$(xdotool getwindowgeometry --shell "$wid")"  # X, Y, WIDTH, HEIGHT
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+}
+start_window() {  # scale
+  QT_SCALE_FACTOR="$1" LC_ALL=pt_BR.UTF-8 DBUS_SESSION_BUS_ADDRESS= "$work/exportar-xml" &
+  pid=$!
+  find_window 'Exportar XML'
 }
 stop_window() { kill "$pid"; wait "$pid" 2>/dev/null || true; }
 shot() {  # file width height: the window with a margin where there is room for one
@@ -61,13 +65,7 @@ click 234 209  # "Filial"'s button
 shot "$docs/main-window-calculator.png" $((WIDTH + 132)) $((HEIGHT + 70))
 xdotool key Escape; sleep 0.5
 click 292 253  # "Histórico"
-for _ in $(seq 50); do
-  hid="$(xdotool search --all --pid "$pid" --name '^Histórico$' 2>/dev/null | head -1 || true)"
-  [[ -n "$hid" ]] && break
-  sleep 0.1
-done
-sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$hid")"
+find_window 'Histórico'
 shot "$docs/history-window.png" $((WIDTH + 12)) $((HEIGHT + 12))
 stop_window
 

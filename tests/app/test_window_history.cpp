@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+#include <memory>
 
 #include "app/history_window.h"
 #include "app/main_window.h"
@@ -29,6 +30,14 @@ exports::RunRecord scheduledRun(exports::Result result, std::chrono::minutes ago
     return r;
 }
 
+// A settings folder of the test's own; the settings file holds `settings`.
+std::unique_ptr<QTemporaryDir> settingsFolder(const QByteArray& settings) {
+    auto dir = std::make_unique<QTemporaryDir>();
+    QFile ini(dir->filePath("ConfigQuillan.ini"));
+    if (ini.open(QIODevice::WriteOnly)) ini.write(settings);
+    return dir;
+}
+
 QImage look(const QIcon& icon) { return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32); }
 
 }  // namespace
@@ -39,11 +48,8 @@ private slots:
     void initTestCase() { QVERIFY(platform::setProcessLocale("pt_BR.UTF-8")); }
 
     void startShowsTheLastRunAndFollowsNewOnes() {
-        QTemporaryDir dir;
-        QFile ini(dir.filePath("ConfigQuillan.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(kSettings);
-        ini.close();
+        const auto folder = settingsFolder(kSettings);
+        QTemporaryDir& dir = *folder;
         const std::string history = exports::historyFileFor(dir.filePath("ConfigQuillan.ini").toStdString());
         QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Complete, std::chrono::minutes(180))));
         QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Failed, std::chrono::minutes(120))));
@@ -87,12 +93,15 @@ private slots:
     // The window's own runs go into the history: "Gerar" as janela,
     // "Exportar" as periodo; a failure marks the tray at once.
     void windowRunsAreRecorded() {
-        QTemporaryDir dir;
+        // A database that is not there: both exports fail at once.
+        const auto folder = settingsFolder(kSettings);
+        QTemporaryDir& dir = *folder;
+        const QByteArray settings = QByteArray(kSettings)
+                                        .replace("/srv/db/emp.fdb", dir.filePath("missing.fdb").toUtf8())
+                                        .replace("/srv/xml/", dir.path().toUtf8() + "/");
         QFile ini(dir.filePath("ConfigQuillan.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Configuracoes]\r\nBase=" + dir.filePath("missing.fdb").toUtf8() +
-                  "\r\nData=25/12/2020\r\nHora=10:05:03\r\nPastaExportar=" + dir.path().toUtf8() +
-                  "/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n");
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(settings);
         ini.close();
         FormStartOptions o;
         o.configFolder = dir.path();
@@ -117,11 +126,8 @@ private slots:
     }
 
     void noHistoryLeavesTheWindowAsItWas() {
-        QTemporaryDir dir;
-        QFile ini(dir.filePath("ConfigQuillan.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(kSettings);
-        ini.close();
+        const auto folder = settingsFolder(kSettings);
+        QTemporaryDir& dir = *folder;
         FormStartOptions o;
         o.configFolder = dir.path();
         o.loadClientLibrary = false;
