@@ -88,6 +88,9 @@ private slots:
             QCOMPARE(historyWindow->runsList()->topLevelItemCount(), 4);
             QCOMPARE(w.findChildren<app::HistoryWindow*>().size(), 1);
         }
+        // A run ending while the list is open shows up in it.
+        QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Complete, std::chrono::minutes(0))));
+        QTRY_COMPARE(w.findChild<app::HistoryWindow*>()->runsList()->topLevelItemCount(), 5);
     }
 
     // The window's own runs go into the history: "Gerar" as janela,
