@@ -285,9 +285,9 @@ void TForm1::showHistory() {
                                              : exports::historyFileFor(config_ ? config_->fileName() : std::string());
         historyWindow_ = new app::HistoryWindow(path, this);
         historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
-        connect(historyWindow_, &QObject::destroyed, this, [this] { historyWindow_ = nullptr; });
         // A run ending while the list is open shows up in it.
-        if (runMonitor_) connect(runMonitor_, &app::RunMonitor::changed, historyWindow_, &app::HistoryWindow::reload);
+        if (runMonitor_)
+            connect(runMonitor_, &app::RunMonitor::changed, historyWindow_.data(), &app::HistoryWindow::reload);
     } else {
         historyWindow_->reload();
     }

@@ -4,6 +4,7 @@
 // read through.
 
 #include <QLabel>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <chrono>
@@ -164,7 +165,7 @@ private:
     app::ExportRunner* runner_ = nullptr;
     bool quitAfterRun_ = false;
     app::RunMonitor* runMonitor_ = nullptr;
-    app::HistoryWindow* historyWindow_ = nullptr;
+    QPointer<app::HistoryWindow> historyWindow_;  // null once closed
     bool terminated_ = false;
     int exitCode_ = 0;
     bool placed_ = false;       // centred once, on the first show
