@@ -3,6 +3,8 @@
 #include "app/config_file.h"
 #include "app/stop_signals.h"
 #include "db/fbclient.h"
+#include "app/run_monitor.h"
+#include "export/history.h"
 #include "export/package_run.h"
 #include "export/run.h"
 #include "graphics/startup.h"
@@ -51,6 +53,19 @@ public:
     void connected() override { reinstallStopSignals(); }
     bool stopRequested() override { return stopSignal() != 0; }
 };
+
+// Every run goes into the history, a busy one too; a failure is told to the
+// desktop first when there is a session bus (a user's timer), so that the
+// window does not say it again.
+void record(const exports::RunSummary& s, const char* kind, const std::string& settingsFile,
+            std::chrono::system_clock::time_point started) {
+    const exports::RunRecord run =
+        exports::recordOf(s, kind, started, std::chrono::system_clock::now());
+    announceBeforeRecording(run, settingsFile);
+    std::string error;
+    if (!exports::appendRun(exports::historyFileFor(settingsFile), run, &error))
+        line(stderr, "Histórico não gravado: " + error);
+}
 
 // "/pacote AAAA-MM [FOLDER]": the words after the switch, the month first.
 struct PackageArguments {
@@ -124,6 +139,7 @@ int runUnattended(int argc, char** argv) {
     }
 
     SignalObserver observer;
+    const auto started = std::chrono::system_clock::now();
     exports::RunSummary s;
     const PackageArguments package = packageArguments(argc, argv);
     if (package.wanted) {
@@ -149,6 +165,7 @@ int runUnattended(int argc, char** argv) {
         job.organize = settings.organizar;
         s = exports::runIncremental(job, observer);
     }
+    record(s, package.wanted ? exports::kRunPackage : exports::kRunUnattended, config.fileName(), started);
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

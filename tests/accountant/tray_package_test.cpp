@@ -52,7 +52,7 @@ TEST(TrayPackage, BuildsLastMonthsPackageIntoTheOutputFolder)
     QStringList captions;
     for (QAction* a : form.trayMenu->actions())
         captions << a->text();
-    EXPECT_EQ(captions, (QStringList{"Abrir", "Gerar pacote do mês anterior", "Sair"}));
+    EXPECT_EQ(captions, (QStringList{"Abrir", "Histórico", "Gerar pacote do mês anterior", "Sair"}));
 
     form.previousMonthPackageAction->trigger();
     const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
