@@ -58,16 +58,4 @@ void createDefaultSettings(ConfigFile& file) {
     file.writeString(s, "ExportaRecebidas", "");
 }
 
-ExportStamp& advanceStamp() {
-    static ExportStamp stamp;
-    return stamp;
-}
-
-void writeStamp(ConfigFile& file, const std::string& date, const std::string& time) {
-    file.writeString(kConfigSection, "Data", date);
-    file.writeString(kConfigSection, "Hora", time);
-    advanceStamp().time = time;
-    advanceStamp().date = date;
-}
-
 }  // namespace app

@@ -58,17 +58,4 @@ Settings loadSettings(const ConfigFile& file);
 // ConfigWriteError (nothing after the failing key is written).
 void createDefaultSettings(ConfigFile& file);
 
-// The date and time of the newest change the incremental export has examined,
-// as short-date and long-time texts. Only moves forward.
-struct ExportStamp {
-    std::string date;
-    std::string time;
-};
-// The process-wide advance stamp (loaded at start, moved by the exports).
-ExportStamp& advanceStamp();
-
-// Writes Data, then Hora, then sets the advance stamp's time and date texts.
-// Throws ConfigWriteError; the in-memory stamp then keeps its old value.
-void writeStamp(ConfigFile& file, const std::string& date, const std::string& time);
-
 }  // namespace app

@@ -13,6 +13,8 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
+#include "app/stop_signals.h"
+#include "app/unattended.h"
 #include "platform/message_box.h"
 #include "platform/regional.h"
 
@@ -31,14 +33,9 @@ void choosePlatform() {
     else qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-// SIGTERM / SIGINT / SIGHUP end the message loop like "Sair", so the open
-// transaction is committed and the end steps run.
+// SIGTERM / SIGINT / SIGHUP end the program like "Sair": a running export
+// stops at its next document, then the loop ends and the end steps run.
 int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
-}
 
 void installSignalHandlers(QObject* owner) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
@@ -49,11 +46,7 @@ void installSignalHandlers(QObject* owner) {
         if (Form1) Form1->Terminate();
         else QCoreApplication::exit(0);
     });
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(s, &sa, nullptr);
+    app::installStopSignals(signalPipe[1]);
 }
 
 void showApplicationError(const QString& text) {
@@ -87,10 +80,13 @@ bool hasStyleArgument(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    previousHandler = qInstallMessageHandler(messageHandler);
-    choosePlatform();
     // Dates, times and numbers follow the user's regional settings.
     std::setlocale(LC_ALL, "");
+    // The scheduler's run needs no window, no tray and no graphical platform.
+    if (app::wantsUnattendedRun(argc, argv)) return app::runUnattended(argc, argv);
+
+    previousHandler = qInstallMessageHandler(messageHandler);
+    choosePlatform();
 
     TApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
@@ -104,11 +100,12 @@ int main(int argc, char** argv) {
     installSignalHandlers(&application);
 
     // ---- control library start-up (its end steps run after the loop) ----
-    vesperine::SetMessageCallback([](const std::string& text) {
+    vesperine::ControlLibrary controlLibrary;  // outlives the window; its end steps run when main returns
+    controlLibrary.SetMessageCallback([](const std::string& text) {
         platform::showMessageBox(QString::fromUtf8(kApplicationTitle), QString::fromStdString(text));
     });
     try {
-        vesperine::RunStartup(argc, argv);
+        controlLibrary.Start(argc, argv);
     } catch (const std::exception& e) {
         showApplicationError(QString::fromStdString(e.what()));
         return 1;
@@ -121,7 +118,6 @@ int main(int argc, char** argv) {
             form = std::make_unique<TForm1>();
         } catch (const std::exception& e) {
             showApplicationError(QString::fromStdString(e.what()));
-            vesperine::RunShutdown();
             return 1;
         }
         form->FormCreate();
@@ -129,6 +125,5 @@ int main(int argc, char** argv) {
         exitCode = form->exitCode();
     }  // FormDestroy: tray icon removed, transaction committed, connection closed
 
-    vesperine::RunShutdown();
     return exitCode;
 }

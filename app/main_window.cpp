@@ -13,17 +13,21 @@
 #include <QTimer>
 
 #include "app/application.h"
-#include "app/exports.h"
+#include "app/export_runner.h"
 #include "app/gauge.h"
+#include "app/status_line.h"
+#include "app/stop_signals.h"
 #include "app/x11_hints.h"
 #include "controls/calc_form.h"
 #include "controls/date_edit.h"
 #include "controls/edit_button.h"
 #include "controls/num_edit.h"
 #include "controls/popup_calendar.h"
-#include "db/queries.h"
+#include "db/fbclient.h"
+#include "export/stamp.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
+#include "platform/regional.h"
 
 #include "resources/resources.h"
 
@@ -72,23 +76,26 @@ QIcon mainIcon() {
     return icon;
 }
 
-TForm1::TForm1(FormStartOptions options) : QWidget(nullptr), options_(std::move(options)),
-    IBQuery1PAI_SEQU(&IBQuery1, "PAI_SEQU"), IBQuery1DIG_DATAHORA(&IBQuery1, "DIG_DATAHORA") {
+TForm1::TForm1(FormStartOptions options) : QWidget(nullptr), options_(std::move(options)) {
     Form1 = this;
     // The editors open these popups; registering twice is harmless.
     TsPopupCalendar::Register();
     TsCalcForm::Register();
     buildControls();
-    buildDatabaseObjects();
+    runner_ = new app::ExportRunner(this);
+    runner_->onConnected = [] { app::reinstallStopSignals(); };
+    runner_->onTotal = [this](long total) {
+        progressGauge->setMaxValue(int(total));
+        progressGauge->setMinValue(0);
+    };
+    loadClientLibrary();
 }
 
 TForm1::~TForm1() {
     // FormDestroy: the icon goes first; failures are of no interest here.
-    if (TrayIcon) TrayIcon->hide();
-    try {
-        IBDatabase1.close();  // commits the open transaction
-    } catch (...) {
-    }
+    if (trayIcon) trayIcon->hide();
+    delete runner_;  // a running export stops at its next document
+    runner_ = nullptr;
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -101,44 +108,44 @@ void TForm1::buildControls() {
     setFont(f);
     resize(348, 323);
 
-    Label1 = makeLabel(this, 8, 16, "Base de Dados");
-    Edit1 = makeEdit(this, 16, 32, 321, 21);
-    Edit1->setReadOnly(true);
-    Label7 = makeLabel(this, 128, 8, "");
-    Label7->resize(348 - 128, 13);  // room for "SEQ: " and any number
-    Memo2 = new QPlainTextEdit(this);
-    Memo2->setGeometry(232, 8, 33, 18);
-    Memo2->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    Memo2->setVisible(false);
+    databaseLabel = makeLabel(this, 8, 16, "Base de Dados");
+    databaseEdit = makeEdit(this, 16, 32, 321, 21);
+    databaseEdit->setReadOnly(true);
+    sequenceLabel = makeLabel(this, 128, 8, "");
+    sequenceLabel->resize(348 - 128, 13);  // room for "SEQ: " and any number
+    textBuffer = new QPlainTextEdit(this);
+    textBuffer->setGeometry(232, 8, 33, 18);
+    textBuffer->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    textBuffer->setVisible(false);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Exportação pela Alteração"), this);
-    GroupBox1->setGeometry(16, 56, 321, 105);
-    Label2 = makeLabel(GroupBox1, 8, 16, "Data Ultima");
-    Label3 = makeLabel(GroupBox1, 112, 16, "Hora Ultima");
-    EdtData = makeEdit(GroupBox1, 16, 30, 89, 21);
-    EdtData->setReadOnly(true);
-    EdtData->setText(QStringLiteral("01/01/1900"));
-    EdtHora = makeEdit(GroupBox1, 112, 30, 89, 21);
-    EdtHora->setReadOnly(true);
-    EdtHora->setText(QStringLiteral("00:00:00"));
-    Button1 = new QPushButton(QStringLiteral("Gerar"), GroupBox1);
-    Button1->setGeometry(230, 24, 75, 25);
-    CheckBox1 = new QCheckBox(QStringLiteral("Notas Emitidas"), GroupBox1);
-    CheckBox1->setGeometry(8, 56, 97, 17);
-    CheckBox2 = new QCheckBox(QStringLiteral("Notas Recebidas"), GroupBox1);
-    CheckBox2->setGeometry(8, 80, 105, 17);
-    CheckBox3 = new QCheckBox(QStringLiteral("Notas Emitidas de Veículos"), GroupBox1);
-    CheckBox3->setGeometry(128, 56, 185, 17);
+    incrementalGroup = new QGroupBox(QStringLiteral("Exportação pela Alteração"), this);
+    incrementalGroup->setGeometry(16, 56, 321, 105);
+    stampDateLabel = makeLabel(incrementalGroup, 8, 16, "Data Ultima");
+    stampTimeLabel = makeLabel(incrementalGroup, 112, 16, "Hora Ultima");
+    stampDateEdit = makeEdit(incrementalGroup, 16, 30, 89, 21);
+    stampDateEdit->setReadOnly(true);
+    stampDateEdit->setText(QStringLiteral("01/01/1900"));
+    stampTimeEdit = makeEdit(incrementalGroup, 112, 30, 89, 21);
+    stampTimeEdit->setReadOnly(true);
+    stampTimeEdit->setText(QStringLiteral("00:00:00"));
+    generateButton = new QPushButton(QStringLiteral("Gerar"), incrementalGroup);
+    generateButton->setGeometry(230, 24, 75, 25);
+    issuedBox = new QCheckBox(QStringLiteral("Notas Emitidas"), incrementalGroup);
+    issuedBox->setGeometry(8, 56, 97, 17);
+    receivedBox = new QCheckBox(QStringLiteral("Notas Recebidas"), incrementalGroup);
+    receivedBox->setGeometry(8, 80, 105, 17);
+    vehiclesBox = new QCheckBox(QStringLiteral("Notas Emitidas de Veículos"), incrementalGroup);
+    vehiclesBox->setGeometry(128, 56, 185, 17);
 
-    GroupBox2 = new QGroupBox(QStringLiteral("Exportar por período - Notas Emitidas"), this);
-    GroupBox2->setGeometry(16, 168, 321, 73);
-    Label5 = makeLabel(GroupBox2, 16, 16, "Data Inicial");
-    Label6 = makeLabel(GroupBox2, 104, 16, "Data Final");
-    Label8 = makeLabel(GroupBox2, 192, 8, "Filial");
+    periodGroup = new QGroupBox(QStringLiteral("Exportar por período - Notas Emitidas"), this);
+    periodGroup->setGeometry(16, 168, 321, 73);
+    startDateLabel = makeLabel(periodGroup, 16, 16, "Data Inicial");
+    endDateLabel = makeLabel(periodGroup, 104, 16, "Data Final");
+    branchLabel = makeLabel(periodGroup, 192, 8, "Filial");
     // The period's dates: "!99/99/9999;1; ", checked when the focus leaves,
     // no default date assumed, glyph not blended and not greyed.
-    for (TsDateEdit** slot : {&XDateEdit1, &XDateEdit2}) {
-        auto* e = new TsDateEdit(GroupBox2);
+    for (TsDateEdit** slot : {&startDateEdit, &endDateEdit}) {
+        auto* e = new TsDateEdit(periodGroup);
         e->SetEditMask(QStringLiteral("!99/99/9999;1; "));
         e->setMaxLength(10);
         e->SetCheckOnExitProp(true);
@@ -147,66 +154,55 @@ void TForm1::buildControls() {
         e->Button()->SetGlyphGrayed(false);
         *slot = e;
     }
-    XDateEdit1->setGeometry(16, 32, 81, 21);
-    XDateEdit2->setGeometry(104, 32, 81, 21);
-    XNumEdit1 = new TsCalcEdit(GroupBox2);
-    XNumEdit1->Button()->SetGlyphBlend(0);
-    XNumEdit1->Button()->SetGlyphGrayed(false);
-    XNumEdit1->setGeometry(192, 31, 33, 21);
-    Button2 = new QPushButton(QStringLiteral("Exportar"), GroupBox2);
-    Button2->setGeometry(248, 32, 57, 25);
+    startDateEdit->setGeometry(16, 32, 81, 21);
+    endDateEdit->setGeometry(104, 32, 81, 21);
+    branchEdit = new TsCalcEdit(periodGroup);
+    branchEdit->Button()->SetGlyphBlend(0);
+    branchEdit->Button()->SetGlyphGrayed(false);
+    branchEdit->setGeometry(192, 31, 33, 21);
+    exportButton = new QPushButton(QStringLiteral("Exportar"), periodGroup);
+    exportButton->setGeometry(248, 32, 57, 25);
 
-    Label4 = makeLabel(this, 8, 248, "Exportar Arquivos para:");
-    Edit2 = makeEdit(this, 8, 264, 321, 21);
-    Edit2->setReadOnly(true);
-    Gauge1 = new TGauge(this);
-    Gauge1->setGeometry(8, 296, 321, 20);
+    folderLabel = makeLabel(this, 8, 248, "Exportar Arquivos para:");
+    folderEdit = makeEdit(this, 8, 264, 321, 21);
+    folderEdit->setReadOnly(true);
+    progressGauge = new TGauge(this);
+    progressGauge->setGeometry(8, 296, 321, 20);
 
     // Tab order: the window's children, then each group's own order.
-    QWidget* chain[] = {Edit1,     Edit2,     Memo2,     Button1,    EdtHora,    EdtData,   CheckBox1,
-                        CheckBox2, CheckBox3, XDateEdit1, XDateEdit2, XNumEdit1, Button2};
+    QWidget* chain[] = {databaseEdit,     folderEdit,     textBuffer,     generateButton,    stampTimeEdit,    stampDateEdit,   issuedBox,
+                        receivedBox, vehiclesBox, startDateEdit, endDateEdit, branchEdit, exportButton};
     for (std::size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
 
-    PopupMenu1 = new QMenu(this);
-    Abrir1 = PopupMenu1->addAction(QStringLiteral("Abrir"));
-    Sair1 = PopupMenu1->addAction(QStringLiteral("Sair"));
-    TrayIcon = new QSystemTrayIcon(this);
+    trayMenu = new QMenu(this);
+    openAction = trayMenu->addAction(QStringLiteral("Abrir"));
+    quitAction = trayMenu->addAction(QStringLiteral("Sair"));
+    trayIcon = new QSystemTrayIcon(this);
 
-    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
-    connect(Abrir1, &QAction::triggered, this, &TForm1::Abrir1Click);
-    connect(Sair1, &QAction::triggered, this, &TForm1::Sair1Click);
-    connect(TrayIcon, &QSystemTrayIcon::activated, this, &TForm1::WndProc);
+    connect(generateButton, &QPushButton::clicked, this, &TForm1::startIncrementalExport);
+    connect(exportButton, &QPushButton::clicked, this, &TForm1::startPeriodExport);
+    connect(openAction, &QAction::triggered, this, &TForm1::showFromTray);
+    connect(quitAction, &QAction::triggered, this, &TForm1::quitProgram);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &TForm1::trayActivated);
 }
 
-void TForm1::buildDatabaseObjects() {
-    IBDatabase1.params() = {"user_name=KORVA", "password=##736948"};
-    IBDatabase1.setDefaultTransaction(&IBTransaction1);
-    IBTransaction1.setDefaultDatabase(&IBDatabase1);
-    for (db::TIBQuery* q : {&IBQuery1, &QExportar, &IBQuery2, &IBQuery3}) {
-        q->setDatabase(&IBDatabase1);
-        q->setTransaction(&IBTransaction1);
-    }
-    for (auto line : db::queries::IBQuery1) IBQuery1.sql().add(std::string(line));
-    for (auto line : db::queries::QExportar) QExportar.sql().add(std::string(line));
-    for (auto line : db::queries::IBQuery2) IBQuery2.sql().add(std::string(line));
-
+void TForm1::loadClientLibrary() {
     if (!options_.loadClientLibrary) return;
     // The connection's client library kind is a layout property: a library
     // that cannot be loaded stops the window from being built at all.
     try {
-        IBDatabase1.setClient(db::FbClient::load(db::clientLibraryName()));
+        client_ = db::FbClient::load(db::clientLibraryName());
     } catch (const std::exception& e) {
         throw FormBuildError(std::string("Error reading IBDatabase1.ServerType: ") + e.what());
     }
 }
 
 void TForm1::FormCreate() {
-    TrayIcon->setIcon(mainIcon());
-    TrayIcon->setToolTip(QString::fromUtf8(kApplicationTitle));
-    TrayIcon->setContextMenu(PopupMenu1);
+    trayIcon->setIcon(mainIcon());
+    trayIcon->setToolTip(QString::fromUtf8(kApplicationTitle));
+    trayIcon->setContextMenu(trayMenu);
     // No desktop to show it on without a display.
-    if (!headlessPlatform()) TrayIcon->show();
+    if (!headlessPlatform()) trayIcon->show();
 
     bool unattended = false;
     try {
@@ -227,7 +223,8 @@ void TForm1::FormCreate() {
         for (const QString& arg : options_.arguments) {
             if (arg == QLatin1String("/executa")) {
                 unattended = true;
-                Button1Click();
+                startIncrementalExport();
+                while (exportRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 Terminate();
                 return;
             }
@@ -241,21 +238,15 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::loadSettings() {
-    try {
-        IBDatabase1.close();
-    } catch (...) {
-        // Nothing is open at start; a failed close changes nothing here.
-    }
     const app::Settings s = app::loadSettings(*config_);
-    Edit1->setText(fromBytes(s.base));
-    EdtData->setText(fromBytes(s.data));
-    EdtHora->setText(fromBytes(s.hora));
-    app::advanceStamp().time = s.stampHora;
-    app::advanceStamp().date = s.stampData;
-    Edit2->setText(fromBytes(s.pastaExportar));
-    CheckBox1->setChecked(s.exportaEmitidas);
-    CheckBox3->setChecked(s.exportaEmitidasVeiculos);
-    CheckBox2->setChecked(s.exportaRecebidas);
+    databaseEdit->setText(fromBytes(s.base));
+    stampDateEdit->setText(fromBytes(s.data));
+    stampTimeEdit->setText(fromBytes(s.hora));
+    showStamp();
+    folderEdit->setText(fromBytes(s.pastaExportar));
+    issuedBox->setChecked(s.exportaEmitidas);
+    vehiclesBox->setChecked(s.exportaEmitidasVeiculos);
+    receivedBox->setChecked(s.exportaRecebidas);
 }
 
 void TForm1::reportCreateError(const std::exception& e, bool unattended) {
@@ -270,24 +261,112 @@ void TForm1::reportCreateError(const std::exception& e, bool unattended) {
 }
 
 void TForm1::Terminate() {
+    // "Sair" during a run: it stops at its next document, then the program ends.
+    if (exportRunning()) {
+        quitAfterRun_ = true;
+        runner_->requestStop();
+        return;
+    }
     terminated_ = true;
     QCoreApplication::exit(exitCode_);
 }
 
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-std::string TForm1::databaseNameText() const { return toBytes(Edit1->text()); }
-std::string TForm1::outputFolderText() const { return toBytes(Edit2->text()); }
-std::string TForm1::edtDataText() const { return toBytes(EdtData->text()); }
-std::string TForm1::edtHoraText() const { return toBytes(EdtHora->text()); }
-platform::DateTime TForm1::startDate() const { return XDateEdit1->DateValue(); }
-platform::DateTime TForm1::endDate() const { return XDateEdit2->DateValue(); }
-std::string TForm1::branchText() const { return toBytes(XNumEdit1->Text()); }
+std::string TForm1::databaseNameText() const { return toBytes(databaseEdit->text()); }
+std::string TForm1::outputFolderText() const { return toBytes(folderEdit->text()); }
+platform::DateTime TForm1::startDate() const { return startDateEdit->DateValue(); }
+platform::DateTime TForm1::endDate() const { return endDateEdit->DateValue(); }
+std::string TForm1::branchText() const { return toBytes(branchEdit->Text()); }
 
-void TForm1::Button1Click() { RunIncrementalExport(*this); }
-void TForm1::Button2Click() { RunPeriodExport(*this); }
+bool TForm1::exportRunning() const { return runner_ && runner_->running(); }
 
-void TForm1::Abrir1Click() {
+// The stored stamp in the user's regional formats (the file keeps dd/mm/yyyy
+// hh:mm:ss); a stamp that cannot be read is shown as it stands.
+void TForm1::showStamp() {
+    if (!config_) return;
+    try {
+        const exports::StampRecord r = exports::readStamp(config_->fileName());
+        platform::DateTime date = 0;
+        if (!platform::tryEncodeDate(r.moment.year, r.moment.month, r.moment.day, date)) return;
+        const platform::FormatSettings fs = platform::currentFormatSettings();
+        stampDateEdit->setText(fromBytes(platform::formatShortDate(date, fs)));
+        stampTimeEdit->setText(fromBytes(platform::formatLongTime(
+            ((r.moment.hour * 60 + r.moment.minute) * 60 + r.moment.second) / 86400.0, fs)));
+    } catch (const std::exception&) {
+    }
+}
+
+namespace {
+
+exports::ConnectionJob connectionJob(const std::string& database, const std::string& folder,
+                                     const app::ConfigFile* config, const std::shared_ptr<db::FbClient>& client) {
+    exports::ConnectionJob job;
+    job.database = database;
+    job.outputFolder = folder;
+    job.settingsFile = config ? config->fileName() : std::string();
+    job.client = client;
+    return job;
+}
+
+}  // namespace
+
+void TForm1::startIncrementalExport() {
+    using app::StatusPlace;
+    if (exportRunning()) {
+        app::showStatus(*this, StatusPlace::Incremental, "Uma exportação já está em andamento", true);
+        return;
+    }
+    if (!config_) {
+        app::showStatus(*this, StatusPlace::Incremental, "Configuração não carregada", true);
+        return;
+    }
+    exports::IncrementalJob job;
+    static_cast<exports::ConnectionJob&>(job) =
+        connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
+    job.kinds.issued = issuedBox->isChecked();
+    job.kinds.received = receivedBox->isChecked();
+    job.kinds.vehicles = vehiclesBox->isChecked();
+    progressGauge->setProgress(0);
+    runner_->onDocument = [this](long done, long long number) {
+        progressGauge->setProgress(int(done + 1));
+        sequenceLabel->setText(QStringLiteral("SEQ: ") + QString::number(number));
+    };
+    runner_->onFinished = [this](const exports::RunSummary& s) {
+        const bool failed = s.result != exports::Result::Complete;
+        app::showStatus(*this, StatusPlace::Incremental, exports::windowText(s, true), failed);
+        showStamp();
+        if (quitAfterRun_) Terminate();
+    };
+    app::showStatus(*this, StatusPlace::Incremental, "Exportando...", false);
+    runner_->startIncremental(std::move(job));
+}
+
+void TForm1::startPeriodExport() {
+    using app::StatusPlace;
+    if (exportRunning()) {
+        app::showStatus(*this, StatusPlace::Period, "Uma exportação já está em andamento", true);
+        return;
+    }
+    exports::PeriodJob job;
+    static_cast<exports::ConnectionJob&>(job) =
+        connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
+    // Read once, at the start.
+    job.startDate = startDate();
+    job.endDate = endDate();
+    job.branch = branchText();
+    progressGauge->setProgress(0);
+    runner_->onDocument = [this](long done, long long) { progressGauge->setProgress(int(done + 1)); };
+    runner_->onFinished = [this](const exports::RunSummary& s) {
+        const bool failed = s.result != exports::Result::Complete;
+        app::showStatus(*this, StatusPlace::Period, exports::windowText(s, false), failed);
+        if (quitAfterRun_) Terminate();
+    };
+    app::showStatus(*this, StatusPlace::Period, "Exportando...", false);
+    runner_->startPeriod(std::move(job));
+}
+
+void TForm1::showFromTray() {
     if (isMinimized()) showNormal();
     else show();
     raise();
@@ -295,13 +374,13 @@ void TForm1::Abrir1Click() {
     app::applyX11WindowHints(this);
 }
 
-void TForm1::Sair1Click() {
+void TForm1::quitProgram() {
     ProcessMessages();
     Terminate();
 }
 
-void TForm1::WndProc(QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::DoubleClick) Abrir1Click();
+void TForm1::trayActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::DoubleClick) showFromTray();
 }
 
 void TForm1::showEvent(QShowEvent* e) {

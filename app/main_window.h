@@ -11,9 +11,14 @@
 #include <string>
 
 #include "app/config_file.h"
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
 #include "platform/datetime.h"
+
+namespace db {
+class FbClient;
+}
+namespace app {
+class ExportRunner;
+}
 
 class QAction;
 class QCheckBox;
@@ -66,68 +71,60 @@ public:
     int exitCode() const { return exitCode_; }
     void setExitCode(int code) { exitCode_ = code; }
 
-    // Lets the window and the tray menu react during a long run.
+    // Lets the window and the tray menu react.
     void ProcessMessages();
+
+    // An export runs on the worker thread.
+    bool exportRunning() const;
 
     // The settings file, once FormCreate has composed its name.
     app::ConfigFile* config() { return config_.get(); }
 
     // Values as the exports read them. Texts are the settings' bytes.
-    std::string databaseNameText() const;  // Edit1
-    std::string outputFolderText() const;  // Edit2
-    std::string edtDataText() const;       // EdtData
-    std::string edtHoraText() const;       // EdtHora
-    platform::DateTime startDate() const;  // XDateEdit1: NullDate when empty or impossible
-    platform::DateTime endDate() const;    // XDateEdit2
-    std::string branchText() const;        // XNumEdit1
+    std::string databaseNameText() const;  // databaseEdit
+    std::string outputFolderText() const;  // folderEdit
+    platform::DateTime startDate() const;  // startDateEdit: NullDate when empty or impossible
+    platform::DateTime endDate() const;    // endDateEdit
+    std::string branchText() const;        // branchEdit
 
-    // Controls, by their designer names.
-    QLabel* Label1;
-    QLineEdit* Edit1;
-    QLabel* Label7;
-    QPlainTextEdit* Memo2;
-    QGroupBox* GroupBox1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLineEdit* EdtData;
-    QLineEdit* EdtHora;
-    QPushButton* Button1;
-    QCheckBox* CheckBox1;
-    QCheckBox* CheckBox2;
-    QCheckBox* CheckBox3;
-    QGroupBox* GroupBox2;
-    QLabel* Label5;
-    QLabel* Label6;
-    QLabel* Label8;
-    TsDateEdit* XDateEdit1;
-    TsDateEdit* XDateEdit2;
-    TsCalcEdit* XNumEdit1;
-    QPushButton* Button2;
-    QLabel* Label4;
-    QLineEdit* Edit2;
-    TGauge* Gauge1;
-    QMenu* PopupMenu1;
-    QAction* Abrir1;
-    QAction* Sair1;
-    QSystemTrayIcon* TrayIcon;
-
-    db::TIBDatabase IBDatabase1;
-    db::TIBTransaction IBTransaction1;
-    db::TIBQuery IBQuery1;
-    db::TField IBQuery1PAI_SEQU;
-    db::TField IBQuery1DIG_DATAHORA;
-    db::TIBQuery QExportar;
-    db::TIBQuery IBQuery2;
-    db::TIBQuery IBQuery3;
+    // Controls (captions as the window shows them).
+    QLabel* databaseLabel;
+    QLineEdit* databaseEdit;
+    QLabel* sequenceLabel;
+    QPlainTextEdit* textBuffer;
+    QGroupBox* incrementalGroup;
+    QLabel* stampDateLabel;
+    QLabel* stampTimeLabel;
+    QLineEdit* stampDateEdit;
+    QLineEdit* stampTimeEdit;
+    QPushButton* generateButton;
+    QCheckBox* issuedBox;
+    QCheckBox* receivedBox;
+    QCheckBox* vehiclesBox;
+    QGroupBox* periodGroup;
+    QLabel* startDateLabel;
+    QLabel* endDateLabel;
+    QLabel* branchLabel;
+    TsDateEdit* startDateEdit;
+    TsDateEdit* endDateEdit;
+    TsCalcEdit* branchEdit;
+    QPushButton* exportButton;
+    QLabel* folderLabel;
+    QLineEdit* folderEdit;
+    TGauge* progressGauge;
+    QMenu* trayMenu;
+    QAction* openAction;
+    QAction* quitAction;
+    QSystemTrayIcon* trayIcon;
 
 public slots:
-    void Button1Click();  // "Gerar"
-    void Button2Click();  // "Exportar"
-    void Abrir1Click();
-    void Sair1Click();
+    void startIncrementalExport();  // "Gerar"
+    void startPeriodExport();       // "Exportar"
+    void showFromTray();            // "Abrir"
+    void quitProgram();             // "Sair"
     // Mouse events on the tray icon: a double click opens the window; the
     // right button's menu is the icon's own context menu.
-    void WndProc(QSystemTrayIcon::ActivationReason reason);
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -136,12 +133,16 @@ protected:
 
 private:
     void buildControls();
-    void buildDatabaseObjects();
+    void loadClientLibrary();
+    void showStamp();
     void loadSettings();
     void reportCreateError(const std::exception& e, bool unattended);
 
     FormStartOptions options_;
     std::unique_ptr<app::ConfigFile> config_;
+    std::shared_ptr<db::FbClient> client_;
+    app::ExportRunner* runner_ = nullptr;
+    bool quitAfterRun_ = false;
     bool terminated_ = false;
     int exitCode_ = 0;
     bool placed_ = false;       // centred once, on the first show

@@ -1,100 +1,11 @@
 #include "controls/calc_engine.h"
 
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
+
+#include "controls/number_format.h"
+#include "controls/number_rules.h"
 
 namespace controls {
-
-namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string trimmed(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && isBlank(s[b])) ++b;
-    while (e > b && isBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
-}  // namespace
-
-std::string formatCalcNumber(long double value, int digits, char decimalSeparator) {
-    if (digits < 1) digits = 1;
-    if (value == 0 || !std::isfinite(value)) return "0";
-    // to_chars does not follow the C locale's decimal point, unlike printf.
-    char buf[128];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, digits - 1);
-    std::string sci(buf, res.ptr);
-    bool negative = sci[0] == '-';
-    if (negative) sci.erase(0, 1);
-    size_t ePos = sci.find('e');
-    int exponent = std::atoi(sci.c_str() + ePos + 1);
-    std::string mantissa;
-    for (size_t i = 0; i < ePos; ++i)
-        if (sci[i] != '.') mantissa += sci[i];
-    while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
-
-    std::string out = negative ? "-" : "";
-    if (exponent >= -4 && exponent < digits) {
-        if (exponent >= 0) {
-            std::string intPart = mantissa.substr(0, std::min<size_t>(mantissa.size(), exponent + 1));
-            while (static_cast<int>(intPart.size()) < exponent + 1) intPart += '0';
-            out += intPart;
-            if (mantissa.size() > static_cast<size_t>(exponent + 1))
-                out += decimalSeparator + mantissa.substr(exponent + 1);
-        } else {
-            out += '0';
-            out += decimalSeparator;
-            out += std::string(-exponent - 1, '0') + mantissa;
-        }
-    } else {
-        out += mantissa[0];
-        if (mantissa.size() > 1) out += decimalSeparator + mantissa.substr(1);
-        out += 'E';
-        if (exponent < 0) out += '-';
-        out += std::to_string(std::abs(exponent));
-    }
-    return out;
-}
-
-std::optional<long double> parseCalcNumber(const std::string& text, char decimalSeparator) {
-    const std::string s = trimmed(text);
-    size_t i = 0;
-    std::string normal;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        if (s[i] == '-') normal += '-';
-        ++i;
-    }
-    std::string intDigits, fracDigits;
-    bool separator = false;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) intDigits += s[i++];
-    if (i < s.size() && s[i] == decimalSeparator) {
-        separator = true;
-        ++i;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) fracDigits += s[i++];
-    }
-    if (intDigits.empty() && fracDigits.empty() && !separator) return std::nullopt;
-    normal += intDigits.empty() ? "0" : intDigits;
-    if (!fracDigits.empty()) normal += "." + fracDigits;
-    if (i < s.size() && (s[i] == 'E' || s[i] == 'e')) {
-        ++i;
-        std::string exp;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-            if (s[i] == '-') exp += '-';
-            ++i;
-        }
-        std::string expDigits;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) expDigits += s[i++];
-        if (!expDigits.empty()) normal += "e" + exp + expDigits;
-    }
-    if (i != s.size()) return std::nullopt;
-    long double v = 0;
-    auto res = std::from_chars(normal.data(), normal.data() + normal.size(), v);
-    if (res.ec != std::errc() || res.ptr != normal.data() + normal.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
 
 CalcEngine::CalcEngine(CalcHost* host) : host_(host ? host : &nullHost_) {}
 
@@ -104,7 +15,8 @@ void CalcEngine::Beep() {
 
 long double CalcEngine::GetDisplay() const {
     if (FStatus == TsCalcState::csError) return 0;
-    return parseCalcNumber(FText, decimalSeparator()).value_or(0);
+    long double value = 0;
+    return TryTextToFloat(FText, decimalSeparator(), value) ? value : 0;
 }
 
 void CalcEngine::SetDisplay(long double value) {
@@ -113,7 +25,7 @@ void CalcEngine::SetDisplay(long double value) {
         Error();
         return;
     }
-    std::string text = formatCalcNumber(value, DisplayDigits(), decimalSeparator());
+    std::string text = FormatGeneral(value, DisplayDigits(), decimalSeparator());
     if (text != FText) {
         SetText(text);
         if (FOnDisplayChange) FOnDisplayChange();
@@ -162,8 +74,8 @@ void CalcEngine::Paste() {
     const std::string currency = host_->formatSettings().currencyString;
     if (!currency.empty())
         for (size_t p; (p = text.find(currency)) != std::string::npos;) text.erase(p, currency.size());
-    if (auto v = parseCalcNumber(text, decimalSeparator()))
-        SetDisplay(*v);
+    if (long double value = 0; TryTextToFloat(text, decimalSeparator(), value))
+        SetDisplay(value);
     else
         SetText("0");
 }

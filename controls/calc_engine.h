@@ -34,14 +34,6 @@ public:
     virtual void beep() {}
 };
 
-// General number format with `digits` significant digits: fixed between 1E-4
-// and 10^digits, scientific outside; trailing zeros dropped.
-std::string formatCalcNumber(long double value, int digits, char decimalSeparator);
-
-// The platform's decimal parser: blanks around, sign, digits with one decimal
-// separator, optional exponent; the result must be finite.
-std::optional<long double> parseCalcNumber(const std::string& text, char decimalSeparator);
-
 class CalcEngine {
 public:
     static constexpr char kBackspace = 8, kEnter = 13, kEsc = 27, kCopy = 3, kPaste = 22;

@@ -6,6 +6,7 @@
 #include <QMimeData>
 #include <QPainter>
 
+#include "controls/number_rules.h"
 #include "graphics/startup.h"
 #include "platform/beep.h"
 
@@ -104,7 +105,7 @@ TsCalcForm::TsCalcForm(QWidget* owner) : TacPopupForm(owner), FEngine(this) {
     sToolButton1 = new TsCalcButton(sDragBar1);
     sToolButton1->SetCaption(QStringLiteral("X"));
     sToolButton1->setGeometry(186, 1, 17, 18);
-    const auto& hints = vesperine::CalcButtonHints();
+    const auto& hints = vesperine::ControlLibrary::CurrentResults().CalcButtonHints;
     sToolButton1->setToolTip(QString::fromStdString(hints[0]));
     sToolButton3->setToolTip(QString::fromStdString(hints[1]));
     connect(sToolButton1, &TsSpeedButton::clicked, this, [this] { Close(); });
@@ -263,13 +264,13 @@ void TsCalcForm::outputText(const std::string& text) {
 
 bool TsCalcForm::handBack(const std::string& text) {
     if (!FEditor) return true;
-    auto value = controls::parseCalcNumber(text, formatSettings().decimalSeparator);
-    if (!value) {
+    long double value = 0;
+    if (!controls::TryTextToFloat(text, formatSettings().decimalSeparator, value)) {
         // "Error" is no number: the edit keeps its value and the calculator stays open.
         platform::beep();
         return false;
     }
-    FEditor->SetValue(*value);
+    FEditor->SetValue(value);
     FEditor->setFocus();
     if (FEditor->AutoSelect()) FEditor->SelectAll();
     if (FEditor->OnChange) FEditor->OnChange(FEditor);

@@ -7,44 +7,18 @@
 #include "controls/popup_controller.h"
 #include "controls/popup_form.h"
 
-TShortCut ShortCutFromKeyEvent(const QKeyEvent* event) {
-    int vkey = 0;
+namespace {
+// The key and the modifiers that make a shortcut (the keypad flag only for
+// the keys it changes).
+QKeyCombination ShortcutKey(const QKeyEvent* event) {
+    Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     const int k = event->key();
-    if (k >= Qt::Key_A && k <= Qt::Key_Z)
-        vkey = 'A' + (k - Qt::Key_A);
-    else if (k >= Qt::Key_0 && k <= Qt::Key_9)
-        vkey = (event->modifiers() & Qt::KeypadModifier) ? 0x60 + (k - Qt::Key_0) : '0' + (k - Qt::Key_0);
-    else if (k >= Qt::Key_F1 && k <= Qt::Key_F24)
-        vkey = 0x70 + (k - Qt::Key_F1);
-    else {
-        switch (k) {
-        case Qt::Key_Backspace: vkey = vk::Back; break;
-        case Qt::Key_Tab: vkey = vk::Tab; break;
-        case Qt::Key_Return:
-        case Qt::Key_Enter: vkey = vk::Return; break;
-        case Qt::Key_Escape: vkey = vk::Escape; break;
-        case Qt::Key_Space: vkey = 0x20; break;
-        case Qt::Key_PageUp: vkey = vk::Prior; break;
-        case Qt::Key_PageDown: vkey = vk::Next; break;
-        case Qt::Key_End: vkey = vk::End; break;
-        case Qt::Key_Home: vkey = vk::Home; break;
-        case Qt::Key_Left: vkey = vk::Left; break;
-        case Qt::Key_Up: vkey = vk::Up; break;
-        case Qt::Key_Right: vkey = vk::Right; break;
-        case Qt::Key_Down: vkey = vk::Down; break;
-        case Qt::Key_Insert: vkey = vk::Insert; break;
-        case Qt::Key_Delete: vkey = vk::Delete; break;
-        case Qt::Key_Plus: vkey = (event->modifiers() & Qt::KeypadModifier) ? vk::Add : 0xBB; break;
-        case Qt::Key_Minus: vkey = (event->modifiers() & Qt::KeypadModifier) ? vk::Subtract : 0xBD; break;
-        default: return 0;
-        }
-    }
-    TShortCut sc = TShortCut(vkey);
-    if (event->modifiers() & Qt::ShiftModifier) sc |= scShift;
-    if (event->modifiers() & Qt::ControlModifier) sc |= scCtrl;
-    if (event->modifiers() & Qt::AltModifier) sc |= scAlt;
-    return sc;
+    if ((event->modifiers() & Qt::KeypadModifier) && ((k >= Qt::Key_0 && k <= Qt::Key_9) || k == Qt::Key_Plus ||
+                                                       k == Qt::Key_Minus || k == Qt::Key_Asterisk || k == Qt::Key_Slash))
+        mods |= Qt::KeypadModifier;
+    return QKeyCombination(mods, Qt::Key(k));
 }
+}  // namespace
 
 TsCustomComboEdit::TsCustomComboEdit(QWidget* parent) : TsMaskEdit(parent) {
     resize(width(), 21);
@@ -157,11 +131,11 @@ void TsCustomComboEdit::SetDefBmpID(int id) {
 void TsCustomComboEdit::KeyDown(QKeyEvent* event, bool& handled) {
     TsMaskEdit::KeyDown(event, handled);
     if (handled) return;
-    const TShortCut sc = ShortCutFromKeyEvent(event);
-    if (sc != 0 && sc == FClickKey && FGlyphMode.Width() > 0) {
+    const QKeyCombination key = ShortcutKey(event);
+    if (!FClickKey.isEmpty() && key == FClickKey[0] && FGlyphMode.Width() > 0) {
         if (!FReadOnly) ButtonClicked();
         handled = true;
-    } else if (sc == (scCtrl | 'A')) {
+    } else if (key == QKeyCombination(Qt::ControlModifier, Qt::Key_A)) {
         SelectAll();
         handled = true;  // no character follows
     }
@@ -175,19 +149,16 @@ void TsCustomComboEdit::KeyPress(QChar& key) {
 }
 
 void TsCustomComboEdit::Change() {
-    if (DroppedDown() || Loading) return;
+    if (DroppedDown()) return;
     TsMaskEdit::Change();
 }
 
 void TsCustomComboEdit::DoExit() { TsMaskEdit::DoExit(); }
 
 bool TsCustomComboEdit::event(QEvent* e) {
-    if (e->type() == TacLibraryEvent::Type()) {
-        auto* le = static_cast<TacLibraryEvent*>(e);
-        if (le->Code() == AC_POPUPCLOSED) {
-            ClosePopup();
-            return true;
-        }
+    if (TacPopupClosedEvent::From(e)) {
+        ClosePopup();
+        return true;
     }
     if (e->type() == QEvent::FocusOut && ClosesPopupOnFocusLoss() && FPopupWindow && FPopupWindow->isVisible()) {
         auto* fe = static_cast<QFocusEvent*>(e);

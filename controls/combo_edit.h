@@ -3,6 +3,7 @@
 // window supplied by a subclass (the date edit's calendar, the numeric edit's
 // calculator). The popup controller places, shows and closes the popup.
 
+#include <QKeySequence>
 #include <QPointer>
 #include <functional>
 
@@ -12,18 +13,6 @@
 class TsEditButton;
 
 enum class TPopupWindowAlign { pwaRight, pwaLeft };
-
-// A 16-bit shortcut: virtual key plus 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt.
-using TShortCut = quint16;
-constexpr TShortCut scShift = 0x2000, scCtrl = 0x4000, scAlt = 0x8000;
-// The shortcut a key event stands for (0 when the key has no virtual key).
-TShortCut ShortCutFromKeyEvent(const QKeyEvent* event);
-// Virtual key codes used by the editors.
-namespace vk {
-constexpr int Back = 0x08, Tab = 0x09, Return = 0x0D, Escape = 0x1B, Prior = 0x21, Next = 0x22,
-              End = 0x23, Home = 0x24, Left = 0x25, Up = 0x26, Right = 0x27, Down = 0x28,
-              Insert = 0x2D, Delete = 0x2E, Add = 0x6B, Subtract = 0x6D;
-}
 
 class TsCustomComboEdit : public TsMaskEdit {
     Q_OBJECT
@@ -51,8 +40,9 @@ public:
     void SetDirectInput(bool on);
     bool ShowButton() const { return FShowButton; }
     void SetShowButton(bool on);
-    TShortCut ClickKey() const { return FClickKey; }
-    void SetClickKey(TShortCut key) { FClickKey = key; }
+    // The key that opens and closes the popup (one key with its modifiers).
+    QKeySequence ClickKey() const { return FClickKey; }
+    void SetClickKey(const QKeySequence& key) { FClickKey = key; }
     TPopupWindowAlign PopupAlign() const { return FPopupWindowAlign; }
     void SetPopupAlign(TPopupWindowAlign a) { FPopupWindowAlign = a; }
     int DefBmpID() const { return FDefBmpID; }
@@ -84,7 +74,7 @@ protected:
     bool FDirectInput = true;
     bool FShowButton = true;
     TsEditButton* FButton = nullptr;
-    TShortCut FClickKey = 32808;  // Alt+Down
+    QKeySequence FClickKey{Qt::ALT | Qt::Key_Down};
     TPopupWindowAlign FPopupWindowAlign = TPopupWindowAlign::pwaRight;
     bool FDroppedDown = false;
     int FDefBmpID = 3;

@@ -61,7 +61,7 @@ TsCustomDateEdit* TsCustomDateEdit::CurrentDatePopupOwner() { return gCurrentDat
 
 bool TsCustomDateEdit::FourDigitYear() const {
     return FYearDigits == TYearDigits::dyFour ||
-           (FYearDigits == TYearDigits::dyDefault && vesperine::DefaultFourDigitYear());
+           (FYearDigits == TYearDigits::dyDefault && vesperine::ControlLibrary::CurrentResults().DefaultFourDigitYear);
 }
 
 QString TsCustomDateEdit::GetDateMask() const {
@@ -139,7 +139,7 @@ void TsCustomDateEdit::ApplyDate(DateTime value) {
 }
 
 void TsCustomDateEdit::TextTracking() {
-    if (Loading || gDateTextRewrite) return;
+    if (gDateTextRewrite) return;
     gDateTextRewrite = true;
     const QString text = Text();
     const QChar sep = QLatin1Char(Settings().dateSeparator);
@@ -187,7 +187,7 @@ bool TsCustomDateEdit::CheckValidDate(bool raiseErrors) {
         return true;
     }
     if (!raiseErrors) return false;
-    QString caption = QString::fromStdString(vesperine::InvalidDateText());
+    QString caption = QString::fromStdString(vesperine::ControlLibrary::CurrentResults().InvalidDateText);
     if (caption.isEmpty()) caption = QStringLiteral("Invalid date");
     caption.replace(QStringLiteral("%s"), Text());
     if (isEnabled() && isVisible()) setFocus(Qt::OtherFocusReason);
@@ -350,7 +350,7 @@ void TsCustomDateEdit::mousePressEvent(QMouseEvent* e) {
 }
 
 bool TsCustomDateEdit::event(QEvent* e) {
-    if (e->type() == TacLibraryEvent::Type() && static_cast<TacLibraryEvent*>(e)->Code() == AC_POPUPCLOSED) {
+    if (TacPopupClosedEvent::From(e)) {
         if (gCurrentDatePopup == this) gCurrentDatePopup = nullptr;
     }
     if (e->type() == QEvent::LocaleChange) UpdateMask();

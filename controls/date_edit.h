@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <functional>
 
+#include "controls/calendar_events.h"
+#include "controls/calendar_layout.h"
 #include "controls/combo_edit.h"
 #include "controls/popup_form.h"
 #include "platform/datetime.h"
@@ -20,21 +22,17 @@ using platform::NullDate;
 
 class TsCustomDateEdit;
 
-enum TCalDayOfWeek { dowMonday = 0, dowTuesday, dowWednesday, dowThursday, dowFriday, dowSaturday, dowSunday, dowLocaleDefault };
-using TDaysOfWeek = unsigned;  // bit (1 << TCalDayOfWeek)
-constexpr TDaysOfWeek DaySet(TCalDayOfWeek d) { return 1u << d; }
+using controls::TCalDayOfWeek;
+using controls::TDaysOfWeek;
 enum class TYearDigits { dyDefault, dyFour, dyTwo };
 
-// Cell event of the calendar: sender, font to draw with, background colour by
-// reference (0xFF00FF leaves it unchanged) and the cell's date.
-using TsGetCellParamsEvent = std::function<void(QObject* sender, QFont& font, QColor& background, DateTime date)>;
 using TsAcceptDateEvent = std::function<void(QObject* sender, DateTime& date, bool& accept)>;
 
 // What the date edit passes on to its calendar (whenever settings change
 // and before each opening).
 struct TsCalendarSettings {
-    TCalDayOfWeek StartOfWeek = dowLocaleDefault;
-    TDaysOfWeek Weekends = DaySet(dowSunday);
+    TCalDayOfWeek StartOfWeek = TCalDayOfWeek::dowLocaleDefault;
+    TDaysOfWeek Weekends{TCalDayOfWeek::dowSunday};
     QColor WeekendColor = QColor(255, 0, 0);
     bool ShowWeeks = false;
     bool ShowTodayBtn = true;

@@ -114,7 +114,6 @@ void TsMaskEdit::TextChangedSlot(const QString& text) {
 }
 
 void TsMaskEdit::Change() {
-    if (Loading) return;
     if (OnChange) OnChange(this);
 }
 

@@ -39,9 +39,13 @@ public:
     bool HasMask() const { return FMask.HasMask(); }
     // The text as the program reads it (literals per the mask).
     virtual QString Text() const;
+    // Puts the text in through the mask (and the subclasses' rules).
     virtual void SetText(const QString& text);
     // The text as shown, blanks included.
     QString EditText() const { return QLineEdit::text(); }
+    // QLineEdit's pair would go around the mask and the subclasses' rules.
+    void setText(const QString&) = delete;
+    QString text() const = delete;
 
     bool CheckOnExit() const { return FCheckOnExit; }
     void SetCheckOnExit(bool on) { FCheckOnExit = on; }
@@ -56,8 +60,6 @@ public:
     bool Modified() const { return isModified(); }
     void SetModified(bool m) { setModified(m); }
     int DisabledKind = int(TDisabledKind::dkBlended);
-    // True while a form file is being read (events and rewrites are held back).
-    bool Loading = false;
 
     // The masked-input check, only when CheckOnExit is set.
     virtual void ValidateEdit();

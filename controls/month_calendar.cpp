@@ -1,6 +1,5 @@
 #include "controls/month_calendar.h"
 
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -15,28 +14,6 @@ using controls::CalendarLayout;
 using platform::DateTime;
 
 namespace {
-
-// Shows the old and the new grid side by side while the month slides.
-class SlideOverlay : public QWidget {
-public:
-    explicit SlideOverlay(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
-    QPixmap oldImage, newImage;
-    int x = 0;
-    bool forward = true;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const int w = width();
-        if (forward) {
-            p.drawPixmap(-x, 0, oldImage);
-            p.drawPixmap(w - x, 0, newImage);
-        } else {
-            p.drawPixmap(x, 0, oldImage);
-            p.drawPixmap(x - w, 0, newImage);
-        }
-    }
-};
 
 void drawTriangle(QPainter& p, QPointF tip, double h, bool left) {
     // An arrow head h high, its tip at `tip`.
@@ -59,6 +36,32 @@ void drawFlatFrame(QPainter& p, const QRect& r, bool down) {
 }
 
 }  // namespace
+
+// Shows the old and the new grid side by side while the month slides. Clicks
+// go through to the grid beneath.
+class TsMonthCalendar::SlideOverlay : public QWidget {
+public:
+    explicit SlideOverlay(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    QPixmap oldImage, newImage;
+    int x = 0;
+    bool forward = true;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const int w = width();
+        if (forward) {
+            p.drawPixmap(-x, 0, oldImage);
+            p.drawPixmap(w - x, 0, newImage);
+        } else {
+            p.drawPixmap(x, 0, oldImage);
+            p.drawPixmap(x - w, 0, newImage);
+        }
+    }
+};
 
 // ---------------------------------------------------------------- buttons
 
@@ -155,6 +158,12 @@ TsMonthCalendar::TsMonthCalendar(QWidget* parent) : TsPanel(parent) {
     FGrid = new TsCalendGrid(this);
     SetAlign(FGrid, TAlign::alClient);
 
+    // One frame of the slide every 12 ms.
+    FSlideTimer = new QTimer(this);
+    FSlideTimer->setTimerType(Qt::PreciseTimer);
+    FSlideTimer->setInterval(12);
+    connect(FSlideTimer, &QTimer::timeout, this, [this] { ShowSlideFrame(); });
+
     UpdateTodayCaption();
     FontChanged();
     UpdateCalendar();
@@ -163,7 +172,7 @@ TsMonthCalendar::TsMonthCalendar(QWidget* parent) : TsPanel(parent) {
 TsMonthCalendar::~TsMonthCalendar() = default;
 
 void TsMonthCalendar::UpdateTodayCaption() {
-    std::string caption = vesperine::TodayCaption();
+    std::string caption = vesperine::ControlLibrary::CurrentResults().TodayCaption;
     if (caption.empty()) caption = "Today: ";
     const platform::FormatSettings fs = platform::currentFormatSettings();
     caption += platform::formatDateTime(" mmmm d, yyyy", platform::today(), fs);
@@ -361,6 +370,7 @@ bool TsMonthCalendar::GridKeyPress(QChar ch) {
 }
 
 void TsMonthCalendar::SlideStep(int months, int years) {
+    FinishSlide();
     auto apply = [&] {
         if (months) return FLayout.StepMonth(months);
         return FLayout.StepYear(years);
@@ -377,25 +387,43 @@ void TsMonthCalendar::SlideStep(int months, int years) {
     if (!changed) return;
     UpdateTitle();
     FDragBar->repaint();
-    QPixmap newImage = FGrid->grab();
 
-    SlideOverlay overlay(this);
-    overlay.setGeometry(FGrid->geometry());
-    overlay.oldImage = oldImage;
-    overlay.newImage = newImage;
-    overlay.forward = forward;
-    overlay.show();
-    for (int x : controls::SlideOffsets(FGrid->width())) {
-        QElapsedTimer frame;
-        frame.start();
-        overlay.x = x;
-        overlay.repaint();
-        while (frame.elapsed() < 12) {
-        }
+    FSlideOverlay = new SlideOverlay(this);
+    FSlideOverlay->setGeometry(FGrid->geometry());
+    FSlideOverlay->oldImage = oldImage;
+    FSlideOverlay->newImage = FGrid->grab();
+    FSlideOverlay->forward = forward;
+    FSlideOverlay->show();
+    FSlideFrames = controls::SlideOffsets(FGrid->width());
+    FSlideFrame = 0;
+    ShowSlideFrame();
+    FSlideTimer->start();
+}
+
+bool TsMonthCalendar::Sliding() const { return FSlideOverlay != nullptr; }
+
+void TsMonthCalendar::ShowSlideFrame() {
+    if (!FSlideOverlay) return;
+    if (FSlideFrame >= FSlideFrames.size()) {
+        FinishSlide();
+        return;
     }
-    overlay.hide();
+    FSlideOverlay->x = FSlideFrames[FSlideFrame++];
+    FSlideOverlay->repaint();
+}
+
+void TsMonthCalendar::FinishSlide() {
+    FSlideTimer->stop();
+    if (!FSlideOverlay) return;
+    delete FSlideOverlay.data();
+    FSlideFrames.clear();
     if (FOnChange) FOnChange(this);
     FGrid->update();
+}
+
+void TsMonthCalendar::hideEvent(QHideEvent* e) {
+    FinishSlide();
+    TsPanel::hideEvent(e);
 }
 
 void TsMonthCalendar::TitleMouseDown(QMouseEvent* e) {

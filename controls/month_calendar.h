@@ -6,18 +6,18 @@
 #include <QFont>
 #include <QMenu>
 #include <QPointer>
+#include <QTimer>
 #include <array>
 #include <functional>
+#include <vector>
 
+#include "controls/calendar_events.h"
 #include "controls/calendar_layout.h"
 #include "controls/drag_bar.h"
 #include "controls/speed_button.h"
 
 class TsCalendGrid;
 class QKeyEvent;
-
-// Cell colour hook: sender, font, background by reference (0xFF00FF keeps it), date.
-using TsCellParamsEvent = std::function<void(QObject* sender, QFont& font, QColor& background, platform::DateTime date)>;
 
 // Navigation button: a flat speed button whose arrow is drawn by hand; one
 // step per click.
@@ -120,11 +120,14 @@ public:
     bool GridKeyDown(int key, Qt::KeyboardModifiers mods);
     bool GridKeyPress(QChar ch);
 
-    // A month or year step with the slide when Animated.
+    // A month or year step with the slide when Animated. The slide runs from
+    // a timer, so the popup keeps answering clicks and keys meanwhile; a new
+    // step, or hiding the calendar, ends the running slide first.
     void SlideStep(int months, int years);
+    bool Sliding() const;
 
-    TsCellParamsEvent FOnDrawDay;        // sender: the editor
-    TsCellParamsEvent FOnGetCellParams;  // sender: the grid
+    TsGetCellParamsEvent FOnDrawDay;        // sender: the editor
+    TsGetCellParamsEvent FOnGetCellParams;  // sender: the grid
     QObject* DrawDaySender = nullptr;
     std::function<void(QObject* sender)> FOnChange;
     std::function<void(QObject* sender)> OnDblClick;
@@ -139,10 +142,14 @@ public:
 protected:
     void changeEvent(QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     friend class TsCalendGrid;
+    class SlideOverlay;
+    void ShowSlideFrame();
+    void FinishSlide();
     void Changed(bool dateChanged);
     void UpdateTitle();
     void UpdateTodayCaption();
@@ -170,4 +177,8 @@ private:
     TsPanel* FSpacer = nullptr;
     TsCalendarTodayButton* FTodayBtn = nullptr;
     std::array<TsTimerSpeedButton*, 4> FBtns{};
+    QPointer<SlideOverlay> FSlideOverlay;
+    std::vector<int> FSlideFrames;
+    std::size_t FSlideFrame = 0;
+    QTimer* FSlideTimer = nullptr;
 };

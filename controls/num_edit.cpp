@@ -69,7 +69,6 @@ QString TsCustomNumEdit::Text() const {
 }
 
 void TsCustomNumEdit::SetText(const QString& text) {
-    if (Loading) return;
     const auto seps = Seps();
     const long double v =
         controls::TextToFloat(controls::NormalizeNumberText(text.toStdString(), seps), seps.decimal);

@@ -122,10 +122,8 @@ void TsPopupCalendar::SetEditor(TsCustomDateEdit* editor) {
 }
 
 void TsPopupCalendar::ApplySettings(const TsCalendarSettings& s) {
-    sMonthCalendar1->SetStartOfWeek(static_cast<controls::TCalDayOfWeek>(s.StartOfWeek));
-    controls::TDaysOfWeek weekends;
-    weekends.bits = s.Weekends;
-    sMonthCalendar1->SetWeekends(weekends);
+    sMonthCalendar1->SetStartOfWeek(s.StartOfWeek);
+    sMonthCalendar1->SetWeekends(s.Weekends);
     sMonthCalendar1->SetWeekendColor(s.WeekendColor);
     sMonthCalendar1->SetShowWeeks(s.ShowWeeks);
     sMonthCalendar1->SetShowTodayBtn(s.ShowTodayBtn);

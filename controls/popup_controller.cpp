@@ -80,7 +80,7 @@ void TacFormHandler::CloseForm(bool hide) {
     }
     QPointer<QWidget> self = PopupForm;
     if (PopupCtrl) {
-        TacLibraryEvent notice(AC_POPUPCLOSED, quintptr(PopupForm.data()));
+        TacPopupClosedEvent notice(PopupForm.data());
         QCoreApplication::sendEvent(PopupCtrl, &notice);
     }
     if (hide && self) {
@@ -228,7 +228,7 @@ TacFormHandler* TsPopupController::RegisterForm(QWidget* form, QWidget* ctrl) {
                     return;
                 }
                 if (h->PopupCtrl) {
-                    TacLibraryEvent notice(AC_POPUPCLOSED, quintptr(h->PopupForm.data()));
+                    TacPopupClosedEvent notice(h->PopupForm.data());
                     QCoreApplication::sendEvent(h->PopupCtrl, &notice);
                 }
                 action = a;

@@ -18,11 +18,11 @@
 class TacShadowForm;
 class TsPopupController;
 
-// The library's private message, carried as a custom event: the high word of
-// WParam is the command code, LParam its argument.
+// The library's private message, carried as typed events of one event type;
+// the command code tells them apart.
 constexpr int SM_ALPHACMD = 0xA100;
-constexpr int AC_POPUPCLOSED = 72;   // to the owner control; LParam = the popup form
-constexpr int AC_UPDATESHADOW = 73;  // to the popup form; LParam = TacShadowRect*
+constexpr int AC_POPUPCLOSED = 72;   // to the owner control
+constexpr int AC_UPDATESHADOW = 73;  // to the popup form
 
 struct TacShadowRect {
     qint32 Left = 0, Top = 0, Width = 0, Height = 0, Blend = 255;
@@ -31,11 +31,38 @@ struct TacShadowRect {
 class TacLibraryEvent : public QEvent {
 public:
     static QEvent::Type Type() { return QEvent::Type(SM_ALPHACMD); }
-    TacLibraryEvent(int code, quintptr lParam)
-        : QEvent(Type()), WParam(quint32(code) << 16), LParam(lParam) {}
-    int Code() const { return int(WParam >> 16); }
-    quint32 WParam;
-    quintptr LParam;
+    int Code() const { return FCode; }
+
+protected:
+    explicit TacLibraryEvent(int code) : QEvent(Type()), FCode(code) {}
+
+private:
+    int FCode;
+};
+
+// To the owner control: its popup has closed.
+class TacPopupClosedEvent : public TacLibraryEvent {
+public:
+    explicit TacPopupClosedEvent(QWidget* popupForm) : TacLibraryEvent(AC_POPUPCLOSED), PopupForm(popupForm) {}
+    // The event of that code, or null.
+    static const TacPopupClosedEvent* From(const QEvent* e) {
+        return e->type() == Type() && static_cast<const TacLibraryEvent*>(e)->Code() == AC_POPUPCLOSED
+                   ? static_cast<const TacPopupClosedEvent*>(e)
+                   : nullptr;
+    }
+    QWidget* const PopupForm;
+};
+
+// To a popup form: where its shadow goes now.
+class TacUpdateShadowEvent : public TacLibraryEvent {
+public:
+    explicit TacUpdateShadowEvent(const TacShadowRect& rect) : TacLibraryEvent(AC_UPDATESHADOW), Rect(rect) {}
+    static const TacUpdateShadowEvent* From(const QEvent* e) {
+        return e->type() == Type() && static_cast<const TacLibraryEvent*>(e)->Code() == AC_UPDATESHADOW
+                   ? static_cast<const TacUpdateShadowEvent*>(e)
+                   : nullptr;
+    }
+    const TacShadowRect Rect;
 };
 
 // Watches one popup form and its owner control.

@@ -3,7 +3,7 @@
 add_library(popups_logic STATIC
   ${CMAKE_CURRENT_LIST_DIR}/calc_engine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/calendar_layout.cpp)
-target_link_libraries(popups_logic PUBLIC platform)
+target_link_libraries(popups_logic PUBLIC platform controls_logic)
 target_include_directories(popups_logic PUBLIC ${CMAKE_SOURCE_DIR})
 list(APPEND CONTROLS_LIBS popups_logic)
 

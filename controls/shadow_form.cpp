@@ -79,7 +79,7 @@ QImage ToImage(const graphics::TBitmap& b) {
 const QImage& TacShadowForm::ShadowTemplate() {
     QImage& t = TemplateOverride();
     if (t.isNull()) {
-        if (const graphics::TBitmap* b = vesperine::PopupShadowTemplate(); b && !b->Empty())
+        if (const graphics::TBitmap* b = vesperine::ControlLibrary::CurrentResults().PopupShadowTemplate.get(); b && !b->Empty())
             return t = ToImage(*b);
         static const QImage builtIn = BuiltInTemplate();
         return builtIn;
@@ -191,14 +191,11 @@ bool TacShadowForm::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::Destroy: KillShadow(); break;
     default:
-        if (event->type() == TacLibraryEvent::Type()) {
-            auto* le = static_cast<TacLibraryEvent*>(event);
-            if (le->Code() == AC_UPDATESHADOW && le->LParam) {
-                const auto* r = reinterpret_cast<const TacShadowRect*>(le->LParam);
-                Locked = false;
-                if (r->Height > 0) SetNewPos(r->Left, r->Top, r->Blend & 0xFF, r->Height, r->Width);
-                return true;
-            }
+        if (const auto* update = TacUpdateShadowEvent::From(event)) {
+            const TacShadowRect& r = update->Rect;
+            Locked = false;
+            if (r.Height > 0) SetNewPos(r.Left, r.Top, r.Blend & 0xFF, r.Height, r.Width);
+            return true;
         }
         break;
     }

@@ -535,6 +535,16 @@ void TIBQuery::next()
         throw DbError("Query is not open");
     if (eof_)
         return;
+    if (unidirectional_) {
+        store_.clear();
+        cells_.clear();
+        rowCount_ = 0;
+        current_ = 0;
+        cacheRow_ = SIZE_MAX;
+        if (!fetchOne())
+            eof_ = true;
+        return;
+    }
     if (current_ + 1 < rowCount_ || fetchOne())
         ++current_;
     else

@@ -125,6 +125,10 @@ public:
     void close() noexcept;
     bool active() const { return active_; }
 
+    // Streaming: next() forgets the row it leaves, so memory follows one row
+    // whatever the size of the result (first() and fetchAll() then make no sense).
+    void setUnidirectional(bool on) { unidirectional_ = on; }
+
     void fetchAll();
     int recordCount() const { return static_cast<int>(rowCount_); }
     void first();
@@ -199,6 +203,7 @@ private:
     size_t current_ = 0;
     std::string store_;
     std::vector<Cell> cells_;
+    bool unidirectional_ = false;
     mutable size_t cacheRow_ = SIZE_MAX;
     mutable std::vector<std::optional<std::string>> blobCache_;
 };

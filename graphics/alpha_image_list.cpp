@@ -34,18 +34,9 @@ std::vector<TsAlphaImageList*>& Lists() {
     return lists;
 }
 
-std::unique_ptr<TsAlphaImageList>& StandardList() {
-    static std::unique_ptr<TsAlphaImageList> list;
-    return list;
-}
-
 }  // namespace
 
 const std::vector<TsAlphaImageList*>& AlphaImageLists() { return Lists(); }
-
-TsAlphaImageList* StandardGlyphList() { return StandardList().get(); }
-
-void SetStandardGlyphList(std::unique_ptr<TsAlphaImageList> list) { StandardList() = std::move(list); }
 
 // ------------------------------------------------------------------ resampling
 

@@ -110,9 +110,8 @@ TBitmap ResampleMitchell(const TBitmap& source, int width, int height);
 // The filter itself, exposed for tests.
 double MitchellNetravali(double x);
 
-// The library-wide list of the five button glyphs (0 "SF" ... 4 "SC"); null
-// before start-up and after shutdown.
+// The five button glyphs (0 "SF" ... 4 "SC") of the current control library
+// (see startup.h); null without a started one.
 TsAlphaImageList* StandardGlyphList();
-void SetStandardGlyphList(std::unique_ptr<TsAlphaImageList> list);
 
 }  // namespace vesperine

@@ -5,6 +5,7 @@ set(_graphics_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/bitmap32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/color_manager.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lz77_decoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/png_decoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/png_graphic.cpp)
 add_library(graphics STATIC ${_graphics_core_sources})
 target_include_directories(graphics PUBLIC ${CMAKE_SOURCE_DIR})

@@ -13,44 +13,54 @@
 #include "platform/regional.h"
 
 namespace vesperine {
+
+struct ControlLibrary::Impl {
+    StartupState State;
+    std::vector<std::string> Parameters;
+    MessageCallback Messages;
+    ResourceLookup Lookup;
+    SystemStringTables Tables;
+    std::map<std::string, std::string> ProgramStrings;
+    std::vector<std::string> Trace;
+    std::vector<int> Calls;  // per step
+    int PngOwner = 0;
+
+    void ShowMessage(const std::string& text) const {
+        if (Messages)
+            Messages(text);
+        else
+            std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    resources::Bytes LoadResource(std::string_view name) const {
+        std::optional<resources::Bytes> bytes = Lookup ? Lookup(name) : resources::FindResource(name);
+        if (!bytes) throw EResNotFound(std::string(name));
+        return *bytes;
+    }
+    graphics::TBitmap LoadPngResource(std::string_view name) const {
+        const resources::Bytes bytes = LoadResource(name);
+        graphics::TBitmap bmp;
+        graphics::PngStreamToBitmap32(bmp, bytes.data(), bytes.size());
+        return bmp;
+    }
+    std::string ProgramString(const std::string& name) const {
+        auto it = ProgramStrings.find(name);
+        return it == ProgramStrings.end() ? std::string() : it->second;
+    }
+    std::string ProgramString(int id) const { return ProgramString(std::to_string(id)); }
+    // Loads a caption: from the module's table when the module loads (a
+    // non-empty text gets the suffix, an empty one the fallback); stays empty
+    // when the module does not load.
+    std::string LoadSystemCaption(const std::string& module, int id, const std::string& suffix,
+                                  const std::string& fallback) const {
+        if (Tables.Loads && !Tables.Loads(module)) return std::string();
+        std::string text = Tables.Text ? Tables.Text(module, id) : std::string();
+        return text.empty() ? fallback : text + suffix;
+    }
+};
+
 namespace {
 
-StartupState& State() {
-    static StartupState state;
-    return state;
-}
-
-std::vector<std::string>& Trace() {
-    static std::vector<std::string> trace;
-    return trace;
-}
-
-std::vector<std::string>& Parameters() {
-    static std::vector<std::string> params;
-    return params;
-}
-
-MessageCallback& Messages() {
-    static MessageCallback cb;
-    return cb;
-}
-
-ResourceLookup& Lookup() {
-    static ResourceLookup lookup;
-    return lookup;
-}
-
-SystemStringTables& Tables() {
-    static SystemStringTables tables;
-    return tables;
-}
-
-void ShowMessage(const std::string& text) {
-    if (Messages())
-        Messages()(text);
-    else
-        std::fprintf(stderr, "%s\n", text.c_str());
-}
+using Impl = ControlLibrary::Impl;
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -82,18 +92,11 @@ std::map<std::string, std::string> ParseStrings(resources::Bytes bytes) {
     return out;
 }
 
-std::map<std::string, std::string>& ProgramStrings() {
-    static std::map<std::string, std::string> strings;
-    return strings;
-}
-
-// Read on each start-up: the resources may differ between runs (tests).
-void LoadProgramStrings() { ProgramStrings() = ParseStrings(LoadResource("STRINGS")); }
 
 // ------------------------------------------------------------ resource decoding
 
-std::unique_ptr<graphics::TBitmap> ShadowFromResource(std::string_view name) {
-    auto bmp = std::make_unique<graphics::TBitmap>(LoadPngResource(name));
+std::unique_ptr<graphics::TBitmap> ShadowFromResource(const Impl& lib, std::string_view name) {
+    auto bmp = std::make_unique<graphics::TBitmap>(lib.LoadPngResource(name));
     graphics::ClearInvisibleWhite(*bmp);
     return bmp;
 }
@@ -101,8 +104,8 @@ std::unique_ptr<graphics::TBitmap> ShadowFromResource(std::string_view name) {
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
-std::unique_ptr<CursorImage> CursorFromResource(std::string_view name, int number) {
-    const resources::Bytes b = LoadResource(name);
+std::unique_ptr<CursorImage> CursorFromResource(const Impl& lib, std::string_view name, int number) {
+    const resources::Bytes b = lib.LoadResource(name);
     const std::string bad = "Invalid cursor resource " + std::string(name);
     if (b.size() < 22 || Le16(b.data()) != 0 || Le16(b.data() + 2) != 2 || Le16(b.data() + 4) == 0)
         throw graphics::EInvalidGraphic(bad);
@@ -119,17 +122,14 @@ std::unique_ptr<CursorImage> CursorFromResource(std::string_view name, int numbe
 
 // ------------------------------------------------------------ the steps
 
-constexpr int kPngOwner = 5;  // registry owner id of the library's PNG class
-
 struct Step {
     const char* Module;
-    void (*Start)();
-    void (*End)();
-    int Calls = 0;
+    void (*Start)(Impl&);
+    void (*End)(Impl&);
 };
 
-void StartConst() {
-    StartupState& s = State();
+void StartConst(Impl& lib) {
+    StartupState& s = lib.State;
     struct utsname u {};
     int major = 0, minor = 0;
     if (uname(&u) == 0) std::sscanf(u.release, "%d.%d", &major, &minor);
@@ -141,9 +141,14 @@ void StartConst() {
     s.SM_CYCAPTION = 23;
     s.SM_CYSMCAPTION = 23;
 
-    LoadProgramStrings();
+    // Read on each start-up: the resources may differ between runs (tests).
+    lib.ProgramStrings = ParseStrings(lib.LoadResource("STRINGS"));
     auto& c = s.LibraryCaptions;
-    auto prog = [](int id) { return ProgramString(id); };
+    auto prog = [&lib](int id) { return lib.ProgramString(id); };
+    auto LoadSystemCaption = [&lib](const std::string& module, int id, const std::string& suffix,
+                                    const std::string& fallback) {
+        return lib.LoadSystemCaption(module, id, suffix, fallback);
+    };
     c[capOK] = LoadSystemCaption("user32.dll", 800, "", prog(58992));
     c[capCancel] = LoadSystemCaption("user32.dll", 801, "", prog(58991));
     c[capHelp] = LoadSystemCaption("user32.dll", 808, "", prog(58990));
@@ -172,127 +177,128 @@ void StartConst() {
     c[capInvalidDate] = prog(58923).empty() ? "Invalid date" : prog(58923);
     c[capAvailableStyles] = prog(58964);
     c[capInternalStyle] = prog(58963);
-    c[capSkinDirectory] = ProgramString("SDirWithSkins");
-    c[capSelectSkin] = ProgramString("SSelectSkin");
-    c[capSkinPreview] = ProgramString("SSkinPreview");
+    c[capSkinDirectory] = lib.ProgramString("SDirWithSkins");
+    c[capSelectSkin] = lib.ProgramString("SSelectSkin");
+    c[capSkinPreview] = lib.ProgramString("SSkinPreview");
     c[capFrameAdapter] = prog(58950);
     s.InvalidDateText = c[capInvalidDate];
 }
 
-void EndConst() {
-    for (auto& c : State().LibraryCaptions) c.clear();
-    State().InvalidDateText.clear();
+void EndConst(Impl& lib) {
+    for (auto& c : lib.State.LibraryCaptions) c.clear();
+    lib.State.InvalidDateText.clear();
 }
 
-void StartPng() {
+void StartPng(Impl& lib) {
     RegisterFileFormat(graphics::PngFileExtension, graphics::PngFileDescription,
                        [](graphics::TBitmap& b, graphics::TStream& s) { graphics::PngStreamToBitmap32(b, s); },
-                       kPngOwner);
+                       lib.PngOwner);
 }
 
-void EndPng() { UnregisterFileFormats(kPngOwner); }
+void EndPng(Impl& lib) { UnregisterFileFormats(lib.PngOwner); }
 
-void StartGraphicsUtil() {
+void StartGraphicsUtil(Impl& lib) {
     // The classic check-box strip is 4 x 3 cells of 13 x 13 pixels.
-    State().CheckBoxCellWidth = 52 / 4;
-    State().CheckBoxCellHeight = 39 / 3;
+    lib.State.CheckBoxCellWidth = 52 / 4;
+    lib.State.CheckBoxCellHeight = 39 / 3;
 }
 
-void StartHints() {
+void StartHints(Impl& lib) {
     auto hint = std::make_unique<HintTemplate>();
     graphics::TPNGGraphic png;
-    const resources::Bytes bytes = LoadResource("ACHINT");
+    const resources::Bytes bytes = lib.LoadResource("ACHINT");
     graphics::TBytesStream stream(bytes.data(), bytes.size());
     png.LoadFromStream(stream);
     hint->Image.Assign(png);
     hint->BorderWidths = graphics::Rect(11, 10, 14, 15);
     hint->ShadowSizes = graphics::Rect(6, 5, 7, 8);
     hint->ClientMargins = graphics::Rect(11, 8, 16, 15);
-    State().Hints = std::move(hint);
+    lib.State.Hints = std::move(hint);
 }
 
-void EndHints() { State().Hints.reset(); }
+void EndHints(Impl& lib) { lib.State.Hints.reset(); }
 
-void StartGlyphs() {
+void StartGlyphs(Impl& lib) {
     auto list = std::make_unique<TsAlphaImageList>();
     list->SetWidth(32);
     list->SetHeight(16);
     for (const char* name : {"SF", "SR", "SD", "SE", "SC"}) {
-        const resources::Bytes bytes = LoadResource(name);
+        const resources::Bytes bytes = lib.LoadResource(name);
         TsImgListItem& item = list->AddItem();
         item.ImgData.assign(bytes.begin(), bytes.end());
         item.ImageFormat = TsImageFormat::ifPNG;
         item.PixelFormat = graphics::TPixelFormat::pf32bit;
     }
     list->GenerateStdList();
-    SetStandardGlyphList(std::move(list));
+    lib.State.StandardGlyphList = std::move(list);
 }
 
-void EndGlyphs() { SetStandardGlyphList(nullptr); }
+void EndGlyphs(Impl& lib) { lib.State.StandardGlyphList.reset(); }
 
-void StartDateUtils() {
-    State().DefaultFourDigitYear = FourDigitYearIn(platform::currentFormatSettings().shortDateFormat);
+void StartDateUtils(Impl& lib) {
+    lib.State.DefaultFourDigitYear = FourDigitYearIn(platform::currentFormatSettings().shortDateFormat);
 }
 
-void StartMonthCalendar() {
-    const SystemStringTables& t = Tables();
-    if (!t.Loads("comctl32.dll")) return;
-    std::string text = t.Text("comctl32.dll", 4432);
-    State().TodayCaption = text.empty() ? "Today: " : text;
+void StartMonthCalendar(Impl& lib) {
+    const SystemStringTables& t = lib.Tables;
+    if (t.Loads && !t.Loads("comctl32.dll")) return;
+    std::string text = t.Text ? t.Text("comctl32.dll", 4432) : std::string();
+    lib.State.TodayCaption = text.empty() ? "Today: " : text;
 }
 
-void EndMonthCalendar() { State().TodayCaption.clear(); }
+void EndMonthCalendar(Impl& lib) { lib.State.TodayCaption.clear(); }
 
-void StartEditLabel() { State().StreamingClasses.push_back("TsEditLabel"); }
+void StartEditLabel(Impl& lib) { lib.State.StreamingClasses.push_back("TsEditLabel"); }
 
-void StartPopupShadow() { State().PopupShadowTemplate = ShadowFromResource("acSHDI"); }
+void StartPopupShadow(Impl& lib) { lib.State.PopupShadowTemplate = ShadowFromResource(lib, "acSHDI"); }
 
-void EndPopupShadow() { State().PopupShadowTemplate.reset(); }
+void EndPopupShadow(Impl& lib) { lib.State.PopupShadowTemplate.reset(); }
 
-void StartColorDialog() {
-    State().PipetteCursor = CursorFromResource("CRASPIPETTE", -50);
-    State().CustomColors.assign(18, "FFFFFF");
+void StartColorDialog(Impl& lib) {
+    lib.State.PipetteCursor = CursorFromResource(lib, "CRASPIPETTE", -50);
+    lib.State.CustomColors.assign(18, "FFFFFF");
 }
 
-void EndColorDialog() {
-    State().PipetteCursor.reset();
-    State().CustomColors.clear();
+void EndColorDialog(Impl& lib) {
+    lib.State.PipetteCursor.reset();
+    lib.State.CustomColors.clear();
 }
 
-void StartSkinManager() {
-    StartupState& s = State();
+void StartSkinManager(Impl& lib) {
+    StartupState& s = lib.State;
     s.IsNT = true;
-    s.SkinShadowActive = ShadowFromResource("acSHDA");
-    s.SkinShadowInactive = ShadowFromResource("acSHDI");
-    for (const std::string& p : Parameters()) {
+    s.SkinShadowActive = ShadowFromResource(lib, "acSHDA");
+    s.SkinShadowInactive = ShadowFromResource(lib, "acSHDI");
+    for (const std::string& p : lib.Parameters) {
         if (Lower(p) == "/acver") {
             ++s.VersionMessagesShown;
-            ShowMessage(LibraryVersionText);
+            lib.ShowMessage(LibraryVersionText);
             break;
         }
     }
 }
 
-void EndSkinManager() {
-    State().SkinShadowActive.reset();
-    State().SkinShadowInactive.reset();
+void EndSkinManager(Impl& lib) {
+    lib.State.SkinShadowActive.reset();
+    lib.State.SkinShadowInactive.reset();
 }
 
-void StartCalcHints() {
-    const SystemStringTables& t = Tables();
-    if (!t.Loads("user32.dll")) return;
-    State().CalcButtonHints = {t.Text("user32.dll", 905), t.Text("user32.dll", 900)};
+void StartCalcHints(Impl& lib) {
+    const SystemStringTables& t = lib.Tables;
+    if (t.Loads && !t.Loads("user32.dll")) return;
+    auto text = [&t](int id) { return t.Text ? t.Text("user32.dll", id) : std::string(); };
+    lib.State.CalcButtonHints = {text(905), text(900)};
 }
 
-void EndCalcHints() { State().CalcButtonHints = {}; }
+void EndCalcHints(Impl& lib) { lib.State.CalcButtonHints = {}; }
 
-void Nothing() {}
+void Nothing(Impl&) {}
 
 // Entry points of system libraries (gradient fill, GDI+, layered windows, themes,
 // flat scroll bars, shell, debugger checks, DPI awareness) have no counterpart
 // here: their steps resolve nothing and leave the pointers empty.
-std::vector<Step>& Steps() {
-    static std::vector<Step> steps{
+const std::vector<Step>& StepTable() {
+    static const std::vector<Step> steps{
         {"sConst", StartConst, EndConst},
         {"resource strings", Nothing, Nothing},
         {"sStyleSimply", Nothing, Nothing},
@@ -326,24 +332,30 @@ std::vector<Step>& Steps() {
     return steps;
 }
 
-void EndStep(Step& step) {
-    if (step.Calls <= 0) return;
-    if (--step.Calls == 0) {
-        step.End();
-        Trace().push_back(std::string("-") + step.Module);
+void EndStep(Impl& lib, std::size_t i) {
+    int& calls = lib.Calls[i];
+    if (calls <= 0) return;
+    if (--calls == 0) {
+        StepTable()[i].End(lib);
+        lib.Trace.push_back(std::string("-") + StepTable()[i].Module);
     }
 }
+
+// Owners of the PNG registration, one per library, so that ending one library
+// leaves another's registration alone.
+int NextPngOwner() {
+    static int next = 5;
+    return next++;
+}
+
+ControlLibrary* gCurrent = nullptr;
 
 }  // namespace
 
 // ------------------------------------------------------------ public
 
-void SetMessageCallback(MessageCallback callback) { Messages() = std::move(callback); }
-
-void SetResourceLookup(ResourceLookup lookup) { Lookup() = std::move(lookup); }
-
 resources::Bytes LoadResource(std::string_view name) {
-    std::optional<resources::Bytes> bytes = Lookup() ? Lookup()(name) : resources::FindResource(name);
+    std::optional<resources::Bytes> bytes = resources::FindResource(name);
     if (!bytes) throw EResNotFound(std::string(name));
     return *bytes;
 }
@@ -355,31 +367,6 @@ graphics::TBitmap LoadPngResource(std::string_view name) {
     return bmp;
 }
 
-void SetSystemStringTables(SystemStringTables tables) { Tables() = std::move(tables); }
-
-namespace {
-void EnsureTables() {
-    if (!Tables().Loads) Tables().Loads = [](const std::string&) { return true; };
-    if (!Tables().Text) Tables().Text = [](const std::string&, int) { return std::string(); };
-}
-}  // namespace
-
-std::string ProgramString(int id) { return ProgramString(std::to_string(id)); }
-
-std::string ProgramString(const std::string& name) {
-    const auto& strings = ProgramStrings();
-    auto it = strings.find(name);
-    return it == strings.end() ? std::string() : it->second;
-}
-
-std::string LoadSystemCaption(const std::string& module, int id, const std::string& suffix,
-                              const std::string& fallback) {
-    EnsureTables();
-    if (!Tables().Loads(module)) return std::string();
-    std::string text = Tables().Text(module, id);
-    return text.empty() ? fallback : text + suffix;
-}
-
 int OsVersionLevelFor(int major, int minor) { return (major == 6 && minor == 2) ? 8 : major; }
 
 bool FourDigitYearIn(const std::string& shortDateFormat) {
@@ -389,58 +376,95 @@ bool FourDigitYearIn(const std::string& shortDateFormat) {
     return up.find("YYYY") != std::string::npos;
 }
 
-void RunStartup(int argc, char** argv) {
-    std::vector<std::string> params;
-    for (int i = 1; i < argc; ++i) params.emplace_back(argv[i] ? argv[i] : "");
-    RunStartup(params);
+// ------------------------------------------------------------ the owner
+
+ControlLibrary::ControlLibrary() : FImpl(std::make_unique<Impl>()), FPrevious(gCurrent) {
+    FImpl->Calls.assign(StepTable().size(), 0);
+    FImpl->PngOwner = NextPngOwner();
+    gCurrent = this;
 }
 
-void RunStartup(const std::vector<std::string>& parameters) {
-    EnsureTables();
-    Parameters() = parameters;
-    std::vector<Step>& steps = Steps();
+ControlLibrary::ControlLibrary(const std::vector<std::string>& parameters) : ControlLibrary() { Start(parameters); }
+
+ControlLibrary::ControlLibrary(int argc, char** argv) : ControlLibrary() { Start(argc, argv); }
+
+ControlLibrary::~ControlLibrary() {
+    for (std::size_t i = StepTable().size(); i-- > 0;)
+        while (FImpl->Calls[i] > 0) EndStep(*FImpl, i);
+    // Libraries end in the reverse order of their creation; one that ends out
+    // of turn is taken out of the chain.
+    if (gCurrent == this) {
+        gCurrent = FPrevious;
+    } else {
+        for (ControlLibrary* l = gCurrent; l; l = l->FPrevious)
+            if (l->FPrevious == this) {
+                l->FPrevious = FPrevious;
+                break;
+            }
+    }
+}
+
+ControlLibrary* ControlLibrary::Current() { return gCurrent; }
+
+const StartupState& ControlLibrary::CurrentResults() {
+    static const StartupState none;
+    return gCurrent ? gCurrent->State() : none;
+}
+
+void ControlLibrary::Start(const std::vector<std::string>& parameters) {
+    Impl& lib = *FImpl;
+    lib.Parameters = parameters;
+    const std::vector<Step>& steps = StepTable();
     std::size_t i = 0;
     try {
         for (; i < steps.size(); ++i) {
-            Step& step = steps[i];
-            if (++step.Calls == 1) {
+            if (++lib.Calls[i] == 1) {
                 try {
-                    step.Start();
+                    steps[i].Start(lib);
                 } catch (...) {
-                    step.Calls = 0;
-                    step.End();  // frees whatever the step made before failing
+                    lib.Calls[i] = 0;
+                    steps[i].End(lib);  // frees whatever the step made before failing
                     throw;
                 }
-                Trace().push_back(std::string("+") + step.Module);
+                lib.Trace.push_back(std::string("+") + steps[i].Module);
             }
         }
     } catch (...) {
         // Leave nothing half started: end what this call started, newest first.
-        while (i-- > 0) EndStep(steps[i]);
+        while (i-- > 0) EndStep(lib, i);
         throw;
     }
 }
 
-void RunShutdown() {
-    std::vector<Step>& steps = Steps();
-    for (std::size_t i = steps.size(); i-- > 0;) EndStep(steps[i]);
+void ControlLibrary::Start(int argc, char** argv) {
+    std::vector<std::string> params;
+    for (int i = 1; i < argc; ++i) params.emplace_back(argv[i] ? argv[i] : "");
+    Start(params);
 }
 
-const StartupState& Startup() { return State(); }
+void ControlLibrary::Shutdown() {
+    for (std::size_t i = StepTable().size(); i-- > 0;) EndStep(*FImpl, i);
+}
 
-const std::string& InvalidDateText() { return State().InvalidDateText; }
-bool DefaultFourDigitYear() { return State().DefaultFourDigitYear; }
-const std::string& TodayCaption() { return State().TodayCaption; }
-const graphics::TBitmap* PopupShadowTemplate() { return State().PopupShadowTemplate.get(); }
-const std::array<std::string, 2>& CalcButtonHints() { return State().CalcButtonHints; }
+void ControlLibrary::SetMessageCallback(MessageCallback callback) { FImpl->Messages = std::move(callback); }
+void ControlLibrary::SetResourceLookup(ResourceLookup lookup) { FImpl->Lookup = std::move(lookup); }
+void ControlLibrary::SetSystemStringTables(SystemStringTables tables) { FImpl->Tables = std::move(tables); }
 
-std::vector<StartupStepInfo> StartupSteps() {
+const StartupState& ControlLibrary::State() const { return FImpl->State; }
+std::string ControlLibrary::ProgramString(int id) const { return FImpl->ProgramString(id); }
+std::string ControlLibrary::ProgramString(const std::string& name) const { return FImpl->ProgramString(name); }
+
+std::vector<StartupStepInfo> ControlLibrary::Steps() const {
     std::vector<StartupStepInfo> out;
-    for (const Step& s : Steps()) out.push_back({s.Module, s.Calls});
+    const std::vector<Step>& steps = StepTable();
+    for (std::size_t i = 0; i < steps.size(); ++i) out.push_back({steps[i].Module, FImpl->Calls[i]});
     return out;
 }
 
-const std::vector<std::string>& StartupTrace() { return Trace(); }
-void ClearStartupTrace() { Trace().clear(); }
+const std::vector<std::string>& ControlLibrary::Trace() const { return FImpl->Trace; }
+void ControlLibrary::ClearTrace() { FImpl->Trace.clear(); }
+
+// The glyph code asks for the list where the current library keeps it.
+TsAlphaImageList* StandardGlyphList() { return ControlLibrary::CurrentResults().StandardGlyphList.get(); }
 
 }  // namespace vesperine

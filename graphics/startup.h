@@ -1,15 +1,19 @@
 #pragma once
-// The control library's start-up and end steps.
+// The control library's start-up and end steps, and the one object that owns
+// what they produce: ControlLibrary.
 //
-// The program calls RunStartup(argc, argv) once before it builds its main
-// window and RunShutdown() after its message loop has ended. Start-up runs the
-// library's module steps in their fixed order; shutdown runs their end steps in
-// reverse order. Every step counts its calls: it works only on its first call,
-// and its end step works only when the count returns to zero.
+// The program creates a ControlLibrary before it builds its main window and
+// destroys it after its message loop has ended. Start-up runs the library's
+// module steps in their fixed order; shutdown runs their end steps in reverse
+// order. Every step counts its calls: it works only on its first call, and its
+// end step works only when the count returns to zero.
 //
-// A missing or damaged embedded resource makes RunStartup throw (EResNotFound or
+// A missing or damaged embedded resource makes start-up throw (EResNotFound or
 // the PNG reader's error) before anything is shown; the steps already started
 // are ended again before the error leaves.
+//
+// The widgets read the start-up results through ControlLibrary::CurrentResults(),
+// the state of the newest library alive; tests create their own library.
 //
 // The library has no windowing of its own: "/acver" reports its message through
 // the callback set with SetMessageCallback (standard error by default).
@@ -38,22 +42,16 @@ public:
 
 inline constexpr const char* LibraryVersionText = "Vesperine v11.25";
 
-void RunStartup(int argc, char** argv);
-void RunStartup(const std::vector<std::string>& parameters);  // parameters without the program name
-void RunShutdown();
-
 // How a message box is shown; the default writes the text and a line feed to
 // standard error. The program registers a real box when it has a display.
 using MessageCallback = std::function<void(const std::string& text)>;
-void SetMessageCallback(MessageCallback callback);
 
 // Where resources come from (the embedded files by default; tests swap in
-// missing or damaged ones). An empty function restores the default.
+// missing or damaged ones). An empty function stands for the default.
 using ResourceLookup = std::function<std::optional<resources::Bytes>(std::string_view name)>;
-void SetResourceLookup(ResourceLookup lookup);
-// The named resource, or EResNotFound.
+// The embedded resource, or EResNotFound.
 resources::Bytes LoadResource(std::string_view name);
-// Decodes a PNG resource into a 32-bit bitmap with straight alpha.
+// Decodes an embedded PNG resource into a 32-bit bitmap with straight alpha.
 graphics::TBitmap LoadPngResource(std::string_view name);
 
 // The system string tables the captions come from. The desktop's own tables do
@@ -65,17 +63,6 @@ struct SystemStringTables {
     // The string with that id, empty when the table has none.
     std::function<std::string(const std::string& module, int id)> Text;
 };
-void SetSystemStringTables(SystemStringTables tables);  // empty members restore the default
-
-// The program's own string table (embedded "STRINGS"), by id or name.
-std::string ProgramString(int id);
-std::string ProgramString(const std::string& name);
-
-// Loads a caption: from the module's table when the module loads (a non-empty
-// text gets the suffix, an empty one the fallback); stays empty when the module
-// does not load.
-std::string LoadSystemCaption(const std::string& module, int id, const std::string& suffix,
-                              const std::string& fallback);
 
 // 8 for a reported version 6.2, otherwise the major version.
 int OsVersionLevelFor(int major, int minor);
@@ -124,10 +111,9 @@ struct StartupState {
     int CheckBoxCellWidth = 0;
     int CheckBoxCellHeight = 0;
     int VersionMessagesShown = 0;
+    // The five button glyphs (null outside start-up..shutdown).
+    std::unique_ptr<TsAlphaImageList> StandardGlyphList;
 };
-
-// Read-only view for the controls.
-const StartupState& Startup();
 
 // Caption positions within LibraryCaptions.
 enum LibraryCaption : int {
@@ -137,24 +123,56 @@ enum LibraryCaption : int {
     capAvailableStyles, capInternalStyle, capSkinDirectory, capSelectSkin, capSkinPreview, capFrameAdapter
 };
 
-// Accessors the controls read.
-const std::string& InvalidDateText();
-bool DefaultFourDigitYear();
-const std::string& TodayCaption();
-// The 33 x 33 popup shadow template, or null outside start-up..shutdown.
-const graphics::TBitmap* PopupShadowTemplate();
-const std::array<std::string, 2>& CalcButtonHints();
-
 // ---------------------------------------------------------------- steps
 
 struct StartupStepInfo {
     std::string Module;
     int Calls = 0;  // start calls minus end calls
 };
-// The steps in start-up order with their counts.
-std::vector<StartupStepInfo> StartupSteps();
-// Every step that did its work, in order: "+module" at start, "-module" at end.
-const std::vector<std::string>& StartupTrace();
-void ClearStartupTrace();
+
+class ControlLibrary {
+public:
+    // Created without starting: set the callbacks first, then Start.
+    ControlLibrary();
+    // Created and started with the program's parameters (without its name).
+    explicit ControlLibrary(const std::vector<std::string>& parameters);
+    // Created and started with main's arguments (argv[0] is skipped).
+    ControlLibrary(int argc, char** argv);
+    // Runs the end steps of whatever is still started.
+    ~ControlLibrary();
+    ControlLibrary(const ControlLibrary&) = delete;
+    ControlLibrary& operator=(const ControlLibrary&) = delete;
+
+    // The newest library alive, or null.
+    static ControlLibrary* Current();
+    // The current library's start-up results; empty ones when there is none.
+    static const StartupState& CurrentResults();
+
+    void Start(const std::vector<std::string>& parameters);
+    void Start(int argc, char** argv);  // argv[0] is skipped
+    void Shutdown();
+
+    void SetMessageCallback(MessageCallback callback);
+    void SetResourceLookup(ResourceLookup lookup);
+    void SetSystemStringTables(SystemStringTables tables);  // empty members stand for the default
+
+    const StartupState& State() const;
+    // The program's own string table (embedded "STRINGS"), by id or name;
+    // read at start-up.
+    std::string ProgramString(int id) const;
+    std::string ProgramString(const std::string& name) const;
+
+    // The steps in start-up order with their counts.
+    std::vector<StartupStepInfo> Steps() const;
+    // Every step that did its work, in order: "+module" at start, "-module" at end.
+    const std::vector<std::string>& Trace() const;
+    void ClearTrace();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> FImpl;
+    ControlLibrary* FPrevious = nullptr;
+};
 
 }  // namespace vesperine

@@ -257,9 +257,18 @@ bool ProbeProfileWrite(const std::string& fileName, std::size_t growth) {
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName) {
-    if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) ||
-        hasLineBreak(value) || section.find(']') != std::string::npos ||
-        key.find('=') != std::string::npos || trim(key) != key || trim(section) != section) {
+    return WritePrivateProfileStrings(section, {{key, value}}, fileName);
+}
+
+bool WritePrivateProfileStrings(const std::string& section,
+                                const std::vector<std::pair<std::string, std::string>>& values,
+                                const std::string& fileName) {
+    bool refused = section.empty() || hasLineBreak(section) || section.find(']') != std::string::npos ||
+                   trim(section) != section;
+    for (const auto& [key, value] : values)
+        refused = refused || key.empty() || hasLineBreak(key) || hasLineBreak(value) ||
+                  key.find('=') != std::string::npos || trim(key) != key;
+    if (refused) {
         errno = EINVAL;
         return false;
     }
@@ -271,36 +280,38 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
     std::vector<Line> lines = splitLines(data);
     const std::string eol = (!lines.empty() && lines.front().eol == "\n") ? "\n" : "\r\n";
 
-    // Locate the section and, inside it, the key and the last non-blank line.
-    std::ptrdiff_t header = -1, keyLine = -1, lastContent = -1;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string name, k, v;
-        if (sectionName(lines[i].text, name)) {
-            if (header >= 0) break;
-            if (sameName(name, section)) header = lastContent = std::ptrdiff_t(i);
-            continue;
+    for (const auto& [key, value] : values) {
+        // Locate the section and, inside it, the key and the last non-blank line.
+        std::ptrdiff_t header = -1, keyLine = -1, lastContent = -1;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            std::string name, k, v;
+            if (sectionName(lines[i].text, name)) {
+                if (header >= 0) break;
+                if (sameName(name, section)) header = lastContent = std::ptrdiff_t(i);
+                continue;
+            }
+            if (header < 0) continue;
+            if (!trim(lines[i].text).empty()) lastContent = std::ptrdiff_t(i);
+            if (keyLine < 0 && keyValue(lines[i].text, k, v) && sameName(k, key)) keyLine = std::ptrdiff_t(i);
         }
-        if (header < 0) continue;
-        if (!trim(lines[i].text).empty()) lastContent = std::ptrdiff_t(i);
-        if (keyLine < 0 && keyValue(lines[i].text, k, v) && sameName(k, key)) keyLine = std::ptrdiff_t(i);
-    }
 
-    if (keyLine >= 0) {
-        std::string k, v;
-        keyValue(lines[std::size_t(keyLine)].text, k, v);
-        lines[std::size_t(keyLine)].text = k + "=" + value;
-    } else if (header >= 0) {
-        std::size_t at = std::size_t(lastContent);
-        if (lines[at].eol.empty()) lines[at].eol = eol;
-        lines.insert(lines.begin() + std::ptrdiff_t(at) + 1, Line{key + "=" + value, eol});
-    } else {
-        if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = eol;
-        lines.push_back({"[" + section + "]", eol});
-        lines.push_back({key + "=" + value, eol});
+        if (keyLine >= 0) {
+            std::string k, v;
+            keyValue(lines[std::size_t(keyLine)].text, k, v);
+            lines[std::size_t(keyLine)].text = k + "=" + value;
+        } else if (header >= 0) {
+            std::size_t at = std::size_t(lastContent);
+            if (lines[at].eol.empty()) lines[at].eol = eol;
+            lines.insert(lines.begin() + std::ptrdiff_t(at) + 1, Line{key + "=" + value, eol});
+        } else {
+            if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = eol;
+            lines.push_back({"[" + section + "]", eol});
+            lines.push_back({key + "=" + value, eol});
+        }
     }
 
     std::string out = bom;
-    out.reserve(data.size() + key.size() + value.size() + 8);
+    out.reserve(data.size() + 64);
     for (const Line& l : lines) out += l.text + l.eol;
     return replaceFileAtomically(fileName, out);
 }

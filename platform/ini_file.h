@@ -18,6 +18,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -45,5 +47,11 @@ bool ProbeProfileWrite(const std::string& fileName, std::size_t growth = 256);
 
 // Whether the INI text `data` holds a header of `section` (same rules as the reader).
 bool ProfileTextHasSection(std::string data, const std::string& section);
+
+// Sets several keys of one section in a single replacement of the file:
+// either every value reaches it or none does.
+bool WritePrivateProfileStrings(const std::string& section,
+                                const std::vector<std::pair<std::string, std::string>>& values,
+                                const std::string& fileName);
 
 }  // namespace platform

@@ -4,9 +4,12 @@
 // the export's peak memory, for each database size.
 //
 //   bench-export [--docs 2000,20000] [--size 8192] [--repeat 2] [--dir /tmp/bench-export]
+//   bench-export --history 500000 [--size 1024]   (a long history with ~100 changes)
 //
 // Cases: every kind ticked with the embedded engine, the same through the
 // server on localhost (when one answers), and one kind ticked (embedded).
+#include "db/ibdatabase.h"
+#include "db/ibquery.h"
 #include "tools/fbfixture/fixture.h"
 
 #include <arpa/inet.h>
@@ -109,6 +112,109 @@ bool sameFiles(const fs::path& a, const fs::path& b) {
     return true;
 }
 
+void writeSettings(const fs::path& dir, const std::string& dbName, const fs::path& out, const char* data,
+                   const char* hora, const std::string& mark) {
+    std::ofstream(dir / "ConfigQuillan.ini", std::ios::binary | std::ios::trunc)
+        << "[Configuracoes]\r\nBase=" << dbName << "\r\nData=" << data << "\r\nHora=" << hora
+        << "\r\nPastaExportar=" << out.string() << "/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S"
+        << "\r\nExportaRecebidas=S\r\n" << mark;
+}
+
+std::string settingsValue(const fs::path& ini, const std::string& key) {
+    std::ifstream in(ini, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return {};
+}
+
+// A long history with few changes: `docs` stored documents, the last few
+// changed after the stamp. The run's cost should follow the changes; its
+// memory should stay where it is over an empty table.
+int history(const fs::path& work, int docs, size_t docSize, int repeat, const fs::path& program,
+            const fs::path& baseline, const std::shared_ptr<db::FbClient>& client) {
+    const fs::path dir = work / ("history-" + std::to_string(docs));
+    fs::create_directories(dir);
+    fs::permissions(work, fs::perms::all);
+    fs::permissions(dir, fs::perms::all);
+    const fs::path dbFile = dir / "docs.fdb", emptyFile = dir / "empty.fdb";
+    const auto who = fixture::defaultCredentials(dbFile.string());
+    if (!fs::exists(dbFile)) {
+        fixture::createDatabase(client, dbFile.string(), who);
+        fixture::createSchema(client, dbFile.string(), who, {});
+        // In batches: one transaction per batch keeps the fixture's memory small.
+        for (int first = 1; first <= docs; first += 20000)
+            fixture::fillGenerated(client, dbFile.string(), who, first, std::min(20000, docs - first + 1), docSize);
+    }
+    if (!fs::exists(emptyFile)) {
+        fixture::createDatabase(client, emptyFile.string(), who);
+        fixture::createSchema(client, emptyFile.string(), who, {});
+    }
+    const fs::path exe = dir / "exportar-xml";
+    fs::copy_file(program, exe, fs::copy_options::overwrite_existing);
+    // The stamp: the moment of the 101st newest document, so about a hundred are later.
+    std::string newest;
+    {
+        db::TIBDatabase database;
+        db::TIBTransaction tr;
+        database.setClient(client);
+        database.setDatabaseName(dbFile.string());
+        database.params() = {"user_name=" + who.user, "password=" + who.password};
+        database.setDefaultTransaction(&tr);
+        database.open();
+        db::TIBQuery q;
+        q.setDatabase(&database);
+        q.sql().add("SELECT CAST(DIG_DATAHORA AS VARCHAR(24)) FROM MVTO_NFE ORDER BY DIG_DATAHORA DESC ROWS 101 TO 101");
+        q.open();
+        newest = q.field(0).asText(platform::FormatSettings{}).substr(0, 19);
+        q.close();
+        database.close();
+    }
+    char data[16], hora[16];
+    std::snprintf(data, sizeof data, "%s/%s/%s", newest.substr(8, 2).c_str(), newest.substr(5, 2).c_str(),
+                  newest.substr(0, 4).c_str());
+    std::snprintf(hora, sizeof hora, "%s", newest.substr(11, 8).c_str());
+    const std::string stampSql = newest;
+    const fs::path out = dir / "out";
+
+    Measure base{}, first{}, marked{}, empty{};
+    size_t changed = 0;
+    for (int r = 0; r < repeat; ++r) {
+        freshFolder(out);
+        Measure b = runChild({baseline.string(), dbFile.string(), out.string() + "/", stampSql, "SSS"},
+                             dir / "baseline.log");
+        freshFolder(out);
+        writeSettings(dir, dbFile.string(), out, data, hora, "");
+        Measure f = runChild({exe.string(), "/executa"}, dir / "export-first.log");
+        // A later run: the stored mark adds the record-version test.
+        const std::string mark = "MarcaTransacao=" + settingsValue(dir / "ConfigQuillan.ini", "MarcaTransacao") +
+                                 "\r\nMarcaBase=" + settingsValue(dir / "ConfigQuillan.ini", "MarcaBase") + "\r\n";
+        freshFolder(out);
+        writeSettings(dir, dbFile.string(), out, data, hora, mark);
+        Measure m = runChild({exe.string(), "/executa"}, dir / "export-marked.log");
+        changed = listing(out).size();
+        freshFolder(out);
+        writeSettings(dir, emptyFile.string(), out, data, hora, "");
+        Measure e = runChild({exe.string(), "/executa"}, dir / "export-empty.log");
+        if (b.status || f.status || m.status || e.status) {
+            std::fprintf(stderr, "history run failed (%d %d %d %d); see %s\n", b.status, f.status, m.status,
+                         e.status, dir.c_str());
+            return 1;
+        }
+        if (r == 0 || b.seconds < base.seconds) base = b;
+        if (r == 0 || f.seconds < first.seconds) first = f;
+        if (r == 0 || m.seconds < marked.seconds) marked = m;
+        if (r == 0 || e.seconds < empty.seconds) empty = e;
+    }
+    std::printf("history %d docs, %zu changed: baseline %.3f s; export %.3f s (%.2fx) without a mark, %.3f s "
+                "(%.2fx) with one; peak %.1f MB vs %.1f MB over an empty table (+%.1f MB)\n",
+                docs, changed, base.seconds, first.seconds,
+                first.seconds / base.seconds, marked.seconds, marked.seconds / base.seconds, marked.peakKb / 1024.0,
+                empty.peakKb / 1024.0, (std::max(first.peakKb, marked.peakKb) - empty.peakKb) / 1024.0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +222,7 @@ int main(int argc, char** argv) {
     size_t docSize = 8192;
     int repeat = 2;
     fs::path work = "/tmp/bench-export";
+    int historyDocs = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string o = argv[i], v = argv[i + 1];
         if (o == "--docs") {
@@ -125,10 +232,12 @@ int main(int argc, char** argv) {
         } else if (o == "--size") docSize = std::stoul(v);
         else if (o == "--repeat") repeat = std::stoi(v);
         else if (o == "--dir") work = v;
+        else if (o == "--history") historyDocs = std::stoi(v);
     }
     const fs::path program = EXPORTAR_BINARY, baseline = BASELINE_BINARY;
     auto client = db::FbClient::load(db::clientLibraryName());
     const bool server = serverAnswers();
+    if (historyDocs > 0) return history(work, historyDocs, docSize, repeat, program, baseline, client);
 
     std::map<std::string, long> peakByCase;
     // Times are the best of the repeats; cpu is user + system time of the

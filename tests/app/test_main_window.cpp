@@ -103,22 +103,22 @@ void MainWindowTest::layoutMatchesTheDesign() {
         return QString();
     };
     const Item items[] = {
-        {w.Edit1, &w, {16, 32, 321, 21}, ""},
-        {w.Memo2, &w, {232, 8, 33, 18}, ""},
-        {w.GroupBox1, &w, {16, 56, 321, 105}, "Exportação pela Alteração"},
-        {w.EdtData, w.GroupBox1, {16, 30, 89, 21}, "01/01/1900"},
-        {w.EdtHora, w.GroupBox1, {112, 30, 89, 21}, "00:00:00"},
-        {w.Button1, w.GroupBox1, {230, 24, 75, 25}, "Gerar"},
-        {w.CheckBox1, w.GroupBox1, {8, 56, 97, 17}, "Notas Emitidas"},
-        {w.CheckBox2, w.GroupBox1, {8, 80, 105, 17}, "Notas Recebidas"},
-        {w.CheckBox3, w.GroupBox1, {128, 56, 185, 17}, "Notas Emitidas de Veículos"},
-        {w.GroupBox2, &w, {16, 168, 321, 73}, "Exportar por período - Notas Emitidas"},
-        {w.XDateEdit1, w.GroupBox2, {16, 32, 81, 21}, "  /  /    "},
-        {w.XDateEdit2, w.GroupBox2, {104, 32, 81, 21}, "  /  /    "},
-        {w.XNumEdit1, w.GroupBox2, {192, 31, 33, 21}, "0"},
-        {w.Button2, w.GroupBox2, {248, 32, 57, 25}, "Exportar"},
-        {w.Edit2, &w, {8, 264, 321, 21}, ""},
-        {w.Gauge1, &w, {8, 296, 321, 20}, ""},
+        {w.databaseEdit, &w, {16, 32, 321, 21}, ""},
+        {w.textBuffer, &w, {232, 8, 33, 18}, ""},
+        {w.incrementalGroup, &w, {16, 56, 321, 105}, "Exportação pela Alteração"},
+        {w.stampDateEdit, w.incrementalGroup, {16, 30, 89, 21}, "01/01/1900"},
+        {w.stampTimeEdit, w.incrementalGroup, {112, 30, 89, 21}, "00:00:00"},
+        {w.generateButton, w.incrementalGroup, {230, 24, 75, 25}, "Gerar"},
+        {w.issuedBox, w.incrementalGroup, {8, 56, 97, 17}, "Notas Emitidas"},
+        {w.receivedBox, w.incrementalGroup, {8, 80, 105, 17}, "Notas Recebidas"},
+        {w.vehiclesBox, w.incrementalGroup, {128, 56, 185, 17}, "Notas Emitidas de Veículos"},
+        {w.periodGroup, &w, {16, 168, 321, 73}, "Exportar por período - Notas Emitidas"},
+        {w.startDateEdit, w.periodGroup, {16, 32, 81, 21}, "  /  /    "},
+        {w.endDateEdit, w.periodGroup, {104, 32, 81, 21}, "  /  /    "},
+        {w.branchEdit, w.periodGroup, {192, 31, 33, 21}, "0"},
+        {w.exportButton, w.periodGroup, {248, 32, 57, 25}, "Exportar"},
+        {w.folderEdit, &w, {8, 264, 321, 21}, ""},
+        {w.progressGauge, &w, {8, 296, 321, 20}, ""},
     };
     for (const Item& it : items) {
         QCOMPARE(it.widget->parentWidget(), it.parent);
@@ -133,10 +133,10 @@ void MainWindowTest::layoutMatchesTheDesign() {
         QString text;
     };
     const LabelItem labels[] = {
-        {w.Label1, &w, {8, 16}, "Base de Dados"},     {w.Label7, &w, {128, 8}, ""},
-        {w.Label2, w.GroupBox1, {8, 16}, "Data Ultima"}, {w.Label3, w.GroupBox1, {112, 16}, "Hora Ultima"},
-        {w.Label5, w.GroupBox2, {16, 16}, "Data Inicial"}, {w.Label6, w.GroupBox2, {104, 16}, "Data Final"},
-        {w.Label8, w.GroupBox2, {192, 8}, "Filial"},   {w.Label4, &w, {8, 248}, "Exportar Arquivos para:"},
+        {w.databaseLabel, &w, {8, 16}, "Base de Dados"},     {w.sequenceLabel, &w, {128, 8}, ""},
+        {w.stampDateLabel, w.incrementalGroup, {8, 16}, "Data Ultima"}, {w.stampTimeLabel, w.incrementalGroup, {112, 16}, "Hora Ultima"},
+        {w.startDateLabel, w.periodGroup, {16, 16}, "Data Inicial"}, {w.endDateLabel, w.periodGroup, {104, 16}, "Data Final"},
+        {w.branchLabel, w.periodGroup, {192, 8}, "Filial"},   {w.folderLabel, &w, {8, 248}, "Exportar Arquivos para:"},
     };
     for (const LabelItem& l : labels) {
         QCOMPARE(l.label->parentWidget(), l.parent);
@@ -144,10 +144,10 @@ void MainWindowTest::layoutMatchesTheDesign() {
         QCOMPARE(l.label->height(), 13);
         QCOMPARE(l.label->text(), l.text);
     }
-    QVERIFY(w.Edit1->isReadOnly() && w.Edit2->isReadOnly() && w.EdtData->isReadOnly() && w.EdtHora->isReadOnly());
-    QVERIFY(w.Memo2->isHidden());
-    QCOMPARE(w.Memo2->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    QCOMPARE(w.XDateEdit1->displayText(), QStringLiteral("  /  /    "));
+    QVERIFY(w.databaseEdit->isReadOnly() && w.folderEdit->isReadOnly() && w.stampDateEdit->isReadOnly() && w.stampTimeEdit->isReadOnly());
+    QVERIFY(w.textBuffer->isHidden());
+    QCOMPARE(w.textBuffer->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    QCOMPARE(w.startDateEdit->displayText(), QStringLiteral("  /  /    "));
 }
 
 void MainWindowTest::captionsFitTheirControls() {
@@ -155,43 +155,43 @@ void MainWindowTest::captionsFitTheirControls() {
     const QFontMetrics fm(w.font());
     const int indicator = w.style()->pixelMetric(QStyle::PM_IndicatorWidth) +
                           w.style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
-    for (QCheckBox* c : {w.CheckBox1, w.CheckBox2, w.CheckBox3})
+    for (QCheckBox* c : {w.issuedBox, w.receivedBox, w.vehiclesBox})
         QVERIFY2(fm.horizontalAdvance(c->text()) + indicator <= c->width(), qPrintable(c->text()));
-    for (QPushButton* b : {w.Button1, w.Button2})
+    for (QPushButton* b : {w.generateButton, w.exportButton})
         QVERIFY2(fm.horizontalAdvance(b->text()) + 8 <= b->width(), qPrintable(b->text()));
-    for (QGroupBox* g : {w.GroupBox1, w.GroupBox2})
+    for (QGroupBox* g : {w.incrementalGroup, w.periodGroup})
         QVERIFY2(fm.horizontalAdvance(g->title()) + 16 <= g->width(), qPrintable(g->title()));
     // Labels must end before the control to their right.
-    QVERIFY(w.Label1->geometry().right() < w.Label7->x());
-    QVERIFY(w.Label2->geometry().right() < w.Label3->x());
-    QVERIFY(w.Label5->geometry().right() < w.Label6->x());
-    QVERIFY(w.Label6->geometry().right() < w.Label8->x());
-    QVERIFY(w.Label4->geometry().right() < w.width());
+    QVERIFY(w.databaseLabel->geometry().right() < w.sequenceLabel->x());
+    QVERIFY(w.stampDateLabel->geometry().right() < w.stampTimeLabel->x());
+    QVERIFY(w.startDateLabel->geometry().right() < w.endDateLabel->x());
+    QVERIFY(w.endDateLabel->geometry().right() < w.branchLabel->x());
+    QVERIFY(w.folderLabel->geometry().right() < w.width());
 }
 
 void MainWindowTest::tabOrder() {
     TForm1 w(optionsFor(QString()));
-    const QList<QWidget*> expected = {w.Edit1,     w.Edit2,     w.Button1,    w.EdtHora,    w.EdtData,
-                                      w.CheckBox1, w.CheckBox2, w.CheckBox3,  w.XDateEdit1, w.XDateEdit2,
-                                      w.XNumEdit1, w.Button2};
+    const QList<QWidget*> expected = {w.databaseEdit,     w.folderEdit,     w.generateButton,    w.stampTimeEdit,    w.stampDateEdit,
+                                      w.issuedBox, w.receivedBox, w.vehiclesBox,  w.startDateEdit, w.endDateEdit,
+                                      w.branchEdit, w.exportButton};
     QList<QWidget*> seen;
-    QWidget* cur = w.Edit1;
+    QWidget* cur = w.databaseEdit;
     do {
         if (expected.contains(cur) && !seen.contains(cur)) seen << cur;
         cur = cur->nextInFocusChain();
-    } while (cur != w.Edit1 && seen.size() < expected.size());
+    } while (cur != w.databaseEdit && seen.size() < expected.size());
     QCOMPARE(seen, expected);
 }
 
 void MainWindowTest::stateBeforeSettingsAreRead() {
     TForm1 w(optionsFor(QString()));
-    QVERIFY(!w.CheckBox1->isChecked() && !w.CheckBox2->isChecked() && !w.CheckBox3->isChecked());
-    QCOMPARE(w.Gauge1->minValue(), 0);
-    QCOMPARE(w.Gauge1->maxValue(), 100);
-    QCOMPARE(w.Gauge1->progress(), 0);
-    QCOMPARE(w.PopupMenu1->actions().size(), 2);
-    QCOMPARE(w.Abrir1->text(), QStringLiteral("Abrir"));
-    QCOMPARE(w.Sair1->text(), QStringLiteral("Sair"));
+    QVERIFY(!w.issuedBox->isChecked() && !w.receivedBox->isChecked() && !w.vehiclesBox->isChecked());
+    QCOMPARE(w.progressGauge->minValue(), 0);
+    QCOMPARE(w.progressGauge->maxValue(), 100);
+    QCOMPARE(w.progressGauge->progress(), 0);
+    QCOMPARE(w.trayMenu->actions().size(), 2);
+    QCOMPARE(w.openAction->text(), QStringLiteral("Abrir"));
+    QCOMPARE(w.quitAction->text(), QStringLiteral("Sair"));
     QVERIFY(!w.isVisible());
 }
 
@@ -242,7 +242,7 @@ void MainWindowTest::gaugeRepaintsOnlyWhenThePercentChanges() {
 
 void MainWindowTest::gaugeTextReadsOverBarAndBackground() {
     TForm1 w(optionsFor(QString()));
-    TGauge* g = w.Gauge1;
+    TGauge* g = w.progressGauge;
     g->setMaxValue(100);
     g->setProgress(50);
     const QImage img = g->grab().toImage();
@@ -275,17 +275,17 @@ void MainWindowTest::firstRunWritesDefaultsAndEnds() {
                  QByteArray("[Configuracoes]\r\nBase=\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=\r\n"
                             "ExportaEmitidas=\r\nExportaEmitidasVeiculos=\r\nExportaRecebidas=\r\n"));
         // The window keeps its initial texts: nothing was loaded.
-        QCOMPARE(w.EdtData->text(), QStringLiteral("01/01/1900"));
+        QCOMPARE(w.stampDateEdit->text(), QStringLiteral("01/01/1900"));
 
         // The next start finds the file and starts normally.
         TForm1 again(optionsFor(dir.path()));
         again.FormCreate();
         QVERIFY(!again.terminated());
         QVERIFY(again.isVisible());
-        QCOMPARE(again.Edit1->text(), QString());
-        QCOMPARE(again.EdtData->text(), QStringLiteral("01/01/2010"));
-        QCOMPARE(again.EdtHora->text(), QStringLiteral("00:00:00"));
-        QVERIFY(!again.CheckBox1->isChecked() && !again.CheckBox2->isChecked() && !again.CheckBox3->isChecked());
+        QCOMPARE(again.databaseEdit->text(), QString());
+        QCOMPARE(again.stampDateEdit->text(), QStringLiteral("01/01/2010"));
+        QCOMPARE(again.stampTimeEdit->text(), QStringLiteral("00:00:00"));
+        QVERIFY(!again.issuedBox->isChecked() && !again.receivedBox->isChecked() && !again.vehiclesBox->isChecked());
     }
 }
 
@@ -297,20 +297,17 @@ void MainWindowTest::normalStartLoadsSettingsAndShows() {
     w.FormCreate();
     QVERIFY(!w.terminated());
     QVERIFY(w.isVisible());
-    QCOMPARE(w.Edit1->text(), QStringLiteral("/srv/db/empé.fdb"));
+    QCOMPARE(w.databaseEdit->text(), QStringLiteral("/srv/db/empé.fdb"));
     QCOMPARE(w.databaseNameText(), std::string("/srv/db/emp\xE9.fdb"));
-    QCOMPARE(w.EdtData->text(), QStringLiteral("25/12/2020"));
-    QCOMPARE(w.EdtHora->text(), QStringLiteral("10:05:03"));
-    QCOMPARE(w.Edit2->text(), QStringLiteral("/srv/xml/"));
-    QVERIFY(w.CheckBox1->isChecked());
-    QVERIFY(!w.CheckBox3->isChecked());
-    QVERIFY(w.CheckBox2->isChecked());
-    QCOMPARE(app::advanceStamp().date, std::string("25/12/2020"));
-    QCOMPARE(app::advanceStamp().time, std::string("10:05:03"));
-    QCOMPARE(w.IBDatabase1.params(), (std::vector<std::string>{"user_name=KORVA", "password=##736948"}));
+    QCOMPARE(w.stampDateEdit->text(), QStringLiteral("25/12/2020"));
+    QCOMPARE(w.stampTimeEdit->text(), QStringLiteral("10:05:03"));
+    QCOMPARE(w.folderEdit->text(), QStringLiteral("/srv/xml/"));
+    QVERIFY(w.issuedBox->isChecked());
+    QVERIFY(!w.vehiclesBox->isChecked());
+    QVERIFY(w.receivedBox->isChecked());
 
     // Ticking a box is never saved.
-    w.CheckBox3->setChecked(true);
+    w.vehiclesBox->setChecked(true);
     w.close();
     QCOMPARE(readFile(ini), kSettings);
 }
@@ -357,14 +354,14 @@ void MainWindowTest::trayIconAndMenu() {
     writeFile(dir.filePath("ConfigQuillan.ini"), kSettings);
     TForm1 w(optionsFor(dir.path()));
     w.FormCreate();
-    QCOMPARE(w.TrayIcon->toolTip(), QStringLiteral("Exportação de XML"));
-    QCOMPARE(w.TrayIcon->contextMenu(), w.PopupMenu1);
+    QCOMPARE(w.trayIcon->toolTip(), QStringLiteral("Exportação de XML"));
+    QCOMPARE(w.trayIcon->contextMenu(), w.trayMenu);
     // The program icon in the tray and on the window.
-    QVERIFY(!w.TrayIcon->icon().isNull());
+    QVERIFY(!w.trayIcon->icon().isNull());
     QVERIFY(!w.windowIcon().isNull());
-    QVERIFY(!w.TrayIcon->icon().availableSizes().isEmpty());
+    QVERIFY(!w.trayIcon->icon().availableSizes().isEmpty());
     QStringList items;
-    for (QAction* a : w.PopupMenu1->actions()) items << a->text();
+    for (QAction* a : w.trayMenu->actions()) items << a->text();
     QCOMPARE(items, (QStringList{"Abrir", "Sair"}));
 }
 
@@ -374,16 +371,16 @@ void MainWindowTest::trayDoubleClickOpens() {
     TForm1 w(optionsFor(dir.path()));
     w.FormCreate();
     w.hide();
-    w.WndProc(QSystemTrayIcon::Trigger);  // a single click does nothing
+    w.trayActivated(QSystemTrayIcon::Trigger);  // a single click does nothing
     QVERIFY(!w.isVisible());
-    w.WndProc(QSystemTrayIcon::DoubleClick);
+    w.trayActivated(QSystemTrayIcon::DoubleClick);
     QVERIFY(w.isVisible());
     const QPoint pos = w.pos();
-    w.WndProc(QSystemTrayIcon::DoubleClick);  // already shown: stays as it is
+    w.trayActivated(QSystemTrayIcon::DoubleClick);  // already shown: stays as it is
     QVERIFY(w.isVisible());
     QCOMPARE(w.pos(), pos);
     w.hide();
-    w.Abrir1->trigger();
+    w.openAction->trigger();
     QVERIFY(w.isVisible());
     QVERIFY(!w.terminated());
 }
@@ -394,7 +391,7 @@ void MainWindowTest::sairAndCloseEndTheProgram() {
     {
         TForm1 w(optionsFor(dir.path()));
         w.FormCreate();
-        w.Sair1->trigger();
+        w.quitAction->trigger();
         QVERIFY(w.terminated());
         QCOMPARE(w.exitCode(), 0);
     }
@@ -417,7 +414,7 @@ void MainWindowTest::windowStaysWhereItWasPlaced() {
     QCOMPARE(w.pos(), placed + QPoint(40, 30));  // the move happened...
     QTRY_COMPARE(w.pos(), placed);               // ...and was undone
     w.hide();
-    w.Abrir1Click();
+    w.showFromTray();
     QTRY_COMPARE(w.pos(), placed);
 }
 
@@ -435,9 +432,9 @@ void MainWindowTest::dateAndBranchValues() {
     QFETCH(QString, typed);
     QFETCH(double, serial);
     TForm1 w(optionsFor(QString()));
-    w.XDateEdit1->setFocus();
-    w.XDateEdit1->home(false);
-    QTest::keyClicks(w.XDateEdit1, typed);
+    w.startDateEdit->setFocus();
+    w.startDateEdit->home(false);
+    QTest::keyClicks(w.startDateEdit, typed);
     QCOMPARE(w.startDate(), serial);
     QCOMPARE(w.endDate(), 0.0);
     QCOMPARE(w.branchText(), std::string("0"));

@@ -65,6 +65,13 @@ TEST(NumberPatterns, GeneralFormat) {
         {123456789012345678.0L, 15, "1,23456789012346E17"},
         {0, 15, "0"},
         {100, 15, "100"},
+        {-0.0L, 16, "0"},
+        {-2.5e-7L, 16, "-2,5E-7"},
+        {-1234.5L, 16, "-1234,5"},
+        {1e15L, 16, "1000000000000000"},
+        {1e16L, 16, "1E16"},
+        {123.456L, 2, "1,2E2"},
+        {0.125L, 2, "0,13"},  // an exact half rounds away from zero, as the patterns do
     };
     for (auto c : cases) EXPECT_EQ(FormatGeneral(c.v, c.digits, ','), c.out) << double(c.v);
 }

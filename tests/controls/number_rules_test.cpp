@@ -42,7 +42,9 @@ TEST(NumberRules, TextToFloat) {
         {"5,", true, 5},       {",", true, 0},           {"1E3", true, 1000},   {"1e", true, 1},
         {"2E-2", true, 0.02L}, {"1,5,", false, 0},        {"", false, 0},        {"-", false, 0},
         {"1.5", false, 0},     {"abc", false, 0},        {"1E5000", false, 0},  {"1 2", false, 0},
-        {"E3", false, 0},
+        {"E3", false, 0},      {" 12,5 ", true, 12.5L},   {"-3", true, -3},      {"1E+", true, 1},
+        {"Error", false, 0},   {"1,2,3", false, 0},       {"--1", false, 0},
+        {"\t1", false, 0},     // only the space counts as a blank
     };
     for (auto c : cases) {
         long double v = -99;

@@ -1,5 +1,6 @@
 // The masked edit and the combo edit with its button, typed through Qt Test.
 
+#include <optional>
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include "controls/popup_form.h"
 #include "graphics/startup.h"
 #include "platform/regional.h"
+#include "settle.h"
 
 namespace {
 class PlainPopup : public TacPopupForm {
@@ -34,6 +36,7 @@ public:
 
 class TestComboEdit : public QObject {
     Q_OBJECT
+    std::optional<vesperine::ControlLibrary> library;
     QWidget* window = nullptr;
     TestCombo* combo = nullptr;
     TsMaskEdit* masked = nullptr;
@@ -42,11 +45,11 @@ class TestComboEdit : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(platform::setProcessLocale("pt_BR.UTF-8"));
-        vesperine::RunStartup(std::vector<std::string>{});
+        library.emplace(std::vector<std::string>{});
     }
     void cleanupTestCase() {
         TsPopupController::Free();
-        vesperine::RunShutdown();
+        library.reset();
     }
 
     void init() {
@@ -72,7 +75,7 @@ private slots:
     void buttonIsTheStandardGlyphWide() {
         QCOMPARE(combo->Button()->width(), 18);
         QCOMPARE(combo->Button()->geometry().right(), combo->width() - 3);
-        QCOMPARE(combo->ClickKey(), TShortCut(32808));
+        QCOMPARE(combo->ClickKey(), QKeySequence(Qt::ALT | Qt::Key_Down));
         QCOMPARE(combo->PopupWidth(), 197);
         QCOMPARE(combo->PopupHeight(), 166);
     }
@@ -85,7 +88,7 @@ private slots:
         QTest::mousePress(combo->Button(), Qt::LeftButton);
         QTest::mouseRelease(combo->Button(), Qt::LeftButton);
         QTRY_VERIFY(!combo->DroppedDown());
-        QTest::qWait(150);
+        QVERIFY(deliverPostedEvents());
         QVERIFY(!combo->DroppedDown());
         QCOMPARE(combo->Opened, 1);
     }
@@ -96,6 +99,14 @@ private slots:
         QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
         QTRY_VERIFY(!combo->DroppedDown());
         QCOMPARE(combo->EditText(), QString());  // Alt+Down types nothing
+        // Another click key replaces Alt+Down.
+        combo->SetClickKey(QKeySequence(Qt::Key_F4));
+        QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
+        QVERIFY(!combo->DroppedDown());
+        QTest::keyClick(combo, Qt::Key_F4);
+        QTRY_VERIFY(combo->DroppedDown());
+        QTest::keyClick(combo, Qt::Key_F4);
+        QTRY_VERIFY(!combo->DroppedDown());
     }
 
     void readOnlyOpensNothing() {
@@ -103,8 +114,9 @@ private slots:
         QTest::mouseClick(combo->Button(), Qt::LeftButton);
         QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
         QTest::mouseDClick(combo->Button(), Qt::LeftButton);
-        QTest::qWait(20);
+        QVERIFY(deliverPostedEvents());
         QVERIFY(!combo->DroppedDown());
+        QCOMPARE(combo->Opened, 0);
         QTest::keyClicks(combo, "abc");
         QCOMPARE(combo->EditText(), QString());
     }
@@ -211,8 +223,9 @@ private slots:
         reported.clear();
         other->setFocus();
         QTRY_VERIFY(other->hasFocus());
-        QTest::qWait(20);
+        QVERIFY(deliverPostedEvents());  // the focus is taken back by a queued call
         QVERIFY(reported.isEmpty());
+        QVERIFY(other->hasFocus());
         TsMaskEdit::ErrorReporter() = old;
     }
 };

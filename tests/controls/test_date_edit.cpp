@@ -1,5 +1,6 @@
 // The date edit typed through Qt Test with the pt-BR locale pinned.
 
+#include <optional>
 #include <QLineEdit>
 #include <QTest>
 
@@ -26,6 +27,7 @@ QString Two(int v) { return QString::number(v).rightJustified(2, QLatin1Char('0'
 
 class TestDateEdit : public QObject {
     Q_OBJECT
+    std::optional<vesperine::ControlLibrary> library;
     QWidget* window = nullptr;
     TsDateEdit* edit = nullptr;
     QLineEdit* other = nullptr;
@@ -43,7 +45,7 @@ class TestDateEdit : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(platform::setProcessLocale("pt_BR.UTF-8"));
-        vesperine::RunStartup(std::vector<std::string>{});
+        library.emplace(std::vector<std::string>{});
         TsCustomDateEdit::SetDatePopupFactory([this](TsCustomDateEdit* owner) {
             calendar = new FakeCalendar(owner);
             return calendar;
@@ -52,7 +54,7 @@ private slots:
     void cleanupTestCase() {
         TsCustomDateEdit::SetDatePopupFactory(nullptr);
         TsPopupController::Free();
-        vesperine::RunShutdown();
+        library.reset();
     }
 
     void init() {

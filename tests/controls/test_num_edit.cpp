@@ -1,5 +1,6 @@
 // The numeric edit typed through Qt Test with the pt-BR locale pinned.
 
+#include <optional>
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 
 class TestNumEdit : public QObject {
     Q_OBJECT
+    std::optional<vesperine::ControlLibrary> library;
     QWidget* window = nullptr;
     TsCalcEdit* edit = nullptr;
     QLineEdit* other = nullptr;
@@ -32,7 +34,7 @@ class TestNumEdit : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(platform::setProcessLocale("pt_BR.UTF-8"));
-        vesperine::RunStartup(std::vector<std::string>{});
+        library.emplace(std::vector<std::string>{});
         TsCustomNumEdit::SetCalculatorFactory([this](TsCustomNumEdit* owner) {
             calc = new FakeCalculator(owner);
             return calc;
@@ -42,7 +44,7 @@ private slots:
     void cleanupTestCase() {
         TsCustomNumEdit::SetCalculatorFactory(nullptr);
         TsPopupController::Free();
-        vesperine::RunShutdown();
+        library.reset();
     }
 
     void init() {

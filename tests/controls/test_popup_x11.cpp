@@ -2,6 +2,9 @@
 // edit, closing on a press elsewhere, placement at the screen's edges, and
 // the shadow band around the popup.
 
+#include <optional>
+#include <QAbstractEventDispatcher>
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPainter>
@@ -20,6 +23,7 @@
 #include "controls/shadow_form.h"
 #include "graphics/startup.h"
 #include "platform/regional.h"
+#include "settle.h"
 
 namespace {
 class Popup : public TacPopupForm {
@@ -31,6 +35,50 @@ protected:
         QPainter p(this);
         p.fillRect(rect(), QColor(250, 250, 210));
     }
+};
+
+// Waits until the X server has handled every request made so far and Qt has
+// delivered what it answered: a message we send ourselves comes back after
+// all the events caused before it.
+class X11Settler : public QAbstractNativeEventFilter {
+public:
+    bool settle(QWidget* window) {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11) return false;
+        xcb_connection_t* c = x11->connection();
+        if (!atom) {
+            static const char name[] = "EXPORTAR_TEST_SETTLE";
+            xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+            if (!r) return false;
+            atom = r->atom;
+            free(r);
+        }
+        xcb_client_message_event_t ev{};
+        ev.response_type = XCB_CLIENT_MESSAGE;
+        ev.format = 32;
+        ev.window = xcb_window_t(window->winId());
+        ev.type = atom;
+        ev.data.data32[0] = ++sent;
+        QAbstractEventDispatcher::instance()->installNativeEventFilter(this);
+        xcb_send_event(c, 0, ev.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ev));
+        xcb_flush(c);
+        const bool back = QTest::qWaitFor([this] { return received == sent; }, 5000);
+        QAbstractEventDispatcher::instance()->removeNativeEventFilter(this);
+        return back && deliverPostedEvents();
+    }
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        auto* ev = static_cast<xcb_generic_event_t*>(message);
+        if ((ev->response_type & 0x7F) != XCB_CLIENT_MESSAGE) return false;
+        auto* cm = reinterpret_cast<xcb_client_message_event_t*>(ev);
+        if (cm->type != atom) return false;
+        received = cm->data.data32[0];
+        return true;
+    }
+
+private:
+    xcb_atom_t atom = 0;
+    uint32_t sent = 0, received = 0;
 };
 
 class Combo : public TsCustomComboEdit {
@@ -45,10 +93,17 @@ public:
 
 class TestPopupX11 : public QObject {
     Q_OBJECT
+    std::optional<vesperine::ControlLibrary> library;
     QWidget* window = nullptr;
     Combo* edit = nullptr;
     QPushButton* button = nullptr;
     QRect screen;
+    X11Settler settler;
+
+    QTimer* watchTimer() const {
+        TacFormHandler* h = TsPopupController::Instance()->HandlerOf(edit->PopupWindow());
+        return h ? h->CheckTimer : nullptr;
+    }
 
     void placeWindow(QPoint at) {
         window->move(at);
@@ -63,12 +118,12 @@ class TestPopupX11 : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(platform::setProcessLocale("pt_BR.UTF-8"));
-        vesperine::RunStartup(std::vector<std::string>{});
+        library.emplace(std::vector<std::string>{});
         screen = QGuiApplication::primaryScreen()->availableGeometry();
     }
     void cleanupTestCase() {
         TsPopupController::Free();
-        vesperine::RunShutdown();
+        library.reset();
     }
     void init() {
         window = new QWidget(nullptr, Qt::FramelessWindowHint);
@@ -91,7 +146,8 @@ private slots:
         placeWindow({100, 100});
         edit->ButtonClicked();
         QTRY_VERIFY(popup() && popup()->isVisible());
-        QTest::qWait(150);
+        QVERIFY(settler.settle(window));
+        QVERIFY(waitForTick(watchTimer()));  // the watch has looked once
         QVERIFY(window->isActiveWindow());
         QVERIFY(!popup()->isActiveWindow());
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
@@ -101,7 +157,8 @@ private slots:
         QCOMPARE(TsPopupController::Instance()->AnimDirection, 0);
         // A click into the popup does not activate it either.
         QTest::mouseClick(popup(), Qt::LeftButton, {}, QPoint(20, 20));
-        QTest::qWait(150);
+        QVERIFY(settler.settle(window));
+        QVERIFY(waitForTick(watchTimer()));
         QVERIFY(popup()->isVisible());
         QVERIFY(window->isActiveWindow());
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
@@ -153,7 +210,7 @@ private slots:
         xcb_flush(c);
         QTRY_VERIFY_WITH_TIMEOUT(!popup()->isVisible(), 1000);
         QTRY_VERIFY(!window->isActiveWindow());
-        QTest::qWait(50);
+        QVERIFY(settler.settle(window));
         QVERIFY(errors.isEmpty());
         TsMaskEdit::ErrorReporter() = old;
     }
@@ -208,6 +265,11 @@ private slots:
         // Moving the popup moves the shadow; closing hides it.
         popup()->move(g.topLeft() + QPoint(15, 5));
         QTRY_COMPARE(h->ShadowForm->geometry(), popup()->geometry().adjusted(-9, -9, 9, 9));
+        // The update notice lays the shadow around the rectangle it carries.
+        const QRect asked(g.left() + 40, g.top() + 30, 50, 60);
+        TacUpdateShadowEvent update({asked.left(), asked.top(), asked.width(), asked.height(), 255});
+        QCoreApplication::sendEvent(popup(), &update);
+        QTRY_COMPARE(h->ShadowForm->geometry(), asked.adjusted(-9, -9, 9, 9));
         edit->ClosePopup();
         QTRY_VERIFY(!h->ShadowForm->isVisible());
     }
@@ -224,9 +286,12 @@ private slots:
         };
         h->HasOldOnClose = true;
         button->setFocusPolicy(Qt::NoFocus);  // only the press asks to close
+        QTimer* watch = h->CheckTimer;
         QTest::mouseClick(button, Qt::LeftButton);
-        QTest::qWait(250);
+        QTRY_COMPARE(refused, 1);  // the watch asked, the handler said no
+        QVERIFY(waitForTick(watch));  // and the watch goes on without asking again
         QVERIFY(popup()->isVisible());
+        QCOMPARE(refused, 1);
         QTest::mouseClick(button, Qt::LeftButton);
         QTRY_VERIFY(!popup()->isVisible());
         QCOMPARE(refused, 2);

@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -79,11 +80,12 @@ int freePort()
 // it shares nothing with the system's server.
 class OwnServer {
 public:
+    // Whether the server binary is there (firebird3.0-server).
+    static bool installed() { return access(kServerBinary, X_OK) == 0; }
+
     // Empty when the server runs; otherwise why it could not be started.
     std::string start()
     {
-        if (access(kServerBinary, X_OK) != 0)
-            return std::string(kServerBinary) + " is not installed";
         char tmpl[] = "/tmp/fbown.XXXXXX";
         if (!mkdtemp(tmpl))
             return "no temporary folder";
@@ -108,14 +110,24 @@ public:
         if (std::system(isql.c_str()) != 0)
             return "could not create the security database (see " + dir_ + "/users.log)";
 
+        // The environment is made before the fork: the client library's
+        // threads may hold the allocator's lock in the child.
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "FIREBIRD", 8) != 0)
+                env.emplace_back(*e);
+        env.push_back("FIREBIRD=" + dir_);
+        env.push_back("FIREBIRD_LOCK=" + dir_ + "/lock");
+        env.push_back("FIREBIRD_TMP=" + dir_);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
         pid_ = fork();
         if (pid_ < 0)
             return "fork failed";
         if (pid_ == 0) {
-            setenv("FIREBIRD", dir_.c_str(), 1);
-            setenv("FIREBIRD_LOCK", (dir_ + "/lock").c_str(), 1);
-            setenv("FIREBIRD_TMP", dir_.c_str(), 1);
-            execl(kServerBinary, kServerBinary, static_cast<char*>(nullptr));
+            execle(kServerBinary, kServerBinary, static_cast<char*>(nullptr), envp.data());
             _exit(127);
         }
         for (int i = 0; i < 100; ++i) {
@@ -218,8 +230,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(platform::setProcessLocale("pt_BR.UTF-8")) << "pt_BR.UTF-8 not installed";
+        REQUIRE_PREREQUISITE(OwnServer::installed(),
+                             kServerBinary << " is not installed (firebird3.0-server)");
         const std::string why = server_.start();
-        REQUIRE_PREREQUISITE(why.empty(), "no Firebird server of our own: " << why);
+        ASSERT_TRUE(why.empty()) << "could not start a Firebird server of our own: " << why;
         name_ = server_.database("lost.fdb");
         fixture::Credentials sysdba{"SYSDBA", kPassword};
         fixture::createDatabase(client(), name_, sysdba);
@@ -311,6 +325,39 @@ TEST_F(LostServer, PerDocumentQueriesEndWithAnErrorAndTheNextRunFailsCleanly)
     EXPECT_FALSE(error.empty());
     nextExportFails(*w);
     w.reset();
+}
+
+// Queries that go before their connection is closed, as a function's own
+// query does: each drops its statement on the dead connection, and the
+// connection's close afterwards must not touch what they left behind.
+TEST_F(LostServer, QueriesDestroyedBeforeTheConnectionCloses)
+{
+    db::TIBDatabase database;
+    db::TIBTransaction transaction;
+    database.setClient(client());
+    database.params() = {"user_name=SYSDBA", std::string("password=") + kPassword};
+    database.setDefaultTransaction(&transaction);
+    database.setDatabaseName(name_);
+    database.open();
+    auto rows = std::make_unique<db::TIBQuery>();
+    auto texts = std::make_unique<db::TIBQuery>();
+    rows->setDatabase(&database);
+    texts->setDatabase(&database);
+    setLines(*rows, db::queries::IBQuery1);
+    setLines(*texts, db::queries::QExportar);
+    rows->open();
+    const std::string error = runUntilError([&](int) {
+        texts->close();
+        texts->paramByName("SEQUENCIAL").setInteger(rows->field(0).asInteger());
+        texts->open();
+        EXPECT_FALSE(texts->field(3).asText().empty());
+        rows->next();
+    });
+    EXPECT_FALSE(error.empty());
+    texts.reset();
+    rows.reset();
+    EXPECT_THROW(database.close(), db::DbError);
+    EXPECT_FALSE(database.connected());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -41,7 +42,7 @@ std::vector<Doc> mainDocs() {
     v.push_back(doc(4, "2020-12-24 23:59:59", "NE", "<doc>4</doc>"));
     v.push_back(doc(5, "2020-12-26 00:00:00", "NE", "<doc>5 meia-noite</doc>"));
     v.push_back(doc(6, std::nullopt, "NF", "<doc>6 sem momento</doc>"));
-    Doc d7 = doc(7, "2021-01-02 08:00:00", "NF", "<doc>7 ve\xEDculo</doc>");
+    Doc d7 = doc(7, "2021-01-02 08:00:00", "NF", "<doc>7 ve\xED" "culo</doc>");
     d7.vehicle = true;
     v.push_back(d7);
     Doc d8 = doc(8, "2020-12-30 12:00:00", "NF", "<doc>8</doc>");
@@ -65,6 +66,8 @@ std::vector<Doc> mainDocs() {
     Doc d14 = doc(14, "2021-01-01 13:00:00", "NF", "");
     d14.xml.reset();  // no text at all
     v.push_back(d14);
+    // Inside the second of the stamp 10:05:37: cut to it, never rounded up to :38.
+    v.push_back(doc(15, "2020-12-25 10:05:37.600", "NF", "<doc>15</doc>"));
     return v;
 }
 
@@ -75,11 +78,12 @@ const std::map<int, std::pair<std::string, std::string>> kExpected = {
     {3, {"NFe", "<doc>3</doc>"}},
     {4, {"NFe", "<doc>4</doc>"}},
     {5, {"NFe", "<doc>5 meia-noite</doc>"}},
-    {7, {"NFe", "<doc>7 ve\xEDculo</doc>"}},
+    {7, {"NFe", "<doc>7 ve\xED" "culo</doc>"}},
     {8, {"CanNFe", "<canc>8</canc>"}},
     {9, {"NFe", "<dist>9</dist>"}},
     {10, {"NFe", "<doc>10</doc>\r\n"}},
     {11, {"NFe", ""}},
+    {15, {"NFe", "<doc>15</doc>"}},
 };
 
 std::map<std::string, std::string> filesOf(const std::vector<int>& seqs) {
@@ -109,9 +113,9 @@ TEST_P(IncrementalProgram, SelectsChangesAfterTheStampAndAdvancesIt) {
         std::vector<int> seqs;
     };
     const Case cases[] = {
-        {"25/12/2020", "10:05:37", {2, 5, 7, 8, 9, 10, 11}},        // equal is not after; one second later is
-        {"25/12/2020", "10:05:03", {1, 2, 3, 5, 7, 8, 9, 10, 11}},  // a reduced stamp of an older version
-        {"24/12/2020", "23:59:58", {1, 2, 3, 4, 5, 7, 8, 9, 10, 11}},
+        {"25/12/2020", "10:05:37", {2, 5, 7, 8, 9, 10, 11}},        // equal (also 37.6) is not after; :38 is
+        {"25/12/2020", "10:05:03", {1, 2, 3, 5, 7, 8, 9, 10, 11, 15}},  // a reduced stamp of an older version
+        {"24/12/2020", "23:59:58", {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 15}},
         {"26/12/2020", "00:00:00", {7, 8, 9, 10, 11}},              // the midnight document equals it
         {"02/01/2021", "08:00:00", {}},
     };
@@ -125,11 +129,11 @@ TEST_P(IncrementalProgram, SelectsChangesAfterTheStampAndAdvancesIt) {
         EXPECT_EQ(Workspace::files(ws_->out), filesOf(c.seqs));
         // The stamp lands on the newest change examined, whatever the number order.
         if (c.seqs.empty())
-            EXPECT_EQ(slurp(ws_->ini), ws_->configText(c.data, c.hora, folder()));
+            EXPECT_EQ(ws_->configWithoutMark(), ws_->configText(c.data, c.hora, folder()));
         else
-            EXPECT_EQ(slurp(ws_->ini), ws_->configText("02/01/2021", "08:00:00", folder()));
-        // Rows with an access key and a text: 1 to 12.
-        EXPECT_NE(r.out.find("examinados=12 selecionados=" + std::to_string(c.seqs.size()) +
+            EXPECT_EQ(ws_->configWithoutMark(), ws_->configText("02/01/2021", "08:00:00", folder()));
+        // Only the changed rows leave the database.
+        EXPECT_NE(r.out.find("examinados=" + std::to_string(c.seqs.size()) + " selecionados=" + std::to_string(c.seqs.size()) +
                              " gravados=" + std::to_string(c.seqs.size()) + " marca_antes=\"" + c.data + " " +
                              c.hora + "\" marca_depois=\"" + (c.seqs.empty() ? std::string(c.data) + " " + c.hora
                                                                                : std::string("02/01/2021 08:00:00")) +
@@ -163,7 +167,7 @@ TEST_P(IncrementalProgram, KindBoxesChooseTheDocuments) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(Workspace::files(ws_->out), filesOf(c.seqs));
         // Every selected document moves the stamp, exported or not.
-        EXPECT_EQ(slurp(ws_->ini), ws_->configText("02/01/2021", "08:00:00", folder(), c.boxes));
+        EXPECT_EQ(ws_->configWithoutMark(), ws_->configText("02/01/2021", "08:00:00", folder(), c.boxes));
         EXPECT_NE(r.out.find("selecionados=7 gravados=" + std::to_string(c.seqs.size()) + " "), std::string::npos)
             << r.out;
     }
@@ -189,7 +193,7 @@ TEST_P(IncrementalProgram, UnwritableFileEndsTheRunAndTheNextRunCompletesIt) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.find("Erro"), std::string::npos) << r.err;
     EXPECT_EQ(Workspace::files(ws_->out), filesOf({2, 5, 7, 8, 9, 10, 11}));
-    EXPECT_EQ(slurp(ws_->ini), ws_->configText("02/01/2021", "08:00:00", folder()));
+    EXPECT_EQ(ws_->configWithoutMark(), ws_->configText("02/01/2021", "08:00:00", folder()));
 }
 
 TEST_P(IncrementalProgram, MissingFolderAndBadDatabaseFailWithStatusOne) {
@@ -219,23 +223,130 @@ TEST_P(IncrementalProgram, MissingFolderAndBadDatabaseFailWithStatusOne) {
     }
 }
 
-TEST_P(IncrementalProgram, UnsafeAccessKeyFailsThatDocumentAndWritesNothingOutside) {
+TEST_P(IncrementalProgram, UnsafeAccessKeyIsRefusedAndEveryOtherDocumentWritten) {
     ws_->writeConfig("01/01/2020", "00:00:00", folder());
-    const std::string before = slurp(ws_->ini);
     // With this folder present the key's name would resolve to /tmp/escape.XML.
     fs::create_directory(ws_->out / "NFex");
     const fs::path outside = ws_->dir.parent_path() / "escape.XML";
     const RunResult r = ws_->run();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("(documento 12)"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("x/../../../escape"), std::string::npos) << r.err;
-    EXPECT_EQ(slurp(ws_->ini), before);
+    EXPECT_EQ(r.status, 65) << r.err;
+    EXPECT_NE(r.err.find("Documento recusado: 12 chave \"x/../../../escape\": nome inseguro"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("resultado=recusados"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(outside));
-    // Documents before it were written inside the folder, nothing else.
-    EXPECT_EQ(Workspace::files(ws_->out), filesOf({1, 2, 3, 4, 5, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(Workspace::files(ws_->out), filesOf({1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 15}));
+    // The stamp moves as for a complete run.
+    EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "02/01/2021 08:00:00");
+}
+
+TEST_P(IncrementalProgram, SameStampWhateverTheLocale) {
+    // Day 2 of January: read month-first it would be 1 February.
+    for (const char* locale : {"C", "en_US.UTF-8", "pt_BR.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        ws_->writeConfig("02/01/2021", "07:00:00", folder());
+        ws_->locale = locale;
+        const RunResult r = ws_->run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Workspace::files(ws_->out), filesOf({7}));
+        EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "02/01/2021 08:00:00");
+    }
+}
+
+TEST_P(IncrementalProgram, UnreadableStampStopsBeforeAnythingIsWritten) {
+    // What C-locale and en_US runs of older versions wrote back.
+    for (const auto& [data, hora] : {std::pair{"06/01/21", "10:00:00"}, std::pair{"25/12/2020", "03:30:00 PM"}}) {
+        SCOPED_TRACE(std::string(data) + " " + hora);
+        ws_->writeConfig(data, hora, folder());
+        const std::string before = slurp(ws_->ini);
+        const RunResult r = ws_->run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(std::string("\"") + data + " " + hora + "\""), std::string::npos) << r.err;
+        EXPECT_EQ(slurp(ws_->ini), before);
+        EXPECT_TRUE(Workspace::files(ws_->out).empty());
+    }
+}
+
+TEST_P(IncrementalProgram, SignalWhileWaitingForTheLockEndsTheWaitAtOnce) {
+    ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    const std::string before = slurp(ws_->ini);
+    const int fd = ::open((ws_->ini.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const pid_t pid = ws_->start();
+    std::this_thread::sleep_for(500ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    ::kill(pid, SIGTERM);
+    const RunResult r = ws_->wait(pid);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s) << "it waited for the lock's whole time";
+    ::close(fd);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    EXPECT_NE(r.err.find("Exportação interrompida por SIGTERM"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(ws_->ini), before);
+    EXPECT_TRUE(Workspace::files(ws_->out).empty());
+}
+
+TEST_P(IncrementalProgram, RunsWithoutAnyGraphicalPlatform) {
+    ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    ws_->qtPlatform = "no-such-platform";
+    const RunResult r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Workspace::files(ws_->out), filesOf({2, 5, 7, 8, 9, 10, 11}));
+    EXPECT_NE(r.out.find("resultado=completo"), std::string::npos) << r.out;
+}
+
+TEST_P(IncrementalProgram, OutputFolderSetting) {
+    struct Case {
+        std::string setting;
+        int status;
+        fs::path where;  // of the files, when written
+    };
+    const Case cases[] = {
+        {"", 1, {}},
+        {ws_->out.string(), 0, ws_->out},  // no trailing separator: still the folder itself
+        {"xml", 0, ws_->out},               // relative to the settings file's folder
+        {"xml/", 0, ws_->out},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("PastaExportar=" + c.setting);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        ws_->writeConfig("25/12/2020", "10:05:37", c.setting);
+        const RunResult r = ws_->run();
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (c.status) {
+            EXPECT_NE(r.err.find("PastaExportar"), std::string::npos) << r.err;
+            EXPECT_EQ(ws_->configValue("Data"), "25/12/2020");
+            EXPECT_TRUE(Workspace::files(ws_->out).empty());
+            for (const auto& [name, bytes] : Workspace::files(ws_->dir))
+                EXPECT_EQ(name.find(".XML"), std::string::npos) << name;
+        } else {
+            EXPECT_EQ(Workspace::files(c.where), filesOf({2, 5, 7, 8, 9, 10, 11}));
+        }
+    }
+}
+
+// Through the server only: the file size limit below would hit the embedded
+// engine's own database writes too.
+class IncrementalProgramServer : public IncrementalProgram {};
+
+TEST_P(IncrementalProgramServer, FailedSettingsWriteLeavesBothStampKeysAsTheyWere) {
+    ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    const std::string before = slurp(ws_->ini);
+    // The new file (stamp plus mark) is longer than the old one: its write fails.
+    ws_->fileSizeLimit = long(before.size());
+    const RunResult r = ws_->run();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Unable to write to"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(ws_->ini), before);
+    ws_->fileSizeLimit = 0;
+    ASSERT_EQ(ws_->run().status, 0);
+    EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "02/01/2021 08:00:00");
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, IncrementalProgram, testing::Values(Mode::Embedded, Mode::Server), modeName);
+INSTANTIATE_TEST_SUITE_P(Modes, IncrementalProgramServer, testing::Values(Mode::Server), modeName);
 
 // ---- large runs: a kill in the middle, two runs at once -----------------
 
@@ -335,7 +446,11 @@ TEST_P(LargeRun, KilledInTheMiddleThenACompleteRerun) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(finalOnly(), expected_);
     EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), newest_);
-    EXPECT_NE(r.out.find("gravados=" + std::to_string(kDocs)), std::string::npos) << r.out;
+    // Files already whole are left as they are.
+    EXPECT_NE(r.out.find("selecionados=" + std::to_string(kDocs) + " gravados=" + std::to_string(kDocs - written)),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("inalterados=" + std::to_string(written) + " "), std::string::npos) << r.out;
 }
 
 TEST_P(LargeRun, SecondRunWaitsThenEndsWithTheBusyStatus) {
@@ -361,6 +476,44 @@ TEST_P(LargeRun, SecondRunWaitsThenEndsWithTheBusyStatus) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(finalOnly(), expected_);
     EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), newest_);
+}
+
+TEST_P(LargeRun, SignalStopsAtADocumentBoundary) {
+    const std::string before = slurp(ws_->ini);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        const pid_t pid = ws_->start();
+        const auto until = std::chrono::steady_clock::now() + 2min;
+        while (finalFiles() < 20 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(2ms);
+        ::kill(pid, sig);
+        const RunResult r = ws_->wait(pid);
+        EXPECT_EQ(r.status, 128 + sig) << r.err;
+        EXPECT_NE(r.err.find("Exportação interrompida"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.out.find("resultado=interrompido"), std::string::npos) << r.out;
+        EXPECT_LT(finalFiles(), size_t(kDocs));
+        expectNoPartialFile();
+        EXPECT_EQ(Workspace::files(ws_->out).size(), finalFiles()) << "a temporary was left";
+        EXPECT_EQ(slurp(ws_->ini), before);
+    }
+}
+
+TEST_P(LargeRun, RunThatWaitedStartsFromTheFirstRunsStamp) {
+    const pid_t first = ws_->start();
+    const auto until = std::chrono::steady_clock::now() + 2min;
+    while (!lockHeld() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    ::kill(first, SIGSTOP);
+    const pid_t second = ws_->start();
+    std::this_thread::sleep_for(500ms);
+    ::kill(first, SIGCONT);
+    const RunResult a = ws_->wait(first);
+    const RunResult b = ws_->wait(second);
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err << "(the first run took longer than the second one waits)";
+    EXPECT_NE(b.out.find("examinados=0 selecionados=0 gravados=0"), std::string::npos) << b.out;
+    EXPECT_EQ(finalOnly(), expected_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LargeRun, testing::Values(Mode::Embedded, Mode::Server), modeName);

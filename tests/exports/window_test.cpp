@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QAction>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -25,6 +27,15 @@ namespace {
 std::string statusText(TForm1& form) {
     auto* l = form.findChild<QLabel*>(QStringLiteral("LabelResumo"));
     return l ? l->toolTip().toStdString() : std::string();
+}
+
+// Clicks and waits for the run on the worker thread to end, as a user would.
+void clickAndWait(TForm1& form, QPushButton* button) {
+    button->click();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (form.exportRunning() && std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_FALSE(form.exportRunning());
 }
 
 std::unique_ptr<TForm1> openWindow(const Workspace& ws) {
@@ -57,7 +68,7 @@ protected:
     void SetUp() override { EXPTEST_REQUIRE_MODE(GetParam()); }
 };
 
-TEST_P(WindowExports, TwoRunsOfOneStartSelectAgainstTheStampOfTheStart) {
+TEST_P(WindowExports, RunShowsProgressAndTheNextRunStartsFromTheStoredStamp) {
     Workspace ws(GetParam());
     ws.createDatabase({doc(1, "2021-01-01 08:00:00", "NF", "S", "2021-01-01", 1, "1", "<a>\xE9</a>"),
                        doc(2, "2021-01-03 09:30:15", "NE", "E", "2021-01-03", 1, "2", "<b/>"),
@@ -69,23 +80,24 @@ TEST_P(WindowExports, TwoRunsOfOneStartSelectAgainstTheStampOfTheStart) {
         {"NFe" + fixture::accessKey(1) + ".XML", "<a>\xE9</a>\r\n"},
         {"NFe" + fixture::accessKey(2) + ".XML", "<b/>\r\n"}};
 
-    form->Button1->click();
+    clickAndWait(*form, form->generateButton);
     EXPECT_EQ(Workspace::files(ws.out), files);
-    EXPECT_EQ(slurp(ws.ini), ws.configText("03/01/2021", "09:30:15", folder));
-    EXPECT_EQ(statusText(*form).rfind("Examinados 3, selecionados 2, gravados 2; marca 03/01/2021 09:30:15 (", 0), 0u)
+    EXPECT_EQ(ws.configWithoutMark(), ws.configText("03/01/2021", "09:30:15", folder));
+    EXPECT_EQ(statusText(*form).rfind("Examinados 2, selecionados 2, gravados 2; marca 03/01/2021 09:30:15 (", 0), 0u)
         << statusText(*form);
-    EXPECT_EQ(form->Label7->text(), QStringLiteral("SEQ: 3"));
-    EXPECT_EQ(form->Gauge1->progress(), 3);
-    EXPECT_EQ(form->Gauge1->maxValue(), 3);
-    // The window keeps the stamp of the start.
-    EXPECT_EQ(form->EdtData->text(), QStringLiteral("31/12/2020"));
+    EXPECT_EQ(form->sequenceLabel->text(), QStringLiteral("SEQ: 2"));
+    EXPECT_EQ(form->progressGauge->progress(), 2);
+    EXPECT_EQ(form->progressGauge->maxValue(), 2);
+    // The window shows the stored stamp.
+    EXPECT_EQ(form->stampDateEdit->text(), QStringLiteral("03/01/2021"));
+    EXPECT_EQ(form->stampTimeEdit->text(), QStringLiteral("09:30:15"));
 
-    // The second run writes the same files again; the stored stamp stays.
+    // One stamp: the second run starts where the first one ended.
     fs::remove_all(ws.out);
     fs::create_directory(ws.out);
-    form->Button1->click();
-    EXPECT_EQ(Workspace::files(ws.out), files);
-    EXPECT_EQ(slurp(ws.ini), ws.configText("03/01/2021", "09:30:15", folder));
+    clickAndWait(*form, form->generateButton);
+    EXPECT_TRUE(Workspace::files(ws.out).empty());
+    EXPECT_EQ(ws.configWithoutMark(), ws.configText("03/01/2021", "09:30:15", folder));
     EXPECT_EQ(form->exitCode(), 0);
 }
 
@@ -96,22 +108,39 @@ TEST_P(WindowExports, NoExportStartsInsideARunningOne) {
     ws.createDatabase(docs);
     ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
     auto form = openWindow(ws);
-    std::vector<std::string> seen;
-    // Clicked while the first run pumps its messages.
-    QTimer::singleShot(0, form.get(), [&] {
-        form->Button1->click();
-        seen.push_back(statusText(*form));
-        form->Button2->click();
-        seen.push_back(statusText(*form));
-    });
-    form->Button1->click();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], "Uma exportação já está em andamento");
-    EXPECT_EQ(seen[1], "Uma exportação já está em andamento");
+    form->generateButton->click();
+    ASSERT_TRUE(form->exportRunning());
+    // The window answers while the run goes on.
+    QCoreApplication::processEvents();
+    form->generateButton->click();
+    EXPECT_EQ(statusText(*form), "Uma exportação já está em andamento");
+    form->exportButton->click();
+    EXPECT_EQ(statusText(*form), "Uma exportação já está em andamento");
+    clickAndWait(*form, form->generateButton);  // refused again, then waits for the first run
     // The period export never ran: no folders were made.
     EXPECT_FALSE(fs::exists(ws.out / "Entrada"));
     EXPECT_EQ(Workspace::files(ws.out).size(), 30u);
     EXPECT_EQ(statusText(*form).rfind("Examinados 30, selecionados 30, gravados 30", 0), 0u) << statusText(*form);
+}
+
+TEST_P(WindowExports, SairDuringARunStopsAtTheNextDocumentThenEnds) {
+    Workspace ws(GetParam());
+    ws.createDatabase({});
+    ws.generate(2000, 8192);
+    ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
+    auto form = openWindow(ws);
+    form->generateButton->click();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (form->progressGauge->progress() < 5 && std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    form->quitAction->trigger();
+    EXPECT_FALSE(form->terminated());  // not before the run has stopped
+    while (form->exportRunning() && std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(form->terminated());
+    EXPECT_LT(Workspace::files(ws.out).size(), 2000u);
+    EXPECT_EQ(statusText(*form).rfind("Exportação interrompida", 0), 0u) << statusText(*form);
+    EXPECT_EQ(ws.configValue("Data"), "01/01/2010");
 }
 
 TEST_P(WindowExports, AnotherProcessHoldingTheLockStopsTheWindowsExports) {
@@ -121,15 +150,15 @@ TEST_P(WindowExports, AnotherProcessHoldingTheLockStopsTheWindowsExports) {
     auto form = openWindow(ws);
     const int fd = ::open((ws.ini.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    for (QPushButton* b : {form->Button1, form->Button2}) {
-        b->click();
+    for (QPushButton* b : {form->generateButton, form->exportButton}) {
+        clickAndWait(*form, b);
         EXPECT_EQ(statusText(*form).rfind("Outra exportação está em andamento", 0), 0u) << statusText(*form);
     }
     EXPECT_TRUE(Workspace::files(ws.out).empty());
     EXPECT_FALSE(fs::exists(ws.out / "Entrada"));
     EXPECT_EQ(ws.configValue("Data"), "01/01/2010");
     ::close(fd);
-    form->Button1->click();
+    clickAndWait(*form, form->generateButton);
     EXPECT_EQ(Workspace::files(ws.out).size(), 1u);
 }
 
@@ -138,9 +167,10 @@ TEST_P(WindowExports, FailureIsShownInTheWindow) {
     ws.createDatabase({doc(1, "2021-01-01 08:00:00", "NF", "S", "2021-02-01", 1, "9", "<x/>")});
     ws.writeConfig("01/01/2010", "00:00:00", ws.dir.string() + "/naoexiste/");
     auto form = openWindow(ws);
-    form->Button1->click();
+    clickAndWait(*form, form->generateButton);
     const std::string text = statusText(*form);
-    EXPECT_EQ(text.rfind("Erro na exportação (documento 1): ", 0), 0u) << text;
+    // The folder is checked before anything is read or written.
+    EXPECT_EQ(text.rfind("Erro na exportação: Pasta de exportação inexistente", 0), 0u) << text;
     EXPECT_NE(text.find("naoexiste"), std::string::npos) << text;
     EXPECT_EQ(ws.configValue("Data"), "01/01/2010");
     EXPECT_FALSE(form->terminated());
@@ -210,14 +240,14 @@ TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
         ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/", "---");
         const std::string iniBefore = slurp(ws.ini);
         auto form = openWindow(ws);
-        form->XDateEdit1->SetText(QString::fromLatin1(c.start));
-        form->XDateEdit2->SetText(QString::fromLatin1(c.end));
-        form->XNumEdit1->SetText(QString::fromLatin1(c.branch));
-        form->Button2->click();
+        form->startDateEdit->SetText(QString::fromLatin1(c.start));
+        form->endDateEdit->SetText(QString::fromLatin1(c.end));
+        form->branchEdit->SetText(QString::fromLatin1(c.branch));
+        clickAndWait(*form, form->exportButton);
         EXPECT_TRUE(fs::is_directory(ws.out / "Entrada"));
         EXPECT_TRUE(fs::is_directory(ws.out / "Saida"));
         EXPECT_EQ(Workspace::files(ws.out), c.files);
-        EXPECT_EQ(form->Gauge1->progress(), int(c.files.size()));
+        EXPECT_EQ(form->progressGauge->progress(), int(c.files.size()));
         EXPECT_EQ(slurp(ws.ini), iniBefore);
         EXPECT_EQ(statusText(*form).rfind("Examinados " + std::to_string(c.files.size()), 0), 0u)
             << statusText(*form);
@@ -225,10 +255,10 @@ TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
         auto* label = form->findChild<QLabel*>(QStringLiteral("LabelResumo"));
         ASSERT_TRUE(label);
         EXPECT_TRUE(label->isVisibleTo(form.get()));
-        EXPECT_EQ(label->parentWidget(), static_cast<QWidget*>(form->GroupBox2));
-        EXPECT_TRUE(form->GroupBox2->rect().contains(label->geometry()));
-        EXPECT_FALSE(label->geometry().intersects(form->Button2->geometry()));
-        EXPECT_FALSE(label->geometry().intersects(form->XDateEdit1->geometry()));
+        EXPECT_EQ(label->parentWidget(), static_cast<QWidget*>(form->periodGroup));
+        EXPECT_TRUE(form->periodGroup->rect().contains(label->geometry()));
+        EXPECT_FALSE(label->geometry().intersects(form->exportButton->geometry()));
+        EXPECT_FALSE(label->geometry().intersects(form->startDateEdit->geometry()));
     }
 }
 

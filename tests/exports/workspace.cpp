@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +127,18 @@ std::string Workspace::configValue(const std::string& key) const {
     return "<missing>";
 }
 
+std::string Workspace::configWithoutMark() const {
+    std::string text = slurp(ini), out;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::string line = text.substr(at, end - at);
+        if (line.rfind("MarcaTransacao=", 0) != 0 && line.rfind("MarcaBase=", 0) != 0) out += line;
+        at = end;
+    }
+    return out;
+}
+
 pid_t Workspace::start(const std::vector<std::string>& args) {
     ++runs_;
     const fs::path o = dir / ("stdout" + std::to_string(runs_) + ".txt");
@@ -137,8 +151,8 @@ pid_t Workspace::start(const std::vector<std::string>& args) {
             continue;
         env.push_back(kv);
     }
-    env.push_back("LC_ALL=pt_BR.UTF-8");
-    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("LC_ALL=" + locale);
+    env.push_back("QT_QPA_PLATFORM=" + qtPlatform);
     const pid_t pid = ::fork();
     if (pid > 0) startIndex_[pid] = runs_;
     if (pid == 0) {
@@ -148,6 +162,12 @@ pid_t Workspace::start(const std::vector<std::string>& args) {
         ::dup2(fi, 0);
         ::dup2(fo, 1);
         ::dup2(fe, 2);
+        if (fileSizeLimit > 0) {
+            // A write past the limit fails with EFBIG instead of killing the program.
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         // From elsewhere: the settings are found beside the program.
         if (::chdir("/") != 0) ::_exit(126);
         std::vector<char*> argv{const_cast<char*>(exe.c_str())};

@@ -64,6 +64,10 @@ public:
     Workspace& operator=(const Workspace&) = delete;
 
     Mode mode;
+    // The child's environment and limits.
+    std::string locale = "pt_BR.UTF-8";
+    std::string qtPlatform = "offscreen";
+    long fileSizeLimit = 0;  // bytes; 0: none
     fs::path dir, exe, ini, out, dbFile;
     std::string dbName;  // as the settings name it: "localhost:/..." through the server
 
@@ -78,6 +82,8 @@ public:
     std::string configText(const std::string& data, const std::string& hora, const std::string& folderText,
                            const std::string& boxes = "SSS") const;
     std::string configValue(const std::string& key) const;
+    // The settings file without the transaction mark's two lines.
+    std::string configWithoutMark() const;
 
     pid_t start(const std::vector<std::string>& args = {"/executa"});
     RunResult wait(pid_t pid, std::chrono::milliseconds limit = std::chrono::minutes(5));

@@ -1,9 +1,10 @@
 // The document writer, the row moment and stamp texts, and the summary line.
 #include "export/writer.h"
 #include "export/lock.h"
-#include "app/incremental_export.h"
-#include "app/period_export.h"
-#include "app/run_summary.h"
+#include "export/run.h"
+#include "export/source.h"
+#include "export/stamp.h"
+#include "export/summary.h"
 #include "tests/exports/workspace.h"
 
 #include <sys/resource.h>
@@ -210,109 +211,125 @@ TEST(DocumentWriter, AKillMidWriteLeavesOnlyWhatTheNextRunRemoves) {
 }
 
 TEST(PeriodNames, FlagChoosesTheFolder) {
-    EXPECT_EQ(app::periodFileName("/o/", "E", "K", "C"), "/o//Entrada/NFeK_C.XML");
-    EXPECT_EQ(app::periodFileName("/o", "S", "K", "C"), "/o/Saida/NFeK_C.XML");
-    EXPECT_EQ(app::periodFileName("/o", "E ", "K", "C "), "/o/Saida/NFeK_C .XML");
-    EXPECT_EQ(app::periodFileName("/o", "", "K", "C"), "/o/Saida/NFeK_C.XML");
-    EXPECT_EQ(app::periodFileName("/o", "e", "K", "C"), "/o/Saida/NFeK_C.XML");
+    EXPECT_EQ(exports::periodFileName("/o/", "E", "K", "C"), "/o/Entrada/NFeK_C.XML");
+    EXPECT_EQ(exports::periodFileName("/o/", "S", "K", "C"), "/o/Saida/NFeK_C.XML");
+    EXPECT_EQ(exports::periodFileName("/o/", "E ", "K", "C "), "/o/Saida/NFeK_C .XML");
+    EXPECT_EQ(exports::periodFileName("/o/", "", "K", "C"), "/o/Saida/NFeK_C.XML");
+    EXPECT_EQ(exports::periodFileName("/o/", "e", "K", "C"), "/o/Saida/NFeK_C.XML");
 }
 
-platform::DateTime at(int y, int mo, int d, int h, int mi, int s, int tenthMs) {
-    platform::DateTime day = 0;
-    EXPECT_TRUE(platform::tryEncodeDate(y, mo, d, day));
-    // As the database layer builds it: days plus units of 1/10000 s over the day.
-    return day + (((h * 60 + mi) * 60 + s) * 10000.0 + tenthMs) / 864000000.0;
-}
-
-TEST(RowMoment, TruncatesToTheWholeSecond) {
+TEST(FileNames, EmptyUnsafeOrTooLongNamesAreRefused) {
+    const std::string key(44, '1');
     struct Case {
-        platform::DateTime value;
-        int second;
+        std::string part;
+        size_t nameLength;  // of the whole last component
+        const char* reason;
     };
     const Case cases[] = {
-        {at(2020, 12, 25, 10, 5, 37, 0), 36337},
-        {at(2020, 12, 25, 10, 5, 37, 9999), 36337},
-        {at(2020, 12, 25, 0, 0, 0, 0), 0},
-        {at(2020, 12, 25, 23, 59, 59, 9999), 86399},
-        {at(9999, 12, 31, 23, 59, 59, 0), 86399},
+        {key, 44 + 7, ""},
+        {"", 7, "nome vazio"},
+        {"              ", 21, "nome vazio"},  // an empty CHAR(14)
+        {"a/b", 10, "nome inseguro"},
+        {std::string(248, 'k'), 255, ""},
+        {std::string(249, 'k'), 256, "nome longo demais"},
     };
-    for (const Case& c : cases) EXPECT_EQ(app::momentOf(c.value).second, c.second) << c.value;
-    EXPECT_EQ(app::momentOf(at(2020, 12, 25, 23, 59, 59, 9999)).day, app::momentOf(at(2020, 12, 25, 0, 0, 0, 0)).day);
+    for (const Case& c : cases) {
+        const std::string name = "/o/NFe" + c.part + ".XML";
+        EXPECT_EQ(exports::unusableName(c.part, name), c.reason) << c.part.size();
+    }
 }
 
-TEST(Stamp, ReadsAndWritesItsTexts) {
-    const auto br = platform::formatSettingsFor("pt_BR.UTF-8");
-    const auto us = platform::formatSettingsFor("en_US.UTF-8");
+TEST(RowMoment, CutsTheFractionOfTheSecond) {
     struct Case {
-        const platform::FormatSettings* fs;
+        const char* text;
+        const char* time;
+    };
+    const Case cases[] = {
+        {"2020-12-25 10:05:37.0000", "10:05:37"},
+        {"2020-12-25 10:05:37.6000", "10:05:37"},  // never rounded up to :38
+        {"2020-12-25 23:59:59.9999", "23:59:59"},
+        {"2020-12-26 00:00:00.0000", "00:00:00"},
+    };
+    for (const Case& c : cases) {
+        const auto m = exports::parseDatabaseMoment(c.text);
+        ASSERT_TRUE(m) << c.text;
+        EXPECT_EQ(exports::timeText(*m), c.time) << c.text;
+    }
+    EXPECT_EQ(exports::dateText(*exports::parseDatabaseMoment("2020-12-25 23:59:59.9999")), "25/12/2020");
+    EXPECT_FALSE(exports::parseDatabaseMoment(""));
+}
+
+TEST(Stamp, OneFormatWhateverTheLocale) {
+    struct Case {
         std::string date, time;
-        bool ok;
+        const char* stored;  // nullptr: unreadable
     };
     const Case cases[] = {
-        {&br, "25/12/2020", "10:05:37", true},
-        {&br, "25/12/2020", "10:05:03", true},   // reduced seconds of an older version
-        {&br, "01/01/2010", "00:00:00", true},
-        {&br, "31/12/9999", "23:59:59", true},
-        {&br, "25/12/2020", "", false},
-        {&br, "", "10:05:37", false},
-        {&br, "31/02/2020", "10:00:00", false},
-        {&br, "25/12/2020", "25:00:00", false},
-        {&us, "12/25/2020", "10:05:37 AM", true},
+        {"25/12/2020", "10:05:37", "25/12/2020 10:05:37"},
+        {"05/03/2021", "10:05:37", "05/03/2021 10:05:37"},  // 5 March, never 3 May
+        {"5/3/2021", "7:05", "05/03/2021 07:05:00"},
+        {"25/12/2020", "10:05:03", "25/12/2020 10:05:03"},   // reduced seconds of an older version
+        {"31/12/9999", "23:59:59", "31/12/9999 23:59:59"},
+        {"29/02/2020", " 00:00:00", "29/02/2020 00:00:00"},
+        {"29/02/2021", "00:00:00", nullptr},
+        {"06/01/21", "10:00:00", nullptr},                   // two-digit year of a C-locale run
+        {"12/25/2020", "10:05:37", nullptr},
+        {"25/12/2020", "03:30:00 PM", nullptr},
+        {"25/12/2020", "25:00:00", nullptr},
+        {"2020-12-25", "10:05:37", nullptr},
+        {"", "", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.date + " " + c.time);
-        const auto m = app::parseStamp(c.date, c.time, *c.fs);
-        ASSERT_EQ(m.has_value(), c.ok);
-        if (!c.ok) continue;
-        EXPECT_EQ(app::stampDateText(*m, *c.fs), c.date);
-        EXPECT_EQ(app::stampTimeText(*m, *c.fs), c.time);
+        const auto m = exports::parseStamp(c.date, c.time);
+        ASSERT_EQ(m.has_value(), c.stored != nullptr);
+        if (m) EXPECT_EQ(exports::dateText(*m) + " " + exports::timeText(*m), c.stored);
     }
-    const auto a = app::parseStamp("25/12/2020", "10:05:37", br), b = app::parseStamp("26/12/2020", "00:00:00", br);
-    EXPECT_LT(*a, *b);
-    EXPECT_EQ(*app::parseStamp("26/12/2020", "00:00:00", br), app::momentOf(at(2020, 12, 26, 0, 0, 0, 0)));
+    EXPECT_LT(*exports::parseStamp("25/12/2020", "10:05:37"), *exports::parseStamp("26/12/2020", "00:00:00"));
+    EXPECT_EQ(exports::sqlText(exports::nextSecond(*exports::parseStamp("31/12/2020", "23:59:59"))),
+              "2021-01-01 00:00:00");
 }
 
 TEST(TextChoice, BlanksAreCodesUpTo32) {
-    EXPECT_FALSE(app::hasNonBlank(""));
-    EXPECT_FALSE(app::hasNonBlank(" \r\n\t\x01\x1F "));
-    EXPECT_TRUE(app::hasNonBlank(" x "));
-    EXPECT_TRUE(app::hasNonBlank("\xA0"));  // a no-break space is a character of its own
+    EXPECT_FALSE(exports::hasNonBlank(""));
+    EXPECT_FALSE(exports::hasNonBlank(" \r\n\t\x01\x1F "));
+    EXPECT_TRUE(exports::hasNonBlank(" x "));
+    EXPECT_TRUE(exports::hasNonBlank("\xA0"));  // a no-break space is a character of its own
 }
 
 TEST(Summary, OneLineWithEveryFigure) {
-    app::RunSummary s;
+    exports::RunSummary s;
     s.examined = 12;
     s.selected = 7;
     s.written = 5;
+    s.unchanged = 1;
+    s.refused = 1;
+    s.refusedDocuments.push_back({9, std::string("a/\x01\xE9", 4), "nome inseguro"});
     s.stampBefore = "25/12/2020 10:05:37";
     s.stampAfter = "02/01/2021 08:00:00";
     s.seconds = 1.2345;
-    s.complete = true;
-    EXPECT_EQ(app::summaryLine(s),
+    s.result = exports::Result::Refused;
+    EXPECT_EQ(exports::summaryLine(s),
               "Resumo: examinados=12 selecionados=7 gravados=5 marca_antes=\"25/12/2020 10:05:37\" "
-              "marca_depois=\"02/01/2021 08:00:00\" tempo=1.235s resultado=completo");
-    s.complete = false;
+              "marca_depois=\"02/01/2021 08:00:00\" tempo=1.235s resultado=recusados inalterados=1 recusados=1");
+    EXPECT_EQ(exports::refusedLine(s.refusedDocuments[0]), "Documento recusado: 9 chave \"a/\\x01\\xE9\": nome inseguro");
+    EXPECT_EQ(exports::exitStatus(s), 65);
+    s.result = exports::Result::Failed;
     s.error = "falhou";
-    s.errorSeq = 42;
-    EXPECT_EQ(app::errorLine(s), "Erro na exportação (documento 42): falhou");
-    s.errorSeq.reset();
-    EXPECT_EQ(app::errorLine(s), "Erro na exportação: falhou");
-}
-
-// Values from the settings file travel as bytes; a NUL among them used to cut
-// the printed line short.
-TEST(Summary, ControlBytesInValuesAreWrittenOut) {
-    app::RunSummary s;
-    s.stampBefore = std::string("01/01\0/2010 00:00:00", 20);
-    s.stampAfter = "02/01/2010 \x1B[31m";
-    s.error = std::string("Data inv\xE1lida: \"01\0\"\nsegunda linha", 34);
-    const std::string line = app::summaryLine(s);
-    EXPECT_EQ(line.find('\0'), std::string::npos);
-    EXPECT_NE(line.find("marca_antes=\"01/01\\0/2010 00:00:00\" marca_depois=\"02/01/2010 \\x1B[31m\""),
-              std::string::npos)
-        << line;
-    EXPECT_NE(line.find("resultado=erro"), std::string::npos);
-    EXPECT_EQ(app::errorLine(s), "Erro na exportação: Data inv\xE1lida: \"01\\0\" segunda linha");
+    s.errorDocument = 42;
+    EXPECT_EQ(exports::errorLine(s), "Erro na exportação (documento 42): falhou");
+    s.errorDocument.reset();
+    EXPECT_EQ(exports::errorLine(s), "Erro na exportação: falhou");
+    const std::pair<exports::Result, int> statuses[] = {{exports::Result::Complete, 0},
+                                                       {exports::Result::Failed, 1},
+                                                       {exports::Result::Busy, 75}};
+    for (const auto& [result, status] : statuses) {
+        s.result = result;
+        EXPECT_EQ(exports::exitStatus(s), status);
+    }
+    s.result = exports::Result::Interrupted;
+    EXPECT_EQ(exports::exitStatus(s, SIGTERM), 143);
+    EXPECT_EQ(exports::exitStatus(s, SIGHUP), 129);
 }
 
 TEST(ExportLock, SecondHolderIsBusyUntilTheFirstLetsGo) {

@@ -391,16 +391,43 @@ TEST(PngReader, GrayWithGammaBecomesAnAlphaMask) {
     EXPECT_EQ(ReadPixel32(b, 2, 0), 0x00000000u);
 }
 
-TEST(PngReader, BackgroundAndTransparentColourAreKept) {
-    TPNGGraphic png;
+// A 16-bit RGB pixel with a background and a transparent colour.
+Bytes KeyedRgb16Png() {
     const Bytes bkgd = Chunk("bKGD", {0x12, 0x34, 0x00, 0x56, 0xAB, 0xCD});
     const Bytes trns = Chunk("tRNS", {0x00, 0x10, 0x00, 0x20, 0x00, 0x30});
-    const Bytes file = SimplePng(1, 1, 16, 2, {0, 0, 0, 0, 0, 0, 0}, Concat({bkgd, trns}));
+    return SimplePng(1, 1, 16, 2, {0, 0, 0, 0, 0, 0, 0}, Concat({bkgd, trns}));
+}
+
+TEST(PngReader, BackgroundAndTransparentColourAreKept) {
+    TPNGGraphic png;
+    const Bytes file = KeyedRgb16Png();
     TBytesStream s(file);
     png.LoadFromStream(s);
     EXPECT_EQ(png.BackgroundColor(), 0x12u | 0x00u << 8 | 0xABu << 16);  // 16-bit values scaled to 8 bits
     EXPECT_TRUE(png.Transparent());
     EXPECT_EQ(png.TransparentColor(), 0u);  // 0x0010 etc. scale to 0
+}
+
+TEST(PngDecoder, DecodesIntoAPlainBitmapAndStartsEachImageAfresh) {
+    TPngDecoder decoder;
+    const Bytes keyed = KeyedRgb16Png();
+    TBytesStream first(keyed);
+    TBitmap keyedImage;
+    decoder.Decode(first, keyedImage);
+    EXPECT_EQ(decoder.BackgroundColor(), 0x12u | 0x00u << 8 | 0xABu << 16);
+    EXPECT_TRUE(keyedImage.Transparent());
+    EXPECT_EQ(decoder.Header().BitDepth, 16);
+
+    // The same decoder on a plain RGBA image: nothing of the first one remains.
+    const Bytes plain = Concat({Head(), Data(), Chunk("IEND", {})});
+    TBytesStream second(plain);
+    TBitmap plainImage;
+    decoder.Decode(second, plainImage);
+    ExpectRgbaImage(plainImage);
+    EXPECT_FALSE(plainImage.Transparent());
+    EXPECT_EQ(decoder.BackgroundColor(), clWhite);
+    EXPECT_EQ(decoder.Header().BitDepth, 8);
+    EXPECT_EQ(decoder.ImageProperties().ColorScheme, TColorScheme::csRGBA);
 }
 
 TEST(PngReader, CanLoadRestoresThePosition) {

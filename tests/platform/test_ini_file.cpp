@@ -269,7 +269,7 @@ TEST_F(IniFileTest, FolderThatIsNotWritableIsFoundBeforeWriting) {
 // A real full disk: a small tmpfs, mounted in a mount namespace of this
 // process only, filled up.
 TEST_F(IniFileTest, FullDiskIsFoundBeforeWritingAndLeavesTheFile) {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0)
         GTEST_SKIP() << "cannot make a private mount namespace here: " << std::strerror(errno);
     const fs::path disk = dir_ / "disk";
     fs::create_directory(disk);

@@ -1,4 +1,5 @@
 #include "controls/calc_engine.h"
+#include "controls/number_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,8 @@ struct RecordingHost : CalcHost {
     void outputText(const std::string& t) override { outputs.push_back(t); }
     bool hasEditor() const override { return editor; }
     bool handBack(const std::string& t) override {
-        if (!controls::parseCalcNumber(t, fs.decimalSeparator)) return false;
+        long double value = 0;
+        if (!controls::TryTextToFloat(t, fs.decimalSeparator, value)) return false;
         handedBack.push_back(t);
         return true;
     }
@@ -263,38 +265,6 @@ TEST(CalcEngine, KeyHookMayChangeOrCancelKeys) {
     };
     play(calc, "9+9");
     EXPECT_EQ(calc.Text(), "11");
-}
-
-struct FormatCase {
-    long double value;
-    int digits;
-    const char* text;
-};
-
-TEST(CalcNumberFormat, GeneralFormatTable) {
-    for (FormatCase c : {FormatCase{8, 16, "8"}, FormatCase{0, 16, "0"}, FormatCase{-0.0L, 16, "0"},
-                         FormatCase{1.0L / 3, 16, "0,3333333333333333"},
-                         FormatCase{2.0L / 3, 16, "0,6666666666666667"},
-                         FormatCase{0.00001L, 16, "1E-5"}, FormatCase{1e20L, 16, "1E20"},
-                         FormatCase{-2.5e-7L, 16, "-2,5E-7"}, FormatCase{-1234.5L, 16, "-1234,5"},
-                         FormatCase{1e15L, 16, "1000000000000000"}, FormatCase{1e16L, 16, "1E16"},
-                         FormatCase{123.456L, 2, "1,2E2"}, FormatCase{0.0001L, 16, "0,0001"}}) {
-        EXPECT_EQ(controls::formatCalcNumber(c.value, c.digits, ','), c.text) << (double)c.value;
-    }
-}
-
-TEST(CalcNumberParse, AcceptsThePlatformSyntaxOnly) {
-    struct Case { const char* text; std::optional<long double> value; };
-    for (Case c : {Case{" 12,5 ", 12.5L}, Case{"-3", -3.0L}, Case{"+4", 4.0L}, Case{",", 0.0L},
-                   Case{"1E3", 1000.0L}, Case{"1e", 1.0L}, Case{"2E-2", 0.02L},
-                   Case{"Error", std::nullopt}, Case{"", std::nullopt}, Case{"1,2,3", std::nullopt},
-                   Case{"1.5", std::nullopt}, Case{"--1", std::nullopt}, Case{"1E99999", std::nullopt}}) {
-        auto v = controls::parseCalcNumber(c.text, ',');
-        ASSERT_EQ(v.has_value(), c.value.has_value()) << c.text;
-        if (v) {
-            EXPECT_DOUBLE_EQ(static_cast<double>(*v), static_cast<double>(*c.value)) << c.text;
-        }
-    }
 }
 
 }  // namespace

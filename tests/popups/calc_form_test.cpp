@@ -206,12 +206,10 @@ private slots:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    vesperine::RunStartup(std::vector<std::string>{});  // glyphs: the click key needs a button glyph
+    vesperine::ControlLibrary library{std::vector<std::string>{}};  // glyphs: the click key needs a button glyph
     TsCalcForm::Register();
     TestCalcForm t;
-    const int failed = QTest::qExec(&t, argc, argv);
-    vesperine::RunShutdown();
-    return failed;
+    return QTest::qExec(&t, argc, argv);
 }
 
 #include "calc_form_test.moc"

@@ -1,6 +1,7 @@
 // The popup calendar opened from a date edit, used with keys and clicks.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QtTest>
 
@@ -60,7 +61,7 @@ private slots:
         window->resize(320, 260);
         edit = new TsDateEdit(window);
         edit->setGeometry(10, 10, 86, 21);
-        edit->SetStartOfWeek(dowMonday);
+        edit->SetStartOfWeek(TCalDayOfWeek::dowMonday);
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
@@ -138,7 +139,7 @@ private slots:
         QVERIFY(!popupOpen());
         QCOMPARE(edit->Date(), D(2026, 3, 4));
         QCOMPARE(changes, 1);
-        QCOMPARE(edit->selectedText(), edit->text());  // AutoSelect
+        QCOMPARE(edit->selectedText(), edit->EditText());  // AutoSelect
     }
 
     void clickOnAGreyedDaySwitchesMonth() {
@@ -209,7 +210,7 @@ private slots:
     }
 
     void headerFollowsTheLocaleFirstDay() {
-        edit->SetStartOfWeek(dowLocaleDefault);
+        edit->SetStartOfWeek(TCalDayOfWeek::dowLocaleDefault);
         edit->SetDate(D(2026, 3, 15));
         openByButton();
         QCOMPARE(calendar()->GetCellText(0, 0), QStringLiteral("dom"));
@@ -234,15 +235,61 @@ private slots:
         QVERIFY(edit->hasFocus());
     }
 
+    void popupAnswersEscAndClicksDuringTheSlide() {
+        edit->SetDate(D(2024, 1, 31));
+        openByButton();
+        calendar()->SetAnimated(true);
+        int changes = 0;
+        calendar()->FOnChange = [&](QObject*) { ++changes; };
+        QTest::mouseClick(calendar()->Btn(2), Qt::LeftButton);
+        QVERIFY(calendar()->Sliding());  // the click came back before the slide ended
+        QCOMPARE(calendar()->CalendarDate(), D(2024, 2, 29));
+        QTest::keyClick(edit, Qt::Key_Escape);
+        QVERIFY(!popupOpen());
+        QVERIFY(!calendar()->Sliding());
+        QCOMPARE(edit->Date(), D(2024, 1, 31));
+        QCOMPARE(changes, 1);
+
+        // A click on a day while the grid slides takes that day of the new month.
+        QTest::mouseClick(edit->Button(), Qt::LeftButton);
+        QVERIFY(popupOpen());
+        calendar()->SetAnimated(true);
+        QTest::mouseClick(calendar()->Btn(2), Qt::LeftButton);
+        QVERIFY(calendar()->Sliding());
+        clickCell(2, 2);  // February 2024 with Monday first: Wednesday 7
+        QVERIFY(!popupOpen());
+        QCOMPARE(edit->Date(), D(2024, 2, 7));
+
+        // Left alone, the slide ends by itself and reports the change once.
+        QTest::mouseClick(edit->Button(), Qt::LeftButton);
+        calendar()->SetAnimated(true);
+        changes = 0;
+        QTest::mouseClick(calendar()->Btn(2), Qt::LeftButton);
+        QTRY_VERIFY(!calendar()->Sliding());
+        QCOMPARE(changes, 1);
+    }
+
     void yearMenuChoosesYearAndMonth() {
         edit->SetDate(D(2026, 3, 15));
         openByButton();
         QStringList titles;
         bool closedWhileMenuOpen = true;
         QString checkedMonth;
-        QTimer::singleShot(50, this, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu) return;
+        // The menu runs modally inside the press: act on it once it shows, and
+        // close it unhandled past the deadline so a failure cannot hang the run.
+        bool handled = false;
+        QElapsedTimer waited;
+        waited.start();
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QMenu* menu = calendar()->YearMenu();
+            if (!menu || !menu->isVisible() || !calendar()->YearMenuOpen()) return;
+            poll.stop();
+            if (waited.elapsed() > 5000) {
+                menu->close();
+                return;
+            }
             for (QAction* a : menu->actions()) titles << a->text();
             for (QAction* a : menu->actions()[9]->menu()->actions())  // 2026
                 if (a->isChecked()) checkedMonth = a->text();
@@ -250,8 +297,12 @@ private slots:
             closedWhileMenuOpen = !popup()->isVisible();
             menu->actions()[5]->menu()->actions()[4]->trigger();  // 2022, maio
             menu->close();
+            handled = true;
         });
+        poll.start();
         QTest::mousePress(calendar()->DragBar(), Qt::LeftButton, {}, calendar()->DragBar()->rect().center());
+        poll.stop();
+        QVERIFY2(handled, "the year menu did not open in time");
         QCOMPARE(titles.size(), 19);
         QCOMPARE(titles.first(), QStringLiteral("1972..1981"));
         QCOMPARE(titles[5], QStringLiteral("2022"));
@@ -313,12 +364,10 @@ private slots:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    vesperine::RunStartup(std::vector<std::string>{});  // glyphs: the click key needs a button glyph
+    vesperine::ControlLibrary library{std::vector<std::string>{}};  // glyphs: the click key needs a button glyph
     TsPopupCalendar::Register();
     TestPopupCalendar t;
-    const int failed = QTest::qExec(&t, argc, argv);
-    vesperine::RunShutdown();
-    return failed;
+    return QTest::qExec(&t, argc, argv);
 }
 
 #include "popup_calendar_test.moc"

@@ -18,7 +18,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     platform::setProcessLocale("pt_BR.UTF-8");
-    vesperine::RunStartup(std::vector<std::string>{});
+    vesperine::ControlLibrary library{std::vector<std::string>{}};
     TsPopupCalendar::Register();
     TsCalcForm::Register();
     const QString what = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("calendar");
@@ -60,7 +60,5 @@ int main(int argc, char** argv) {
         }
     });
     QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
-    const int rc = app.exec();
-    vesperine::RunShutdown();
-    return rc;
+    return app.exec();
 }

@@ -104,15 +104,14 @@ TEST(Art, PipetteCursorCarriesItsHotSpot) {
     const int hx = b[10] | b[11] << 8, hy = b[12] | b[13] << 8;
     EXPECT_LT(hx, 32);
     EXPECT_LT(hy, 32);
-    vesperine::RunStartup({});
-    const auto& cursor = vesperine::Startup().PipetteCursor;
+    vesperine::ControlLibrary library{std::vector<std::string>{}};
+    const auto& cursor = library.State().PipetteCursor;
     ASSERT_TRUE(cursor);
     EXPECT_EQ(cursor->Number, -50);
     EXPECT_EQ(cursor->HotSpotX, hx);
     EXPECT_EQ(cursor->Image.Width(), 32);
     // The hot spot sits on the drawn tip.
     EXPECT_GT(graphics::ReadPixel32(cursor->Image, hx, hy) >> 24, 0u);
-    vesperine::RunShutdown();
 }
 
 }  // namespace

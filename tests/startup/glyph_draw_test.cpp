@@ -201,7 +201,7 @@ TEST_F(GlyphDrawTest, GlyphNearTheEdgeIsClipped) {
 }
 
 TEST(StandardGlyphDrawing, CalculatorButtonShowsItsFramesFromTheStandardList) {
-    RunStartup({});
+    ControlLibrary library{std::vector<std::string>{}};
     GlyphButtonState st;
     st.Images = StandardGlyphList();
     st.NumGlyphs = 2;
@@ -225,7 +225,6 @@ TEST(StandardGlyphDrawing, CalculatorButtonShowsItsFramesFromTheStandardList) {
     EXPECT_GT(differ, 0) << "hot shows the other frame";
     // The frame is drawn inside its 16 x 16 place: the border column stays white.
     for (int y = 0; y < 18; ++y) EXPECT_EQ(ReadPixel32(normal, 0, y), 0xFFFFFFFFu);
-    RunShutdown();
 }
 
 }  // namespace

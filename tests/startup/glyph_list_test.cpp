@@ -16,8 +16,7 @@ namespace {
 
 class GlyphListTest : public ::testing::Test {
 protected:
-    void SetUp() override { RunStartup({}); }
-    void TearDown() override { RunShutdown(); }
+    ControlLibrary library{std::vector<std::string>{}};
 };
 
 // A list of 2 x 1 frames: item 0 is frame red | frame blue.

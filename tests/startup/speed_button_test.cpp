@@ -1,3 +1,4 @@
+#include <optional>
 #include <QEnterEvent>
 #include <QSignalSpy>
 #include <QtTest>
@@ -9,6 +10,7 @@ using graphics::ReadPixel32;
 
 class SpeedButtonTest : public QObject {
     Q_OBJECT
+    std::optional<vesperine::ControlLibrary> library;
 private:
     TsSpeedButton* MakeButton() {
         auto* b = new TsSpeedButton;
@@ -38,8 +40,8 @@ private:
     }
 
 private slots:
-    void initTestCase() { vesperine::RunStartup({}); }
-    void cleanupTestCase() { vesperine::RunShutdown(); }
+    void initTestCase() { library.emplace(std::vector<std::string>{}); }
+    void cleanupTestCase() { library.reset(); }
 
     void paintsTheStateFramesAsTheRulesSay() {
         std::unique_ptr<TsSpeedButton> b(MakeButton());

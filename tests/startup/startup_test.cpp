@@ -18,27 +18,21 @@ namespace {
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ClearStartupTrace();
-        SetMessageCallback([this](const std::string& text) { messages.push_back(text); });
+        library.SetMessageCallback([this](const std::string& text) { messages.push_back(text); });
     }
-    void TearDown() override {
-        // End every step however many times it was started.
-        for (int i = 0; i < 4; ++i) RunShutdown();
-        SetMessageCallback(nullptr);
-        SetResourceLookup(nullptr);
-        SetSystemStringTables({});
-    }
-    static bool AllStepsEnded() {
-        auto steps = StartupSteps();
+    bool AllStepsEnded() const {
+        auto steps = library.Steps();
         return std::all_of(steps.begin(), steps.end(), [](const StartupStepInfo& s) { return s.Calls == 0; });
     }
     std::vector<std::string> messages;
+    // Ends every step however many times it was started.
+    ControlLibrary library;
 };
 
 TEST_F(StartupTest, StepsRunInTableOrderAndEndInReverse) {
-    RunStartup({});
-    std::vector<std::string> started = StartupTrace();
-    const auto steps = StartupSteps();
+    library.Start({});
+    std::vector<std::string> started = library.Trace();
+    const auto steps = library.Steps();
     ASSERT_EQ(started.size(), steps.size());
     for (std::size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(started[i], "+" + steps[i].Module);
     EXPECT_EQ(steps.front().Module, "sConst");
@@ -47,30 +41,30 @@ TEST_F(StartupTest, StepsRunInTableOrderAndEndInReverse) {
     EXPECT_EQ(steps[21].Module, "sToolEdit, sCustomComboEdit, acPopupController");
     EXPECT_EQ(steps.size(), 29u);
 
-    ClearStartupTrace();
-    RunShutdown();
-    const std::vector<std::string>& ended = StartupTrace();
+    library.ClearTrace();
+    library.Shutdown();
+    const std::vector<std::string>& ended = library.Trace();
     ASSERT_EQ(ended.size(), steps.size());
     for (std::size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(ended[i], "-" + steps[steps.size() - 1 - i].Module);
     EXPECT_TRUE(AllStepsEnded());
     EXPECT_EQ(StandardGlyphList(), nullptr);
-    EXPECT_EQ(PopupShadowTemplate(), nullptr);
+    EXPECT_EQ(library.State().PopupShadowTemplate.get(), nullptr);
 }
 
 TEST_F(StartupTest, EachStepCountsCallsAndWorksOnlyOnFirstAndLast) {
-    RunStartup({"/acver"});
+    library.Start({"/acver"});
     const TsAlphaImageList* list = StandardGlyphList();
-    RunStartup({"/acver"});
+    library.Start({"/acver"});
     EXPECT_EQ(StandardGlyphList(), list) << "second start must not rebuild";
     EXPECT_EQ(messages.size(), 1u);
-    for (const auto& s : StartupSteps()) EXPECT_EQ(s.Calls, 2) << s.Module;
+    for (const auto& s : library.Steps()) EXPECT_EQ(s.Calls, 2) << s.Module;
 
-    ClearStartupTrace();
-    RunShutdown();
-    EXPECT_TRUE(StartupTrace().empty()) << "first end only counts down";
+    library.ClearTrace();
+    library.Shutdown();
+    EXPECT_TRUE(library.Trace().empty()) << "first end only counts down";
     EXPECT_NE(StandardGlyphList(), nullptr);
-    RunShutdown();
-    EXPECT_EQ(StartupTrace().size(), StartupSteps().size());
+    library.Shutdown();
+    EXPECT_EQ(library.Trace().size(), library.Steps().size());
     EXPECT_EQ(StandardGlyphList(), nullptr);
 }
 
@@ -93,8 +87,8 @@ TEST_F(StartupTest, VersionSwitchInAnyCaseShowsTheBoxOnce) {
     };
     for (const Case& c : cases) {
         messages.clear();
-        RunStartup(c.params);
-        RunShutdown();
+        library.Start(c.params);
+        library.Shutdown();
         ASSERT_EQ(messages.size(), c.boxes) << (c.params.empty() ? "(none)" : c.params[0]);
         if (c.boxes) {
             EXPECT_EQ(messages[0], "Vesperine v11.25");
@@ -106,7 +100,7 @@ TEST_F(StartupTest, ArgvFormSkipsTheProgramName) {
     char prog[] = "/acver";  // a program path that happens to look like the switch
     char other[] = "/x";
     char* argv[] = {prog, other, nullptr};
-    RunStartup(2, argv);
+    library.Start(2, argv);
     EXPECT_TRUE(messages.empty());
 }
 
@@ -119,8 +113,8 @@ TEST_F(StartupTest, ShadowTemplateIsDecodedWithInvisibleWhiteCleared) {
     ASSERT_GT(whites, 0);
 
     // ... which start-up clears.
-    RunStartup({});
-    const graphics::TBitmap* shadow = PopupShadowTemplate();
+    library.Start({});
+    const graphics::TBitmap* shadow = library.State().PopupShadowTemplate.get();
     ASSERT_NE(shadow, nullptr);
     EXPECT_EQ(shadow->Width(), 33);
     EXPECT_EQ(shadow->Height(), 33);
@@ -139,10 +133,10 @@ TEST_F(StartupTest, ShadowTemplateIsDecodedWithInvisibleWhiteCleared) {
 }
 
 TEST_F(StartupTest, CaptionsFallBackWhereTheSystemTablesAreEmpty) {
-    RunStartup({});
-    EXPECT_EQ(InvalidDateText(), "Invalid date");
-    EXPECT_EQ(TodayCaption(), "Today: ");
-    const auto& c = Startup().LibraryCaptions;
+    library.Start({});
+    EXPECT_EQ(library.State().InvalidDateText, "Invalid date");
+    EXPECT_EQ(library.State().TodayCaption, "Today: ");
+    const auto& c = library.State().LibraryCaptions;
     EXPECT_EQ(c[capOK], "OK");
     EXPECT_EQ(c[capHelp], "&Help");
     EXPECT_EQ(c[capDecimal], "Decimal - ");  // blanks kept
@@ -152,9 +146,9 @@ TEST_F(StartupTest, CaptionsFallBackWhereTheSystemTablesAreEmpty) {
     EXPECT_EQ(c[capSelectSkin], "Select skin");
     EXPECT_EQ(c[capFrameAdapter], "TsFrameAdapter adapter must be placed on the handled frame");
     for (std::size_t i = 0; i < c.size(); ++i) EXPECT_FALSE(c[i].empty()) << i;
-    RunShutdown();
-    EXPECT_TRUE(InvalidDateText().empty());
-    EXPECT_TRUE(TodayCaption().empty());
+    library.Shutdown();
+    EXPECT_TRUE(library.State().InvalidDateText.empty());
+    EXPECT_TRUE(library.State().TodayCaption.empty());
 }
 
 TEST_F(StartupTest, CaptionsFromSystemTablesGetSuffixAndMissingModulesStayEmpty) {
@@ -164,35 +158,35 @@ TEST_F(StartupTest, CaptionsFromSystemTablesGetSuffixAndMissingModulesStayEmpty)
         {{"user32.dll", 905}, "Fechar"},
         {{"user32.dll", 900}, "Ajuda"},
     };
-    SetSystemStringTables({[](const std::string& m) { return m != "comdlg32.dll"; },
+    library.SetSystemStringTables({[](const std::string& m) { return m != "comdlg32.dll"; },
                            [table](const std::string& m, int id) {
                                auto it = table.find({m, id});
                                return it == table.end() ? std::string() : it->second;
                            }});
-    RunStartup({});
-    const auto& c = Startup().LibraryCaptions;
+    library.Start({});
+    const auto& c = library.State().LibraryCaptions;
     EXPECT_EQ(c[capAdditionalColors], "Weitere Farben:");
     EXPECT_EQ(c[capClose], "Fechar");
     EXPECT_EQ(c[capRed], "") << "comdlg32 did not load: no fallback";
     EXPECT_EQ(c[capFileOpen], "");
     EXPECT_EQ(c[capMove], "Move");
-    EXPECT_EQ(TodayCaption(), "Hoje:");
-    EXPECT_EQ(CalcButtonHints()[0], "Fechar");
-    EXPECT_EQ(CalcButtonHints()[1], "Ajuda");
+    EXPECT_EQ(library.State().TodayCaption, "Hoje:");
+    EXPECT_EQ(library.State().CalcButtonHints[0], "Fechar");
+    EXPECT_EQ(library.State().CalcButtonHints[1], "Ajuda");
 }
 
 TEST_F(StartupTest, TodayCaptionAndHintsStayEmptyWhenTheirLibraryDoesNotLoad) {
-    SetSystemStringTables({[](const std::string&) { return false; }, nullptr});
-    RunStartup({});
-    EXPECT_EQ(TodayCaption(), "");
-    EXPECT_EQ(CalcButtonHints()[0], "");
-    EXPECT_EQ(InvalidDateText(), "Invalid date") << "the program's own string, no module involved";
+    library.SetSystemStringTables({[](const std::string&) { return false; }, nullptr});
+    library.Start({});
+    EXPECT_EQ(library.State().TodayCaption, "");
+    EXPECT_EQ(library.State().CalcButtonHints[0], "");
+    EXPECT_EQ(library.State().InvalidDateText, "Invalid date") << "the program's own string, no module involved";
 }
 
 TEST_F(StartupTest, PngReaderIsRegisteredForItsExtension) {
     ASSERT_NE(FindFileFormat("png"), nullptr);
     EXPECT_NE(FindFileFormat("png")->Description, "Portable network graphics (Vesperine)");
-    RunStartup({});
+    library.Start({});
     const PictureFormat* f = FindFileFormat("png");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->Description, "Portable network graphics (Vesperine)");
@@ -203,7 +197,7 @@ TEST_F(StartupTest, PngReaderIsRegisteredForItsExtension) {
     graphics::TBitmap bmp;
     f->Loader(bmp, stream);
     EXPECT_EQ(bmp.Width(), 48);
-    RunShutdown();
+    library.Shutdown();
     ASSERT_NE(FindFileFormat("png"), nullptr);
     EXPECT_NE(FindFileFormat("png")->Description, "Portable network graphics (Vesperine)");
 }
@@ -225,7 +219,7 @@ TEST_F(StartupTest, MissingOrDamagedResourceStopsStartupAndLeavesNothingStarted)
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> damaged;
-        SetResourceLookup([&](std::string_view name) -> std::optional<resources::Bytes> {
+        library.SetResourceLookup([&](std::string_view name) -> std::optional<resources::Bytes> {
             auto bytes = resources::FindResource(name);
             if (!bytes || bytes->data() != resources::FindResource(c.name)->data()) return bytes;
             if (!c.damage) return std::nullopt;
@@ -234,7 +228,7 @@ TEST_F(StartupTest, MissingOrDamagedResourceStopsStartupAndLeavesNothingStarted)
             return resources::Bytes(damaged.data(), damaged.size());
         });
         try {
-            RunStartup({"/acver"});
+            library.Start({"/acver"});
             ADD_FAILURE() << c.name << " did not stop start-up";
         } catch (const graphics::Exception& e) {
             EXPECT_EQ(std::string(e.what()), c.error) << c.name;
@@ -244,14 +238,43 @@ TEST_F(StartupTest, MissingOrDamagedResourceStopsStartupAndLeavesNothingStarted)
         }
         EXPECT_TRUE(AllStepsEnded()) << c.name;
         EXPECT_EQ(StandardGlyphList(), nullptr) << c.name;
-        EXPECT_EQ(PopupShadowTemplate(), nullptr) << c.name;
+        EXPECT_EQ(library.State().PopupShadowTemplate.get(), nullptr) << c.name;
         EXPECT_TRUE(messages.empty()) << "no version box before the failing step";
         // A later start with sound resources works.
-        SetResourceLookup(nullptr);
-        RunStartup({});
+        library.SetResourceLookup(nullptr);
+        library.Start({});
         EXPECT_NE(StandardGlyphList(), nullptr);
-        RunShutdown();
+        library.Shutdown();
     }
+}
+
+TEST(ControlLibraryOwner, TheNewestLibraryAliveIsWhatTheWidgetsRead) {
+    EXPECT_EQ(ControlLibrary::Current(), nullptr);
+    EXPECT_EQ(ControlLibrary::CurrentResults().PopupShadowTemplate, nullptr);
+    {
+        ControlLibrary program{std::vector<std::string>{}};
+        EXPECT_EQ(ControlLibrary::Current(), &program);
+        EXPECT_EQ(ControlLibrary::CurrentResults().TodayCaption, "Today: ");
+        EXPECT_EQ(StandardGlyphList(), program.State().StandardGlyphList.get());
+        {
+            // A test's own library, with other system tables, takes over while it lives ...
+            ControlLibrary own;
+            own.SetSystemStringTables({nullptr, [](const std::string& m, int id) {
+                                           return m == "comctl32.dll" && id == 4432 ? std::string("Hoje:") : std::string();
+                                       }});
+            own.Start({});
+            EXPECT_EQ(ControlLibrary::Current(), &own);
+            EXPECT_EQ(ControlLibrary::CurrentResults().TodayCaption, "Hoje:");
+            EXPECT_EQ(StandardGlyphList(), own.State().StandardGlyphList.get());
+        }
+        // ... and the program's comes back whole, its PNG reader still registered.
+        EXPECT_EQ(ControlLibrary::Current(), &program);
+        EXPECT_EQ(ControlLibrary::CurrentResults().TodayCaption, "Today: ");
+        ASSERT_NE(FindFileFormat("png"), nullptr);
+        EXPECT_EQ(FindFileFormat("png")->Description, "Portable network graphics (Vesperine)");
+    }
+    EXPECT_EQ(ControlLibrary::Current(), nullptr);
+    EXPECT_EQ(StandardGlyphList(), nullptr);
 }
 
 TEST(StartupRules, FourDigitYearFollowsTheShortDateFormat) {
@@ -291,15 +314,15 @@ TEST(StartupLocale, FourDigitYearIsReadFromTheProcessLocaleAtStartup) {
     for (const Case& c : {Case{"pt_BR.UTF-8"}, Case{"en_US.UTF-8"}}) {
         if (!platform::setProcessLocale(c.locale)) GTEST_SKIP() << c.locale << " is not installed";
         const std::string format = platform::currentFormatSettings().shortDateFormat;
-        vesperine::RunStartup({});
-        EXPECT_EQ(vesperine::DefaultFourDigitYear(), vesperine::FourDigitYearIn(format)) << c.locale << " " << format;
-        vesperine::RunShutdown();
+        vesperine::ControlLibrary library{std::vector<std::string>{}};
+        EXPECT_EQ(library.State().DefaultFourDigitYear, vesperine::FourDigitYearIn(format)) << c.locale << " " << format;
     }
     // pt-BR writes the year with four digits.
     ASSERT_TRUE(platform::setProcessLocale("pt_BR.UTF-8"));
-    vesperine::RunStartup({});
-    EXPECT_TRUE(vesperine::DefaultFourDigitYear()) << platform::currentFormatSettings().shortDateFormat;
-    vesperine::RunShutdown();
+    {
+        vesperine::ControlLibrary library{std::vector<std::string>{}};
+        EXPECT_TRUE(library.State().DefaultFourDigitYear) << platform::currentFormatSettings().shortDateFormat;
+    }
     platform::setProcessLocale("C");
 }
 

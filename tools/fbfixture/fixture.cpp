@@ -84,7 +84,7 @@ std::string accessKey(int seq)
     // emission kind, code, check digit: 44 digits.
     char buf[64];
     std::snprintf(buf, sizeof buf, "35201212345678000199" "55001%09d1%08d%d", seq % 1000000000,
-                  (seq * 7919) % 100000000, seq % 10);
+                  static_cast<int>((seq * 7919LL) % 100000000), seq % 10);
     return buf;
 }
 

@@ -1,0 +1,126 @@
+#include "app/unattended.h"
+
+#include "app/config_file.h"
+#include "app/stop_signals.h"
+#include "db/fbclient.h"
+#include "export/run.h"
+#include "graphics/startup.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+namespace app {
+
+namespace {
+
+constexpr const char* kTitle = "Exportação de XML";
+
+void line(std::FILE* to, const std::string& text) {
+    std::fprintf(to, "%s\n", text.c_str());
+    std::fflush(to);
+}
+
+// The error texts end in a full stop, as the window's boxes show them.
+std::string sentence(std::string text) {
+    if (text.empty() || text.back() != '.') text += '.';
+    return text;
+}
+
+std::string executableFolder() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    std::string p(path, static_cast<size_t>(n));
+    return p.substr(0, p.rfind('/'));
+}
+
+bool hasArgument(int argc, char** argv, const char* word) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], word) == 0) return true;
+    return false;
+}
+
+class SignalObserver : public exports::Observer {
+public:
+    // The client library installs its own handlers when it attaches.
+    void connected() override { reinstallStopSignals(); }
+    bool stopRequested() override { return stopSignal() != 0; }
+};
+
+}  // namespace
+
+bool wantsUnattendedRun(int argc, char** argv) { return hasArgument(argc, argv, "/executa"); }
+
+int runUnattended(int argc, char** argv) {
+    installStopSignals();
+    // The control library's start-up only when its version message is asked for.
+    const bool versionMessage = hasArgument(argc, argv, "/acver");
+    // Its end steps run when this function returns.
+    std::optional<vesperine::ControlLibrary> library;
+    if (versionMessage) {
+        try {
+            library.emplace();
+            // No window here: the message box's text goes to the error output.
+            library->SetMessageCallback([](const std::string& text) { line(stderr, text); });
+            library->Start(argc, argv);
+        } catch (const std::exception& e) {
+            line(stderr, std::string("Application Error: ") + e.what());
+            return 1;
+        }
+    }
+
+    std::shared_ptr<db::FbClient> client;
+    try {
+        client = db::FbClient::load(db::clientLibraryName());
+    } catch (const std::exception& e) {
+        line(stderr, std::string("Application Error: Error reading IBDatabase1.ServerType: ") + e.what());
+        return 1;
+    }
+    // Loading the client may already have put its own handlers in place.
+    reinstallStopSignals();
+
+    ConfigFile config(configFilePath(executableFolder()));
+    Settings settings;
+    try {
+        if (!config.exists()) {
+            createDefaultSettings(config);
+            line(stderr, std::string(kTitle) + ": Necessário configuarar arquivo \"ConfigQuillan.ini\"");
+            return 0;
+        }
+        settings = loadSettings(config);
+    } catch (const std::exception& e) {
+        line(stderr, std::string(kTitle) + ": " + sentence(e.what()));
+        return 1;
+    }
+
+    exports::IncrementalJob job;
+    job.database = settings.base;
+    job.client = client;
+    job.outputFolder = settings.pastaExportar;
+    job.settingsFile = config.fileName();
+    job.lockWait = std::chrono::seconds(10);
+    job.kinds.issued = settings.exportaEmitidas;
+    job.kinds.received = settings.exportaRecebidas;
+    job.kinds.vehicles = settings.exportaEmitidasVeiculos;
+
+    SignalObserver observer;
+    const exports::RunSummary s = exports::runIncremental(job, observer);
+    if (s.result == exports::Result::Busy) {
+        line(stderr, s.error);
+        return exports::exitStatus(s);
+    }
+    line(stdout, exports::summaryLine(s));
+    for (const auto& d : s.refusedDocuments) line(stderr, exports::refusedLine(d));
+    if (s.result == exports::Result::Failed) line(stderr, exports::errorLine(s));
+    const int signal = stopSignal();
+    if (s.result == exports::Result::Interrupted)
+        line(stderr, std::string("Exportação interrompida por ") + signalName(signal) +
+                         ": nenhum arquivo parcial, marca não movida");
+    return exports::exitStatus(s, signal);
+}
+
+}  // namespace app

@@ -1,0 +1,74 @@
+#pragma once
+// What an export run needs, as plain values: the window, the unattended run,
+// the tests and the benchmarks all fill the same structures.
+
+#include "platform/datetime.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace db {
+class FbClient;
+}
+
+namespace exports {
+
+// The ERP's own login; embedded databases accept any password.
+struct Credentials {
+    std::string user = "KORVA";
+    std::string password = "##736948";
+};
+
+// The document kinds of the incremental export ("Notas Emitidas", "Notas
+// Recebidas", "Notas Emitidas de Veículos").
+struct Kinds {
+    bool issued = false;
+    bool received = false;
+    bool vehicles = false;
+    bool all() const { return issued && received && vehicles; }
+    bool none() const { return !issued && !received && !vehicles; }
+};
+
+struct ConnectionJob {
+    std::string database;  // "path" (embedded) or "host:path"; bytes as stored
+    Credentials credentials;
+    // The loaded client library; loaded on demand when empty.
+    std::shared_ptr<db::FbClient> client;
+    // The PastaExportar text; resolved against the settings file's folder.
+    std::string outputFolder;
+    // The settings file: the stamp lives there and the lock beside it.
+    std::string settingsFile;
+    // How long to wait for another run's lock before giving up as busy.
+    std::chrono::milliseconds lockWait{0};
+};
+
+struct IncrementalJob : ConnectionJob {
+    Kinds kinds;
+};
+
+struct PeriodJob : ConnectionJob {
+    platform::DateTime startDate = 0;  // NullDate when the editor is empty
+    platform::DateTime endDate = 0;
+    std::string branch;                // the branch editor's text, sent for the server to convert
+};
+
+// How a long run reports and learns that it should stop. Called on the thread
+// that runs the export.
+class Observer {
+public:
+    virtual ~Observer() = default;
+    // The connection is up (the client library may have installed its own
+    // signal handling by now).
+    virtual void connected() {}
+    // The number of documents the run will look at; only asked for when
+    // wantsTotal() (it costs a second pass over the selection).
+    virtual bool wantsTotal() const { return false; }
+    virtual void total(long /*documents*/) {}
+    // Before each document: how many came before it and its number.
+    virtual void document(long /*done*/, long long /*number*/) {}
+    // Asked before each document; true ends the run there, stamp unmoved.
+    virtual bool stopRequested() { return false; }
+};
+
+}  // namespace exports

@@ -1,0 +1,238 @@
+#include "export/run.h"
+
+#include "export/lock.h"
+#include "export/settings_check.h"
+#include "export/source.h"
+#include "export/stamp.h"
+#include "export/writer.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace exports {
+
+namespace {
+
+constexpr const char* kPrefixCancel = "CanNFe";
+constexpr const char* kPrefixDocument = "NFe";
+
+using Clock = std::chrono::steady_clock;
+
+// True when `path` already holds exactly `bytes`: the file is left alone, so
+// its modification time does not wake folder-sync tools for nothing.
+bool holdsExactly(const std::string& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == bytes.size();
+    std::string buffer(same ? 65536 : 0, '\0');
+    for (size_t done = 0; same && done < bytes.size();) {
+        const ssize_t n = ::read(fd, buffer.data(), std::min(buffer.size(), bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || std::memcmp(buffer.data(), bytes.data() + done, static_cast<size_t>(n)) != 0) same = false;
+        else done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return same;
+}
+
+// Writes one document unless its file already holds it. Returns true when written.
+bool putDocument(const std::string& path, const std::string& text) {
+    if (holdsExactly(path, text + "\r\n")) return false;
+    writeDocument(path, text);
+    return true;
+}
+
+std::string folderOf(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+void refuse(RunSummary& s, long long number, const std::string& key, const std::string& reason) {
+    ++s.refused;
+    s.refusedDocuments.push_back({number, key, reason});
+}
+
+double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+}  // namespace
+
+std::string resolveOutputFolder(const std::string& setting, const std::string& settingsFile) {
+    if (setting.empty())
+        throw std::runtime_error("Pasta de exportação (PastaExportar) não configurada em " + settingsFile);
+    std::string folder = setting;
+    if (folder.front() != '/') folder = folderOf(settingsFile) + folder;
+    if (folder.back() != '/') folder += '/';
+    struct stat st {};
+    if (::stat(fileSystemName(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw std::runtime_error("Pasta de exportação inexistente: " + folder);
+    return folder;
+}
+
+std::string periodFileName(const std::string& folder, const std::string& flag, const std::string& key,
+                           const std::string& taxNumber) {
+    // Exactly one capital E: a padded "E " goes to Saida, as it always has.
+    return folder + (flag == "E" ? "Entrada/NFe" : "Saida/NFe") + key + "_" + taxNumber + ".XML";
+}
+
+std::string unusableName(const std::string& part, const std::string& fileName) {
+    // A fixed-length column holds blanks where nothing was stored.
+    if (!hasNonBlank(part)) return "nome vazio";
+    if (isUnsafeNamePart(part)) return "nome inseguro";
+    if (!fileNameFits(fileSystemName(fileName))) return "nome longo demais";
+    return {};
+}
+
+RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
+    const auto started = Clock::now();
+    RunSummary s;
+    std::optional<long long> current;
+    try {
+        const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
+        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait,
+                                              [&] { return observer.stopRequested(); });
+        if (lock.state() != ExportLock::State::Held) {
+            s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
+            if (observer.stopRequested()) s.result = Result::Interrupted;
+            s.error = lock.message();
+            s.seconds = since(started);
+            return s;
+        }
+        // Read under the lock: a run that waited starts from the stamp the
+        // run before it stored.
+        checkSettingsFile(job.settingsFile);
+        const StampRecord stored = readStamp(job.settingsFile);
+        // A stamp that could not be stored would come after every document.
+        checkSettingsWritable(job.settingsFile);
+        removeLeftoverTemporaries(fileSystemName(folder));
+        s.stampBefore = s.stampAfter = stored.date + " " + stored.time;
+
+        Source source(job);
+        observer.connected();
+        // Before the snapshot starts: every transaction the snapshot cannot
+        // see is at or above this mark.
+        const DatabaseState state = source.state();
+        std::optional<long long> mark = stored.mark;
+        if (mark && (stored.databaseIdentity != state.identity || *mark > state.nextTransaction)) {
+            mark.reset();
+            s.note = "marca de transação descartada: base restaurada ou trocada";
+        }
+        if (observer.wantsTotal()) observer.total(source.countChanges(stored.moment, mark));
+        source.openChanges(stored.moment, mark, job.kinds);
+
+        Moment advance = stored.moment;
+        std::string lastWritten;
+        ChangedDocument d;
+        for (long done = 0;; ++done) {
+            if (observer.stopRequested()) {
+                s.result = Result::Interrupted;
+                s.seconds = since(started);
+                return s;
+            }
+            if (!source.nextChange(d)) break;
+            observer.document(done, d.number);
+            ++s.examined;
+            ++s.selected;
+            current = d.number;
+            if (d.wanted) {
+                const std::string key = source.changeKey();
+                bool cancellation = false;
+                const std::string text = source.changeText(cancellation);
+                const std::string name = folder + (cancellation ? kPrefixCancel : kPrefixDocument) + key + ".XML";
+                if (const std::string why = unusableName(key, name); !why.empty()) {
+                    refuse(s, d.number, key, why);
+                } else {
+                    const std::string path = fileSystemName(name);
+                    if (putDocument(path, text)) {
+                        ++s.written;
+                        lastWritten = path;
+                    } else {
+                        ++s.unchanged;
+                    }
+                }
+            }
+            // Every selected document moves the stamp, written or not.
+            if (d.moment > advance) advance = d.moment;
+            current.reset();
+        }
+        // The files reach the disk before the stamp says they exist.
+        if (!lastWritten.empty()) syncFileSystem(lastWritten);
+        storeStamp(job.settingsFile, advance, state.oldestActive, state.identity);
+        s.stampAfter = dateText(advance) + " " + timeText(advance);
+        s.result = s.refused ? Result::Refused : Result::Complete;
+    } catch (const std::exception& e) {
+        s.result = Result::Failed;
+        s.error = e.what();
+        s.errorDocument = current;
+    }
+    s.seconds = since(started);
+    return s;
+}
+
+RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
+    const auto started = Clock::now();
+    RunSummary s;
+    try {
+        const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
+        std::optional<ExportLock> lock;
+        if (!job.settingsFile.empty()) {
+            lock.emplace(ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait));
+            if (lock->state() != ExportLock::State::Held) {
+                s.result = lock->state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
+                s.error = lock->message();
+                s.seconds = since(started);
+                return s;
+            }
+        }
+        // One level each; a failure shows when the first file cannot be written.
+        for (const char* sub : {"Entrada", "Saida"}) {
+            ::mkdir(fileSystemName(folder + sub).c_str(), 0777);
+            if (lock) removeLeftoverTemporaries(fileSystemName(folder + sub));
+        }
+
+        Source source(job);
+        observer.connected();
+        if (observer.wantsTotal()) observer.total(source.countPeriod(job.startDate, job.endDate, job.branch));
+        source.openPeriod(job.startDate, job.endDate, job.branch);
+        std::string lastWritten;
+        PeriodDocument d;
+        for (long done = 0;; ++done) {
+            if (observer.stopRequested()) {
+                s.result = Result::Interrupted;
+                s.seconds = since(started);
+                return s;
+            }
+            if (!source.nextPeriod(d)) break;
+            observer.document(done, done + 1);
+            ++s.examined;
+            ++s.selected;
+            const std::string name = periodFileName(folder, d.flag, d.key, d.taxNumber);
+            std::string why = unusableName(d.key, name);
+            if (why.empty()) why = unusableName(d.taxNumber, name);
+            if (!why.empty()) {
+                refuse(s, done + 1, d.key, why);
+                continue;
+            }
+            const std::string path = fileSystemName(name);
+            if (putDocument(path, source.periodText())) {
+                ++s.written;
+                lastWritten = path;
+            } else {
+                ++s.unchanged;
+            }
+        }
+        if (!lastWritten.empty()) syncFileSystem(lastWritten);
+        s.result = s.refused ? Result::Refused : Result::Complete;
+    } catch (const std::exception& e) {
+        s.result = Result::Failed;
+        s.error = e.what();
+    }
+    s.seconds = since(started);
+    return s;
+}
+
+}  // namespace exports

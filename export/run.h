@@ -1,0 +1,34 @@
+#pragma once
+// The two exports as functions: a job in, an observer for progress and
+// cancellation, the summary out. Nothing here touches a window.
+
+#include "export/job.h"
+#include "export/summary.h"
+
+#include <string>
+
+namespace exports {
+
+// Every document changed after the stored stamp (or written by a transaction
+// at or above the stored mark) whose kind is ticked, written to the output
+// folder; then the stamp and the mark move, in one replacement of the
+// settings file. Errors end up in the summary, never as exceptions.
+RunSummary runIncremental(const IncrementalJob& job, Observer& observer);
+
+// The issued documents of one branch and period, into Entrada and Saida.
+RunSummary runPeriod(const PeriodJob& job, Observer& observer);
+
+// The output folder a PastaExportar text names, with its trailing separator:
+// relative to the settings file's folder when relative. Throws
+// std::runtime_error when empty or not an existing folder.
+std::string resolveOutputFolder(const std::string& setting, const std::string& settingsFile);
+
+// The period export's file: Entrada for the flag "E" exactly, Saida otherwise.
+std::string periodFileName(const std::string& folder, const std::string& flag, const std::string& key,
+                           const std::string& taxNumber);
+
+// Why a document's file name cannot be used (empty when it can): an empty or
+// unsafe name part, or a name longer than a file name may be.
+std::string unusableName(const std::string& part, const std::string& fileName);
+
+}  // namespace exports

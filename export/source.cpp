@@ -1,0 +1,298 @@
+// Every SQL statement of the program, next to the code that binds it.
+#include "export/source.h"
+
+#include "db/ibdatabase.h"
+#include "db/ibquery.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace exports {
+
+namespace {
+
+const platform::FormatSettings kBytes{};  // texts are bytes; no date reaches text here
+
+// The three texts in order of preference.
+constexpr const char* kTextColumns[] = {"NFE_CANCELAMENTO", "NFE_DISTRIBUICAO", "NFE_XML"};
+
+// Documents that can be exported at all: an access key and at least one text.
+constexpr const char* kExportable =
+    "d.NFE_CHAVEACESSO IS NOT NULL "
+    "AND COALESCE(d.NFE_CANCELAMENTO, d.NFE_DISTRIBUICAO, d.NFE_XML) IS NOT NULL";
+
+// The kind checks, one EXISTS each; every ticked kind may let a document pass.
+std::string wantedExpression(const Kinds& k) {
+    if (k.all()) return "1";
+    if (k.none()) return "0";
+    std::string any;
+    auto add = [&](const char* check) { any += (any.empty() ? "" : " OR ") + std::string(check); };
+    if (k.issued)
+        add("EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU AND p.PAI_TIPODOC = 'NF')");
+    if (k.received)
+        add("EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU AND p.PAI_TIPODOC = 'NE')");
+    if (k.vehicles)
+        add("EXISTS (SELECT 1 FROM MVTO_PAI a JOIN mvto_veiculos b ON b.pai_sequ = a.pai_sequ "
+            "WHERE a.PAI_SEQU = d.PAI_SEQU AND a.PAI_TIPODOC = 'NF')");
+    return "CASE WHEN " + any + " THEN 1 ELSE 0 END";
+}
+
+long long littleEndian(const unsigned char* p, int length) {
+    unsigned long long v = 0;
+    for (int i = length - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return static_cast<long long>(v);
+}
+
+// A Firebird date (days since 17 Nov 1858) and time (1/10000 s) as text.
+std::string timestampText(long long days, long long tenThousandths) {
+    // Civil date from days since 1970-01-01 (H. Hinnant's algorithm).
+    long long z = days - 40587 + 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long y = yoe + era * 400;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    const long long d = doy - (153 * mp + 2) / 5 + 1;
+    const long long m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+    const long long s = tenThousandths / 10000;
+    char b[96];
+    std::snprintf(b, sizeof b, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%04lld", y, m, d, s / 3600, s / 60 % 60,
+                  s % 60, tenThousandths % 10000);
+    return b;
+}
+
+}  // namespace
+
+bool hasNonBlank(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > 32) return true;
+    return false;
+}
+
+Source::Source(const ConnectionJob& job)
+    : database_(std::make_unique<db::TIBDatabase>()), transaction_(std::make_unique<db::TIBTransaction>()),
+      query_(std::make_unique<db::TIBQuery>()) {
+    database_->setClient(job.client ? job.client : db::FbClient::load(db::clientLibraryName()));
+    database_->params() = {"user_name=" + job.credentials.user, "password=" + job.credentials.password};
+    database_->setDefaultTransaction(transaction_.get());
+    transaction_->setDefaultDatabase(database_.get());
+    query_->setDatabase(database_.get());
+    query_->setTransaction(transaction_.get());
+    query_->setUnidirectional(true);
+    database_->setDatabaseName(job.database);
+    database_->open();
+}
+
+Source::~Source() {
+    query_->close();
+    try {
+        // Only read: ending the snapshot either way is the same.
+        database_->close();
+    } catch (const std::exception&) {
+    }
+}
+
+DatabaseState Source::state() {
+    const char items[] = {isc_info_oldest_active, isc_info_next_transaction, isc_info_creation_date, isc_info_end};
+    unsigned char buffer[256];
+    ISC_STATUS_ARRAY st{};
+    db::FbClient& c = database_->requireClient();
+    c.database_info(st, database_->handle(), sizeof items, items, sizeof buffer, reinterpret_cast<char*>(buffer));
+    c.check(st);
+    DatabaseState s;
+    for (size_t at = 0; at + 3 <= sizeof buffer && buffer[at] != isc_info_end;) {
+        const unsigned char item = buffer[at];
+        const int length = static_cast<int>(littleEndian(buffer + at + 1, 2));
+        const unsigned char* value = buffer + at + 3;
+        if (item == isc_info_truncated || at + 3 + static_cast<size_t>(length) > sizeof buffer) break;
+        if (item == isc_info_oldest_active) s.oldestActive = littleEndian(value, length);
+        else if (item == isc_info_next_transaction) s.nextTransaction = littleEndian(value, length);
+        else if (item == isc_info_creation_date && length == 8)
+            s.identity = timestampText(static_cast<int32_t>(littleEndian(value, 4)), littleEndian(value + 4, 4));
+        at += 3 + static_cast<size_t>(length);
+    }
+    return s;
+}
+
+// The texts' types decide how they travel: a blob of up to kInlineBytes goes
+// as a VARCHAR of the blob's own character set (bytes unchanged, no blob
+// round trips); a longer one as the blob itself.
+void Source::describeTexts() {
+    if (described_) return;
+    db::TIBQuery q;
+    q.setDatabase(database_.get());
+    q.setTransaction(transaction_.get());
+    q.sql().add("SELECT TRIM(rf.RDB$FIELD_NAME), f.RDB$FIELD_TYPE, f.RDB$FIELD_SUB_TYPE, "
+                "TRIM(cs.RDB$CHARACTER_SET_NAME), cs.RDB$BYTES_PER_CHARACTER");
+    q.sql().add("FROM RDB$RELATION_FIELDS rf JOIN RDB$FIELDS f ON f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE");
+    q.sql().add("LEFT JOIN RDB$CHARACTER_SETS cs ON cs.RDB$CHARACTER_SET_ID = f.RDB$CHARACTER_SET_ID");
+    q.sql().add("WHERE rf.RDB$RELATION_NAME = 'MVTO_NFE'");
+    q.open();
+    struct Type {
+        int type = 0, subtype = 0, bytesPerChar = 1;
+        std::string charset;
+    };
+    std::map<std::string, Type> types;
+    for (; !q.eof(); q.next()) {
+        Type t;
+        t.type = static_cast<int>(q.field(1).asInteger());
+        t.subtype = static_cast<int>(q.field(2).asInteger());
+        t.charset = q.field(3).asText(kBytes);
+        if (!q.field(4).isNull()) t.bytesPerChar = std::max<int>(1, static_cast<int>(q.field(4).asInteger()));
+        types[q.field(0).asText(kBytes)] = t;
+    }
+    q.close();
+    textSelect_.clear();
+    for (const char* column : kTextColumns) {
+        const std::string c = std::string("n.") + column;
+        auto it = types.find(column);
+        if (it != types.end() && it->second.type == blr_blob) {
+            const Type& t = it->second;
+            const std::string charset = t.subtype == 1 ? (t.charset.empty() ? "NONE" : t.charset) : "OCTETS";
+            const std::string limit = std::to_string(kInlineBytes / t.bytesPerChar);
+            // Documents of a kind that is not ticked send no text at all.
+            textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") <= " + limit + " THEN CAST(" + c +
+                           " AS VARCHAR(" + limit + ") CHARACTER SET " + charset + ") END";
+            textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") > " + limit + " THEN " + c + " END";
+        } else {
+            // Already a character column: it travels with the row as it is.
+            textSelect_ += ", CASE WHEN s.WANTED = 1 THEN " + c + " END, CAST(NULL AS BLOB SUB_TYPE TEXT)";
+        }
+    }
+    described_ = true;
+}
+
+std::string Source::changesWhere(std::optional<long long> mark) const {
+    // Whole seconds: a change counts when its second is later than the stamp's,
+    // that is from the stamp's next second on (a fraction is cut, never rounded).
+    std::string where = std::string("WHERE ") + kExportable + " AND (d.DIG_DATAHORA >= :AFTER";
+    // The record version is the transaction that wrote the row: whatever its
+    // clock said, a row committed after the last run read is caught here.
+    if (mark) where += " OR (d.DIG_DATAHORA IS NOT NULL AND d.RDB$RECORD_VERSION >= :MARK)";
+    return where + ")";
+}
+
+void Source::openChanges(const Moment& stamp, std::optional<long long> mark, const Kinds& kinds) {
+    describeTexts();
+    db::TIBQuery& q = *query_;
+    q.close();
+    q.sql().clear();
+    // Sorting only the small rows of the selection, then fetching each
+    // document by its record address, keeps the texts out of the sort.
+    q.sql().add("SELECT s.SEQ, CAST(n.DIG_DATAHORA AS VARCHAR(24)), s.WANTED, n.NFE_CHAVEACESSO" + textSelect_);
+    q.sql().add("FROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, " + wantedExpression(kinds) +
+                " AS WANTED FROM MVTO_NFE d");
+    q.sql().add(changesWhere(mark));
+    q.sql().add("ORDER BY d.PAI_SEQU) s");
+    q.sql().add("JOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K");
+    q.paramByName("AFTER").setText(sqlText(nextSecond(stamp)));
+    if (mark) q.paramByName("MARK").setInteger(*mark);
+    q.open();
+    first_ = true;
+}
+
+long Source::countChanges(const Moment& stamp, std::optional<long long> mark) {
+    db::TIBQuery q;
+    q.setDatabase(database_.get());
+    q.setTransaction(transaction_.get());
+    q.sql().add("SELECT COUNT(*) FROM MVTO_NFE d");
+    q.sql().add(changesWhere(mark));
+    q.paramByName("AFTER").setText(sqlText(nextSecond(stamp)));
+    if (mark) q.paramByName("MARK").setInteger(*mark);
+    q.open();
+    return static_cast<long>(q.field(0).asInteger());
+}
+
+bool Source::nextChange(ChangedDocument& out) {
+    db::TIBQuery& q = *query_;
+    if (!first_) q.next();
+    first_ = false;
+    if (q.eof()) return false;
+    out.number = q.field(0).asInteger();
+    const auto moment = parseDatabaseMoment(q.field(1).asText(kBytes));
+    if (!moment) throw std::runtime_error("Momento ilegível no documento " + std::to_string(out.number));
+    out.moment = *moment;
+    out.wanted = q.field(2).asInteger() != 0;
+    return true;
+}
+
+std::string Source::changeKey() { return query_->field(3).asText(kBytes); }
+
+std::string Source::textAt(int inlineColumn) {
+    db::TIBQuery& q = *query_;
+    if (!q.field(inlineColumn).isNull()) return q.field(inlineColumn).asText(kBytes);
+    return q.field(inlineColumn + 1).asText(kBytes);  // NULL reads empty
+}
+
+std::string Source::changeText(bool& cancellation) {
+    // Cancellation, then distribution, then the document itself; a text of
+    // blanks only does not count (the document text is taken as it is).
+    cancellation = true;
+    std::string text = textAt(4);
+    if (hasNonBlank(text)) return text;
+    cancellation = false;
+    text = textAt(6);
+    if (hasNonBlank(text)) return text;
+    return textAt(8);
+}
+
+namespace {
+
+void bindPeriod(db::TIBQuery& q, platform::DateTime start, platform::DateTime end, const std::string& branch) {
+    q.paramByName("dt1").setDate(start);
+    q.paramByName("dt2").setDate(end);
+    q.paramByName("filial").setText(branch);
+}
+
+constexpr const char* kPeriodWhere[] = {
+    "where a.pai_sequ = b.pai_sequ",
+    "and a.pai_dtemissao between :dt1 and :dt2",
+    "and a.pai_tipodoc = 'NF'",
+    "and a.pai_modelo = '55'",
+    "and a.pai_cancelada = 1",
+    "and a.pai_filial = :filial",
+};
+
+}  // namespace
+
+void Source::openPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch) {
+    db::TIBQuery& q = *query_;
+    q.close();
+    q.sql().clear();
+    q.sql().add("select a.pai_entsai, b.nfe_chaveacesso, "
+                "coalesce(b.nfe_cancelamento,b.nfe_distribuicao,b.nfe_xml), pai_cnpjcfp from mvto_pai a, mvto_nfe b");
+    for (const char* line : kPeriodWhere) q.sql().add(line);
+    bindPeriod(q, start, end, branch);
+    q.open();
+    first_ = true;
+}
+
+long Source::countPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch) {
+    db::TIBQuery q;
+    q.setDatabase(database_.get());
+    q.setTransaction(transaction_.get());
+    q.sql().add("select count(*) from mvto_pai a, mvto_nfe b");
+    for (const char* line : kPeriodWhere) q.sql().add(line);
+    bindPeriod(q, start, end, branch);
+    q.open();
+    return static_cast<long>(q.field(0).asInteger());
+}
+
+bool Source::nextPeriod(PeriodDocument& out) {
+    db::TIBQuery& q = *query_;
+    if (!first_) q.next();
+    first_ = false;
+    if (q.eof()) return false;
+    out.flag = q.field(0).asText(kBytes);
+    out.key = q.field(1).asText(kBytes);
+    out.taxNumber = q.field(3).asText(kBytes);
+    return true;
+}
+
+std::string Source::periodText() { return query_->field(2).asText(kBytes); }
+
+}  // namespace exports

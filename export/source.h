@@ -1,0 +1,86 @@
+#pragma once
+// The database side of the exports: owns the connection and its one snapshot
+// transaction, and holds every SQL statement of the program.
+
+#include "export/job.h"
+#include "export/stamp.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace db {
+class TIBDatabase;
+class TIBTransaction;
+class TIBQuery;
+}  // namespace db
+
+namespace exports {
+
+// What the database says about itself, read outside any transaction.
+struct DatabaseState {
+    long long oldestActive = 0;
+    long long nextTransaction = 0;
+    std::string identity;  // its creation moment: a restored or other database differs
+};
+
+// One changed document of the incremental selection.
+struct ChangedDocument {
+    long long number = 0;
+    Moment moment;    // cut to the second
+    bool wanted = false;  // passes the ticked kinds
+};
+
+// One document of the period selection.
+struct PeriodDocument {
+    std::string flag, key, taxNumber;
+};
+
+class Source {
+public:
+    // Attaches (nothing else happens until the first statement).
+    explicit Source(const ConnectionJob& job);
+    ~Source();
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+
+    // Must be read before the first statement: the run's snapshot starts then.
+    DatabaseState state();
+
+    // Documents changed after `stamp` (whole seconds), or written by a
+    // transaction at or above `mark`, in document-number order. Streamed:
+    // only the current row is held.
+    void openChanges(const Moment& stamp, std::optional<long long> mark, const Kinds& kinds);
+    long countChanges(const Moment& stamp, std::optional<long long> mark);
+    bool nextChange(ChangedDocument& out);
+    // Texts of the current change (only for wanted rows).
+    std::string changeKey();
+    // The text to write and whether it is the cancellation text.
+    std::string changeText(bool& cancellation);
+
+    void openPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch);
+    long countPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch);
+    bool nextPeriod(PeriodDocument& out);
+    std::string periodText();
+
+    // Texts up to this many bytes travel inside the row; longer ones as blobs.
+    static constexpr int kInlineBytes = 16000;
+
+private:
+    struct TextColumn;
+    void describeTexts();
+    std::string textAt(int inlineColumn);
+    std::string changesWhere(std::optional<long long> mark) const;
+
+    std::unique_ptr<db::TIBDatabase> database_;
+    std::unique_ptr<db::TIBTransaction> transaction_;
+    std::unique_ptr<db::TIBQuery> query_;
+    std::string textSelect_;  // the three texts, inline and blob, in select-list form
+    bool described_ = false;
+    bool first_ = true;
+};
+
+// True when a character other than a blank (codes 0 to 32) is left after trimming.
+bool hasNonBlank(std::string_view text);
+
+}  // namespace exports

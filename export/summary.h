@@ -1,0 +1,58 @@
+#pragma once
+// What one export run did, for the scheduler's journal, the window's status
+// line and the run history.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace exports {
+
+enum class Result {
+    Complete,     // every selected document written (or unchanged)
+    Refused,      // complete, but some documents could not be named and were left out
+    Failed,       // stopped by an error; the stamp did not move
+    Interrupted,  // stopped on request at a document boundary; the stamp did not move
+    Busy,         // another run held the lock; nothing was done
+};
+
+struct RefusedDocument {
+    long long number = 0;
+    std::string key;     // as stored (bytes)
+    std::string reason;
+};
+
+struct RunSummary {
+    long examined = 0;   // rows the database handed over
+    long selected = 0;   // changed after the stamp / mark (incremental) or matched (period)
+    long written = 0;    // files written
+    long unchanged = 0;  // files that already held exactly these bytes
+    long refused = 0;
+    std::vector<RefusedDocument> refusedDocuments;
+    std::string stampBefore, stampAfter;  // "dd/mm/yyyy hh:mm:ss"; empty for the period export
+    std::string note;                     // e.g. the transaction mark was dropped
+    double seconds = 0;
+    Result result = Result::Failed;
+    std::string error;                      // empty when none
+    std::optional<long long> errorDocument;  // the document the error concerns
+};
+
+// The one stdout line of an unattended run, e.g.
+// Resumo: examinados=3 selecionados=2 gravados=2 marca_antes="01/01/2010 00:00:00"
+//   marca_depois="25/12/2020 10:05:37" tempo=0.012s resultado=completo inalterados=0 recusados=0
+std::string summaryLine(const RunSummary& s);
+// The stderr line of a failed run, naming the document when one is concerned.
+std::string errorLine(const RunSummary& s);
+// One stderr line per refused document.
+std::string refusedLine(const RefusedDocument& d);
+// The counts as the window shows them; the error first when the run failed.
+std::string windowText(const RunSummary& s, bool withStamp);
+// A key or other stored bytes as printable text: controls and bytes above
+// 0x7E as \xNN.
+std::string printable(const std::string& bytes);
+
+// The unattended run's exit status: 0 complete, 1 failed, 65 refused
+// documents, 75 busy, 128 + the signal when interrupted.
+int exitStatus(const RunSummary& s, int stopSignal = 2);
+
+}  // namespace exports

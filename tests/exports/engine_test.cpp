@@ -1,0 +1,317 @@
+// The incremental export as a library call, in this process, against real
+// databases: the transaction mark, the whole-second rule, unchanged files.
+#include "tests/exports/workspace.h"
+
+#include "db/ibdatabase.h"
+#include "db/ibquery.h"
+#include "export/run.h"
+#include "export/source.h"
+#include "export/stamp.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace exptest {
+namespace {
+
+// Another program's connection: its own transaction, committed when told.
+class ErpConnection {
+public:
+    explicit ErpConnection(const Workspace& ws) {
+        const auto who = fixture::defaultCredentials(ws.dbName);
+        database_.setClient(client());
+        database_.setDatabaseName(ws.dbName);
+        database_.params() = {"user_name=" + who.user, "password=" + who.password};
+        database_.setDefaultTransaction(&transaction_);
+        transaction_.setDefaultDatabase(&database_);
+        database_.open();
+    }
+    void exec(const std::string& sql) {
+        db::TIBQuery q;
+        q.setDatabase(&database_);
+        q.sql().add(sql);
+        q.execSQL();
+    }
+    void commit() { transaction_.commit(); }
+
+private:
+    db::TIBDatabase database_;
+    db::TIBTransaction transaction_;
+};
+
+std::string insert(int seq, const char* moment, const std::string& xml) {
+    return "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML) VALUES (" + std::to_string(seq) +
+           ", '" + moment + "', '" + fixture::accessKey(seq) + "', '" + xml + "')";
+}
+
+class Engine : public testing::TestWithParam<Mode> {
+protected:
+    void SetUp() override {
+        EXPTEST_REQUIRE_MODE(GetParam());
+        ws_ = std::make_unique<Workspace>(GetParam());
+    }
+    exports::RunSummary run() {
+        exports::IncrementalJob job;
+        job.database = ws_->dbName;
+        const auto who = fixture::defaultCredentials(ws_->dbName);
+        job.credentials = {who.user, who.password};
+        job.client = client();
+        job.outputFolder = "xml";  // relative to the settings file's folder, no trailing separator
+        job.settingsFile = ws_->ini.string();
+        job.kinds = {true, true, true};
+        exports::Observer quiet;
+        return exports::runIncremental(job, quiet);
+    }
+    std::string stamp() const { return ws_->configValue("Data") + " " + ws_->configValue("Hora"); }
+    static std::string file(int seq) { return "NFe" + fixture::accessKey(seq) + ".XML"; }
+    std::unique_ptr<Workspace> ws_;
+};
+
+TEST_P(Engine, LateCommitWithAnOldMomentIsExportedByTheNextRun) {
+    ws_->createDatabase({});
+    ws_->writeConfig("01/01/2020", "00:00:00", "unused");
+    {
+        ErpConnection erp(*ws_);
+        erp.exec(insert(1, "2020-11-06 10:00:00", "<a/>"));
+        erp.commit();
+    }
+    ASSERT_EQ(run().written, 1);
+    ErpConnection erp(*ws_);
+    // Waiting for the authorisation service: not committed while the run reads.
+    erp.exec(insert(2, "2020-06-01 00:00:00", "<late/>"));
+    exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(stamp(), "06/11/2020 10:00:00");
+    EXPECT_FALSE(Workspace::files(ws_->out).count(file(2)));
+    erp.commit();
+    // A client PC whose clock is behind: committed after the run, moment before the stamp.
+    erp.exec(insert(3, "2019-01-01 08:00:00", "<behind/>"));
+    erp.commit();
+    s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    const auto files = Workspace::files(ws_->out);
+    EXPECT_EQ(files.at(file(2)), "<late/>\r\n");
+    EXPECT_EQ(files.at(file(3)), "<behind/>\r\n");
+    EXPECT_EQ(stamp(), "06/11/2020 10:00:00");
+    // Document 1 was re-selected at most as an unchanged file: no rewrite.
+    EXPECT_EQ(s.written, 2);
+}
+
+TEST_P(Engine, FractionInsideTheStampsSecondIsCutNotRounded) {
+    std::vector<Doc> docs;
+    Doc a;
+    a.seq = 1;
+    a.moment = "2020-12-25 10:05:37.6000";
+    a.xml = "<a/>";
+    docs.push_back(a);
+    ws_->createDatabase(docs);
+    ws_->writeConfig("25/12/2020", "10:05:37", "unused");
+    exports::RunSummary s = run();
+    EXPECT_EQ(s.selected, 0);
+    EXPECT_EQ(stamp(), "25/12/2020 10:05:37");
+    ErpConnection erp(*ws_);
+    erp.exec(insert(2, "2020-12-25 10:05:38.2000", "<b/>"));
+    erp.commit();
+    // Without the mark a stamp rounded up to :38 would lose this one.
+    spit(ws_->ini, ws_->configWithoutMark());
+    s = run();
+    EXPECT_EQ(s.selected, 1);
+    EXPECT_TRUE(Workspace::files(ws_->out).count(file(2)));
+    EXPECT_EQ(stamp(), "25/12/2020 10:05:38");
+}
+
+TEST_P(Engine, MarkOfARestoredOrOtherDatabaseIsDroppedAndNothingIsLost) {
+    Doc d;
+    d.seq = 1;
+    d.moment = "2021-01-01 10:00:00";
+    d.xml = "<a/>";
+    ws_->createDatabase({d});
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    ASSERT_EQ(run().written, 1);
+    const std::string identity = ws_->configValue("MarcaBase");
+    struct Case {
+        const char* name;
+        std::string mark, identity;
+    };
+    const Case cases[] = {
+        {"restored: mark above the next transaction", "999999999", identity},
+        {"another database", ws_->configValue("MarcaTransacao"), "1999-01-01 00:00:00.0000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Moment before the stamp: only a mark could select it, and a wrong mark must not hide it.
+        std::string text = ws_->configText("31/12/2020", "00:00:00", "unused");
+        spit(ws_->ini, text + "MarcaTransacao=" + c.mark + "\r\nMarcaBase=" + c.identity + "\r\n");
+        fs::remove(ws_->out / file(1));
+        const exports::RunSummary s = run();
+        EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+        EXPECT_NE(s.note.find("marca de transação descartada"), std::string::npos) << s.note;
+        EXPECT_TRUE(Workspace::files(ws_->out).count(file(1)));
+        EXPECT_EQ(ws_->configValue("MarcaBase"), identity);
+    }
+}
+
+TEST_P(Engine, UnchangedBytesKeepTheFilesModificationTime) {
+    Doc d;
+    d.seq = 1;
+    d.moment = "2021-01-01 10:00:00";
+    d.xml = "<a>\xE9</a>";
+    ws_->createDatabase({d});
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    ASSERT_EQ(run().written, 1);
+    const std::string path = (ws_->out / file(1)).string();
+    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");  // select it again
+    exports::RunSummary s = run();
+    EXPECT_EQ(s.written, 0);
+    EXPECT_EQ(s.unchanged, 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    // Different bytes are written.
+    spit(path, "<a>e</a>\r\n");
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    s = run();
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(slurp(path), "<a>\xE9</a>\r\n");
+}
+
+TEST_P(Engine, InlineAndBlobTextsAreByteExact) {
+    // Every byte value but NUL, Windows-1252 letters included, around the inline limit.
+    std::string all;
+    for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
+    struct Case {
+        int seq;
+        size_t size;
+    };
+    const Case cases[] = {{1, 100}, {2, exports::Source::kInlineBytes}, {3, exports::Source::kInlineBytes + 1},
+                          {4, 70000}};
+    std::vector<Doc> docs;
+    std::map<int, std::string> texts;
+    for (const Case& c : cases) {
+        std::string t;
+        while (t.size() < c.size) t += all;
+        t.resize(c.size);
+        texts[c.seq] = t;
+        Doc d;
+        d.seq = c.seq;
+        d.moment = "2021-01-01 10:00:00";
+        d.xml = "";
+        docs.push_back(d);
+    }
+    ws_->createDatabase(docs);
+    const auto who = fixture::defaultCredentials(ws_->dbName);
+    for (const auto& [seq, t] : texts) fixture::setText(client(), ws_->dbName, who, seq, "NFE_XML", t);
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    const exports::RunSummary s = run();
+    ASSERT_EQ(s.result, exports::Result::Complete) << s.error;
+    const auto files = Workspace::files(ws_->out);
+    for (const auto& [seq, t] : texts) EXPECT_EQ(files.at(file(seq)), t + "\r\n") << t.size();
+}
+
+TEST_P(Engine, RefusedDocumentIsSelectedAgainWhenItsRowChanges) {
+    Doc good, bad;
+    good.seq = 1;
+    good.moment = "2021-01-01 10:00:00";
+    good.xml = "<a/>";
+    bad = good;
+    bad.seq = 2;
+    bad.key = "";  // an empty key would have every such document overwrite one "NFe.XML"
+    ws_->createDatabase({good, bad});
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Refused);
+    ASSERT_EQ(s.refusedDocuments.size(), 1u);
+    EXPECT_EQ(s.refusedDocuments[0].number, 2);
+    EXPECT_EQ(s.refusedDocuments[0].reason, "nome vazio");
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(stamp(), "01/01/2021 10:00:00");
+    // Unchanged, it is never written (a mark may re-select it; that costs nothing).
+    s = run();
+    EXPECT_EQ(s.written, 0);
+    EXPECT_EQ(Workspace::files(ws_->out).size(), 1u);
+    // The ERP fixes the key without touching the moment: the record version catches it.
+    ErpConnection erp(*ws_);
+    erp.exec("UPDATE MVTO_NFE SET NFE_CHAVEACESSO = '" + fixture::accessKey(2) + "' WHERE PAI_SEQU = 2");
+    erp.commit();
+    s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(Workspace::files(ws_->out).at(file(2)), "<a/>\r\n");
+}
+
+TEST_P(Engine, TextColumnsOfEveryTypeGiveTheStoredBytes) {
+    struct Case {
+        fixture::Schema::Texts texts;
+        size_t width;  // a fixed-length column keeps its filling blanks
+    };
+    const Case cases[] = {{fixture::Schema::Texts::Blob, 0}, {fixture::Schema::Texts::Varchar, 0},
+                          {fixture::Schema::Texts::Char, 4000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        ws_ = std::make_unique<Workspace>(GetParam());
+        Doc d1;
+        d1.seq = 1;
+        d1.moment = "2021-01-01 10:00:00";
+        d1.cancel = " \r\n ";
+        d1.distrib = "<d>Jos\xE9 \x80\x96</d>";
+        d1.xml = "<x/>";
+        Doc d2 = d1;
+        d2.seq = 2;
+        d2.cancel = "<c>\xE7</c>";
+        fixture::Schema schema;
+        schema.texts = c.texts;
+        ws_->createDatabase({d1, d2}, schema);
+        ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+        const exports::RunSummary s = run();
+        ASSERT_EQ(s.result, exports::Result::Complete) << s.error;
+        auto padded = [&](std::string t) {
+            if (t.size() < c.width) t.resize(c.width, ' ');
+            return t + "\r\n";
+        };
+        const std::map<std::string, std::string> expected = {
+            {file(1), padded(*d1.distrib)}, {"CanNFe" + fixture::accessKey(2) + ".XML", padded(*d2.cancel)}};
+        EXPECT_EQ(Workspace::files(ws_->out), expected);
+    }
+}
+
+TEST_P(Engine, PeriodExportRefusesUnusableTaxNumbersAndWritesTheRest) {
+    std::vector<Doc> docs;
+    for (int seq : {1, 2, 3}) {
+        Doc d;
+        d.seq = seq;
+        d.moment = "2021-02-01 10:00:00";
+        d.tipo = "NF";
+        d.entsai = seq == 1 ? "E" : "S";
+        d.issued = "2021-02-01";
+        d.xml = "<p>" + std::to_string(seq) + "</p>";
+        docs.push_back(d);
+    }
+    docs[1].cnpj = "../../x";
+    docs[2].cnpj = "";
+    ws_->createDatabase(docs);
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    exports::PeriodJob job;
+    job.database = ws_->dbName;
+    const auto who = fixture::defaultCredentials(ws_->dbName);
+    job.credentials = {who.user, who.password};
+    job.client = client();
+    job.outputFolder = ws_->out.string();
+    job.settingsFile = ws_->ini.string();
+    platform::tryEncodeDate(2021, 2, 1, job.startDate);
+    job.endDate = job.startDate;
+    job.branch = "1";
+    exports::Observer quiet;
+    const exports::RunSummary s = exports::runPeriod(job, quiet);
+    EXPECT_EQ(s.result, exports::Result::Refused) << s.error;
+    EXPECT_EQ(s.refused, 2);
+    EXPECT_EQ(Workspace::files(ws_->out),
+              (std::map<std::string, std::string>{
+                  {"Entrada/NFe" + fixture::accessKey(1) + "_11222333000181.XML", "<p>1</p>\r\n"}}));
+    EXPECT_EQ(exports::windowText(s, false).rfind("2 documentos recusados (", 0), 0u) << exports::windowText(s, false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);
+
+}  // namespace
+}  // namespace exptest
