@@ -189,7 +189,7 @@ void MainWindowTest::stateBeforeSettingsAreRead() {
     QCOMPARE(w.progressGauge->minValue(), 0);
     QCOMPARE(w.progressGauge->maxValue(), 100);
     QCOMPARE(w.progressGauge->progress(), 0);
-    QCOMPARE(w.trayMenu->actions().size(), 3);
+    QCOMPARE(w.trayMenu->actions().size(), 4);
     QCOMPARE(w.openAction->text(), QStringLiteral("Abrir"));
     QCOMPARE(w.quitAction->text(), QStringLiteral("Sair"));
     QVERIFY(!w.isVisible());
