@@ -1,7 +1,9 @@
 #include "export/checks.h"
 
 #include <libxml/xmlerror.h>
-#include <libxml/xmlreader.h>
+#include <libxml/dict.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
 
 #include <array>
 #include <limits>
@@ -70,14 +72,129 @@ struct ParseErrors {
     }
 };
 
-struct ReaderDeleter {
-    void operator()(xmlTextReaderPtr r) const { xmlFreeTextReader(r); }
+// What one parse saw of the few elements the checks look at.
+struct XmlScan {
+    std::string_view key;  // the stored key, trimmed
+    ParseErrors errors;
+    int depth = 0;
+    std::string root;
+    bool isDocument = false;  // decided by the root
+    bool hasProtocol = false;
+    bool sawKey = false;
+    bool keyDiffers = false;
+    bool inChNFe = false;
+    std::string chNFe;
 };
 
-std::string_view localName(xmlTextReaderPtr reader)
+// The scan of the parse running on this thread; libxml2 also calls the
+// handlers for an entity's content with a context of its own.
+thread_local XmlScan* scanning = nullptr;
+
+void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, int, const xmlChar**,
+             int attributeCount, int, const xmlChar** attributes)
 {
-    const xmlChar* name = xmlTextReaderConstLocalName(reader);
-    return name ? std::string_view(reinterpret_cast<const char*>(name)) : std::string_view();
+    XmlScan& s = *scanning;
+    const int depth = s.depth++;
+    const std::string_view name = reinterpret_cast<const char*>(localname);
+    if (depth == 0) {
+        s.root = name;
+        s.isDocument = name == "nfeProc";
+        return;
+    }
+    if (s.root != "nfeProc" && s.root != "procEventoNFe")
+        return;
+    if (s.isDocument && depth == 1 && name == "protNFe") {
+        s.hasProtocol = true;
+    } else if (s.isDocument && name == "infNFe") {
+        // five pointers an attribute: local name, prefix, URI, value, value end
+        for (int i = 0; i < attributeCount; ++i) {
+            const xmlChar** a = attributes + 5 * i;
+            if (a[1] || std::string_view(reinterpret_cast<const char*>(a[0])) != "Id")
+                continue;
+            const std::string_view value(reinterpret_cast<const char*>(a[3]), a[4] - a[3]);
+            s.sawKey = true;
+            if (value.size() < 3 || value.substr(0, 3) != "NFe" || trimmed(value.substr(3)) != s.key)
+                s.keyDiffers = true;
+        }
+    } else if (name == "chNFe") {
+        // protNFe's chNFe in a document, evento's and retEvento's in an event
+        s.inChNFe = true;
+        s.chNFe.clear();
+    }
+}
+
+void onEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*)
+{
+    XmlScan& s = *scanning;
+    --s.depth;
+    if (!s.inChNFe)
+        return;
+    s.inChNFe = false;
+    if (!s.isDocument)
+        s.sawKey = true;
+    if (trimmed(s.chNFe) != s.key)
+        s.keyDiffers = true;
+}
+
+void onText(void*, const xmlChar* text, int length)
+{
+    if (scanning->inChNFe)
+        scanning->chNFe.append(reinterpret_cast<const char*>(text), length);
+}
+
+void onError(void*, xmlErrorPtr err)
+{
+    ParseErrors::handler(&scanning->errors, err);
+}
+
+struct ContextDeleter {
+    void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
+};
+
+// A parser context kept per thread: libxml2's own handlers still keep the
+// DTD's entities (so a declared entity is no error), no tree is built.
+xmlParserCtxtPtr checksContext()
+{
+    thread_local std::unique_ptr<xmlParserCtxt, ContextDeleter> context;
+    // Names stay in the context's dictionary; a stream of odd documents
+    // must not grow it without end.
+    if (context && xmlDictSize(context->dict) > 4096)
+        context.reset();
+    if (!context) {
+        xmlInitParser();
+        context.reset(xmlNewParserCtxt());
+        if (!context)
+            return nullptr;
+        xmlSAXHandler* sax = context->sax;
+        sax->startElementNs = onStart;
+        sax->endElementNs = onEnd;
+        sax->characters = onText;
+        sax->cdataBlock = onText;
+        sax->ignorableWhitespace = onText;
+        sax->processingInstruction = nullptr;
+        sax->comment = nullptr;
+        sax->reference = nullptr;
+        sax->serror = onError;
+    }
+    return context.get();
+}
+
+// Parses `text` through the handlers above; false when no parse could start.
+bool scanXml(std::string_view text, XmlScan& scan)
+{
+    xmlParserCtxtPtr context = checksContext();
+    if (!context)
+        return false;
+    scanning = &scan;
+    // No entity substitution, no DTD loading, no network, default limits.
+    xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (doc)
+        xmlFreeDoc(doc);
+    if (!context->wellFormed && !scan.errors.any)
+        scan.errors.any = true;
+    scanning = nullptr;
+    return true;
 }
 
 void add(Findings& findings, Finding f)
@@ -177,73 +294,22 @@ Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kin
         findings.push_back(Finding::XmlEmpty);
         return findings;
     }
-    const std::string_view key = trimmed(storedKey);
-
     if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
         findings.push_back(Finding::XmlMalformed);
         return findings;
     }
-    ParseErrors errors;
-    std::unique_ptr<xmlTextReader, ReaderDeleter> reader(xmlReaderForMemory(
-        text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-    if (!reader) {
+    XmlScan scan;
+    scan.key = trimmed(storedKey);
+    if (!scanXml(text, scan)) {
         findings.push_back(Finding::XmlMalformed);
         return findings;
     }
-    xmlTextReaderSetStructuredErrorHandler(reader.get(), &ParseErrors::handler, &errors);
-
-    std::string root;
-    bool isDocument = false;  // decided by the root
-    bool hasProtocol = false;
-    bool sawKey = false;
-    bool keyDiffers = false;
-    bool inChNFe = false;
-    std::string chNFe;
-
-    int status;
-    while ((status = xmlTextReaderRead(reader.get())) == 1) {
-        const int type = xmlTextReaderNodeType(reader.get());
-        const int depth = xmlTextReaderDepth(reader.get());
-        if (type == XML_READER_TYPE_ELEMENT) {
-            const std::string_view name = localName(reader.get());
-            if (depth == 0) {
-                root = name;
-                isDocument = root == "nfeProc";
-            } else if (root == "nfeProc" || root == "procEventoNFe") {
-                if (isDocument && depth == 1 && name == "protNFe") {
-                    hasProtocol = true;
-                } else if (isDocument && name == "infNFe") {
-                    xmlChar* id = xmlTextReaderGetAttribute(reader.get(), BAD_CAST "Id");
-                    if (id) {
-                        sawKey = true;
-                        const std::string_view value = reinterpret_cast<const char*>(id);
-                        if (value.size() < 3 || value.substr(0, 3) != "NFe" || trimmed(value.substr(3)) != key)
-                            keyDiffers = true;
-                        xmlFree(id);
-                    }
-                } else if (name == "chNFe" && !xmlTextReaderIsEmptyElement(reader.get())) {
-                    // protNFe's chNFe in a document, evento's and retEvento's in an event
-                    inChNFe = true;
-                    chNFe.clear();
-                }
-            }
-        } else if (inChNFe && (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA)) {
-            if (const xmlChar* v = xmlTextReaderConstValue(reader.get()))
-                chNFe += reinterpret_cast<const char*>(v);
-        } else if (inChNFe && type == XML_READER_TYPE_END_ELEMENT) {
-            inChNFe = false;
-            if (!isDocument)
-                sawKey = true;
-            if (trimmed(chNFe) != key)
-                keyDiffers = true;
-        }
-    }
-    if (status != 0 || errors.any) {
-        findings.push_back(errors.encoding ? Finding::XmlEncoding : Finding::XmlMalformed);
+    if (scan.errors.any) {
+        findings.push_back(scan.errors.encoding ? Finding::XmlEncoding : Finding::XmlMalformed);
         return findings;
     }
 
+    const std::string& root = scan.root;
     const bool rootFits = kind == XmlKind::Document            ? root == "nfeProc"
                           : kind == XmlKind::CancellationEvent ? root == "procEventoNFe"
                                                                : root == "nfeProc" || root == "procEventoNFe";
@@ -251,11 +317,11 @@ Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kin
         findings.push_back(Finding::XmlRoot);
         return findings;
     }
-    if (isDocument && !hasProtocol)
+    if (scan.isDocument && !scan.hasProtocol)
         add(findings, Finding::XmlNoProtocol);
-    if (!sawKey)
+    if (!scan.sawKey)
         add(findings, Finding::XmlKeyMissing);
-    if (keyDiffers)
+    if (scan.keyDiffers)
         add(findings, Finding::XmlKeyMismatch);
     return findings;
 }

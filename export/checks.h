@@ -71,7 +71,7 @@ enum class XmlKind {
 
 // Findings about the stored text of a document (well-formed, its
 // authorisation, the key inside equal to `storedKey`); empty when all hold.
-// The text is parsed by libxml2's reader, never changed; external entities
+// The text is parsed without building a tree, never changed; external entities
 // and DTDs are not loaded.
 Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind);
 

@@ -150,6 +150,28 @@ TEST(XmlCheck, Findings)
          "xml-sem-chave"},
         {"event where a document belongs", eventXml(key), XmlKind::Document, "xml-raiz"},
         {"document where the event belongs", good, XmlKind::CancellationEvent, "xml-raiz"},
+        // text and markup that reach the key in other ways
+        {"declared entity in the body",
+         documentXml(key, protocolFor(key), "<!DOCTYPE nfeProc [<!ENTITY loja \"Pe&#231;as\">]>", "<obs>&loja;</obs>"),
+         XmlKind::Document, "ok"},
+        {"undeclared entity", documentXml(key, protocolFor(key), "", "<obs>&loja;</obs>"), XmlKind::Document,
+         "xml-malformado"},
+        {"chNFe in CDATA, character references and a comment",
+         documentXml(key, "<protNFe><infProt><chNFe><![CDATA[" + key.substr(0, 20) + "]]>&#" +
+                              std::to_string(int(key[20])) + ";<!-- -->" + key.substr(21) + "</chNFe></infProt></protNFe>"),
+         XmlKind::Document, "ok"},
+        {"prefixed names",
+         "<n:nfeProc xmlns:n=\"http://www.portalfiscal.inf.br/nfe\"><n:NFe><n:infNFe Id=\"NFe" + key +
+             "\"/></n:NFe><n:protNFe><n:infProt><n:chNFe>" + key + "</n:chNFe></n:infProt></n:protNFe></n:nfeProc>",
+         XmlKind::Document, "ok"},
+        {"undeclared prefix", "<n:nfeProc>" + good + "</n:nfeProc>", XmlKind::Either, "xml-malformado"},
+        {"ISO-8859-1 bytes, declared",
+         documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "<x>Pe\xE7" "a</x>"),
+         XmlKind::Document, "ok"},
+        {"UTF-8 byte order mark", documentXml(key, protocolFor(key), "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n"),
+         XmlKind::Document, "ok"},
+        {"event with an empty chNFe", "<procEventoNFe><evento><chNFe/></evento></procEventoNFe>",
+         XmlKind::CancellationEvent, "xml-chave-diferente"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(findingsText(checkXml(c.text, key, c.kind)), c.expected) << c.what;
