@@ -346,12 +346,16 @@ void CheckCounts::add(const Findings& findings)
 }
 
 namespace {
-constexpr size_t kQueuedDocuments = 64;
-}
+// Small enough that the worker starts soon, large enough that locking is rare.
+constexpr size_t kBatchDocuments = 32;
+constexpr size_t kBatchBytes = 512 * 1024;
+constexpr size_t kQueuedBatches = 4;
+}  // namespace
 
 BackgroundChecks::BackgroundChecks()
 {
     xmlInitParser();  // once, before two threads may parse
+    pending_.reserve(kBatchDocuments);
     worker_ = std::thread([this] { work(); });
 }
 
@@ -368,15 +372,28 @@ BackgroundChecks::~BackgroundChecks()
 
 void BackgroundChecks::add(std::string key, std::string text, XmlKind kind)
 {
+    pendingBytes_ += text.size();
+    pending_.push_back({std::move(key), std::move(text), kind});
+    if (pending_.size() >= kBatchDocuments || pendingBytes_ >= kBatchBytes)
+        handOver();
+}
+
+void BackgroundChecks::handOver()
+{
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < kQueuedDocuments; });
-    queue_.push_back({std::move(key), std::move(text), kind});
+    changed_.wait(lock, [this] { return queue_.size() < kQueuedBatches; });
+    queue_.push_back(std::move(pending_));
     lock.unlock();
     changed_.notify_all();
+    pending_ = Batch();
+    pending_.reserve(kBatchDocuments);
+    pendingBytes_ = 0;
 }
 
 CheckCounts BackgroundChecks::finish()
 {
+    if (!pending_.empty())
+        handOver();
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
     return counts_;
@@ -389,14 +406,20 @@ void BackgroundChecks::work()
         changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (stopping_)
             return;
-        Item item = std::move(queue_.front());
+        Batch batch = std::move(queue_.front());
         queue_.pop_front();
         busy_ = true;
         lock.unlock();
         changed_.notify_all();  // room in the queue
-        const Findings findings = checkDocument(item.key, item.text, item.kind);
+        CheckCounts counts;
+        for (const Item& item : batch)
+            counts.add(checkDocument(item.key, item.text, item.kind));
+        batch.clear();  // the texts go here, off the caller's thread
         lock.lock();
-        counts_.add(findings);
+        counts_.checked += counts.checked;
+        counts_.failed += counts.failed;
+        counts_.badKeys += counts.badKeys;
+        counts_.badXml += counts.badXml;
         busy_ = false;
         changed_.notify_all();  // finish() may be waiting
     }

@@ -88,8 +88,9 @@ struct CheckCounts {
 };
 
 // Checks documents on a thread of its own while the export reads and writes
-// the next ones, so the checks cost the run little time. Holds at most a few
-// documents waiting; add() blocks while the queue is full.
+// the next ones, so the checks cost the run little time. Documents go over in
+// batches, one lock per batch; a few batches wait at most and add() blocks
+// while they do.
 class BackgroundChecks {
 public:
     BackgroundChecks();
@@ -97,6 +98,7 @@ public:
     BackgroundChecks(const BackgroundChecks&) = delete;
     BackgroundChecks& operator=(const BackgroundChecks&) = delete;
 
+    // Pass the texts with std::move when the caller is done with them.
     void add(std::string key, std::string text, XmlKind kind);
     // Waits for every document added so far; then the counts.
     CheckCounts finish();
@@ -106,12 +108,16 @@ private:
         std::string key, text;
         XmlKind kind;
     };
+    using Batch = std::vector<Item>;
+    void handOver();
     void work();
 
+    Batch pending_;  // the caller's, not yet handed over
+    size_t pendingBytes_ = 0;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Item> queue_;
-    bool busy_ = false;  // the worker is checking an item taken off the queue
+    std::deque<Batch> queue_;
+    bool busy_ = false;  // the worker is checking a batch taken off the queue
     bool stopping_ = false;
     CheckCounts counts_;
     std::thread worker_;

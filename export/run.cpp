@@ -145,15 +145,14 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
             ++s.selected;
             current = d.number;
             if (d.wanted) {
-                const std::string key = source.changeKey();
+                std::string key = source.changeKey();
                 bool cancellation = false;
-                const std::string text = source.changeText(cancellation);
+                std::string text = source.changeText(cancellation);
                 const std::string fileName = (cancellation ? kPrefixCancel : kPrefixDocument) + key + ".XML";
                 const std::string name = folder + fileName;
                 if (const std::string why = unusableName(key, name); !why.empty()) {
                     refuse(s, d.number, key, why);
                 } else {
-                    checks.add(key, text, cancellation ? XmlKind::CancellationEvent : XmlKind::Document);
                     const std::string path =
                         organized.folderFor({key, source.changeType()}) + fileSystemName(fileName);
                     if (putDocument(path, text)) {
@@ -162,6 +161,9 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
                     } else {
                         ++s.unchanged;
                     }
+                    // written first, so the texts move over instead of being copied
+                    checks.add(std::move(key), std::move(text),
+                               cancellation ? XmlKind::CancellationEvent : XmlKind::Document);
                 }
             }
             // Every selected document moves the stamp, written or not.
@@ -233,9 +235,7 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
                 refuse(s, done + 1, d.key, why);
                 continue;
             }
-            const std::string text = source.periodText();
-            // the first text that is not NULL: a document or its cancellation event
-            checks.add(d.key, text, XmlKind::Either);
+            std::string text = source.periodText();
             std::string path = fileSystemName(name);
             if (!pattern.flat()) {
                 // every document here is an issued one
@@ -250,6 +250,8 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
             } else {
                 ++s.unchanged;
             }
+            // the first text that is not NULL: a document or its cancellation event
+            checks.add(d.key, std::move(text), XmlKind::Either);
         }
         if (!lastWritten.empty()) syncFileSystem(lastWritten);
         s.checks = checks.finish();
