@@ -192,6 +192,20 @@ TEST(XmlCheck, ExternalEntitiesAreNotFetched)
     EXPECT_EQ(findingsText(checkXml(text, key, XmlKind::Document)), "ok");
 }
 
+TEST(XmlCheck, NestedEntitiesThatMultiplyAreRefused)
+{
+    // ten levels of ten references each: 10^10 copies if they were expanded
+    std::string text = "<!DOCTYPE nfeProc [<!ENTITY e0 \"aaaaaaaaaa\">";
+    for (int level = 1; level <= 10; ++level) {
+        text += "<!ENTITY e" + std::to_string(level) + " \"";
+        for (int i = 0; i < 10; ++i)
+            text += "&e" + std::to_string(level - 1) + ";";
+        text += "\">";
+    }
+    text += "]>" + documentXml(kValid, protocolFor(kValid), "", "<obs>&e10;</obs>");
+    EXPECT_EQ(findingsText(checkXml(text, kValid, XmlKind::Document)), "xml-malformado");
+}
+
 TEST(DocumentCheck, CountsDocumentsByWhatFailed)
 {
     const std::string key = kValid;
