@@ -101,7 +101,8 @@ int main(int argc, char** argv)
     std::printf("%-22s %9.3f %9.3f %9.1f %11.1f %8ld\n", "checkDocument", best, bestCpu, bytes / 1e6 / best,
                 bytes / 1e6 / bestCpu, failed);
 
-    // The way an export hands documents over: copies of key and text.
+    // Through the check thread; the texts are copied here, as they serve
+    // the next repeat (an export moves its own over).
     best = 1e9;
     for (int r = 0; r < repeat; ++r) {
         const double w = wallSeconds(), c = cpuSeconds();
