@@ -83,6 +83,8 @@ int runUnattended(int argc, char** argv) {
         line(stderr, std::string("Application Error: Error reading IBDatabase1.ServerType: ") + e.what());
         return 1;
     }
+    // Loading the client may already have put its own handlers in place.
+    reinstallStopSignals();
 
     ConfigFile config(configFilePath(executableFolder()));
     Settings settings;

@@ -15,7 +15,8 @@ bool running = false;
 
 std::string lockFileFor(const std::string& configFile) { return configFile + ".lock"; }
 
-ExportLock ExportLock::acquire(const std::string& lockFile, std::chrono::milliseconds wait) {
+ExportLock ExportLock::acquire(const std::string& lockFile, std::chrono::milliseconds wait,
+                               const std::function<bool()>& stopRequested) {
     ExportLock lock;
     lock.fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (lock.fd_ < 0) {
@@ -32,7 +33,7 @@ ExportLock ExportLock::acquire(const std::string& lockFile, std::chrono::millise
             lock.message_ = "Não foi possível travar \"" + lockFile + "\": " + std::strerror(errno);
             break;
         }
-        if (std::chrono::steady_clock::now() >= until) {
+        if (std::chrono::steady_clock::now() >= until || (stopRequested && stopRequested())) {
             lock.state_ = State::Busy;
             lock.message_ = "Outra exportação está em andamento (" + lockFile + ")";
             break;

@@ -6,6 +6,7 @@
 // a running one (the window pumps messages during a run).
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace exports {
@@ -20,8 +21,10 @@ class ExportLock {
 public:
     enum class State { Held, Busy, Failed };
 
-    // Tries at once, then every 100 ms until `wait` has passed.
-    static ExportLock acquire(const std::string& lockFile, std::chrono::milliseconds wait);
+    // Tries at once, then every 100 ms until `wait` has passed or
+    // `stopRequested` says to give up.
+    static ExportLock acquire(const std::string& lockFile, std::chrono::milliseconds wait,
+                              const std::function<bool()>& stopRequested = {});
 
     ExportLock(ExportLock&& other) noexcept;
     ExportLock& operator=(ExportLock&&) = delete;

@@ -1,6 +1,7 @@
 #include "export/run.h"
 
 #include "export/lock.h"
+#include "export/settings_check.h"
 #include "export/source.h"
 #include "export/stamp.h"
 #include "export/writer.h"
@@ -19,7 +20,6 @@ namespace {
 
 constexpr const char* kPrefixCancel = "CanNFe";
 constexpr const char* kPrefixDocument = "NFe";
-constexpr size_t kFileNameMax = 255;  // bytes of one name, as Linux file systems allow
 
 using Clock = std::chrono::steady_clock;
 
@@ -101,9 +101,7 @@ std::string unusableName(const std::string& part, const std::string& fileName) {
     // A fixed-length column holds blanks where nothing was stored.
     if (!hasNonBlank(part)) return "nome vazio";
     if (isUnsafeNamePart(part)) return "nome inseguro";
-    const std::string name = fileSystemName(fileName);
-    const size_t slash = name.rfind('/');
-    if (name.size() - (slash == std::string::npos ? 0 : slash + 1) > kFileNameMax) return "nome longo demais";
+    if (!fileNameFits(fileSystemName(fileName))) return "nome longo demais";
     return {};
 }
 
@@ -113,16 +111,22 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
     std::optional<long long> current;
     try {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
-        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait);
+        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait,
+                                              [&] { return observer.stopRequested(); });
         if (lock.state() != ExportLock::State::Held) {
             s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
+            if (observer.stopRequested()) s.result = Result::Interrupted;
             s.error = lock.message();
             s.seconds = since(started);
             return s;
         }
         // Read under the lock: a run that waited starts from the stamp the
         // run before it stored.
+        checkSettingsFile(job.settingsFile);
         const StampRecord stored = readStamp(job.settingsFile);
+        // A stamp that could not be stored would come after every document.
+        checkSettingsWritable(job.settingsFile);
+        removeLeftoverTemporaries(fileSystemName(folder));
         s.stampBefore = s.stampAfter = stored.date + " " + stored.time;
 
         Source source(job);
@@ -203,10 +207,11 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
             }
         }
         // One level each; a failure shows when the first file cannot be written.
-        ::mkdir(fileSystemName(folder + "Entrada").c_str(), 0777);
-        ::mkdir(fileSystemName(folder + "Saida").c_str(), 0777);
-        requireRealFolder(fileSystemName(folder + "Entrada"));
-        requireRealFolder(fileSystemName(folder + "Saida"));
+        for (const char* sub : {"Entrada", "Saida"}) {
+            ::mkdir(fileSystemName(folder + sub).c_str(), 0777);
+            requireRealFolder(fileSystemName(folder + sub));
+            if (lock) removeLeftoverTemporaries(fileSystemName(folder + sub));
+        }
 
         Source source(job);
         observer.connected();

@@ -1,5 +1,6 @@
 #include "export/stamp.h"
 
+#include "export/settings_check.h"
 #include "export/summary.h"
 #include "platform/ini_file.h"
 
@@ -11,7 +12,7 @@ namespace exports {
 
 namespace {
 
-constexpr const char* kSection = "Configuracoes";
+constexpr const char* kSection = kSettingsSection;
 
 std::string two(int v) {
     char b[8];
@@ -127,8 +128,10 @@ void storeStamp(const std::string& settingsFile, const Moment& moment, long long
                                                {"Hora", timeText(moment)},
                                                {"MarcaTransacao", std::to_string(mark)},
                                                {"MarcaBase", databaseIdentity}},
-                                              settingsFile))
-        throw StampError("Unable to write to " + settingsFile + ": " + std::strerror(errno));
+                                              settingsFile)) {
+        const int err = errno;
+        throw StampError("Unable to write to " + settingsFile + ": " + settingsWriteReason(settingsFile, err));
+    }
 }
 
 }  // namespace exports

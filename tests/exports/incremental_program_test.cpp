@@ -254,6 +254,38 @@ TEST_P(IncrementalProgram, SameStampWhateverTheLocale) {
     }
 }
 
+TEST_P(IncrementalProgram, UnreadableStampStopsBeforeAnythingIsWritten) {
+    // What C-locale and en_US runs of older versions wrote back.
+    for (const auto& [data, hora] : {std::pair{"06/01/21", "10:00:00"}, std::pair{"25/12/2020", "03:30:00 PM"}}) {
+        SCOPED_TRACE(std::string(data) + " " + hora);
+        ws_->writeConfig(data, hora, folder());
+        const std::string before = slurp(ws_->ini);
+        const RunResult r = ws_->run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(std::string("\"") + data + " " + hora + "\""), std::string::npos) << r.err;
+        EXPECT_EQ(slurp(ws_->ini), before);
+        EXPECT_TRUE(Workspace::files(ws_->out).empty());
+    }
+}
+
+TEST_P(IncrementalProgram, SignalWhileWaitingForTheLockEndsTheWaitAtOnce) {
+    ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    const std::string before = slurp(ws_->ini);
+    const int fd = ::open((ws_->ini.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const pid_t pid = ws_->start();
+    std::this_thread::sleep_for(500ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    ::kill(pid, SIGTERM);
+    const RunResult r = ws_->wait(pid);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s) << "it waited for the lock's whole time";
+    ::close(fd);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    EXPECT_NE(r.err.find("Exportação interrompida por SIGTERM"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(ws_->ini), before);
+    EXPECT_TRUE(Workspace::files(ws_->out).empty());
+}
+
 TEST_P(IncrementalProgram, RunsWithoutAnyGraphicalPlatform) {
     ws_->writeConfig("25/12/2020", "10:05:37", folder());
     ws_->qtPlatform = "no-such-platform";
