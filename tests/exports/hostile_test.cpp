@@ -8,6 +8,7 @@
 #include "export/summary.h"
 
 #include <QString>
+#include <cstdlib>
 #include <fstream>
 #include <signal.h>
 #include <thread>
@@ -88,6 +89,47 @@ TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
             EXPECT_NE(r.out.find("resultado=interrompido"), std::string::npos) << r.out;
             EXPECT_EQ(slurp(ws_->ini), settings);
         }
+    }
+}
+
+// The window's run on a signal: as "Sair", it stops at its next document
+// and the program ends (status 0), the stamp unmoved.
+TEST_P(StopSignal, WindowRunStopsAtTheNextDocumentAndTheProgramEnds) {
+    REQUIRE_X_SERVER();
+    // Long enough a run to be caught in the middle.
+    fixture::fillGenerated(client(), ws_->dbName, fixture::defaultCredentials(ws_->dbName), kDocs + 1, 2700, 2048);
+    ws_->qtPlatform = "xcb";
+    ws_->display = std::getenv("DISPLAY");
+    const std::string settings = slurp(ws_->ini);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        const pid_t pid = ws_->start({});
+        const fs::path idFile = ws_->dir / "window-id.txt";
+        const std::string find = "xdotool search --all --pid " + std::to_string(pid) + " --name '^Exportar XML$' > " +
+                                 idFile.string() + " 2>/dev/null";
+        std::string id;
+        for (auto until = std::chrono::steady_clock::now() + 30s; id.empty() && std::chrono::steady_clock::now() < until;
+             std::this_thread::sleep_for(100ms))
+            if (std::system(find.c_str()) == 0) id = slurp(idFile).substr(0, slurp(idFile).find('\n'));
+        ASSERT_FALSE(id.empty()) << "window never appeared";
+        // "Gerar": the form's controls stand at fixed places.
+        ASSERT_EQ(std::system(("xdotool mousemove --window " + id + " 283 92 click 1").c_str()), 0);
+        for (auto until = std::chrono::steady_clock::now() + 60s;
+             Workspace::files(ws_->out).size() < 20 && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(2ms);
+        ::kill(pid, sig);
+        const RunResult r = ws_->wait(pid, 2min);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const auto files = Workspace::files(ws_->out);
+        EXPECT_GE(files.size(), 20u);
+        EXPECT_LT(files.size(), size_t(kDocs + 2700)) << "the run went on to the end";
+        for (const auto& [name, bytes] : files) {
+            ASSERT_EQ(name.substr(name.size() - 4), ".XML") << "a temporary was left: " << name;
+            EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "partial file " << name;
+        }
+        EXPECT_EQ(slurp(ws_->ini), settings);
     }
 }
 
