@@ -7,6 +7,7 @@
 #include "export/source.h"
 #include "export/stamp.h"
 #include "export/writer.h"
+#include "platform/codepage.h"
 
 #include <cerrno>
 #include <chrono>
@@ -59,6 +60,14 @@ void refuse(RunSummary& s, long long number, const std::string& key, const std::
     s.refusedDocuments.push_back({number, key, reason});
 }
 
+// Entrada and Saida are the run's own folders: a link of that name planted in
+// the output folder would lead the files out of it.
+void requireRealFolder(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        throw DocumentWriteError("\"" + path + "\" é um link, não uma pasta: nada foi gravado através dele");
+}
+
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 }  // namespace
@@ -66,12 +75,21 @@ double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
 std::string resolveOutputFolder(const std::string& setting, const std::string& settingsFile) {
     if (setting.empty())
         throw std::runtime_error("Pasta de exportação (PastaExportar) não configurada em " + settingsFile);
+    // The system would read the name only up to the NUL: another folder.
+    if (setting.find('\0') != std::string::npos)
+        throw std::runtime_error("Pasta de exportação (PastaExportar) com um byte nulo em " + settingsFile + ": \"" +
+                                 printable(setting) + "\"");
     std::string folder = setting;
-    if (folder.front() != '/') folder = folderOf(settingsFile) + folder;
+    // The settings file's folder is a file system (UTF-8) name; the setting
+    // and every name made from it are Windows-1252 text.
+    if (folder.front() != '/') folder = platform::utf8ToAnsi(folderOf(settingsFile)) + folder;
     if (folder.back() != '/') folder += '/';
     struct stat st {};
-    if (::stat(fileSystemName(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw std::runtime_error("Pasta de exportação inexistente: " + folder);
+    // Without the separator: a file named like the folder is told apart.
+    if (::stat(fileSystemName(folder.substr(0, folder.size() > 1 ? folder.size() - 1 : 1)).c_str(), &st) != 0)
+        throw std::runtime_error("Pasta de exportação inexistente: " + fileSystemName(folder));
+    if (!S_ISDIR(st.st_mode))
+        throw std::runtime_error("Pasta de exportação não é uma pasta: " + fileSystemName(folder));
     return folder;
 }
 
@@ -205,6 +223,7 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
         for (const char* sub : {"Entrada", "Saida"}) {
             if (!pattern.flat()) break;
             ::mkdir(fileSystemName(folder + sub).c_str(), 0777);
+            requireRealFolder(fileSystemName(folder + sub));
             if (lock) removeLeftoverTemporaries(fileSystemName(folder + sub));
         }
 

@@ -75,8 +75,10 @@ std::string temporaryNameFor(const std::string& fileName) {
 
 bool isUnsafeNamePart(std::string_view part) {
     if (part == "." || part == "..") return true;
+    // Control bytes too: a line break or a terminal escape in a file name
+    // breaks every script and listing that later reads the folder.
     for (char c : part)
-        if (c == '/' || c == '\\' || c == '\0') return true;
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
     return false;
 }
 
