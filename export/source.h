@@ -69,7 +69,7 @@ public:
 private:
     struct TextColumn;
     void describeTexts();
-    std::string textAt(int inlineColumn);
+    std::string textAt(int text);
     std::string changesWhere(std::optional<long long> mark) const;
 
     std::unique_ptr<db::TIBDatabase> database_;
@@ -77,6 +77,7 @@ private:
     std::unique_ptr<db::TIBQuery> query_;
     std::string textSelect_;  // the three texts, inline and blob, in select-list form
     bool described_ = false;
+    bool picked_ = false;  // one inline text, chosen by the statement
     bool first_ = true;
 };
 
