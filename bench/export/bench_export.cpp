@@ -5,6 +5,13 @@
 //
 //   bench-export [--docs 2000,20000] [--size 8192] [--repeat 2] [--dir /tmp/bench-export]
 //   bench-export --history 500000 [--size 1024]   (a long history with ~100 changes)
+//   bench-export ... --callgrind 1   (also counts both programs' instructions
+//                                     under valgrind, embedded cases only)
+//
+// Times swing with the other work on the machine and with the file system:
+// put --dir on a RAM-backed folder (/dev/shm) to see the programs' own cost,
+// on a disk to see the file system's; the instruction counts do not depend
+// on the machine's load.
 //
 // Cases: every kind ticked with the embedded engine, the same through the
 // server on localhost (when one answers), and one kind ticked (embedded).
@@ -87,6 +94,20 @@ Measure runChild(const std::vector<std::string>& argv, const fs::path& log) {
     m.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
     m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return m;
+}
+
+// Instructions the program executes (the embedded engine included), counted
+// by callgrind; -1 when valgrind is missing or the run failed.
+long long countInstructions(std::vector<std::string> argv, const fs::path& log) {
+    if (!fs::exists("/usr/bin/valgrind")) return -1;
+    argv.insert(argv.begin(), {"/usr/bin/valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"});
+    if (runChild(argv, log).status != 0) return -1;
+    std::ifstream in(log);
+    long long collected = -1;
+    for (std::string line; std::getline(in, line);)
+        if (const size_t at = line.find("Collected : "); at != std::string::npos)
+            collected = std::stoll(line.substr(at + 12));
+    return collected;
 }
 
 void freshFolder(const fs::path& p) {
@@ -223,6 +244,7 @@ int main(int argc, char** argv) {
     int repeat = 2;
     fs::path work = "/tmp/bench-export";
     int historyDocs = 0;
+    bool callgrind = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string o = argv[i], v = argv[i + 1];
         if (o == "--docs") {
@@ -233,6 +255,7 @@ int main(int argc, char** argv) {
         else if (o == "--repeat") repeat = std::stoi(v);
         else if (o == "--dir") work = v;
         else if (o == "--history") historyDocs = std::stoi(v);
+        else if (o == "--callgrind") callgrind = v != "0";
     }
     const fs::path program = EXPORTAR_BINARY, baseline = BASELINE_BINARY;
     auto client = db::FbClient::load(db::clientLibraryName());
@@ -312,6 +335,16 @@ int main(int argc, char** argv) {
             if (!sameFiles(outBase, outExport)) {
                 std::fprintf(stderr, "the export's files differ from the baseline's (%s)\n", dir.c_str());
                 return 1;
+            }
+            if (callgrind && !viaServer) {
+                freshFolder(outBase);
+                freshFolder(outExport);
+                const long long bi = countInstructions(
+                    {baseline.string(), dbName, outBase.string() + "/", "2010-01-01 00:00:00", c.boxes},
+                    dir / "baseline-callgrind.log");
+                const long long ei = countInstructions({exe.string(), "/executa"}, dir / "export-callgrind.log");
+                std::printf("%-7d %-9s %-5s instructions: baseline %lld, export %lld, ratio %.2f\n", docs, c.mode,
+                            c.boxes, bi, ei, bi > 0 ? double(ei) / double(bi) : 0.0);
             }
             const size_t files = listing(outExport).size();
             std::printf("%-7d %-9s %-5s %10.2f %10.2f %7.2f %10.2f %10.2f %9.2f %14.1f %16.1f   (%zu files)\n", docs,
