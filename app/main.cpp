@@ -5,6 +5,8 @@
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <csignal>
+#include <filesystem>
+#include <iostream>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -12,9 +14,11 @@
 #include <unistd.h>
 
 #include "app/application.h"
+#include "app/config_file.h"
 #include "app/main_window.h"
 #include "app/stop_signals.h"
 #include "app/unattended.h"
+#include "export/run_status.h"
 #include "platform/message_box.h"
 #include "platform/regional.h"
 
@@ -72,6 +76,18 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
     if (previousHandler) previousHandler(type, context, message);
 }
 
+// "/status [MINUTES]": reads the run history beside the settings and answers
+// a monitoring check; needs neither a display nor the database client.
+int statusCommand(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::string folder = ec ? std::string(".") : exe.parent_path().string();
+    const std::vector<std::string> arguments(argv + 2, argv + argc);
+    return exports::statusCommand(exports::historyFileFor(app::configFilePath(folder)), arguments, std::cout,
+                                  std::cerr, exports::Clock::now(), platform::currentFormatSettings());
+}
+
 bool hasStyleArgument(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "-style", 6) == 0 || std::strncmp(argv[i], "--style", 7) == 0) return true;
@@ -80,6 +96,7 @@ bool hasStyleArgument(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "/status") == 0) return statusCommand(argc, argv);
     // Dates, times and numbers follow the user's regional settings.
     std::setlocale(LC_ALL, "");
     // The scheduler's run needs no window, no tray and no graphical platform.

@@ -15,6 +15,8 @@
 #include "app/application.h"
 #include "app/export_runner.h"
 #include "app/gauge.h"
+#include "app/history_window.h"
+#include "app/run_monitor.h"
 #include "app/status_line.h"
 #include "app/stop_signals.h"
 #include "app/x11_hints.h"
@@ -24,6 +26,7 @@
 #include "controls/num_edit.h"
 #include "controls/popup_calendar.h"
 #include "db/fbclient.h"
+#include "export/history.h"
 #include "export/stamp.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
@@ -141,7 +144,9 @@ void TForm1::buildControls() {
     periodGroup->setGeometry(16, 168, 321, 73);
     startDateLabel = makeLabel(periodGroup, 16, 16, "Data Inicial");
     endDateLabel = makeLabel(periodGroup, 104, 16, "Data Final");
-    branchLabel = makeLabel(periodGroup, 192, 8, "Filial");
+    // On the row of the date captions: one row higher it would sit on the
+    // group's caption, which is wider in this font than in the design.
+    branchLabel = makeLabel(periodGroup, 192, 16, "Filial");
     // The period's dates: "!99/99/9999;1; ", checked when the focus leaves,
     // no default date assumed, glyph not blended and not greyed.
     for (TsDateEdit** slot : {&startDateEdit, &endDateEdit}) {
@@ -166,16 +171,20 @@ void TForm1::buildControls() {
     folderLabel = makeLabel(this, 8, 248, "Exportar Arquivos para:");
     folderEdit = makeEdit(this, 8, 264, 321, 21);
     folderEdit->setReadOnly(true);
+    // In the gap between the period group and the output folder.
+    historyButton = new QPushButton(QString::fromUtf8("Histórico"), this);
+    historyButton->setGeometry(256, 243, 73, 20);
     progressGauge = new TGauge(this);
     progressGauge->setGeometry(8, 296, 321, 20);
 
     // Tab order: the window's children, then each group's own order.
     QWidget* chain[] = {databaseEdit,     folderEdit,     textBuffer,     generateButton,    stampTimeEdit,    stampDateEdit,   issuedBox,
-                        receivedBox, vehiclesBox, startDateEdit, endDateEdit, branchEdit, exportButton};
+                        receivedBox, vehiclesBox, startDateEdit, endDateEdit, branchEdit, exportButton, historyButton};
     for (std::size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
 
     trayMenu = new QMenu(this);
     openAction = trayMenu->addAction(QStringLiteral("Abrir"));
+    historyAction = trayMenu->addAction(QString::fromUtf8("Histórico"));
     quitAction = trayMenu->addAction(QStringLiteral("Sair"));
     trayIcon = new QSystemTrayIcon(this);
 
@@ -183,6 +192,8 @@ void TForm1::buildControls() {
     connect(exportButton, &QPushButton::clicked, this, &TForm1::startPeriodExport);
     connect(openAction, &QAction::triggered, this, &TForm1::showFromTray);
     connect(quitAction, &QAction::triggered, this, &TForm1::quitProgram);
+    connect(historyAction, &QAction::triggered, this, &TForm1::showHistory);
+    connect(historyButton, &QPushButton::clicked, this, &TForm1::showHistory);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &TForm1::trayActivated);
 }
 
@@ -229,12 +240,60 @@ void TForm1::FormCreate() {
                 return;
             }
         }
+        followHistory();
         show();
+        showLastRun();
     } catch (const std::exception& e) {
         reportCreateError(e, unattended);
     } catch (...) {
         reportCreateError(std::runtime_error("Unknown error"), unattended);
     }
+}
+
+bool TForm1::trayAvailable() const { return !headlessPlatform() && QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void TForm1::followHistory() {
+    runMonitor_ = new app::RunMonitor(config_->fileName(), this);
+    connect(runMonitor_, &app::RunMonitor::changed, this, [this] {
+        const QIcon icon = runMonitor_->needsAttention() ? app::iconWithWarning(mainIcon()) : mainIcon();
+        trayIcon->setIcon(icon);
+        trayIcon->setToolTip(runMonitor_->toolTip());
+        // Without a tray the taskbar button carries the mark.
+        if (!trayAvailable()) setWindowIcon(icon);
+    });
+    runMonitor_->refresh();
+}
+
+void TForm1::showLastRun() {
+    const QString text = runMonitor_ ? runMonitor_->statusText() : QString();
+    if (!text.isEmpty())
+        app::showStatus(*this, app::StatusPlace::Incremental, text.toStdString(), runMonitor_->needsAttention());
+}
+
+void TForm1::recordRun(const exports::RunSummary& s, const char* kind, std::chrono::system_clock::time_point started) {
+    if (!config_) return;
+    const std::string history = exports::historyFileFor(config_->fileName());
+    // A history that cannot be written must not turn a good run into a bad one.
+    exports::appendRun(history, exports::recordOf(s, kind, started, std::chrono::system_clock::now()));
+    // The tray and the notification need not wait for the file watcher.
+    if (runMonitor_) runMonitor_->refresh();
+}
+
+void TForm1::showHistory() {
+    if (!historyWindow_) {
+        const std::string path = runMonitor_ ? runMonitor_->historyPath()
+                                             : exports::historyFileFor(config_ ? config_->fileName() : std::string());
+        historyWindow_ = new app::HistoryWindow(path, this);
+        historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        // A run ending while the list is open shows up in it.
+        if (runMonitor_)
+            connect(runMonitor_, &app::RunMonitor::changed, historyWindow_.data(), &app::HistoryWindow::reload);
+    } else {
+        historyWindow_->reload();
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
 }
 
 void TForm1::loadSettings() {
@@ -332,10 +391,13 @@ void TForm1::startIncrementalExport() {
         progressGauge->setProgress(int(done + 1));
         sequenceLabel->setText(QStringLiteral("SEQ: ") + QString::number(number));
     };
-    runner_->onFinished = [this](const exports::RunSummary& s) {
+    // Started from FormCreate for "/executa", the window is not shown.
+    const char* kind = isVisible() ? exports::kRunWindow : exports::kRunUnattended;
+    runner_->onFinished = [this, kind, started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
         const bool failed = s.result != exports::Result::Complete;
         app::showStatus(*this, StatusPlace::Incremental, exports::windowText(s, true), failed);
         showStamp();
+        recordRun(s, kind, started);
         if (quitAfterRun_) Terminate();
     };
     app::showStatus(*this, StatusPlace::Incremental, "Exportando...", false);
@@ -357,9 +419,10 @@ void TForm1::startPeriodExport() {
     job.branch = branchText();
     progressGauge->setProgress(0);
     runner_->onDocument = [this](long done, long long) { progressGauge->setProgress(int(done + 1)); };
-    runner_->onFinished = [this](const exports::RunSummary& s) {
+    runner_->onFinished = [this, started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
         const bool failed = s.result != exports::Result::Complete;
         app::showStatus(*this, StatusPlace::Period, exports::windowText(s, false), failed);
+        recordRun(s, exports::kRunPeriod, started);
         if (quitAfterRun_) Terminate();
     };
     app::showStatus(*this, StatusPlace::Period, "Exportando...", false);
@@ -371,7 +434,7 @@ void TForm1::showFromTray() {
     else show();
     raise();
     activateWindow();
-    app::applyX11WindowHints(this);
+    app::applyX11WindowHints(this, trayAvailable());
 }
 
 void TForm1::quitProgram() {
@@ -394,7 +457,7 @@ void TForm1::showEvent(QShowEvent* e) {
         pinnedPos_ = pos();
         placed_ = true;
     }
-    app::applyX11WindowHints(this);
+    app::applyX11WindowHints(this, trayAvailable());
     QWidget::showEvent(e);
 }
 

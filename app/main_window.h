@@ -4,8 +4,10 @@
 // read through.
 
 #include <QLabel>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,9 +18,14 @@
 namespace db {
 class FbClient;
 }
+namespace exports {
+struct RunSummary;
+}
 namespace app {
 class ExportRunner;
-}
+class HistoryWindow;
+class RunMonitor;
+}  // namespace app
 
 class QAction;
 class QCheckBox;
@@ -114,8 +121,17 @@ public:
     TGauge* progressGauge;
     QMenu* trayMenu;
     QAction* openAction;
+    QAction* historyAction;  // "Histórico", between "Abrir" and "Sair"
     QAction* quitAction;
+    QPushButton* historyButton;
     QSystemTrayIcon* trayIcon;
+
+    // The run history as the tray and the status line show it; from the
+    // window's creation step on (not in the unattended run).
+    app::RunMonitor* runMonitor() const { return runMonitor_; }
+    // A tray that can bring the window back; without one the window keeps
+    // its taskbar button.
+    bool trayAvailable() const;
 
 public slots:
     void startIncrementalExport();  // "Gerar"
@@ -125,6 +141,8 @@ public slots:
     // Mouse events on the tray icon: a double click opens the window; the
     // right button's menu is the icon's own context menu.
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    // Opens (or brings forward) the "Histórico" window.
+    void showHistory();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -137,12 +155,17 @@ private:
     void showStamp();
     void loadSettings();
     void reportCreateError(const std::exception& e, bool unattended);
+    void followHistory();
+    void showLastRun();
+    void recordRun(const exports::RunSummary& s, const char* kind, std::chrono::system_clock::time_point started);
 
     FormStartOptions options_;
     std::unique_ptr<app::ConfigFile> config_;
     std::shared_ptr<db::FbClient> client_;
     app::ExportRunner* runner_ = nullptr;
     bool quitAfterRun_ = false;
+    app::RunMonitor* runMonitor_ = nullptr;
+    QPointer<app::HistoryWindow> historyWindow_;  // null once closed
     bool terminated_ = false;
     int exitCode_ = 0;
     bool placed_ = false;       // centred once, on the first show

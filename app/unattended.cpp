@@ -3,6 +3,8 @@
 #include "app/config_file.h"
 #include "app/stop_signals.h"
 #include "db/fbclient.h"
+#include "app/run_monitor.h"
+#include "export/history.h"
 #include "export/run.h"
 #include "graphics/startup.h"
 
@@ -50,6 +52,19 @@ public:
     void connected() override { reinstallStopSignals(); }
     bool stopRequested() override { return stopSignal() != 0; }
 };
+
+// Every run goes into the history, a busy one too; a failure is told to the
+// desktop first when there is a session bus (a user's timer), so that the
+// window does not say it again.
+void record(const exports::RunSummary& s, const std::string& settingsFile,
+            std::chrono::system_clock::time_point started) {
+    const exports::RunRecord run =
+        exports::recordOf(s, exports::kRunUnattended, started, std::chrono::system_clock::now());
+    announceBeforeRecording(run, settingsFile);
+    std::string error;
+    if (!exports::appendRun(exports::historyFileFor(settingsFile), run, &error))
+        line(stderr, "Histórico não gravado: " + error);
+}
 
 }  // namespace
 
@@ -108,7 +123,9 @@ int runUnattended(int argc, char** argv) {
     job.kinds.vehicles = settings.exportaEmitidasVeiculos;
 
     SignalObserver observer;
+    const auto started = std::chrono::system_clock::now();
     const exports::RunSummary s = exports::runIncremental(job, observer);
+    record(s, config.fileName(), started);
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

@@ -40,7 +40,7 @@ std::vector<uint32_t> readProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom
 }  // namespace
 #endif
 
-void applyX11WindowHints(QWidget* window) {
+void applyX11WindowHints(QWidget* window, bool skipTaskbarButton) {
 #ifdef EXPORTAR_HAVE_XCB
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !window || QGuiApplication::platformName() != QLatin1String("xcb")) return;
@@ -56,13 +56,15 @@ void applyX11WindowHints(QWidget* window) {
     std::vector<uint32_t> states = readProperty(c, w, netState, XCB_ATOM_ATOM);
     bool present = false;
     for (uint32_t s : states) present = present || s == skipTaskbar;
-    if (!present) {
+    if (!skipTaskbarButton) {
+        // Without a tray the taskbar button is the way back to the window.
+    } else if (!present) {
         states.push_back(skipTaskbar);
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, netState, XCB_ATOM_ATOM, 32, uint32_t(states.size()),
                             states.data());
     }
     // Mapped: ask the window manager (_NET_WM_STATE_ADD = 1, source = normal application).
-    if (window->isVisible()) {
+    if (skipTaskbarButton && window->isVisible()) {
         xcb_client_message_event_t ev {};
         ev.response_type = XCB_CLIENT_MESSAGE;
         ev.format = 32;
@@ -97,6 +99,7 @@ void applyX11WindowHints(QWidget* window) {
     xcb_flush(c);
 #else
     (void)window;
+    (void)skipTaskbarButton;
 #endif
 }
 

@@ -7,10 +7,10 @@ pkgs=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-dejavu-core
   fonts-dejavu-extra libxcb1-dev
-  libgtest-dev zlib1g-dev libpng-dev
+  libgtest-dev zlib1g-dev libpng-dev nlohmann-json3-dev
   libfbclient2 firebird-dev firebird3.0-server firebird3.0-utils
   xvfb xauth x11-utils imagemagick xdotool
-  locales clang
+  locales clang dbus  # dbus-run-session: the notification test's own session bus
   systemd  # systemd-analyze checks the shipped timer units
   valgrind  # sees the client library write into freed memory, which the sanitizers cannot
 )

@@ -136,7 +136,7 @@ void MainWindowTest::layoutMatchesTheDesign() {
         {w.databaseLabel, &w, {8, 16}, "Base de Dados"},     {w.sequenceLabel, &w, {128, 8}, ""},
         {w.stampDateLabel, w.incrementalGroup, {8, 16}, "Data Ultima"}, {w.stampTimeLabel, w.incrementalGroup, {112, 16}, "Hora Ultima"},
         {w.startDateLabel, w.periodGroup, {16, 16}, "Data Inicial"}, {w.endDateLabel, w.periodGroup, {104, 16}, "Data Final"},
-        {w.branchLabel, w.periodGroup, {192, 8}, "Filial"},   {w.folderLabel, &w, {8, 248}, "Exportar Arquivos para:"},
+        {w.branchLabel, w.periodGroup, {192, 16}, "Filial"},   {w.folderLabel, &w, {8, 248}, "Exportar Arquivos para:"},
     };
     for (const LabelItem& l : labels) {
         QCOMPARE(l.label->parentWidget(), l.parent);
@@ -189,7 +189,7 @@ void MainWindowTest::stateBeforeSettingsAreRead() {
     QCOMPARE(w.progressGauge->minValue(), 0);
     QCOMPARE(w.progressGauge->maxValue(), 100);
     QCOMPARE(w.progressGauge->progress(), 0);
-    QCOMPARE(w.trayMenu->actions().size(), 2);
+    QCOMPARE(w.trayMenu->actions().size(), 3);
     QCOMPARE(w.openAction->text(), QStringLiteral("Abrir"));
     QCOMPARE(w.quitAction->text(), QStringLiteral("Sair"));
     QVERIFY(!w.isVisible());
@@ -362,7 +362,7 @@ void MainWindowTest::trayIconAndMenu() {
     QVERIFY(!w.trayIcon->icon().availableSizes().isEmpty());
     QStringList items;
     for (QAction* a : w.trayMenu->actions()) items << a->text();
-    QCOMPARE(items, (QStringList{"Abrir", "Sair"}));
+    QCOMPARE(items, (QStringList{"Abrir", QString::fromUtf8("Histórico"), "Sair"}));
 }
 
 void MainWindowTest::trayDoubleClickOpens() {

@@ -9,15 +9,18 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -199,6 +202,47 @@ TEST_F(ProgramTest, UnattendedRunWorksWithoutAnyDisplay) {
     }
 }
 
+// "/status" answers from the history beside the program: no display, no
+// database client, no settings file needed, and none created.
+TEST_F(ProgramTest, StatusAnswersFromTheHistoryAlone) {
+    const std::map<std::string, const char*> bare = {{"QT_QPA_PLATFORM", nullptr},
+                                                     {"DISPLAY", nullptr},
+                                                     {"WAYLAND_DISPLAY", nullptr},
+                                                     {"EXPORTAR_FBCLIENT", "/nonexistent/libfbclient.so"},
+                                                     {"LANG", "pt_BR.UTF-8"},
+                                                     {"LC_ALL", nullptr},
+                                                     {"TZ", "<-03>3"}};
+    Child none = start({"/status"}, bare);
+    EXPECT_EQ(wait(none), 3) << slurp(none.err);
+    EXPECT_NE(slurp(none.out).find("Nenhuma exportação registrada"), std::string::npos) << slurp(none.out);
+    EXPECT_FALSE(fs::exists(ini_));
+
+    const auto line = [](const std::string& end, const char* result, const char* error) {
+        return "{\"inicio\":\"" + end + "\",\"fim\":\"" + end + "\",\"tipo\":\"executa\",\"resultado\":\"" + result +
+               "\",\"examinados\":3,\"selecionados\":2,\"gravados\":2,\"erro\":\"" + error + "\"}\n";
+    };
+    const auto iso = [](std::chrono::minutes ago) {
+        const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - ago);
+        char buf[32];
+        std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+        return std::string(buf);
+    };
+    const fs::path history = dir_ / "ConfigQuillan.log.jsonl";
+    std::ofstream(history, std::ios::binary) << line(iso(200min), "completo", "") << line(iso(100min), "falhou", "Disco cheio");
+    Child failed = start({"/status"}, bare);
+    EXPECT_EQ(wait(failed), 1);
+    EXPECT_NE(slurp(failed.out).find("Exportação agendada (/executa) falhou em "), std::string::npos) << slurp(failed.out);
+    EXPECT_NE(slurp(failed.out).find(": Disco cheio; examinados 3"), std::string::npos) << slurp(failed.out);
+
+    std::ofstream(history, std::ios::binary | std::ios::app) << line(iso(50min), "completo", "");
+    for (const auto& [args, exit] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{"/status"}, 0}, {{"/status", "60"}, 0}, {{"/status", "30"}, 1}, {{"/status", "meia-hora"}, 2}}) {
+        Child r = start(args, bare);
+        EXPECT_EQ(wait(r), exit) << args.back() << ": " << slurp(r.out) << slurp(r.err);
+    }
+    EXPECT_FALSE(fs::exists(ini_));
+}
+
 TEST_F(ProgramTest, DamagedSettingsNeitherCrashNorChange) {
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary += char((i * 37 + 11) & 0xFF);
@@ -218,39 +262,77 @@ TEST_F(ProgramTest, DamagedSettingsNeitherCrashNorChange) {
     }
 }
 
+// Owns the system tray selection of the X screen, as a panel with a tray
+// does, so that the program finds a tray to live in.
+class FakeTray {
+public:
+    FakeTray() {
+        int screenNumber = 0;
+        c_ = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(c_)) return;
+        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_));
+        for (int i = 0; i < screenNumber; ++i) xcb_screen_next(&it);
+        const xcb_window_t win = xcb_generate_id(c_);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, win, it.data->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber);
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(name.size()), name.c_str()), nullptr);
+        if (!atom) return;
+        xcb_set_selection_owner(c_, win, atom->atom, XCB_CURRENT_TIME);
+        free(atom);
+        xcb_flush(c_);
+        ok_ = true;
+    }
+    ~FakeTray() { xcb_disconnect(c_); }
+    bool ok() const { return ok_; }
+
+private:
+    xcb_connection_t* c_ = nullptr;
+    bool ok_ = false;
+};
+
 // Under a real X server (the test command runs the suite inside xvfb-run):
-// the window shows up without a taskbar button and without the Move function.
-TEST_F(ProgramTest, RealXServerWindowHasNoTaskbarButtonAndCannotBeMoved) {
+// the window cannot be moved; it has no taskbar button while a tray icon
+// can bring it back, and keeps it where there is no tray.
+TEST_F(ProgramTest, RealXServerWindowCannotBeMovedAndLeavesTheTaskbarOnlyForATray) {
     REQUIRE_X_SERVER();
     std::ofstream(ini_, std::ios::binary) << kSettings;
-    Child r = start({}, {{"QT_QPA_PLATFORM", "xcb"}});
-    std::string id;
-    for (int i = 0; i < 100 && id.empty(); ++i) {
-        std::this_thread::sleep_for(100ms);
-        const fs::path idFile = dir_ / "wid.txt";
-        const std::string cmd =
-            "xdotool search --all --pid " + std::to_string(r.pid) + " --name '^Exportar XML$' > " + idFile.string() + " 2>/dev/null";
-        if (std::system(cmd.c_str()) == 0) {
-            id = slurp(idFile);
-            id = id.substr(0, id.find('\n'));
+    for (bool withTray : {false, true}) {
+        std::optional<FakeTray> tray;
+        if (withTray) {
+            tray.emplace();
+            ASSERT_TRUE(tray->ok());
         }
+        Child r = start({}, {{"QT_QPA_PLATFORM", "xcb"}});
+        std::string id;
+        for (int i = 0; i < 100 && id.empty(); ++i) {
+            std::this_thread::sleep_for(100ms);
+            const fs::path idFile = dir_ / "wid.txt";
+            const std::string cmd = "xdotool search --all --pid " + std::to_string(r.pid) +
+                                    " --name '^Exportar XML$' > " + idFile.string() + " 2>/dev/null";
+            if (std::system(cmd.c_str()) == 0) {
+                id = slurp(idFile);
+                id = id.substr(0, id.find('\n'));
+            }
+        }
+        ASSERT_FALSE(id.empty()) << "window never appeared: " << slurp(r.err);
+        const fs::path props = dir_ / "props.txt";
+        ASSERT_EQ(std::system(("xprop -id " + id + " > " + props.string()).c_str()), 0);
+        const std::string p = slurp(props);
+        EXPECT_EQ(p.find("_NET_WM_STATE_SKIP_TASKBAR") != std::string::npos, withTray) << "tray " << withTray << p;
+        // _MOTIF_WM_HINTS: flags, functions, ...; the Move function (4) is off.
+        const auto at = p.find("_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = ");
+        ASSERT_NE(at, std::string::npos) << p;
+        unsigned flags = 0, functions = 0;
+        ASSERT_EQ(std::sscanf(p.c_str() + at, "_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = %x, %x", &flags, &functions), 2);
+        EXPECT_TRUE(flags & 1u);
+        EXPECT_FALSE(functions & 4u) << std::hex << functions;
+        EXPECT_TRUE(functions & 8u) << "minimise box lost";
+        ::kill(r.pid, SIGTERM);
+        EXPECT_EQ(wait(r), 0);
+        EXPECT_EQ(slurp(ini_), kSettings);
     }
-    ASSERT_FALSE(id.empty()) << "window never appeared: " << slurp(r.err);
-    const fs::path props = dir_ / "props.txt";
-    ASSERT_EQ(std::system(("xprop -id " + id + " > " + props.string()).c_str()), 0);
-    const std::string p = slurp(props);
-    EXPECT_NE(p.find("_NET_WM_STATE_SKIP_TASKBAR"), std::string::npos) << p;
-    // _MOTIF_WM_HINTS: flags, functions, ...; the Move function (4) is off.
-    const auto at = p.find("_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = ");
-    ASSERT_NE(at, std::string::npos) << p;
-    unsigned flags = 0, functions = 0;
-    ASSERT_EQ(std::sscanf(p.c_str() + at, "_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = %x, %x", &flags, &functions), 2);
-    EXPECT_TRUE(flags & 1u);
-    EXPECT_FALSE(functions & 4u) << std::hex << functions;
-    EXPECT_TRUE(functions & 8u) << "minimise box lost";
-    ::kill(r.pid, SIGTERM);
-    EXPECT_EQ(wait(r), 0);
-    EXPECT_EQ(slurp(ini_), kSettings);
 }
 
 }  // namespace

@@ -422,6 +422,25 @@ protected:
         return m;
     }
 
+    // Lets the started run go on in short slices and looks while it is stopped,
+    // until `enough` files exist: however fast the run is, it is caught in the
+    // middle and left stopped. False when the run ended first.
+    bool stopInTheMiddle(pid_t pid, size_t enough) {
+        auto stopped = [&] {
+            int status = 0;
+            return ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+        };
+        if (::kill(pid, SIGSTOP) != 0 || !stopped()) return false;
+        const auto until = std::chrono::steady_clock::now() + 5min;
+        while (finalFiles() < enough && std::chrono::steady_clock::now() < until) {
+            ::kill(pid, SIGCONT);
+            std::this_thread::sleep_for(2ms);
+            ::kill(pid, SIGSTOP);
+            if (!stopped()) return false;
+        }
+        return finalFiles() >= enough && finalFiles() < size_t(kDocs);
+    }
+
     std::unique_ptr<Workspace> ws_;
     std::map<std::string, std::string> expected_;
     std::string newest_;
@@ -430,9 +449,7 @@ protected:
 TEST_P(LargeRun, KilledInTheMiddleThenACompleteRerun) {
     const std::string before = slurp(ws_->ini);
     const pid_t pid = ws_->start();
-    const auto until = std::chrono::steady_clock::now() + 5min;
-    while (finalFiles() < kDocs / 4 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(stopInTheMiddle(pid, kDocs / 4)) << "the run ended before it could be killed";
     ::kill(pid, SIGKILL);
     const RunResult killed = ws_->wait(pid);
     ASSERT_EQ(killed.status, 128 + SIGKILL) << "the run ended before it could be killed";
@@ -485,9 +502,9 @@ TEST_P(LargeRun, SignalStopsAtADocumentBoundary) {
         fs::remove_all(ws_->out);
         fs::create_directory(ws_->out);
         const pid_t pid = ws_->start();
-        const auto until = std::chrono::steady_clock::now() + 2min;
-        while (finalFiles() < 20 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(2ms);
+        ASSERT_TRUE(stopInTheMiddle(pid, 20)) << "the run ended before the signal";
         ::kill(pid, sig);
+        ::kill(pid, SIGCONT);
         const RunResult r = ws_->wait(pid);
         EXPECT_EQ(r.status, 128 + sig) << r.err;
         EXPECT_NE(r.err.find("Exportação interrompida"), std::string::npos) << r.err;

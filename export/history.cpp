@@ -1,0 +1,428 @@
+#include "export/history.h"
+
+#include "platform/codepage.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace exports {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr Result kResults[] = {Result::Complete, Result::Failed, Result::Interrupted, Result::Busy, Result::Refused};
+
+// Length of the valid UTF-8 sequence at s[i], 0 when there is none.
+std::size_t utf8SequenceAt(const unsigned char* s, std::size_t n, std::size_t i) {
+    const unsigned char c = s[i];
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) len = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) lo = 0xA0;        // overlong
+        else if (c == 0xED) hi = 0x9F;   // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) lo = 0x90;
+        else if (c == 0xF4) hi = 0x8F;   // beyond U+10FFFF
+    } else return 0;
+    if (i + len > n) return 0;
+    if (s[i + 1] < lo || s[i + 1] > hi) return 0;
+    for (std::size_t k = 2; k < len; ++k)
+        if ((s[i + k] & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+std::string errnoText(const std::string& what, const std::string& path) {
+    return what + " \"" + path + "\": " + std::strerror(errno);
+}
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+bool readAll(int fd, std::string& out) {
+    out.clear();
+    char buf[65536];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buf, sizeof buf, offset);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(buf, std::size_t(n));
+        offset += n;
+    }
+}
+
+// The lock is only held for an append and a trim (milliseconds). A holder
+// that hangs must not stop a run from being recorded: after a while the
+// line is appended unlocked (still one write) and the trim skipped.
+bool lockWithin(int fd, std::chrono::milliseconds patience) {
+    const auto until = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// Keeps the newest `keep` lines by replacing the file. Runs under the lock,
+// so no append lands in the old file after it was read.
+void trimTo(int fd, const std::string& path, std::size_t keep) {
+    std::string content;
+    if (!readAll(fd, content)) return;
+    std::size_t lines = 0;
+    for (char c : content) lines += c == '\n';
+    if (lines <= keep) return;
+
+    std::size_t skip = lines - keep, start = 0;
+    while (skip > 0) {
+        start = content.find('\n', start) + 1;
+        --skip;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return;
+
+    std::string temp = path + ".XXXXXX";
+    const int out = ::mkstemp(temp.data());
+    if (out < 0) return;
+    bool ok = ::fchmod(out, st.st_mode & 07777) == 0;
+    // The scheduler may run as another user than the desktop; a file taken
+    // over by a user who cannot give it back is left long instead.
+    if (ok && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) ok = ::fchown(out, st.st_uid, st.st_gid) == 0;
+    ok = ok && writeAll(out, content.substr(start)) && ::fsync(out) == 0;
+    ok = ::close(out) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
+}
+
+Json::string_t text(const std::string& s) { return textToUtf8(s); }
+
+std::string folderOf(const std::string& file) {
+    const auto slash = file.rfind('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+}  // namespace
+
+const char* resultName(Result result) {
+    switch (result) {
+        case Result::Complete: return "completo";
+        case Result::Failed: return "falhou";
+        case Result::Interrupted: return "interrompido";
+        case Result::Busy: return "ocupado";
+        case Result::Refused: return "recusados";
+    }
+    return "falhou";
+}
+
+std::optional<Result> resultFromName(std::string_view name) {
+    for (Result r : kResults)
+        if (name == resultName(r)) return r;
+    return std::nullopt;
+}
+
+RunRecord recordOf(const RunSummary& s, std::string kind, Clock::time_point started, Clock::time_point ended) {
+    RunRecord r;
+    r.started = started;
+    r.ended = ended;
+    r.kind = std::move(kind);
+    r.result = s.result;
+    r.examined = s.examined;
+    r.selected = s.selected;
+    r.written = s.written;
+    r.unchanged = s.unchanged;
+    r.refused = s.refused;
+    r.stampBefore = s.stampBefore;
+    r.stampAfter = s.stampAfter;
+    r.seconds = s.seconds;
+    r.error = s.error;
+    if (s.errorDocument) r.error = "documento " + std::to_string(*s.errorDocument) + ": " + r.error;
+    r.refusedDocuments.assign(s.refusedDocuments.begin(),
+                              s.refusedDocuments.begin() + std::ptrdiff_t(std::min(s.refusedDocuments.size(), kRefusedKept)));
+    return r;
+}
+
+std::string historyFileFor(const std::string& settingsFile) { return folderOf(settingsFile) + "ConfigQuillan.log.jsonl"; }
+
+std::string textToUtf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::string out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n;) {
+        if (s[i] < 0x80) {
+            out += char(s[i++]);
+            continue;
+        }
+        if (const std::size_t len = utf8SequenceAt(s, n, i)) {
+            out.append(bytes.data() + i, len);
+            i += len;
+            continue;
+        }
+        out += platform::ansiToUtf8(std::string(1, char(s[i++])));
+    }
+    return out;
+}
+
+std::string isoTime(Clock::time_point t) {
+    const std::time_t secs = Clock::to_time_t(std::chrono::floor<std::chrono::seconds>(t));
+    std::tm tm{};
+    ::localtime_r(&secs, &tm);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+    const long off = tm.tm_gmtoff;
+    const long a = off < 0 ? -off : off;
+    char zone[24];
+    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", off < 0 ? '-' : '+', (a / 3600) % 100, (a % 3600) / 60);
+    return std::string(buf) + zone;
+}
+
+std::optional<Clock::time_point> parseIsoTime(std::string_view text) {
+    std::size_t pos = 0;
+    auto number = [&](std::size_t digits, int& out) {
+        if (pos + digits > text.size()) return false;
+        out = 0;
+        for (std::size_t k = 0; k < digits; ++k) {
+            const char c = text[pos + k];
+            if (c < '0' || c > '9') return false;
+            out = out * 10 + (c - '0');
+        }
+        pos += digits;
+        return true;
+    };
+    auto literal = [&](char c) { return pos < text.size() && text[pos++] == c; };
+    int y, mo, d, h, mi, s;
+    if (!number(4, y) || !literal('-') || !number(2, mo) || !literal('-') || !number(2, d)) return std::nullopt;
+    if (pos >= text.size() || (text[pos] != 'T' && text[pos] != ' ')) return std::nullopt;
+    ++pos;
+    if (!number(2, h) || !literal(':') || !number(2, mi) || !literal(':') || !number(2, s)) return std::nullopt;
+    if (pos < text.size() && text[pos] == '.') {
+        ++pos;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
+    }
+    int offset = 0;
+    if (pos < text.size() && text[pos] == 'Z') ++pos;
+    else if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        const int sign = text[pos++] == '-' ? -1 : 1;
+        int oh, om;
+        if (!number(2, oh)) return std::nullopt;
+        if (pos < text.size() && text[pos] == ':') ++pos;
+        if (!number(2, om) || oh > 23 || om > 59) return std::nullopt;
+        offset = sign * (oh * 3600 + om * 60);
+    } else return std::nullopt;
+    if (pos != text.size()) return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year(y), std::chrono::month(unsigned(mo)),
+                                           std::chrono::day(unsigned(d))};
+    if (!date.ok() || h > 23 || mi > 59 || s > 60) return std::nullopt;
+    const auto local = std::chrono::sys_days(date) + std::chrono::hours(h) + std::chrono::minutes(mi) +
+                       std::chrono::seconds(s);
+    return Clock::time_point(local - std::chrono::seconds(offset));
+}
+
+std::string recordLine(const RunRecord& r) {
+    Json j;
+    j["inicio"] = isoTime(r.started);
+    j["fim"] = isoTime(r.ended);
+    j["tipo"] = text(r.kind);
+    j["resultado"] = resultName(r.result);
+    j["examinados"] = r.examined;
+    j["selecionados"] = r.selected;
+    j["gravados"] = r.written;
+    j["inalterados"] = r.unchanged;
+    j["recusados"] = r.refused;
+    j["marca_antes"] = text(r.stampBefore);
+    j["marca_depois"] = text(r.stampAfter);
+    j["tempo"] = std::round(r.seconds * 1000.0) / 1000.0;
+    j["erro"] = text(r.error);
+    Json refused = Json::array();
+    for (std::size_t i = 0; i < r.refusedDocuments.size() && i < kRefusedKept; ++i) {
+        const RefusedDocument& doc = r.refusedDocuments[i];
+        refused.push_back({{"numero", doc.number}, {"chave", text(doc.key)}, {"motivo", text(doc.reason)}});
+    }
+    j["documentos_recusados"] = std::move(refused);
+    // Every text is valid UTF-8 by now; control characters are escaped, so
+    // the line holds no line break of its own.
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+}
+
+std::optional<RunRecord> parseRecordLine(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    const Json j = Json::parse(line, nullptr, false);
+    if (!j.is_object()) return std::nullopt;
+    try {
+        RunRecord r;
+        const auto started = parseIsoTime(j.at("inicio").get<std::string>());
+        const auto ended = parseIsoTime(j.at("fim").get<std::string>());
+        const auto result = resultFromName(j.at("resultado").get<std::string>());
+        if (!started || !ended || !result) return std::nullopt;
+        r.started = *started;
+        r.ended = *ended;
+        r.result = *result;
+        r.kind = j.value("tipo", std::string());
+        r.examined = j.value("examinados", 0LL);
+        r.selected = j.value("selecionados", 0LL);
+        r.written = j.value("gravados", 0LL);
+        r.unchanged = j.value("inalterados", 0LL);
+        r.refused = j.value("recusados", 0LL);
+        r.stampBefore = j.value("marca_antes", std::string());
+        r.stampAfter = j.value("marca_depois", std::string());
+        r.seconds = j.value("tempo", 0.0);
+        r.error = j.value("erro", std::string());
+        if (const auto it = j.find("documentos_recusados"); it != j.end() && it->is_array())
+            for (const Json& doc : *it)
+                r.refusedDocuments.push_back({doc.value("numero", 0LL), doc.value("chave", std::string()),
+                                              doc.value("motivo", std::string())});
+        return r;
+    } catch (const Json::exception&) {
+        return std::nullopt;  // a field of the wrong type
+    }
+}
+
+bool appendRun(const std::string& path, const RunRecord& record, std::string* error, std::size_t keep) {
+    const std::string line = recordLine(record);
+    int fd = -1;
+    bool locked = false;
+    // A trim by another process may have replaced the file between our open
+    // and our lock: append to the file that is there now.
+    for (int attempt = 1;; ++attempt) {
+        fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (error) *error = errnoText("Não foi possível abrir o histórico", path);
+            return false;
+        }
+        locked = lockWithin(fd, std::chrono::seconds(2));
+        struct stat opened {}, named {};
+        if (!locked || attempt == 100 ||
+            (::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 && opened.st_ino == named.st_ino &&
+             opened.st_dev == named.st_dev))
+            break;
+        ::close(fd);
+    }
+
+    std::string data = line;
+    // A line cut short by a full disk must not swallow this one.
+    struct stat st {};
+    char last = '\n';
+    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+        data.insert(data.begin(), '\n');
+    ssize_t n;
+    do n = ::write(fd, data.data(), data.size());
+    while (n < 0 && errno == EINTR);
+    bool ok = n == static_cast<ssize_t>(data.size());
+    if (!ok && error) {
+        if (n < 0) *error = errnoText("Não foi possível gravar o histórico", path);
+        else *error = "Gravação incompleta do histórico \"" + path + "\"";
+    }
+    if (ok && locked) trimTo(fd, path, keep);
+    ::close(fd);  // drops the lock
+    return ok;
+}
+
+std::vector<RunRecord> readRuns(const std::string& path, std::size_t count) {
+    std::vector<RunRecord> runs;
+    if (count == 0) return runs;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return runs;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return runs;
+    }
+    // The newest runs are at the end: read a tail of the file, larger each
+    // time, until it holds enough of them (the tray wants a few, not all).
+    const off_t size = st.st_size;
+    std::string tail;
+    for (off_t want = 64 * 1024;;) {
+        const off_t from = want >= size ? 0 : size - want;
+        tail.resize(std::size_t(size - from));
+        std::size_t got = 0;
+        while (got < tail.size()) {
+            const ssize_t n = ::pread(fd, tail.data() + got, tail.size() - got, from + off_t(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += std::size_t(n);
+        }
+        tail.resize(got);
+        runs.clear();
+        std::size_t end = tail.size();
+        while (end > 0 && runs.size() < count) {
+            const std::size_t nl = tail.rfind('\n', end - 1);
+            // The first piece of a tail that starts mid-file is part of a line.
+            if (nl == std::string::npos && from > 0) break;
+            const std::size_t begin = nl == std::string::npos ? 0 : nl + 1;
+            if (end > begin)
+                if (auto r = parseRecordLine(std::string_view(tail).substr(begin, end - begin)))
+                    runs.push_back(std::move(*r));
+            if (nl == std::string::npos) break;
+            end = nl;
+        }
+        if (runs.size() >= count || from == 0) break;
+        // Enough for the runs still wanted at the size of those read so far.
+        const off_t perRun = off_t(tail.size() / std::max<std::size_t>(runs.size(), 1));
+        want = std::max(want * 4, perRun * off_t(count) * 2);
+    }
+    ::close(fd);
+    return runs;
+}
+
+std::string announcedFileFor(const std::string& settingsFile) {
+    return folderOf(settingsFile) + "ConfigQuillan.log.avisado";
+}
+
+std::optional<Clock::time_point> readAnnouncedMark(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line)) return std::nullopt;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    return parseIsoTime(line);
+}
+
+bool writeAnnouncedMark(const std::string& path, Clock::time_point mark) {
+    // The window and a scheduled run may both announce; the newer mark wins.
+    if (const auto current = readAnnouncedMark(path); current && *current >= mark) return true;
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    ::fchmod(fd, 0644);
+    bool ok = writeAll(fd, isoTime(mark) + "\n");
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::optional<RunRecord> lastRun(const std::string& path) {
+    auto runs = readRuns(path, 1);
+    if (runs.empty()) return std::nullopt;
+    return std::move(runs.front());
+}
+
+}  // namespace exports

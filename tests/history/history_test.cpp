@@ -1,0 +1,279 @@
+// The history file: what a line holds, what survives damage, the cap, and
+// several processes appending at once.
+
+#include "export/history.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace exports;
+using namespace std::chrono_literals;
+
+class HistoryFile : public testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/history-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        folder = tmpl;
+        path = historyFileFor((folder / "ConfigQuillan.ini").string());
+        // Brasília time without daylight saving, whatever the machine says.
+        ::setenv("TZ", "<-03>3", 1);
+        ::tzset();
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::string content() const {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    void append(const std::string& bytes) const {
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        out << bytes;
+    }
+
+    fs::path folder;
+    std::string path;
+};
+
+RunRecord sample(long long n) {
+    RunRecord r;
+    r.started = Clock::time_point(std::chrono::seconds(1709298000 + n * 60));  // 2024-03-01T10:00:00-03:00
+    r.ended = r.started + 2s;
+    r.kind = kRunUnattended;
+    r.result = Result::Complete;
+    r.examined = n;
+    return r;
+}
+
+TEST(HistoryText, MixedBytesBecomeUtf8) {
+    struct Case {
+        std::string bytes, utf8;
+    } cases[] = {
+        {"plain", "plain"},
+        {"Exporta\xE7\xE3o", "Exportação"},                     // Windows-1252
+        {"Exportação", "Exportação"},                            // already UTF-8
+        {"Não foi \"NFe\xE7.XML\"", "Não foi \"NFeç.XML\""},    // a message around a stored key
+        {"\x80 \x9D", "€ \xC2\x9D"},                             // the euro; an undefined byte keeps a code point
+        {"fim \xC3", "fim Ã"},                                   // UTF-8 lead byte cut off at the end
+        {"\xC0\xAF", "À¯"},                                      // overlong form is not UTF-8
+        {"\xED\xA0\x80", "í\xC2\xA0€"},                          // nor is a surrogate
+    };
+    for (const Case& c : cases) EXPECT_EQ(textToUtf8(c.bytes), c.utf8) << c.bytes;
+}
+
+TEST(HistoryTime, IsoTextsCarryTheOffset) {
+    ::setenv("TZ", "<-03>3", 1);
+    ::tzset();
+    const auto t = Clock::time_point(std::chrono::seconds(1709298002));
+    EXPECT_EQ(isoTime(t), "2024-03-01T10:00:02-03:00");
+    EXPECT_EQ(parseIsoTime("2024-03-01T10:00:02-03:00"), t);
+    EXPECT_EQ(parseIsoTime("2024-03-01T13:00:02Z"), t);
+    EXPECT_EQ(parseIsoTime("2024-03-01T18:30:02+0530"), t);
+    EXPECT_EQ(parseIsoTime("2024-03-01T10:00:02.750-03:00"), t);
+    for (const char* bad : {"", "2024-03-01", "2024-03-01T10:00:02", "2024-02-30T10:00:02Z", "2024-03-01T25:00:00Z",
+                            "2024-03-01T10:00:02-03:00 ", "2024-3-01T10:00:02Z", "2024-03-01T10:00:02+24:00"})
+        EXPECT_FALSE(parseIsoTime(bad)) << bad;
+}
+
+TEST_F(HistoryFile, ARecordComesBackWhole) {
+    RunRecord r = sample(7);
+    r.kind = kRunWindow;
+    r.result = Result::Refused;
+    r.selected = 5;
+    r.written = 3;
+    r.unchanged = 1;
+    r.refused = 1;
+    r.stampBefore = "01/03/2024 10:00:00";
+    r.stampAfter = "01/03/2024 11:00:02";
+    r.seconds = 0.8424;
+    r.error = std::string("linha 1\nlinha 2\r\t\"aspas\" \\ \0 fim", 33);
+    r.refusedDocuments = {{8, "3524\xE7/..", "Chave de acesso inv\xE1lida"}};
+    ASSERT_TRUE(appendRun(path, r));
+
+    const std::string text = content();
+    EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line per run: " << text;
+    EXPECT_NE(text.find("\"inicio\":\"2024-03-01T10:07:00-03:00\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"resultado\":\"recusados\""), std::string::npos) << text;
+
+    const auto back = lastRun(path);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->started, r.started);
+    EXPECT_EQ(back->ended, r.ended);
+    EXPECT_EQ(back->kind, "janela");
+    EXPECT_EQ(back->result, Result::Refused);
+    EXPECT_EQ(back->examined, 7);
+    EXPECT_EQ(back->selected, 5);
+    EXPECT_EQ(back->written, 3);
+    EXPECT_EQ(back->unchanged, 1);
+    EXPECT_EQ(back->refused, 1);
+    EXPECT_EQ(back->stampBefore, r.stampBefore);
+    EXPECT_EQ(back->stampAfter, r.stampAfter);
+    EXPECT_DOUBLE_EQ(back->seconds, 0.842);
+    EXPECT_EQ(back->error, r.error);
+    ASSERT_EQ(back->refusedDocuments.size(), 1u);
+    EXPECT_EQ(back->refusedDocuments[0].number, 8);
+    EXPECT_EQ(back->refusedDocuments[0].key, "3524ç/..");
+    EXPECT_EQ(back->refusedDocuments[0].reason, "Chave de acesso inválida");
+}
+
+TEST_F(HistoryFile, OnlyTheFirstRefusedDocumentsAreKept) {
+    RunRecord r = sample(1);
+    r.result = Result::Refused;
+    r.refused = 50000;
+    for (int i = 0; i < 50000; ++i) r.refusedDocuments.push_back({i, "chave", "motivo"});
+    ASSERT_TRUE(appendRun(path, r));
+    const auto back = lastRun(path);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->refused, 50000);
+    EXPECT_EQ(back->refusedDocuments.size(), kRefusedKept);
+}
+
+TEST_F(HistoryFile, DamagedLinesAreSkipped) {
+    ASSERT_TRUE(appendRun(path, sample(1)));
+    append("not json at all\n");
+    append("\n");
+    append("{\"inicio\":\"2024-03-01T10:00:00-03:00\",\"fim\":\"2024-03-01T10:00:02-03:00\",\"resultado\":\"talvez\"}\n");
+    append("{\"inicio\":\"2024-03-01T10:00:00-03:00\",\"fim\":\"2024-03-01T10:00:02-03:00\",\"resultado\":\"completo\","
+           "\"examinados\":\"muitos\"}\n");
+    append("[1,2,3]\n");
+    ASSERT_TRUE(appendRun(path, sample(2)));
+    // A run cut off in the middle of its line (full disk, power loss)...
+    append(recordLine(sample(3)).substr(0, 40));
+    // ...does not take the next one with it.
+    ASSERT_TRUE(appendRun(path, sample(4)));
+
+    const auto runs = readRuns(path);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].examined, 4);  // newest first
+    EXPECT_EQ(runs[1].examined, 2);
+    EXPECT_EQ(runs[2].examined, 1);
+    EXPECT_EQ(readRuns(path, 2).size(), 2u);
+}
+
+TEST_F(HistoryFile, NoFileMeansNoRuns) {
+    EXPECT_TRUE(readRuns(path).empty());
+    EXPECT_FALSE(lastRun(path));
+    std::string error;
+    EXPECT_FALSE(appendRun((folder / "missing" / "h.jsonl").string(), sample(1), &error));
+    EXPECT_NE(error.find("missing/h.jsonl"), std::string::npos) << error;
+}
+
+TEST_F(HistoryFile, TrimKeepsTheNewestRunsAndTheFileItself) {
+    for (int i = 1; i <= 10; ++i) ASSERT_TRUE(appendRun(path, sample(i), nullptr, 10));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(path.c_str(), 1234, 2345), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+    ASSERT_TRUE(appendRun(path, sample(11), nullptr, 10));
+
+    const auto runs = readRuns(path);
+    ASSERT_EQ(runs.size(), 10u);
+    EXPECT_EQ(runs.front().examined, 11);
+    EXPECT_EQ(runs.back().examined, 2);
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino) << "trimmed by a replace, not in place";
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(after.st_uid, 1234u);
+        EXPECT_EQ(after.st_gid, 2345u);
+    }
+    // No temporary file left beside it.
+    int files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder)) ++files;
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(HistoryFile, TheDefaultCapIsAThousandRuns) {
+    std::string many;
+    for (int i = 1; i <= 1000; ++i) many += recordLine(sample(i));
+    append(many);
+    ASSERT_TRUE(appendRun(path, sample(1001)));
+    const auto runs = readRuns(path, 5000);
+    ASSERT_EQ(runs.size(), 1000u);
+    EXPECT_EQ(runs.front().examined, 1001);
+    EXPECT_EQ(runs.back().examined, 2);
+    // A few from the end of a long file: read from a tail that starts in
+    // the middle of a line.
+    const auto newest = readRuns(path, 3);
+    ASSERT_EQ(newest.size(), 3u);
+    EXPECT_EQ(newest[0].examined, 1001);
+    EXPECT_EQ(newest[2].examined, 999);
+    EXPECT_EQ(readRuns(path, 400).back().examined, 602);
+}
+
+// Processes ending together (the window and the scheduler) while the file
+// is being trimmed: no line torn or interleaved, none lost to a replace.
+TEST_F(HistoryFile, ConcurrentAppendersLoseNothing) {
+    constexpr int kProcesses = 4, kEach = 60;
+    constexpr std::size_t kKeep = 200;
+    std::string old;
+    for (int i = 0; i < 190; ++i) old += recordLine(sample(999999));
+    append(old);
+
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0; i < kEach; ++i) {
+                RunRecord r = sample(p * 1000 + i);
+                r.error = std::string(3000, char('a' + p));  // longer than a pipe's atomic write
+                std::string error;
+                if (!appendRun(path, r, &error, kKeep)) {
+                    std::fprintf(stderr, "%s\n", error.c_str());
+                    ::_exit(1);
+                }
+            }
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    std::istringstream lines(content());
+    std::string line;
+    std::size_t count = 0;
+    std::vector<std::vector<int>> seen(kProcesses);
+    while (std::getline(lines, line)) {
+        ++count;
+        const auto r = parseRecordLine(line);
+        ASSERT_TRUE(r) << "line " << count << " is damaged";
+        ASSERT_NE(r->examined, 999999) << "an old run outlived 240 newer ones";
+        const int p = int(r->examined / 1000);
+        EXPECT_EQ(r->error, std::string(3000, char('a' + p)));
+        seen[p].push_back(int(r->examined % 1000));
+    }
+    EXPECT_EQ(count, kKeep);
+    // The others appended 180 runs in all: each process's newest runs are
+    // all still there, in order, through its last one.
+    for (int p = 0; p < kProcesses; ++p) {
+        ASSERT_FALSE(seen[p].empty());
+        EXPECT_EQ(seen[p].back(), kEach - 1) << "process " << p;
+        for (std::size_t k = 1; k < seen[p].size(); ++k)
+            EXPECT_EQ(seen[p][k], seen[p][k - 1] + 1) << "process " << p << " lost a run";
+    }
+}
+
+}  // namespace
