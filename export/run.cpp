@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,19 +26,28 @@ constexpr const char* kPrefixDocument = "NFe";
 
 using Clock = std::chrono::steady_clock;
 
-// True when `path` already holds exactly `bytes`: the file is left alone, so
-// its modification time does not wake folder-sync tools for nothing.
-bool holdsExactly(const std::string& path, const std::string& bytes) {
+// True when `path` already holds exactly `text` + CR LF: the file is left
+// alone, so its modification time does not wake folder-sync tools for nothing.
+bool holdsDocument(const std::string& path, std::string_view text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     struct stat st {};
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == bytes.size();
-    std::string buffer(same ? 65536 : 0, '\0');
-    for (size_t done = 0; same && done < bytes.size();) {
-        const ssize_t n = ::read(fd, buffer.data(), std::min(buffer.size(), bytes.size() - done));
+    const size_t size = text.size() + 2;
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == size;
+    std::string buffer(same ? std::min<size_t>(size, 65536) : 0, '\0');
+    for (size_t done = 0; same && done < size;) {
+        const ssize_t n = ::read(fd, buffer.data(), std::min(buffer.size(), size - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || std::memcmp(buffer.data(), bytes.data() + done, static_cast<size_t>(n)) != 0) same = false;
-        else done += static_cast<size_t>(n);
+        if (n <= 0) {
+            same = false;
+            break;
+        }
+        // The read part against the text, then whatever of the CR LF it covers.
+        const size_t got = static_cast<size_t>(n);
+        const size_t inText = done < text.size() ? std::min(got, text.size() - done) : 0;
+        same = std::memcmp(buffer.data(), text.data() + done, inText) == 0;
+        for (size_t i = inText; same && i < got; ++i) same = buffer[i] == "\r\n"[done + i - text.size()];
+        done += got;
     }
     ::close(fd);
     return same;
@@ -45,7 +55,7 @@ bool holdsExactly(const std::string& path, const std::string& bytes) {
 
 // Writes one document unless its file already holds it. Returns true when written.
 bool putDocument(const std::string& path, const std::string& text) {
-    if (holdsExactly(path, text + "\r\n")) return false;
+    if (holdsDocument(path, text)) return false;
     writeDocument(path, text);
     return true;
 }
