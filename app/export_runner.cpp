@@ -1,5 +1,6 @@
 #include "app/export_runner.h"
 
+#include "app/stop_signals.h"
 #include "export/run.h"
 
 #include <QMetaObject>
@@ -27,7 +28,9 @@ public:
             if (r->onDocument) r->onDocument(done, number);
         }, Qt::QueuedConnection);
     }
-    bool stopRequested() override { return stop_; }
+    // A stop signal counts at once: the window's thread may only learn of it
+    // after a long queue of progress reports.
+    bool stopRequested() override { return stop_ || stopSignal() != 0; }
 
 private:
     ExportRunner* runner_;

@@ -97,6 +97,8 @@ bool hasStyleArgument(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "/status") == 0) return statusCommand(argc, argv);
+    // Before any thread exists: every thread inherits the blocked stop signals.
+    app::installStopSignals();
     // Dates, times and numbers follow the user's regional settings.
     std::setlocale(LC_ALL, "");
     // The scheduler's run needs no window, no tray and no graphical platform.

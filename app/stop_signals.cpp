@@ -2,28 +2,42 @@
 
 #include <atomic>
 #include <csignal>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 namespace app {
 
 namespace {
 
-volatile std::sig_atomic_t received = 0;
+std::atomic<int> received{0};
 std::atomic<int> notify{-1};
+std::once_flag started;
 
-void onSignal(int signal) {
-    if (received == 0) received = signal;
-    const int fd = notify.load(std::memory_order_relaxed);
+sigset_t stopSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
+    return set;
+}
+
+void record(int signal) {
+    int none = 0;
+    received.compare_exchange_strong(none, signal);
+    const int fd = notify.load();
     if (fd >= 0) {
         const char c = 1;
         [[maybe_unused]] ssize_t n = ::write(fd, &c, 1);
     }
 }
 
-}  // namespace
+void onSignal(int signal) { record(signal); }
 
-void installStopSignals(int notifyFd) {
-    if (notifyFd >= 0) notify = notifyFd;
+// A handler stays installed even though the signals are blocked: a signal
+// whose disposition is "ignore" (a job started in the background by a shell)
+// would be dropped instead of waiting for sigwait.
+void installHandlers() {
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
@@ -31,9 +45,33 @@ void installStopSignals(int notifyFd) {
     for (int s : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(s, &sa, nullptr);
 }
 
-void reinstallStopSignals() { installStopSignals(-1); }
+}  // namespace
 
-int stopSignal() { return received; }
+void installStopSignals(int notifyFd) {
+    if (notifyFd >= 0) {
+        notify = notifyFd;
+        // A signal that came before anyone watched still gets its byte.
+        if (received.load() != 0) {
+            const char c = 1;
+            [[maybe_unused]] ssize_t n = ::write(notifyFd, &c, 1);
+        }
+    }
+    std::call_once(started, [] {
+        installHandlers();
+        const sigset_t set = stopSet();
+        ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        std::thread([set] {
+            for (;;) {
+                int signal = 0;
+                if (::sigwait(&set, &signal) == 0) record(signal);
+            }
+        }).detach();
+    });
+}
+
+void reinstallStopSignals() { installHandlers(); }
+
+int stopSignal() { return received.load(); }
 
 const char* signalName(int signal) {
     switch (signal) {

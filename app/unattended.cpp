@@ -22,8 +22,11 @@ namespace {
 
 constexpr const char* kTitle = "Exportação de XML";
 
+// One whole line: a NUL or a line break that came from the settings file or
+// the database is shown escaped instead of cutting or splitting it.
 void line(std::FILE* to, const std::string& text) {
-    std::fprintf(to, "%s\n", text.c_str());
+    const std::string shown = exports::messageText(text) + '\n';
+    std::fwrite(shown.data(), 1, shown.size(), to);
     std::fflush(to);
 }
 

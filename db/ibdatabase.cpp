@@ -96,6 +96,9 @@ void TIBDatabase::open()
         return;
     if (name_.empty())
         throw DbError("Database name is missing");
+    // The library would read the name only up to the NUL: another database.
+    if (name_.find('\0') != std::string::npos)
+        throw DbError("Database name holds a NUL byte");
     requireClient();
     std::string dpb = buildDpb();
     // Handles are never moved once the library knows them: attach in place.

@@ -7,11 +7,13 @@
 #include "export/source.h"
 #include "export/stamp.h"
 #include "export/writer.h"
+#include "platform/codepage.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,19 +26,28 @@ constexpr const char* kPrefixDocument = "NFe";
 
 using Clock = std::chrono::steady_clock;
 
-// True when `path` already holds exactly `bytes`: the file is left alone, so
-// its modification time does not wake folder-sync tools for nothing.
-bool holdsExactly(const std::string& path, const std::string& bytes) {
+// True when `path` already holds exactly `text` + CR LF: the file is left
+// alone, so its modification time does not wake folder-sync tools for nothing.
+bool holdsDocument(const std::string& path, std::string_view text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     struct stat st {};
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == bytes.size();
-    std::string buffer(same ? 65536 : 0, '\0');
-    for (size_t done = 0; same && done < bytes.size();) {
-        const ssize_t n = ::read(fd, buffer.data(), std::min(buffer.size(), bytes.size() - done));
+    const size_t size = text.size() + 2;
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == size;
+    std::string buffer(same ? std::min<size_t>(size, 65536) : 0, '\0');
+    for (size_t done = 0; same && done < size;) {
+        const ssize_t n = ::read(fd, buffer.data(), std::min(buffer.size(), size - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || std::memcmp(buffer.data(), bytes.data() + done, static_cast<size_t>(n)) != 0) same = false;
-        else done += static_cast<size_t>(n);
+        if (n <= 0) {
+            same = false;
+            break;
+        }
+        // The read part against the text, then whatever of the CR LF it covers.
+        const size_t got = static_cast<size_t>(n);
+        const size_t inText = done < text.size() ? std::min(got, text.size() - done) : 0;
+        same = std::memcmp(buffer.data(), text.data() + done, inText) == 0;
+        for (size_t i = inText; same && i < got; ++i) same = buffer[i] == "\r\n"[done + i - text.size()];
+        done += got;
     }
     ::close(fd);
     return same;
@@ -44,7 +55,7 @@ bool holdsExactly(const std::string& path, const std::string& bytes) {
 
 // Writes one document unless its file already holds it. Returns true when written.
 bool putDocument(const std::string& path, const std::string& text) {
-    if (holdsExactly(path, text + "\r\n")) return false;
+    if (holdsDocument(path, text)) return false;
     writeDocument(path, text);
     return true;
 }
@@ -59,6 +70,14 @@ void refuse(RunSummary& s, long long number, const std::string& key, const std::
     s.refusedDocuments.push_back({number, key, reason});
 }
 
+// Entrada and Saida are the run's own folders: a link of that name planted in
+// the output folder would lead the files out of it.
+void requireRealFolder(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        throw DocumentWriteError("\"" + path + "\" é um link, não uma pasta: nada foi gravado através dele");
+}
+
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 }  // namespace
@@ -66,12 +85,21 @@ double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::
 std::string resolveOutputFolder(const std::string& setting, const std::string& settingsFile) {
     if (setting.empty())
         throw std::runtime_error("Pasta de exportação (PastaExportar) não configurada em " + settingsFile);
+    // The system would read the name only up to the NUL: another folder.
+    if (setting.find('\0') != std::string::npos)
+        throw std::runtime_error("Pasta de exportação (PastaExportar) com um byte nulo em " + settingsFile + ": \"" +
+                                 printable(setting) + "\"");
     std::string folder = setting;
-    if (folder.front() != '/') folder = folderOf(settingsFile) + folder;
+    // The settings file's folder is a file system (UTF-8) name; the setting
+    // and every name made from it are Windows-1252 text.
+    if (folder.front() != '/') folder = platform::utf8ToAnsi(folderOf(settingsFile)) + folder;
     if (folder.back() != '/') folder += '/';
     struct stat st {};
-    if (::stat(fileSystemName(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw std::runtime_error("Pasta de exportação inexistente: " + folder);
+    // Without the separator: a file named like the folder is told apart.
+    if (::stat(fileSystemName(folder.substr(0, folder.size() > 1 ? folder.size() - 1 : 1)).c_str(), &st) != 0)
+        throw std::runtime_error("Pasta de exportação inexistente: " + fileSystemName(folder));
+    if (!S_ISDIR(st.st_mode))
+        throw std::runtime_error("Pasta de exportação não é uma pasta: " + fileSystemName(folder));
     return folder;
 }
 
@@ -207,6 +235,7 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
         for (const char* sub : {"Entrada", "Saida"}) {
             if (!pattern.flat()) break;
             ::mkdir(fileSystemName(folder + sub).c_str(), 0777);
+            requireRealFolder(fileSystemName(folder + sub));
             if (lock) removeLeftoverTemporaries(fileSystemName(folder + sub));
         }
 

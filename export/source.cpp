@@ -118,9 +118,13 @@ DatabaseState Source::state() {
     return s;
 }
 
-// The texts' types decide how they travel: a blob of up to kInlineBytes goes
-// as a VARCHAR of the blob's own character set (bytes unchanged, no blob
-// round trips); a longer one as the blob itself.
+// The texts' types decide how they travel. When all three are blobs of one
+// character set, the row carries each blob's id (cheap: nothing is read) and
+// one inline text: the first non-empty one, as a VARCHAR of that character
+// set when it fits in kInlineBytes (bytes unchanged, no blob round trips).
+// One inline column instead of three keeps the row message small, which is
+// most of the per-row cost of the fetch. Otherwise each text goes inline or
+// as a blob on its own.
 void Source::describeTexts() {
     if (described_) return;
     db::TIBQuery q;
@@ -146,21 +150,52 @@ void Source::describeTexts() {
         types[q.field(0).asText(kBytes)] = t;
     }
     q.close();
-    textSelect_.clear();
+    auto blobCharset = [](const Type& t) {
+        return t.subtype == 1 ? (t.charset.empty() ? "NONE" : t.charset) : std::string("OCTETS");
+    };
+    std::optional<Type> shared;
     for (const char* column : kTextColumns) {
-        const std::string c = std::string("n.") + column;
         auto it = types.find(column);
-        if (it != types.end() && it->second.type == blr_blob) {
-            const Type& t = it->second;
-            const std::string charset = t.subtype == 1 ? (t.charset.empty() ? "NONE" : t.charset) : "OCTETS";
-            const std::string limit = std::to_string(kInlineBytes / t.bytesPerChar);
-            // Documents of a kind that is not ticked send no text at all.
-            textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") <= " + limit + " THEN CAST(" + c +
-                           " AS VARCHAR(" + limit + ") CHARACTER SET " + charset + ") END";
-            textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") > " + limit + " THEN " + c + " END";
-        } else {
-            // Already a character column: it travels with the row as it is.
-            textSelect_ += ", CASE WHEN s.WANTED = 1 THEN " + c + " END, CAST(NULL AS BLOB SUB_TYPE TEXT)";
+        if (it == types.end() || it->second.type != blr_blob ||
+            (shared && blobCharset(*shared) != blobCharset(it->second))) {
+            shared.reset();
+            break;
+        }
+        shared = it->second;
+    }
+    textSelect_.clear();
+    picked_ = shared.has_value();
+    if (picked_) {
+        const std::string charset = blobCharset(*shared);
+        const std::string limit = std::to_string(kInlineBytes / shared->bytesPerChar);
+        std::string pick, inlineText;
+        for (int i = 0; i < 3; ++i) {
+            const std::string c = std::string("n.") + kTextColumns[i];
+            pick += " WHEN OCTET_LENGTH(" + c + ") > 0 THEN " + std::to_string(i);
+            inlineText += " WHEN OCTET_LENGTH(" + c + ") > 0 THEN CASE WHEN OCTET_LENGTH(" + c + ") <= " + limit +
+                          " THEN CAST(" + c + " AS VARCHAR(" + limit + ") CHARACTER SET " + charset + ") END";
+        }
+        // Documents of a kind that is not ticked send no text at all.
+        textSelect_ += ", CASE WHEN s.WANTED = 1 THEN CASE" + pick + " END END";
+        textSelect_ += ", CASE WHEN s.WANTED = 1 THEN CASE" + inlineText + " END END";
+        for (const char* column : kTextColumns)
+            textSelect_ += std::string(", CASE WHEN s.WANTED = 1 THEN n.") + column + " END";
+    } else {
+        for (const char* column : kTextColumns) {
+            const std::string c = std::string("n.") + column;
+            auto it = types.find(column);
+            if (it != types.end() && it->second.type == blr_blob) {
+                const Type& t = it->second;
+                const std::string charset = blobCharset(t);
+                const std::string limit = std::to_string(kInlineBytes / t.bytesPerChar);
+                textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") <= " + limit + " THEN CAST(" +
+                               c + " AS VARCHAR(" + limit + ") CHARACTER SET " + charset + ") END";
+                textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") > " + limit + " THEN " + c +
+                               " END";
+            } else {
+                // Already a character column: it travels with the row as it is.
+                textSelect_ += ", CASE WHEN s.WANTED = 1 THEN " + c + " END, CAST(NULL AS BLOB SUB_TYPE TEXT)";
+            }
         }
     }
     described_ = true;
@@ -223,7 +258,8 @@ bool Source::nextChange(ChangedDocument& out) {
 
 std::string Source::changeKey() { return query_->field(3).asText(kBytes); }
 
-std::string Source::changeType() { return query_->field(10).asText(kBytes); }
+// The header's type follows the texts.
+std::string Source::changeType() { return query_->field(4 + textColumnCount()).asText(kBytes); }
 
 namespace {
 
@@ -276,22 +312,30 @@ bool Source::nextMonth(MonthDocument& out) {
     return true;
 }
 
-std::string Source::textAt(int inlineColumn) {
+// Column layout after the key (4): with one picked text, the pick (0-2), its
+// inline form and the three blob ids; otherwise inline and blob per text.
+std::string Source::textAt(int text) {
     db::TIBQuery& q = *query_;
+    if (picked_) {
+        if (!q.field(4).isNull() && q.field(4).asInteger() == text && !q.field(5).isNull())
+            return q.field(5).asText(kBytes);
+        return q.field(6 + text).asText(kBytes);  // NULL reads empty
+    }
+    const int inlineColumn = 4 + 2 * text;
     if (!q.field(inlineColumn).isNull()) return q.field(inlineColumn).asText(kBytes);
-    return q.field(inlineColumn + 1).asText(kBytes);  // NULL reads empty
+    return q.field(inlineColumn + 1).asText(kBytes);
 }
 
 std::string Source::changeText(bool& cancellation) {
     // Cancellation, then distribution, then the document itself; a text of
     // blanks only does not count (the document text is taken as it is).
     cancellation = true;
-    std::string text = textAt(4);
+    std::string text = textAt(0);
     if (hasNonBlank(text)) return text;
     cancellation = false;
-    text = textAt(6);
+    text = textAt(1);
     if (hasNonBlank(text)) return text;
-    return textAt(8);
+    return textAt(2);
 }
 
 namespace {

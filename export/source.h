@@ -88,7 +88,10 @@ public:
 private:
     struct TextColumn;
     void describeTexts();
-    std::string textAt(int inlineColumn);
+    std::string textAt(int text);
+    // How many columns textSelect_ adds: pick, inline text and three blob ids,
+    // or an inline and a blob column per text.
+    int textColumnCount() const { return picked_ ? 5 : 6; }
     std::string changesWhere(std::optional<long long> mark) const;
 
     std::unique_ptr<db::TIBDatabase> database_;
@@ -96,6 +99,7 @@ private:
     std::unique_ptr<db::TIBQuery> query_;
     std::string textSelect_;  // the three texts, inline and blob, in select-list form
     bool described_ = false;
+    bool picked_ = false;  // one inline text, chosen by the statement
     bool first_ = true;
 };
 

@@ -1,6 +1,7 @@
 #include "export/stamp.h"
 
 #include "export/settings_check.h"
+#include "export/summary.h"
 #include "platform/ini_file.h"
 
 #include <cerrno>
@@ -109,8 +110,9 @@ StampRecord readStamp(const std::string& settingsFile) {
     r.time = platform::GetPrivateProfileString(kSection, "Hora", "", settingsFile);
     const auto m = parseStamp(r.date, r.time);
     if (!m)
-        throw StampError("Data e hora da última exportação ilegíveis em " + settingsFile + ": \"" + r.date + " " +
-                         r.time + "\" (esperado dd/mm/aaaa hh:mm:ss)");
+        // Escaped: a NUL would cut the message short.
+        throw StampError("Data e hora da última exportação ilegíveis em " + settingsFile + ": \"" +
+                         printable(r.date + " " + r.time) + "\" (esperado dd/mm/aaaa hh:mm:ss)");
     r.moment = *m;
     const std::string mark = platform::GetPrivateProfileString(kSection, "MarcaTransacao", "", settingsFile);
     if (!mark.empty() && mark.find_first_not_of("0123456789") == std::string::npos && mark.size() < 19)

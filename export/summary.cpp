@@ -40,6 +40,55 @@ std::string printable(const std::string& bytes) {
     return out;
 }
 
+std::string messageText(const std::string& text) {
+    std::string out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    auto escape = [&](unsigned char c) {
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += hex;
+    };
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        // The database's messages put each part of an error on a line of its own.
+        if (c == '\n' || (c == '\r' && i + 1 < n && s[i + 1] == '\n')) {
+            out += "; ";
+            i += c == '\r' ? 2 : 1;
+            continue;
+        }
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7F) escape(c);
+            else out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        // The length of a well-formed sequence (no overlong forms, no
+        // surrogates, nothing above U+10FFFF), 0 when it is not one.
+        size_t len = 0;
+        if (c >= 0xC2 && c <= 0xDF) len = 2;
+        else if (c >= 0xE0 && c <= 0xEF) len = 3;
+        else if (c >= 0xF0 && c <= 0xF4) len = 4;
+        bool ok = len != 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) ok = (s[i + k] & 0xC0) == 0x80;
+        if (ok && len == 3) {
+            ok = !(c == 0xE0 && s[i + 1] < 0xA0) && !(c == 0xED && s[i + 1] >= 0xA0);
+        } else if (ok && len == 4) {
+            ok = !(c == 0xF0 && s[i + 1] < 0x90) && !(c == 0xF4 && s[i + 1] >= 0x90);
+        }
+        // C1 controls (U+0080..U+009F) are control bytes too.
+        if (ok && len == 2 && c == 0xC2 && s[i + 1] < 0xA0) ok = false;
+        if (!ok) {
+            escape(c);
+            ++i;
+            continue;
+        }
+        out.append(text, i, len);
+        i += len;
+    }
+    return out;
+}
+
 std::string summaryLine(const RunSummary& s) {
     std::string line = "Resumo: examinados=" + std::to_string(s.examined) +
                        " selecionados=" + std::to_string(s.selected) + " gravados=" + std::to_string(s.written) + " marca_antes=\"" + printable(s.stampBefore) + "\" marca_depois=\"" +
@@ -58,7 +107,7 @@ std::string summaryLine(const RunSummary& s) {
 std::string errorLine(const RunSummary& s) {
     std::string line = "Erro na exportação";
     if (s.errorDocument) line += " (documento " + std::to_string(*s.errorDocument) + ")";
-    return line + ": " + s.error;
+    return line + ": " + messageText(s.error);
 }
 
 std::string refusedLine(const RefusedDocument& d) {

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <cstdint>
 #include <random>
@@ -33,6 +34,18 @@ bool writeAll(int fd, const char* data, size_t size) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+// The text and its CR LF in one call when the system takes it all at once.
+bool writeDocumentBytes(int fd, std::string_view text) {
+    iovec parts[2] = {{const_cast<char*>(text.data()), text.size()}, {const_cast<char*>("\r\n"), 2}};
+    ssize_t n;
+    do n = ::writev(fd, parts, 2);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    const size_t done = static_cast<size_t>(n);
+    if (done >= text.size()) return writeAll(fd, "\r\n" + (done - text.size()), text.size() + 2 - done);
+    return writeAll(fd, text.data() + done, text.size() - done) && writeAll(fd, "\r\n", 2);
 }
 
 // Six characters that differ between calls and between processes.
@@ -75,8 +88,10 @@ std::string temporaryNameFor(const std::string& fileName) {
 
 bool isUnsafeNamePart(std::string_view part) {
     if (part == "." || part == "..") return true;
+    // Control bytes too: a line break or a terminal escape in a file name
+    // breaks every script and listing that later reads the folder.
     for (char c : part)
-        if (c == '/' || c == '\\' || c == '\0') return true;
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
     return false;
 }
 
@@ -175,7 +190,7 @@ void writeThroughNamedTemp(const std::string& fileName, std::string_view text) {
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0 && (errno != EEXIST || attempt >= 100)) failWrite(fileName, errno);
     }
-    bool ok = writeAll(fd, text.data(), text.size()) && writeAll(fd, "\r\n", 2);
+    bool ok = writeDocumentBytes(fd, text);
     int err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -211,7 +226,7 @@ void writeDocument(const std::string& fileName, std::string_view text, WriteMeth
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    if (!writeAll(fd, text.data(), text.size()) || !writeAll(fd, "\r\n", 2)) failWrite(fileName, errno);
+    if (!writeDocumentBytes(fd, text)) failWrite(fileName, errno);
     if (linkUnnamed(fd, fileName) == 0) return;
     if (errno == EEXIST) {
         replaceInto(fileName, fd, {});  // an existing file (or folder) of that name

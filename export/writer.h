@@ -20,7 +20,8 @@ public:
 };
 
 // A name component taken from the database (access key, tax number) that
-// could lead out of the output folder: a path separator, a NUL, or "." / "..".
+// could lead out of the output folder (a path separator, a NUL, "." or "..")
+// or that holds another control byte (a line break, a terminal escape).
 bool isUnsafeNamePart(std::string_view part);
 
 // Throws DocumentWriteError naming `what` (e.g. "chave de acesso") and the

@@ -16,23 +16,19 @@ struct Line {
     std::string eol;   // "\r\n", "\n" or "" (last line without one)
 };
 
+// Lines end in CR LF, LF or, as old Mac editors save them, a lone CR.
 std::vector<Line> splitLines(const std::string& data) {
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < data.size()) {
-        std::size_t nl = data.find('\n', pos);
-        if (nl == std::string::npos) {
+        const std::size_t end = data.find_first_of("\r\n", pos);
+        if (end == std::string::npos) {
             lines.push_back({data.substr(pos), ""});
             break;
         }
-        std::size_t end = nl;
-        std::string eol = "\n";
-        if (end > pos && data[end - 1] == '\r') {
-            --end;
-            eol = "\r\n";
-        }
+        std::string eol = data.compare(end, 2, "\r\n") == 0 ? "\r\n" : data.substr(end, 1);
         lines.push_back({data.substr(pos, end - pos), eol});
-        pos = nl + 1;
+        pos = end + eol.size();
     }
     return lines;
 }
@@ -278,7 +274,7 @@ bool WritePrivateProfileStrings(const std::string& section,
     const std::string bom = takeByteOrderMark(data);
 
     std::vector<Line> lines = splitLines(data);
-    const std::string eol = (!lines.empty() && lines.front().eol == "\n") ? "\n" : "\r\n";
+    const std::string eol = (!lines.empty() && !lines.front().eol.empty()) ? lines.front().eol : "\r\n";
 
     for (const auto& [key, value] : values) {
         // Locate the section and, inside it, the key and the last non-blank line.

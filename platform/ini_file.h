@@ -6,7 +6,7 @@
 // at the end of its section, the file created on the first write.
 //
 // Everything is bytes: values go in and come out exactly as stored, in the
-// file's own 8-bit code page. Lines may end in CR LF or LF; a rewritten file
+// file's own 8-bit code page. Lines may end in CR LF, LF or CR; a rewritten file
 // keeps its lines byte for byte, new lines end like the file's first line
 // (CR LF for a new file).
 //

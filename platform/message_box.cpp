@@ -14,7 +14,18 @@ bool canShowMessageBoxes() {
 
 void showMessageBox(const QString& caption, const QString& text, MessageIcon icon, QWidget* parent) {
     if (!canShowMessageBoxes()) {
-        const QByteArray line = (caption + QStringLiteral(": ") + text + QLatin1Char('\n')).toUtf8();
+        // One line whatever the text holds: control characters read from
+        // the settings file are shown escaped.
+        QString shown;
+        QString whole = caption + QStringLiteral(": ") + text;
+        whole.replace(QLatin1String("\r\n"), QLatin1String("; ")).replace(QLatin1Char('\n'), QLatin1String("; "));
+        for (const QChar c : whole) {
+            const char16_t u = c.unicode();
+            if (u < 0x20 || (u >= 0x7F && u < 0xA0))
+                shown += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+            else shown += c;
+        }
+        const QByteArray line = (shown + QLatin1Char('\n')).toUtf8();
         std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
         std::fflush(stderr);
         return;

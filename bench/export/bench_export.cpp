@@ -5,6 +5,13 @@
 //
 //   bench-export [--docs 2000,20000] [--size 8192] [--repeat 2] [--dir /tmp/bench-export]
 //   bench-export --history 500000 [--size 1024]   (a long history with ~100 changes)
+//   bench-export ... --callgrind 1   (also counts both programs' instructions
+//                                     under valgrind, embedded cases only)
+//
+// Times swing with the other work on the machine and with the file system:
+// put --dir on a RAM-backed folder (/dev/shm) to see the programs' own cost,
+// on a disk to see the file system's; the instruction counts do not depend
+// on the machine's load.
 //
 // Cases: every kind ticked with the embedded engine, the same through the
 // server on localhost (when one answers), and one kind ticked (embedded).
@@ -37,6 +44,7 @@ namespace {
 struct Measure {
     double seconds = 0;
     double cpu = 0;  // user + system of the process (the embedded engine included)
+    double user = 0, system = 0;
     long peakKb = 0;
     int status = -1;
 };
@@ -84,9 +92,25 @@ Measure runChild(const std::vector<std::string>& argv, const fs::path& log) {
     Measure m;
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     m.peakKb = ru.ru_maxrss;
-    m.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    m.user = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6;
+    m.system = ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    m.cpu = m.user + m.system;
     m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return m;
+}
+
+// Instructions the program executes (the embedded engine included), counted
+// by callgrind; -1 when valgrind is missing or the run failed.
+long long countInstructions(std::vector<std::string> argv, const fs::path& log) {
+    if (!fs::exists("/usr/bin/valgrind")) return -1;
+    argv.insert(argv.begin(), {"/usr/bin/valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"});
+    if (runChild(argv, log).status != 0) return -1;
+    std::ifstream in(log);
+    long long collected = -1;
+    for (std::string line; std::getline(in, line);)
+        if (const size_t at = line.find("Collected : "); at != std::string::npos)
+            collected = std::stoll(line.substr(at + 12));
+    return collected;
 }
 
 void freshFolder(const fs::path& p) {
@@ -223,6 +247,7 @@ int main(int argc, char** argv) {
     int repeat = 2;
     fs::path work = "/tmp/bench-export";
     int historyDocs = 0;
+    bool callgrind = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string o = argv[i], v = argv[i + 1];
         if (o == "--docs") {
@@ -233,6 +258,7 @@ int main(int argc, char** argv) {
         else if (o == "--repeat") repeat = std::stoi(v);
         else if (o == "--dir") work = v;
         else if (o == "--history") historyDocs = std::stoi(v);
+        else if (o == "--callgrind") callgrind = v != "0";
     }
     const fs::path program = EXPORTAR_BINARY, baseline = BASELINE_BINARY;
     auto client = db::FbClient::load(db::clientLibraryName());
@@ -275,6 +301,15 @@ int main(int argc, char** argv) {
             const std::string dbName = (viaServer ? "localhost:" : "") + dbFile.string();
             Measure best[2];
             fs::path outBase, outExport;
+            // The stamp of a first run: every document is selected.
+            auto firstRunSettings = [&](const fs::path& out) {
+                const std::string boxes = c.boxes;
+                std::ofstream(dir / "ConfigQuillan.ini", std::ios::binary | std::ios::trunc)
+                    << "[Configuracoes]\r\nBase=" << dbName << "\r\nData=01/01/2010\r\nHora=00:00:00\r\n"
+                    << "PastaExportar=" << out.string() << "/\r\nExportaEmitidas=" << (boxes[0] == 'S' ? "S" : "")
+                    << "\r\nExportaEmitidasVeiculos=" << (boxes[1] == 'S' ? "S" : "")
+                    << "\r\nExportaRecebidas=" << (boxes[2] == 'S' ? "S" : "") << "\r\n";
+            };
             for (int r = 0; r < repeat; ++r) {
                 // New folders every time: creating files right after deleting
                 // thousands costs ext4 extra, which would favour one side.
@@ -287,12 +322,7 @@ int main(int argc, char** argv) {
                                       c.boxes},
                                      dir / "baseline.log");
                 freshFolder(outExport);
-                const std::string boxes = c.boxes;
-                std::ofstream(dir / "ConfigQuillan.ini", std::ios::binary | std::ios::trunc)
-                    << "[Configuracoes]\r\nBase=" << dbName << "\r\nData=01/01/2010\r\nHora=00:00:00\r\n"
-                    << "PastaExportar=" << outExport.string() << "/\r\nExportaEmitidas=" << (boxes[0] == 'S' ? "S" : "")
-                    << "\r\nExportaEmitidasVeiculos=" << (boxes[1] == 'S' ? "S" : "")
-                    << "\r\nExportaRecebidas=" << (boxes[2] == 'S' ? "S" : "") << "\r\n";
+                firstRunSettings(outExport);
                 Measure e = runChild({exe.string(), "/executa"}, dir / "export.log");
                 if (b.status != 0 || e.status != 0) {
                     std::fprintf(stderr, "run failed (baseline %d, export %d); see %s\n", b.status, e.status,
@@ -302,22 +332,41 @@ int main(int argc, char** argv) {
                 const long bp = std::max(best[0].peakKb, b.peakKb), ep = std::max(best[1].peakKb, e.peakKb);
                 const double bc = r == 0 ? b.cpu : std::min(best[0].cpu, b.cpu);
                 const double ec = r == 0 ? e.cpu : std::min(best[1].cpu, e.cpu);
+                // The split of the least cpu: the file system's work shows as system time.
+                const Measure bl = r == 0 || b.cpu < best[0].cpu ? b : best[0];
+                const Measure el = r == 0 || e.cpu < best[1].cpu ? e : best[1];
                 if (r == 0 || b.seconds < best[0].seconds) best[0] = b;
                 if (r == 0 || e.seconds < best[1].seconds) best[1] = e;
                 best[0].peakKb = bp;
                 best[1].peakKb = ep;
                 best[0].cpu = bc;
                 best[1].cpu = ec;
+                best[0].user = bl.user;
+                best[0].system = bl.system;
+                best[1].user = el.user;
+                best[1].system = el.system;
             }
             if (!sameFiles(outBase, outExport)) {
                 std::fprintf(stderr, "the export's files differ from the baseline's (%s)\n", dir.c_str());
                 return 1;
             }
+            if (callgrind && !viaServer) {
+                freshFolder(outBase);
+                freshFolder(outExport);
+                const long long bi = countInstructions(
+                    {baseline.string(), dbName, outBase.string() + "/", "2010-01-01 00:00:00", c.boxes},
+                    dir / "baseline-callgrind.log");
+                firstRunSettings(outExport);
+                const long long ei = countInstructions({exe.string(), "/executa"}, dir / "export-callgrind.log");
+                std::printf("%-7d %-9s %-5s instructions: baseline %lld, export %lld, ratio %.2f\n", docs, c.mode,
+                            c.boxes, bi, ei, bi > 0 ? double(ei) / double(bi) : 0.0);
+            }
             const size_t files = listing(outExport).size();
-            std::printf("%-7d %-9s %-5s %10.2f %10.2f %7.2f %10.2f %10.2f %9.2f %14.1f %16.1f   (%zu files)\n", docs,
-                        c.mode, c.boxes, best[0].seconds, best[1].seconds, best[1].seconds / best[0].seconds,
+            std::printf("%-7d %-9s %-5s %10.2f %10.2f %7.2f %10.2f %10.2f %9.2f %14.1f %16.1f   (%zu files; "
+                        "user/sys baseline %.2f/%.2f, export %.2f/%.2f)\n",
+                        docs, c.mode, c.boxes, best[0].seconds, best[1].seconds, best[1].seconds / best[0].seconds,
                         best[0].cpu, best[1].cpu, best[1].cpu / best[0].cpu, best[1].peakKb / 1024.0,
-                        best[0].peakKb / 1024.0, files);
+                        best[0].peakKb / 1024.0, files, best[0].user, best[0].system, best[1].user, best[1].system);
             std::fflush(stdout);
             peakByCase[std::string(c.mode) + c.boxes + std::to_string(docs)] = best[1].peakKb;
         }

@@ -210,6 +210,42 @@ TEST_P(Engine, InlineAndBlobTextsAreByteExact) {
     for (const auto& [seq, t] : texts) EXPECT_EQ(files.at(file(seq)), t + "\r\n") << t.size();
 }
 
+TEST_P(Engine, PreferredTextIsTakenWhetherEachTextTravelsInlineOrAsABlob) {
+    const size_t big = exports::Source::kInlineBytes + 1;
+    const std::string longText = "<l>" + std::string(big, '\xE7') + "</l>", blanks = " \r\n\t ";
+    const std::string longBlanks(big, ' ');
+    struct Case {
+        std::optional<std::string> cancel, distrib, xml;
+        std::string prefix, expected;
+    };
+    const Case cases[] = {
+        {longText, "<d/>", "<x/>", "CanNFe", longText},            // the first text too long for the row
+        {longBlanks, "<d/>", "<x/>", "NFe", "<d/>"},               // long but blank: the next one
+        {blanks, longText, "<x/>", "NFe", longText},               // blank inline, the next one long
+        {"", std::nullopt, longText, "NFe", longText},             // empty, NULL, then the document
+        {std::nullopt, blanks, blanks, "NFe", blanks},             // nothing but blanks: the document as it is
+        {"<c>\x80</c>", longText, longText, "CanNFe", "<c>\x80</c>"},
+    };
+    std::vector<Doc> docs;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Doc d;
+        d.seq = static_cast<int>(i) + 1;
+        d.moment = "2021-01-01 10:00:00";
+        d.cancel = cases[i].cancel;
+        d.distrib = cases[i].distrib;
+        d.xml = cases[i].xml;
+        docs.push_back(d);
+    }
+    ws_->createDatabase(docs);
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    const exports::RunSummary s = run();
+    ASSERT_EQ(s.result, exports::Result::Complete) << s.error;
+    std::map<std::string, std::string> expected;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        expected[cases[i].prefix + fixture::accessKey(static_cast<int>(i) + 1) + ".XML"] = cases[i].expected + "\r\n";
+    EXPECT_EQ(Workspace::files(ws_->out), expected);
+}
+
 TEST_P(Engine, RefusedDocumentIsSelectedAgainWhenItsRowChanges) {
     Doc good, bad;
     good.seq = 1;

@@ -153,6 +153,7 @@ pid_t Workspace::start(const std::vector<std::string>& args) {
     }
     env.push_back("LC_ALL=" + locale);
     env.push_back("QT_QPA_PLATFORM=" + qtPlatform);
+    if (!display.empty()) env.push_back("DISPLAY=" + display);
     const pid_t pid = ::fork();
     if (pid > 0) startIndex_[pid] = runs_;
     if (pid == 0) {

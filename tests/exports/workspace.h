@@ -67,6 +67,7 @@ public:
     // The child's environment and limits.
     std::string locale = "pt_BR.UTF-8";
     std::string qtPlatform = "offscreen";
+    std::string display;  // DISPLAY for the child; none when empty
     long fileSizeLimit = 0;  // bytes; 0: none
     fs::path dir, exe, ini, out, dbFile;
     std::string dbName;  // as the settings name it: "localhost:/..." through the server

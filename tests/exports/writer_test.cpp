@@ -91,6 +91,11 @@ TEST(DocumentWriter, RefusesNamePartsThatLeaveTheFolder) {
         {"a/b", true},
         {"a\\b", true},
         {std::string("a\0b", 3), true},
+        {"35AAA\nlinha2", true},
+        {"35\x1B[2J", true},
+        {"a\tb", true},
+        {"a\x7F", true},
+        {"\xC7\xE3o \xFF", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(exports::isUnsafeNamePart(c.part), c.unsafe) << c.part;
@@ -339,6 +344,23 @@ TEST(Summary, OneLineWithEveryFigure) {
     s.result = exports::Result::Interrupted;
     EXPECT_EQ(exports::exitStatus(s, SIGTERM), 143);
     EXPECT_EQ(exports::exitStatus(s, SIGHUP), 129);
+}
+
+TEST(Summary, MessageTextKeepsUtf8AndEscapesEverythingElse) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Exportação interrompida: não", "Exportação interrompida: não"},
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"I/O error\nNo such file\r\nend", "I/O error; No such file; end"},
+        {"\x1B[2J\x07\x7F\r", "\\x1B[2J\\x07\\x7F\\x0D"},
+        // Windows-1252 bytes are not UTF-8; neither are overlong or cut sequences.
+        {"Produ\xE7\xE3o", "Produ\\xE7\\xE3o"},
+        {"\xC0\xAF \xE2\x82", "\\xC0\\xAF \\xE2\\x82"},
+        {"\xC2\x85 \xF0\x9F\x98\x80", "\\xC2\\x85 \xF0\x9F\x98\x80"},
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(exports::messageText(text), shown) << text;
+    exports::RunSummary s;
+    s.error = std::string("Pasta \0x", 8);
+    EXPECT_EQ(exports::errorLine(s), "Erro na exportação: Pasta \\x00x");
 }
 
 TEST(ExportLock, SecondHolderIsBusyUntilTheFirstLetsGo) {

@@ -85,6 +85,8 @@ TEST_F(IniFileTest, ReadsValuesAsTheProfileFunctionsDo) {
         {"nul byte in another line", std::string("[S]\r\nA=\0x\r\nK=v\r\n", 15), "S", "K", "v"},
         {"cut at 2047", "[S]\r\nK=" + longValue + "\r\n", "S", "K", longValue.substr(0, 2047)},
         {"utf-8 byte-order mark", "\xEF\xBB\xBF[S]\r\nK=v\r\n", "S", "K", "v"},
+        {"lines ending in a lone cr", "[S]\rA=1\rK=v\r[T]\rK=w\r", "S", "K", "v"},
+        {"mixed line ends", "[S]\nA=1\r\nK=v\r[T]\n", "S", "K", "v"},
         {"nul inside the value kept", std::string("[S]\r\nK=a\0b\r\n", 12), "S", "K", std::string("a\0b", 3)},
     };
     for (const ReadCase& c : cases) {
@@ -126,6 +128,8 @@ TEST_F(IniFileTest, WritesReplaceOrAppendInPlace) {
         {"new key after last line without eol", "[S]\r\nA=1", "S", "K", "v", "[S]\r\nA=1\r\nK=v\r\n"},
         {"new section at end", "[T]\r\nB=2\r\n", "S", "K", "v", "[T]\r\nB=2\r\n[S]\r\nK=v\r\n"},
         {"lf file stays lf", "[S]\nA=1\n", "S", "K", "v", "[S]\nA=1\nK=v\n"},
+        {"cr file stays cr", "[S]\rA=1\rK=0\r[T]\rB=2", "S", "K", "v", "[S]\rA=1\rK=v\r[T]\rB=2"},
+        {"cr file gets a cr line", "[S]\rA=1\r", "S", "K", "v", "[S]\rA=1\rK=v\r"},
         {"comments and garbage survive", "; note\r\n\x01junk\r\n[S]\r\nK=1\r\n", "S", "K", "2",
          "; note\r\n\x01junk\r\n[S]\r\nK=2\r\n"},
         {"only first duplicate changes", "[S]\r\nK=1\r\nK=2\r\n", "S", "K", "3", "[S]\r\nK=3\r\nK=2\r\n"},

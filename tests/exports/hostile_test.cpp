@@ -1,0 +1,320 @@
+// The exports under attack: stop signals at any moment of a run, settings
+// values holding NUL and control bytes, links planted where the run writes,
+// access keys holding control bytes. The real program where the fault was
+// seen through it; the library call for the period export.
+#include "tests/exports/workspace.h"
+
+#include "export/run.h"
+#include "export/summary.h"
+
+#include <QString>
+#include <cstdlib>
+#include <fstream>
+#include <signal.h>
+#include <thread>
+#include <unistd.h>
+
+namespace exptest {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Every byte of an error output is text: no control byte but the line ends,
+// and valid UTF-8 (the accents of the messages kept).
+void expectCleanLines(const std::string& err) {
+    for (unsigned char c : err) EXPECT_TRUE(c >= 0x20 || c == '\n') << "control byte " << int(c) << " in: " << err;
+    const QString decoded = QString::fromUtf8(err.data(), qsizetype(err.size()));
+    EXPECT_EQ(decoded.toUtf8().toStdString(), err) << "not UTF-8: " << err;
+    EXPECT_TRUE(err.empty() || err.back() == '\n') << err;
+}
+
+// The program (not the test's own image before exec) has loaded the client.
+bool clientLibraryLoaded(pid_t pid, const fs::path& exe) {
+    std::error_code ec;
+    if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec) != exe) return false;
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find("libfbclient") != std::string::npos) return true;
+    return false;
+}
+
+// ---- stop signals at any moment -----------------------------------------
+
+class StopSignal : public testing::TestWithParam<Mode> {
+protected:
+    void SetUp() override {
+        EXPTEST_REQUIRE_MODE(GetParam());
+        ws_ = std::make_unique<Workspace>(GetParam());
+        ws_->createDatabase({});
+        ws_->generate(kDocs, 2048);
+        ws_->writeConfig("01/01/2010", "00:00:00", ws_->out.string() + "/");
+    }
+    static constexpr int kDocs = 300;
+    std::unique_ptr<Workspace> ws_;
+};
+
+// Early signals land while the client library attaches (it puts its own
+// handlers in place then); late ones inside the document loop or after it.
+TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
+    const std::string settings = slurp(ws_->ini);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        for (int delayMs : {0, 2, 5, 10, 20, 40, 80, 160}) {
+            SCOPED_TRACE(std::string(strsignal(sig)) + " " + std::to_string(delayMs) + " ms after the client library loaded");
+            spit(ws_->ini, settings);
+            fs::remove_all(ws_->out);
+            fs::create_directory(ws_->out);
+            const pid_t pid = ws_->start();
+            const auto until = std::chrono::steady_clock::now() + 20s;
+            while (!clientLibraryLoaded(pid, ws_->exe) && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(200us);
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            ::kill(pid, sig);
+            const RunResult r = ws_->wait(pid, 2min);
+            const auto files = Workspace::files(ws_->out);
+            for (const auto& [name, bytes] : files) {
+                ASSERT_EQ(name.substr(name.size() - 4), ".XML") << "a temporary was left: " << name;
+                ASSERT_GE(bytes.size(), 2u);
+                EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "partial file " << name;
+            }
+            if (r.status == 0) {
+                // The signal came after the last document: a complete run.
+                EXPECT_NE(r.out.find("resultado=completo"), std::string::npos) << r.out;
+                EXPECT_EQ(files.size(), size_t(kDocs));
+                continue;
+            }
+            ASSERT_EQ(r.status, 128 + sig) << r.out << r.err;
+            EXPECT_EQ(r.err, std::string("Exportação interrompida por SIG") + sigabbrev_np(sig) +
+                                 ": nenhum arquivo parcial, marca não movida\n");
+            EXPECT_NE(r.out.find("resultado=interrompido"), std::string::npos) << r.out;
+            EXPECT_EQ(slurp(ws_->ini), settings);
+        }
+    }
+}
+
+// The window's run on a signal: as "Sair", it stops at its next document
+// and the program ends (status 0), the stamp unmoved.
+TEST_P(StopSignal, WindowRunStopsAtTheNextDocumentAndTheProgramEnds) {
+    REQUIRE_X_SERVER();
+    // Long enough a run to be caught in the middle.
+    fixture::fillGenerated(client(), ws_->dbName, fixture::defaultCredentials(ws_->dbName), kDocs + 1, 2700, 2048);
+    ws_->qtPlatform = "xcb";
+    ws_->display = std::getenv("DISPLAY");
+    const std::string settings = slurp(ws_->ini);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        const pid_t pid = ws_->start({});
+        const fs::path idFile = ws_->dir / "window-id.txt";
+        const std::string find = "xdotool search --all --pid " + std::to_string(pid) + " --name '^Exportar XML$' > " +
+                                 idFile.string() + " 2>/dev/null";
+        std::string id;
+        for (auto until = std::chrono::steady_clock::now() + 30s; id.empty() && std::chrono::steady_clock::now() < until;
+             std::this_thread::sleep_for(100ms))
+            if (std::system(find.c_str()) == 0) id = slurp(idFile).substr(0, slurp(idFile).find('\n'));
+        ASSERT_FALSE(id.empty()) << "window never appeared";
+        // "Gerar": the form's controls stand at fixed places. A click that came
+        // before the window took input is repeated; one during the run starts nothing.
+        const std::string click = "xdotool mousemove --window " + id + " 283 92 click 1";
+        for (int attempt = 0; attempt < 6 && Workspace::files(ws_->out).size() < 20; ++attempt) {
+            ASSERT_EQ(std::system(click.c_str()), 0);
+            for (auto until = std::chrono::steady_clock::now() + 10s;
+                 Workspace::files(ws_->out).size() < 20 && std::chrono::steady_clock::now() < until;)
+                std::this_thread::sleep_for(2ms);
+        }
+        ::kill(pid, sig);
+        const RunResult r = ws_->wait(pid, 2min);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const auto files = Workspace::files(ws_->out);
+        EXPECT_GE(files.size(), 20u);
+        EXPECT_LT(files.size(), size_t(kDocs + 2700)) << "the run went on to the end";
+        for (const auto& [name, bytes] : files) {
+            ASSERT_EQ(name.substr(name.size() - 4), ".XML") << "a temporary was left: " << name;
+            EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "partial file " << name;
+        }
+        EXPECT_EQ(slurp(ws_->ini), settings);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, StopSignal, testing::Values(Mode::Embedded, Mode::Server), modeName);
+
+// ---- hostile settings values and planted links --------------------------
+
+class Hostile : public testing::Test {
+protected:
+    void SetUp() override {
+        ws_ = std::make_unique<Workspace>(Mode::Embedded);
+        std::vector<Doc> docs;
+        for (int seq : {1, 2, 3}) {
+            Doc d;
+            d.seq = seq;
+            d.moment = "2021-01-0" + std::to_string(seq) + " 10:00:00";
+            d.tipo = "NF";
+            d.xml = "<doc>" + std::to_string(seq) + "</doc>";
+            docs.push_back(d);
+        }
+        ws_->createDatabase(docs);
+        outside_ = ws_->dir / "outside";
+        fs::create_directory(outside_);
+    }
+    static std::string file(int seq) { return "NFe" + fixture::accessKey(seq) + ".XML"; }
+    std::map<std::string, std::string> allThree() const {
+        return {{file(1), "<doc>1</doc>\r\n"}, {file(2), "<doc>2</doc>\r\n"}, {file(3), "<doc>3</doc>\r\n"}};
+    }
+    std::unique_ptr<Workspace> ws_;
+    fs::path outside_;
+};
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST_F(Hostile, SettingsValuesWithNulOrControlBytesStopTheRunWithOneWholeLine) {
+    const std::string good = ws_->configText("01/01/2010", "00:00:00", ws_->out.string() + "/");
+    struct Case {
+        const char* name;
+        std::string settings;
+        std::string message;  // on the error output, escaped
+    };
+    const Case cases[] = {
+        // Read up to the NUL, the folder would be another one.
+        {"nul in PastaExportar", replaced(good, "xml/", std::string("xml\0/../outside/", 16)),
+         "Pasta de exportação (PastaExportar) com um byte nulo em " + ws_->ini.string() + ": \"" +
+             ws_->out.string() + "\\x00/../outside/\""},
+        // Read up to the NUL, the database would be another one.
+        {"nul in Base", replaced(good, ".fdb", std::string(".fdb\0.other", 11)), "Database name holds a NUL byte"},
+        {"nul and escape in Data", replaced(good, "01/01/2010", std::string("01/01\0/2010\x1B[2J", 15)),
+         "\"01/01\\x00/2010\\x1B[2J 00:00:00\" (esperado dd/mm/aaaa hh:mm:ss)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        spit(ws_->ini, c.settings);
+        const RunResult r = ws_->run();
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        expectCleanLines(r.err);
+        EXPECT_TRUE(Workspace::files(ws_->out).empty());
+        EXPECT_TRUE(Workspace::files(outside_).empty());
+        EXPECT_EQ(slurp(ws_->ini), c.settings);
+    }
+}
+
+TEST_F(Hostile, LinesEndingInALoneCrAreRead) {
+    std::string settings = ws_->configText("01/01/2010", "00:00:00", ws_->out.string() + "/");
+    for (size_t at; (at = settings.find("\r\n")) != std::string::npos;) settings.erase(at + 1, 1);
+    spit(ws_->ini, settings);
+    const RunResult r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Workspace::files(ws_->out), allThree());
+    const std::string stored = slurp(ws_->ini);
+    EXPECT_NE(stored.find("\rData=03/01/2021\rHora=10:00:00\r"), std::string::npos) << stored;
+    EXPECT_EQ(stored.find('\n'), std::string::npos) << stored;
+}
+
+TEST_F(Hostile, OutputFolderSettingThatIsAFileOrALink) {
+    spit(ws_->dir / "afile", "x");
+    ws_->writeConfig("01/01/2010", "00:00:00", (ws_->dir / "afile").string());
+    const std::string settings = slurp(ws_->ini);
+    RunResult r = ws_->run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Pasta de exportação não é uma pasta: " + (ws_->dir / "afile").string() + "/"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(slurp(ws_->ini), settings);
+
+    // A link the user chose as the folder is followed: the files land where it points.
+    fs::create_directory_symlink(outside_, ws_->dir / "link");
+    ws_->writeConfig("01/01/2010", "00:00:00", (ws_->dir / "link").string());
+    r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Workspace::files(outside_), allThree());
+}
+
+// The program sits in a folder whose name has an accent (a UTF-8 file name);
+// a relative PastaExportar is found inside it.
+TEST_F(Hostile, RelativeFolderBesideSettingsInAFolderWithAnAccent) {
+    const fs::path home = ws_->dir / "Exportação";
+    fs::create_directories(home / "xml");
+    fs::copy_file(ws_->exe, home / "exportar-xml");
+    ws_->exe = home / "exportar-xml";
+    ws_->ini = home / "ConfigQuillan.ini";
+    ws_->writeConfig("01/01/2010", "00:00:00", "xml");
+    const RunResult r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Workspace::files(home / "xml"), allThree());
+}
+
+TEST_F(Hostile, LinksPlantedUnderTheFileNamesAreReplacedNeverWrittenThrough) {
+    // One link per kind of target: a file outside, the same bytes outside
+    // (an unchanged file must not be taken as written), a missing file.
+    spit(outside_ / "a", "secret");
+    spit(outside_ / "b", "<doc>2</doc>\r\n");
+    fs::create_symlink(outside_ / "a", ws_->out / file(1));
+    fs::create_symlink(outside_ / "b", ws_->out / file(2));
+    fs::create_symlink(outside_ / "c", ws_->out / file(3));
+    ws_->writeConfig("01/01/2010", "00:00:00", ws_->out.string() + "/");
+    const RunResult r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("gravados=3 "), std::string::npos) << r.out;
+    EXPECT_EQ(Workspace::files(outside_),
+              (std::map<std::string, std::string>{{"a", "secret"}, {"b", "<doc>2</doc>\r\n"}}));
+    for (int seq : {1, 2, 3}) EXPECT_FALSE(fs::is_symlink(ws_->out / file(seq))) << seq;
+    EXPECT_EQ(Workspace::files(ws_->out), allThree());
+}
+
+TEST_F(Hostile, PeriodExportNeverWritesThroughAPlantedEntradaOrSaida) {
+    for (const char* planted : {"Entrada", "Saida"}) {
+        SCOPED_TRACE(planted);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        fs::create_directory_symlink(outside_, ws_->out / planted);
+        exports::PeriodJob job;
+        job.database = ws_->dbName;
+        const auto who = fixture::defaultCredentials(ws_->dbName);
+        job.credentials = {who.user, who.password};
+        job.client = client();
+        job.outputFolder = ws_->out.string();
+        ws_->writeConfig("01/01/2010", "00:00:00", "unused");
+        job.settingsFile = ws_->ini.string();
+        platform::tryEncodeDate(2021, 2, 1, job.startDate);
+        job.endDate = job.startDate;
+        job.branch = "1";
+        exports::Observer quiet;
+        const exports::RunSummary s = exports::runPeriod(job, quiet);
+        EXPECT_EQ(s.result, exports::Result::Failed);
+        EXPECT_NE(s.error.find("é um link, não uma pasta"), std::string::npos) << s.error;
+        EXPECT_TRUE(Workspace::files(outside_).empty());
+        EXPECT_TRUE(Workspace::files(ws_->out).empty());
+    }
+}
+
+// Keys with a line break or a terminal escape are refused like unsafe ones;
+// every other document is written and the stamp moves.
+TEST_F(Hostile, AccessKeysWithControlBytesAreRefused) {
+    Doc d;
+    d.seq = 4;
+    d.moment = "2021-01-04 10:00:00";
+    d.tipo = "NF";
+    d.xml = "<doc>4</doc>";
+    d.key = "35AAA\nlinha2";
+    Doc e = d;
+    e.seq = 5;
+    e.key = "35\x1B[2J\x07";
+    fixture::runScript(client(), ws_->dbName, fixture::defaultCredentials(ws_->dbName), insertScript({d, e}));
+    ws_->writeConfig("01/01/2010", "00:00:00", ws_->out.string() + "/");
+    const RunResult r = ws_->run();
+    EXPECT_EQ(r.status, 65) << r.err;
+    EXPECT_EQ(r.err,
+              "Documento recusado: 4 chave \"35AAA\\x0Alinha2\": nome inseguro\n"
+              "Documento recusado: 5 chave \"35\\x1B[2J\\x07\": nome inseguro\n");
+    EXPECT_EQ(Workspace::files(ws_->out), allThree());
+    EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "04/01/2021 10:00:00");
+}
+
+}  // namespace
+}  // namespace exptest
