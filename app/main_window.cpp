@@ -375,16 +375,27 @@ exports::ConnectionJob connectionJob(const std::string& database, const std::str
 
 }  // namespace
 
-void TForm1::startIncrementalExport() {
+bool TForm1::readyForSettingsRun() {
     using app::StatusPlace;
     if (exportRunning()) {
         app::showStatus(*this, StatusPlace::Incremental, "Uma exportação já está em andamento", true);
-        return;
+        return false;
     }
     if (!config_) {
         app::showStatus(*this, StatusPlace::Incremental, "Configuração não carregada", true);
-        return;
+        return false;
     }
+    return true;
+}
+
+void TForm1::showDocument(long done, long long number) {
+    progressGauge->setProgress(int(done + 1));
+    sequenceLabel->setText(QStringLiteral("SEQ: ") + QString::number(number));
+}
+
+void TForm1::startIncrementalExport() {
+    using app::StatusPlace;
+    if (!readyForSettingsRun()) return;
     exports::IncrementalJob job;
     static_cast<exports::ConnectionJob&>(job) =
         connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
@@ -392,10 +403,7 @@ void TForm1::startIncrementalExport() {
     job.kinds.received = receivedBox->isChecked();
     job.kinds.vehicles = vehiclesBox->isChecked();
     progressGauge->setProgress(0);
-    runner_->onDocument = [this](long done, long long number) {
-        progressGauge->setProgress(int(done + 1));
-        sequenceLabel->setText(QStringLiteral("SEQ: ") + QString::number(number));
-    };
+    runner_->onDocument = [this](long done, long long number) { showDocument(done, number); };
     // Started from FormCreate for "/executa", the window is not shown.
     const char* kind = isVisible() ? exports::kRunWindow : exports::kRunUnattended;
     runner_->onFinished = [this, kind, started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
@@ -437,23 +445,13 @@ void TForm1::startPeriodExport() {
 // The tray's way to the accountant's package: last month's, into the output folder.
 void TForm1::buildPreviousMonthPackage() {
     using app::StatusPlace;
-    if (exportRunning()) {
-        app::showStatus(*this, StatusPlace::Incremental, "Uma exportação já está em andamento", true);
-        return;
-    }
-    if (!config_) {
-        app::showStatus(*this, StatusPlace::Incremental, "Configuração não carregada", true);
-        return;
-    }
+    if (!readyForSettingsRun()) return;
     exports::PackageJob job;
     static_cast<exports::ConnectionJob&>(job) =
         connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
     job.yearMonth = exports::previousMonth(std::time(nullptr));
     progressGauge->setProgress(0);
-    runner_->onDocument = [this](long done, long long number) {
-        progressGauge->setProgress(int(done + 1));
-        sequenceLabel->setText(QStringLiteral("SEQ: ") + QString::number(number));
-    };
+    runner_->onDocument = [this](long done, long long number) { showDocument(done, number); };
     runner_->onFinished = [this, month = job.yearMonth,
                            started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
         const bool failed = s.result != exports::Result::Complete;

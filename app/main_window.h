@@ -160,6 +160,10 @@ private:
     void followHistory();
     void showLastRun();
     void recordRun(const exports::RunSummary& s, const char* kind, std::chrono::system_clock::time_point started);
+    // False, with the reason in the status line, when no run of the settings may start now.
+    bool readyForSettingsRun();
+    // The gauge and "SEQ:" for the document a run is at.
+    void showDocument(long done, long long number);
 
     FormStartOptions options_;
     std::unique_ptr<app::ConfigFile> config_;
