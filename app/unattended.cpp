@@ -145,23 +145,23 @@ int runUnattended(int argc, char** argv) {
     const auto started = std::chrono::system_clock::now();
     exports::RunSummary s;
     const PackageArguments package = packageArguments(argc, argv);
-    if (package.wanted) {
-        exports::PackageJob job;
+    // A scheduler's run waits a while for another export to end.
+    auto fillConnection = [&](exports::ConnectionJob& job) {
         job.database = settings.base;
         job.client = client;
         job.outputFolder = settings.pastaExportar;
         job.settingsFile = config.fileName();
         job.lockWait = std::chrono::seconds(10);
+    };
+    if (package.wanted) {
+        exports::PackageJob job;
+        fillConnection(job);
         job.yearMonth = package.month;
         job.folder = package.folder;
         s = exports::runPackage(job, observer);
     } else {
         exports::IncrementalJob job;
-        job.database = settings.base;
-        job.client = client;
-        job.outputFolder = settings.pastaExportar;
-        job.settingsFile = config.fileName();
-        job.lockWait = std::chrono::seconds(10);
+        fillConnection(job);
         job.kinds.issued = settings.exportaEmitidas;
         job.kinds.received = settings.exportaRecebidas;
         job.kinds.vehicles = settings.exportaEmitidasVeiculos;

@@ -63,13 +63,8 @@ RunSummary runPackage(const PackageJob& job, Observer& observer)
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             throw std::runtime_error("Pasta do pacote inexistente: " + printable(folder));
 
-        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait,
-                                              [&] { return observer.stopRequested(); });
-        if (lock.state() != ExportLock::State::Held) {
-            s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
-            if (observer.stopRequested())
-                s.result = Result::Interrupted;
-            s.error = lock.message();
+        const std::optional<ExportLock> lock = lockForRun(job, observer, s);
+        if (!lock) {
             s.seconds = since(started);
             return s;
         }
@@ -99,8 +94,7 @@ RunSummary runPackage(const PackageJob& job, Observer& observer)
             ++s.selected;
             current = d.number;
             if (const std::string why = unusableName(d.key, "Emitidas/CanNFe" + d.key + ".XML"); !why.empty()) {
-                s.refused++;
-                s.refusedDocuments.push_back({d.number, d.key, why});
+                s.refuse(d.number, d.key, why);
                 continue;
             }
             bool cancellation = false;

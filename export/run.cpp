@@ -65,11 +65,6 @@ std::string folderOf(const std::string& file) {
     return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
 }
 
-void refuse(RunSummary& s, long long number, const std::string& key, const std::string& reason) {
-    ++s.refused;
-    s.refusedDocuments.push_back({number, key, reason});
-}
-
 // Entrada and Saida are the run's own folders: a link of that name planted in
 // the output folder would lead the files out of it.
 void requireRealFolder(const std::string& path) {
@@ -81,6 +76,16 @@ void requireRealFolder(const std::string& path) {
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 }  // namespace
+
+std::optional<ExportLock> lockForRun(const ConnectionJob& job, Observer& observer, RunSummary& s) {
+    ExportLock lock =
+        ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait, [&] { return observer.stopRequested(); });
+    if (lock.state() == ExportLock::State::Held) return lock;
+    s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
+    if (observer.stopRequested()) s.result = Result::Interrupted;
+    s.error = lock.message();
+    return std::nullopt;
+}
 
 std::string resolveOutputFolder(const std::string& setting, const std::string& settingsFile) {
     if (setting.empty())
@@ -125,12 +130,8 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
         // A bad pattern stops the run before anything is written.
         OrganizedFolders organized(fileSystemName(folder), FolderPattern(job.organize));
-        ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait,
-                                              [&] { return observer.stopRequested(); });
-        if (lock.state() != ExportLock::State::Held) {
-            s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
-            if (observer.stopRequested()) s.result = Result::Interrupted;
-            s.error = lock.message();
+        const std::optional<ExportLock> lock = lockForRun(job, observer, s);
+        if (!lock) {
             s.seconds = since(started);
             return s;
         }
@@ -179,7 +180,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
                 const std::string fileName = (cancellation ? kPrefixCancel : kPrefixDocument) + key + ".XML";
                 const std::string name = folder + fileName;
                 if (const std::string why = unusableName(key, name); !why.empty()) {
-                    refuse(s, d.number, key, why);
+                    s.refuse(d.number, key, why);
                 } else {
                     const std::string path =
                         organized.folderFor({key, source.changeType()}) + fileSystemName(fileName);
@@ -220,15 +221,11 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
         const FolderPattern pattern(job.organize);  // refused before anything is written
         OrganizedFolders organized(fileSystemName(folder), pattern);
-        std::optional<ExportLock> lock;
-        if (!job.settingsFile.empty()) {
-            lock.emplace(ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait));
-            if (lock->state() != ExportLock::State::Held) {
-                s.result = lock->state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
-                s.error = lock->message();
-                s.seconds = since(started);
-                return s;
-            }
+        const bool locking = !job.settingsFile.empty();
+        const std::optional<ExportLock> lock = locking ? lockForRun(job, observer, s) : std::nullopt;
+        if (locking && !lock) {
+            s.seconds = since(started);
+            return s;
         }
         // One level each; a failure shows when the first file cannot be written.
         // Organised, Entrada and Saida sit inside each document's folder.
@@ -261,7 +258,7 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
             std::string why = unusableName(d.key, name);
             if (why.empty()) why = unusableName(d.taxNumber, name);
             if (!why.empty()) {
-                refuse(s, done + 1, d.key, why);
+                s.refuse(done + 1, d.key, why);
                 continue;
             }
             std::string text = source.periodText();

@@ -3,8 +3,10 @@
 // cancellation, the summary out. Nothing here touches a window.
 
 #include "export/job.h"
+#include "export/lock.h"
 #include "export/summary.h"
 
+#include <optional>
 #include <string>
 
 namespace exports {
@@ -17,6 +19,11 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer);
 
 // The issued documents of one branch and period, into Entrada and Saida.
 RunSummary runPeriod(const PeriodJob& job, Observer& observer);
+
+// The run's lock beside the settings file, waiting as the job says (a stop
+// request ends the wait). Empty when it cannot be had; the summary then says
+// why: busy, failed, or interrupted.
+std::optional<ExportLock> lockForRun(const ConnectionJob& job, Observer& observer, RunSummary& s);
 
 // The output folder a PastaExportar text names, with its trailing separator:
 // relative to the settings file's folder when relative. Throws

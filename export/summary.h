@@ -42,6 +42,12 @@ struct RunSummary {
     Result result = Result::Failed;
     std::string error;                      // empty when none
     std::optional<long long> errorDocument;  // the document the error concerns
+
+    // A document left unwritten for its name; the run goes on.
+    void refuse(long long number, std::string key, std::string reason) {
+        ++refused;
+        refusedDocuments.push_back({number, std::move(key), std::move(reason)});
+    }
 };
 
 // The one stdout line of an unattended run, e.g.

@@ -99,7 +99,9 @@ TEST(DocumentWriter, RefusesNamePartsThatLeaveTheFolder) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(exports::isUnsafeNamePart(c.part), c.unsafe) << c.part;
-        if (c.unsafe) EXPECT_THROW(exports::requireSafeNamePart("Chave de acesso", c.part), exports::DocumentWriteError);
+        if (c.unsafe) {
+            EXPECT_THROW(exports::requireSafeNamePart("Chave de acesso", c.part), exports::DocumentWriteError);
+        }
     }
 }
 
@@ -288,7 +290,9 @@ TEST(Stamp, OneFormatWhateverTheLocale) {
         SCOPED_TRACE(c.date + " " + c.time);
         const auto m = exports::parseStamp(c.date, c.time);
         ASSERT_EQ(m.has_value(), c.stored != nullptr);
-        if (m) EXPECT_EQ(exports::dateText(*m) + " " + exports::timeText(*m), c.stored);
+        if (m) {
+            EXPECT_EQ(exports::dateText(*m) + " " + exports::timeText(*m), c.stored);
+        }
     }
     EXPECT_LT(*exports::parseStamp("25/12/2020", "10:05:37"), *exports::parseStamp("26/12/2020", "00:00:00"));
     EXPECT_EQ(exports::sqlText(exports::nextSecond(*exports::parseStamp("31/12/2020", "23:59:59"))),
