@@ -142,6 +142,15 @@ FolderPattern::FolderPattern(std::string_view pattern)
     }
 }
 
+bool FolderPattern::usesDocumentType() const
+{
+    for (const auto& component : components_)
+        for (const Piece& piece : component)
+            if (piece.field == Field::Kind)
+                return true;
+    return false;
+}
+
 std::vector<std::string> FolderPattern::folders(const FolderFacts& facts) const
 {
     const bool keyOk = isKeyOfDigits(facts.accessKey);

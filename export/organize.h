@@ -35,6 +35,8 @@ public:
     explicit FolderPattern(std::string_view pattern = {});
 
     bool flat() const { return components_.empty(); }
+    // Whether {tipo} appears, so the document type must be known.
+    bool usesDocumentType() const;
 
     // The folder names (UTF-8, for the file system) for one document, outermost
     // first; empty when flat. Placeholders: {cnpj} issuer, {aaaa} year, {mm}
@@ -68,6 +70,7 @@ public:
     // The folder (ending in '/') a document's file goes into; `base` verbatim
     // when the pattern is flat, so the flat layout is exactly the old one.
     std::string folderFor(const FolderFacts& facts);
+    bool usesDocumentType() const { return pattern_.usesDocumentType(); }
 
 private:
     std::string base_;

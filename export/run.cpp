@@ -155,7 +155,8 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
             s.note = "marca de transação descartada: base restaurada ou trocada";
         }
         if (observer.wantsTotal()) observer.total(source.countChanges(stored.moment, mark));
-        source.openChanges(stored.moment, mark, job.kinds);
+        const bool withType = organized.usesDocumentType();
+        source.openChanges(stored.moment, mark, job.kinds, withType);
 
         BackgroundChecks checks;
         Moment advance = stored.moment;
@@ -183,7 +184,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
                     s.refuse(d.number, key, why);
                 } else {
                     const std::string path =
-                        organized.folderFor({key, source.changeType()}) + fileSystemName(fileName);
+                        organized.folderFor({key, withType ? source.changeType() : std::string()}) + fileSystemName(fileName);
                     if (putDocument(path, text)) {
                         ++s.written;
                         lastWritten = path;

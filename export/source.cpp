@@ -169,10 +169,13 @@ void Source::describeTexts() {
         const std::string charset = blobCharset(*shared);
         const std::string limit = std::to_string(kInlineBytes / shared->bytesPerChar);
         std::string pick, inlineText;
+        // The first text that is not NULL, its length asked once: each
+        // OCTET_LENGTH opens the blob. An empty or blank one is rare; the
+        // next texts are then read through their blob ids.
         for (int i = 0; i < 3; ++i) {
             const std::string c = std::string("n.") + kTextColumns[i];
-            pick += " WHEN OCTET_LENGTH(" + c + ") > 0 THEN " + std::to_string(i);
-            inlineText += " WHEN OCTET_LENGTH(" + c + ") > 0 THEN CASE WHEN OCTET_LENGTH(" + c + ") <= " + limit +
+            pick += " WHEN " + c + " IS NOT NULL THEN " + std::to_string(i);
+            inlineText += " WHEN " + c + " IS NOT NULL THEN CASE WHEN OCTET_LENGTH(" + c + ") <= " + limit +
                           " THEN CAST(" + c + " AS VARCHAR(" + limit + ") CHARACTER SET " + charset + ") END";
         }
         // Documents of a kind that is not ticked send no text at all.
@@ -211,15 +214,18 @@ std::string Source::changesWhere(std::optional<long long> mark) const {
     return where + ")";
 }
 
-void Source::openChanges(const Moment& stamp, std::optional<long long> mark, const Kinds& kinds) {
+void Source::openChanges(const Moment& stamp, std::optional<long long> mark, const Kinds& kinds,
+                         bool withDocumentType) {
     describeTexts();
     db::TIBQuery& q = *query_;
     q.close();
     q.sql().clear();
+    withDocumentType_ = withDocumentType;
     // Sorting only the small rows of the selection, then fetching each
     // document by its record address, keeps the texts out of the sort.
+    // The header's type costs a lookup a row: asked only when a folder needs it.
     q.sql().add("SELECT s.SEQ, CAST(n.DIG_DATAHORA AS VARCHAR(24)), s.WANTED, n.NFE_CHAVEACESSO" + textSelect_ +
-                ", (SELECT FIRST 1 p.PAI_TIPODOC FROM MVTO_PAI p WHERE p.PAI_SEQU = s.SEQ)");
+                (withDocumentType ? ", (SELECT FIRST 1 p.PAI_TIPODOC FROM MVTO_PAI p WHERE p.PAI_SEQU = s.SEQ)" : ""));
     q.sql().add("FROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, " + wantedExpression(kinds) +
                 " AS WANTED FROM MVTO_NFE d");
     q.sql().add(changesWhere(mark));
@@ -259,7 +265,10 @@ bool Source::nextChange(ChangedDocument& out) {
 std::string Source::changeKey() { return query_->field(3).asText(kBytes); }
 
 // The header's type follows the texts.
-std::string Source::changeType() { return query_->field(4 + textColumnCount()).asText(kBytes); }
+std::string Source::changeType() {
+    if (!withDocumentType_) throw std::logic_error("changeType: the selection was opened without the type");
+    return query_->field(4 + textColumnCount()).asText(kBytes);
+}
 
 namespace {
 

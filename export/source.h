@@ -58,7 +58,9 @@ public:
     // Documents changed after `stamp` (whole seconds), or written by a
     // transaction at or above `mark`, in document-number order. Streamed:
     // only the current row is held.
-    void openChanges(const Moment& stamp, std::optional<long long> mark, const Kinds& kinds);
+    // `withDocumentType`: also the header's type, for changeType().
+    void openChanges(const Moment& stamp, std::optional<long long> mark, const Kinds& kinds,
+                     bool withDocumentType = true);
     long countChanges(const Moment& stamp, std::optional<long long> mark);
     bool nextChange(ChangedDocument& out);
     // Texts of the current change (only for wanted rows).
@@ -101,6 +103,7 @@ private:
     bool described_ = false;
     bool picked_ = false;  // one inline text, chosen by the statement
     bool first_ = true;
+    bool withDocumentType_ = true;
 };
 
 // True when a character other than a blank (codes 0 to 32) is left after trimming.

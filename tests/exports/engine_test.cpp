@@ -223,6 +223,7 @@ TEST_P(Engine, PreferredTextIsTakenWhetherEachTextTravelsInlineOrAsABlob) {
         {longBlanks, "<d/>", "<x/>", "NFe", "<d/>"},               // long but blank: the next one
         {blanks, longText, "<x/>", "NFe", longText},               // blank inline, the next one long
         {"", std::nullopt, longText, "NFe", longText},             // empty, NULL, then the document
+        {"", "<d/>", longText, "NFe", "<d/>"},                     // empty first: a short next one, not inline
         {std::nullopt, blanks, blanks, "NFe", blanks},             // nothing but blanks: the document as it is
         {"<c>\x80</c>", longText, longText, "CanNFe", "<c>\x80</c>"},
     };
