@@ -71,6 +71,7 @@ public:
     // when the pattern is flat, so the flat layout is exactly the old one.
     std::string folderFor(const FolderFacts& facts);
     bool usesDocumentType() const { return pattern_.usesDocumentType(); }
+    bool flat() const { return pattern_.flat(); }
 
 private:
     std::string base_;

@@ -10,6 +10,8 @@
 #include "platform/codepage.h"
 
 #include <cerrno>
+#include <map>
+#include <memory>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -26,51 +28,24 @@ constexpr const char* kPrefixDocument = "NFe";
 
 using Clock = std::chrono::steady_clock;
 
-// True when `path` already holds exactly `text` + CR LF: the file is left
-// alone, so its modification time does not wake folder-sync tools for nothing.
-bool holdsDocument(const std::string& path, std::string_view text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
-    struct stat st {};
-    const size_t size = text.size() + 2;
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == size;
-    std::string buffer(same ? std::min<size_t>(size, 65536) : 0, '\0');
-    for (size_t done = 0; same && done < size;) {
-        const ssize_t n = ::read(fd, buffer.data(), std::min(buffer.size(), size - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            same = false;
-            break;
-        }
-        // The read part against the text, then whatever of the CR LF it covers.
-        const size_t got = static_cast<size_t>(n);
-        const size_t inText = done < text.size() ? std::min(got, text.size() - done) : 0;
-        same = std::memcmp(buffer.data(), text.data() + done, inText) == 0;
-        for (size_t i = inText; same && i < got; ++i) same = buffer[i] == "\r\n"[done + i - text.size()];
-        done += got;
+// The folders a run writes into, each opened once. A pattern may spread the
+// documents over many folders: only so many stay open at a time.
+class RunFolders {
+public:
+    // `folder` ends in '/'; `mayBeLink` as for FolderWriter.
+    FolderWriter& at(const std::string& folder, bool mayBeLink) {
+        if (auto it = open_.find(folder); it != open_.end()) return *it->second;
+        if (open_.size() >= 64) open_.clear();
+        return *open_.emplace(folder, std::make_unique<FolderWriter>(folder, mayBeLink)).first->second;
     }
-    ::close(fd);
-    return same;
-}
 
-// Writes one document unless its file already holds it. Returns true when written.
-bool putDocument(const std::string& path, const std::string& text) {
-    if (holdsDocument(path, text)) return false;
-    writeDocument(path, text);
-    return true;
-}
+private:
+    std::map<std::string, std::unique_ptr<FolderWriter>> open_;
+};
 
 std::string folderOf(const std::string& file) {
     const size_t slash = file.rfind('/');
     return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
-}
-
-// Entrada and Saida are the run's own folders: a link of that name planted in
-// the output folder would lead the files out of it.
-void requireRealFolder(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-        throw DocumentWriteError("\"" + path + "\" é um link, não uma pasta: nada foi gravado através dele");
 }
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
@@ -159,6 +134,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         source.openChanges(stored.moment, mark, job.kinds, withType);
 
         BackgroundChecks checks;
+        RunFolders folders;
         Moment advance = stored.moment;
         std::string lastWritten;
         ChangedDocument d;
@@ -183,11 +159,12 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
                 if (const std::string why = unusableName(key, name); !why.empty()) {
                     s.refuse(d.number, key, why);
                 } else {
-                    const std::string path =
-                        organized.folderFor({key, withType ? source.changeType() : std::string()}) + fileSystemName(fileName);
-                    if (putDocument(path, text)) {
+                    const std::string where =
+                        organized.folderFor({key, withType ? source.changeType() : std::string()});
+                    // The output folder itself may be a link; the pattern's folders are ours.
+                    if (folders.at(where, organized.flat()).put(fileSystemName(fileName), text)) {
                         ++s.written;
-                        lastWritten = path;
+                        lastWritten = where;
                     } else {
                         ++s.unchanged;
                     }
@@ -230,11 +207,14 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
         }
         // One level each; a failure shows when the first file cannot be written.
         // Organised, Entrada and Saida sit inside each document's folder.
+        // Opened here and kept: a link put in their place later leads nowhere.
+        RunFolders folders;
         for (const char* sub : {"Entrada", "Saida"}) {
             if (!pattern.flat()) break;
-            ::mkdir(fileSystemName(folder + sub).c_str(), 0777);
-            requireRealFolder(fileSystemName(folder + sub));
-            if (lock) removeLeftoverTemporaries(fileSystemName(folder + sub));
+            const std::string path = fileSystemName(folder + sub + "/");
+            ::mkdir(path.c_str(), 0777);
+            folders.at(path, false);
+            if (lock) removeLeftoverTemporaries(path);
         }
 
         Source source(job);
@@ -263,17 +243,17 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
                 continue;
             }
             std::string text = source.periodText();
-            std::string path = fileSystemName(name);
+            const size_t slash = name.rfind('/');
+            std::string where = fileSystemName(name.substr(0, slash + 1));
             if (!pattern.flat()) {
                 // every document here is an issued one
                 const std::string inside = organized.folderFor({d.key, "NF"});
                 const std::string entradaSaida = d.flag == "E" ? "Entrada" : "Saida";
-                path = makeFoldersInside(inside, {entradaSaida}) +
-                       fileSystemName(name.substr(name.rfind('/') + 1));
+                where = makeFoldersInside(inside, {entradaSaida});
             }
-            if (putDocument(path, text)) {
+            if (folders.at(where, false).put(fileSystemName(name.substr(slash + 1)), text)) {
                 ++s.written;
-                lastWritten = path;
+                lastWritten = where;
             } else {
                 ++s.unchanged;
             }

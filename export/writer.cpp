@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <cstdint>
 #include <random>
+#include <atomic>
+#include <algorithm>
 
 namespace exports {
 
@@ -76,12 +78,10 @@ constexpr std::string_view kTempPrefix = ".exportar-";
 constexpr std::string_view kTempSuffix = ".tmp";
 constexpr size_t kTempRandom = 6;
 
-// A temporary name beside `fileName`, short whatever the final name's length,
-// hidden, and never ending in ".XML": ".exportar-XXXXXX.tmp".
-std::string temporaryNameFor(const std::string& fileName) {
-    const std::string folder = folderOf(fileName);
-    return (folder == "/" ? "" : folder) + "/" + std::string(kTempPrefix) + uniqueSuffix() +
-           std::string(kTempSuffix);
+// A temporary name, short whatever the final name's length, hidden, and
+// never ending in ".XML": ".exportar-XXXXXX.tmp".
+std::string temporaryName() {
+    return std::string(kTempPrefix) + uniqueSuffix() + std::string(kTempSuffix);
 }
 
 }  // namespace
@@ -148,47 +148,80 @@ namespace {
                              std::to_string(kMaxFileNameBytes) + " que um nome de arquivo permite");
 }
 
-// Links the unnamed file `fd` under `name`. The direct form needs a
+// One file of a folder opened as `dir`; `shown` is its path for messages.
+struct Target {
+    int dir;
+    const std::string& name;
+    const std::string& shown;
+};
+
+// True when the file already holds exactly `text` + CR LF.
+bool holdsDocument(const Target& t, std::string_view text) {
+    const int fd = ::openat(t.dir, t.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat st {};
+    const size_t size = text.size() + 2;
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == size;
+    std::string buffer(same ? std::min<size_t>(size, 65536) : 0, '\0');
+    for (size_t done = 0; same && done < size;) {
+        const ssize_t n = ::read(fd, buffer.data(), std::min(buffer.size(), size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            same = false;
+            break;
+        }
+        // The read part against the text, then whatever of the CR LF it covers.
+        const size_t got = static_cast<size_t>(n);
+        const size_t inText = done < text.size() ? std::min(got, text.size() - done) : 0;
+        same = std::memcmp(buffer.data(), text.data() + done, inText) == 0;
+        for (size_t i = inText; same && i < got; ++i) same = buffer[i] == "\r\n"[done + i - text.size()];
+        done += got;
+    }
+    ::close(fd);
+    return same;
+}
+
+// Links the unnamed file `fd` as `name` in `dir`. The direct form needs a
 // capability older kernels ask for; the /proc form works for everyone.
-int linkUnnamed(int fd, const std::string& name) {
-    static bool direct = true;
+int linkUnnamed(int fd, int dir, const std::string& name) {
+    static std::atomic<bool> direct{true};
     if (direct) {
-        if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+        if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
         if (errno == EEXIST) return -1;
     }
     char proc[64];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    const int rc = ::linkat(AT_FDCWD, proc, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+    const int rc = ::linkat(AT_FDCWD, proc, dir, name.c_str(), AT_SYMLINK_FOLLOW);
     if (rc == 0) direct = false;
     return rc;
 }
 
-// Gives a finished file the name `fileName` through a temporary name beside it
-// and a rename, which replaces an existing file in one step. With an empty
+// Gives a finished file its name through a temporary name beside it and a
+// rename, which replaces an existing file in one step. With an empty
 // `namedTemp`, `fd` is an unnamed file that first gets a temporary name.
-void replaceInto(const std::string& fileName, int fd, std::string namedTemp) {
+void replaceInto(const Target& t, int fd, std::string namedTemp) {
     if (namedTemp.empty()) {
         for (int attempt = 0;; ++attempt) {
-            namedTemp = temporaryNameFor(fileName);
-            if (linkUnnamed(fd, namedTemp) == 0) break;
-            if (errno != EEXIST || attempt >= 100) failWrite(fileName, errno);
+            namedTemp = temporaryName();
+            if (linkUnnamed(fd, t.dir, namedTemp) == 0) break;
+            if (errno != EEXIST || attempt >= 100) failWrite(t.shown, errno);
         }
     }
-    if (::rename(namedTemp.c_str(), fileName.c_str()) != 0) {
+    if (::renameat(t.dir, namedTemp.c_str(), t.dir, t.name.c_str()) != 0) {
         const int err = errno;
-        ::unlink(namedTemp.c_str());
-        failWrite(fileName, err);
+        ::unlinkat(t.dir, namedTemp.c_str(), 0);
+        failWrite(t.shown, err);
     }
 }
 
 // Where the file system cannot make unnamed files: a named temporary file.
-void writeThroughNamedTemp(const std::string& fileName, std::string_view text) {
+void writeThroughNamedTemp(const Target& t, std::string_view text) {
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
-        temp = temporaryNameFor(fileName);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt >= 100)) failWrite(fileName, errno);
+        temp = temporaryName();
+        fd = ::openat(t.dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt >= 100)) failWrite(t.shown, errno);
     }
     bool ok = writeDocumentBytes(fd, text);
     int err = errno;
@@ -197,43 +230,90 @@ void writeThroughNamedTemp(const std::string& fileName, std::string_view text) {
         err = errno;
     }
     if (!ok) {
-        ::unlink(temp.c_str());
-        failWrite(fileName, err);
+        ::unlinkat(t.dir, temp.c_str(), 0);
+        failWrite(t.shown, err);
     }
-    replaceInto(fileName, -1, temp);
+    replaceInto(t, -1, temp);
+}
+
+// Writes the file unless `keepSame` and it already holds the bytes; true when written.
+bool writeInto(const Target& t, std::string_view text, WriteMethod method, bool keepSame) {
+    // Refused before anything is written: such a name could never be created.
+    if (t.name.empty()) failWrite(t.shown, EISDIR);
+    if (!fileNameFits(t.name)) failNameTooLong(t.shown);
+    if (method == WriteMethod::NamedTemporary) {
+        if (keepSame && holdsDocument(t, text)) return false;
+        writeThroughNamedTemp(t, text);
+        return true;
+    }
+
+    // The document is written into an unnamed file in the target folder and
+    // gets its name only when complete: a crash leaves neither a partial
+    // document nor a temporary file. Created with the usual permissions.
+    // A new name, the common case, costs no look at the folder first.
+    const int fd = ::openat(t.dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (keepSame && holdsDocument(t, text)) return false;
+        writeThroughNamedTemp(t, text);
+        return true;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (!writeDocumentBytes(fd, text)) failWrite(t.shown, errno);
+    if (linkUnnamed(fd, t.dir, t.name) == 0) return true;
+    if (errno == EEXIST) {
+        // The unnamed file goes away with its descriptor.
+        if (keepSame && holdsDocument(t, text)) return false;
+        replaceInto(t, fd, {});  // an existing file (or folder) of that name
+        return true;
+    }
+    // Without /proc the unnamed file cannot be named: write it again the other way.
+    writeThroughNamedTemp(t, text);
+    return true;
 }
 
 }  // namespace
 
 void writeDocument(const std::string& fileName, std::string_view text, WriteMethod method) {
     if (fileName.empty() || fileName.back() == '/') failWrite(fileName, EISDIR);
-    // Refused before anything is written: such a name could never be created.
     if (!fileNameFits(fileName)) failNameTooLong(fileName);
-    if (method == WriteMethod::NamedTemporary) {
-        writeThroughNamedTemp(fileName, text);
-        return;
-    }
-
-    // The document is written into an unnamed file in the target folder and
-    // gets its name only when complete: a crash leaves neither a partial
-    // document nor a temporary file. Created with the usual permissions.
-    const int fd = ::open(folderOf(fileName).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        writeThroughNamedTemp(fileName, text);
-        return;
-    }
+    const int dir = ::open(folderOf(fileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) failWrite(fileName, errno);
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
-    } closer{fd};
-    if (!writeDocumentBytes(fd, text)) failWrite(fileName, errno);
-    if (linkUnnamed(fd, fileName) == 0) return;
-    if (errno == EEXIST) {
-        replaceInto(fileName, fd, {});  // an existing file (or folder) of that name
-        return;
+    } closer{dir};
+    const std::string name(lastComponent(fileName));
+    writeInto({dir, name, fileName}, text, method, false);
+}
+
+FolderWriter::FolderWriter(const std::string& folder, bool mayBeLink) : folder_(folder) {
+    // Without the trailing '/': with it the system follows a link whatever the flags say.
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (path.empty()) path = ".";
+    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (mayBeLink ? 0 : O_NOFOLLOW));
+    if (fd_ < 0) {
+        const int err = errno;
+        if (err == ELOOP || err == ENOTDIR) {
+            struct stat st {};
+            if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+                throw DocumentWriteError("\"" + path + "\" é um link, não uma pasta: nada foi gravado através dele");
+        }
+        throw DocumentWriteError("Não foi possível gravar em \"" + folder + "\": " + reason(err));
     }
-    // Without /proc the unnamed file cannot be named: write it again the other way.
-    writeThroughNamedTemp(fileName, text);
+    if (!folder_.empty() && folder_.back() != '/') folder_ += '/';
+}
+
+FolderWriter::~FolderWriter() { ::close(fd_); }
+
+bool FolderWriter::put(const std::string& name, std::string_view text, WriteMethod method) {
+    const std::string shown = folder_ + name;
+    // One component only: a separator would leave the folder opened here.
+    if (name.find('/') != std::string::npos || name == "." || name == "..") failWrite(shown, EINVAL);
+    return writeInto({fd_, name, shown}, text, method, true);
 }
 
 void syncFileSystem(const std::string& anyPathInside) {

@@ -56,6 +56,28 @@ int removeLeftoverTemporaries(const std::string& folder);
 enum class WriteMethod { Auto, NamedTemporary };
 void writeDocument(const std::string& fileName, std::string_view text, WriteMethod method = WriteMethod::Auto);
 
+// Writes documents into one folder, opened once: a file costs no lookup of
+// the folder's path, and a link put in the folder's place afterwards cannot
+// lead the files elsewhere. `folder` is a file system path; with
+// `mayBeLink` false a symbolic link there is refused. Throws DocumentWriteError.
+class FolderWriter {
+public:
+    explicit FolderWriter(const std::string& folder, bool mayBeLink = true);
+    ~FolderWriter();
+    FolderWriter(const FolderWriter&) = delete;
+    FolderWriter& operator=(const FolderWriter&) = delete;
+
+    // Writes `text` + "\r\n" as `name` (one component, file system bytes), as
+    // writeDocument does, unless the file already holds exactly those bytes:
+    // then it and its modification time are left alone, so folder-sync tools
+    // are not woken for nothing. True when written.
+    bool put(const std::string& name, std::string_view text, WriteMethod method = WriteMethod::Auto);
+
+private:
+    int fd_ = -1;
+    std::string folder_;  // as given, for messages
+};
+
 // Makes everything written so far on the file system of `anyPathInside`
 // durable; done once before the export stamp moves past the files.
 void syncFileSystem(const std::string& anyPathInside);

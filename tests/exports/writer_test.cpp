@@ -139,6 +139,53 @@ TEST(DocumentWriter, NamesUpToTheLimitAreWrittenAndReplaced) {
     }
 }
 
+// What a folder's writer does with a file that is there already, both ways of writing.
+TEST(FolderWriter, LeavesTheSameBytesAloneAndReplacesOthers) {
+    for (const auto method : {exports::WriteMethod::Auto, exports::WriteMethod::NamedTemporary}) {
+        TempDir dir;
+        exports::FolderWriter writer(dir.path.string() + "/");
+        EXPECT_TRUE(writer.put("NFe1.XML", "<a/>", method));
+        const fs::path file = dir.path / "NFe1.XML";
+        const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        fs::last_write_time(file, old);
+        EXPECT_FALSE(writer.put("NFe1.XML", "<a/>", method));
+        EXPECT_EQ(fs::last_write_time(file), old);
+        // A prefix of the text, or the text without its CR LF, is not the same file.
+        for (const std::string& before : {std::string("<a/>"), std::string("<a/>\r\n\r\n"), std::string("<a")}) {
+            spit(file, before);
+            EXPECT_TRUE(writer.put("NFe1.XML", "<a/>", method)) << before;
+            EXPECT_EQ(slurp(file), "<a/>\r\n");
+        }
+        EXPECT_EQ(Workspace::files(dir.path).size(), 1u) << "a temporary was left";
+    }
+}
+
+// The folder is pinned when the writer opens it: a link planted in its place
+// afterwards leads no file out, and a link is refused where none may be.
+TEST(FolderWriter, ALinkPutInTheFoldersPlaceLeadsNothingElsewhere) {
+    TempDir dir;
+    const fs::path inside = dir.path / "Entrada", elsewhere = dir.path / "elsewhere";
+    fs::create_directory(inside);
+    fs::create_directory(elsewhere);
+    exports::FolderWriter writer(inside.string() + "/", false);
+    fs::rename(inside, dir.path / "moved");
+    fs::create_directory_symlink(elsewhere, inside);
+    EXPECT_TRUE(writer.put("NFe1.XML", "<a/>"));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_EQ(slurp(dir.path / "moved" / "NFe1.XML"), "<a/>\r\n");
+    try {
+        exports::FolderWriter refused(inside.string() + "/", false);
+        ADD_FAILURE() << "a link was taken for the folder";
+    } catch (const exports::DocumentWriteError& e) {
+        EXPECT_NE(std::string(e.what()).find("é um link, não uma pasta"), std::string::npos) << e.what();
+    }
+    exports::FolderWriter followed(inside.string(), true);  // the output folder itself may be a link
+    EXPECT_TRUE(followed.put("NFe2.XML", "<b/>"));
+    EXPECT_EQ(slurp(elsewhere / "NFe2.XML"), "<b/>\r\n");
+    for (const std::string bad : {"../NFe3.XML", "..", "a/b.XML"})
+        EXPECT_THROW(followed.put(bad, "<c/>"), exports::DocumentWriteError) << bad;
+}
+
 TEST(DocumentWriter, TemporaryNamesAreTheWritersOwnPattern) {
     struct Case {
         std::string name;
