@@ -1,5 +1,7 @@
 #include "db/ibdatabase.h"
 
+#include <cstdlib>
+
 #include "db/ibquery.h"
 
 #include <algorithm>
@@ -79,7 +81,19 @@ std::string TIBDatabase::buildDpb() const
             item = isc_dpb_lc_ctype;
         else if (key == "sql_role_name")
             item = isc_dpb_sql_role_name;
-        else
+        else if (key == "cache_pages") {
+            // The engine takes a page count from the attachment only as a
+            // setting of its own configuration, and only when it opens the file.
+            char* end = nullptr;
+            const unsigned long pages = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end || pages == 0 || pages > 0x7fffffffUL)
+                throw DbError("Database parameter cache_pages is not a page count: " + value);
+            const std::string config = "DefaultDbCachePages = " + std::to_string(pages);
+            dpb += static_cast<char>(isc_dpb_config);
+            dpb += static_cast<char>(config.size());
+            dpb += config;
+            continue;
+        } else
             throw DbError("Unknown database parameter: " + key);
         if (value.size() > 255)
             throw DbError("Database parameter too long: " + key);

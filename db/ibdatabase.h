@@ -33,7 +33,9 @@ public:
     const std::string& databaseName() const { return name_; }
     void setDatabaseName(const std::string& name);
 
-    // Lines "name=value": user_name, password, lc_ctype, sql_role_name.
+    // Lines "name=value": user_name, password, lc_ctype, sql_role_name,
+    // cache_pages (the page cache of an engine in this process, when this
+    // attachment is the one that opens the file).
     std::vector<std::string>& params() { return params_; }
     const std::vector<std::string>& params() const { return params_; }
 

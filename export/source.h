@@ -84,6 +84,9 @@ public:
     // The text of the current document, chosen as for the incremental export.
     std::string monthText(bool& cancellation) { return changeText(cancellation); }
 
+    // The embedded engine's page cache, in pages.
+    static constexpr int kEmbeddedCachePages = 256;
+
     // Texts up to this many bytes travel inside the row; longer ones as blobs.
     static constexpr int kInlineBytes = 16000;
 
@@ -105,6 +108,10 @@ private:
     bool first_ = true;
     bool withDocumentType_ = true;
 };
+
+// Whether a database name reaches its file through a server ("host:path")
+// rather than the engine inside this process (a plain path).
+bool goesThroughServer(std::string_view database);
 
 // True when a character other than a blank (codes 0 to 32) is left after trimming.
 bool hasNonBlank(std::string_view text);

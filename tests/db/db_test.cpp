@@ -395,6 +395,30 @@ TEST_P(DbTest, CloseCommitsAndTheNextConnectionSeesNewRows)
     EXPECT_EQ(Q.field(0).asInteger(), 16);
 }
 
+// The page cache asked for reaches the engine that opens the file.
+TEST_P(DbTest, PageCacheSizeIsPassedToTheEngine)
+{
+    if (GetParam() == Mode::Server)
+        GTEST_SKIP() << "the server keeps the cache of whoever opened the file first";
+    for (int pages : {75, 300}) {
+        db::TIBDatabase d;
+        db::TIBTransaction t;
+        d.setClient(client());
+        d.setDatabaseName(name());
+        d.params() = kAppLogin;
+        d.params().push_back("cache_pages=" + std::to_string(pages));
+        d.setDefaultTransaction(&t);
+        d.open();
+        db::TIBQuery q;
+        q.setDatabase(&d);
+        q.sql().add("SELECT MON$PAGE_BUFFERS FROM MON$DATABASE");
+        q.open();
+        EXPECT_EQ(q.field(0).asInteger(), pages);
+        q.close();
+        d.close();
+    }
+}
+
 TEST_P(DbTest, ConnectionErrorsCarryTheLibraryText)
 {
     struct Case {
@@ -414,6 +438,7 @@ TEST_P(DbTest, ConnectionErrorsCarryTheLibraryText)
         {"unknown user", name(), {"user_name=NOBODY_HERE", "password=x"},
          "Your user name and password are not defined", true},
         {"unknown parameter", name(), {"user_nam=KORVA"}, "Unknown database parameter", false},
+        {"page count", name(), {"user_name=KORVA", "cache_pages=2k"}, "cache_pages is not a page count", false},
     };
     for (const Case& c : cases) {
         if (c.serverOnly && !server)

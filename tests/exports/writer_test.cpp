@@ -346,6 +346,15 @@ TEST(Stamp, OneFormatWhateverTheLocale) {
               "2021-01-01 00:00:00");
 }
 
+TEST(DatabaseName, ServerOrEmbeddedEngine) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/srv/erp/DADOS.FDB", false},    {"DADOS.FDB", false},           {"dados", false},
+        {"/srv/a:b/DADOS.FDB", false},    {"C:\\ERP\\DADOS.FDB", false}, {"localhost:/srv/DADOS.FDB", true},
+        {"server/3051:/srv/DADOS.FDB", true}, {"10.0.0.5:dados", true},  {"inet://server/dados", true},
+    };
+    for (const auto& [name, server] : cases) EXPECT_EQ(exports::goesThroughServer(name), server) << name;
+}
+
 TEST(TextChoice, BlanksAreCodesUpTo32) {
     EXPECT_FALSE(exports::hasNonBlank(""));
     EXPECT_FALSE(exports::hasNonBlank(" \r\n\t\x01\x1F "));
