@@ -157,7 +157,8 @@ struct Target {
 
 // True when the file already holds exactly `text` + CR LF.
 bool holdsDocument(const Target& t, std::string_view text) {
-    const int fd = ::openat(t.dir, t.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Not blocking: a FIFO planted under the name would wait for a writer forever.
+    const int fd = ::openat(t.dir, t.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
     const size_t size = text.size() + 2;

@@ -156,6 +156,11 @@ TEST(FolderWriter, LeavesTheSameBytesAloneAndReplacesOthers) {
             EXPECT_TRUE(writer.put("NFe1.XML", "<a/>", method)) << before;
             EXPECT_EQ(slurp(file), "<a/>\r\n");
         }
+        // A FIFO planted under the name is replaced, not waited on.
+        fs::remove(file);
+        ASSERT_EQ(::mkfifo(file.c_str(), 0666), 0);
+        EXPECT_TRUE(writer.put("NFe1.XML", "<a/>", method));
+        EXPECT_EQ(slurp(file), "<a/>\r\n");
         EXPECT_EQ(Workspace::files(dir.path).size(), 1u) << "a temporary was left";
     }
 }
