@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <map>
 #include <memory>
+#include <set>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -30,17 +31,28 @@ using Clock = std::chrono::steady_clock;
 
 // The folders a run writes into, each opened once. A pattern may spread the
 // documents over many folders: only so many stay open at a time.
+// With `cleanTemporaries` (the run holds the export lock), the temporaries a
+// killed run left in a folder are removed when this run first writes there.
 class RunFolders {
 public:
+    explicit RunFolders(bool cleanTemporaries) : clean_(cleanTemporaries) {}
+
     // `folder` ends in '/'; `mayBeLink` as for FolderWriter.
     FolderWriter& at(const std::string& folder, bool mayBeLink) {
         if (auto it = open_.find(folder); it != open_.end()) return *it->second;
         if (open_.size() >= 64) open_.clear();
-        return *open_.emplace(folder, std::make_unique<FolderWriter>(folder, mayBeLink)).first->second;
+        FolderWriter& writer = *open_.emplace(folder, std::make_unique<FolderWriter>(folder, mayBeLink)).first->second;
+        if (clean_ && cleaned_.insert(folder).second) removeLeftoverTemporaries(folder);
+        return writer;
     }
 
+    // Cleaned already at the start of the run.
+    void cleaned(const std::string& folder) { cleaned_.insert(folder); }
+
 private:
+    bool clean_;
     std::map<std::string, std::unique_ptr<FolderWriter>> open_;
+    std::set<std::string> cleaned_;
 };
 
 std::string folderOf(const std::string& file) {
@@ -134,7 +146,8 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         source.openChanges(stored.moment, mark, job.kinds, withType);
 
         BackgroundChecks checks;
-        RunFolders folders;
+        RunFolders folders(true);
+        folders.cleaned(fileSystemName(folder));
         Moment advance = stored.moment;
         std::string lastWritten;
         ChangedDocument d;
@@ -208,13 +221,12 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
         // One level each; a failure shows when the first file cannot be written.
         // Organised, Entrada and Saida sit inside each document's folder.
         // Opened here and kept: a link put in their place later leads nowhere.
-        RunFolders folders;
+        RunFolders folders(lock.has_value());
         for (const char* sub : {"Entrada", "Saida"}) {
             if (!pattern.flat()) break;
             const std::string path = fileSystemName(folder + sub + "/");
             ::mkdir(path.c_str(), 0777);
             folders.at(path, false);
-            if (lock) removeLeftoverTemporaries(path);
         }
 
         Source source(job);
