@@ -441,11 +441,11 @@ unsigned BackgroundChecks::threadCount()
     return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
 }
 
-BackgroundChecks::BackgroundChecks()
+BackgroundChecks::BackgroundChecks(unsigned threads)
 {
     registerEncodings();  // before two threads may parse
     pending_.reserve(kBatchDocuments);
-    const unsigned threads = threadCount();
+    threads = std::max(threads, 1u);
     workers_.reserve(threads);
     for (unsigned t = 0; t < threads; ++t)
         workers_.emplace_back([this] { work(); });

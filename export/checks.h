@@ -101,7 +101,7 @@ struct CheckCounts {
 // while they do.
 class BackgroundChecks {
 public:
-    BackgroundChecks();
+    explicit BackgroundChecks(unsigned threads = threadCount());
     ~BackgroundChecks();  // stops the threads; counts not asked for are dropped
     BackgroundChecks(const BackgroundChecks&) = delete;
     BackgroundChecks& operator=(const BackgroundChecks&) = delete;
@@ -111,7 +111,7 @@ public:
     // Waits for every document added so far; then the counts.
     CheckCounts finish();
 
-    // How many threads check: one per core, at least 1, at most 4.
+    // How many threads check by default: one per core, at least 1, at most 4.
     static unsigned threadCount();
 
 private:
