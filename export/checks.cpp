@@ -82,14 +82,20 @@ struct XmlScan {
     std::string_view key;  // the stored key, trimmed
     ParseErrors errors;
     int depth = 0;
-    std::string root;
-    bool isDocument = false;  // decided by the root
+    enum class Root { None, Document, Event, Other } root = Root::None;
     bool hasProtocol = false;
     bool sawKey = false;
     bool keyDiffers = false;
     bool inChNFe = false;
     std::string chNFe;
 };
+
+// Most names differ in their first letter; no string built per element.
+bool named(const xmlChar* name, const char* literal)
+{
+    return name[0] == static_cast<unsigned char>(literal[0]) &&
+           std::strcmp(reinterpret_cast<const char*>(name), literal) == 0;
+}
 
 // The scan of the parse running on this thread; libxml2 also calls the
 // handlers for an entity's content with a context of its own.
@@ -98,30 +104,31 @@ thread_local XmlScan* scanning = nullptr;
 void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, int, const xmlChar**,
              int attributeCount, int, const xmlChar** attributes)
 {
+    using Root = XmlScan::Root;
     XmlScan& s = *scanning;
     const int depth = s.depth++;
-    const std::string_view name = reinterpret_cast<const char*>(localname);
+    const xmlChar* name = localname;
     if (depth == 0) {
-        s.root = name;
-        s.isDocument = name == "nfeProc";
+        s.root = named(name, "nfeProc") ? Root::Document : named(name, "procEventoNFe") ? Root::Event : Root::Other;
         return;
     }
-    if (s.root != "nfeProc" && s.root != "procEventoNFe")
+    if (s.root != Root::Document && s.root != Root::Event)
         return;
-    if (s.isDocument && depth == 1 && name == "protNFe") {
+    const bool isDocument = s.root == Root::Document;
+    if (isDocument && depth == 1 && named(name, "protNFe")) {
         s.hasProtocol = true;
-    } else if (s.isDocument && name == "infNFe") {
+    } else if (isDocument && named(name, "infNFe")) {
         // five pointers an attribute: local name, prefix, URI, value, value end
         for (int i = 0; i < attributeCount; ++i) {
             const xmlChar** a = attributes + 5 * i;
-            if (a[1] || std::string_view(reinterpret_cast<const char*>(a[0])) != "Id")
+            if (a[1] || !named(a[0], "Id"))
                 continue;
             const std::string_view value(reinterpret_cast<const char*>(a[3]), a[4] - a[3]);
             s.sawKey = true;
             if (value.size() < 3 || value.substr(0, 3) != "NFe" || trimmed(value.substr(3)) != s.key)
                 s.keyDiffers = true;
         }
-    } else if (name == "chNFe") {
+    } else if (named(name, "chNFe")) {
         // protNFe's chNFe in a document, evento's and retEvento's in an event
         s.inChNFe = true;
         s.chNFe.clear();
@@ -135,7 +142,7 @@ void onEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*)
     if (!s.inChNFe)
         return;
     s.inChNFe = false;
-    if (!s.isDocument)
+    if (s.root != XmlScan::Root::Document)
         s.sawKey = true;
     if (trimmed(s.chNFe) != s.key)
         s.keyDiffers = true;
@@ -343,15 +350,16 @@ Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kin
         return findings;
     }
 
-    const std::string& root = scan.root;
-    const bool rootFits = kind == XmlKind::Document            ? root == "nfeProc"
-                          : kind == XmlKind::CancellationEvent ? root == "procEventoNFe"
-                                                               : root == "nfeProc" || root == "procEventoNFe";
+    using Root = XmlScan::Root;
+    const Root root = scan.root;
+    const bool rootFits = kind == XmlKind::Document            ? root == Root::Document
+                          : kind == XmlKind::CancellationEvent ? root == Root::Event
+                                                               : root == Root::Document || root == Root::Event;
     if (!rootFits) {
         findings.push_back(Finding::XmlRoot);
         return findings;
     }
-    if (scan.isDocument && !scan.hasProtocol)
+    if (root == Root::Document && !scan.hasProtocol)
         add(findings, Finding::XmlNoProtocol);
     if (!scan.sawKey)
         add(findings, Finding::XmlKeyMissing);
