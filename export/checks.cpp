@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <system_error>
 
 namespace exports {
 namespace {
@@ -455,8 +456,15 @@ BackgroundChecks::BackgroundChecks(unsigned threads)
     pending_.reserve(kBatchDocuments);
     threads = std::max(threads, 1u);
     workers_.reserve(threads);
-    for (unsigned t = 0; t < threads; ++t)
-        workers_.emplace_back([this] { work(); });
+    for (unsigned t = 0; t < threads; ++t) {
+        try {
+            workers_.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            if (workers_.empty())
+                throw;
+            break;  // fewer threads check the same documents
+        }
+    }
 }
 
 BackgroundChecks::~BackgroundChecks()
