@@ -2,12 +2,18 @@
 
 #include <libxml/xmlerror.h>
 #include <libxml/dict.h>
+#include <libxml/encoding.h>
+#include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <system_error>
 
 namespace exports {
 namespace {
@@ -77,14 +83,20 @@ struct XmlScan {
     std::string_view key;  // the stored key, trimmed
     ParseErrors errors;
     int depth = 0;
-    std::string root;
-    bool isDocument = false;  // decided by the root
+    enum class Root { None, Document, Event, Other } root = Root::None;
     bool hasProtocol = false;
     bool sawKey = false;
     bool keyDiffers = false;
     bool inChNFe = false;
     std::string chNFe;
 };
+
+// Most names differ in their first letter; no string built per element.
+bool named(const xmlChar* name, const char* literal)
+{
+    return name[0] == static_cast<unsigned char>(literal[0]) &&
+           std::strcmp(reinterpret_cast<const char*>(name), literal) == 0;
+}
 
 // The scan of the parse running on this thread; libxml2 also calls the
 // handlers for an entity's content with a context of its own.
@@ -93,30 +105,31 @@ thread_local XmlScan* scanning = nullptr;
 void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, int, const xmlChar**,
              int attributeCount, int, const xmlChar** attributes)
 {
+    using Root = XmlScan::Root;
     XmlScan& s = *scanning;
     const int depth = s.depth++;
-    const std::string_view name = reinterpret_cast<const char*>(localname);
+    const xmlChar* name = localname;
     if (depth == 0) {
-        s.root = name;
-        s.isDocument = name == "nfeProc";
+        s.root = named(name, "nfeProc") ? Root::Document : named(name, "procEventoNFe") ? Root::Event : Root::Other;
         return;
     }
-    if (s.root != "nfeProc" && s.root != "procEventoNFe")
+    if (s.root != Root::Document && s.root != Root::Event)
         return;
-    if (s.isDocument && depth == 1 && name == "protNFe") {
+    const bool isDocument = s.root == Root::Document;
+    if (isDocument && depth == 1 && named(name, "protNFe")) {
         s.hasProtocol = true;
-    } else if (s.isDocument && name == "infNFe") {
+    } else if (isDocument && named(name, "infNFe")) {
         // five pointers an attribute: local name, prefix, URI, value, value end
         for (int i = 0; i < attributeCount; ++i) {
             const xmlChar** a = attributes + 5 * i;
-            if (a[1] || std::string_view(reinterpret_cast<const char*>(a[0])) != "Id")
+            if (a[1] || !named(a[0], "Id"))
                 continue;
             const std::string_view value(reinterpret_cast<const char*>(a[3]), a[4] - a[3]);
             s.sawKey = true;
             if (value.size() < 3 || value.substr(0, 3) != "NFe" || trimmed(value.substr(3)) != s.key)
                 s.keyDiffers = true;
         }
-    } else if (name == "chNFe") {
+    } else if (named(name, "chNFe")) {
         // protNFe's chNFe in a document, evento's and retEvento's in an event
         s.inChNFe = true;
         s.chNFe.clear();
@@ -130,7 +143,7 @@ void onEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*)
     if (!s.inChNFe)
         return;
     s.inChNFe = false;
-    if (!s.isDocument)
+    if (s.root != XmlScan::Root::Document)
         s.sawKey = true;
     if (trimmed(s.chNFe) != s.key)
         s.keyDiffers = true;
@@ -147,6 +160,28 @@ void onError(void*, xmlErrorPtr err)
     ParseErrors::handler(&scanning->errors, err);
 }
 
+// Code points of the bytes 0x80-0x9F; 0 where the code page has none.
+// The other bytes are their own code points.
+constexpr std::array<char16_t, 32> kWindows1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// The ERP's documents declare windows-1252; libxml2 would open iconv twice
+// for each of them and convert through it. Its handler table is shared and
+// unlocked, so this runs once before the first parse on any thread.
+// libxml2 upper-cases names on both sides, so any spelling matches.
+void registerEncodings()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        for (const char* name : {"WINDOWS-1252", "CP1252", "MS-ANSI"})
+            xmlNewCharEncodingHandler(name, windows1252ToUtf8, nullptr);  // registers itself
+    });
+}
+
 struct ContextDeleter {
     void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
 };
@@ -161,7 +196,7 @@ xmlParserCtxtPtr checksContext()
     if (context && xmlDictSize(context->dict) > 4096)
         context.reset();
     if (!context) {
-        xmlInitParser();
+        registerEncodings();
         context.reset(xmlNewParserCtxt());
         if (!context)
             return nullptr;
@@ -186,9 +221,16 @@ bool scanXml(std::string_view text, XmlScan& scan)
     if (!context)
         return false;
     scanning = &scan;
+    // A converter's failure is raised without the parser's context, through
+    // the thread's own handler: catch it, or a byte outside the declared
+    // encoding reads as broken markup (and lands on stderr).
+    const xmlStructuredErrorFunc previousHandler = xmlStructuredError;
+    void* const previousData = xmlStructuredErrorContext;
+    xmlSetStructuredErrorFunc(nullptr, onError);
     // No entity substitution, no DTD loading, no network, default limits.
     xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, nullptr,
                                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    xmlSetStructuredErrorFunc(previousData, previousHandler);
     if (doc)
         xmlFreeDoc(doc);
     if (!context->wellFormed && !scan.errors.any)
@@ -309,21 +351,72 @@ Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kin
         return findings;
     }
 
-    const std::string& root = scan.root;
-    const bool rootFits = kind == XmlKind::Document            ? root == "nfeProc"
-                          : kind == XmlKind::CancellationEvent ? root == "procEventoNFe"
-                                                               : root == "nfeProc" || root == "procEventoNFe";
+    using Root = XmlScan::Root;
+    const Root root = scan.root;
+    const bool rootFits = kind == XmlKind::Document            ? root == Root::Document
+                          : kind == XmlKind::CancellationEvent ? root == Root::Event
+                                                               : root == Root::Document || root == Root::Event;
     if (!rootFits) {
         findings.push_back(Finding::XmlRoot);
         return findings;
     }
-    if (scan.isDocument && !scan.hasProtocol)
+    if (root == Root::Document && !scan.hasProtocol)
         add(findings, Finding::XmlNoProtocol);
     if (!scan.sawKey)
         add(findings, Finding::XmlKeyMissing);
     if (scan.keyDiffers)
         add(findings, Finding::XmlKeyMismatch);
     return findings;
+}
+
+int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* in, int* inLength)
+{
+    unsigned char* o = out;
+    unsigned char* const outEnd = out + *outLength;
+    const unsigned char* i = in;
+    const unsigned char* const inEnd = in + *inLength;
+    int result = 0;
+    while (i < inEnd) {
+        // runs of ASCII eight bytes at a time
+        while (inEnd - i >= 8 && outEnd - o >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, i, 8);
+            if (word & 0x8080808080808080u)
+                break;
+            std::memcpy(o, &word, 8);
+            i += 8;
+            o += 8;
+        }
+        if (i == inEnd)
+            break;
+        const unsigned byte = *i;
+        if (byte < 0x80) {
+            if (o == outEnd)
+                break;
+            *o++ = static_cast<unsigned char>(byte);
+        } else {
+            const unsigned c = byte >= 0xA0 ? byte : kWindows1252High[byte - 0x80];
+            if (c == 0) {
+                result = -2;
+                break;
+            }
+            if (c < 0x800) {
+                if (outEnd - o < 2)
+                    break;
+                *o++ = static_cast<unsigned char>(0xC0 | c >> 6);
+            } else {
+                if (outEnd - o < 3)
+                    break;
+                *o++ = static_cast<unsigned char>(0xE0 | c >> 12);
+                *o++ = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+            }
+            *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        }
+        ++i;
+    }
+    *outLength = static_cast<int>(o - out);
+    *inLength = static_cast<int>(i - in);
+    return result < 0 ? result : *outLength;
 }
 
 Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind)
@@ -352,11 +445,26 @@ constexpr size_t kBatchBytes = 512 * 1024;
 constexpr size_t kQueuedBatches = 4;
 }  // namespace
 
-BackgroundChecks::BackgroundChecks()
+unsigned BackgroundChecks::threadCount()
 {
-    xmlInitParser();  // once, before two threads may parse
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
+BackgroundChecks::BackgroundChecks(unsigned threads)
+{
+    registerEncodings();  // before two threads may parse
     pending_.reserve(kBatchDocuments);
-    worker_ = std::thread([this] { work(); });
+    threads = std::max(threads, 1u);
+    workers_.reserve(threads);
+    for (unsigned t = 0; t < threads; ++t) {
+        try {
+            workers_.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            if (workers_.empty())
+                throw;
+            break;  // fewer threads check the same documents
+        }
+    }
 }
 
 BackgroundChecks::~BackgroundChecks()
@@ -367,7 +475,8 @@ BackgroundChecks::~BackgroundChecks()
         queue_.clear();
     }
     changed_.notify_all();
-    worker_.join();
+    for (std::thread& worker : workers_)
+        worker.join();
 }
 
 void BackgroundChecks::add(std::string key, std::string text, XmlKind kind)
@@ -395,7 +504,7 @@ CheckCounts BackgroundChecks::finish()
     if (!pending_.empty())
         handOver();
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    changed_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
     return counts_;
 }
 
@@ -408,7 +517,7 @@ void BackgroundChecks::work()
             return;
         Batch batch = std::move(queue_.front());
         queue_.pop_front();
-        busy_ = true;
+        ++busy_;
         lock.unlock();
         changed_.notify_all();  // room in the queue
         CheckCounts counts;
@@ -420,7 +529,7 @@ void BackgroundChecks::work()
         counts_.failed += counts.failed;
         counts_.badKeys += counts.badKeys;
         counts_.badXml += counts.badXml;
-        busy_ = false;
+        --busy_;
         changed_.notify_all();  // finish() may be waiting
     }
 }

@@ -75,6 +75,14 @@ enum class XmlKind {
 // and DTDs are not loaded.
 Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind);
 
+// Windows-1252 to UTF-8 for the XML parser (libxml2's converter contract):
+// converts what fits, sets the lengths to the bytes read and written, and
+// returns the bytes written, or -2 at a byte the code page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D), where iconv fails too. The checks register
+// it under the names iconv takes for the code page, so documents that declare
+// it do not go through iconv.
+int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* in, int* inLength);
+
 // Both checks of one document, the key's findings first.
 Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind);
 
@@ -87,14 +95,14 @@ struct CheckCounts {
     void add(const Findings& findings);
 };
 
-// Checks documents on a thread of its own while the export reads and writes
+// Checks documents on threads of their own while the export reads and writes
 // the next ones, so the checks cost the run little time. Documents go over in
 // batches, one lock per batch; a few batches wait at most and add() blocks
 // while they do.
 class BackgroundChecks {
 public:
-    BackgroundChecks();
-    ~BackgroundChecks();  // stops the thread; counts not asked for are dropped
+    explicit BackgroundChecks(unsigned threads = threadCount());
+    ~BackgroundChecks();  // stops the threads; counts not asked for are dropped
     BackgroundChecks(const BackgroundChecks&) = delete;
     BackgroundChecks& operator=(const BackgroundChecks&) = delete;
 
@@ -102,6 +110,9 @@ public:
     void add(std::string key, std::string text, XmlKind kind);
     // Waits for every document added so far; then the counts.
     CheckCounts finish();
+
+    // How many threads check by default: one per core, at least 1, at most 4.
+    static unsigned threadCount();
 
 private:
     struct Item {
@@ -117,10 +128,10 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Batch> queue_;
-    bool busy_ = false;  // the worker is checking a batch taken off the queue
+    int busy_ = 0;  // batches taken off the queue and still being checked
     bool stopping_ = false;
     CheckCounts counts_;
-    std::thread worker_;
+    std::vector<std::thread> workers_;
 };
 
 // "ok" when empty, else the finding names joined by ','.

@@ -2,8 +2,13 @@
 #include "export/checks.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+#include <libxml/encoding.h>
 
+#include <cerrno>
+#include <optional>
 #include <string>
+#include <vector>
 
 using namespace exports;
 
@@ -172,9 +177,119 @@ TEST(XmlCheck, Findings)
          XmlKind::Document, "ok"},
         {"event with an empty chNFe", "<procEventoNFe><evento><chNFe/></evento></procEventoNFe>",
          XmlKind::CancellationEvent, "xml-chave-diferente"},
+        // bytes the declared encoding does not have, wherever they stand
+        {"windows-1252 without 0x81",
+         documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"windows-1252\"?>", "<x>a\x81</x>"),
+         XmlKind::Document, "xml-codificacao"},
+        {"windows-1252 without 0x9D, right after the declaration",
+         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><!--\x9D-->" + good, XmlKind::Document,
+         "xml-codificacao"},
+        {"windows-1252 without 0x8F, after the root",
+         "<?xml version=\"1.0\" encoding=\"windows-1252\"?>" + good + "<!--\x8F-->", XmlKind::Document,
+         "xml-codificacao"},
+        {"ISO-8859-3 without 0xA5 (converted by iconv)",
+         documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"ISO-8859-3\"?>", "<x>\xA5</x>"),
+         XmlKind::Document, "xml-codificacao"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(findingsText(checkXml(c.text, key, c.kind)), c.expected) << c.what;
+}
+
+namespace {
+
+// What glibc's iconv makes of `bytes` as windows-1252: the UTF-8 text, or
+// nullopt when it refuses them.
+std::optional<std::string> iconvWindows1252(const std::string& bytes)
+{
+    iconv_t cd = iconv_open("UTF-8", "WINDOWS-1252");
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    std::string out(bytes.size() * 4, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* o = out.data();
+    size_t outLeft = out.size();
+    const size_t done = iconv(cd, &in, &inLeft, &o, &outLeft);
+    iconv_close(cd);
+    if (done == static_cast<size_t>(-1))
+        return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// Our converter over `bytes` with an output buffer of `room` bytes a call,
+// as libxml2 drives it; nullopt when it refuses them.
+std::optional<std::string> ourWindows1252(const std::string& bytes, int room)
+{
+    std::string out;
+    size_t at = 0;
+    std::vector<unsigned char> buffer(room);
+    while (at < bytes.size()) {
+        int inLength = static_cast<int>(bytes.size() - at);
+        int outLength = room;
+        const int result =
+            windows1252ToUtf8(buffer.data(), &outLength, reinterpret_cast<const unsigned char*>(bytes.data() + at), &inLength);
+        EXPECT_LE(outLength, room);
+        EXPECT_LE(inLength, static_cast<int>(bytes.size() - at));
+        out.append(reinterpret_cast<const char*>(buffer.data()), outLength);
+        at += inLength;
+        if (result == -2)
+            return std::nullopt;
+        EXPECT_EQ(result, outLength);
+        if (inLength == 0)
+            return "no progress with room for " + std::to_string(room);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Windows1252, DecodesEveryByteAsIconvDoes)
+{
+    std::string defined;
+    for (int b = 0; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        const auto expected = iconvWindows1252(one);
+        EXPECT_EQ(ourWindows1252(one, 3), expected) << "byte " << b;
+        if (expected)
+            defined += one;
+    }
+    EXPECT_EQ(defined.size(), 256u - 5);  // 0x81, 0x8D, 0x8F, 0x90, 0x9D
+    // Runs of ASCII and every letter in one text, the output cut anywhere:
+    // no character is split and nothing is lost at a cut.
+    std::string text;
+    for (char c : defined)
+        text += std::string("plain ascii ") + c;
+    const auto expected = iconvWindows1252(text);
+    ASSERT_TRUE(expected);
+    for (int room : {3, 4, 5, 7, 8, 9, 16, 100, 4096})
+        EXPECT_EQ(ourWindows1252(text, room), expected) << "room " << room;
+    // a refused byte stops the text there, after what came before it
+    const std::string refused = "ab\xE7\x90z";
+    unsigned char out[16];
+    int outLength = sizeof out, inLength = static_cast<int>(refused.size());
+    EXPECT_EQ(windows1252ToUtf8(out, &outLength, reinterpret_cast<const unsigned char*>(refused.data()), &inLength), -2);
+    EXPECT_EQ(inLength, 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), outLength), "ab\xC3\xA7");
+}
+
+TEST(Windows1252, EveryNameDocumentsUseTakesOurConverterAndNothingReachesStderr)
+{
+    const std::string key = kValid;
+    checkXml(documentXml(key, protocolFor(key)), key, XmlKind::Document);  // the checks register it
+    for (const char* name : {"windows-1252", "Windows-1252", "WINDOWS-1252", "cp1252", "CP1252", "ms-ansi"}) {
+        xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(name);
+        ASSERT_NE(handler, nullptr) << name;
+        EXPECT_EQ(handler->input, &windows1252ToUtf8) << name;
+        const std::string prolog = std::string("<?xml version=\"1.0\" encoding=\"") + name + "\"?>";
+        testing::internal::CaptureStderr();
+        const std::string accented = findingsText(
+            checkXml(documentXml(key, protocolFor(key), prolog, "<x>\x80 \x93Pe\xE7" "a\x94</x>"), key, XmlKind::Document));
+        const std::string refused =
+            findingsText(checkXml(documentXml(key, protocolFor(key), prolog, "<x>\x90</x>"), key, XmlKind::Document));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << name;
+        EXPECT_EQ(accented, "ok") << name;
+        EXPECT_EQ(refused, "xml-codificacao") << name;
+    }
 }
 
 TEST(XmlCheck, StoredKeyPaddedByItsColumnStillMatches)
@@ -247,4 +362,42 @@ TEST(BackgroundChecks, CountsWhatTheChecksFindWhileTheCallerGoesOn)
     BackgroundChecks abandoned;  // a run that stops early: nothing waits on it
     for (int i = 0; i < 100; ++i)
         abandoned.add(key, good, XmlKind::Document);
+}
+
+TEST(BackgroundChecks, SeveralThreadsCountEveryDocumentOnce)
+{
+    const std::string key = kValid;
+    const std::string good = documentXml(key, protocolFor(key));
+    const std::string badKey = replaced(key, 43, '0');
+    const std::string cp1252 = documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"cp1252\"?>",
+                                           "<x>Pe\xE7" "a \x96 \x81</x>");
+    for (unsigned threads : {2u, 4u}) {
+        CheckCounts expected;
+        BackgroundChecks background(threads);
+        for (int i = 0; i < 3000; ++i) {
+            const std::string& k = i % 7 == 0 ? badKey : key;
+            const std::string& text = i % 5 == 0 ? cp1252 : good;
+            expected.add(checkDocument(k, text, XmlKind::Document));
+            background.add(k, text, XmlKind::Document);
+        }
+        const CheckCounts got = background.finish();
+        EXPECT_EQ(got.checked, 3000) << threads;
+        EXPECT_EQ(got.failed, expected.failed) << threads;
+        EXPECT_EQ(got.badKeys, expected.badKeys) << threads;
+        EXPECT_EQ(got.badXml, expected.badXml) << threads;
+        // finish() may be asked again after more documents
+        background.add(key, good, XmlKind::Document);
+        EXPECT_EQ(background.finish().checked, 3001) << threads;
+    }
+}
+
+TEST(BackgroundChecks, StopsWithFullQueuesAndBusyThreads)
+{
+    const std::string key = kValid;
+    const std::string good = documentXml(key, protocolFor(key), "", std::string(8000, 'x'));
+    for (unsigned threads : {1u, 4u}) {
+        BackgroundChecks abandoned(threads);
+        for (int i = 0; i < 2000; ++i)
+            abandoned.add(key, good, XmlKind::Document);
+    }  // destroyed without finish(): must neither hang nor crash
 }
