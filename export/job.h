@@ -48,6 +48,9 @@ struct ConnectionJob {
 
 struct IncrementalJob : ConnectionJob {
     Kinds kinds;
+    // Every run of the program checks what it writes; a benchmark turns the
+    // checks off to time the export's own work apart from theirs.
+    bool checkDocuments = true;
 };
 
 struct PeriodJob : ConnectionJob {

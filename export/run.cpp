@@ -145,7 +145,8 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         const bool withType = organized.usesDocumentType();
         source.openChanges(stored.moment, mark, job.kinds, withType);
 
-        BackgroundChecks checks;
+        std::optional<BackgroundChecks> checks;
+        if (job.checkDocuments) checks.emplace();
         RunFolders folders(true);
         folders.cleaned(fileSystemName(folder));
         Moment advance = stored.moment;
@@ -153,7 +154,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         ChangedDocument d;
         for (long done = 0;; ++done) {
             if (observer.stopRequested()) {
-                s.checks = checks.finish();
+                if (checks) s.checks = checks->finish();
                 s.result = Result::Interrupted;
                 s.seconds = since(started);
                 return s;
@@ -182,8 +183,9 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
                         ++s.unchanged;
                     }
                     // written first, so the texts move over instead of being copied
-                    checks.add(std::move(key), std::move(text),
-                               cancellation ? XmlKind::CancellationEvent : XmlKind::Document);
+                    if (checks)
+                        checks->add(std::move(key), std::move(text),
+                                    cancellation ? XmlKind::CancellationEvent : XmlKind::Document);
                 }
             }
             // Every selected document moves the stamp, written or not.
@@ -192,7 +194,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         }
         // The files reach the disk before the stamp says they exist.
         if (!lastWritten.empty()) syncFileSystem(lastWritten);
-        s.checks = checks.finish();
+        if (checks) s.checks = checks->finish();
         storeStamp(job.settingsFile, advance, state.oldestActive, state.identity);
         s.stampAfter = dateText(advance) + " " + timeText(advance);
         s.result = s.refused ? Result::Refused : Result::Complete;
