@@ -12,6 +12,8 @@ namespace app {
 namespace {
 
 std::atomic<int> received{0};
+// Started under nohup: a hang-up must not stop the run (the very reason for nohup).
+std::atomic<bool> hangupIgnored{false};
 std::atomic<int> notify{-1};
 std::once_flag started;
 
@@ -23,6 +25,7 @@ sigset_t stopSet() {
 }
 
 void record(int signal) {
+    if (signal == SIGHUP && hangupIgnored) return;
     int none = 0;
     received.compare_exchange_strong(none, signal);
     const int fd = notify.load();
@@ -57,6 +60,8 @@ void installStopSignals(int notifyFd) {
         }
     }
     std::call_once(started, [] {
+        struct sigaction inherited {};
+        hangupIgnored = ::sigaction(SIGHUP, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN;
         installHandlers();
         const sigset_t set = stopSet();
         ::pthread_sigmask(SIG_BLOCK, &set, nullptr);

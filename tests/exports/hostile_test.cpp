@@ -92,6 +92,32 @@ TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
     }
 }
 
+// Started under nohup, the run goes on when its terminal hangs up; a
+// termination request still stops it.
+TEST_P(StopSignal, UnderNohupAHangUpLeavesTheRunGoing) {
+    ws_->hangupIgnored = true;
+    const std::string settings = slurp(ws_->ini);
+    for (int sig : {SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        spit(ws_->ini, settings);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        const pid_t pid = ws_->start();
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (!clientLibraryLoaded(pid, ws_->exe) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(200us);
+        ::kill(pid, sig);
+        const RunResult r = ws_->wait(pid, 2min);
+        if (sig == SIGHUP) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(r.out.find("resultado=completo"), std::string::npos) << r.out;
+            EXPECT_EQ(Workspace::files(ws_->out).size(), size_t(kDocs));
+        } else {
+            EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+        }
+    }
+}
+
 // The window's run on a signal: as "Sair", it stops at its next document
 // and the program ends (status 0), the stamp unmoved.
 TEST_P(StopSignal, WindowRunStopsAtTheNextDocumentAndTheProgramEnds) {

@@ -169,6 +169,8 @@ pid_t Workspace::start(const std::vector<std::string>& args) {
             const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        // Whatever the test runner was started with.
+        ::signal(SIGHUP, hangupIgnored ? SIG_IGN : SIG_DFL);
         // From elsewhere: the settings are found beside the program.
         if (::chdir("/") != 0) ::_exit(126);
         std::vector<char*> argv{const_cast<char*>(exe.c_str())};

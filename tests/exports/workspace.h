@@ -69,6 +69,7 @@ public:
     std::string qtPlatform = "offscreen";
     std::string display;  // DISPLAY for the child; none when empty
     long fileSizeLimit = 0;  // bytes; 0: none
+    bool hangupIgnored = false;  // started as nohup starts a program
     fs::path dir, exe, ini, out, dbFile;
     std::string dbName;  // as the settings name it: "localhost:/..." through the server
 
