@@ -50,6 +50,18 @@ protected:
         ws_->generate(kDocs, 2048);
         ws_->writeConfig("01/01/2010", "00:00:00", ws_->out.string() + "/");
     }
+    // A run from `settings` into an empty folder, returned once the client
+    // library is loaded.
+    pid_t startWhenLoaded(const std::string& settings) {
+        spit(ws_->ini, settings);
+        fs::remove_all(ws_->out);
+        fs::create_directory(ws_->out);
+        const pid_t pid = ws_->start();
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (!clientLibraryLoaded(pid, ws_->exe) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(200us);
+        return pid;
+    }
     static constexpr int kDocs = 300;
     std::unique_ptr<Workspace> ws_;
 };
@@ -61,13 +73,7 @@ TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         for (int delayMs : {0, 2, 5, 10, 20, 40, 80, 160}) {
             SCOPED_TRACE(std::string(strsignal(sig)) + " " + std::to_string(delayMs) + " ms after the client library loaded");
-            spit(ws_->ini, settings);
-            fs::remove_all(ws_->out);
-            fs::create_directory(ws_->out);
-            const pid_t pid = ws_->start();
-            const auto until = std::chrono::steady_clock::now() + 20s;
-            while (!clientLibraryLoaded(pid, ws_->exe) && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(200us);
+            const pid_t pid = startWhenLoaded(settings);
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
             ::kill(pid, sig);
             const RunResult r = ws_->wait(pid, 2min);
@@ -99,13 +105,7 @@ TEST_P(StopSignal, UnderNohupAHangUpLeavesTheRunGoing) {
     const std::string settings = slurp(ws_->ini);
     for (int sig : {SIGHUP, SIGTERM}) {
         SCOPED_TRACE(strsignal(sig));
-        spit(ws_->ini, settings);
-        fs::remove_all(ws_->out);
-        fs::create_directory(ws_->out);
-        const pid_t pid = ws_->start();
-        const auto until = std::chrono::steady_clock::now() + 20s;
-        while (!clientLibraryLoaded(pid, ws_->exe) && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(200us);
+        const pid_t pid = startWhenLoaded(settings);
         ::kill(pid, sig);
         const RunResult r = ws_->wait(pid, 2min);
         if (sig == SIGHUP) {
