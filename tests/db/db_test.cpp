@@ -395,11 +395,11 @@ TEST_P(DbTest, CloseCommitsAndTheNextConnectionSeesNewRows)
     EXPECT_EQ(Q.field(0).asInteger(), 16);
 }
 
-// The page cache asked for reaches the engine that opens the file.
+// The page cache asked for reaches the engine that opens the file; a server
+// keeps the cache it has, and the attachment opens all the same.
 TEST_P(DbTest, PageCacheSizeIsPassedToTheEngine)
 {
-    if (GetParam() == Mode::Server)
-        GTEST_SKIP() << "the server keeps the cache of whoever opened the file first";
+    const bool embedded = GetParam() == Mode::Embedded;
     for (int pages : {75, 300}) {
         db::TIBDatabase d;
         db::TIBTransaction t;
@@ -413,7 +413,10 @@ TEST_P(DbTest, PageCacheSizeIsPassedToTheEngine)
         q.setDatabase(&d);
         q.sql().add("SELECT MON$PAGE_BUFFERS FROM MON$DATABASE");
         q.open();
-        EXPECT_EQ(q.field(0).asInteger(), pages);
+        if (embedded)
+            EXPECT_EQ(q.field(0).asInteger(), pages);
+        else
+            EXPECT_GT(q.field(0).asInteger(), 0);
         q.close();
         d.close();
     }
