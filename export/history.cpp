@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cctype>
 #include <cstring>
+#include <dirent.h>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
@@ -92,6 +94,27 @@ bool lockWithin(int fd, std::chrono::milliseconds patience) {
     }
 }
 
+// A trim killed between making its temporary and renaming it left the
+// temporary beside the file; under the lock no other trim is writing one.
+void removeLeftoverTrims(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        // mkstemp's six letters and digits after the file's own name
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) continue;
+        const auto isAlnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+        if (!std::all_of(name.begin() + prefix.size(), name.end(), isAlnum)) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(dir), e->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 // Keeps the newest `keep` lines by replacing the file. Runs under the lock,
 // so no append lands in the old file after it was read.
 void trimTo(int fd, const std::string& path, std::size_t keep) {
@@ -109,6 +132,7 @@ void trimTo(int fd, const std::string& path, std::size_t keep) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return;
 
+    removeLeftoverTrims(path);
     std::string temp = path + ".XXXXXX";
     const int out = ::mkstemp(temp.data());
     if (out < 0) return;
