@@ -1,10 +1,9 @@
 #include "db/ibdatabase.h"
 
-#include <cstdlib>
-
 #include "db/ibquery.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cctype>
 #include <exception>
 

@@ -94,13 +94,17 @@ bool lockWithin(int fd, std::chrono::milliseconds patience) {
     }
 }
 
+std::string folderOf(const std::string& file) {
+    const auto slash = file.rfind('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
 // A trim killed between making its temporary and renaming it left the
 // temporary beside the file; under the lock no other trim is writing one.
 void removeLeftoverTrims(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
-    DIR* dir = ::opendir(folder.c_str());
+    const std::string folder = folderOf(path);
+    const std::string prefix = path.substr(folder.size()) + ".";
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!dir) return;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view name = e->d_name;
@@ -146,11 +150,6 @@ void trimTo(int fd, const std::string& path, std::size_t keep) {
 }
 
 Json::string_t text(const std::string& s) { return textToUtf8(s); }
-
-std::string folderOf(const std::string& file) {
-    const auto slash = file.rfind('/');
-    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
-}
 
 }  // namespace
 

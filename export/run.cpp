@@ -9,16 +9,12 @@
 #include "export/writer.h"
 #include "platform/codepage.h"
 
-#include <cerrno>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <set>
-#include <chrono>
-#include <cstring>
-#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace exports {
 
