@@ -1,5 +1,7 @@
 #include "export/store_settings.h"
 
+#include <arpa/inet.h>
+
 #include <cctype>
 #include <stdexcept>
 
@@ -20,7 +22,9 @@ std::string upper(std::string s) {
 }
 
 bool loopback(const std::string& host) {
-    return host == "localhost" || host == "[::1]" || host.rfind("127.", 0) == 0;
+    if (host == "localhost" || host == "[::1]") return true;
+    in_addr a{};
+    return ::inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
 }
 
 [[noreturn]] void refuse(const std::string& why) { throw std::invalid_argument(why); }

@@ -3,9 +3,11 @@
 # folder: a monitor, one OSD keeping its data in memory and radosgw on the given
 # loopback port. Authentication is off inside the cluster; radosgw still checks
 # S3 signatures against the user it is given.
-#   ceph-cluster.sh start DIR MON_PORT RGW_PORT ACCESS_KEY SECRET_KEY
+#   ceph-cluster.sh start DIR MON_PORT RGW_PORT ACCESS_KEY SECRET_KEY OWNER_PID
 #   ceph-cluster.sh rgw DIR        (radosgw again, after a test stopped it)
 # Each daemon's PID lands in DIR/run/<name>.pid; the caller stops them by PID.
+# Should the owner die first (a crashed or killed test), a watcher stops the
+# daemons by those PIDs and removes the folder.
 set -euo pipefail
 
 cmd=$1
@@ -32,8 +34,12 @@ start_rgw() {
 
 case "$cmd" in
 start)
-  mon_port=$3 rgw_port=$4 access=$5 secret=$6
+  mon_port=$3 rgw_port=$4 access=$5 secret=$6 owner=$7
   mkdir -p "$dir"/{mon,osd0,run,log}
+  setsid bash -c '
+    while kill -0 "$1" 2>/dev/null && [[ -d "$2" ]]; do sleep 1; done
+    for f in "$2"/run/*.pid; do [[ -f $f ]] && kill -9 "$(cat "$f")" 2>/dev/null; done
+    sleep 0.5; rm -rf "$2"' watcher "$owner" "$dir" </dev/null >/dev/null 2>&1 &
   echo "$rgw_port" >"$dir/rgw_port"
   fsid=$(cat /proc/sys/kernel/random/uuid)
   cat >"$conf" <<EOF
