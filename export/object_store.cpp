@@ -103,7 +103,9 @@ void ObjectStoreDestination::prepare() {
         const s3::Response lock = client_->send(s3::getObjectLockConfiguration(target_));
         const bool enabled = lock.ok() && s3::xmlElement(lock.body, "ObjectLockEnabled") == "Enabled";
         if (!enabled) {
-            if (lock.status == 0 || lock.retryable()) fail("", lock, "consulta do Object Lock");
+            // 404 (ObjectLockConfigurationNotFoundError) or a configuration
+            // without it: no Object Lock. Any other answer is its own failure.
+            if (!lock.ok() && lock.status != 404) fail("", lock, "consulta do Object Lock");
             throw std::runtime_error("Nuvem: o bucket \"" + settings_.bucket +
                                      "\" não tem Object Lock e NuvemRetencaoDias pede retenção; crie o bucket com "
                                      "Object Lock (o Object Lock só se liga na criação) ou tire NuvemRetencaoDias");
