@@ -101,6 +101,7 @@ double rclone(const testsupport::CephCluster& c, const fs::path& folder, const s
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const long count = argc > 1 ? std::atol(argv[1]) : 20000;
     auto* cluster = testsupport::CephCluster::shared();
     if (!cluster) {

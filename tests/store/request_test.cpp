@@ -228,3 +228,125 @@ TEST(Credentials, FileReadableByOthersIsRefusedWithoutShowingTheSecret) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// How the client takes "try again" answers. A real store will not answer 503
+// on request, so a loopback server plays the answers; everything else about
+// the store is tested against radosgw.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Answers each request on its own connection with the next of `answers`
+// (the last one repeats) and counts the requests.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::vector<std::string> answers) : answers_(std::move(answers)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 16);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedServer() {
+        stop_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+    }
+    std::string endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    int requests() const { return requests_; }
+
+private:
+    void serve() {
+        while (!stop_) {
+            const int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            std::string in;
+            char buf[4096];
+            // Headers, then the body its Content-Length announces.
+            while (in.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t got = ::read(c, buf, sizeof buf);
+                if (got <= 0) break;
+                in.append(buf, static_cast<size_t>(got));
+            }
+            const auto cl = in.find("Content-Length: ");
+            if (cl != std::string::npos) {
+                const size_t want = std::stoul(in.substr(cl + 16)) + in.find("\r\n\r\n") + 4;
+                while (in.size() < want) {
+                    const ssize_t got = ::read(c, buf, sizeof buf);
+                    if (got <= 0) break;
+                    in.append(buf, static_cast<size_t>(got));
+                }
+            }
+            const std::string& body = answers_[std::min<size_t>(requests_, answers_.size() - 1)];
+            ++requests_;
+            const std::string out = body;
+            (void)!::write(c, out.data(), out.size());
+            ::close(c);
+        }
+    }
+
+    std::vector<std::string> answers_;
+    int fd_ = -1, port_ = 0;
+    std::atomic<int> requests_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string answer(int status, const std::string& reason, const std::string& code, const std::string& etag = "") {
+    const std::string body = code.empty() ? "" : "<Error><Code>" + code + "</Code></Error>";
+    std::string h = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nConnection: close\r\n";
+    if (!etag.empty()) h += "ETag: \"" + etag + "\"\r\n";
+    return h + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+s3::RetryPolicy fast() {
+    s3::RetryPolicy p;
+    p.attempts = 4;
+    p.firstDelay = std::chrono::milliseconds(20);
+    return p;
+}
+
+TEST(Answer, TryAgainAnswersAreRetriedWithBackoffThenReported) {
+    const std::string etag = s3::md5Hex("doc");
+    struct Case {
+        std::vector<std::string> answers;
+        long status;
+        int requests;
+    } cases[] = {
+        {{answer(503, "Slow Down", "SlowDown"), answer(500, "Internal", "InternalError"), answer(200, "OK", "", etag)},
+         200, 3},
+        {{answer(503, "Service Unavailable", "SlowDown")}, 503, 4},  // gives up after the attempts
+        {{answer(403, "Forbidden", "AccessDenied"), answer(200, "OK", "", etag)}, 403, 1},  // at once
+        {{answer(404, "Not Found", "NoSuchBucket"), answer(200, "OK", "", etag)}, 404, 1},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(c.answers);
+        s3::Client client({"AK", "SECRET"}, "us-east-1", fast());
+        const auto start = std::chrono::steady_clock::now();
+        const auto r = client.send(s3::putObject({server.endpoint(), "b", "us-east-1"}, "k", "doc", std::nullopt));
+        EXPECT_EQ(r.status, c.status) << r.describe();
+        EXPECT_EQ(server.requests(), c.requests);
+        EXPECT_EQ(r.attempts, c.requests);
+        if (c.requests > 1) {
+            // 20 ms, then 40, then 80: the pauses grow.
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20 * ((1 << (c.requests - 1)) - 1)));
+        }
+    }
+}
+
+}  // namespace
