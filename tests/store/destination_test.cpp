@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <map>
 #include <set>
@@ -246,6 +250,48 @@ TEST_F(ObjectStore, GatewayKilledMidRunFailsNamingTheKeyAndTheNextRunCompletesIt
     std::set<std::string> keys;
     for (const auto& v : versions(bucket)) keys.insert(v.key);
     EXPECT_EQ(keys.size(), 300u);
+    for (const auto& [path, text] : docs) {
+        if (path.rfind("S\xE3o", 0) != 0) {
+            EXPECT_EQ(body(bucket, path), text + "\r\n") << path;
+        }
+    }
+}
+
+TEST_F(ObjectStore, ProcessKilledMidUploadLeavesNoTornObjectAndTheRerunCompletes) {
+    const std::string bucket = newBucket("sigkill", true);
+    const auto docs = documents(400);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            ObjectStoreDestination d(settings(bucket, ""), clusterKeys(), "", quickRetries(), 16);
+            d.prepare();
+            putAll(d, docs);
+            RunSummary s;
+            d.finish(s);
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    // Killed once some documents are stored and more are in flight.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (versions(bucket).size() < 40 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the upload ended before it could be killed";
+    const size_t before = versions(bucket).size();
+    EXPECT_LT(before, docs.size());
+
+    ObjectStoreDestination d(settings(bucket, ""), clusterKeys(), "", quickRetries());
+    d.prepare();
+    putAll(d, docs);
+    RunSummary s;
+    d.finish(s);
+    EXPECT_GE(static_cast<size_t>(d.unchanged()), before);
+    // One version each: what was stored whole was recognised, nothing was stored torn.
+    EXPECT_EQ(versions(bucket).size(), docs.size());
     for (const auto& [path, text] : docs) {
         if (path.rfind("S\xE3o", 0) != 0) {
             EXPECT_EQ(body(bucket, path), text + "\r\n") << path;
