@@ -4,6 +4,8 @@
 #include "platform/codepage.h"
 
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace exports {
@@ -177,6 +179,14 @@ void ObjectStoreDestination::putBytes(const std::string& name, std::string bytes
     upload(keyFor(name), std::move(bytes));
 }
 
+void ObjectStoreDestination::putFile(const std::string& name, const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("Nuvem: " + path + " não abre para envio");
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw std::runtime_error("Nuvem: erro ao ler " + path + " para envio");
+    upload(keyFor(name), std::move(bytes));
+}
+
 void ObjectStoreDestination::finish(RunSummary& summary) {
     while (client_->pending() > 0 && failure_.empty()) client_->poll(std::chrono::milliseconds(1000));
     if (!failure_.empty()) {
@@ -189,5 +199,11 @@ void ObjectStoreDestination::finish(RunSummary& summary) {
 }
 
 void ObjectStoreDestination::abandon() noexcept { client_->cancelAll(); }
+
+std::unique_ptr<ObjectStoreDestination> storeDestinationFor(const ConnectionJob& job, std::string subfolder) {
+    if (!job.store) return nullptr;
+    AwsKeys keys = loadAwsKeys(job.store->profile);
+    return std::make_unique<ObjectStoreDestination>(*job.store, std::move(keys), std::move(subfolder));
+}
 
 }  // namespace exports

@@ -7,6 +7,7 @@
 
 #include "export/aws_credentials.h"
 #include "export/destination.h"
+#include "export/job.h"
 #include "export/s3_client.h"
 #include "export/store_settings.h"
 
@@ -33,8 +34,10 @@ public:
     // Starts the document's upload (same bytes as its file: the text and CR
     // LF) and returns Pending; throws once an earlier upload has failed.
     PutResult put(const OutgoingDocument& doc) override;
-    // Stores a file's bytes as they are (the package's zip, manifest, gaps).
+    // Stores bytes as they are (the package's zip, manifest, gaps) under `name`.
     void putBytes(const std::string& name, std::string bytes);
+    // The same with a file's bytes.
+    void putFile(const std::string& name, const std::string& path);
     // Waits for every upload; throws naming the first failed key and the answer.
     void finish(RunSummary& summary) override;
     // Drops the uploads still in flight (the ones done stay: the next run
@@ -62,5 +65,10 @@ private:
     long written_ = 0, unchanged_ = 0;
     std::string failure_;  // the first upload's failure; the run ends on it
 };
+
+// The job's store with its keys (environment or credentials file), or nullptr
+// when the job has none; `subfolder` as above. Throws "Nuvem: …" when the keys
+// cannot be had.
+std::unique_ptr<ObjectStoreDestination> storeDestinationFor(const ConnectionJob& job, std::string subfolder = "");
 
 }  // namespace exports
