@@ -131,7 +131,10 @@ void ObjectStoreDestination::upload(std::string key, std::string bytes) {
     auto body = std::make_shared<std::string>(std::move(bytes));
     client_->start(s3::headObject(target_, key), [this, key, md5, body](s3::Request&&, s3::Response&& head) {
         if (!failure_.empty()) return;
-        if (head.ok() && head.header("etag") == "\"" + md5 + "\"") {
+        // The same bytes, and protected when a retention is asked: a copy
+        // stored before the retention was set gets a protected version.
+        if (head.ok() && head.header("etag") == "\"" + md5 + "\"" &&
+            (settings_.retention.count() <= 0 || !head.header("x-amz-object-lock-mode").empty())) {
             ++unchanged_;
             return;
         }

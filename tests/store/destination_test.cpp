@@ -149,6 +149,28 @@ TEST_F(ObjectStore, RetentionAsConfiguredAndTheVersionCannotBeDeletedUntilItEnds
     EXPECT_TRUE(expired.ok()) << expired.describe();
 }
 
+TEST_F(ObjectStore, ACopyStoredBeforeTheRetentionWasSetGetsAProtectedVersion) {
+    const std::string bucket = newBucket("later", true);
+    auto run = [&](bool withRetention) {
+        auto s = settings(bucket, "");
+        if (withRetention) {
+            s.retentionMode = "GOVERNANCE";
+            s.retention = std::chrono::hours(1);
+        }
+        ObjectStoreDestination d(s, clusterKeys(), "", quickRetries());
+        d.prepare();
+        d.put(document("", "NFe1.XML", xmlOf(1)));
+        RunSummary sum;
+        d.finish(sum);
+        return d.written();
+    };
+    EXPECT_EQ(run(false), 1);
+    EXPECT_EQ(run(false), 0);
+    EXPECT_EQ(run(true), 1);
+    EXPECT_EQ(run(true), 0);
+    EXPECT_EQ(versions(bucket).size(), 2u);
+}
+
 TEST_F(ObjectStore, RetentionAskedOfABucketWithoutObjectLockIsRefusedBeforeTheFirstDocument) {
     const std::string bucket = newBucket("nolock", false);
     auto s = settings(bucket, "");
