@@ -3,6 +3,8 @@
 #include "export/summary.h"
 #include "platform/codepage.h"
 
+#include <zip.h>
+
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -208,5 +210,50 @@ std::unique_ptr<ObjectStoreDestination> storeDestinationFor(const ConnectionJob&
     AwsKeys keys = loadAwsKeys(job.store->profile);
     return std::make_unique<ObjectStoreDestination>(*job.store, std::move(keys), std::move(subfolder));
 }
+
+namespace {
+
+// One member of an archive, whole.
+std::string member(const std::string& archive, const char* name) {
+    int error = 0;
+    zip_t* z = zip_open(archive.c_str(), ZIP_RDONLY, &error);
+    if (!z) throw std::runtime_error("Nuvem: o pacote " + archive + " não abre para envio");
+    std::string bytes;
+    zip_stat_t st;
+    zip_stat_init(&st);
+    zip_file_t* f = zip_stat(z, name, 0, &st) == 0 ? zip_fopen(z, name, 0) : nullptr;
+    bool ok = f != nullptr;
+    if (f) {
+        bytes.resize(static_cast<size_t>(st.size));
+        ok = zip_fread(f, bytes.data(), st.size) == static_cast<zip_int64_t>(st.size);
+        zip_fclose(f);
+    }
+    zip_close(z);
+    if (!ok) throw std::runtime_error(std::string("Nuvem: ") + name + " ausente do pacote " + archive);
+    return bytes;
+}
+
+}  // namespace
+
+PackageStoreDestination::PackageStoreDestination(std::unique_ptr<ObjectStoreDestination> store)
+    : store_(std::move(store)) {}
+
+void PackageStoreDestination::prepare() { store_->prepare(); }
+
+void PackageStoreDestination::finish(RunSummary& summary) {
+    if (summary.package.empty()) throw std::runtime_error("Nuvem: o pacote não foi gravado; nada a enviar");
+    const std::string& archive = summary.package;
+    const auto slash = archive.rfind('/');
+    const std::string name = archive.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string stem = name.size() > 4 && name.compare(name.size() - 4, 4, ".zip") == 0
+                                 ? name.substr(0, name.size() - 4)
+                                 : name;
+    store_->putFile(name, archive);
+    store_->putBytes(stem + "-manifesto.csv", member(archive, "manifesto.csv"));
+    store_->putBytes(stem + "-lacunas.csv", member(archive, "lacunas.csv"));
+    store_->finish(summary);
+}
+
+void PackageStoreDestination::abandon() noexcept { store_->abandon(); }
 
 }  // namespace exports

@@ -66,6 +66,23 @@ private:
     std::string failure_;  // the first upload's failure; the run ends on it
 };
 
+// The month's package in the store: when the package destination before it
+// has named the archive (summary.package), the archive and its two lists
+// (manifesto.csv, lacunas.csv, taken out of it) go under prefix/pacotes/ as
+// NFe-AAAA-MM.zip, NFe-AAAA-MM-manifesto.csv and NFe-AAAA-MM-lacunas.csv.
+class PackageStoreDestination : public Destination {
+public:
+    explicit PackageStoreDestination(std::unique_ptr<ObjectStoreDestination> store);
+    void prepare() override;
+    // The documents travel inside the archive.
+    PutResult put(const OutgoingDocument&) override { return PutResult::Pending; }
+    void finish(RunSummary& summary) override;
+    void abandon() noexcept override;
+
+private:
+    std::unique_ptr<ObjectStoreDestination> store_;
+};
+
 // The job's store with its keys (environment or credentials file), or nullptr
 // when the job has none; `subfolder` as above. Throws "Nuvem: …" when the keys
 // cannot be had.

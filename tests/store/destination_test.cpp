@@ -11,7 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <zip.h>
+
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 #include <thread>
@@ -106,6 +111,41 @@ TEST_F(ObjectStore, PackageFilesKeepTheirBytesUnderPacotes) {
     d.finish(s);
     EXPECT_EQ(body(bucket, "cliente/pacotes/2021-02.zip"), zip);
     EXPECT_EQ(body(bucket, "cliente/pacotes/2021-02-manifesto.csv"), "arquivo;chave\r\n");
+}
+
+TEST_F(ObjectStore, TheMonthsArchiveAndItsTwoListsGoUnderPacotes) {
+    const std::string bucket = newBucket("month", false);
+    const auto dir = std::filesystem::temp_directory_path() / ("store-pkg-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string archive = (dir / "NFe-2021-02.zip").string();
+    const std::string manifest = "arquivo;chave\r\nEmitidas/NFe1.XML;1\r\n", gaps = "emitente;modelo\r\n";
+    {
+        int error = 0;
+        zip_t* z = zip_open(archive.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+        ASSERT_NE(z, nullptr);
+        // Kept alive until the archive is closed: that is when libzip reads them.
+        const std::vector<std::pair<std::string, std::string>> members = {
+            {"Emitidas/NFe1.XML", xmlOf(1)}, {"manifesto.csv", manifest}, {"lacunas.csv", gaps}};
+        for (const auto& [name, bytes] : members)
+            zip_file_add(z, name.c_str(), zip_source_buffer(z, bytes.data(), bytes.size(), 0), 0);
+        ASSERT_EQ(zip_close(z), 0);
+    }
+    std::ifstream in(archive, std::ios::binary);
+    std::stringstream zipBytes;
+    zipBytes << in.rdbuf();
+
+    PackageStoreDestination d(
+        std::make_unique<ObjectStoreDestination>(settings(bucket, "cliente/"), clusterKeys(), "pacotes/", quickRetries()));
+    d.prepare();
+    EXPECT_EQ(d.put(document("Emitidas/", "NFe1.XML", xmlOf(1))), PutResult::Pending);
+    RunSummary s;
+    s.package = archive;
+    d.finish(s);
+    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02.zip"), zipBytes.str());
+    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02-manifesto.csv"), manifest);
+    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02-lacunas.csv"), gaps);
+    EXPECT_EQ(versions(bucket).size(), 3u);  // the documents travel only inside the archive
+    std::filesystem::remove_all(dir);
 }
 
 std::time_t parseUtc(const std::string& iso) {
