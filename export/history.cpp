@@ -185,6 +185,7 @@ RunRecord recordOf(const RunSummary& s, std::string kind, Clock::time_point star
     r.stampAfter = s.stampAfter;
     r.seconds = s.seconds;
     r.error = s.error;
+    r.note = s.note;
     if (s.errorDocument) r.error = "documento " + std::to_string(*s.errorDocument) + ": " + r.error;
     r.refusedDocuments.assign(s.refusedDocuments.begin(),
                               s.refusedDocuments.begin() + std::ptrdiff_t(std::min(s.refusedDocuments.size(), kRefusedKept)));
@@ -283,6 +284,7 @@ std::string recordLine(const RunRecord& r) {
     j["marca_depois"] = text(r.stampAfter);
     j["tempo"] = std::round(r.seconds * 1000.0) / 1000.0;
     j["erro"] = text(r.error);
+    if (!r.note.empty()) j["nota"] = text(r.note);
     Json refused = Json::array();
     for (std::size_t i = 0; i < r.refusedDocuments.size() && i < kRefusedKept; ++i) {
         const RefusedDocument& doc = r.refusedDocuments[i];
@@ -317,6 +319,7 @@ std::optional<RunRecord> parseRecordLine(std::string_view line) {
         r.stampAfter = j.value("marca_depois", std::string());
         r.seconds = j.value("tempo", 0.0);
         r.error = j.value("erro", std::string());
+        r.note = j.value("nota", std::string());
         if (const auto it = j.find("documentos_recusados"); it != j.end() && it->is_array())
             for (const Json& doc : *it)
                 r.refusedDocuments.push_back({doc.value("numero", 0LL), doc.value("chave", std::string()),

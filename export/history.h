@@ -42,6 +42,7 @@ struct RunRecord {
     std::string stampBefore, stampAfter;
     double seconds = 0;
     std::string error;
+    std::string note;  // something unusual that did not stop the run (a dropped mark)
     // At most kRefusedKept are stored; `refused` keeps the full count.
     std::vector<RefusedDocument> refusedDocuments;
 };

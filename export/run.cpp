@@ -9,6 +9,7 @@
 #include "export/writer.h"
 #include "platform/codepage.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -59,6 +60,31 @@ std::string folderOf(const std::string& file) {
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 }  // namespace
+
+StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot) {
+    StartPoint p;
+    p.selection.after = std::min(stored.moment, snapshot.serverTime);
+    p.selection.mark = stored.mark;
+    if (stored.moment > snapshot.serverTime) {
+        // Without a mark nothing tells which documents a stamp from the
+        // future has hidden: they are all read again.
+        p.note = "marca de data adiante do relógio do servidor";
+        if (!stored.mark) {
+            p.selection.everything = true;
+            p.note += ": todos os documentos relidos";
+        }
+    }
+    if (stored.mark && (stored.databaseIdentity != database.identity || *stored.mark > database.nextTransaction)) {
+        // Whatever the stamp says, rows committed late before a restore or
+        // stamped by a clock ahead would be lost: everything is read again and
+        // the files that already hold the same bytes are left alone.
+        p.selection.mark.reset();
+        p.selection.everything = true;
+        if (!p.note.empty()) p.note += "; ";
+        p.note += "marca de transação descartada (base restaurada ou trocada): todos os documentos relidos";
+    }
+    return p;
+}
 
 std::optional<ExportLock> lockForRun(const ConnectionJob& job, Observer& observer, RunSummary& s) {
     ExportLock lock =
@@ -129,23 +155,21 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
 
         Source source(job);
         observer.connected();
-        // Before the snapshot starts: every transaction the snapshot cannot
-        // see is at or above this mark.
         const DatabaseState state = source.state();
-        std::optional<long long> mark = stored.mark;
-        if (mark && (stored.databaseIdentity != state.identity || *mark > state.nextTransaction)) {
-            mark.reset();
-            s.note = "marca de transação descartada: base restaurada ou trocada";
-        }
-        if (observer.wantsTotal()) observer.total(source.countChanges(stored.moment, mark));
+        // Right after the snapshot starts and before any row is read: every
+        // transaction whose rows this run cannot see is at or above its mark.
+        const Snapshot snapshot = source.beginSnapshot();
+        const StartPoint start = startPoint(stored, state, snapshot);
+        s.note = start.note;
+        if (observer.wantsTotal()) observer.total(source.countChanges(start.selection, job.kinds));
         const bool withType = organized.usesDocumentType();
-        source.openChanges(stored.moment, mark, job.kinds, withType);
+        source.openChanges(start.selection, job.kinds, withType);
 
         std::optional<BackgroundChecks> checks;
         if (job.checkDocuments) checks.emplace();
         RunFolders folders(true);
         folders.cleaned(fileSystemName(folder));
-        Moment advance = stored.moment;
+        Moment advance = start.selection.after;
         std::string lastWritten;
         ChangedDocument d;
         for (long done = 0;; ++done) {
@@ -191,7 +215,11 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         // The files reach the disk before the stamp says they exist.
         if (!lastWritten.empty()) syncFileSystem(lastWritten);
         if (checks) s.checks = checks->finish();
-        storeStamp(job.settingsFile, advance, state.oldestActive, state.identity);
+        // A moment ahead of the server's clock (a client clock, a typo) is
+        // written but does not carry the stamp past now: such documents are
+        // selected again, and left alone while unchanged, until it passes.
+        advance = std::min(advance, snapshot.serverTime);
+        storeStamp(job.settingsFile, advance, snapshot.oldestActive, state.identity);
         s.stampAfter = dateText(advance) + " " + timeText(advance);
         s.result = s.refused ? Result::Refused : Result::Complete;
     } catch (const std::exception& e) {

@@ -4,6 +4,8 @@
 
 #include "export/job.h"
 #include "export/lock.h"
+#include "export/source.h"
+#include "export/stamp.h"
 #include "export/summary.h"
 
 #include <optional>
@@ -19,6 +21,15 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer);
 
 // The issued documents of one branch and period, into Entrada and Saida.
 RunSummary runPeriod(const PeriodJob& job, Observer& observer);
+
+// Where an incremental run starts reading: the stored stamp, never past the
+// server's clock, with the stored mark while it belongs to this database.
+// A mark that does not (another or restored database) selects everything.
+struct StartPoint {
+    ChangeSelection selection;
+    std::string note;  // for the summary and the history; empty when nothing unusual
+};
+StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot);
 
 // The run's lock beside the settings file, waiting as the job says (a stop
 // request ends the wait). Empty when it cannot be had; the summary then says

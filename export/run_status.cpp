@@ -76,6 +76,7 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
     std::string line = kindText(textToUtf8(run.kind)) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
     if (now) line += " (" + agoText(*now > run.ended ? *now - run.ended : Clock::duration::zero()) + ")";
     if (!run.error.empty()) line += ": " + oneLine(run.error);
+    if (!run.note.empty()) line += " (" + oneLine(run.note) + ")";
     if (run.result != Result::Busy) {
         line += "; examinados " + std::to_string(run.examined) + ", selecionados " + std::to_string(run.selected) +
                 ", gravados " + std::to_string(run.written) + ", inalterados " + std::to_string(run.unchanged) +
@@ -145,6 +146,7 @@ std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs
         }
         text += ": " + error;
     }
+    if (!run.note.empty()) text += " (" + oneLine(run.note) + ")";
     return text;
 }
 

@@ -122,6 +122,7 @@ std::string windowText(const RunSummary& s, bool withStamp) {
     if (withStamp) counts += "; marca " + s.stampAfter;
     counts += " (" + seconds(s.seconds, ',') + " s)";
     if (s.checks.failed) counts += "; verificação: " + std::to_string(s.checks.failed) + " com falhas";
+    if (!s.note.empty()) counts += "; " + s.note;
     switch (s.result) {
     case Result::Complete: return counts;
     case Result::Refused:

@@ -102,6 +102,7 @@ TEST_F(HistoryFile, ARecordComesBackWhole) {
     r.seconds = 0.8424;
     r.error = std::string("linha 1\nlinha 2\r\t\"aspas\" \\ \0 fim", 33);
     r.refusedDocuments = {{8, "3524\xE7/..", "Chave de acesso inv\xE1lida"}};
+    r.note = "marca de transação descartada";
     ASSERT_TRUE(appendRun(path, r));
 
     const std::string text = content();
@@ -124,6 +125,7 @@ TEST_F(HistoryFile, ARecordComesBackWhole) {
     EXPECT_EQ(back->stampAfter, r.stampAfter);
     EXPECT_DOUBLE_EQ(back->seconds, 0.842);
     EXPECT_EQ(back->error, r.error);
+    EXPECT_EQ(back->note, r.note);
     ASSERT_EQ(back->refusedDocuments.size(), 1u);
     EXPECT_EQ(back->refusedDocuments[0].number, 8);
     EXPECT_EQ(back->refusedDocuments[0].key, "3524ç/..");

@@ -100,6 +100,17 @@ TEST_F(StatusCommand, PrintsTheRunInWords) {
     EXPECT_EQ(err.str(), "");
 }
 
+TEST_F(StatusCommand, ShowsWhatWasUnusualInACompletedRun) {
+    RunRecord r = run(Result::Complete, 1h);
+    r.note = "marca de transação descartada (base restaurada ou trocada): todos os documentos relidos";
+    ASSERT_TRUE(appendRun(path, r));
+    EXPECT_EQ(status(), kStatusOk);
+    EXPECT_NE(out.str().find("(marca de transação descartada (base restaurada ou trocada): todos os documentos relidos)"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(trayRunText(*lastRun(path), platform::FormatSettings{}).find("marca de transação descartada"), std::string::npos);
+}
+
 TEST_F(StatusCommand, AnErrorInSeveralLinesStaysOnOne) {
     RunRecord r = run(Result::Failed, 1h);
     r.error = "I/O error during \"open\"\nError while trying to open file\r\nArquivo inexistente\n";
