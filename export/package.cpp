@@ -103,8 +103,9 @@ void removeLeftoverPackages(const std::string& folder, std::string_view yearMont
 
 std::string memberName(const PackageDocument& doc)
 {
+    // UTF-8, as the manifest lists it and as the exports name the file
     return std::string(kindFolder(doc.documentType)) + '/' + (doc.cancellation ? "CanNFe" : "NFe") +
-           doc.accessKey + ".XML";
+           platform::ansiToUtf8(doc.accessKey) + ".XML";
 }
 
 std::string sha256Hex(std::string_view bytes)
@@ -263,7 +264,7 @@ Findings PackageWriter::add(const PackageDocument& doc)
         std::free(bytes);
         fail(name);
     }
-    const zip_int64_t index = zip_file_add(impl_->archive, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+    const zip_int64_t index = zip_file_add(impl_->archive, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
     if (index < 0) {
         zip_source_free(source);
         fail(name);
@@ -278,7 +279,7 @@ Findings PackageWriter::add(const PackageDocument& doc)
     AccessKeyParts parts;
     const bool keyOk = splitAccessKey(doc.accessKey, parts);
     std::string row;
-    appendRow(row, {platform::ansiToUtf8(name), platform::ansiToUtf8(doc.accessKey),
+    appendRow(row, {name, platform::ansiToUtf8(doc.accessKey),
                     keyOk ? std::string(parts.issuer) : std::string(),
                     keyOk ? std::string(parts.model) : std::string(),
                     keyOk ? withoutLeadingZeros(parts.series) : std::string(),

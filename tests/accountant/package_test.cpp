@@ -185,6 +185,24 @@ TEST(Package, ArchiveHoldsTheStoredBytesAndTheLists)
     }
 }
 
+// A key holding a Windows-1252 byte: the member's name and the manifest's
+// line are the same UTF-8 bytes, so the accountant's check still holds.
+TEST(Package, MemberNamesAreTheManifestsUtf8Bytes)
+{
+    TempDir tmp;
+    Fixture f;
+    f.docs.resize(1);
+    f.docs[0].accessKey = "3524031122233300018155001000000001\xE7" "12345678";
+    const PackageResult result = build(tmp.path, f);
+    const fs::path unpacked = tmp.path / "unpacked";
+    ASSERT_EQ(shell("unzip -qq " + shellQuoted(result.path) + " -d " + shellQuoted(unpacked)), 0);
+    EXPECT_TRUE(fs::exists(unpacked / "Emitidas" / "NFe3524031122233300018155001000000001\xC3\xA7" "12345678.XML"));
+    EXPECT_EQ(shell("cd " + shellQuoted(unpacked) +
+                    " && tail -n +2 manifesto.csv | tr -d '\\r' | awk -F';' '{print $10 \"  \" $1}' | "
+                    "sha256sum -c --quiet --strict"),
+              0);
+}
+
 TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
 {
     TempDir tmp;
