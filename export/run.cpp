@@ -26,31 +26,12 @@ constexpr const char* kPrefixDocument = "NFe";
 
 using Clock = std::chrono::steady_clock;
 
-// The folders a run writes into, each opened once. A pattern may spread the
-// documents over many folders: only so many stay open at a time.
-// With `cleanTemporaries` (the run holds the export lock), the temporaries a
-// killed run left in a folder are removed when this run first writes there.
-class RunFolders {
-public:
-    explicit RunFolders(bool cleanTemporaries) : clean_(cleanTemporaries) {}
-
-    // `folder` ends in '/'; `mayBeLink` as for FolderWriter.
-    FolderWriter& at(const std::string& folder, bool mayBeLink) {
-        if (auto it = open_.find(folder); it != open_.end()) return *it->second;
-        if (open_.size() >= 64) open_.clear();
-        FolderWriter& writer = *open_.emplace(folder, std::make_unique<FolderWriter>(folder, mayBeLink)).first->second;
-        if (clean_ && cleaned_.insert(folder).second) removeLeftoverTemporaries(folder);
-        return writer;
-    }
-
-    // Cleaned already at the start of the run.
-    void cleaned(const std::string& folder) { cleaned_.insert(folder); }
-
-private:
-    bool clean_;
-    std::map<std::string, std::unique_ptr<FolderWriter>> open_;
-    std::set<std::string> cleaned_;
-};
+// A document's folder under the output folder: "" or "a/b/".
+std::string relativeFolder(const std::vector<std::string>& folders) {
+    std::string relative;
+    for (const std::string& f : folders) relative += f + "/";
+    return relative;
+}
 
 std::string folderOf(const std::string& file) {
     const size_t slash = file.rfind('/');
@@ -138,7 +119,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
     try {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
         // A bad pattern stops the run before anything is written.
-        OrganizedFolders organized(fileSystemName(folder), FolderPattern(job.organize));
+        const FolderPattern pattern(job.organize);
         const std::optional<ExportLock> lock = lockForRun(job, observer, s);
         if (!lock) {
             s.seconds = since(started);
@@ -162,13 +143,13 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         const StartPoint start = startPoint(stored, state, snapshot);
         s.note = start.note;
         if (observer.wantsTotal()) observer.total(source.countChanges(start.selection, job.kinds));
-        const bool withType = organized.usesDocumentType();
+        const bool withType = pattern.usesDocumentType();
         source.openChanges(start.selection, job.kinds, withType);
 
         std::optional<BackgroundChecks> checks;
         if (job.checkDocuments) checks.emplace();
-        RunFolders folders(true);
-        folders.cleaned(fileSystemName(folder));
+        FolderTree folders(fileSystemName(folder), true);
+        folders.cleaned("");
         Moment advance = start.selection.after;
         std::string lastWritten;
         ChangedDocument d;
@@ -193,12 +174,11 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
                 if (const std::string why = unusableName(key, name); !why.empty()) {
                     s.refuse(d.number, key, why);
                 } else {
-                    const std::string where =
-                        organized.folderFor({key, withType ? source.changeType() : std::string()});
-                    // The output folder itself may be a link; the pattern's folders are ours.
-                    if (folders.at(where, organized.flat()).put(fileSystemName(fileName), text)) {
+                    const std::string type = withType ? source.changeType() : std::string();
+                    const std::string where = relativeFolder(pattern.folders({key, type}));
+                    if (folders.at(where).put(fileSystemName(fileName), text)) {
                         ++s.written;
-                        lastWritten = where;
+                        lastWritten = fileSystemName(folder);
                     } else {
                         ++s.unchanged;
                     }
@@ -237,23 +217,17 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
     try {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
         const FolderPattern pattern(job.organize);  // refused before anything is written
-        OrganizedFolders organized(fileSystemName(folder), pattern);
         const bool locking = !job.settingsFile.empty();
         const std::optional<ExportLock> lock = locking ? lockForRun(job, observer, s) : std::nullopt;
         if (locking && !lock) {
             s.seconds = since(started);
             return s;
         }
-        // One level each; a failure shows when the first file cannot be written.
         // Organised, Entrada and Saida sit inside each document's folder.
         // Opened here and kept: a link put in their place later leads nowhere.
-        RunFolders folders(lock.has_value());
-        for (const char* sub : {"Entrada", "Saida"}) {
-            if (!pattern.flat()) break;
-            const std::string path = fileSystemName(folder + sub + "/");
-            ::mkdir(path.c_str(), 0777);
-            folders.at(path, false);
-        }
+        FolderTree folders(fileSystemName(folder), lock.has_value());
+        if (pattern.flat())
+            for (const char* sub : {"Entrada/", "Saida/"}) folders.at(sub);
 
         Source source(job);
         observer.connected();
@@ -282,16 +256,12 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
             }
             std::string text = source.periodText();
             const size_t slash = name.rfind('/');
-            std::string where = fileSystemName(name.substr(0, slash + 1));
-            if (!pattern.flat()) {
-                // every document here is an issued one
-                const std::string inside = organized.folderFor({d.key, "NF"});
-                const std::string entradaSaida = d.flag == "E" ? "Entrada" : "Saida";
-                where = makeFoldersInside(inside, {entradaSaida});
-            }
-            if (folders.at(where, false).put(fileSystemName(name.substr(slash + 1)), text)) {
+            // every document here is an issued one
+            const std::string where = relativeFolder(pattern.folders({d.key, "NF"})) +
+                                      name.substr(folder.size(), slash + 1 - folder.size());
+            if (folders.at(where).put(fileSystemName(name.substr(slash + 1)), text)) {
                 ++s.written;
-                lastWritten = where;
+                lastWritten = fileSystemName(folder);
             } else {
                 ++s.unchanged;
             }
