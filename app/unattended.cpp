@@ -145,6 +145,17 @@ int runUnattended(int argc, char** argv) {
     const auto started = std::chrono::system_clock::now();
     exports::RunSummary s;
     const PackageArguments package = packageArguments(argc, argv);
+    const char* kind = package.wanted ? exports::kRunPackage : exports::kRunUnattended;
+    // A run that could not say how it ended must not look fine to /status:
+    // its first line goes in before anything is touched, or it does not run.
+    {
+        std::string error;
+        if (!exports::appendRun(exports::historyFileFor(config.fileName()), exports::startRecord(kind, started),
+                                &error)) {
+            line(stderr, std::string(kTitle) + ": Exportação não iniciada: " + error);
+            return 1;
+        }
+    }
     // A scheduler's run waits a while for another export to end.
     auto fillConnection = [&](exports::ConnectionJob& job) {
         job.database = settings.base;
@@ -168,7 +179,7 @@ int runUnattended(int argc, char** argv) {
         job.organize = settings.organizar;
         s = exports::runIncremental(job, observer);
     }
-    record(s, package.wanted ? exports::kRunPackage : exports::kRunUnattended, config.fileName(), started);
+    record(s, kind, config.fileName(), started);
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

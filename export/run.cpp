@@ -40,6 +40,14 @@ std::string folderOf(const std::string& file) {
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
+CheckCounts finishQuietly(BackgroundChecks& checks) noexcept {
+    try {
+        return checks.finish();
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace
 
 StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot) {
@@ -116,6 +124,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
     const auto started = Clock::now();
     RunSummary s;
     std::optional<long long> current;
+    std::optional<BackgroundChecks> checks;
     try {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
         // A bad pattern stops the run before anything is written.
@@ -146,7 +155,6 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         const bool withType = pattern.usesDocumentType();
         source.openChanges(start.selection, job.kinds, withType);
 
-        std::optional<BackgroundChecks> checks;
         if (job.checkDocuments) checks.emplace();
         FolderTree folders(fileSystemName(folder), true);
         folders.cleaned("");
@@ -206,6 +214,8 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
         s.result = Result::Failed;
         s.error = e.what();
         s.errorDocument = current;
+        // what was written before the failure was checked too
+        if (checks) s.checks = finishQuietly(*checks);
     }
     s.seconds = since(started);
     return s;
@@ -214,6 +224,7 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
 RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
     const auto started = Clock::now();
     RunSummary s;
+    std::optional<BackgroundChecks> checks;
     try {
         const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
         const FolderPattern pattern(job.organize);  // refused before anything is written
@@ -233,12 +244,12 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
         observer.connected();
         if (observer.wantsTotal()) observer.total(source.countPeriod(job.startDate, job.endDate, job.branch));
         source.openPeriod(job.startDate, job.endDate, job.branch);
-        BackgroundChecks checks;
+        checks.emplace();
         std::string lastWritten;
         PeriodDocument d;
         for (long done = 0;; ++done) {
             if (observer.stopRequested()) {
-                s.checks = checks.finish();
+                s.checks = checks->finish();
                 s.result = Result::Interrupted;
                 s.seconds = since(started);
                 return s;
@@ -266,14 +277,15 @@ RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
                 ++s.unchanged;
             }
             // the first text that is not NULL: a document or its cancellation event
-            checks.add(d.key, std::move(text), XmlKind::Either);
+            checks->add(d.key, std::move(text), XmlKind::Either);
         }
         if (!lastWritten.empty()) syncFileSystem(lastWritten);
-        s.checks = checks.finish();
+        s.checks = checks->finish();
         s.result = s.refused ? Result::Refused : Result::Complete;
     } catch (const std::exception& e) {
         s.result = Result::Failed;
         s.error = e.what();
+        if (checks) s.checks = finishQuietly(*checks);
     }
     s.seconds = since(started);
     return s;

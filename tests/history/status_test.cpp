@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -109,6 +111,39 @@ TEST_F(StatusCommand, ShowsWhatWasUnusualInACompletedRun) {
               std::string::npos)
         << out.str();
     EXPECT_NE(trayRunText(*lastRun(path), platform::FormatSettings{}).find("marca de transação descartada"), std::string::npos);
+}
+
+// A run whose end is not recorded: still running (judged on the run before
+// it until it has taken longer than MINUTES), or gone without a word.
+TEST_F(StatusCommand, ARunWithoutItsEndIsNeverGreenForLong) {
+    RunRecord alive = startRecord(kRunUnattended, kNow - 10min);
+    RunRecord gone = alive;
+    gone.pid = 999999999;  // no such process
+    const struct {
+        const char* name;
+        RunRecord last;
+        std::vector<std::string> minutes;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"running for 10 min, limit 60", alive, {"60"}, kStatusOk, "concluída"},
+        {"running for 10 min, limit 5", alive, {"5"}, kStatusAttention, "Em andamento há mais de 5 min"},
+        {"gone without its end", gone, {"60"}, kStatusAttention, "terminou sem registrar o fim"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(path);
+        ASSERT_TRUE(appendRun(path, run(Result::Complete, 1h)));
+        ASSERT_TRUE(appendRun(path, c.last));
+        EXPECT_EQ(status(c.minutes), c.status);
+        EXPECT_NE(out.str().find(c.says), std::string::npos) << out.str();
+    }
+}
+
+TEST_F(StatusCommand, AHistoryThatIsNotAFileIsReportedNotWaitedOn) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    EXPECT_EQ(status(), kStatusAttention);
+    EXPECT_NE(out.str().find("não é um arquivo comum"), std::string::npos) << out.str();
 }
 
 TEST_F(StatusCommand, AnErrorInSeveralLinesStaysOnOne) {
