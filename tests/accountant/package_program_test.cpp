@@ -185,6 +185,28 @@ TEST_P(PackageProgram, MonthOfTheKeysWithStoredBytesDigestsAndGaps)
     EXPECT_NE(manifest.find(";xml-sem-protocolo\r\n"), std::string::npos) << manifest;
 }
 
+// A document that cannot be named is left out as the exports leave it out:
+// counted, named, status 65, and never in the archive.
+TEST_P(PackageProgram, RefusedDocumentIsCountedNamedAndLeftOut)
+{
+    Workspace ws(GetParam());
+    auto docs = month();
+    Doc escape = doc(20, "352403/../../fora", "NF", "2024-03-20");
+    docs.push_back(escape);
+    ws.createDatabase(docs);
+    ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
+    const RunResult r = ws.run({"/pacote", "2024-03"});
+    EXPECT_EQ(r.status, 65) << r.out << r.err;
+    EXPECT_NE(r.out.find("resultado=recusados"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" recusados=1"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("352403/../../fora"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nome inseguro"), std::string::npos) << r.err;
+    const auto got = members(ws.out / "NFe-2024-03.zip");
+    for (const auto& [name, bytes] : got) EXPECT_EQ(name.find("fora"), std::string::npos) << name;
+    EXPECT_EQ(got.size(), 9u + 2u);
+    EXPECT_EQ(got.at("manifesto.csv").find("fora"), std::string::npos);
+}
+
 TEST_P(PackageProgram, IntoAnotherFolder)
 {
     Workspace ws(GetParam());
