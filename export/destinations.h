@@ -5,37 +5,14 @@
 #include "export/destination.h"
 #include "export/package.h"
 
-#include <map>
 #include <memory>
-#include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 namespace exports {
 
+class FolderTree;
 class FolderWriter;
-
-// The folders a run writes into, each opened once. A pattern may spread the
-// documents over many folders: only so many stay open at a time.
-// With `cleanTemporaries` (the run holds the export lock), the temporaries a
-// killed run left in a folder are removed when this run first writes there.
-class RunFolders {
-public:
-    explicit RunFolders(bool cleanTemporaries);
-    ~RunFolders();
-
-    // `folder` ends in '/'; `mayBeLink` as for FolderWriter.
-    FolderWriter& at(const std::string& folder, bool mayBeLink);
-
-    // Cleaned already at the start of the run.
-    void cleaned(const std::string& folder) { cleaned_.insert(folder); }
-
-private:
-    bool clean_;
-    std::map<std::string, std::unique_ptr<FolderWriter>> open_;
-    std::set<std::string> cleaned_;
-};
 
 // Every document as a file under the output folder, in its relative folder
 // ("" or "a/b/"). The output folder itself may be a link; every folder below
@@ -61,9 +38,8 @@ private:
     std::string base_;
     bool clean_;
     std::vector<std::string> prepared_;
-    RunFolders folders_;
-    std::map<std::string, std::string> made_;  // relative folder -> its path
-    std::string lastWritten_;
+    std::unique_ptr<FolderTree> folders_;
+    bool written_ = false;
 };
 
 // Every document as a member of the month's archive (see export/package.h).

@@ -68,17 +68,6 @@ std::string organisedFolder(const FolderPattern& pattern, const FolderFacts& fac
     return relative;
 }
 
-std::vector<std::string> folderComponents(std::string_view relativeFolder) {
-    std::vector<std::string> out;
-    while (!relativeFolder.empty()) {
-        const size_t slash = relativeFolder.find('/');
-        out.emplace_back(relativeFolder.substr(0, slash));
-        if (slash == std::string_view::npos) break;
-        relativeFolder.remove_prefix(slash + 1);
-    }
-    return out;
-}
-
 Moment advanceStamp(const Moment& stamp, const Moment& seen) { return std::max(stamp, seen); }
 
 Moment storedStamp(const Moment& advanced, const Moment& serverTime) { return std::min(advanced, serverTime); }

@@ -14,7 +14,6 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace exports {
 
@@ -48,9 +47,6 @@ bool ofTickedKind(const Kinds& kinds, std::string_view documentType, bool vehicl
 // The organised folder of a document under the output folder, as a relative
 // folder text: "" for the flat layout, else "a/b/" (file-system bytes).
 std::string organisedFolder(const FolderPattern& pattern, const FolderFacts& facts);
-
-// The components of a relative folder text ("a/b/" gives a, b).
-std::vector<std::string> folderComponents(std::string_view relativeFolder);
 
 // The stamp after a selected document of change moment `seen`: the newest
 // moment handled so far. Every selected document moves it, written or not.

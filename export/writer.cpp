@@ -120,6 +120,15 @@ bool isWriterTemporaryName(std::string_view name) {
 int removeLeftoverTemporaries(const std::string& folder) {
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return 0;  // nothing of ours can be there
+    const int removed = removeLeftoverTemporariesAt(dirFd);
+    ::close(dirFd);
+    return removed;
+}
+
+int removeLeftoverTemporariesAt(int folderFd) {
+    // The listing consumes its descriptor; the caller keeps its own.
+    const int dirFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return 0;
     DIR* dir = ::fdopendir(dirFd);
     if (!dir) {
         ::close(dirFd);
@@ -306,7 +315,62 @@ FolderWriter::FolderWriter(const std::string& folder, bool mayBeLink) : folder_(
     if (!folder_.empty() && folder_.back() != '/') folder_ += '/';
 }
 
+FolderWriter::FolderWriter(int folderFd, std::string shown) : fd_(folderFd), folder_(std::move(shown)) {
+    if (!folder_.empty() && folder_.back() != '/') folder_ += '/';
+}
+
 FolderWriter::~FolderWriter() { ::close(fd_); }
+
+FolderTree::FolderTree(const std::string& outputFolder, bool cleanTemporaries) : root_(outputFolder), clean_(cleanTemporaries) {
+    if (!root_.empty() && root_.back() != '/') root_ += '/';
+    // The output folder may be a link: the user chose where it points.
+    rootFd_ = ::open(root_.empty() ? "." : root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0) throw DocumentWriteError("Não foi possível gravar em \"" + root_ + "\": " + reason(errno));
+}
+
+FolderTree::~FolderTree() {
+    open_.clear();
+    ::close(rootFd_);
+}
+
+FolderWriter& FolderTree::at(const std::string& relative) {
+    if (auto it = open_.find(relative); it != open_.end()) return *it->second;
+    if (open_.size() >= kOpenFolders) open_.clear();
+    int fd = ::openat(rootFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw DocumentWriteError("Não foi possível gravar em \"" + root_ + "\": " + reason(errno));
+    std::string shown = root_;
+    for (size_t from = 0; from < relative.size();) {
+        size_t slash = relative.find('/', from);
+        if (slash == std::string::npos) slash = relative.size();
+        const std::string name = relative.substr(from, slash - from);
+        from = slash + 1;
+        if (name.empty()) continue;
+        shown += name + "/";
+        if (name == "." || name == "..") {
+            ::close(fd);
+            throw DocumentWriteError("Pasta inválida \"" + shown + "\"");
+        }
+        if (::mkdirat(fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+            const int err = errno;
+            ::close(fd);
+            throw DocumentWriteError("Não foi possível criar a pasta \"" + shown + "\": " + reason(err));
+        }
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            const int err = errno;
+            struct stat st {};
+            const bool link = ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            ::close(fd);
+            if (link) throw DocumentWriteError("\"" + shown + "\" é um link, não uma pasta: nada foi gravado através dele");
+            throw DocumentWriteError("Não foi possível gravar em \"" + shown + "\": " + reason(err));
+        }
+        ::close(fd);
+        fd = next;
+    }
+    auto writer = std::make_unique<FolderWriter>(fd, shown);
+    if (clean_ && cleaned_.insert(relative).second) removeLeftoverTemporariesAt(fd);
+    return *open_.emplace(relative, std::move(writer)).first->second;
+}
 
 bool FolderWriter::put(const std::string& name, std::string_view text, WriteMethod method) {
     const std::string shown = folder_ + name;

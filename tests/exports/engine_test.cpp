@@ -557,6 +557,57 @@ TEST_P(Engine, PeriodExportRefusesUnusableTaxNumbersAndWritesTheRest) {
     EXPECT_EQ(exports::windowText(s, false).rfind("2 documentos recusados (", 0), 0u) << exports::windowText(s, false);
 }
 
+// A run over more folders than stay open, with one of them swapped for a link
+// to elsewhere midway: nothing may land where the link points.
+TEST_P(Engine, FolderSwappedForALinkDuringARunOverManyFoldersLeadsNothingOutside) {
+    const int issuers = 100;
+    std::vector<Doc> docs;
+    auto cnpj = [](int i) {
+        char b[16];
+        std::snprintf(b, sizeof b, "11%012d", i);
+        return std::string(b);
+    };
+    for (int round = 0; round < 2; ++round)
+        for (int i = 1; i <= issuers; ++i) {
+            Doc d;
+            d.seq = round * issuers + i;
+            d.moment = "2021-02-01 10:00:00";
+            char key[64];
+            std::snprintf(key, sizeof key, "352102%s55001%09d1%08d0", cnpj(i).c_str(), d.seq, d.seq);
+            d.key = key;
+            d.xml = "<d/>";
+            docs.push_back(d);
+        }
+    ws_->createDatabase(docs);
+    spit(ws_->ini, ws_->configText("01/01/2021", "00:00:00", "unused") + "Organizar={cnpj}/{aaaa}-{mm}\r\n");
+    const fs::path outside = ws_->dir / "outside";
+    // shaped like the folder it replaces, so a path that follows it finds its way
+    fs::create_directories(outside / "2021-02");
+    struct Swapper : exports::Observer {
+        fs::path out, outside, first;
+        bool swapped = false;
+        void document(long done, long long) override {
+            if (done != 90 || swapped) return;
+            // the first issuer's folder, long closed by now, becomes a link
+            fs::rename(first, out / "moved-away");
+            fs::create_directory_symlink(outside, first);
+            swapped = true;
+        }
+    } swapper;
+    swapper.out = ws_->out;
+    swapper.outside = outside;
+    swapper.first = ws_->out / cnpj(1);
+    exports::IncrementalJob j = job();
+    j.organize = "{cnpj}/{aaaa}-{mm}";
+    const exports::RunSummary s = exports::runIncremental(j, swapper);
+    ASSERT_TRUE(swapper.swapped);
+    EXPECT_TRUE(fs::is_empty(outside / "2021-02")) << "written through the link";
+    // the run cannot place that issuer's documents: it fails, stamp unmoved
+    EXPECT_EQ(s.result, exports::Result::Failed) << s.error;
+    EXPECT_NE(s.error.find("link"), std::string::npos) << s.error;
+    EXPECT_EQ(stamp(), "01/01/2021 00:00:00");
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 }  // namespace

@@ -101,8 +101,6 @@ TEST(Rules, OrganisedFolderIsARelativeFolderText) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(organisedFolder(FolderPattern(c.pattern), {c.key, c.type}), c.folder) << c.pattern;
-    EXPECT_EQ(folderComponents("a/b/"), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(folderComponents(""), std::vector<std::string>{});
 }
 
 TEST(Rules, StampAdvancesToTheNewestMomentAndNeverPastTheServersClock) {
