@@ -1,5 +1,6 @@
 #include "export/history.h"
 
+#include "export/rules.h"
 #include "platform/codepage.h"
 
 #include <nlohmann/json.hpp>
@@ -122,11 +123,6 @@ bool lockWithin(int fd, std::chrono::milliseconds patience) {
         if (std::chrono::steady_clock::now() >= until) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-}
-
-std::string folderOf(const std::string& file) {
-    const auto slash = file.rfind('/');
-    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
 }
 
 // A trim killed between making its temporary and renaming it left the

@@ -1,6 +1,7 @@
 #include "export/package.h"
 
 #include "export/organize.h"
+#include "export/rules.h"
 #include "platform/codepage.h"
 
 #include <openssl/evp.h>
@@ -59,14 +60,6 @@ std::uint64_t toNumber(std::string_view digits)
     return n;
 }
 
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 void syncPath(const std::string& path, int flags)
 {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
@@ -104,8 +97,8 @@ void removeLeftoverPackages(const std::string& folder, std::string_view yearMont
 std::string memberName(const PackageDocument& doc)
 {
     // UTF-8, as the manifest lists it and as the exports name the file
-    return std::string(kindFolder(doc.documentType)) + '/' + (doc.cancellation ? "CanNFe" : "NFe") +
-           platform::ansiToUtf8(doc.accessKey) + ".XML";
+    return std::string(kindFolder(doc.documentType)) + '/' +
+           platform::ansiToUtf8(documentFileName(doc.accessKey, doc.cancellation));
 }
 
 std::string sha256Hex(std::string_view bytes)
@@ -345,7 +338,8 @@ PackageResult PackageWriter::commit()
             throw PackageError("Não foi possível dar o nome \"" + impl_->finalPath + "\" ao pacote: " +
                                std::strerror(errno));
         impl_->committed = true;
-        syncPath(folderOf(impl_->finalPath), O_RDONLY | O_DIRECTORY);
+        const std::string folder = folderOf(impl_->finalPath);
+        syncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
     } catch (...) {
         if (!impl_->committed)
             discard();

@@ -1,5 +1,6 @@
 #include "export/writer.h"
 
+#include "export/rules.h"
 #include "platform/codepage.h"
 
 #include <cerrno>
@@ -63,10 +64,10 @@ std::string uniqueSuffix() {
     return s;
 }
 
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+// The folder to open for a path: "." when it names none.
+std::string folderToOpen(const std::string& path) {
+    const std::string folder = folderOf(path);
+    return folder.empty() ? "." : folder;
 }
 
 std::string_view lastComponent(std::string_view path) {
@@ -170,7 +171,7 @@ bool holdsDocument(const Target& t, std::string_view text) {
     const int fd = ::openat(t.dir, t.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
-    const size_t size = text.size() + 2;
+    const size_t size = documentFileSize(text);
     bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == size;
     std::string buffer(same ? std::min<size_t>(size, 65536) : 0, '\0');
     for (size_t done = 0; same && done < size;) {
@@ -180,11 +181,8 @@ bool holdsDocument(const Target& t, std::string_view text) {
             same = false;
             break;
         }
-        // The read part against the text, then whatever of the CR LF it covers.
         const size_t got = static_cast<size_t>(n);
-        const size_t inText = done < text.size() ? std::min(got, text.size() - done) : 0;
-        same = std::memcmp(buffer.data(), text.data() + done, inText) == 0;
-        for (size_t i = inText; same && i < got; ++i) same = buffer[i] == "\r\n"[done + i - text.size()];
+        same = documentBytesMatch(text, done, std::string_view(buffer.data(), got));
         done += got;
     }
     ::close(fd);
@@ -289,7 +287,7 @@ bool writeInto(const Target& t, std::string_view text, WriteMethod method, bool 
 void writeDocument(const std::string& fileName, std::string_view text, WriteMethod method) {
     if (fileName.empty() || fileName.back() == '/') failWrite(fileName, EISDIR);
     if (!fileNameFits(fileName)) failNameTooLong(fileName);
-    const int dir = ::open(folderOf(fileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(folderToOpen(fileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) failWrite(fileName, errno);
     struct Closer {
         int fd;
@@ -382,7 +380,7 @@ bool FolderWriter::put(const std::string& name, std::string_view text, WriteMeth
 }
 
 void syncFileSystem(const std::string& anyPathInside) {
-    const int fd = ::open(folderOf(anyPathInside).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(folderToOpen(anyPathInside).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         ::sync();
         return;
@@ -391,7 +389,7 @@ void syncFileSystem(const std::string& anyPathInside) {
     const int err = errno;
     ::close(fd);
     if (rc != 0)
-        throw DocumentWriteError("Não foi possível gravar os arquivos em disco (" + folderOf(anyPathInside) +
+        throw DocumentWriteError("Não foi possível gravar os arquivos em disco (" + folderToOpen(anyPathInside) +
                                  "): " + reason(err));
 }
 

@@ -168,7 +168,10 @@ TEST_P(IncrementalProgram, KindBoxesChooseTheDocuments) {
         EXPECT_EQ(Workspace::files(ws_->out), filesOf(c.seqs));
         // Every selected document moves the stamp, exported or not.
         EXPECT_EQ(ws_->configWithoutMark(), ws_->configText("02/01/2021", "08:00:00", folder(), c.boxes));
-        EXPECT_NE(r.out.find("selecionados=7 gravados=" + std::to_string(c.seqs.size()) + " "), std::string::npos)
+        // Every changed document is examined; those of a ticked kind are selected.
+        EXPECT_NE(r.out.find("examinados=7 selecionados=" + std::to_string(c.seqs.size()) + " gravados=" +
+                             std::to_string(c.seqs.size()) + " "),
+                  std::string::npos)
             << r.out;
     }
 }
