@@ -9,7 +9,8 @@ find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 add_library(exports_package STATIC
   ${CMAKE_CURRENT_LIST_DIR}/checks.cpp ${CMAKE_CURRENT_LIST_DIR}/checks.h
   ${CMAKE_CURRENT_LIST_DIR}/organize.cpp ${CMAKE_CURRENT_LIST_DIR}/organize.h
-  ${CMAKE_CURRENT_LIST_DIR}/package.cpp ${CMAKE_CURRENT_LIST_DIR}/package.h)
+  ${CMAKE_CURRENT_LIST_DIR}/package.cpp ${CMAKE_CURRENT_LIST_DIR}/package.h
+  ${CMAKE_CURRENT_LIST_DIR}/signature.cpp ${CMAKE_CURRENT_LIST_DIR}/signature.h)
 target_include_directories(exports_package PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(exports_package PUBLIC platform PkgConfig::LIBXML2 PkgConfig::LIBZIP OpenSSL::Crypto Threads::Threads)
 
