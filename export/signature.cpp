@@ -149,13 +149,31 @@ int writeToString(void* context, const char* bytes, int length)
 }
 
 // Inclusive C14N 1.0 of the subset, handed to `write` as it is produced.
+// libxml2 walks from the document's first child and asks about every node;
+// for a subset under one apex the walk is made to start there (the parents
+// stay linked, so the namespaces in scope are still found) and put back.
 bool canonicalise(xmlDocPtr doc, const Subset& subset, bool comments, xmlOutputWriteCallback write, void* sink)
 {
     xmlOutputBufferPtr out = xmlOutputBufferCreateIO(write, nullptr, sink, nullptr);
     if (!out)
         return false;
-    const int produced = xmlC14NExecute(doc, isVisible, const_cast<Subset*>(&subset), XML_C14N_1_0, nullptr,
-                                        comments ? 1 : 0, out);
+    auto* apex = const_cast<xmlNodePtr>(subset.apex);
+    xmlNodePtr const first = doc->children, next = apex->next;
+    doc->children = apex;
+    apex->next = nullptr;
+    // Asking about every node costs; it is needed only when something under
+    // the apex is left out, or when the apex inherits xml:* attributes
+    // (inclusive C14N copies them from the ancestors left out).
+    bool everyNode = false;
+    for (const xmlNode* n = subset.excluded; n && !everyNode; n = n->parent)
+        everyNode = n == apex;
+    for (const xmlNode* n = apex->parent; n && n->type == XML_ELEMENT_NODE && !everyNode; n = n->parent)
+        for (const xmlAttr* a = n->properties; a && !everyNode; a = a->next)
+            everyNode = a->ns && view(a->ns->href) == view(XML_XML_NAMESPACE);
+    const int produced = xmlC14NExecute(doc, everyNode ? isVisible : nullptr, const_cast<Subset*>(&subset),
+                                        XML_C14N_1_0, nullptr, comments ? 1 : 0, out);
+    apex->next = next;
+    doc->children = first;
     const int closed = xmlOutputBufferClose(out);
     return produced >= 0 && closed >= 0;
 }
@@ -378,8 +396,9 @@ xmlDocPtr parse(std::string_view text)
         if (!context)
             return nullptr;
     }
+    // short texts kept inside their nodes: fewer allocations, the tree is only read
     xmlDocPtr doc = xmlCtxtReadMemory(context.get(), text.data(), int(text.size()), nullptr, nullptr,
-                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT);
     if (doc && !context->wellFormed) {
         xmlFreeDoc(doc);
         return nullptr;
@@ -402,6 +421,14 @@ Findings checkSignature(std::string_view xml)
     Findings findings;
     if (xml.empty() || xml.size() > size_t(INT_MAX))
         return findings;
+    // Names are ASCII bytes in every encoding that starts like ASCII (not
+    // UTF-16 or UCS-4): without these bytes there is no Signature and no
+    // digVal, and an unsigned text need not be parsed again.
+    const auto first = static_cast<unsigned char>(xml[0]);
+    const bool asciiLike = xml.size() > 1 && first != 0 && first != 0xFE && first != 0xFF && xml[1] != 0;
+    if (asciiLike && xml.find("Signature") == xml.npos && xml.find("digVal") == xml.npos)
+        return {Finding::SignatureMissing};
+
     QuietErrors quiet;
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(parse(xml), xmlFreeDoc);
     const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;

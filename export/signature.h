@@ -16,7 +16,8 @@
 namespace exports {
 
 // Findings about the signature of a text the XML check found well-formed with
-// an nfeProc or procEventoNFe root (anything else gets none):
+// an nfeProc or procEventoNFe root (other texts: a parsed root of another name
+// gets none; a text without the word "Signature" is not parsed at all):
 //  SignatureMissing  no Signature where the document carries it;
 //  SignatureDigest   the signed element's digest differs from DigestValue, or
 //                    cannot be worked out (no element with the Reference's Id,
