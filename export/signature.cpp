@@ -447,7 +447,10 @@ Findings checkSignature(std::string_view xml)
     } else {
         return findings;
     }
+    // beside the signed element, as NF-e carry it, or inside it (enveloped)
     const xmlNode* signature = child(holder, "Signature", true);
+    if (!signature)
+        signature = child(signedElement, "Signature", true);
 
     // The signed element's digest as the signature says to work it out.
     std::string digest;

@@ -192,6 +192,16 @@ TEST_F(Signature, VerdictsOnSignedAndChangedDocuments)
                                                      "Pe\xE7" "a de reposi\xE7\xE3o \x96 a\xE7\xFA" "car"));
     const std::string sha256 = sign(documentTemplate("UTF-8", "Loja", "Parafuso", kRsaSha256, kSha256));
     const std::string event = sign(eventTemplate());
+    // inclusive C14N carries xml:lang from the ancestors into the signed element
+    const std::string lang = sign(replaced(documentTemplate("UTF-8", "Loja", "Parafuso"),
+                                           "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\">",
+                                           "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" xml:lang=\"pt-BR\">"));
+    // the signature inside the element it signs, which the enveloped transform leaves out
+    const std::string plain = documentTemplate("UTF-8", "Loja", "Parafuso");
+    const std::string signatureXml = plain.substr(plain.find("<Signature"),
+                                                  plain.find("</Signature>") + 12 - plain.find("<Signature"));
+    const std::string inside = sign(replaced(replaced(plain, signatureXml, ""), "</infAdic></infNFe>",
+                                             "</infAdic>" + signatureXml + "</infNFe>"));
     // xmlsec1 keeps the declared code page: the accents are single bytes still
     ASSERT_NE(cp1252.find("Com\xE9rcio"), std::string::npos) << cp1252;
 
@@ -210,6 +220,17 @@ TEST_F(Signature, VerdictsOnSignedAndChangedDocuments)
         {"untouched, windows-1252 with accents", cp1252, "ok"},
         {"untouched, RSA-SHA256 and SHA-256", sha256, "ok"},
         {"untouched cancellation event", event, "ok"},
+        {"xml:lang on an ancestor", lang, "ok"},
+        // SignedInfo inherits it too
+        {"xml:lang on an ancestor changed", replaced(lang, "xml:lang=\"pt-BR\"", "xml:lang=\"pt-PT\""),
+         "assinatura-digest,assinatura-invalida,protocolo-digest"},
+        {"signature inside infNFe", inside, "ok"},
+        {"signature inside infNFe, content changed", replaced(inside, "<vNF>21.00", "<vNF>12.00"),
+         "assinatura-digest,protocolo-digest"},
+        {"event without its signature",
+         replaced(event, event.substr(event.find("<Signature"), event.find("</Signature>") + 12 - event.find("<Signature")),
+                  ""),
+         "assinatura-ausente"},
         {"a value changed in infNFe", replaced(utf8, "<vNF>21.00</vNF>", "<vNF>12.00</vNF>"),
          "assinatura-digest,protocolo-digest"},
         {"an accent taken out, windows-1252", replaced(cp1252, "Com\xE9rcio", "Comercio"),
