@@ -6,6 +6,7 @@
 #include "tests/accountant/signing.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <memory>
 #include <string>
@@ -26,6 +27,23 @@ std::string documentTemplate(const std::string& encoding, const std::string& nam
 std::string eventTemplate()
 {
     return signing::eventTemplate(kKey);
+}
+
+// The same text in UTF-16 (little-endian, with its byte order mark), declared so.
+std::string utf16(const std::string& utf8Text)
+{
+    const std::string text = replaced(utf8Text, "encoding=\"UTF-8\"", "encoding=\"UTF-16\"");
+    iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
+    std::string out(text.size() * 2 + 2, '\0');
+    out[0] = '\xFF';
+    out[1] = '\xFE';
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size(), outLeft = out.size() - 2;
+    char* o = out.data() + 2;
+    EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), size_t(-1));
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
 }
 
 // One key, two certificates and xmlsec1 for the whole suite.
@@ -84,6 +102,10 @@ TEST_F(Signature, VerdictsOnSignedAndChangedDocuments)
         {"untouched, UTF-8", utf8, "ok"},
         {"untouched, windows-1252 with accents", cp1252, "ok"},
         {"untouched, RSA-SHA256 and SHA-256", sha256, "ok"},
+        // no ASCII "Signature" bytes in it, yet a signature
+        {"untouched, re-encoded as UTF-16", utf16(utf8), "ok"},
+        {"UTF-16, a value changed", utf16(replaced(utf8, "<vNF>21.00", "<vNF>12.00")),
+         "assinatura-digest,protocolo-digest"},
         {"untouched cancellation event", event, "ok"},
         {"xml:lang on an ancestor", lang, "ok"},
         // SignedInfo inherits it too
