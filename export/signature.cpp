@@ -421,11 +421,13 @@ Findings checkSignature(std::string_view xml)
     Findings findings;
     if (xml.empty() || xml.size() > size_t(INT_MAX))
         return findings;
-    // Names are ASCII bytes in every encoding that starts like ASCII (not
-    // UTF-16 or UCS-4): without these bytes there is no Signature and no
-    // digVal, and an unsigned text need not be parsed again.
+    // Names are ASCII bytes in a text that starts like ASCII or UTF-8 (not
+    // UTF-16, UCS-4 or EBCDIC): without these bytes there is no Signature and
+    // no digVal, and an unsigned text need not be parsed again.
     const auto first = static_cast<unsigned char>(xml[0]);
-    const bool asciiLike = xml.size() > 1 && first != 0 && first != 0xFE && first != 0xFF && xml[1] != 0;
+    const bool asciiLike = xml.size() > 1 && xml[1] != 0 &&
+                           (first == '<' || first == ' ' || first == '\t' || first == '\r' || first == '\n' ||
+                            first == 0xEF);
     if (asciiLike && xml.find("Signature") == xml.npos && xml.find("digVal") == xml.npos)
         return {Finding::SignatureMissing};
 
