@@ -31,6 +31,13 @@ std::string configFilePath(const std::string& exeFolder) {
     return folder + kConfigFileName;
 }
 
+std::optional<exports::StoreSettings> readStoreSettings(const ConfigFile& file) {
+    const std::string s = kConfigSection;
+    return exports::storeSettingsForJob({file.readString(s, "Nuvem"), file.readString(s, "NuvemRegiao"),
+                                         file.readString(s, "NuvemPerfil"), file.readString(s, "NuvemRetencaoDias"),
+                                         file.readString(s, "NuvemRetencaoModo")});
+}
+
 Settings loadSettings(const ConfigFile& file) {
     const std::string s = kConfigSection;
     Settings out;
@@ -45,6 +52,7 @@ Settings loadSettings(const ConfigFile& file) {
     out.exportaEmitidasVeiculos = file.readString(s, "ExportaEmitidasVeiculos") == "S";
     out.exportaRecebidas = file.readString(s, "ExportaRecebidas") == "S";
     out.organizar = file.readString(s, "Organizar");
+    out.store = readStoreSettings(file);
     return out;
 }
 

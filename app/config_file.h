@@ -2,6 +2,9 @@
 // The program's settings file, "ConfigQuillan.ini" beside the executable, and
 // the ExportStamp texts held for the whole run.
 
+#include "export/store_settings.h"
+
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -35,6 +38,9 @@ private:
     std::string fileName_;
 };
 
+// The object store's lines (Nuvem…) as the job takes them; read at each run.
+std::optional<exports::StoreSettings> readStoreSettings(const ConfigFile& file);
+
 // The executable's folder with its trailing separator, followed by the file name.
 std::string configFilePath(const std::string& exeFolder);
 
@@ -49,6 +55,8 @@ struct Settings {
     bool exportaEmitidasVeiculos = false;  // ExportaEmitidasVeiculos == "S"
     bool exportaRecebidas = false;         // ExportaRecebidas == "S"
     std::string organizar;                 // Organizar: subfolders per document; empty keeps the flat folder
+    // Nuvem and its keys: the object store every document also goes to.
+    std::optional<exports::StoreSettings> store;
 };
 
 // Reads the keys in the order the program always has: Base, Data, Hora, Hora,

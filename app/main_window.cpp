@@ -370,6 +370,7 @@ exports::ConnectionJob connectionJob(const std::string& database, const std::str
     job.client = client;
     // Read at each run, so a pattern fixed in the file counts without a restart.
     if (config) job.organize = config->readString(app::kConfigSection, "Organizar");
+    if (config) job.store = app::readStoreSettings(*config);
     return job;
 }
 

@@ -271,6 +271,7 @@ int runUnattended(int argc, char** argv) {
         job.outputFolder = settings.pastaExportar;
         job.settingsFile = config.fileName();
         job.lockWait = std::chrono::seconds(10);
+        job.store = settings.store;
     };
     RunWatchdog watchdog(exports::historyFileFor(config.fileName()), kind, started, noProgressLimit(config));
     observer.watchdog = &watchdog;

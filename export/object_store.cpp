@@ -118,7 +118,7 @@ void ObjectStoreDestination::prepare() {
 }
 
 void ObjectStoreDestination::checkFailure() {
-    if (!failure_.empty()) throw std::runtime_error(failure_);
+    if (!failure_.empty()) throw StoreError(failure_);
 }
 
 void ObjectStoreDestination::upload(std::string key, std::string bytes) {
@@ -196,7 +196,7 @@ void ObjectStoreDestination::finish(RunSummary& summary) {
     while (client_->pending() > 0 && failure_.empty()) client_->poll(std::chrono::milliseconds(1000));
     if (!failure_.empty()) {
         client_->cancelAll();
-        throw std::runtime_error(failure_);
+        throw StoreError(failure_);
     }
     std::string line = "nuvem " + settings_.place() + ": enviados=" + std::to_string(written_) +
                        " inalterados=" + std::to_string(unchanged_);
@@ -207,6 +207,7 @@ void ObjectStoreDestination::abandon() noexcept { client_->cancelAll(); }
 
 std::unique_ptr<ObjectStoreDestination> storeDestinationFor(const ConnectionJob& job, std::string subfolder) {
     if (!job.store) return nullptr;
+    if (!job.store->refusal.empty()) throw std::runtime_error(job.store->refusal);
     AwsKeys keys = loadAwsKeys(job.store->profile);
     return std::make_unique<ObjectStoreDestination>(*job.store, std::move(keys), std::move(subfolder));
 }

@@ -15,9 +15,17 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace exports {
+
+// An upload that failed: it concerns its own key, not the document the run
+// had reached when it was noticed.
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class ObjectStoreDestination : public Destination {
 public:

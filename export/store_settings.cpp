@@ -130,4 +130,14 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
     return s;
 }
 
+std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text) {
+    try {
+        return parseStoreSettings(text);
+    } catch (const std::invalid_argument& e) {
+        StoreSettings refused;
+        refused.refusal = e.what();
+        return refused;
+    }
+}
+
 }  // namespace exports

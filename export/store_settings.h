@@ -28,6 +28,9 @@ struct StoreSettings {
     std::string retentionMode;  // "COMPLIANCE" or "GOVERNANCE" when retentionDays > 0
     // The retention itself: retentionDays days (a test may ask for seconds).
     std::chrono::seconds retention{0};
+    // Not empty when the lines could not be used: every run that would use the
+    // store fails with this message instead of running without it.
+    std::string refusal;
     // "bucket" or "bucket/prefix" for messages.
     std::string place() const;
 };
@@ -36,5 +39,9 @@ struct StoreSettings {
 // naming the key when a text cannot be used (http:// off the loopback host,
 // no bucket, a mode without days…).
 std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text);
+
+// parseStoreSettings for a job: a refusal travels in the settings, so the run
+// fails with it where every run's failures are reported.
+std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text);
 
 }  // namespace exports
