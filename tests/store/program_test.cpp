@@ -139,6 +139,18 @@ TEST_F(StoreProgram, StoreFailuresEndTheRunWithStatusOneAndTheStampUnmoved) {
     }
 }
 
+TEST_F(StoreProgram, AnUnusableNuvemLineFailsTheRunInsteadOfSkippingTheStore) {
+    Workspace w(Mode::Embedded);
+    w.createDatabase(companyDocs("11222333000181", 3));
+    w.writeConfig("01/01/2010", "00:00:00", w.out.string());
+    spit(w.ini, slurp(w.ini) + "Nuvem=http://s3.example.com/arquivo\r\n");
+    const RunResult r = w.run();
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("http:// só é aceito"), std::string::npos) << r.err;
+    EXPECT_EQ(w.configValue("Data"), "01/01/2010");
+    EXPECT_TRUE(Workspace::files(w.out).empty());
+}
+
 TEST_F(StoreProgram, GatewayKilledMidRunThenRestartedTheNextRunCompletes) {
     auto* cluster = testsupport::CephCluster::shared();
     Workspace w(Mode::Embedded);
