@@ -121,11 +121,24 @@ RuledDocument applyRules(RunKind kind, const FolderPattern& pattern, const Sourc
     return out;
 }
 
+namespace {
+
+CheckCounts finishQuietly(BackgroundChecks& checks) noexcept {
+    try {
+        return checks.finish();
+    } catch (...) {
+        return {};
+    }
+}
+
+}  // namespace
+
 RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer) {
     const auto started = Clock::now();
     RunSummary s;
     std::optional<long long> current;
     RunPlan plan;
+    std::optional<BackgroundChecks> checks;
     try {
         plan = makePlan();
         const std::optional<ExportLock> lock =
@@ -161,7 +174,6 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
         if (observer.wantsTotal()) observer.total(source->count(plan.selection));
         source->open(plan.selection);
 
-        std::optional<BackgroundChecks> checks;
         if (plan.checkDocuments) checks.emplace();
         SourceRow row;
         for (long done = 0;; ++done) {
@@ -212,6 +224,8 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
         s.result = Result::Failed;
         s.error = e.what();
         s.errorDocument = current;
+        // what was written before the failure was checked too
+        if (checks) s.checks = finishQuietly(*checks);
     }
     s.seconds = since(started);
     return s;

@@ -608,6 +608,26 @@ TEST_P(Engine, FolderSwappedForALinkDuringARunOverManyFoldersLeadsNothingOutside
     EXPECT_EQ(stamp(), "01/01/2021 00:00:00");
 }
 
+// A run that fails midway still says what its checks found in what it wrote.
+TEST_P(Engine, FailedRunReportsTheChecksItMade) {
+    std::vector<Doc> docs;
+    for (int seq = 1; seq <= 4; ++seq) {
+        Doc d;
+        d.seq = seq;
+        d.moment = "2021-03-01 09:00:00";
+        d.xml = "<not-a-document/>";
+        docs.push_back(d);
+    }
+    ws_->createDatabase(docs);
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    // the last document's name is taken by a folder: its file cannot be written
+    fs::create_directories(ws_->out / file(4) / "inside");
+    const exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Failed);
+    EXPECT_EQ(s.written, 3);
+    EXPECT_EQ(s.checks.failed, 3) << exports::summaryLine(s);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 }  // namespace

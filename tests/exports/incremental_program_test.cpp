@@ -336,6 +336,8 @@ class IncrementalProgramServer : public IncrementalProgram {};
 
 TEST_P(IncrementalProgramServer, FailedSettingsWriteLeavesBothStampKeysAsTheyWere) {
     ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    // Long enough that the run's history lines fit under the limit below.
+    spit(ws_->ini, slurp(ws_->ini) + "Observacao=" + std::string(2000, 'x') + "\r\n");
     const std::string before = slurp(ws_->ini);
     // The new file (stamp plus mark) is longer than the old one: its write fails.
     ws_->fileSizeLimit = long(before.size());
