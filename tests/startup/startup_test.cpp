@@ -9,6 +9,7 @@
 #include "graphics/png_graphic.h"
 #include "graphics/startup.h"
 #include "platform/regional.h"
+#include "tests/support/prerequisites.h"
 #include "resources/resources.h"
 
 using namespace vesperine;
@@ -312,7 +313,8 @@ TEST(StartupLocale, FourDigitYearIsReadFromTheProcessLocaleAtStartup) {
         const char* locale;
     };
     for (const Case& c : {Case{"pt_BR.UTF-8"}, Case{"en_US.UTF-8"}}) {
-        if (!platform::setProcessLocale(c.locale)) GTEST_SKIP() << c.locale << " is not installed";
+        REQUIRE_PREREQUISITE(platform::setProcessLocale(c.locale),
+                             c.locale << " is not installed (scripts/install-deps.sh generates it)");
         const std::string format = platform::currentFormatSettings().shortDateFormat;
         vesperine::ControlLibrary library{std::vector<std::string>{}};
         EXPECT_EQ(library.State().DefaultFourDigitYear, vesperine::FourDigitYearIn(format)) << c.locale << " " << format;
