@@ -14,7 +14,6 @@ pkgs=(
   systemd  # systemd-analyze checks the shipped timer units
   valgrind  # sees the client library write into freed memory, which the sanitizers cannot
   libxml2-dev libzip-dev libssl-dev zip unzip  # document checks, the month's package
-  openssl xmlsec1  # the demo signs its documents when it makes its database
 )
 
 missing=()

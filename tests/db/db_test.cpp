@@ -75,7 +75,7 @@ protected:
         fixture::Credentials sysdba;
         fixture::createDatabase(client(), file_, sysdba);
         fixture::createSchema(client(), file_, sysdba, fixture::Schema{});
-        fixture::fillCases(client(), file_, sysdba, fixture::Schema{});
+        fixture::fillDemo(client(), file_, sysdba, fixture::Schema{});
         fixture::runScript(client(), file_, sysdba, kKindsScript);
         fs::permissions(file_, fs::perms::all);
     }

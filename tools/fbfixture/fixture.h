@@ -33,15 +33,9 @@ void createDatabase(const std::shared_ptr<db::FbClient>& client, const std::stri
 // Creates MVTO_PAI, MVTO_NFE and mvto_veiculos.
 void createSchema(const std::shared_ptr<db::FbClient>& client, const std::string& path,
                   const Credentials& who, const Schema& schema);
-// The hand-made documents: every case the exports must handle (see cases.cpp).
-void fillCases(const std::shared_ptr<db::FbClient>& client, const std::string& path,
-               const Credentials& who, const Schema& schema);
-// The demo's documents (see demo.cpp): their unsigned texts written to
-// `folder` as SEQ-COLUMN-ISSUER.xml, with issuers.txt ("CNPJ SUBJECT" lines);
-// then the rows, each text read back from `folder` (NULL where no file is).
-void writeDemoTemplates(const std::string& folder);
-void fillDemo(const std::shared_ptr<db::FbClient>& client, const std::string& path, const Credentials& who,
-              const std::string& folder);
+// The hand-made documents: every case the exports must handle (see demo.cpp).
+void fillDemo(const std::shared_ptr<db::FbClient>& client, const std::string& path,
+              const Credentials& who, const Schema& schema);
 // `count` generated documents of about `size` bytes each, numbered from `first`.
 void fillGenerated(const std::shared_ptr<db::FbClient>& client, const std::string& path,
                    const Credentials& who, int first, int count, size_t size);
@@ -57,7 +51,5 @@ void setText(const std::shared_ptr<db::FbClient>& client, const std::string& pat
 
 // A 44-digit access key for document `seq`.
 std::string accessKey(int seq);
-// The module-11 check digit of a key's first 43 digits; -1 for anything else.
-int accessKeyCheckDigit(const std::string& first43);
 
 }  // namespace fixture

@@ -19,17 +19,11 @@ const char* kHelp = R"(Usage:
       Creates the database PATH with the tables MVTO_PAI, MVTO_NFE and
       mvto_veiculos, and N generated documents (default 0) of about BYTES
       bytes each (default 8192), numbered from --first (default 1).
-  fbfixture cases PATH [schema options]
-      Creates PATH with the hand-made documents the tests exercise (accents as
-      Windows-1252 bytes, CR LF and lone LF, blank, empty and NULL texts,
-      midnight and NULL moments, issued, received and vehicle documents,
-      several branches, a document over 100 KB).
-  fbfixture demo-texts FOLDER
-      Writes the demo's NF-e texts into FOLDER unsigned, each with an empty
-      signature for xmlsec1 to fill (SEQ-COLUMN-ISSUER.xml), and issuers.txt
-      with one "CNPJ SUBJECT" line per issuer (scripts/demo.sh signs them).
-  fbfixture demo PATH FOLDER
-      Creates PATH with the demo's documents, their texts read from FOLDER.
+  fbfixture demo PATH [schema options]
+      Creates PATH with the hand-made demo documents (accents as Windows-1252
+      bytes, CR LF and lone LF, blank, empty and NULL texts, midnight and NULL
+      moments, issued, received and vehicle documents, several branches, a
+      document over 100 KB).
   fbfixture empty PATH
       Creates PATH with no tables at all.
   fbfixture exec PATH FILE
@@ -118,12 +112,6 @@ int main(int argc, char** argv)
         }
         if (pos.size() < 2)
             throw std::runtime_error("missing PATH (see --help)");
-        if (pos[0] == "demo-texts") {
-            if (pos.size() != 2)
-                throw std::runtime_error("demo-texts takes one FOLDER");
-            fixture::writeDemoTemplates(pos[1]);
-            return 0;
-        }
         const std::string& cmd = pos[0];
         const std::string& path = pos[1];
         fixture::Credentials who = fixture::defaultCredentials(path);
@@ -133,16 +121,14 @@ int main(int argc, char** argv)
             throw std::runtime_error("--entsai-width takes 1 to 32");
 
         auto client = db::FbClient::load(db::clientLibraryName());
-        if (cmd == "create" || cmd == "cases" || cmd == "demo" || cmd == "empty") {
-            if (pos.size() != (cmd == "demo" ? 3u : 2u))
-                throw std::runtime_error(cmd == "demo" ? "demo takes PATH FOLDER" : cmd + " takes one PATH");
+        if (cmd == "create" || cmd == "demo" || cmd == "empty") {
+            if (pos.size() != 2)
+                throw std::runtime_error(cmd + " takes one PATH");
             fixture::createDatabase(client, path, who);
             if (cmd != "empty")
                 fixture::createSchema(client, path, who, schema);
-            if (cmd == "cases")
-                fixture::fillCases(client, path, who, schema);
             if (cmd == "demo")
-                fixture::fillDemo(client, path, who, pos[2]);
+                fixture::fillDemo(client, path, who, schema);
             if (cmd == "create" && docs > 0)
                 fixture::fillGenerated(client, path, who, static_cast<int>(first),
                                        static_cast<int>(docs), static_cast<size_t>(size));
