@@ -185,40 +185,6 @@ TEST_P(PackageProgram, MonthOfTheKeysWithStoredBytesDigestsAndGaps)
     EXPECT_NE(manifest.find(";xml-sem-protocolo\r\n"), std::string::npos) << manifest;
 }
 
-// A key that cannot name a member (a '/' would make a folder of it) is
-// refused: counted, named on stderr, recorded for /status, left out of the
-// archive; the others are packed and the status tells someone to look.
-TEST_P(PackageProgram, DocumentWhoseKeyCannotNameAMemberIsRefusedAndReported)
-{
-    Workspace ws(GetParam());
-    auto docs = month();
-    Doc slash = doc(13, "352403112223330001815500100000/0121000000497", "NF", "2024-03-13");
-    docs.push_back(slash);
-    ws.createDatabase(docs);
-    ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
-
-    const RunResult r = ws.run({"/pacote", "2024-03"});
-    EXPECT_EQ(r.status, 65) << r.out << r.err;
-    EXPECT_EQ(r.err, "Documento recusado: 13 chave \"" + *slash.key + "\": nome inseguro\n");
-    EXPECT_NE(r.out.find("Resumo: examinados=10 selecionados=10 gravados=9 "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(" recusados=1 "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("resultado=recusados"), std::string::npos) << r.out;
-
-    auto got = members(ws.out / "NFe-2024-03.zip");
-    const std::string manifest = got["manifesto.csv"];
-    got.erase("manifesto.csv");
-    got.erase("lacunas.csv");
-    EXPECT_EQ(got, expectedMembers(month())) << "the refused document left out, no other one lost";
-    EXPECT_EQ(manifest.find("/0121000000497"), std::string::npos) << manifest;
-    EXPECT_EQ(Workspace::files(ws.out).size(), 1u) << "nothing but the archive";
-
-    // The run history keeps it for the scheduler's check.
-    const RunResult status = ws.run({"/status"});
-    EXPECT_EQ(status.status, 1) << status.out << status.err;
-    EXPECT_NE(status.out.find("Exportação do pacote concluída com documentos recusados"), std::string::npos) << status.out;
-    EXPECT_NE(status.out.find(", recusados 1"), std::string::npos) << status.out;
-}
-
 TEST_P(PackageProgram, IntoAnotherFolder)
 {
     Workspace ws(GetParam());
