@@ -9,7 +9,12 @@
 #include "export/run.h"
 #include "graphics/startup.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -50,10 +55,113 @@ bool hasArgument(int argc, char** argv, const char* word) {
     return false;
 }
 
+// A run can hang inside the database client (a server or a network that
+// stops answering): nothing then returns to the loop that would see a stop
+// request. This thread ends such a run: a stop signal not obeyed within a
+// few seconds, or no progress for the set time. It records the end in the
+// history itself and leaves at once; whatever was half written is a
+// temporary the next run removes, and the stamp did not move.
+class RunWatchdog {
+public:
+    RunWatchdog(std::string historyPath, const char* kind, std::chrono::system_clock::time_point started,
+                std::chrono::seconds noProgressLimit)
+        : history_(std::move(historyPath)), kind_(kind), started_(started), limit_(noProgressLimit),
+          lastProgress_(Steady::now().time_since_epoch().count()),
+          thread_([this] { watch(); }) {}
+    ~RunWatchdog() { finish(); }
+
+    void progress() { lastProgress_ = Steady::now().time_since_epoch().count(); }
+    // The run returned: the caller records its end from now on.
+    void finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    static constexpr std::chrono::seconds kSignalGrace{5};
+
+private:
+    using Steady = std::chrono::steady_clock;
+
+    void watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        std::optional<Steady::time_point> signalled;
+        while (!done_) {
+            wake_.wait_for(lock, std::chrono::milliseconds(200));
+            if (done_) return;
+            const auto now = Steady::now();
+            if (const int signal = stopSignal()) {
+                if (!signalled) signalled = now;
+                if (now - *signalled >= kSignalGrace)
+                    giveUp(exports::Result::Interrupted, 128 + signal,
+                           std::string("Exportação interrompida por ") + signalName(signal) +
+                               ": o servidor não respondeu em " + std::to_string(kSignalGrace.count()) +
+                               " s; nenhum arquivo parcial, marca não movida");
+                continue;
+            }
+            const auto idle = now - Steady::time_point(Steady::duration(lastProgress_.load()));
+            if (limit_.count() > 0 && idle >= limit_)
+                giveUp(exports::Result::Failed, 1,
+                       "Exportação abandonada: nenhum progresso em " + std::to_string(limit_.count()) +
+                           " s (servidor ou rede sem resposta; TempoSemProgresso); marca não movida");
+        }
+    }
+
+    [[noreturn]] void giveUp(exports::Result result, int status, const std::string& message) {
+        exports::RunSummary s;
+        s.result = result;
+        s.error = message;
+        std::string error;
+        exports::appendRun(history_, exports::recordOf(s, kind_, started_, std::chrono::system_clock::now()), &error);
+        line(stderr, message);
+        if (!error.empty()) line(stderr, "Histórico não gravado: " + error);
+        std::_Exit(status);
+    }
+
+    std::string history_;
+    const char* kind_;
+    std::chrono::system_clock::time_point started_;
+    std::chrono::seconds limit_;
+    std::atomic<Steady::rep> lastProgress_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// Without progress for this long a run is taken for hung (TempoSemProgresso,
+// seconds; 0 turns the limit off). Long enough for the first row of a large
+// selection on a slow server.
+constexpr std::chrono::seconds kDefaultNoProgressLimit{600};
+
+std::chrono::seconds noProgressLimit(const ConfigFile& config) {
+    const std::string text = config.readString(kConfigSection, "TempoSemProgresso");
+    if (text.empty()) return kDefaultNoProgressLimit;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > 10'000'000) return kDefaultNoProgressLimit;
+        value = value * 10 + (c - '0');
+    }
+    return std::chrono::seconds(value);
+}
+
 class SignalObserver : public exports::Observer {
 public:
+    RunWatchdog* watchdog = nullptr;
     // The client library installs its own handlers when it attaches.
-    void connected() override { reinstallStopSignals(); }
+    void connected() override {
+        reinstallStopSignals();
+        if (watchdog) watchdog->progress();
+    }
+    void total(long) override {
+        if (watchdog) watchdog->progress();
+    }
+    void document(long, long long) override {
+        if (watchdog) watchdog->progress();
+    }
     bool stopRequested() override { return stopSignal() != 0; }
 };
 
@@ -145,6 +253,17 @@ int runUnattended(int argc, char** argv) {
     const auto started = std::chrono::system_clock::now();
     exports::RunSummary s;
     const PackageArguments package = packageArguments(argc, argv);
+    const char* kind = package.wanted ? exports::kRunPackage : exports::kRunUnattended;
+    // A run that could not say how it ended must not look fine to /status:
+    // its first line goes in before anything is touched, or it does not run.
+    {
+        std::string error;
+        if (!exports::appendRun(exports::historyFileFor(config.fileName()), exports::startRecord(kind, started),
+                                &error)) {
+            line(stderr, std::string(kTitle) + ": Exportação não iniciada: " + error);
+            return 1;
+        }
+    }
     // A scheduler's run waits a while for another export to end.
     auto fillConnection = [&](exports::ConnectionJob& job) {
         job.database = settings.base;
@@ -153,6 +272,8 @@ int runUnattended(int argc, char** argv) {
         job.settingsFile = config.fileName();
         job.lockWait = std::chrono::seconds(10);
     };
+    RunWatchdog watchdog(exports::historyFileFor(config.fileName()), kind, started, noProgressLimit(config));
+    observer.watchdog = &watchdog;
     if (package.wanted) {
         exports::PackageJob job;
         fillConnection(job);
@@ -168,7 +289,8 @@ int runUnattended(int argc, char** argv) {
         job.organize = settings.organizar;
         s = exports::runIncremental(job, observer);
     }
-    record(s, package.wanted ? exports::kRunPackage : exports::kRunUnattended, config.fileName(), started);
+    watchdog.finish();
+    record(s, kind, config.fileName(), started);
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

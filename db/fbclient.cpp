@@ -45,6 +45,7 @@ std::shared_ptr<FbClient> FbClient::load(const std::string& fileName)
     bind(lib, c->detach_database, "isc_detach_database", ok);
     bind(lib, c->database_info, "isc_database_info", ok);
     bind(lib, c->start_multiple, "isc_start_multiple", ok);
+    bind(lib, c->transaction_info, "isc_transaction_info", ok);
     bind(lib, c->commit_transaction, "isc_commit_transaction", ok);
     bind(lib, c->rollback_transaction, "isc_rollback_transaction", ok);
     bind(lib, c->dsql_allocate_statement, "isc_dsql_allocate_statement", ok);

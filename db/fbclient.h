@@ -52,6 +52,7 @@ public:
     decltype(&::isc_detach_database) detach_database = nullptr;
     decltype(&::isc_database_info) database_info = nullptr;
     decltype(&::isc_start_multiple) start_multiple = nullptr;
+    decltype(&::isc_transaction_info) transaction_info = nullptr;
     decltype(&::isc_commit_transaction) commit_transaction = nullptr;
     decltype(&::isc_rollback_transaction) rollback_transaction = nullptr;
     decltype(&::isc_dsql_allocate_statement) dsql_allocate_statement = nullptr;

@@ -1,5 +1,7 @@
 #include "export/checks.h"
 
+#include "export/signature.h"
+
 #include <libxml/xmlerror.h>
 #include <libxml/dict.h>
 #include <libxml/encoding.h>
@@ -297,6 +299,10 @@ std::string_view findingName(Finding f)
     case Finding::XmlNoProtocol: return "xml-sem-protocolo";
     case Finding::XmlKeyMissing: return "xml-sem-chave";
     case Finding::XmlKeyMismatch: return "xml-chave-diferente";
+    case Finding::SignatureMissing: return "assinatura-ausente";
+    case Finding::SignatureDigest: return "assinatura-digest";
+    case Finding::SignatureInvalid: return "assinatura-invalida";
+    case Finding::ProtocolDigest: return "protocolo-digest";
     }
     return "?";
 }
@@ -422,20 +428,28 @@ int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* i
 Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind)
 {
     Findings findings = checkAccessKey(storedKey);
-    for (Finding f : checkXml(text, storedKey, kind))
+    bool parsed = true;  // as a document or an event
+    for (Finding f : checkXml(text, storedKey, kind)) {
         findings.push_back(f);
+        parsed = parsed && f != Finding::XmlEmpty && f != Finding::XmlEncoding && f != Finding::XmlMalformed &&
+                 f != Finding::XmlRoot;
+    }
+    if (parsed)
+        for (Finding f : checkSignature(text))
+            findings.push_back(f);
     return findings;
 }
 
 void CheckCounts::add(const Findings& findings)
 {
     ++checked;
-    bool key = false, xml = false;
+    bool key = false, xml = false, signature = false;
     for (Finding f : findings)
-        (f <= Finding::KeyCheckDigit ? key : xml) = true;
-    failed += key || xml;
+        (f <= Finding::KeyCheckDigit ? key : f < Finding::SignatureMissing ? xml : signature) = true;
+    failed += key || xml || signature;
     badKeys += key;
     badXml += xml;
+    badSignatures += signature;
 }
 
 namespace {
@@ -529,6 +543,7 @@ void BackgroundChecks::work()
         counts_.failed += counts.failed;
         counts_.badKeys += counts.badKeys;
         counts_.badXml += counts.badXml;
+        counts_.badSignatures += counts.badSignatures;
         --busy_;
         changed_.notify_all();  // finish() may be waiting
     }

@@ -51,6 +51,10 @@ enum class Finding {
     XmlNoProtocol,     // nfeProc without protNFe
     XmlKeyMissing,     // no infNFe Id / chNFe to compare
     XmlKeyMismatch,    // the key inside differs from the stored one
+    SignatureMissing,  // no XML signature (export/signature.h)
+    SignatureDigest,   // the signed element changed after signing
+    SignatureInvalid,  // the signature value does not verify
+    ProtocolDigest,    // not the digest the authorisation protocol holds
 };
 
 std::string_view findingName(Finding f);
@@ -83,7 +87,8 @@ Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kin
 // it do not go through iconv.
 int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* in, int* inLength);
 
-// Both checks of one document, the key's findings first.
+// Every check of one document: the key's findings, the XML's, then the
+// signature's for a text that parsed as a document or an event.
 Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind);
 
 // Documents counted by what their checks found, for a run's summary.
@@ -92,6 +97,7 @@ struct CheckCounts {
     long failed = 0;     // documents with any finding
     long badKeys = 0;    // documents with a finding about the key
     long badXml = 0;     // documents with a finding about the XML
+    long badSignatures = 0;  // documents with a finding about the signature or the protocol's digest
     void add(const Findings& findings);
 };
 

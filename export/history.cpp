@@ -1,5 +1,6 @@
 #include "export/history.h"
 
+#include "export/rules.h"
 #include "platform/codepage.h"
 
 #include <nlohmann/json.hpp>
@@ -13,6 +14,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <set>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -50,6 +53,34 @@ std::size_t utf8SequenceAt(const unsigned char* s, std::size_t n, std::size_t i)
 
 std::string errnoText(const std::string& what, const std::string& path) {
     return what + " \"" + path + "\": " + std::strerror(errno);
+}
+
+// Opens the history without following a link and without waiting on a FIFO;
+// anything but a regular file is refused.
+int openHistory(const std::string& path, int flags, std::string* error) {
+    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == ENOENT && !(flags & O_CREAT)) return -1;
+        if (error) {
+            if (errno == ELOOP) *error = "O histórico \"" + path + "\" é um link: nada foi gravado através dele";
+            else if (errno == EISDIR) *error = "O histórico \"" + path + "\" não é um arquivo comum";
+            else *error = errnoText("Não foi possível abrir o histórico", path);
+        }
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (error) *error = "O histórico \"" + path + "\" não é um arquivo comum";
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// A run's identity across its two lines.
+std::string runKey(const RunRecord& r) {
+    return std::to_string(r.started.time_since_epoch().count()) + "/" + std::to_string(r.pid) + "/" + r.kind;
 }
 
 bool writeAll(int fd, const std::string& data) {
@@ -94,11 +125,6 @@ bool lockWithin(int fd, std::chrono::milliseconds patience) {
     }
 }
 
-std::string folderOf(const std::string& file) {
-    const auto slash = file.rfind('/');
-    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
-}
-
 // A trim killed between making its temporary and renaming it left the
 // temporary beside the file; under the lock no other trim is writing one.
 void removeLeftoverTrims(const std::string& path) {
@@ -122,19 +148,52 @@ void removeLeftoverTrims(const std::string& path) {
 // Keeps the newest `keep` lines by replacing the file. Runs under the lock,
 // so no append lands in the old file after it was read.
 void trimTo(int fd, const std::string& path, std::size_t keep) {
-    std::string content;
-    if (!readAll(fd, content)) return;
-    std::size_t lines = 0;
-    for (char c : content) lines += c == '\n';
-    if (lines <= keep) return;
-
-    std::size_t skip = lines - keep, start = 0;
-    while (skip > 0) {
-        start = content.find('\n', start) + 1;
-        --skip;
-    }
     struct stat st {};
     if (::fstat(fd, &st) != 0) return;
+    // Only the newest part of a damaged, huge file is worth keeping.
+    const off_t from = st.st_size > off_t(kHistoryReadLimit) ? st.st_size - off_t(kHistoryReadLimit) : 0;
+    std::string content(std::size_t(st.st_size - from), '\0');
+    std::size_t got = 0;
+    while (got < content.size()) {
+        const ssize_t n = ::pread(fd, content.data() + got, content.size() - got, from + off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        got += std::size_t(n);
+    }
+    std::vector<std::string_view> lines;
+    std::size_t begin = 0;
+    if (from > 0) {
+        const std::size_t nl = content.find('\n');
+        begin = nl == std::string::npos ? content.size() : nl + 1;
+    }
+    while (begin < content.size()) {
+        std::size_t nl = content.find('\n', begin);
+        if (nl == std::string::npos) nl = content.size() - 1;
+        lines.push_back(std::string_view(content).substr(begin, nl + 1 - begin));
+        begin = nl + 1;
+    }
+    if (from == 0 && lines.size() <= keep) return;
+    // A run's first line goes once its end is there.
+    std::set<std::string> ended;
+    std::vector<bool> drop(lines.size(), false);
+    std::size_t dropped = 0;
+    for (std::size_t i = lines.size(); i-- > 0;) {
+        const auto r = parseRecordLine(lines[i]);
+        if (!r) continue;
+        if (!r->unfinished) ended.insert(runKey(*r));
+        else if (ended.count(runKey(*r))) drop[i] = true, ++dropped;
+    }
+    std::string kept;
+    std::size_t left = lines.size() - dropped;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (drop[i]) continue;
+        if (left > keep) {
+            --left;
+            continue;
+        }
+        kept.append(lines[i]);
+    }
+    if (from == 0 && kept.size() == content.size()) return;
 
     removeLeftoverTrims(path);
     std::string temp = path + ".XXXXXX";
@@ -144,7 +203,7 @@ void trimTo(int fd, const std::string& path, std::size_t keep) {
     // The scheduler may run as another user than the desktop; a file taken
     // over by a user who cannot give it back is left long instead.
     if (ok && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) ok = ::fchown(out, st.st_uid, st.st_gid) == 0;
-    ok = ok && writeAll(out, content.substr(start)) && ::fsync(out) == 0;
+    ok = ok && writeAll(out, kept) && ::fsync(out) == 0;
     ok = ::close(out) == 0 && ok;
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
 }
@@ -185,10 +244,27 @@ RunRecord recordOf(const RunSummary& s, std::string kind, Clock::time_point star
     r.stampAfter = s.stampAfter;
     r.seconds = s.seconds;
     r.error = s.error;
+    r.note = s.note;
+    r.pid = ::getpid();
     if (s.errorDocument) r.error = "documento " + std::to_string(*s.errorDocument) + ": " + r.error;
     r.refusedDocuments.assign(s.refusedDocuments.begin(),
                               s.refusedDocuments.begin() + std::ptrdiff_t(std::min(s.refusedDocuments.size(), kRefusedKept)));
     return r;
+}
+
+RunRecord startRecord(std::string kind, Clock::time_point started) {
+    RunRecord r;
+    r.started = r.ended = started;
+    r.kind = std::move(kind);
+    r.result = Result::Failed;  // until its end says otherwise
+    r.unfinished = true;
+    r.pid = ::getpid();
+    return r;
+}
+
+bool runnerAlive(const RunRecord& record) {
+    if (record.pid <= 0) return false;
+    return ::kill(pid_t(record.pid), 0) == 0 || errno == EPERM;
 }
 
 std::string historyFileFor(const std::string& settingsFile) { return folderOf(settingsFile) + "ConfigQuillan.log.jsonl"; }
@@ -263,6 +339,8 @@ std::optional<Clock::time_point> parseIsoTime(std::string_view text) {
     const std::chrono::year_month_day date{std::chrono::year(y), std::chrono::month(unsigned(mo)),
                                            std::chrono::day(unsigned(d))};
     if (!date.ok() || h > 23 || mi > 59 || s > 60) return std::nullopt;
+    // The clock counts nanoseconds in 64 bits: from 1678 to 2262 only.
+    if (y < 1678 || y > 2261) return std::nullopt;
     const auto local = std::chrono::sys_days(date) + std::chrono::hours(h) + std::chrono::minutes(mi) +
                        std::chrono::seconds(s);
     return Clock::time_point(local - std::chrono::seconds(offset));
@@ -273,7 +351,7 @@ std::string recordLine(const RunRecord& r) {
     j["inicio"] = isoTime(r.started);
     j["fim"] = isoTime(r.ended);
     j["tipo"] = text(r.kind);
-    j["resultado"] = resultName(r.result);
+    j["resultado"] = r.unfinished ? "em_andamento" : resultName(r.result);
     j["examinados"] = r.examined;
     j["selecionados"] = r.selected;
     j["gravados"] = r.written;
@@ -283,6 +361,8 @@ std::string recordLine(const RunRecord& r) {
     j["marca_depois"] = text(r.stampAfter);
     j["tempo"] = std::round(r.seconds * 1000.0) / 1000.0;
     j["erro"] = text(r.error);
+    if (!r.note.empty()) j["nota"] = text(r.note);
+    if (r.pid) j["pid"] = r.pid;
     Json refused = Json::array();
     for (std::size_t i = 0; i < r.refusedDocuments.size() && i < kRefusedKept; ++i) {
         const RefusedDocument& doc = r.refusedDocuments[i];
@@ -302,11 +382,14 @@ std::optional<RunRecord> parseRecordLine(std::string_view line) {
         RunRecord r;
         const auto started = parseIsoTime(j.at("inicio").get<std::string>());
         const auto ended = parseIsoTime(j.at("fim").get<std::string>());
-        const auto result = resultFromName(j.at("resultado").get<std::string>());
+        const std::string resultText = j.at("resultado").get<std::string>();
+        r.unfinished = resultText == "em_andamento";
+        const auto result = r.unfinished ? std::optional<Result>(Result::Failed) : resultFromName(resultText);
         if (!started || !ended || !result) return std::nullopt;
         r.started = *started;
         r.ended = *ended;
         r.result = *result;
+        r.pid = j.value("pid", 0LL);
         r.kind = j.value("tipo", std::string());
         r.examined = j.value("examinados", 0LL);
         r.selected = j.value("selecionados", 0LL);
@@ -317,6 +400,7 @@ std::optional<RunRecord> parseRecordLine(std::string_view line) {
         r.stampAfter = j.value("marca_depois", std::string());
         r.seconds = j.value("tempo", 0.0);
         r.error = j.value("erro", std::string());
+        r.note = j.value("nota", std::string());
         if (const auto it = j.find("documentos_recusados"); it != j.end() && it->is_array())
             for (const Json& doc : *it)
                 r.refusedDocuments.push_back({doc.value("numero", 0LL), doc.value("chave", std::string()),
@@ -334,11 +418,8 @@ bool appendRun(const std::string& path, const RunRecord& record, std::string* er
     // A trim by another process may have replaced the file between our open
     // and our lock: append to the file that is there now.
     for (int attempt = 1;; ++attempt) {
-        fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (error) *error = errnoText("Não foi possível abrir o histórico", path);
-            return false;
-        }
+        fd = openHistory(path, O_RDWR | O_APPEND | O_CREAT, error);
+        if (fd < 0) return false;
         locked = lockWithin(fd, std::chrono::seconds(2));
         struct stat opened {}, named {};
         if (!locked || attempt == 100 ||
@@ -367,10 +448,10 @@ bool appendRun(const std::string& path, const RunRecord& record, std::string* er
     return ok;
 }
 
-std::vector<RunRecord> readRuns(const std::string& path, std::size_t count) {
+std::vector<RunRecord> readRuns(const std::string& path, std::size_t count, std::string* error) {
     std::vector<RunRecord> runs;
     if (count == 0) return runs;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openHistory(path, O_RDONLY, error);
     if (fd < 0) return runs;
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -382,6 +463,7 @@ std::vector<RunRecord> readRuns(const std::string& path, std::size_t count) {
     const off_t size = st.st_size;
     std::string tail;
     for (off_t want = 64 * 1024;;) {
+        want = std::min(want, off_t(kHistoryReadLimit));
         const off_t from = want >= size ? 0 : size - want;
         tail.resize(std::size_t(size - from));
         std::size_t got = 0;
@@ -393,6 +475,7 @@ std::vector<RunRecord> readRuns(const std::string& path, std::size_t count) {
         }
         tail.resize(got);
         runs.clear();
+        std::set<std::string> ended;
         std::size_t end = tail.size();
         while (end > 0 && runs.size() < count) {
             const std::size_t nl = tail.rfind('\n', end - 1);
@@ -400,12 +483,14 @@ std::vector<RunRecord> readRuns(const std::string& path, std::size_t count) {
             if (nl == std::string::npos && from > 0) break;
             const std::size_t begin = nl == std::string::npos ? 0 : nl + 1;
             if (end > begin)
-                if (auto r = parseRecordLine(std::string_view(tail).substr(begin, end - begin)))
-                    runs.push_back(std::move(*r));
+                if (auto r = parseRecordLine(std::string_view(tail).substr(begin, end - begin))) {
+                    if (!r->unfinished) ended.insert(runKey(*r));
+                    if (!r->unfinished || !ended.count(runKey(*r))) runs.push_back(std::move(*r));
+                }
             if (nl == std::string::npos) break;
             end = nl;
         }
-        if (runs.size() >= count || from == 0) break;
+        if (runs.size() >= count || from == 0 || want >= off_t(kHistoryReadLimit)) break;
         // Enough for the runs still wanted at the size of those read so far.
         const off_t perRun = off_t(tail.size() / std::max<std::size_t>(runs.size(), 1));
         want = std::max(want * 4, perRun * off_t(count) * 2);

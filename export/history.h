@@ -42,6 +42,11 @@ struct RunRecord {
     std::string stampBefore, stampAfter;
     double seconds = 0;
     std::string error;
+    std::string note;  // something unusual that did not stop the run (a dropped mark)
+    // A run's first line, written before it touches anything: while no line
+    // with its end follows, it is either still running or ended unrecorded.
+    bool unfinished = false;
+    long long pid = 0;  // the process that ran it
     // At most kRefusedKept are stored; `refused` keeps the full count.
     std::vector<RefusedDocument> refusedDocuments;
 };
@@ -49,7 +54,16 @@ struct RunRecord {
 // A run as the history keeps it. `kind` is one of the kinds above.
 RunRecord recordOf(const RunSummary& summary, std::string kind, Clock::time_point started, Clock::time_point ended);
 
+// The first line of a run, recorded before its first document.
+RunRecord startRecord(std::string kind, Clock::time_point started);
+
+// Whether the process that wrote the record still runs.
+bool runnerAlive(const RunRecord& record);
+
 inline constexpr std::size_t kHistoryKeep = 1000;
+// What is read of a history at most: a full history of runs that each refuse
+// their most documents is about 21 MB; the rest of a bigger file is damage.
+inline constexpr std::size_t kHistoryReadLimit = 32u << 20;
 // A run refusing tens of thousands of documents must not make one line of
 // megabytes; the first ones say what went wrong.
 inline constexpr std::size_t kRefusedKept = 200;
@@ -72,13 +86,16 @@ std::optional<RunRecord> parseRecordLine(std::string_view line);
 
 // Appends the record and trims the file to the newest `keep` runs. Returns
 // false with `error` set when the line could not be written; a trim that
-// fails leaves the file longer, never shorter or broken.
+// fails leaves the file longer, never shorter or broken. The history must be
+// a regular file: a link, a FIFO, a device or a folder there is refused.
 bool appendRun(const std::string& path, const RunRecord& record, std::string* error = nullptr,
                std::size_t keep = kHistoryKeep);
 
-// The newest `count` readable records, newest first. A missing or unreadable
-// file reads as no runs.
-std::vector<RunRecord> readRuns(const std::string& path, std::size_t count = kHistoryKeep);
+// The newest `count` readable records, newest first; a run's first line is
+// left out once its end is recorded. A missing file reads as no runs; one
+// that cannot be read (or is not a regular file) too, with `error` set.
+std::vector<RunRecord> readRuns(const std::string& path, std::size_t count = kHistoryKeep,
+                                std::string* error = nullptr);
 std::optional<RunRecord> lastRun(const std::string& path);
 
 // Which failures the desktop was already told about: the end time of the

@@ -1,6 +1,7 @@
 #include "export/package.h"
 
 #include "export/organize.h"
+#include "export/rules.h"
 #include "platform/codepage.h"
 
 #include <openssl/evp.h>
@@ -59,14 +60,6 @@ std::uint64_t toNumber(std::string_view digits)
     return n;
 }
 
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 void syncPath(const std::string& path, int flags)
 {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
@@ -103,8 +96,9 @@ void removeLeftoverPackages(const std::string& folder, std::string_view yearMont
 
 std::string memberName(const PackageDocument& doc)
 {
-    return std::string(kindFolder(doc.documentType)) + '/' + (doc.cancellation ? "CanNFe" : "NFe") +
-           doc.accessKey + ".XML";
+    // UTF-8, as the manifest lists it and as the exports name the file
+    return std::string(kindFolder(doc.documentType)) + '/' +
+           platform::ansiToUtf8(documentFileName(doc.accessKey, doc.cancellation));
 }
 
 std::string sha256Hex(std::string_view bytes)
@@ -263,7 +257,7 @@ Findings PackageWriter::add(const PackageDocument& doc)
         std::free(bytes);
         fail(name);
     }
-    const zip_int64_t index = zip_file_add(impl_->archive, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+    const zip_int64_t index = zip_file_add(impl_->archive, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
     if (index < 0) {
         zip_source_free(source);
         fail(name);
@@ -278,7 +272,7 @@ Findings PackageWriter::add(const PackageDocument& doc)
     AccessKeyParts parts;
     const bool keyOk = splitAccessKey(doc.accessKey, parts);
     std::string row;
-    appendRow(row, {platform::ansiToUtf8(name), platform::ansiToUtf8(doc.accessKey),
+    appendRow(row, {name, platform::ansiToUtf8(doc.accessKey),
                     keyOk ? std::string(parts.issuer) : std::string(),
                     keyOk ? std::string(parts.model) : std::string(),
                     keyOk ? withoutLeadingZeros(parts.series) : std::string(),
@@ -344,7 +338,8 @@ PackageResult PackageWriter::commit()
             throw PackageError("Não foi possível dar o nome \"" + impl_->finalPath + "\" ao pacote: " +
                                std::strerror(errno));
         impl_->committed = true;
-        syncPath(folderOf(impl_->finalPath), O_RDONLY | O_DIRECTORY);
+        const std::string folder = folderOf(impl_->finalPath);
+        syncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
     } catch (...) {
         if (!impl_->committed)
             discard();

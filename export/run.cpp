@@ -1,64 +1,40 @@
 #include "export/run.h"
 
-#include "export/checks.h"
 #include "export/lock.h"
-#include "export/organize.h"
-#include "export/settings_check.h"
-#include "export/source.h"
-#include "export/stamp.h"
+#include "export/pipeline.h"
+#include "export/rules.h"
 #include "export/writer.h"
 #include "platform/codepage.h"
 
-#include <chrono>
-#include <map>
-#include <memory>
-#include <set>
-#include <string_view>
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace exports {
 
-namespace {
-
-constexpr const char* kPrefixCancel = "CanNFe";
-constexpr const char* kPrefixDocument = "NFe";
-
-using Clock = std::chrono::steady_clock;
-
-// The folders a run writes into, each opened once. A pattern may spread the
-// documents over many folders: only so many stay open at a time.
-// With `cleanTemporaries` (the run holds the export lock), the temporaries a
-// killed run left in a folder are removed when this run first writes there.
-class RunFolders {
-public:
-    explicit RunFolders(bool cleanTemporaries) : clean_(cleanTemporaries) {}
-
-    // `folder` ends in '/'; `mayBeLink` as for FolderWriter.
-    FolderWriter& at(const std::string& folder, bool mayBeLink) {
-        if (auto it = open_.find(folder); it != open_.end()) return *it->second;
-        if (open_.size() >= 64) open_.clear();
-        FolderWriter& writer = *open_.emplace(folder, std::make_unique<FolderWriter>(folder, mayBeLink)).first->second;
-        if (clean_ && cleaned_.insert(folder).second) removeLeftoverTemporaries(folder);
-        return writer;
+StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot) {
+    StartPoint p;
+    p.selection.after = std::min(stored.moment, snapshot.serverTime);
+    p.selection.mark = stored.mark;
+    if (stored.moment > snapshot.serverTime) {
+        // Without a mark nothing tells which documents a stamp from the
+        // future has hidden: they are all read again.
+        p.note = "marca de data adiante do relógio do servidor";
+        if (!stored.mark) {
+            p.selection.everything = true;
+            p.note += ": todos os documentos relidos";
+        }
     }
-
-    // Cleaned already at the start of the run.
-    void cleaned(const std::string& folder) { cleaned_.insert(folder); }
-
-private:
-    bool clean_;
-    std::map<std::string, std::unique_ptr<FolderWriter>> open_;
-    std::set<std::string> cleaned_;
-};
-
-std::string folderOf(const std::string& file) {
-    const size_t slash = file.rfind('/');
-    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+    if (stored.mark && (stored.databaseIdentity != database.identity || *stored.mark > database.nextTransaction)) {
+        // Whatever the stamp says, rows committed late before a restore or
+        // stamped by a clock ahead would be lost: everything is read again and
+        // the files that already hold the same bytes are left alone.
+        p.selection.mark.reset();
+        p.selection.everything = true;
+        if (!p.note.empty()) p.note += "; ";
+        p.note += "marca de transação descartada (base restaurada ou trocada): todos os documentos relidos";
+    }
+    return p;
 }
-
-double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-}  // namespace
 
 std::optional<ExportLock> lockForRun(const ConnectionJob& job, Observer& observer, RunSummary& s) {
     ExportLock lock =
@@ -91,194 +67,12 @@ std::string resolveOutputFolder(const std::string& setting, const std::string& s
     return folder;
 }
 
-std::string periodFileName(const std::string& folder, const std::string& flag, const std::string& key,
-                           const std::string& taxNumber) {
-    // Exactly one capital E: a padded "E " goes to Saida, as it always has.
-    return folder + (flag == "E" ? "Entrada/NFe" : "Saida/NFe") + key + "_" + taxNumber + ".XML";
-}
-
-std::string unusableName(const std::string& part, const std::string& fileName) {
-    // A fixed-length column holds blanks where nothing was stored.
-    if (!hasNonBlank(part)) return "nome vazio";
-    if (isUnsafeNamePart(part)) return "nome inseguro";
-    if (!fileNameFits(fileSystemName(fileName))) return "nome longo demais";
-    return {};
-}
-
 RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
-    const auto started = Clock::now();
-    RunSummary s;
-    std::optional<long long> current;
-    try {
-        const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
-        // A bad pattern stops the run before anything is written.
-        OrganizedFolders organized(fileSystemName(folder), FolderPattern(job.organize));
-        const std::optional<ExportLock> lock = lockForRun(job, observer, s);
-        if (!lock) {
-            s.seconds = since(started);
-            return s;
-        }
-        // Read under the lock: a run that waited starts from the stamp the
-        // run before it stored.
-        checkSettingsFile(job.settingsFile);
-        const StampRecord stored = readStamp(job.settingsFile);
-        // A stamp that could not be stored would come after every document.
-        checkSettingsWritable(job.settingsFile);
-        removeLeftoverTemporaries(fileSystemName(folder));
-        s.stampBefore = s.stampAfter = stored.date + " " + stored.time;
-
-        Source source(job);
-        observer.connected();
-        // Before the snapshot starts: every transaction the snapshot cannot
-        // see is at or above this mark.
-        const DatabaseState state = source.state();
-        std::optional<long long> mark = stored.mark;
-        if (mark && (stored.databaseIdentity != state.identity || *mark > state.nextTransaction)) {
-            mark.reset();
-            s.note = "marca de transação descartada: base restaurada ou trocada";
-        }
-        if (observer.wantsTotal()) observer.total(source.countChanges(stored.moment, mark));
-        const bool withType = organized.usesDocumentType();
-        source.openChanges(stored.moment, mark, job.kinds, withType);
-
-        std::optional<BackgroundChecks> checks;
-        if (job.checkDocuments) checks.emplace();
-        RunFolders folders(true);
-        folders.cleaned(fileSystemName(folder));
-        Moment advance = stored.moment;
-        std::string lastWritten;
-        ChangedDocument d;
-        for (long done = 0;; ++done) {
-            if (observer.stopRequested()) {
-                if (checks) s.checks = checks->finish();
-                s.result = Result::Interrupted;
-                s.seconds = since(started);
-                return s;
-            }
-            if (!source.nextChange(d)) break;
-            observer.document(done, d.number);
-            ++s.examined;
-            ++s.selected;
-            current = d.number;
-            if (d.wanted) {
-                std::string key = source.changeKey();
-                bool cancellation = false;
-                std::string text = source.changeText(cancellation);
-                const std::string fileName = (cancellation ? kPrefixCancel : kPrefixDocument) + key + ".XML";
-                const std::string name = folder + fileName;
-                if (const std::string why = unusableName(key, name); !why.empty()) {
-                    s.refuse(d.number, key, why);
-                } else {
-                    const std::string where =
-                        organized.folderFor({key, withType ? source.changeType() : std::string()});
-                    // The output folder itself may be a link; the pattern's folders are ours.
-                    if (folders.at(where, organized.flat()).put(fileSystemName(fileName), text)) {
-                        ++s.written;
-                        lastWritten = where;
-                    } else {
-                        ++s.unchanged;
-                    }
-                    // written first, so the texts move over instead of being copied
-                    if (checks)
-                        checks->add(std::move(key), std::move(text),
-                                    cancellation ? XmlKind::CancellationEvent : XmlKind::Document);
-                }
-            }
-            // Every selected document moves the stamp, written or not.
-            if (d.moment > advance) advance = d.moment;
-            current.reset();
-        }
-        // The files reach the disk before the stamp says they exist.
-        if (!lastWritten.empty()) syncFileSystem(lastWritten);
-        if (checks) s.checks = checks->finish();
-        storeStamp(job.settingsFile, advance, state.oldestActive, state.identity);
-        s.stampAfter = dateText(advance) + " " + timeText(advance);
-        s.result = s.refused ? Result::Refused : Result::Complete;
-    } catch (const std::exception& e) {
-        s.result = Result::Failed;
-        s.error = e.what();
-        s.errorDocument = current;
-    }
-    s.seconds = since(started);
-    return s;
+    return runPlan([&] { return incrementalPlan(job); }, observer);
 }
 
 RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
-    const auto started = Clock::now();
-    RunSummary s;
-    try {
-        const std::string folder = resolveOutputFolder(job.outputFolder, job.settingsFile);
-        const FolderPattern pattern(job.organize);  // refused before anything is written
-        OrganizedFolders organized(fileSystemName(folder), pattern);
-        const bool locking = !job.settingsFile.empty();
-        const std::optional<ExportLock> lock = locking ? lockForRun(job, observer, s) : std::nullopt;
-        if (locking && !lock) {
-            s.seconds = since(started);
-            return s;
-        }
-        // One level each; a failure shows when the first file cannot be written.
-        // Organised, Entrada and Saida sit inside each document's folder.
-        // Opened here and kept: a link put in their place later leads nowhere.
-        RunFolders folders(lock.has_value());
-        for (const char* sub : {"Entrada", "Saida"}) {
-            if (!pattern.flat()) break;
-            const std::string path = fileSystemName(folder + sub + "/");
-            ::mkdir(path.c_str(), 0777);
-            folders.at(path, false);
-        }
-
-        Source source(job);
-        observer.connected();
-        if (observer.wantsTotal()) observer.total(source.countPeriod(job.startDate, job.endDate, job.branch));
-        source.openPeriod(job.startDate, job.endDate, job.branch);
-        BackgroundChecks checks;
-        std::string lastWritten;
-        PeriodDocument d;
-        for (long done = 0;; ++done) {
-            if (observer.stopRequested()) {
-                s.checks = checks.finish();
-                s.result = Result::Interrupted;
-                s.seconds = since(started);
-                return s;
-            }
-            if (!source.nextPeriod(d)) break;
-            observer.document(done, done + 1);
-            ++s.examined;
-            ++s.selected;
-            const std::string name = periodFileName(folder, d.flag, d.key, d.taxNumber);
-            std::string why = unusableName(d.key, name);
-            if (why.empty()) why = unusableName(d.taxNumber, name);
-            if (!why.empty()) {
-                s.refuse(done + 1, d.key, why);
-                continue;
-            }
-            std::string text = source.periodText();
-            const size_t slash = name.rfind('/');
-            std::string where = fileSystemName(name.substr(0, slash + 1));
-            if (!pattern.flat()) {
-                // every document here is an issued one
-                const std::string inside = organized.folderFor({d.key, "NF"});
-                const std::string entradaSaida = d.flag == "E" ? "Entrada" : "Saida";
-                where = makeFoldersInside(inside, {entradaSaida});
-            }
-            if (folders.at(where, false).put(fileSystemName(name.substr(slash + 1)), text)) {
-                ++s.written;
-                lastWritten = where;
-            } else {
-                ++s.unchanged;
-            }
-            // the first text that is not NULL: a document or its cancellation event
-            checks.add(d.key, std::move(text), XmlKind::Either);
-        }
-        if (!lastWritten.empty()) syncFileSystem(lastWritten);
-        s.checks = checks.finish();
-        s.result = s.refused ? Result::Refused : Result::Complete;
-    } catch (const std::exception& e) {
-        s.result = Result::Failed;
-        s.error = e.what();
-    }
-    s.seconds = since(started);
-    return s;
+    return runPlan([&] { return periodPlan(job); }, observer);
 }
 
 }  // namespace exports

@@ -1,9 +1,13 @@
 #pragma once
 // The two exports as functions: a job in, an observer for progress and
-// cancellation, the summary out. Nothing here touches a window.
+// cancellation, the summary out. Both go through the one run loop
+// (export/pipeline.h). Nothing here touches a window.
 
 #include "export/job.h"
 #include "export/lock.h"
+#include "export/rules.h"
+#include "export/source.h"
+#include "export/stamp.h"
 #include "export/summary.h"
 
 #include <optional>
@@ -20,6 +24,15 @@ RunSummary runIncremental(const IncrementalJob& job, Observer& observer);
 // The issued documents of one branch and period, into Entrada and Saida.
 RunSummary runPeriod(const PeriodJob& job, Observer& observer);
 
+// Where an incremental run starts reading: the stored stamp, never past the
+// server's clock, with the stored mark while it belongs to this database.
+// A mark that does not (another or restored database) selects everything.
+struct StartPoint {
+    ChangeSelection selection;
+    std::string note;  // for the summary and the history; empty when nothing unusual
+};
+StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot);
+
 // The run's lock beside the settings file, waiting as the job says (a stop
 // request ends the wait). Empty when it cannot be had; the summary then says
 // why: busy, failed, or interrupted.
@@ -29,13 +42,5 @@ std::optional<ExportLock> lockForRun(const ConnectionJob& job, Observer& observe
 // relative to the settings file's folder when relative. Throws
 // std::runtime_error when empty or not an existing folder.
 std::string resolveOutputFolder(const std::string& setting, const std::string& settingsFile);
-
-// The period export's file: Entrada for the flag "E" exactly, Saida otherwise.
-std::string periodFileName(const std::string& folder, const std::string& flag, const std::string& key,
-                           const std::string& taxNumber);
-
-// Why a document's file name cannot be used (empty when it can): an empty or
-// unsafe name part, or a name longer than a file name may be.
-std::string unusableName(const std::string& part, const std::string& fileName);
 
 }  // namespace exports

@@ -73,9 +73,15 @@ std::string localTimeText(Clock::time_point t, const platform::FormatSettings& f
 
 std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs,
                         std::optional<Clock::time_point> now) {
+    if (run.unfinished) {
+        std::string line = kindText(textToUtf8(run.kind)) + " iniciada em " + localTimeText(run.started, fs);
+        if (now) line += " (" + agoText(*now > run.started ? *now - run.started : Clock::duration::zero()) + ")";
+        return line + (runnerAlive(run) ? " ainda em andamento" : " terminou sem registrar o fim");
+    }
     std::string line = kindText(textToUtf8(run.kind)) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
     if (now) line += " (" + agoText(*now > run.ended ? *now - run.ended : Clock::duration::zero()) + ")";
     if (!run.error.empty()) line += ": " + oneLine(run.error);
+    if (!run.note.empty()) line += " (" + oneLine(run.note) + ")";
     if (run.result != Result::Busy) {
         line += "; examinados " + std::to_string(run.examined) + ", selecionados " + std::to_string(run.selected) +
                 ", gravados " + std::to_string(run.written) + ", inalterados " + std::to_string(run.unchanged) +
@@ -87,8 +93,9 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
 }
 
 const RunRecord* judgedRun(const std::vector<RunRecord>& newestFirst) {
+    // A run still going has not told its outcome yet.
     for (const RunRecord& run : newestFirst)
-        if (run.result != Result::Busy) return &run;
+        if (run.result != Result::Busy && !(run.unfinished && runnerAlive(run))) return &run;
     return newestFirst.empty() ? nullptr : &newestFirst.front();
 }
 
@@ -108,7 +115,8 @@ Announcement pendingAnnouncement(const std::vector<RunRecord>& newestFirst,
         return a;
     }
     for (const RunRecord& run : newestFirst) {
-        if (run.ended <= *announcedUntil || !needsAttention(run.result)) continue;
+        if (run.ended <= *announcedUntil || !needsAttention(run.result) || (run.unfinished && runnerAlive(run)))
+            continue;
         if (!a.run) a.run = &run;
         else ++a.earlier;
     }
@@ -145,6 +153,7 @@ std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs
         }
         text += ": " + error;
     }
+    if (!run.note.empty()) text += " (" + oneLine(run.note) + ")";
     return text;
 }
 
@@ -174,7 +183,19 @@ int statusCommand(const std::string& historyPath, const std::vector<std::string>
         minutes = *parsed;
     }
     // A handful is enough to get past runs that found the lock held.
-    const std::vector<RunRecord> runs = readRuns(historyPath, 50);
+    std::string error;
+    const std::vector<RunRecord> runs = readRuns(historyPath, 50, &error);
+    if (!error.empty()) {
+        out << error << '\n';
+        return kStatusAttention;
+    }
+    // A run holding on for longer than the limit is as bad as a failed one:
+    // nothing is being exported meanwhile.
+    for (const RunRecord& r : runs)
+        if (r.unfinished && runnerAlive(r) && now - r.started > std::chrono::minutes(minutes)) {
+            out << describeRun(r, fs, now) << '\n' << "Em andamento há mais de " << minutes << " min\n";
+            return kStatusAttention;
+        }
     const RunRecord* run = judgedRun(runs);
     if (!run) {
         out << "Nenhuma exportação registrada em \"" << historyPath << "\"\n";

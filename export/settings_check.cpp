@@ -69,10 +69,14 @@ std::string settingsWriteReason(const std::string& fileName, int err) {
     return std::strerror(err);
 }
 
+std::string unableToWrite(const std::string& fileName, int err) {
+    return "Unable to write to " + fileName + ": " + settingsWriteReason(fileName, err);
+}
+
 void checkSettingsWritable(const std::string& fileName) {
     if (!platform::ProbeProfileWrite(fileName)) {
         const int err = errno;
-        throw SettingsFileError("Unable to write to " + fileName + ": " + settingsWriteReason(fileName, err));
+        throw SettingsFileError(unableToWrite(fileName, err));
     }
 }
 

@@ -31,4 +31,8 @@ void checkSettingsWritable(const std::string& fileName);
 // The reason a write of `fileName` failed with `err`, for "Unable to write to".
 std::string settingsWriteReason(const std::string& fileName, int err);
 
+// "Unable to write to <file>: <reason>", the one message of a settings file
+// that cannot be written.
+std::string unableToWrite(const std::string& fileName, int err);
+
 }  // namespace exports

@@ -109,7 +109,7 @@ Source::~Source() {
 }
 
 DatabaseState Source::state() {
-    const char items[] = {isc_info_oldest_active, isc_info_next_transaction, isc_info_creation_date, isc_info_end};
+    const char items[] = {isc_info_next_transaction, isc_info_creation_date, isc_info_end};
     unsigned char buffer[256];
     ISC_STATUS_ARRAY st{};
     db::FbClient& c = database_->requireClient();
@@ -121,12 +121,50 @@ DatabaseState Source::state() {
         const int length = static_cast<int>(littleEndian(buffer + at + 1, 2));
         const unsigned char* value = buffer + at + 3;
         if (item == isc_info_truncated || at + 3 + static_cast<size_t>(length) > sizeof buffer) break;
-        if (item == isc_info_oldest_active) s.oldestActive = littleEndian(value, length);
-        else if (item == isc_info_next_transaction) s.nextTransaction = littleEndian(value, length);
+        if (item == isc_info_next_transaction) s.nextTransaction = littleEndian(value, length);
         else if (item == isc_info_creation_date && length == 8)
             s.identity = timestampText(static_cast<int32_t>(littleEndian(value, 4)), littleEndian(value + 4, 4));
         at += 3 + static_cast<size_t>(length);
     }
+    return s;
+}
+
+Snapshot Source::beginSnapshot() {
+    if (transaction_->inTransaction()) throw std::logic_error("beginSnapshot: the snapshot has already started");
+    // The server's default transaction is a snapshot (concurrency).
+    transaction_->startTransaction();
+    // Asked of the snapshot itself: the database header's value is only
+    // refreshed when some transaction starts and may lag far behind.
+    const char items[] = {isc_info_tra_oldest_active, isc_info_end};
+    unsigned char buffer[64];
+    ISC_STATUS_ARRAY st{};
+    db::FbClient& c = database_->requireClient();
+    c.transaction_info(st, transaction_->handle(), sizeof items, items, sizeof buffer,
+                       reinterpret_cast<char*>(buffer));
+    c.check(st);
+    Snapshot s;
+    bool found = false;
+    for (size_t at = 0; at + 3 <= sizeof buffer && buffer[at] != isc_info_end;) {
+        const unsigned char item = buffer[at];
+        const int length = static_cast<int>(littleEndian(buffer + at + 1, 2));
+        if (item == isc_info_truncated || at + 3 + static_cast<size_t>(length) > sizeof buffer) break;
+        if (item == isc_info_tra_oldest_active) {
+            s.oldestActive = littleEndian(buffer + at + 3, length);
+            found = true;
+        }
+        at += 3 + static_cast<size_t>(length);
+    }
+    if (!found || s.oldestActive <= 0)
+        throw std::runtime_error("O servidor não informou a transação ativa mais antiga do instantâneo");
+
+    db::TIBQuery q;
+    q.setDatabase(database_.get());
+    q.setTransaction(transaction_.get());
+    q.sql().add("SELECT CAST(CURRENT_TIMESTAMP AS VARCHAR(24)) FROM RDB$DATABASE");
+    q.open();
+    const auto now = parseDatabaseMoment(q.field(0).asText(kBytes));
+    if (!now) throw std::runtime_error("Hora do servidor ilegível: " + q.field(0).asText(kBytes));
+    s.serverTime = *now;
     return s;
 }
 
@@ -216,18 +254,34 @@ void Source::describeTexts() {
     described_ = true;
 }
 
-std::string Source::changesWhere(std::optional<long long> mark) const {
+std::string Source::changesWhere(const ChangeSelection& selection, const Kinds& kinds) {
+    std::string where = std::string("WHERE ") + kExportable + " AND d.DIG_DATAHORA IS NOT NULL";
+    if (selection.everything) return where;
     // Whole seconds: a change counts when its second is later than the stamp's,
     // that is from the stamp's next second on (a fraction is cut, never rounded).
-    std::string where = std::string("WHERE ") + kExportable + " AND (d.DIG_DATAHORA >= :AFTER";
+    where += " AND (d.DIG_DATAHORA >= :AFTER";
     // The record version is the transaction that wrote the row: whatever its
     // clock said, a row committed after the last run read is caught here.
-    if (mark) where += " OR (d.DIG_DATAHORA IS NOT NULL AND d.RDB$RECORD_VERSION >= :MARK)";
+    // So is a header or vehicle row that makes a document's kind true later.
+    if (selection.mark) {
+        where += " OR d.RDB$RECORD_VERSION >= :MARK";
+        if (!kinds.all() && !kinds.none())
+            where += " OR EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU "
+                     "AND p.RDB$RECORD_VERSION >= :MARK)";
+        if (kinds.vehicles && !kinds.all())
+            where += " OR EXISTS (SELECT 1 FROM mvto_veiculos v WHERE v.pai_sequ = d.PAI_SEQU "
+                     "AND v.RDB$RECORD_VERSION >= :MARK)";
+    }
     return where + ")";
 }
 
-void Source::openChanges(const Moment& stamp, std::optional<long long> mark, const Kinds& kinds,
-                         bool withDocumentType) {
+void Source::bindChanges(db::TIBQuery& q, const ChangeSelection& selection) {
+    if (selection.everything) return;
+    q.paramByName("AFTER").setText(sqlText(nextSecond(selection.after)));
+    if (selection.mark) q.paramByName("MARK").setInteger(*selection.mark);
+}
+
+void Source::openChanges(const ChangeSelection& selection, const Kinds& kinds, bool withDocumentType) {
     describeTexts();
     db::TIBQuery& q = *query_;
     q.close();
@@ -240,23 +294,21 @@ void Source::openChanges(const Moment& stamp, std::optional<long long> mark, con
                 (withDocumentType ? ", (SELECT FIRST 1 p.PAI_TIPODOC FROM MVTO_PAI p WHERE p.PAI_SEQU = s.SEQ)" : ""));
     q.sql().add("FROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, " + wantedExpression(kinds) +
                 " AS WANTED FROM MVTO_NFE d");
-    q.sql().add(changesWhere(mark));
+    q.sql().add(changesWhere(selection, kinds));
     q.sql().add("ORDER BY d.PAI_SEQU) s");
     q.sql().add("JOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K");
-    q.paramByName("AFTER").setText(sqlText(nextSecond(stamp)));
-    if (mark) q.paramByName("MARK").setInteger(*mark);
+    bindChanges(q, selection);
     q.open();
     first_ = true;
 }
 
-long Source::countChanges(const Moment& stamp, std::optional<long long> mark) {
+long Source::countChanges(const ChangeSelection& selection, const Kinds& kinds) {
     db::TIBQuery q;
     q.setDatabase(database_.get());
     q.setTransaction(transaction_.get());
     q.sql().add("SELECT COUNT(*) FROM MVTO_NFE d");
-    q.sql().add(changesWhere(mark));
-    q.paramByName("AFTER").setText(sqlText(nextSecond(stamp)));
-    if (mark) q.paramByName("MARK").setInteger(*mark);
+    q.sql().add(changesWhere(selection, kinds));
+    bindChanges(q, selection);
     q.open();
     return static_cast<long>(q.field(0).asInteger());
 }

@@ -19,9 +19,26 @@ namespace exports {
 
 // What the database says about itself, read outside any transaction.
 struct DatabaseState {
-    long long oldestActive = 0;
     long long nextTransaction = 0;
     std::string identity;  // its creation moment: a restored or other database differs
+};
+
+// What the run's snapshot fixes when it starts.
+struct Snapshot {
+    // The oldest transaction active when the snapshot started: every row the
+    // snapshot cannot see was written by a transaction at or above it.
+    long long oldestActive = 0;
+    // The server's clock then, cut to the second.
+    Moment serverTime;
+};
+
+// Which changes a run selects: changed after `after` (whole seconds), or
+// written by a transaction at or above `mark`; `everything` selects every
+// document that has a change moment (after a restore, when no mark holds).
+struct ChangeSelection {
+    Moment after;
+    std::optional<long long> mark;
+    bool everything = false;
 };
 
 // One changed document of the incremental selection.
@@ -52,16 +69,19 @@ public:
     Source(const Source&) = delete;
     Source& operator=(const Source&) = delete;
 
-    // Must be read before the first statement: the run's snapshot starts then.
+    // Read before the snapshot starts.
     DatabaseState state();
+    // Starts the run's one snapshot (before any statement) and reads what it
+    // fixes. Every later statement reads in it.
+    Snapshot beginSnapshot();
 
-    // Documents changed after `stamp` (whole seconds), or written by a
-    // transaction at or above `mark`, in document-number order. Streamed:
-    // only the current row is held.
+    // The selected documents in document-number order. Streamed: only the
+    // current row is held. The mark also covers the rows that decide the
+    // ticked kinds (the header, the vehicle row): a kind that becomes true
+    // later is caught by the next run.
     // `withDocumentType`: also the header's type, for changeType().
-    void openChanges(const Moment& stamp, std::optional<long long> mark, const Kinds& kinds,
-                     bool withDocumentType = true);
-    long countChanges(const Moment& stamp, std::optional<long long> mark);
+    void openChanges(const ChangeSelection& selection, const Kinds& kinds, bool withDocumentType = true);
+    long countChanges(const ChangeSelection& selection, const Kinds& kinds);
     bool nextChange(ChangedDocument& out);
     // Texts of the current change (only for wanted rows).
     std::string changeKey();
@@ -97,7 +117,8 @@ private:
     // How many columns textSelect_ adds: pick, inline text and three blob ids,
     // or an inline and a blob column per text.
     int textColumnCount() const { return picked_ ? 5 : 6; }
-    std::string changesWhere(std::optional<long long> mark) const;
+    static std::string changesWhere(const ChangeSelection& selection, const Kinds& kinds);
+    static void bindChanges(db::TIBQuery& q, const ChangeSelection& selection);
 
     std::unique_ptr<db::TIBDatabase> database_;
     std::unique_ptr<db::TIBTransaction> transaction_;

@@ -130,7 +130,7 @@ void storeStamp(const std::string& settingsFile, const Moment& moment, long long
                                                {"MarcaBase", databaseIdentity}},
                                               settingsFile)) {
         const int err = errno;
-        throw StampError("Unable to write to " + settingsFile + ": " + settingsWriteReason(settingsFile, err));
+        throw StampError(unableToWrite(settingsFile, err));
     }
 }
 

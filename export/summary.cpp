@@ -101,6 +101,8 @@ std::string summaryLine(const RunSummary& s) {
         line += " lacunas=" + std::to_string(s.gapRanges) + " ausentes=" + std::to_string(s.missingNumbers) +
                 " pacote=\"" + printable(s.package) + "\"";
     if (!s.note.empty()) line += " nota=\"" + s.note + "\"";
+    // last, so readers of the older line still find every field where it was
+    line += " falhas_assinatura=" + std::to_string(s.checks.badSignatures);
     return line;
 }
 
@@ -121,7 +123,11 @@ std::string windowText(const RunSummary& s, bool withStamp) {
     if (s.refused) counts += ", recusados " + std::to_string(s.refused);
     if (withStamp) counts += "; marca " + s.stampAfter;
     counts += " (" + seconds(s.seconds, ',') + " s)";
-    if (s.checks.failed) counts += "; verificação: " + std::to_string(s.checks.failed) + " com falhas";
+    if (s.checks.failed) {
+        counts += "; verificação: " + std::to_string(s.checks.failed) + " com falhas";
+        if (s.checks.badSignatures) counts += " (" + std::to_string(s.checks.badSignatures) + " na assinatura)";
+    }
+    if (!s.note.empty()) counts += "; " + s.note;
     switch (s.result) {
     case Result::Complete: return counts;
     case Result::Refused:

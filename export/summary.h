@@ -33,7 +33,7 @@ struct RunSummary {
     std::vector<RefusedDocument> refusedDocuments;
     std::string stampBefore, stampAfter;  // "dd/mm/yyyy hh:mm:ss"; empty for the period export
     std::string note;                     // e.g. the transaction mark was dropped
-    CheckCounts checks;                   // the documents' key and XML checks
+    CheckCounts checks;                   // the documents' key, XML and signature checks
     // The month's package only: the archive and the gaps in its numbering.
     std::string package;
     long gapRanges = 0;
@@ -53,6 +53,7 @@ struct RunSummary {
 // The one stdout line of an unattended run, e.g.
 // Resumo: examinados=3 selecionados=2 gravados=2 marca_antes="01/01/2010 00:00:00"
 //   marca_depois="25/12/2020 10:05:37" tempo=0.012s resultado=completo inalterados=0 recusados=0
+//   falhas_chave=0 falhas_xml=0 falhas_assinatura=0
 std::string summaryLine(const RunSummary& s);
 // The stderr line of a failed run, naming the document when one is concerned.
 std::string errorLine(const RunSummary& s);

@@ -1,5 +1,6 @@
 #include "export/writer.h"
 
+#include "export/rules.h"
 #include "platform/codepage.h"
 
 #include <cerrno>
@@ -63,10 +64,10 @@ std::string uniqueSuffix() {
     return s;
 }
 
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+// The folder to open for a path: "." when it names none.
+std::string folderToOpen(const std::string& path) {
+    const std::string folder = folderOf(path);
+    return folder.empty() ? "." : folder;
 }
 
 std::string_view lastComponent(std::string_view path) {
@@ -119,6 +120,15 @@ bool isWriterTemporaryName(std::string_view name) {
 int removeLeftoverTemporaries(const std::string& folder) {
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return 0;  // nothing of ours can be there
+    const int removed = removeLeftoverTemporariesAt(dirFd);
+    ::close(dirFd);
+    return removed;
+}
+
+int removeLeftoverTemporariesAt(int folderFd) {
+    // The listing consumes its descriptor; the caller keeps its own.
+    const int dirFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return 0;
     DIR* dir = ::fdopendir(dirFd);
     if (!dir) {
         ::close(dirFd);
@@ -161,7 +171,7 @@ bool holdsDocument(const Target& t, std::string_view text) {
     const int fd = ::openat(t.dir, t.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
-    const size_t size = text.size() + 2;
+    const size_t size = documentFileSize(text);
     bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == size;
     std::string buffer(same ? std::min<size_t>(size, 65536) : 0, '\0');
     for (size_t done = 0; same && done < size;) {
@@ -171,11 +181,8 @@ bool holdsDocument(const Target& t, std::string_view text) {
             same = false;
             break;
         }
-        // The read part against the text, then whatever of the CR LF it covers.
         const size_t got = static_cast<size_t>(n);
-        const size_t inText = done < text.size() ? std::min(got, text.size() - done) : 0;
-        same = std::memcmp(buffer.data(), text.data() + done, inText) == 0;
-        for (size_t i = inText; same && i < got; ++i) same = buffer[i] == "\r\n"[done + i - text.size()];
+        same = documentBytesMatch(text, done, std::string_view(buffer.data(), got));
         done += got;
     }
     ::close(fd);
@@ -280,7 +287,7 @@ bool writeInto(const Target& t, std::string_view text, WriteMethod method, bool 
 void writeDocument(const std::string& fileName, std::string_view text, WriteMethod method) {
     if (fileName.empty() || fileName.back() == '/') failWrite(fileName, EISDIR);
     if (!fileNameFits(fileName)) failNameTooLong(fileName);
-    const int dir = ::open(folderOf(fileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(folderToOpen(fileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) failWrite(fileName, errno);
     struct Closer {
         int fd;
@@ -308,7 +315,62 @@ FolderWriter::FolderWriter(const std::string& folder, bool mayBeLink) : folder_(
     if (!folder_.empty() && folder_.back() != '/') folder_ += '/';
 }
 
+FolderWriter::FolderWriter(int folderFd, std::string shown) : fd_(folderFd), folder_(std::move(shown)) {
+    if (!folder_.empty() && folder_.back() != '/') folder_ += '/';
+}
+
 FolderWriter::~FolderWriter() { ::close(fd_); }
+
+FolderTree::FolderTree(const std::string& outputFolder, bool cleanTemporaries) : root_(outputFolder), clean_(cleanTemporaries) {
+    if (!root_.empty() && root_.back() != '/') root_ += '/';
+    // The output folder may be a link: the user chose where it points.
+    rootFd_ = ::open(root_.empty() ? "." : root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0) throw DocumentWriteError("Não foi possível gravar em \"" + root_ + "\": " + reason(errno));
+}
+
+FolderTree::~FolderTree() {
+    open_.clear();
+    ::close(rootFd_);
+}
+
+FolderWriter& FolderTree::at(const std::string& relative) {
+    if (auto it = open_.find(relative); it != open_.end()) return *it->second;
+    if (open_.size() >= kOpenFolders) open_.clear();
+    int fd = ::openat(rootFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw DocumentWriteError("Não foi possível gravar em \"" + root_ + "\": " + reason(errno));
+    std::string shown = root_;
+    for (size_t from = 0; from < relative.size();) {
+        size_t slash = relative.find('/', from);
+        if (slash == std::string::npos) slash = relative.size();
+        const std::string name = relative.substr(from, slash - from);
+        from = slash + 1;
+        if (name.empty()) continue;
+        shown += name + "/";
+        if (name == "." || name == "..") {
+            ::close(fd);
+            throw DocumentWriteError("Pasta inválida \"" + shown + "\"");
+        }
+        if (::mkdirat(fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+            const int err = errno;
+            ::close(fd);
+            throw DocumentWriteError("Não foi possível criar a pasta \"" + shown + "\": " + reason(err));
+        }
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            const int err = errno;
+            struct stat st {};
+            const bool link = ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            ::close(fd);
+            if (link) throw DocumentWriteError("\"" + shown + "\" é um link, não uma pasta: nada foi gravado através dele");
+            throw DocumentWriteError("Não foi possível gravar em \"" + shown + "\": " + reason(err));
+        }
+        ::close(fd);
+        fd = next;
+    }
+    auto writer = std::make_unique<FolderWriter>(fd, shown);
+    if (clean_ && cleaned_.insert(relative).second) removeLeftoverTemporariesAt(fd);
+    return *open_.emplace(relative, std::move(writer)).first->second;
+}
 
 bool FolderWriter::put(const std::string& name, std::string_view text, WriteMethod method) {
     const std::string shown = folder_ + name;
@@ -318,7 +380,7 @@ bool FolderWriter::put(const std::string& name, std::string_view text, WriteMeth
 }
 
 void syncFileSystem(const std::string& anyPathInside) {
-    const int fd = ::open(folderOf(anyPathInside).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(folderToOpen(anyPathInside).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         ::sync();
         return;
@@ -327,7 +389,7 @@ void syncFileSystem(const std::string& anyPathInside) {
     const int err = errno;
     ::close(fd);
     if (rc != 0)
-        throw DocumentWriteError("Não foi possível gravar os arquivos em disco (" + folderOf(anyPathInside) +
+        throw DocumentWriteError("Não foi possível gravar os arquivos em disco (" + folderToOpen(anyPathInside) +
                                  "): " + reason(err));
 }
 

@@ -8,6 +8,9 @@
 // the form ".exportar-XXXXXX.tmp" beside the final file, never ending in ".XML".
 
 #include <cstddef>
+#include <map>
+#include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -47,6 +50,8 @@ bool isWriterTemporaryName(std::string_view name);
 // symlink, a folder or any other name. A run calls it at its start, under the
 // export lock, for every folder it writes into. Returns how many it removed.
 int removeLeftoverTemporaries(const std::string& folder);
+// The same inside an open folder.
+int removeLeftoverTemporariesAt(int folderFd);
 
 // Writes `text` + "\r\n" to `fileName` (a file system path). An existing file
 // is replaced. Throws DocumentWriteError naming the file and the system's
@@ -63,6 +68,8 @@ void writeDocument(const std::string& fileName, std::string_view text, WriteMeth
 class FolderWriter {
 public:
     explicit FolderWriter(const std::string& folder, bool mayBeLink = true);
+    // Takes over an open folder; `shown` names it in messages.
+    FolderWriter(int folderFd, std::string shown);
     ~FolderWriter();
     FolderWriter(const FolderWriter&) = delete;
     FolderWriter& operator=(const FolderWriter&) = delete;
@@ -73,9 +80,44 @@ public:
     // are not woken for nothing. True when written.
     bool put(const std::string& name, std::string_view text, WriteMethod method = WriteMethod::Auto);
 
+    int fd() const { return fd_; }
+    const std::string& folder() const { return folder_; }
+
 private:
     int fd_ = -1;
     std::string folder_;  // as given, for messages
+};
+
+// The folders a run writes into below the output folder. Each is reached from
+// the output folder's open handle one component at a time, created when
+// missing, and a symbolic link on the way is refused: however many folders a
+// run touches and whatever is swapped in their place meanwhile, nothing is
+// written outside the output folder. The output folder itself may be a link.
+// Only so many folders stay open; one closed is reached again the same way,
+// never through its path.
+class FolderTree {
+public:
+    // `outputFolder`: a file system path. With `cleanTemporaries` (the run
+    // holds the export lock) the temporaries a killed run left in a folder are
+    // removed when this run first writes there. Throws DocumentWriteError.
+    FolderTree(const std::string& outputFolder, bool cleanTemporaries);
+    ~FolderTree();
+    FolderTree(const FolderTree&) = delete;
+    FolderTree& operator=(const FolderTree&) = delete;
+
+    // `relative`: "" for the output folder, else "a/b/" (file system bytes).
+    FolderWriter& at(const std::string& relative);
+    // The run already removed the temporaries there.
+    void cleaned(const std::string& relative) { cleaned_.insert(relative); }
+
+    static constexpr std::size_t kOpenFolders = 64;
+
+private:
+    int rootFd_ = -1;
+    std::string root_;  // ends in '/', for messages
+    bool clean_;
+    std::map<std::string, std::unique_ptr<FolderWriter>> open_;
+    std::set<std::string> cleaned_;
 };
 
 // Makes everything written so far on the file system of `anyPathInside`

@@ -14,6 +14,7 @@ pkgs=(
   systemd  # systemd-analyze checks the shipped timer units
   valgrind  # sees the client library write into freed memory, which the sanitizers cannot
   libxml2-dev libzip-dev libssl-dev zip unzip  # document checks, the month's package
+  openssl xmlsec1  # signature tests and the demo make keys, sign, and judge with xmlsec1 --verify
 )
 
 missing=()

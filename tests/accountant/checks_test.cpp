@@ -324,17 +324,18 @@ TEST(XmlCheck, NestedEntitiesThatMultiplyAreRefused)
 TEST(DocumentCheck, CountsDocumentsByWhatFailed)
 {
     const std::string key = kValid;
-    const std::string good = documentXml(key, protocolFor(key));
+    const std::string good = documentXml(key, protocolFor(key));  // sound, but unsigned
     CheckCounts counts;
     counts.add(checkDocument(key, good, XmlKind::Document));
     counts.add(checkDocument(replaced(key, 43, '0'), good, XmlKind::Document));  // bad digit; XML key differs too
-    counts.add(checkDocument(key, "<nfeProc>", XmlKind::Document));
+    counts.add(checkDocument(key, "<nfeProc>", XmlKind::Document));  // not XML: no signature check
     EXPECT_EQ(counts.checked, 3);
-    EXPECT_EQ(counts.failed, 2);
+    EXPECT_EQ(counts.failed, 3);
     EXPECT_EQ(counts.badKeys, 1);
     EXPECT_EQ(counts.badXml, 2);
+    EXPECT_EQ(counts.badSignatures, 2);
     EXPECT_EQ(findingsText(checkDocument(replaced(key, 43, '0'), good, XmlKind::Document)),
-              "chave-digito,xml-chave-diferente");
+              "chave-digito,xml-chave-diferente,assinatura-ausente");
 }
 
 TEST(BackgroundChecks, CountsWhatTheChecksFindWhileTheCallerGoesOn)
@@ -356,6 +357,7 @@ TEST(BackgroundChecks, CountsWhatTheChecksFindWhileTheCallerGoesOn)
     EXPECT_EQ(got.failed, expected.failed);
     EXPECT_EQ(got.badKeys, expected.badKeys);
     EXPECT_EQ(got.badXml, expected.badXml);
+    EXPECT_EQ(got.badSignatures, expected.badSignatures);
     EXPECT_GT(got.badKeys, 0);
     EXPECT_GT(got.badXml, 0);
 
@@ -385,6 +387,7 @@ TEST(BackgroundChecks, SeveralThreadsCountEveryDocumentOnce)
         EXPECT_EQ(got.failed, expected.failed) << threads;
         EXPECT_EQ(got.badKeys, expected.badKeys) << threads;
         EXPECT_EQ(got.badXml, expected.badXml) << threads;
+        EXPECT_EQ(got.badSignatures, expected.badSignatures) << threads;
         // finish() may be asked again after more documents
         background.add(key, good, XmlKind::Document);
         EXPECT_EQ(background.finish().checked, 3001) << threads;

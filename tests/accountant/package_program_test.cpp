@@ -7,11 +7,13 @@
 #include "export/lock.h"
 #include "export/package_run.h"
 #include "export/run.h"
+#include "tests/accountant/signing.h"
 #include "tests/support/prerequisites.h"
 
 #include <zip.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <sys/wait.h>
 
@@ -182,7 +184,29 @@ TEST_P(PackageProgram, MonthOfTheKeysWithStoredBytesDigestsAndGaps)
               std::string::npos)
         << manifest;
     EXPECT_NE(manifest.find(";Outras;nao;"), std::string::npos) << manifest;
-    EXPECT_NE(manifest.find(";xml-sem-protocolo\r\n"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find(";xml-sem-protocolo,assinatura-ausente\r\n"), std::string::npos) << manifest;
+}
+
+// A document that cannot be named is left out as the exports leave it out:
+// counted, named, status 65, and never in the archive.
+TEST_P(PackageProgram, RefusedDocumentIsCountedNamedAndLeftOut)
+{
+    Workspace ws(GetParam());
+    auto docs = month();
+    Doc escape = doc(20, "352403/../../fora", "NF", "2024-03-20");
+    docs.push_back(escape);
+    ws.createDatabase(docs);
+    ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
+    const RunResult r = ws.run({"/pacote", "2024-03"});
+    EXPECT_EQ(r.status, 65) << r.out << r.err;
+    EXPECT_NE(r.out.find("resultado=recusados"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" recusados=1"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("352403/../../fora"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nome inseguro"), std::string::npos) << r.err;
+    const auto got = members(ws.out / "NFe-2024-03.zip");
+    for (const auto& [name, bytes] : got) EXPECT_EQ(name.find("fora"), std::string::npos) << name;
+    EXPECT_EQ(got.size(), 9u + 2u);
+    EXPECT_EQ(got.at("manifesto.csv").find("fora"), std::string::npos);
 }
 
 TEST_P(PackageProgram, IntoAnotherFolder)
@@ -328,7 +352,44 @@ TEST(PeriodExport, FollowsOrganizarAndCountsChecks)
                   {A + "/03/Saida/NFe" + k1 + "_" + cnpj + ".XML", *docs[0].xml + "\r\n"},
                   {A + "/03/Entrada/NFe" + k2 + "_" + cnpj + ".XML", *docs[1].xml + "\r\n"}}));
     EXPECT_EQ(s.checks.checked, 2);
-    EXPECT_EQ(s.checks.failed, 0);
+    EXPECT_EQ(s.checks.badKeys, 0);
+    EXPECT_EQ(s.checks.badXml, 0);
+    EXPECT_EQ(s.checks.badSignatures, 2);  // the fixture's documents are not signed
+    EXPECT_EQ(s.checks.failed, 2);
+}
+
+// Signed documents through the real program: the manifest names what the
+// signature check found in each, and the summary line counts them last.
+TEST(PackageSignatures, ManifestAndSummaryShowWhatTheSignatureCheckFound)
+{
+    Workspace ws(Mode::Embedded);
+    const signing::Signer signer;
+    const std::string k1 = keyFor(A, "001", 1), k2 = keyFor(A, "001", 2), k3 = keyFor(A, "001", 3);
+    auto signedFor = [&](const std::string& key) {
+        return signer.sign(signing::documentTemplate(key, "windows-1252", "Jos\xE9 Concei\xE7\xE3o", "Pe\xE7" "a"));
+    };
+    const std::string third = signedFor(k3);
+    const std::string digest = signing::between(third, "<DigestValue>", "</DigestValue>");
+    std::vector<Doc> docs = {doc(1, k1, "NF", "2024-03-01"), doc(2, k2, "NF", "2024-03-02"),
+                             doc(3, k3, "NF", "2024-03-03")};
+    docs[0].xml = signedFor(k1);
+    docs[1].xml = signing::replaced(signedFor(k2), "<vNF>21.00", "<vNF>12.00");  // edited after signing
+    docs[2].xml = signing::replaced(third, "<digVal>" + digest, "<digVal>" + std::string(digest.size() - 1, 'A') + "=");
+    ws.createDatabase(docs);
+    ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
+
+    const RunResult r = ws.run({"/pacote", "2024-03"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" falhas_chave=0 falhas_xml=0 lacunas=0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" falhas_assinatura=2\n"), std::string::npos) << r.out;
+    const std::string manifest = members(ws.out / "NFe-2024-03.zip")["manifesto.csv"];
+    for (const auto& [key, verdict] : {std::pair{k1, ";ok\r\n"}, std::pair{k2, ";assinatura-digest,protocolo-digest\r\n"},
+                                       std::pair{k3, ";protocolo-digest\r\n"}}) {
+        const size_t row = manifest.find("Emitidas/NFe" + key + ".XML;");
+        ASSERT_NE(row, std::string::npos) << manifest;
+        EXPECT_EQ(manifest.substr(manifest.rfind(';', manifest.find('\n', row)), std::strlen(verdict)), verdict)
+            << manifest;
+    }
 }
 
 // contrib/: the package's service and timer parse, and the service's command

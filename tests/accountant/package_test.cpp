@@ -185,6 +185,24 @@ TEST(Package, ArchiveHoldsTheStoredBytesAndTheLists)
     }
 }
 
+// A key holding a Windows-1252 byte: the member's name and the manifest's
+// line are the same UTF-8 bytes, so the accountant's check still holds.
+TEST(Package, MemberNamesAreTheManifestsUtf8Bytes)
+{
+    TempDir tmp;
+    Fixture f;
+    f.docs.resize(1);
+    f.docs[0].accessKey = "3524031122233300018155001000000001\xE7" "12345678";
+    const PackageResult result = build(tmp.path, f);
+    const fs::path unpacked = tmp.path / "unpacked";
+    ASSERT_EQ(shell("unzip -qq " + shellQuoted(result.path) + " -d " + shellQuoted(unpacked)), 0);
+    EXPECT_TRUE(fs::exists(unpacked / "Emitidas" / "NFe3524031122233300018155001000000001\xC3\xA7" "12345678.XML"));
+    EXPECT_EQ(shell("cd " + shellQuoted(unpacked) +
+                    " && tail -n +2 manifesto.csv | tr -d '\\r' | awk -F';' '{print $10 \"  \" $1}' | "
+                    "sha256sum -c --quiet --strict"),
+              0);
+}
+
 TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
 {
     TempDir tmp;
@@ -211,7 +229,7 @@ TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
     const std::string k6 = keyFor(A, "001", 6);
     EXPECT_EQ(byName.at("Emitidas/CanNFe" + k6 + ".XML"),
               "Emitidas/CanNFe" + k6 + ".XML;" + k6 + ";11222333000181;55;1;6;2024-03-06;Emitidas;sim;" +
-                  sha256Hex(eventText(k6) + "\r\n") + ";ok\r");
+                  sha256Hex(eventText(k6) + "\r\n") + ";assinatura-ausente\r");
     const std::string k2 = keyFor(A, "001", 2);
     EXPECT_NE(byName.at("Emitidas/NFe" + k2 + ".XML").find(sha256Hex(documentText(k2, " 2") + "\r\n")),
               std::string::npos);
@@ -222,13 +240,15 @@ TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
               std::string::npos);
     EXPECT_EQ(byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").substr(
                   byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").rfind(';') + 1),
-              "chave-tamanho,xml-sem-protocolo,xml-sem-chave\r");
-    EXPECT_NE(byName.at("Emitidas/NFe" + keyFor(B, "001", 104) + ".XML").find(";xml-sem-protocolo\r"),
+              "chave-tamanho,xml-sem-protocolo,xml-sem-chave,assinatura-ausente\r");
+    EXPECT_NE(byName.at("Emitidas/NFe" + keyFor(B, "001", 104) + ".XML").find(";xml-sem-protocolo,assinatura-ausente\r"),
               std::string::npos);
     EXPECT_EQ(result.checks.checked, long(f.docs.size() - 1));
-    EXPECT_EQ(result.checks.failed, 2);
+    // the fixture's documents are unsigned: every one lacks its signature
+    EXPECT_EQ(result.checks.failed, result.checks.checked);
     EXPECT_EQ(result.checks.badKeys, 1);
     EXPECT_EQ(result.checks.badXml, 2);
+    EXPECT_EQ(result.checks.badSignatures, result.checks.checked);
 }
 
 TEST(Package, AppearsWholeOrNotAtAll)

@@ -9,6 +9,8 @@
 #include "export/stamp.h"
 
 #include <fcntl.h>
+#include <functional>
+#include <thread>
 #include <sys/stat.h>
 
 namespace exptest {
@@ -50,7 +52,7 @@ protected:
         EXPTEST_REQUIRE_MODE(GetParam());
         ws_ = std::make_unique<Workspace>(GetParam());
     }
-    exports::RunSummary run() {
+    exports::IncrementalJob job() const {
         exports::IncrementalJob job;
         job.database = ws_->dbName;
         const auto who = fixture::defaultCredentials(ws_->dbName);
@@ -59,8 +61,11 @@ protected:
         job.outputFolder = "xml";  // relative to the settings file's folder, no trailing separator
         job.settingsFile = ws_->ini.string();
         job.kinds = {true, true, true};
+        return job;
+    }
+    exports::RunSummary run() {
         exports::Observer quiet;
-        return exports::runIncremental(job, quiet);
+        return exports::runIncremental(job(), quiet);
     }
     std::string stamp() const { return ws_->configValue("Data") + " " + ws_->configValue("Hora"); }
     static std::string file(int seq) { return "NFe" + fixture::accessKey(seq) + ".XML"; }
@@ -139,8 +144,9 @@ TEST_P(Engine, MarkOfARestoredOrOtherDatabaseIsDroppedAndNothingIsLost) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        // Moment before the stamp: only a mark could select it, and a wrong mark must not hide it.
-        std::string text = ws_->configText("31/12/2020", "00:00:00", "unused");
+        // Moment before the stamp: a late commit before the restore looks like
+        // this, and only re-reading everything can find it once the mark is gone.
+        std::string text = ws_->configText("02/01/2021", "00:00:00", "unused");
         spit(ws_->ini, text + "MarcaTransacao=" + c.mark + "\r\nMarcaBase=" + c.identity + "\r\n");
         fs::remove(ws_->out / file(1));
         const exports::RunSummary s = run();
@@ -148,7 +154,210 @@ TEST_P(Engine, MarkOfARestoredOrOtherDatabaseIsDroppedAndNothingIsLost) {
         EXPECT_NE(s.note.find("marca de transação descartada"), std::string::npos) << s.note;
         EXPECT_TRUE(Workspace::files(ws_->out).count(file(1)));
         EXPECT_EQ(ws_->configValue("MarcaBase"), identity);
+        // The stamp never goes back.
+        EXPECT_EQ(stamp(), "02/01/2021 00:00:00");
     }
+}
+
+// Rows written by a loader that then disconnected: the database header's
+// oldest active transaction lags behind them, the snapshot's does not.
+TEST_P(Engine, FreshlyLoadedDatabaseIsReadOnceAndTheStampStillExcludesOlderDocuments) {
+    std::vector<Doc> docs;
+    for (int seq = 1; seq <= 6; ++seq) {
+        Doc d;
+        d.seq = seq;
+        d.moment = seq <= 2 ? "2019-05-01 08:00:00" : "2021-03-0" + std::to_string(seq) + " 09:00:00";
+        d.xml = "<d" + std::to_string(seq) + "/>";
+        docs.push_back(d);
+    }
+    ws_->createDatabase(docs);
+    ws_->writeConfig("01/01/2020", "00:00:00", "unused");
+    exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(s.selected, 4);
+    EXPECT_EQ(s.written, 4);
+    s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(s.selected, 0);
+    EXPECT_EQ(s.written + s.unchanged, 0);
+    const auto files = Workspace::files(ws_->out);
+    EXPECT_EQ(files.size(), 4u);
+    EXPECT_FALSE(files.count(file(1)));
+    EXPECT_FALSE(files.count(file(2)));
+}
+
+// The second run waits for the first one's lock and then finds nothing new.
+TEST_P(Engine, RunThatWaitedForTheLockSelectsNothing) {
+    std::vector<Doc> docs;
+    for (int seq = 1; seq <= 20; ++seq) {
+        Doc d;
+        d.seq = seq;
+        d.moment = "2021-03-01 09:00:00";
+        d.xml = "<d/>";
+        docs.push_back(d);
+    }
+    ws_->createDatabase(docs);
+    ws_->writeConfig("01/01/2020", "00:00:00", "unused");
+    exports::RunSummary second;
+    std::thread waiter;
+    struct StartsTheOther : exports::Observer {
+        std::function<void()> start;
+        void connected() override {
+            if (start) std::exchange(start, nullptr)();
+            // Let the other run reach the lock while this one holds it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    } first;
+    first.start = [&] {
+        waiter = std::thread([&] {
+            exports::IncrementalJob job = this->job();
+            job.lockWait = std::chrono::seconds(60);
+            exports::Observer quiet;
+            second = exports::runIncremental(job, quiet);
+        });
+    };
+    exports::IncrementalJob job = this->job();
+    const exports::RunSummary s = exports::runIncremental(job, first);
+    waiter.join();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 20);
+    EXPECT_EQ(second.result, exports::Result::Complete) << second.error;
+    EXPECT_EQ(second.selected, 0);
+}
+
+TEST_P(Engine, HundredChangedDocumentsAreSelectedOnceByTheNextRun) {
+    std::vector<Doc> docs;
+    for (int seq = 1; seq <= 300; ++seq) {
+        Doc d;
+        d.seq = seq;
+        d.moment = "2021-03-01 09:00:00";
+        d.xml = "<d/>";
+        docs.push_back(d);
+    }
+    ws_->createDatabase(docs);
+    ws_->writeConfig("01/01/2020", "00:00:00", "unused");
+    ASSERT_EQ(run().written, 300);
+    {
+        // The ERP changes documents and keeps their old moments: only the mark sees them.
+        ErpConnection erp(*ws_);
+        erp.exec("UPDATE MVTO_NFE SET NFE_XML = '<changed/>' WHERE PAI_SEQU > 100 AND PAI_SEQU <= 200");
+        erp.commit();
+    }
+    exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(s.selected, 100);
+    EXPECT_EQ(s.written, 100);
+    EXPECT_EQ(Workspace::files(ws_->out).at(file(150)), "<changed/>\r\n");
+    s = run();
+    EXPECT_EQ(s.selected, 0);
+}
+
+// The ERP commits while the run is reading, after the run's snapshot began:
+// the run cannot see the row, so the mark it stores must still catch it.
+TEST_P(Engine, CommitAfterTheSnapshotStartedIsExportedByTheNextRun) {
+    Doc d;
+    d.seq = 1;
+    d.moment = "2021-03-01 09:00:00";
+    d.xml = "<a/>";
+    ws_->createDatabase({d});
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    ErpConnection erp(*ws_);
+    erp.exec(insert(2, "2020-06-01 00:00:00", "<late/>"));
+    struct CommitsAtTotal : exports::Observer {
+        ErpConnection* erp = nullptr;
+        bool wantsTotal() const override { return true; }
+        void total(long) override { erp->commit(); }
+    } observer;
+    observer.erp = &erp;
+    exports::RunSummary s = exports::runIncremental(job(), observer);
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 1);
+    EXPECT_FALSE(Workspace::files(ws_->out).count(file(2)));
+    s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(Workspace::files(ws_->out).at(file(2)), "<late/>\r\n");
+}
+
+// A kind decided by a header or vehicle row committed after the run that
+// examined the document: the next run must still find it.
+TEST_P(Engine, KindThatBecomesTrueLaterIsCaughtByTheNextRun) {
+    struct Case {
+        const char* name;
+        std::string boxes;  // ExportaEmitidas, ExportaEmitidasVeiculos, ExportaRecebidas
+        Doc doc;
+        std::string later;
+    };
+    Doc issuedNoVehicle;
+    issuedNoVehicle.seq = 1;
+    issuedNoVehicle.moment = "2021-03-01 09:00:00";
+    issuedNoVehicle.xml = "<v/>";
+    issuedNoVehicle.tipo = "NF";
+    Doc noHeader = issuedNoVehicle;
+    noHeader.tipo.reset();
+    const Case cases[] = {
+        {"vehicle row committed later", "NSN", issuedNoVehicle,
+         "INSERT INTO mvto_veiculos (pai_sequ, vei_chassi) VALUES (1, '9BWZZZ377VT004251')"},
+        {"header row committed later", "SNN", noHeader,
+         "INSERT INTO MVTO_PAI (PAI_SEQU, PAI_TIPODOC, PAI_ENTSAI, PAI_MODELO, PAI_CANCELADA, PAI_FILIAL) "
+         "VALUES (1, 'NF', 'S', '55', 1, 1)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ws_ = std::make_unique<Workspace>(GetParam());
+        ws_->createDatabase({c.doc});
+        spit(ws_->ini, ws_->configText("01/01/2021", "00:00:00", "unused", c.boxes));
+        exports::IncrementalJob j = job();
+        j.kinds = {c.boxes[0] == 'S', c.boxes[2] == 'S', c.boxes[1] == 'S'};
+        exports::Observer quiet;
+        exports::RunSummary s = exports::runIncremental(j, quiet);
+        EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+        EXPECT_EQ(s.written, 0);
+        EXPECT_EQ(stamp(), "01/03/2021 09:00:00");
+        {
+            ErpConnection erp(*ws_);
+            erp.exec(c.later);
+            erp.commit();
+        }
+        s = exports::runIncremental(j, quiet);
+        EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+        EXPECT_EQ(s.written, 1);
+        EXPECT_TRUE(Workspace::files(ws_->out).count(file(1)));
+    }
+}
+
+// A moment far ahead (a client clock, a typo) is written but never carries
+// the stamp past the server's clock, and no later run fails on it.
+TEST_P(Engine, MomentFarAheadIsWrittenWithoutMovingTheStampPastNow) {
+    Doc far;
+    far.seq = 1;
+    far.moment = "9999-12-31 23:59:59";
+    far.xml = "<far/>";
+    ws_->createDatabase({far});
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 1);
+    const auto stored = exports::parseStamp(ws_->configValue("Data"), ws_->configValue("Hora"));
+    ASSERT_TRUE(stored);
+    EXPECT_LT(stored->year, 9999);
+    // Selected again while its moment is ahead; its unchanged file is left alone.
+    s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 0);
+    EXPECT_EQ(s.unchanged, 1);
+    // A stamp an older version stored there does not stop the run, and a
+    // document with today's moment arrives even without a mark.
+    spit(ws_->ini, ws_->configText("31/12/9999", "23:59:59", "unused"));
+    {
+        ErpConnection erp(*ws_);
+        erp.exec("INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML) VALUES (2, "
+                 "CURRENT_TIMESTAMP, '" + fixture::accessKey(2) + "', '<today/>')");
+        erp.commit();
+    }
+    s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_NE(s.note.find("relógio do servidor"), std::string::npos) << s.note;
+    EXPECT_EQ(Workspace::files(ws_->out).at(file(2)), "<today/>\r\n");
 }
 
 TEST_P(Engine, UnchangedBytesKeepTheFilesModificationTime) {
@@ -346,6 +555,77 @@ TEST_P(Engine, PeriodExportRefusesUnusableTaxNumbersAndWritesTheRest) {
               (std::map<std::string, std::string>{
                   {"Entrada/NFe" + fixture::accessKey(1) + "_11222333000181.XML", "<p>1</p>\r\n"}}));
     EXPECT_EQ(exports::windowText(s, false).rfind("2 documentos recusados (", 0), 0u) << exports::windowText(s, false);
+}
+
+// A run over more folders than stay open, with one of them swapped for a link
+// to elsewhere midway: nothing may land where the link points.
+TEST_P(Engine, FolderSwappedForALinkDuringARunOverManyFoldersLeadsNothingOutside) {
+    const int issuers = 100;
+    std::vector<Doc> docs;
+    auto cnpj = [](int i) {
+        char b[16];
+        std::snprintf(b, sizeof b, "11%012d", i);
+        return std::string(b);
+    };
+    for (int round = 0; round < 2; ++round)
+        for (int i = 1; i <= issuers; ++i) {
+            Doc d;
+            d.seq = round * issuers + i;
+            d.moment = "2021-02-01 10:00:00";
+            char key[64];
+            std::snprintf(key, sizeof key, "352102%s55001%09d1%08d0", cnpj(i).c_str(), d.seq, d.seq);
+            d.key = key;
+            d.xml = "<d/>";
+            docs.push_back(d);
+        }
+    ws_->createDatabase(docs);
+    spit(ws_->ini, ws_->configText("01/01/2021", "00:00:00", "unused") + "Organizar={cnpj}/{aaaa}-{mm}\r\n");
+    const fs::path outside = ws_->dir / "outside";
+    // shaped like the folder it replaces, so a path that follows it finds its way
+    fs::create_directories(outside / "2021-02");
+    struct Swapper : exports::Observer {
+        fs::path out, outside, first;
+        bool swapped = false;
+        void document(long done, long long) override {
+            if (done != 90 || swapped) return;
+            // the first issuer's folder, long closed by now, becomes a link
+            fs::rename(first, out / "moved-away");
+            fs::create_directory_symlink(outside, first);
+            swapped = true;
+        }
+    } swapper;
+    swapper.out = ws_->out;
+    swapper.outside = outside;
+    swapper.first = ws_->out / cnpj(1);
+    exports::IncrementalJob j = job();
+    j.organize = "{cnpj}/{aaaa}-{mm}";
+    const exports::RunSummary s = exports::runIncremental(j, swapper);
+    ASSERT_TRUE(swapper.swapped);
+    EXPECT_TRUE(fs::is_empty(outside / "2021-02")) << "written through the link";
+    // the run cannot place that issuer's documents: it fails, stamp unmoved
+    EXPECT_EQ(s.result, exports::Result::Failed) << s.error;
+    EXPECT_NE(s.error.find("link"), std::string::npos) << s.error;
+    EXPECT_EQ(stamp(), "01/01/2021 00:00:00");
+}
+
+// A run that fails midway still says what its checks found in what it wrote.
+TEST_P(Engine, FailedRunReportsTheChecksItMade) {
+    std::vector<Doc> docs;
+    for (int seq = 1; seq <= 4; ++seq) {
+        Doc d;
+        d.seq = seq;
+        d.moment = "2021-03-01 09:00:00";
+        d.xml = "<not-a-document/>";
+        docs.push_back(d);
+    }
+    ws_->createDatabase(docs);
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    // the last document's name is taken by a folder: its file cannot be written
+    fs::create_directories(ws_->out / file(4) / "inside");
+    const exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Failed);
+    EXPECT_EQ(s.written, 3);
+    EXPECT_EQ(s.checks.failed, 3) << exports::summaryLine(s);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);

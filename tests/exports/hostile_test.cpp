@@ -6,6 +6,7 @@
 
 #include "export/run.h"
 #include "export/summary.h"
+#include "tests/support/silent_proxy.h"
 
 #include <QString>
 #include <cstdlib>
@@ -70,6 +71,8 @@ protected:
 // handlers in place then); late ones inside the document loop or after it.
 TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
     const std::string settings = slurp(ws_->ini);
+    // A program that ignored every request would complete every run.
+    int interrupted = 0;
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         for (int delayMs : {0, 2, 5, 10, 20, 40, 80, 160}) {
             SCOPED_TRACE(std::string(strsignal(sig)) + " " + std::to_string(delayMs) + " ms after the client library loaded");
@@ -94,8 +97,10 @@ TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
                                  ": nenhum arquivo parcial, marca não movida\n");
             EXPECT_NE(r.out.find("resultado=interrompido"), std::string::npos) << r.out;
             EXPECT_EQ(slurp(ws_->ini), settings);
+            ++interrupted;
         }
     }
+    EXPECT_GT(interrupted, 0) << "no run was stopped by its signal";
 }
 
 // Started under nohup, the run goes on when its terminal hangs up; a
@@ -193,6 +198,58 @@ TEST_P(StopSignal, WindowRunStopsAtTheNextDocumentAndTheProgramEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, StopSignal, testing::Values(Mode::Embedded, Mode::Server), modeName);
+
+// ---- a server that stops answering -------------------------------------
+
+// The database server goes silent behind a relay (both connections stay open,
+// nothing more arrives): the run must not hold its lock forever.
+TEST(SilentServer, NeitherASignalNorTheProgressLimitIsWaitedOutForever) {
+    REQUIRE_FIREBIRD_SERVER();
+    struct Case {
+        const char* name;
+        std::size_t bytesBeforeSilence;  // from the server
+        int signal;                      // 0: none, the progress limit ends it
+        int status;
+        const char* says;
+        const char* recorded;
+    };
+    const Case cases[] = {
+        {"silent while attaching, SIGTERM", 0, SIGTERM, 128 + SIGTERM, "o servidor não respondeu", "interrompido"},
+        {"silent amid the documents, SIGINT", 300000, SIGINT, 128 + SIGINT, "o servidor não respondeu", "interrompido"},
+        {"silent amid the documents, no signal", 300000, 0, 1, "nenhum progresso em 3 s", "falhou"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Workspace ws(Mode::Server);
+        ws.createDatabase({});
+        ws.generate(3000, 2048);
+        testsupport::SilentProxy proxy(3050, c.bytesBeforeSilence);
+        ws.dbName = "127.0.0.1/" + std::to_string(proxy.port()) + ":" + ws.dbFile.string();
+        spit(ws.ini, ws.configText("01/01/2000", "00:00:00", ws.out.string() + "/") + "TempoSemProgresso=3\r\n");
+        const std::string settings = slurp(ws.ini);
+        const auto begun = std::chrono::steady_clock::now();
+        const pid_t pid = ws.start();
+        for (auto until = begun + 60s; !proxy.silent() && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(proxy.silent()) << "the run never reached the silence";
+        std::this_thread::sleep_for(500ms);
+        if (c.signal) ::kill(pid, c.signal);
+        const RunResult r = ws.wait(pid, 60s);
+        const auto took = std::chrono::steady_clock::now() - begun;
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_LT(took, 40s);
+        for (const auto& [name, bytes] : Workspace::files(ws.out)) {
+            ASSERT_EQ(name.substr(name.size() - 4), ".XML") << "a temporary was left: " << name;
+            EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "partial file " << name;
+        }
+        EXPECT_EQ(slurp(ws.ini), settings) << "the stamp moved";
+        // its end is in the history, so /status does not report the run before it
+        const std::string history = slurp(ws.dir / "ConfigQuillan.log.jsonl");
+        EXPECT_NE(history.find(std::string("\"resultado\":\"") + c.recorded + "\""), std::string::npos) << history;
+        EXPECT_EQ(ws.run({"/status"}).status, 1);
+    }
+}
 
 // ---- hostile settings values and planted links --------------------------
 

@@ -168,7 +168,10 @@ TEST_P(IncrementalProgram, KindBoxesChooseTheDocuments) {
         EXPECT_EQ(Workspace::files(ws_->out), filesOf(c.seqs));
         // Every selected document moves the stamp, exported or not.
         EXPECT_EQ(ws_->configWithoutMark(), ws_->configText("02/01/2021", "08:00:00", folder(), c.boxes));
-        EXPECT_NE(r.out.find("selecionados=7 gravados=" + std::to_string(c.seqs.size()) + " "), std::string::npos)
+        // Every changed document is examined; those of a ticked kind are selected.
+        EXPECT_NE(r.out.find("examinados=7 selecionados=" + std::to_string(c.seqs.size()) + " gravados=" +
+                             std::to_string(c.seqs.size()) + " "),
+                  std::string::npos)
             << r.out;
     }
 }
@@ -333,6 +336,8 @@ class IncrementalProgramServer : public IncrementalProgram {};
 
 TEST_P(IncrementalProgramServer, FailedSettingsWriteLeavesBothStampKeysAsTheyWere) {
     ws_->writeConfig("25/12/2020", "10:05:37", folder());
+    // Long enough that the run's history lines fit under the limit below.
+    spit(ws_->ini, slurp(ws_->ini) + "Observacao=" + std::string(2000, 'x') + "\r\n");
     const std::string before = slurp(ws_->ini);
     // The new file (stamp plus mark) is longer than the old one: its write fails.
     ws_->fileSizeLimit = long(before.size());

@@ -20,7 +20,8 @@ std::string replaceAll(std::string s, const std::string& from, const std::string
 std::string q(const std::string& s) { return "'" + replaceAll(s, "'", "'\\''") + "'"; }
 
 TEST(Scheduler, SystemdUnitsVerify) {
-    if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) GTEST_SKIP() << "no systemd-analyze";
+    REQUIRE_PREREQUISITE(std::system("command -v systemd-analyze >/dev/null 2>&1") == 0,
+                         "no systemd-analyze (scripts/install-deps.sh installs systemd)");
     Workspace ws(Mode::Embedded);
     for (const char* unit : {"exportar-xml.service", "exportar-xml.timer"})
         spit(ws.dir / unit,

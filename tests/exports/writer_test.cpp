@@ -367,6 +367,22 @@ TEST(TextChoice, BlanksAreCodesUpTo32) {
     EXPECT_TRUE(exports::hasNonBlank("\xA0"));  // a no-break space is a character of its own
 }
 
+TEST(Summary, WindowCountsSignatureFindingsAmongTheFailed) {
+    exports::RunSummary s;
+    s.result = exports::Result::Complete;
+    s.checks.add({});
+    s.checks.add({exports::Finding::XmlNoProtocol});
+    s.checks.add({exports::Finding::SignatureDigest, exports::Finding::ProtocolDigest});
+    s.checks.add({exports::Finding::KeyCheckDigit, exports::Finding::SignatureMissing});
+    const std::string text = exports::windowText(s, false);
+    EXPECT_NE(text.find("; verificação: 3 com falhas (2 na assinatura)"), std::string::npos) << text;
+    exports::RunSummary clean;
+    clean.result = exports::Result::Complete;
+    clean.checks.add({});
+    EXPECT_EQ(exports::windowText(clean, false).find("verificação"), std::string::npos);
+    EXPECT_NE(exports::summaryLine(clean).find(" falhas_assinatura=0"), std::string::npos);
+}
+
 TEST(Summary, OneLineWithEveryFigure) {
     exports::RunSummary s;
     s.examined = 12;
@@ -381,15 +397,20 @@ TEST(Summary, OneLineWithEveryFigure) {
     s.result = exports::Result::Refused;
     s.checks.add({exports::Finding::KeyCheckDigit, exports::Finding::XmlNoProtocol});
     s.checks.add({exports::Finding::XmlMalformed});
+    s.checks.add({exports::Finding::SignatureDigest, exports::Finding::ProtocolDigest});
     EXPECT_EQ(exports::summaryLine(s),
               "Resumo: examinados=12 selecionados=7 gravados=5 marca_antes=\"25/12/2020 10:05:37\" "
               "marca_depois=\"02/01/2021 08:00:00\" tempo=1.235s resultado=recusados inalterados=1 recusados=1 "
-              "falhas_chave=1 falhas_xml=2");
+              "falhas_chave=1 falhas_xml=2 falhas_assinatura=1");
     s.package = "/srv/xml/NFe-2024-03.zip";
     s.gapRanges = 2;
     s.missingNumbers = 5;
-    EXPECT_NE(exports::summaryLine(s).find(" falhas_xml=2 lacunas=2 ausentes=5 pacote=\"/srv/xml/NFe-2024-03.zip\""),
+    s.note = "marca de transação descartada";
+    // the signature count closes the line, after the fields older readers know
+    EXPECT_NE(exports::summaryLine(s).find(" falhas_xml=2 lacunas=2 ausentes=5 pacote=\"/srv/xml/NFe-2024-03.zip\" "
+                                           "nota=\"marca de transação descartada\" falhas_assinatura=1"),
               std::string::npos);
+    s.note.clear();
     s.package.clear();
     EXPECT_EQ(exports::refusedLine(s.refusedDocuments[0]), "Documento recusado: 9 chave \"a/\\x01\\xE9\": nome inseguro");
     EXPECT_EQ(exports::exitStatus(s), 65);

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -87,6 +88,11 @@ TEST(HistoryTime, IsoTextsCarryTheOffset) {
     for (const char* bad : {"", "2024-03-01", "2024-03-01T10:00:02", "2024-02-30T10:00:02Z", "2024-03-01T25:00:00Z",
                             "2024-03-01T10:00:02-03:00 ", "2024-3-01T10:00:02Z", "2024-03-01T10:00:02+24:00"})
         EXPECT_FALSE(parseIsoTime(bad)) << bad;
+    // beyond what the clock can hold: refused, not wrapped round
+    EXPECT_FALSE(parseIsoTime("2263-01-01T00:00:00+00:00"));
+    EXPECT_FALSE(parseIsoTime("9999-12-31T23:59:59-03:00"));
+    EXPECT_FALSE(parseIsoTime("1500-01-01T00:00:00Z"));
+    EXPECT_TRUE(parseIsoTime("2261-12-31T23:59:59Z"));
 }
 
 TEST_F(HistoryFile, ARecordComesBackWhole) {
@@ -102,6 +108,7 @@ TEST_F(HistoryFile, ARecordComesBackWhole) {
     r.seconds = 0.8424;
     r.error = std::string("linha 1\nlinha 2\r\t\"aspas\" \\ \0 fim", 33);
     r.refusedDocuments = {{8, "3524\xE7/..", "Chave de acesso inv\xE1lida"}};
+    r.note = "marca de transação descartada";
     ASSERT_TRUE(appendRun(path, r));
 
     const std::string text = content();
@@ -124,6 +131,7 @@ TEST_F(HistoryFile, ARecordComesBackWhole) {
     EXPECT_EQ(back->stampAfter, r.stampAfter);
     EXPECT_DOUBLE_EQ(back->seconds, 0.842);
     EXPECT_EQ(back->error, r.error);
+    EXPECT_EQ(back->note, r.note);
     ASSERT_EQ(back->refusedDocuments.size(), 1u);
     EXPECT_EQ(back->refusedDocuments[0].number, 8);
     EXPECT_EQ(back->refusedDocuments[0].key, "3524ç/..");
@@ -279,6 +287,82 @@ TEST_F(HistoryFile, ConcurrentAppendersLoseNothing) {
         for (std::size_t k = 1; k < seen[p].size(); ++k)
             EXPECT_EQ(seen[p][k], seen[p][k - 1] + 1) << "process " << p << " lost a run";
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Anything but a regular file at the history's name is refused at once:
+// no hang on a FIFO, nothing written through a link.
+TEST_F(HistoryFile, OnlyARegularFileIsAHistory) {
+    const fs::path target = folder / "elsewhere.txt";
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+        const char* says;
+    } cases[] = {
+        {"fifo", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }, "não é um arquivo comum"},
+        {"folder", [&] { fs::create_directory(path); }, "não é um arquivo comum"},
+        {"link", [&] { std::ofstream(target) << ""; fs::create_symlink(target, path); }, "é um link"},
+        {"dangling link", [&] { fs::create_symlink(folder / "nothing", path); }, "é um link"},
+        {"device", [&] { fs::create_symlink("/dev/null", path); }, "é um link"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(path);
+        fs::remove(target);
+        c.plant();
+        std::string error;
+        EXPECT_FALSE(appendRun(path, sample(1), &error));
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        error.clear();
+        EXPECT_TRUE(readRuns(path, 10, &error).empty());
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        if (fs::exists(target)) EXPECT_EQ(fs::file_size(target), 0u);
+    }
+}
+
+// A file of damage without line breaks is read only up to a bound and is
+// replaced by a fresh history on the next append.
+TEST_F(HistoryFile, AHistoryWithoutLineBreaksIsReadBoundedAndStartsAfresh) {
+    {
+        std::ofstream out(path, std::ios::binary);
+        const std::string block(1 << 20, '\0');
+        for (std::size_t i = 0; i < kHistoryReadLimit / block.size() + 8; ++i) out << block;
+    }
+    EXPECT_TRUE(readRuns(path).empty());
+    ASSERT_TRUE(appendRun(path, sample(3)));
+    EXPECT_LT(fs::file_size(path), 4096u);
+    const auto runs = readRuns(path);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].examined, 3);
+}
+
+// A run's first line stands for it until its end is recorded.
+TEST_F(HistoryFile, ARunsFirstLineGivesWayToItsEnd) {
+    RunRecord start = startRecord(kRunUnattended, sample(1).started);
+    ASSERT_TRUE(appendRun(path, start));
+    auto runs = readRuns(path);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0].unfinished);
+    EXPECT_TRUE(runnerAlive(runs[0]));
+    RunRecord end = sample(1);
+    end.pid = start.pid;
+    ASSERT_TRUE(appendRun(path, end));
+    runs = readRuns(path);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_FALSE(runs[0].unfinished);
+    // and a trim drops the first lines whose end is there
+    for (int i = 2; i < 6; ++i) {
+        RunRecord s = startRecord(kRunUnattended, sample(i).started), e = sample(i);
+        e.pid = s.pid;
+        ASSERT_TRUE(appendRun(path, s, nullptr, 3));
+        ASSERT_TRUE(appendRun(path, e, nullptr, 3));
+    }
+    EXPECT_EQ(content().find("em_andamento"), std::string::npos) << content();
+    EXPECT_EQ(readRuns(path).size(), 3u);
 }
 
 }  // namespace

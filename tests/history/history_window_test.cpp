@@ -1,6 +1,7 @@
 // The "Histórico" window over a small history file (off-screen platform).
 
 #include "app/history_window.h"
+#include "tests/support/ci.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -17,7 +18,8 @@ class HistoryWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        if (!std::setlocale(LC_ALL, "pt_BR.UTF-8")) QSKIP("pt_BR.UTF-8 locale missing");
+        QREQUIRE_PREREQUISITE(std::setlocale(LC_ALL, "pt_BR.UTF-8"),
+                              "pt_BR.UTF-8 locale missing (scripts/install-deps.sh generates it)");
         qputenv("TZ", "<-03>3");
         ::tzset();
         QVERIFY(dir.isValid());

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -68,6 +70,10 @@ TEST_F(StatusCommand, ExitStatusFollowsTheLastRun) {
         {"completed an hour ago", {run(Result::Complete, 1h)}, {}, kStatusOk},
         {"completed two days ago", {run(Result::Complete, 48h)}, {}, kStatusAttention},
         {"completed just inside the day", {run(Result::Complete, 1439min)}, {}, kStatusOk},
+        {"completed exactly a day ago", {run(Result::Complete, 1440min)}, {}, kStatusOk},
+        {"completed a second past the day", {run(Result::Complete, 1440min + 1s)}, {}, kStatusAttention},
+        {"exactly the minutes given", {run(Result::Complete, 30min)}, {"30"}, kStatusOk},
+        {"a second past the minutes given", {run(Result::Complete, 30min + 1s)}, {"30"}, kStatusAttention},
         {"older than the minutes given", {run(Result::Complete, 1h)}, {"30"}, kStatusAttention},
         {"within the minutes given", {run(Result::Complete, 1h)}, {"90"}, kStatusOk},
         {"failed after a success", {run(Result::Complete, 2h), run(Result::Failed, 1h)}, {}, kStatusAttention},
@@ -98,6 +104,50 @@ TEST_F(StatusCommand, PrintsTheRunInWords) {
               "\"/srv/xml/NFe1.XML\": No space left on device; examinados 20, selecionados 2, gravados 2, "
               "inalterados 0, recusados 0; marca 01/03/2024 08:00:00 → 01/03/2024 09:00:00\n");
     EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(StatusCommand, ShowsWhatWasUnusualInACompletedRun) {
+    RunRecord r = run(Result::Complete, 1h);
+    r.note = "marca de transação descartada (base restaurada ou trocada): todos os documentos relidos";
+    ASSERT_TRUE(appendRun(path, r));
+    EXPECT_EQ(status(), kStatusOk);
+    EXPECT_NE(out.str().find("(marca de transação descartada (base restaurada ou trocada): todos os documentos relidos)"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(trayRunText(*lastRun(path), platform::FormatSettings{}).find("marca de transação descartada"), std::string::npos);
+}
+
+// A run whose end is not recorded: still running (judged on the run before
+// it until it has taken longer than MINUTES), or gone without a word.
+TEST_F(StatusCommand, ARunWithoutItsEndIsNeverGreenForLong) {
+    RunRecord alive = startRecord(kRunUnattended, kNow - 10min);
+    RunRecord gone = alive;
+    gone.pid = 999999999;  // no such process
+    const struct {
+        const char* name;
+        RunRecord last;
+        std::vector<std::string> minutes;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"running for 10 min, limit 60", alive, {"60"}, kStatusOk, "concluída"},
+        {"running for 10 min, limit 5", alive, {"5"}, kStatusAttention, "Em andamento há mais de 5 min"},
+        {"gone without its end", gone, {"60"}, kStatusAttention, "terminou sem registrar o fim"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(path);
+        ASSERT_TRUE(appendRun(path, run(Result::Complete, 1h)));
+        ASSERT_TRUE(appendRun(path, c.last));
+        EXPECT_EQ(status(c.minutes), c.status);
+        EXPECT_NE(out.str().find(c.says), std::string::npos) << out.str();
+    }
+}
+
+TEST_F(StatusCommand, AHistoryThatIsNotAFileIsReportedNotWaitedOn) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    EXPECT_EQ(status(), kStatusAttention);
+    EXPECT_NE(out.str().find("não é um arquivo comum"), std::string::npos) << out.str();
 }
 
 TEST_F(StatusCommand, AnErrorInSeveralLinesStaysOnOne) {

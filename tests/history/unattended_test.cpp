@@ -53,12 +53,28 @@ TEST_F(UnattendedHistory, FailureIsRecordedWithoutABus) {
         << slurp(dir / "err.txt");
     const std::string history = slurp(dir / "ConfigQuillan.log.jsonl");
     EXPECT_NE(history.find("\"tipo\":\"executa\",\"resultado\":\"falhou\""), std::string::npos) << history;
-    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1) << history;
+    // its first line, written before it started, then its end
+    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 2) << history;
+    EXPECT_EQ(history.find("\"tipo\":\"executa\",\"resultado\":\"em_andamento\""), history.find("\"tipo\""))
+        << history;
     EXPECT_FALSE(fs::exists(dir / "ConfigQuillan.log.avisado"));
     // /status now points at it.
     EXPECT_EQ(run("./exportar-xml /status >status.txt"), 1);
     EXPECT_NE(slurp(dir / "status.txt").find("Exportação agendada (/executa) falhou em "), std::string::npos)
         << slurp(dir / "status.txt");
+}
+
+// A run that could not record its end would leave /status green: it does not
+// start when its history cannot be written.
+TEST_F(UnattendedHistory, ARunThatCannotRecordItselfDoesNotStart) {
+    fs::create_directory(dir / "ConfigQuillan.log.jsonl");
+    EXPECT_EQ(run("./exportar-xml /executa >out.txt 2>err.txt"), 1);
+    const std::string err = slurp(dir / "err.txt");
+    EXPECT_NE(err.find("Exportação não iniciada"), std::string::npos) << err;
+    EXPECT_NE(err.find((dir / "ConfigQuillan.log.jsonl").string()), std::string::npos) << err;
+    // it never reached the database
+    EXPECT_EQ(err.find("missing.fdb"), std::string::npos) << err;
+    EXPECT_EQ(run("./exportar-xml /status >status.txt"), 1);
 }
 
 TEST_F(UnattendedHistory, FailureIsAnnouncedOnTheSessionBus) {

@@ -1,5 +1,7 @@
 #include "platform/ini_file.h"
 
+#include "tests/support/prerequisites.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -216,7 +218,7 @@ TEST_F(IniFileTest, ReadOnlyFileIsNeverReplaced) {
 }
 
 TEST_F(IniFileTest, WriteKeepsOwnerGroupAndMode) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file to another user";
+    REQUIRE_PREREQUISITE(::geteuid() == 0, "needs root to give the file to another user");
     put("[S]\r\nK=1\r\n");
     ASSERT_EQ(::chown(file_.c_str(), 65534, 65534), 0);
     ::chmod(file_.c_str(), 0660);
@@ -259,7 +261,7 @@ int asNobody(const std::function<int()>& body) {
 }
 
 TEST_F(IniFileTest, FolderThatIsNotWritableIsFoundBeforeWriting) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+    REQUIRE_PREREQUISITE(::geteuid() == 0, "needs root to run as another user");
     put("[S]\r\nK=1\r\n");
     ::chmod(file_.c_str(), 0666);  // the file itself is writable for everyone
     ::chmod(dir_.c_str(), 0755);
@@ -273,12 +275,12 @@ TEST_F(IniFileTest, FolderThatIsNotWritableIsFoundBeforeWriting) {
 // A real full disk: a small tmpfs, mounted in a mount namespace of this
 // process only, filled up.
 TEST_F(IniFileTest, FullDiskIsFoundBeforeWritingAndLeavesTheFile) {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0)
-        GTEST_SKIP() << "cannot make a private mount namespace here: " << std::strerror(errno);
+    REQUIRE_PREREQUISITE(::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0,
+                         std::string("cannot make a private mount namespace here: ") + std::strerror(errno));
     const fs::path disk = dir_ / "disk";
     fs::create_directory(disk);
-    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    REQUIRE_PREREQUISITE(::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0,
+                         std::string("cannot mount a tmpfs here: ") + std::strerror(errno));
     struct Unmount {
         fs::path p;
         ~Unmount() { ::umount2(p.c_str(), MNT_DETACH); }

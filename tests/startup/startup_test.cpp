@@ -1,3 +1,5 @@
+#include "tests/support/prerequisites.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -312,7 +314,8 @@ TEST(StartupLocale, FourDigitYearIsReadFromTheProcessLocaleAtStartup) {
         const char* locale;
     };
     for (const Case& c : {Case{"pt_BR.UTF-8"}, Case{"en_US.UTF-8"}}) {
-        if (!platform::setProcessLocale(c.locale)) GTEST_SKIP() << c.locale << " is not installed";
+        REQUIRE_PREREQUISITE(platform::setProcessLocale(c.locale),
+                             std::string(c.locale) + " is not installed (scripts/install-deps.sh generates it)");
         const std::string format = platform::currentFormatSettings().shortDateFormat;
         vesperine::ControlLibrary library{std::vector<std::string>{}};
         EXPECT_EQ(library.State().DefaultFourDigitYear, vesperine::FourDigitYearIn(format)) << c.locale << " " << format;

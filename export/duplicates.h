@@ -1,0 +1,45 @@
+#pragma once
+// Two rows of one run can give one file name: the ERP stored a document twice,
+// or kept a rejected copy beside the authorised one. One file, one winner:
+// the text that carries an authorisation, then the newer change moment, then
+// the later row.
+
+#include "export/stamp.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace exports {
+
+// Whether the text holds an authorisation protocol with an authorised status
+// (protNFe … cStat 100, or 150 when authorised late).
+bool carriesAuthorisation(std::string_view text);
+
+struct NameCandidate {
+    long long number = 0;
+    std::optional<Moment> moment;  // the period export and the package have none
+    bool authorised = false;
+};
+
+// Whether `challenger` takes the file from `holder`.
+bool takesTheFile(const NameCandidate& challenger, const NameCandidate& holder);
+
+// The file names a run has given so far and who holds each.
+class NameClaims {
+public:
+    enum class Outcome {
+        First,     // nobody had the name: write
+        Replaces,  // the challenger wins: write over the holder's file
+        Loses,     // the holder keeps the file: do not write
+    };
+    // `other` receives the document number of the one that lost (the
+    // previous holder or the challenger) when the name was taken.
+    Outcome claim(const std::string& name, const NameCandidate& candidate, long long* other = nullptr);
+
+private:
+    std::unordered_map<std::string, NameCandidate> holders_;
+};
+
+}  // namespace exports

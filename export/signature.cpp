@@ -1,0 +1,492 @@
+#include "export/signature.h"
+
+#include <libxml/c14n.h>
+#include <libxml/dict.h>
+#include <libxml/globals.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace exports {
+namespace {
+
+constexpr char kDsig[] = "http://www.w3.org/2000/09/xmldsig#";
+constexpr std::string_view kC14n = "http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
+constexpr std::string_view kC14nWithComments = "http://www.w3.org/TR/2001/REC-xml-c14n-20010315#WithComments";
+constexpr std::string_view kEnveloped = "http://www.w3.org/2000/09/xmldsig#enveloped-signature";
+constexpr std::string_view kSha1 = "http://www.w3.org/2000/09/xmldsig#sha1";
+constexpr std::string_view kSha256 = "http://www.w3.org/2001/04/xmlenc#sha256";
+constexpr std::string_view kRsaSha1 = "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
+constexpr std::string_view kRsaSha256 = "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256";
+
+// Sizes past any real signature; larger values are refused before decoding.
+constexpr size_t kMaxDigest = 64;
+constexpr size_t kMaxSignature = 2048;  // RSA up to 16384 bits
+constexpr size_t kMaxCertificate = 64 * 1024;
+
+// Fetched once: the implicit fetch behind EVP_sha1() takes a lock every time.
+const EVP_MD* sha1()
+{
+    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    return md;
+}
+
+const EVP_MD* sha256()
+{
+    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
+    return md;
+}
+
+std::string_view view(const xmlChar* s)
+{
+    return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
+}
+
+bool isElement(const xmlNode* n, const char* name)
+{
+    return n && n->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(n->name), name) == 0;
+}
+
+bool isDsig(const xmlNode* n, const char* name)
+{
+    return isElement(n, name) && n->ns && view(n->ns->href) == kDsig;
+}
+
+// The first child element of that local name (the XML check reads names
+// without their namespace too); in the signature's namespace when `dsig`.
+xmlNodePtr child(const xmlNode* parent, const char* name, bool dsig = false)
+{
+    if (!parent)
+        return nullptr;
+    for (xmlNodePtr c = parent->children; c; c = c->next)
+        if (dsig ? isDsig(c, name) : isElement(c, name))
+            return c;
+    return nullptr;
+}
+
+std::string text(const xmlNode* n)
+{
+    if (!n)
+        return {};
+    xmlChar* content = xmlNodeGetContent(n);
+    std::string out(view(content));
+    xmlFree(content);
+    return out;
+}
+
+// An attribute without a namespace; `present` says whether it was there.
+std::string attribute(const xmlNode* n, const char* name, bool* present = nullptr)
+{
+    xmlChar* value = xmlGetNoNsProp(n, reinterpret_cast<const xmlChar*>(name));
+    if (present)
+        *present = value != nullptr;
+    std::string out(view(value));
+    xmlFree(value);
+    return out;
+}
+
+// Base64 with line breaks and blanks anywhere, as signers write it; false on
+// any other character or when it would decode to more than `limit` bytes.
+bool fromBase64(std::string_view in, size_t limit, std::string& out)
+{
+    out.clear();
+    if (in.size() > limit * 2 + 256)  // 4/3 of the bytes, plus room for line breaks
+        return false;
+    std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
+    if (!ctx)
+        return false;
+    out.resize(in.size() / 4 * 3 + 80);
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    int written = 0, last = 0;
+    EVP_DecodeInit(ctx.get());
+    if (EVP_DecodeUpdate(ctx.get(), o, &written, reinterpret_cast<const unsigned char*>(in.data()),
+                         static_cast<int>(in.size())) < 0 ||
+        EVP_DecodeFinal(ctx.get(), o + written, &last) < 0)
+        return false;
+    out.resize(size_t(written) + size_t(last));
+    return out.size() <= limit;
+}
+
+// What the canonical form shows: the apex and what is under it, less the
+// excluded element (the signature itself, for the enveloped transform).
+struct Subset {
+    const xmlNode* apex = nullptr;
+    const xmlNode* excluded = nullptr;
+};
+
+int isVisible(void* data, xmlNodePtr node, xmlNodePtr parent)
+{
+    const auto* subset = static_cast<const Subset*>(data);
+    // a namespace node has no parent of its own: it is its element's
+    const xmlNode* n = node && node->type != XML_NAMESPACE_DECL ? node : parent;
+    for (; n; n = n->parent) {
+        if (n == subset->excluded)
+            return 0;
+        if (n == subset->apex)
+            return 1;
+    }
+    return 0;
+}
+
+int writeToDigest(void* context, const char* bytes, int length)
+{
+    return EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context), bytes, size_t(length)) == 1 ? length : -1;
+}
+
+int writeToString(void* context, const char* bytes, int length)
+{
+    static_cast<std::string*>(context)->append(bytes, size_t(length));
+    return length;
+}
+
+// Inclusive C14N 1.0 of the subset, handed to `write` as it is produced.
+// libxml2 walks from the document's first child and asks about every node;
+// for a subset under one apex the walk is made to start there (the parents
+// stay linked, so the namespaces in scope are still found) and put back.
+bool canonicalise(xmlDocPtr doc, const Subset& subset, bool comments, xmlOutputWriteCallback write, void* sink)
+{
+    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(write, nullptr, sink, nullptr);
+    if (!out)
+        return false;
+    auto* apex = const_cast<xmlNodePtr>(subset.apex);
+    xmlNodePtr const first = doc->children, next = apex->next;
+    doc->children = apex;
+    apex->next = nullptr;
+    // Asking about every node costs; it is needed only when something under
+    // the apex is left out, or when the apex inherits xml:* attributes
+    // (inclusive C14N copies them from the ancestors left out).
+    bool everyNode = false;
+    for (const xmlNode* n = subset.excluded; n && !everyNode; n = n->parent)
+        everyNode = n == apex;
+    for (const xmlNode* n = apex->parent; n && n->type == XML_ELEMENT_NODE && !everyNode; n = n->parent)
+        for (const xmlAttr* a = n->properties; a && !everyNode; a = a->next)
+            everyNode = a->ns && view(a->ns->href) == view(XML_XML_NAMESPACE);
+    const int produced = xmlC14NExecute(doc, everyNode ? isVisible : nullptr, const_cast<Subset*>(&subset),
+                                        XML_C14N_1_0, nullptr, comments ? 1 : 0, out);
+    apex->next = next;
+    doc->children = first;
+    const int closed = xmlOutputBufferClose(out);
+    return produced >= 0 && closed >= 0;
+}
+
+struct MdContextDeleter {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+
+EVP_MD_CTX* mdContext()
+{
+    thread_local std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
+    return context.get();
+}
+
+// The digest of the element's canonical form; false when it cannot be made.
+bool digestOf(xmlDocPtr doc, const xmlNode* element, const xmlNode* excluded, const EVP_MD* md, std::string& out)
+{
+    EVP_MD_CTX* ctx = mdContext();
+    // reset: the last verification left its key's context in it
+    if (!ctx || !md || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestInit_ex(ctx, md, nullptr) != 1)
+        return false;
+    const Subset subset{element, excluded};
+    // a reference to an element (#Id) leaves its comments out
+    if (!canonicalise(doc, subset, false, writeToDigest, ctx))
+        return false;
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(ctx, value, &length) != 1)
+        return false;
+    out.assign(reinterpret_cast<const char*>(value), length);
+    return true;
+}
+
+// The issuer's public key from the certificate's DER bytes; RSA only. The
+// last one is kept: a month's documents mostly come from a few issuers.
+EVP_PKEY* publicKey(const std::string& der)
+{
+    struct Cached {
+        std::string der;
+        EVP_PKEY* key = nullptr;
+        ~Cached() { EVP_PKEY_free(key); }
+    };
+    thread_local Cached cached;
+    if (cached.key && cached.der == der)
+        return cached.key;
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    X509* certificate = d2i_X509(nullptr, &p, long(der.size()));
+    if (!certificate)
+        return nullptr;
+    const bool whole = p == reinterpret_cast<const unsigned char*>(der.data()) + der.size();
+    EVP_PKEY* key = whole ? X509_get_pubkey(certificate) : nullptr;
+    X509_free(certificate);
+    if (!key)
+        return nullptr;
+    if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
+        EVP_PKEY_free(key);
+        return nullptr;
+    }
+    EVP_PKEY_free(cached.key);
+    cached.key = key;
+    cached.der = der;
+    return key;
+}
+
+bool verifies(EVP_PKEY* key, const EVP_MD* md, const std::string& data, const std::string& signature)
+{
+    EVP_MD_CTX* ctx = mdContext();
+    if (!ctx || !md || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) != 1)
+        return false;
+    return EVP_DigestVerify(ctx, reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+                            reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+}
+
+// The one element whose Id attribute is `id`; null when none or several.
+const xmlNode* elementWithId(const xmlNode* root, std::string_view id)
+{
+    const xmlNode* found = nullptr;
+    const xmlNode* n = root;
+    while (n) {
+        if (n->type == XML_ELEMENT_NODE) {
+            for (const xmlAttr* a = n->properties; a; a = a->next) {
+                if (a->ns || std::strcmp(reinterpret_cast<const char*>(a->name), "Id") != 0)
+                    continue;
+                const xmlNode* v = a->children;
+                const bool equal = v && !v->next && v->type == XML_TEXT_NODE ? view(v->content) == id
+                                                                            : attribute(n, "Id") == id;
+                if (equal) {
+                    if (found)
+                        return nullptr;
+                    found = n;
+                }
+            }
+            if (n->children) {
+                n = n->children;
+                continue;
+            }
+        }
+        while (n && n != root && !n->next)
+            n = n->parent;
+        if (!n || n == root)
+            break;
+        n = n->next;
+    }
+    return found;
+}
+
+// What one Reference asks for, when it is one NF-e use: a same-document
+// "#Id", the enveloped transform and/or inclusive C14N, SHA-1 or SHA-256.
+struct Reference {
+    std::string id;
+    bool enveloped = false;
+    const EVP_MD* md = nullptr;
+    std::string digest;  // DigestValue, decoded
+};
+
+bool readReference(const xmlNode* signedInfo, Reference& r)
+{
+    const xmlNode* reference = nullptr;
+    for (const xmlNode* c = signedInfo->children; c; c = c->next) {
+        if (!isDsig(c, "Reference"))
+            continue;
+        if (reference)
+            return false;  // the document's signature covers one element
+        reference = c;
+    }
+    if (!reference)
+        return false;
+    const std::string uri = attribute(reference, "URI");
+    if (uri.size() < 2 || uri[0] != '#')
+        return false;
+    r.id = uri.substr(1);
+    if (const xmlNode* transforms = child(reference, "Transforms", true)) {
+        bool canonical = false;
+        for (const xmlNode* t = transforms->children; t; t = t->next) {
+            if (t->type != XML_ELEMENT_NODE)
+                continue;
+            if (!isDsig(t, "Transform"))
+                return false;
+            const std::string algorithm = attribute(t, "Algorithm");
+            if (algorithm == kEnveloped && !r.enveloped && !canonical)
+                r.enveloped = true;
+            else if ((algorithm == kC14n || algorithm == kC14nWithComments) && !canonical)
+                canonical = true;  // comments are gone already: the reference is to an Id
+            else
+                return false;
+        }
+    }
+    const std::string method = attribute(child(reference, "DigestMethod", true), "Algorithm");
+    r.md = method == kSha1 ? sha1() : method == kSha256 ? sha256() : nullptr;
+    if (!r.md || !fromBase64(text(child(reference, "DigestValue", true)), kMaxDigest, r.digest))
+        return false;
+    return r.digest.size() == size_t(EVP_MD_get_size(r.md));
+}
+
+// Whether SignatureValue verifies over the canonical SignedInfo with the key
+// of the certificate in KeyInfo.
+bool signatureHolds(xmlDocPtr doc, const xmlNode* signature, const xmlNode* signedInfo)
+{
+    const std::string canonicalization = attribute(child(signedInfo, "CanonicalizationMethod", true), "Algorithm");
+    const bool comments = canonicalization == kC14nWithComments;
+    if (!comments && canonicalization != kC14n)
+        return false;
+    const std::string method = attribute(child(signedInfo, "SignatureMethod", true), "Algorithm");
+    const EVP_MD* md = method == kRsaSha1 ? sha1() : method == kRsaSha256 ? sha256() : nullptr;
+    if (!md)
+        return false;
+    std::string value, der;
+    if (!fromBase64(text(child(signature, "SignatureValue", true)), kMaxSignature, value) || value.empty())
+        return false;
+    const xmlNode* data = child(child(signature, "KeyInfo", true), "X509Data", true);
+    if (!fromBase64(text(child(data, "X509Certificate", true)), kMaxCertificate, der) || der.empty())
+        return false;
+    EVP_PKEY* key = publicKey(der);
+    if (!key)
+        return false;
+    thread_local std::string canonical;
+    canonical.clear();
+    if (!canonicalise(doc, Subset{signedInfo, nullptr}, comments, writeToString, &canonical))
+        return false;
+    return verifies(key, md, canonical, value);
+}
+
+void silence(void*, xmlErrorPtr) {}
+
+// libxml2 reports C14N and converter errors through the thread's handler,
+// which would print them; quiet for one check.
+class QuietErrors {
+public:
+    QuietErrors() : handler_(xmlStructuredError), data_(xmlStructuredErrorContext)
+    {
+        xmlSetStructuredErrorFunc(nullptr, silence);
+    }
+    ~QuietErrors()
+    {
+        xmlSetStructuredErrorFunc(data_, handler_);
+        ERR_clear_error();  // what OpenSSL queued for a failed verification
+    }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+
+private:
+    xmlStructuredErrorFunc handler_;
+    void* data_;
+};
+
+struct ContextDeleter {
+    void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
+};
+
+// A tree this time: C14N works on one. The same rules as the XML check: no
+// entity substitution, no DTD loading, no network, the default size limits.
+xmlDocPtr parse(std::string_view text)
+{
+    thread_local std::unique_ptr<xmlParserCtxt, ContextDeleter> context;
+    if (context && xmlDictSize(context->dict) > 4096)
+        context.reset();  // names stay in the dictionary; odd documents must not grow it without end
+    if (!context) {
+        xmlInitParser();
+        context.reset(xmlNewParserCtxt());
+        if (!context)
+            return nullptr;
+    }
+    // short texts kept inside their nodes: fewer allocations, the tree is only read
+    xmlDocPtr doc = xmlCtxtReadMemory(context.get(), text.data(), int(text.size()), nullptr, nullptr,
+                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT);
+    if (doc && !context->wellFormed) {
+        xmlFreeDoc(doc);
+        return nullptr;
+    }
+    return doc;
+}
+
+void add(Findings& findings, Finding f)
+{
+    for (Finding have : findings)
+        if (have == f)
+            return;
+    findings.push_back(f);
+}
+
+}  // namespace
+
+Findings checkSignature(std::string_view xml)
+{
+    Findings findings;
+    if (xml.empty() || xml.size() > size_t(INT_MAX))
+        return findings;
+    // Names are ASCII bytes in a text that starts like ASCII or UTF-8 (not
+    // UTF-16, UCS-4 or EBCDIC): without these bytes there is no Signature and
+    // no digVal, and an unsigned text need not be parsed again.
+    const auto first = static_cast<unsigned char>(xml[0]);
+    const bool asciiLike = xml.size() > 1 && xml[1] != 0 &&
+                           (first == '<' || first == ' ' || first == '\t' || first == '\r' || first == '\n' ||
+                            first == 0xEF);
+    if (asciiLike && xml.find("Signature") == xml.npos && xml.find("digVal") == xml.npos)
+        return {Finding::SignatureMissing};
+
+    QuietErrors quiet;
+    std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(parse(xml), xmlFreeDoc);
+    const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    if (!root)
+        return findings;  // the XML check says why
+
+    // The element that carries the signature, the one signed, the protocol's digest.
+    const xmlNode *holder = nullptr, *signedElement = nullptr, *digVal = nullptr;
+    if (isElement(root, "nfeProc")) {
+        holder = child(root, "NFe");
+        signedElement = child(holder, "infNFe");
+        digVal = child(child(child(root, "protNFe"), "infProt"), "digVal");
+    } else if (isElement(root, "procEventoNFe")) {
+        holder = child(root, "evento");
+        signedElement = child(holder, "infEvento");
+    } else {
+        return findings;
+    }
+    // beside the signed element, as NF-e carry it, or inside it (enveloped)
+    const xmlNode* signature = child(holder, "Signature", true);
+    if (!signature)
+        signature = child(signedElement, "Signature", true);
+
+    // The signed element's digest as the signature says to work it out.
+    std::string digest;
+    bool digestKnown = false;
+    if (!signature) {
+        add(findings, Finding::SignatureMissing);
+    } else {
+        const xmlNode* signedInfo = child(signature, "SignedInfo", true);
+        Reference reference;
+        const bool referenceRead = signedInfo && readReference(signedInfo, reference);
+        // the Id must name the document's own infNFe / infEvento, and nothing else
+        if (referenceRead && signedElement && elementWithId(root, reference.id) == signedElement)
+            digestKnown = digestOf(doc.get(), signedElement, reference.enveloped ? signature : nullptr, reference.md,
+                                   digest);
+        if (!digestKnown || digest != reference.digest)
+            add(findings, Finding::SignatureDigest);
+        if (!signedInfo || !signatureHolds(doc.get(), signature, signedInfo))
+            add(findings, Finding::SignatureInvalid);
+    }
+
+    // What was authorised: digVal holds the digest the authority received.
+    if (digVal) {
+        std::string authorised;
+        bool same = fromBase64(text(digVal), kMaxDigest, authorised);
+        if (same && !digestKnown) {
+            // no usable signature: the digest of the length digVal has
+            const EVP_MD* md = authorised.size() == 20 ? sha1() : authorised.size() == 32 ? sha256() : nullptr;
+            digestKnown = signedElement && md && digestOf(doc.get(), signedElement, signature, md, digest);
+        }
+        same = same && digestKnown && digest == authorised;
+        if (!same)
+            add(findings, Finding::ProtocolDigest);
+    }
+    return findings;
+}
+
+}  // namespace exports

@@ -1,0 +1,33 @@
+#pragma once
+// Was the document changed after it was signed and authorised? The XML
+// signature of an NF-e (nfeProc/NFe) or of an event (procEventoNFe/evento)
+// covers its infNFe / infEvento: inclusive C14N 1.0 with the enveloped
+// transform, digested with SHA-1 or SHA-256, the SignedInfo signed with RSA
+// by the certificate inside the Signature. The protocol's digVal repeats the
+// digest that was authorised.
+//
+// Only reports. The certificate is taken as it is: its chain and revocation
+// are not checked (that needs the authorities' lists and the network).
+
+#include "export/checks.h"
+
+#include <string_view>
+
+namespace exports {
+
+// Findings about the signature of a text the XML check found well-formed with
+// an nfeProc or procEventoNFe root (other texts: a parsed root of another name
+// gets none; a text without the word "Signature" is not parsed at all):
+//  SignatureMissing  no Signature where the document carries it;
+//  SignatureDigest   the signed element's digest differs from DigestValue, or
+//                    cannot be worked out (no element with the Reference's Id,
+//                    a transform or digest method NF-e do not use);
+//  SignatureInvalid  SignatureValue does not verify over SignedInfo with the
+//                    certificate's key, or cannot be checked (no certificate,
+//                    not RSA, an unknown method);
+//  ProtocolDigest    protNFe/infProt/digVal differs from the signed element's
+//                    digest: not the text that was authorised.
+// The parse loads no DTD, substitutes no entity and uses no network.
+Findings checkSignature(std::string_view text);
+
+}  // namespace exports

@@ -1,0 +1,266 @@
+// The signature check against documents signed here by xmlsec1 with a key and
+// a self-signed certificate made here by openssl (tests/accountant/signing.h),
+// then changed the ways a document is changed after authorisation. xmlsec1
+// --verify judges every text on its own: its verdict and the check's must agree.
+#include "export/signature.h"
+#include "tests/accountant/signing.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <memory>
+#include <string>
+
+using namespace exports;
+using namespace signing;
+
+namespace {
+
+constexpr const char* kKey = "35240312345678000199550010000012341100000089";
+
+std::string documentTemplate(const std::string& encoding, const std::string& name, const std::string& product,
+                             const char* method = kRsaSha1, const char* digest = kSha1)
+{
+    return signing::documentTemplate(kKey, encoding, name, product, method, digest);
+}
+
+std::string eventTemplate()
+{
+    return signing::eventTemplate(kKey);
+}
+
+// The same text in UTF-16 (little-endian, with its byte order mark), declared so.
+std::string utf16(const std::string& utf8Text)
+{
+    const std::string text = replaced(utf8Text, "encoding=\"UTF-8\"", "encoding=\"UTF-16\"");
+    iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
+    std::string out(text.size() * 2 + 2, '\0');
+    out[0] = '\xFF';
+    out[1] = '\xFE';
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size(), outLeft = out.size() - 2;
+    char* o = out.data() + 2;
+    EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), size_t(-1));
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// One key, two certificates and xmlsec1 for the whole suite.
+class Signature : public ::testing::Test {
+protected:
+    static inline std::unique_ptr<Signer> signer;
+    static void SetUpTestSuite() { signer = std::make_unique<Signer>(); }
+    static void TearDownTestSuite() { signer.reset(); }
+
+    static std::string sign(const std::string& text) { return signer->sign(text); }
+    static bool xmlsecVerifies(const std::string& text) { return signer->verifies(text); }
+    static std::string certificateOf(const char* who) { return signer->certificate(who); }
+};
+
+bool signatureUpheld(const Findings& findings)
+{
+    for (Finding f : findings)
+        if (f == Finding::SignatureMissing || f == Finding::SignatureDigest || f == Finding::SignatureInvalid)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TEST_F(Signature, VerdictsOnSignedAndChangedDocuments)
+{
+    const std::string utf8 = sign(documentTemplate("UTF-8", "Com\xC3\xA9rcio de Pe\xC3\xA7" "as Ltda",
+                                                   "Pe\xC3\xA7" "a de reposi\xC3\xA7\xC3\xA3o"));
+    const std::string cp1252 = sign(documentTemplate("windows-1252", "Com\xE9rcio de Pe\xE7" "as Ltda",
+                                                     "Pe\xE7" "a de reposi\xE7\xE3o \x96 a\xE7\xFA" "car"));
+    const std::string sha256 = sign(documentTemplate("UTF-8", "Loja", "Parafuso", kRsaSha256, kSha256));
+    const std::string event = sign(eventTemplate());
+    // inclusive C14N carries xml:lang from the ancestors into the signed element
+    const std::string lang = sign(replaced(documentTemplate("UTF-8", "Loja", "Parafuso"),
+                                           "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\">",
+                                           "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" xml:lang=\"pt-BR\">"));
+    // the signature inside the element it signs, which the enveloped transform leaves out
+    const std::string plain = documentTemplate("UTF-8", "Loja", "Parafuso");
+    const std::string inside = sign(replaced(withoutSignature(plain), "</infAdic></infNFe>",
+                                             "</infAdic>" + signatureTemplate(std::string("NFe") + kKey) +
+                                                 "</infNFe>"));
+    // xmlsec1 keeps the declared code page: the accents are single bytes still
+    ASSERT_NE(cp1252.find("Com\xE9rcio"), std::string::npos) << cp1252;
+
+    const std::string signatureValue = between(utf8, "<SignatureValue>", "</SignatureValue>");
+    const std::string digest = between(utf8, "<DigestValue>", "</DigestValue>");
+    const std::string otherDigest = digest[0] == 'A' ? "B" + digest.substr(1) : "A" + digest.substr(1);
+    const std::string signedRef = std::string("#NFe") + kKey + "\"";
+
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"untouched, UTF-8", utf8, "ok"},
+        {"untouched, windows-1252 with accents", cp1252, "ok"},
+        {"untouched, RSA-SHA256 and SHA-256", sha256, "ok"},
+        // no ASCII "Signature" bytes in it, yet a signature
+        {"untouched, re-encoded as UTF-16", utf16(utf8), "ok"},
+        {"UTF-16, a value changed", utf16(replaced(utf8, "<vNF>21.00", "<vNF>12.00")),
+         "assinatura-digest,protocolo-digest"},
+        {"untouched cancellation event", event, "ok"},
+        {"xml:lang on an ancestor", lang, "ok"},
+        // SignedInfo inherits it too
+        {"xml:lang on an ancestor changed", replaced(lang, "xml:lang=\"pt-BR\"", "xml:lang=\"pt-PT\""),
+         "assinatura-digest,assinatura-invalida,protocolo-digest"},
+        {"signature inside infNFe", inside, "ok"},
+        {"signature inside infNFe, content changed", replaced(inside, "<vNF>21.00", "<vNF>12.00"),
+         "assinatura-digest,protocolo-digest"},
+        {"event without its signature", withoutSignature(event), "assinatura-ausente"},
+        {"a value changed in infNFe", replaced(utf8, "<vNF>21.00</vNF>", "<vNF>12.00</vNF>"),
+         "assinatura-digest,protocolo-digest"},
+        {"an accent taken out, windows-1252", replaced(cp1252, "Com\xE9rcio", "Comercio"),
+         "assinatura-digest,protocolo-digest"},
+        {"the same letter as a character reference", replaced(cp1252, "Com\xE9rcio", "Com&#233;rcio"), "ok"},
+        {"re-indented", replaced(utf8, "<emit>", "\n    <emit>"), "assinatura-digest,protocolo-digest"},
+        {"an attribute changed", replaced(utf8, "<det nItem=\"1\">", "<det nItem=\"2\">"),
+         "assinatura-digest,protocolo-digest"},
+        {"the event's reason changed", replaced(event, "pelo cliente", "pelo emitente"), "assinatura-digest"},
+        {"SignatureValue altered", replaced(utf8, signatureValue, signatureValue[0] == 'A'
+                                                                      ? "B" + signatureValue.substr(1)
+                                                                      : "A" + signatureValue.substr(1)),
+         "assinatura-invalida"},
+        {"SignatureValue cut short", replaced(utf8, signatureValue, signatureValue.substr(0, 40)),
+         "assinatura-invalida"},
+        {"DigestValue changed with the content it covers untouched", replaced(utf8, digest, otherDigest),
+         "assinatura-digest,assinatura-invalida"},  // digVal still matches what infNFe holds
+        {"protocol's digVal different", replaced(utf8, "<digVal>" + digest, "<digVal>" + otherDigest),
+         "protocolo-digest"},
+        {"protocol's digVal not base64", replaced(utf8, "<digVal>" + digest, "<digVal>%%" + digest),
+         "protocolo-digest"},
+        {"no signature", withoutSignature(utf8), "assinatura-ausente"},
+        {"no signature, content changed", replaced(withoutSignature(utf8), "<vNF>21.00", "<vNF>12.00"),
+         "assinatura-ausente,protocolo-digest"},
+        {"Signature in another namespace", replaced(utf8, "2000/09/xmldsig#\"><SignedInfo>", "x\"><SignedInfo>"),
+         "assinatura-ausente"},
+        // hostile signatures
+        {"certificate of another key", replaced(utf8, between(utf8, "<X509Certificate>", "</X509Certificate>"),
+                                                certificateOf("other")),
+         "assinatura-invalida"},
+        {"no certificate", replaced(utf8, between(utf8, "<KeyInfo>", "</KeyInfo>"), ""), "assinatura-invalida"},
+        {"certificate that is no certificate",
+         replaced(utf8, between(utf8, "<X509Certificate>", "</X509Certificate>"), "QUJDRA=="), "assinatura-invalida"},
+        {"unknown signature method", replaced(utf8, kRsaSha1, "http://example.com/rot13"), "assinatura-invalida"},
+        {"unknown digest method", replaced(utf8, kSha1, "http://www.w3.org/2001/04/xmldsig-more#md5"),
+         "assinatura-digest,assinatura-invalida"},
+        {"unknown transform",
+         replaced(utf8, "<Transform Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>",
+                  "<Transform Algorithm=\"http://www.w3.org/TR/1999/REC-xslt-19991116\"/>"),
+         "assinatura-digest,assinatura-invalida"},
+        {"Reference to an Id nothing has", replaced(utf8, signedRef, "#NFe0\""),
+         "assinatura-digest,assinatura-invalida"},
+        {"huge SignatureValue", replaced(utf8, signatureValue, std::string(6 << 20, 'A')), "assinatura-invalida"},
+        {"huge certificate",
+         replaced(utf8, between(utf8, "<X509Certificate>", "</X509Certificate>"), std::string(4 << 20, 'B')),
+         "assinatura-invalida"},
+        {"SignedInfo missing",
+         replaced(utf8, between(utf8, "<SignedInfo>", "</SignedInfo>"), ""),
+         "assinatura-digest,assinatura-invalida"},
+    };
+    for (const Case& c : cases) {
+        const Findings findings = checkSignature(c.text);
+        EXPECT_EQ(findingsText(findings), c.expected) << c.what;
+        EXPECT_EQ(xmlsecVerifies(c.text), signatureUpheld(findings)) << "xmlsec1 disagrees: " << c.what;
+    }
+}
+
+// Stricter than a generic verifier: the signature must cover the document's
+// own infNFe, and its Id must name nothing else.
+TEST_F(Signature, MustCoverTheDocumentsOwnInfNFe)
+{
+    const std::string key = kKey;
+    const std::string tpl = documentTemplate("UTF-8", "Loja", "Parafuso");
+    // a genuine signature, over the protocol's infProt instead of infNFe
+    const std::string decoy = sign(replaced(replaced(replaced(tpl, "<Reference URI=\"#NFe" + key + "\"",
+                                                              "<Reference URI=\"#decoy\""),
+                                                     "<infProt>", "<infProt Id=\"decoy\">"),
+                                            "<digVal>DIGVAL</digVal>", ""));
+    EXPECT_TRUE(xmlsecVerifies(decoy));
+    EXPECT_EQ(findingsText(checkSignature(decoy)), "assinatura-digest");
+    // the signed Id given to a second element as well
+    const std::string twice = replaced(sign(tpl), "<infProt>", "<infProt Id=\"NFe" + key + "\">");
+    EXPECT_EQ(findingsText(checkSignature(twice)), "assinatura-digest");
+}
+
+// Texts no signer makes, through every check: each gets a finding, none a
+// crash. xmlsec1 is not asked (it expands entities, which these parses never do).
+TEST_F(Signature, HostileTextsGetFindings)
+{
+    const std::string good = sign(documentTemplate("UTF-8", "Loja", "Parafuso"));
+    const std::string reference = between(good, "<Reference", "</Reference>");
+    std::string manyTransforms;
+    for (int i = 0; i < 20000; ++i)
+        manyTransforms += "<Transform Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>";
+    const std::string laughs = "<!DOCTYPE nfeProc [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+                               "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;\">]>";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        // the signed text is not what a reader that expands the entity sees
+        {"an entity inside the signed element",
+         replaced(replaced(good, "<nfeProc", "<!DOCTYPE nfeProc [<!ENTITY loja \"Loja\">]><nfeProc"), "<natOp>VENDA",
+                  "<natOp>&loja;VENDA"),
+         "assinatura-digest,protocolo-digest"},
+        {"entities that grow a thousandfold",
+         replaced(replaced(good, "<nfeProc", laughs + "<nfeProc"), "<natOp>VENDA", "<natOp>&d;&d;&d;&d;VENDA"),
+         "xml-malformado"},
+        {"two References", replaced(good, "</SignedInfo>", "<Reference" + reference + "</Reference></SignedInfo>"),
+         "assinatura-digest,assinatura-invalida"},
+        {"twenty thousand transforms",
+         replaced(good, "<Transforms>", "<Transforms>" + manyTransforms), "assinatura-digest,assinatura-invalida"},
+        {"Reference without URI", replaced(good, std::string("URI=\"#NFe") + kKey + "\"", ""),
+         "assinatura-digest,assinatura-invalida"},
+        // digVal still matches what infNFe holds
+        {"DigestValue of the wrong length", replaced(good, between(good, "<DigestValue>", "</DigestValue>"), "QUJD"),
+         "assinatura-digest,assinatura-invalida"},
+        {"empty SignatureValue", replaced(good, between(good, "<SignatureValue>", "</SignatureValue>"), ""),
+         "assinatura-invalida"},
+        {"SignatureValue not base64",
+         replaced(good, between(good, "<SignatureValue>", "</SignatureValue>"), "%%%%not base64%%%%"),
+         "assinatura-invalida"},
+        {"a DSA method", replaced(good, kRsaSha1, "http://www.w3.org/2000/09/xmldsig#dsa-sha1"),
+         "assinatura-invalida"},
+        {"no infNFe to sign", replaced(replaced(good, "<infNFe", "<outro"), "</infNFe>", "</outro>"),
+         "xml-sem-chave,assinatura-digest,protocolo-digest"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(findingsText(checkDocument(kKey, c.text, XmlKind::Document)), c.expected) << c.what;
+}
+
+TEST_F(Signature, FoundThroughTheDocumentChecksAndCounted)
+{
+    const std::string good = sign(documentTemplate("windows-1252", "Pe\xE7" "as", "Pe\xE7" "a"));
+    const std::string changed = replaced(good, "<vNF>21.00", "<vNF>99.00");
+    EXPECT_EQ(findingsText(checkDocument(kKey, good, XmlKind::Document)), "ok");
+    EXPECT_EQ(findingsText(checkDocument(kKey, changed, XmlKind::Document)), "assinatura-digest,protocolo-digest");
+    // a text that is not XML gets the XML's finding alone
+    EXPECT_EQ(findingsText(checkDocument(kKey, good.substr(0, good.size() / 2), XmlKind::Document)),
+              "xml-malformado");
+
+    CheckCounts counts;
+    counts.add(checkDocument(kKey, good, XmlKind::Document));
+    counts.add(checkDocument(kKey, changed, XmlKind::Document));
+    EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(counts.badKeys, 0);
+    EXPECT_EQ(counts.badXml, 0);
+    EXPECT_EQ(counts.badSignatures, 1);
+
+    BackgroundChecks background(2);
+    for (int i = 0; i < 50; ++i)
+        background.add(kKey, i % 5 ? good : changed, XmlKind::Document);
+    const CheckCounts got = background.finish();
+    EXPECT_EQ(got.checked, 50);
+    EXPECT_EQ(got.badSignatures, 10);
+    EXPECT_EQ(got.failed, 10);
+}

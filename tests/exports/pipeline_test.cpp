@@ -1,0 +1,382 @@
+// The one run loop over documents held in memory, into a temporary folder:
+// what each kind of run counts, refuses, writes and stores, and that a
+// further destination plugs in beside the others.
+#include "tests/exports/memory_source.h"
+
+#include "export/package_run.h"
+#include "export/pipeline.h"
+#include "export/rules.h"
+#include "export/run.h"
+
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace pipetest {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace exports;
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+// A settings file and an empty output folder in a folder of their own.
+struct Folder {
+    fs::path dir, ini, out;
+    Folder() {
+        std::string pattern = (fs::temp_directory_path() / "pipeline-XXXXXX").string();
+        dir = ::mkdtemp(pattern.data());
+        ini = dir / "ConfigQuillan.ini";
+        out = dir / "out";
+        fs::create_directory(out);
+        stamp("01/01/2010", "00:00:00");
+    }
+    ~Folder() { fs::remove_all(dir); }
+    void stamp(const char* date, const char* time) {
+        spit(ini, std::string("[Configuracoes]\r\nData=") + date + "\r\nHora=" + time + "\r\n");
+    }
+    std::string stored() const {
+        const std::string text = slurp(ini);
+        auto value = [&](const std::string& key) {
+            const size_t at = text.find(key + "=") + key.size() + 1;
+            return text.substr(at, text.find_first_of("\r\n", at) - at);
+        };
+        return value("Data") + " " + value("Hora");
+    }
+};
+
+// Every file under `root`, by its path relative to it.
+std::map<std::string, std::string> files(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = slurp(e.path());
+    return out;
+}
+
+std::string keyOf(long long number) {
+    char first[64];
+    std::snprintf(first, sizeof first, "3524031122233300018155001%09lld100000000", number);
+    return first + std::to_string(accessKeyCheckDigit(first));
+}
+
+StoredDocument doc(long long number, const char* changed, const char* type = "NF") {
+    StoredDocument d;
+    d.number = number;
+    d.key = keyOf(number);
+    d.changed = changed;
+    d.documentType = type;
+    d.xml = "<doc>" + std::to_string(number) + "</doc>";
+    return d;
+}
+
+// A job's plan with the documents in memory as its source.
+struct Memory {
+    std::vector<StoredDocument> documents;
+    std::optional<Moment> serverTime;
+    std::function<std::unique_ptr<DocumentSource>()> opener() const {
+        return [docs = documents, time = serverTime] {
+            auto source = std::make_unique<MemorySource>(docs);
+            if (time) source->facts.snapshot.serverTime = *time;
+            return source;
+        };
+    }
+};
+
+RunSummary run(std::function<RunPlan()> plan, const Memory& memory, std::function<void(RunPlan&)> change = {}) {
+    Observer quiet;
+    return runPlan(
+        [&] {
+            RunPlan p = plan();
+            p.openSource = memory.opener();
+            if (change) change(p);
+            return p;
+        },
+        quiet);
+}
+
+IncrementalJob incremental(const Folder& f, Kinds kinds = {true, true, true}) {
+    IncrementalJob job;
+    job.outputFolder = f.out.string();
+    job.settingsFile = f.ini.string();
+    job.kinds = kinds;
+    return job;
+}
+
+PeriodJob period(const Folder& f) {
+    PeriodJob job;
+    job.outputFolder = f.out.string();
+    job.settingsFile = f.ini.string();
+    return job;
+}
+
+PackageJob package(const Folder& f) {
+    PackageJob job;
+    job.outputFolder = f.out.string();
+    job.settingsFile = f.ini.string();
+    job.yearMonth = "2024-03";
+    return job;
+}
+
+std::vector<std::string> members(const fs::path& archive) {
+    int error = 0;
+    zip_t* z = zip_open(archive.c_str(), ZIP_RDONLY, &error);
+    if (!z) return {};
+    std::vector<std::string> names;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) names.push_back(zip_get_name(z, i, 0));
+    zip_discard(z);
+    return names;
+}
+
+TEST(Pipeline, ExaminedCountsWhatTheSourceGaveAndSelectedWhatTheRulesKept) {
+    Folder f;
+    Memory m;
+    m.documents = {doc(1, "2021-01-01 10:00:00"), doc(2, "2021-01-02 10:00:00", "NE"),
+                   doc(3, "2021-01-03 10:00:00"), doc(4, "2009-12-31 23:59:59"),  // before the stamp
+                   doc(5, "2021-01-05 10:00:00", "XX")};
+    m.documents[2].key = "352403/../x";
+    const RunSummary s = run([&] { return incrementalPlan(incremental(f, {true, false, false})); }, m);
+    ASSERT_EQ(s.result, Result::Refused) << s.error;
+    EXPECT_EQ(s.examined, 4);  // 1, 2, 3, 5
+    EXPECT_EQ(s.selected, 2);  // the issued ones: 1 and 3
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(s.refused, 1);
+    EXPECT_EQ(s.selected, s.written + s.unchanged + s.refused);
+    EXPECT_EQ(files(f.out), (std::map<std::string, std::string>{{"NFe" + keyOf(1) + ".XML", "<doc>1</doc>\r\n"}}));
+    // Every examined document moves the stamp, of a ticked kind or not, refused or not.
+    EXPECT_EQ(s.stampAfter, "05/01/2021 10:00:00");
+    EXPECT_EQ(f.stored(), "05/01/2021 10:00:00");
+}
+
+TEST(Pipeline, RefusedDocumentsAreRecordedAlikeInEveryKindOfRun) {
+    const std::string unsafe = "352403/../x";
+    const std::string tooLong = "352403" + std::string(250, '1');
+    for (RunKind kind : {RunKind::Incremental, RunKind::Period, RunKind::Package}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        Folder f;
+        Memory m;
+        m.documents = {doc(1, "2024-03-01 10:00:00"), doc(2, "2024-03-02 10:00:00"), doc(3, "2024-03-03 10:00:00"),
+                       doc(4, "2024-03-04 10:00:00")};
+        m.documents[1].key = unsafe;
+        m.documents[2].key = tooLong;
+        std::function<RunPlan()> plan;
+        if (kind == RunKind::Incremental) plan = [&] { return incrementalPlan(incremental(f)); };
+        if (kind == RunKind::Period) plan = [&] { return periodPlan(period(f)); };
+        if (kind == RunKind::Package) plan = [&] { return packagePlan(package(f)); };
+        const RunSummary s = run(plan, m);
+        ASSERT_EQ(s.result, Result::Refused) << s.error;
+        EXPECT_EQ(exitStatus(s), 65);
+        EXPECT_EQ(s.examined, 4);
+        EXPECT_EQ(s.written, 2);
+        ASSERT_EQ(s.refusedDocuments.size(), 2u);
+        EXPECT_EQ(s.refused, 2);
+        EXPECT_EQ(s.refusedDocuments[0].number, 2);
+        EXPECT_EQ(s.refusedDocuments[0].key, unsafe);
+        EXPECT_EQ(s.refusedDocuments[0].reason, "nome inseguro");
+        EXPECT_EQ(s.refusedDocuments[1].number, 3);
+        EXPECT_EQ(s.refusedDocuments[1].reason, "nome longo demais");
+        std::vector<std::string> written;
+        for (const auto& [name, bytes] : files(f.out)) written.push_back(name);
+        if (kind == RunKind::Incremental) {
+            EXPECT_EQ(written, (std::vector<std::string>{"NFe" + keyOf(1) + ".XML", "NFe" + keyOf(4) + ".XML"}));
+        } else if (kind == RunKind::Period) {
+            EXPECT_EQ(written, (std::vector<std::string>{"Saida/NFe" + keyOf(1) + "_11222333000181.XML",
+                                                         "Saida/NFe" + keyOf(4) + "_11222333000181.XML"}));
+        } else {
+            ASSERT_EQ(written, std::vector<std::string>{"NFe-2024-03.zip"});
+            EXPECT_EQ(members(f.out / "NFe-2024-03.zip"),
+                      (std::vector<std::string>{"Emitidas/NFe" + keyOf(1) + ".XML", "Emitidas/NFe" + keyOf(4) + ".XML",
+                                                "manifesto.csv", "lacunas.csv"}));
+        }
+    }
+}
+
+TEST(Pipeline, FilesHoldingTheSameBytesAreLeftAloneAndCounted) {
+    Folder f;
+    Memory m;
+    m.documents = {doc(1, "2021-01-01 10:00:00"), doc(2, "2021-01-02 10:00:00"), doc(3, "2021-01-03 10:00:00")};
+    ASSERT_EQ(run([&] { return incrementalPlan(incremental(f)); }, m).written, 3);
+    const fs::path first = f.out / ("NFe" + keyOf(1) + ".XML");
+    const auto before = fs::last_write_time(first);
+    f.stamp("01/01/2010", "00:00:00");
+    m.documents[1].xml = "<doc>2 corrigido</doc>";
+    const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m);
+    ASSERT_EQ(s.result, Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(s.unchanged, 2);
+    EXPECT_EQ(fs::last_write_time(first), before);
+    EXPECT_EQ(slurp(f.out / ("NFe" + keyOf(2) + ".XML")), "<doc>2 corrigido</doc>\r\n");
+}
+
+TEST(Pipeline, StampNeverPassesTheServersClock) {
+    Folder f;
+    Memory m;
+    m.documents = {doc(1, "2021-01-02 10:00:00"), doc(2, "2021-06-01 00:00:00")};
+    m.serverTime = Moment{2021, 1, 3, 12, 0, 0};
+    const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m);
+    ASSERT_EQ(s.result, Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 2);  // written all the same
+    EXPECT_EQ(f.stored(), "03/01/2021 12:00:00");
+}
+
+TEST(Pipeline, PeriodExportPutsEachDocumentInEntradaOrSaida) {
+    for (const char* pattern : {"", "{aaaa}/{mm}"}) {
+        SCOPED_TRACE(pattern);
+        Folder f;
+        Memory m;
+        m.documents = {doc(1, "2024-03-01 10:00:00"), doc(2, "2024-03-01 10:00:00"), doc(3, "2024-03-01 10:00:00")};
+        m.documents[0].flag = "E";
+        m.documents[2].flag = "E ";  // padded: Saida, as it always was
+        const RunSummary s = run(
+            [&] {
+                PeriodJob job = period(f);
+                job.organize = pattern;
+                return periodPlan(job);
+            },
+            m);
+        ASSERT_EQ(s.result, Result::Complete) << s.error;
+        EXPECT_EQ(s.checks.checked, 3);
+        const std::string inside = *pattern ? "2024/03/" : "";
+        const std::string tail = "_11222333000181.XML";
+        EXPECT_EQ(files(f.out), (std::map<std::string, std::string>{
+                                    {inside + "Entrada/NFe" + keyOf(1) + tail, "<doc>1</doc>\r\n"},
+                                    {inside + "Saida/NFe" + keyOf(2) + tail, "<doc>2</doc>\r\n"},
+                                    {inside + "Saida/NFe" + keyOf(3) + tail, "<doc>3</doc>\r\n"}}));
+    }
+}
+
+TEST(Pipeline, PackageTakesTheMonthOfTheKeysIntoKindFolders) {
+    Folder f;
+    Memory m;
+    m.documents = {doc(1, "2024-03-01 10:00:00", "NF"), doc(2, "2024-03-01 10:00:00", "NE"),
+                   doc(3, "2024-03-01 10:00:00", ""), doc(4, "2024-03-01 10:00:00")};
+    m.documents[3].cancellation = "<procEventoNFe/>";
+    m.documents.push_back(doc(5, "2024-03-01 10:00:00"));
+    m.documents.back().key = "3524021122233300018155001000000005100000000" + std::string("1");  // February
+    const RunSummary s = run([&] { return packagePlan(package(f)); }, m);
+    ASSERT_EQ(s.result, Result::Complete) << s.error;
+    EXPECT_EQ(s.examined, 4);
+    EXPECT_EQ(s.written, 4);
+    EXPECT_EQ(s.package, (f.out / "NFe-2024-03.zip").string());
+    EXPECT_EQ(members(s.package),
+              (std::vector<std::string>{"Emitidas/NFe" + keyOf(1) + ".XML", "Recebidas/NFe" + keyOf(2) + ".XML",
+                                        "Outras/NFe" + keyOf(3) + ".XML", "Emitidas/CanNFe" + keyOf(4) + ".XML",
+                                        "manifesto.csv", "lacunas.csv"}));
+}
+
+// A destination that records what it is given.
+class Recorder final : public Destination {
+public:
+    explicit Recorder(std::vector<std::string>& log, bool failFinish = false) : log_(log), fail_(failFinish) {}
+    void prepare() override { log_.push_back("prepare"); }
+    PutResult put(const OutgoingDocument& doc) override {
+        log_.push_back(doc.relativePath() + " " + std::to_string(doc.number) + " " + doc.text);
+        return PutResult::Pending;
+    }
+    void finish(RunSummary&) override {
+        log_.push_back("finish");
+        if (fail_) throw std::runtime_error("upload refused");
+    }
+    void abandon() noexcept override { log_.push_back("abandon"); }
+
+private:
+    std::vector<std::string>& log_;
+    bool fail_;
+};
+
+TEST(Pipeline, AFurtherDestinationTakesEveryKeptDocumentBesideTheFolder) {
+    Folder f;
+    Memory m;
+    m.documents = {doc(1, "2024-03-01 10:00:00", "NF"), doc(2, "2024-03-02 10:00:00", "NE"),
+                   doc(3, "2024-03-03 10:00:00")};
+    m.documents[2].key = "..";
+    std::vector<std::string> log;
+    const RunSummary s = run(
+        [&] {
+            IncrementalJob job = incremental(f);
+            job.organize = "{tipo}";
+            return incrementalPlan(job);
+        },
+        m, [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
+    ASSERT_EQ(s.result, Result::Refused) << s.error;
+    // The folder's answers are the counts; the recorder's Pending is not counted twice.
+    EXPECT_EQ(s.written, 2);
+    EXPECT_EQ(s.unchanged, 0);
+    EXPECT_EQ(log, (std::vector<std::string>{"prepare", "Emitidas/NFe" + keyOf(1) + ".XML 1 <doc>1</doc>",
+                                             "Recebidas/NFe" + keyOf(2) + ".XML 2 <doc>2</doc>", "finish"}));
+    EXPECT_EQ(files(f.out).size(), 2u);
+
+    // Alone, its Pending documents count as written once finish() settles them.
+    f.stamp("01/01/2010", "00:00:00");
+    log.clear();
+    const RunSummary alone = run([&] { return incrementalPlan(incremental(f)); }, m, [&](RunPlan& p) {
+        p.destinations.clear();
+        p.destinations.push_back(std::make_unique<Recorder>(log));
+    });
+    EXPECT_EQ(alone.written, 2);
+    EXPECT_EQ(alone.unchanged, 0);
+}
+
+TEST(Pipeline, ADestinationThatCannotFinishFailsTheRunAndTheStampStays) {
+    Folder f;
+    Memory m;
+    m.documents = {doc(1, "2024-03-01 10:00:00")};
+    std::vector<std::string> log;
+    const std::string before = slurp(f.ini);
+    const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m, [&](RunPlan& p) {
+        p.destinations.push_back(std::make_unique<Recorder>(log, true));
+    });
+    EXPECT_EQ(s.result, Result::Failed);
+    EXPECT_EQ(s.error, "upload refused");
+    EXPECT_EQ(slurp(f.ini), before);
+    EXPECT_EQ(log.back(), "abandon");
+}
+
+class StopAfter : public Observer {
+public:
+    explicit StopAfter(long documents) : left_(documents) {}
+    bool stopRequested() override { return left_-- <= 0; }
+
+private:
+    long left_;
+};
+
+TEST(Pipeline, AStoppedRunAbandonsEveryDestination) {
+    for (bool packaged : {false, true}) {
+        SCOPED_TRACE(packaged);
+        Folder f;
+        Memory m;
+        m.documents = {doc(1, "2024-03-01 10:00:00"), doc(2, "2024-03-02 10:00:00"), doc(3, "2024-03-03 10:00:00")};
+        std::vector<std::string> log;
+        const std::string before = slurp(f.ini);
+        StopAfter observer(2);
+        const RunSummary s = runPlan(
+            [&] {
+                RunPlan p = packaged ? packagePlan(package(f)) : incrementalPlan(incremental(f));
+                p.openSource = m.opener();
+                p.destinations.push_back(std::make_unique<Recorder>(log));
+                return p;
+            },
+            observer);
+        EXPECT_EQ(s.result, Result::Interrupted);
+        EXPECT_EQ(s.examined, 2);
+        EXPECT_EQ(log.back(), "abandon");
+        EXPECT_EQ(slurp(f.ini), before);
+        // The package leaves no archive; the folder keeps the whole files it wrote.
+        EXPECT_EQ(files(f.out).size(), packaged ? 0u : 2u);
+    }
+}
+
+}  // namespace
+}  // namespace pipetest
