@@ -69,15 +69,26 @@ protected:
 
 // Early signals land while the client library attaches (it puts its own
 // handlers in place then); late ones inside the document loop or after it.
+// The last moment of each signal waits for the first file, so that however
+// fast the machine, some run is stopped between two documents.
 TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
     const std::string settings = slurp(ws_->ini);
-    // A program that ignored every request would complete every run.
-    int interrupted = 0;
+    constexpr int kAfterTheFirstFile = -1;
+    // A program that ignored every request would complete every run; one
+    // that stopped only before its first document would never be caught
+    // between two.
+    int interrupted = 0, betweenDocuments = 0;
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        for (int delayMs : {0, 2, 5, 10, 20, 40, 80, 160}) {
-            SCOPED_TRACE(std::string(strsignal(sig)) + " " + std::to_string(delayMs) + " ms after the client library loaded");
+        for (int delayMs : {0, 2, 5, 10, 20, 40, 80, 160, kAfterTheFirstFile}) {
+            SCOPED_TRACE(std::string(strsignal(sig)) + " " +
+                         (delayMs == kAfterTheFirstFile ? std::string("once the first file was written")
+                                                        : std::to_string(delayMs) + " ms after the client library loaded"));
             const pid_t pid = startWhenLoaded(settings);
-            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            if (delayMs == kAfterTheFirstFile)
+                Workspace::waitForProgress(pid, [&] { return fs::directory_iterator(ws_->out) != fs::directory_iterator(); },
+                                           20s, 2min, 1ms);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
             ::kill(pid, sig);
             const RunResult r = ws_->wait(pid, 2min);
             const auto files = Workspace::files(ws_->out);
@@ -98,9 +109,11 @@ TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
             EXPECT_NE(r.out.find("resultado=interrompido"), std::string::npos) << r.out;
             EXPECT_EQ(slurp(ws_->ini), settings);
             ++interrupted;
+            if (!files.empty() && files.size() < size_t(kDocs)) ++betweenDocuments;
         }
     }
     EXPECT_GT(interrupted, 0) << "no run was stopped by its signal";
+    EXPECT_GT(betweenDocuments, 0) << "no run was stopped between two documents";
 }
 
 // Started under nohup, the run goes on when its terminal hangs up; a
