@@ -1,7 +1,7 @@
 // The month's package and the checks against real databases (embedded and
 // through the server): the real program's "/pacote", its exit statuses, and
 // the runs of the library for what a child process cannot show.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "export/checks.h"
 #include "export/lock.h"

@@ -2,7 +2,7 @@
 // values holding NUL and control bytes, links planted where the run writes,
 // access keys holding control bytes. The real program where the fault was
 // seen through it; the library call for the period export.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "export/run.h"
 #include "export/summary.h"

@@ -1,4 +1,4 @@
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "db/ibdatabase.h"
 
