@@ -1,7 +1,7 @@
 // The month's package and the checks against real databases (embedded and
 // through the server): the real program's "/pacote", its exit statuses, and
 // the runs of the library for what a child process cannot show.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "export/checks.h"
 #include "export/lock.h"
@@ -207,6 +207,12 @@ TEST_P(PackageProgram, RefusedDocumentIsCountedNamedAndLeftOut)
     for (const auto& [name, bytes] : got) EXPECT_EQ(name.find("fora"), std::string::npos) << name;
     EXPECT_EQ(got.size(), 9u + 2u);
     EXPECT_EQ(got.at("manifesto.csv").find("fora"), std::string::npos);
+    // The history keeps it for the monitoring check.
+    const RunResult status = ws.run({"/status"});
+    EXPECT_EQ(status.status, 1) << status.out << status.err;
+    EXPECT_NE(status.out.find("Exportação do pacote concluída com documentos recusados"), std::string::npos)
+        << status.out;
+    EXPECT_NE(status.out.find(", recusados 1"), std::string::npos) << status.out;
 }
 
 TEST_P(PackageProgram, IntoAnotherFolder)

@@ -1,6 +1,6 @@
 // The tray's "Gerar pacote do mês anterior": last month's package from the
 // window's process, on its worker thread.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "app/main_window.h"
 #include "export/checks.h"

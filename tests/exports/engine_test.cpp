@@ -1,6 +1,6 @@
 // The incremental export as a library call, in this process, against real
 // databases: the transaction mark, the whole-second rule, unchanged files.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"

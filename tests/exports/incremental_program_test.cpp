@@ -1,6 +1,6 @@
 // The real program's unattended incremental export ("/executa") against real
 // databases, embedded and through the server, with pt-BR pinned.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"

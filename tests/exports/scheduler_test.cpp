@@ -1,6 +1,6 @@
 // The scheduler examples in contrib/: the unit files parse, and the crontab
 // line, run as cron would run it, starts the real program.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include <cstdlib>
 #include <fstream>

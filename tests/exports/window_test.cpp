@@ -1,6 +1,6 @@
 // The exports started from the window ("Gerar", "Exportar") in this process,
 // against real databases, embedded and through the server.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "export/lock.h"
 #include "app/gauge.h"

@@ -5,7 +5,7 @@
 #include "export/source.h"
 #include "export/stamp.h"
 #include "export/summary.h"
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>

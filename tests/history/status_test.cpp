@@ -74,6 +74,8 @@ TEST_F(StatusCommand, ExitStatusFollowsTheLastRun) {
         {"completed a second past the day", {run(Result::Complete, 1440min + 1s)}, {}, kStatusAttention},
         {"exactly the minutes given", {run(Result::Complete, 30min)}, {"30"}, kStatusOk},
         {"a second past the minutes given", {run(Result::Complete, 30min + 1s)}, {"30"}, kStatusAttention},
+        {"no minutes, ended this second", {run(Result::Complete, 0s)}, {"0"}, kStatusOk},
+        {"no minutes, ended a second ago", {run(Result::Complete, 1s)}, {"0"}, kStatusAttention},
         {"older than the minutes given", {run(Result::Complete, 1h)}, {"30"}, kStatusAttention},
         {"within the minutes given", {run(Result::Complete, 1h)}, {"90"}, kStatusOk},
         {"failed after a success", {run(Result::Complete, 2h), run(Result::Failed, 1h)}, {}, kStatusAttention},

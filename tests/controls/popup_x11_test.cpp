@@ -301,4 +301,4 @@ private slots:
 };
 
 QTEST_MAIN(TestPopupX11)
-#include "test_popup_x11.moc"
+#include "popup_x11_test.moc"

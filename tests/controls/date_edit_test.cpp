@@ -285,4 +285,4 @@ private slots:
 };
 
 QTEST_MAIN(TestDateEdit)
-#include "test_date_edit.moc"
+#include "date_edit_test.moc"

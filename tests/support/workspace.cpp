@@ -1,4 +1,4 @@
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 
 #include "db/ibdatabase.h"
 
@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
+#include <system_error>
 #include <thread>
 
 extern char** environ;
@@ -154,7 +156,18 @@ pid_t Workspace::start(const std::vector<std::string>& args) {
     env.push_back("LC_ALL=" + locale);
     env.push_back("QT_QPA_PLATFORM=" + qtPlatform);
     if (!display.empty()) env.push_back("DISPLAY=" + display);
+    // Everything the child needs is made before the fork: it only calls what
+    // is safe between fork and exec.
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    const std::string execFailed = "the test could not start " + exe.string() + ": errno ";
     const pid_t pid = ::fork();
+    // A pid of -1 handed to kill() would signal every process we may signal.
+    if (pid < 0) throw std::system_error(errno, std::generic_category(), "fork");
     if (pid > 0) startIndex_[pid] = runs_;
     if (pid == 0) {
         const int fo = ::open(o.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -172,14 +185,16 @@ pid_t Workspace::start(const std::vector<std::string>& args) {
         // Whatever the test runner was started with.
         ::signal(SIGHUP, hangupIgnored ? SIG_IGN : SIG_DFL);
         // From elsewhere: the settings are found beside the program.
-        if (::chdir("/") != 0) ::_exit(126);
-        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& s : env) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        ::execve(exe.c_str(), argv.data(), envp.data());
+        if (::chdir("/") == 0) ::execve(exe.c_str(), argv.data(), envp.data());
+        // Said on the child's stderr, which the test shows.
+        const int error = errno;
+        char digits[8];
+        int n = 0;
+        for (int v = error; n == 0 || v > 0; v /= 10) digits[n++] = char('0' + v % 10);
+        if (::write(2, execFailed.data(), execFailed.size()) < 0) ::_exit(127);
+        while (n > 0)
+            if (::write(2, &digits[--n], 1) < 0) break;
+        if (::write(2, "\n", 1) < 0) ::_exit(127);
         ::_exit(127);
     }
     return pid;
@@ -207,6 +222,46 @@ RunResult Workspace::wait(pid_t pid, std::chrono::milliseconds limit) {
     r.out = slurp(dir / ("stdout" + std::to_string(n) + ".txt"));
     r.err = slurp(dir / ("stderr" + std::to_string(n) + ".txt"));
     return r;
+}
+
+namespace {
+
+// User and system time of a process, from /proc; -1 when it cannot be read.
+double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    // The name in parentheses may hold blanks; the fields after it do not.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stoull(field);
+        if (i == 15) system = std::stoull(field);
+    }
+    return double(user + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
+bool ended(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+}  // namespace
+
+Workspace::Progress Workspace::waitForProgress(pid_t pid, const std::function<bool()>& done,
+                                               std::chrono::milliseconds cpu, std::chrono::milliseconds wall,
+                                               std::chrono::milliseconds poll) {
+    const auto until = std::chrono::steady_clock::now() + wall;
+    const double startCpu = cpuSeconds(pid);
+    const double budget = std::chrono::duration<double>(cpu).count();
+    for (;;) {
+        if (done()) return Progress::Done;
+        if (ended(pid)) return done() ? Progress::Done : Progress::Ended;
+        if (cpuSeconds(pid) - startCpu > budget || std::chrono::steady_clock::now() > until) return Progress::Stuck;
+        std::this_thread::sleep_for(poll);
+    }
 }
 
 std::map<std::string, std::string> Workspace::files(const fs::path& folder) {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -90,6 +91,15 @@ public:
     pid_t start(const std::vector<std::string>& args = {"/executa"});
     RunResult wait(pid_t pid, std::chrono::milliseconds limit = std::chrono::minutes(5));
     RunResult run(const std::vector<std::string>& args = {"/executa"}) { return wait(start(args)); }
+
+    // Waits until `done()` holds, the program ends (left for wait() to reap),
+    // or it used `cpu` of processor time without getting there: a loaded
+    // machine slows the program down, not the verdict. `wall` bounds a
+    // program stuck without using the processor. `done` is asked every `poll`.
+    enum class Progress { Done, Ended, Stuck };
+    static Progress waitForProgress(pid_t pid, const std::function<bool()>& done, std::chrono::milliseconds cpu,
+                                    std::chrono::milliseconds wall = std::chrono::minutes(5),
+                                    std::chrono::milliseconds poll = std::chrono::milliseconds(20));
 
     // Relative name -> bytes of every regular file below `folder`.
     static std::map<std::string, std::string> files(const fs::path& folder);

@@ -256,4 +256,4 @@ private slots:
 };
 
 QTEST_MAIN(TestNumEdit)
-#include "test_num_edit.moc"
+#include "num_edit_test.moc"

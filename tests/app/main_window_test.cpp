@@ -441,4 +441,4 @@ void MainWindowTest::dateAndBranchValues() {
 }
 
 QTEST_MAIN(MainWindowTest)
-#include "test_main_window.moc"
+#include "main_window_test.moc"

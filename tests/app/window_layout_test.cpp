@@ -100,4 +100,4 @@ private slots:
 };
 
 QTEST_MAIN(WindowLayoutTest)
-#include "test_window_layout.moc"
+#include "window_layout_test.moc"

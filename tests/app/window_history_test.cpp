@@ -142,4 +142,4 @@ private slots:
 };
 
 QTEST_MAIN(WindowHistoryTest)
-#include "test_window_history.moc"
+#include "window_history_test.moc"

@@ -231,4 +231,4 @@ private slots:
 };
 
 QTEST_MAIN(TestComboEdit)
-#include "test_combo_edit.moc"
+#include "combo_edit_test.moc"
