@@ -2,7 +2,7 @@
 // test program starts: /executa and /pacote put the same bytes in the folder
 // and the bucket, the stamp moves only when both have them, and the store's
 // failures end the run with status 1 and a message naming the store.
-#include "tests/exports/workspace.h"
+#include "tests/support/workspace.h"
 #include "tests/store/store_helpers.h"
 
 #include <signal.h>
