@@ -298,6 +298,7 @@ int runUnattended(int argc, char** argv) {
     }
     line(stdout, exports::summaryLine(s));
     for (const auto& d : s.refusedDocuments) line(stderr, exports::refusedLine(d));
+    for (const auto& d : s.duplicateDocuments) line(stderr, exports::duplicateLine(d));
     if (s.result == exports::Result::Failed) line(stderr, exports::errorLine(s));
     const int signal = stopSignal();
     if (s.result == exports::Result::Interrupted)

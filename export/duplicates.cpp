@@ -32,7 +32,7 @@ NameClaims::Outcome NameClaims::claim(const std::string& name, const NameCandida
         it->second = candidate;
         return Outcome::Replaces;
     }
-    if (other) *other = candidate.number;
+    if (other) *other = it->second.number;
     return Outcome::Loses;
 }
 

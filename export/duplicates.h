@@ -34,8 +34,8 @@ public:
         Replaces,  // the challenger wins: write over the holder's file
         Loses,     // the holder keeps the file: do not write
     };
-    // `other` receives the document number of the one that lost (the
-    // previous holder or the challenger) when the name was taken.
+    // `other` receives the number of the document that held the name before
+    // (it lost the file with Replaces, it keeps it with Loses).
     Outcome claim(const std::string& name, const NameCandidate& candidate, long long* other = nullptr);
 
 private:

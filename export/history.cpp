@@ -240,6 +240,7 @@ RunRecord recordOf(const RunSummary& s, std::string kind, Clock::time_point star
     r.written = s.written;
     r.unchanged = s.unchanged;
     r.refused = s.refused;
+    r.duplicates = s.duplicates;
     r.stampBefore = s.stampBefore;
     r.stampAfter = s.stampAfter;
     r.seconds = s.seconds;
@@ -357,6 +358,7 @@ std::string recordLine(const RunRecord& r) {
     j["gravados"] = r.written;
     j["inalterados"] = r.unchanged;
     j["recusados"] = r.refused;
+    if (r.duplicates) j["duplicados"] = r.duplicates;
     j["marca_antes"] = text(r.stampBefore);
     j["marca_depois"] = text(r.stampAfter);
     j["tempo"] = std::round(r.seconds * 1000.0) / 1000.0;
@@ -396,6 +398,7 @@ std::optional<RunRecord> parseRecordLine(std::string_view line) {
         r.written = j.value("gravados", 0LL);
         r.unchanged = j.value("inalterados", 0LL);
         r.refused = j.value("recusados", 0LL);
+        r.duplicates = j.value("duplicados", 0LL);
         r.stampBefore = j.value("marca_antes", std::string());
         r.stampAfter = j.value("marca_depois", std::string());
         r.seconds = j.value("tempo", 0.0);

@@ -39,6 +39,7 @@ struct RunRecord {
     std::string kind;
     Result result = Result::Complete;
     long long examined = 0, selected = 0, written = 0, unchanged = 0, refused = 0;
+    long long duplicates = 0;  // documents that lost their file name to another of the run
     std::string stampBefore, stampAfter;
     double seconds = 0;
     std::string error;

@@ -1,6 +1,7 @@
 #include "export/pipeline.h"
 
 #include "export/checks.h"
+#include "export/duplicates.h"
 #include "export/destinations.h"
 #include "export/firebird_source.h"
 #include "export/lock.h"
@@ -182,6 +183,7 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
 
         if (plan.checkDocuments) checks.emplace();
         SourceRow row;
+        NameClaims names;
         for (long done = 0;; ++done) {
             if (observer.stopRequested()) {
                 if (checks) s.checks = checks->finish();
@@ -205,10 +207,22 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
                 if (!ruled.refusal.empty()) {
                     s.refuse(row.number, std::move(doc.key), std::move(ruled.refusal));
                 } else {
+                    // One file name, one document: the authorised text, then the newer one.
+                    long long other = 0;
+                    const NameClaims::Outcome claim = names.claim(
+                        doc.relativePath(), {row.number, row.moment, carriesAuthorisation(doc.text)}, &other);
+                    if (claim == NameClaims::Outcome::Loses) {
+                        s.duplicate(other, row.number, std::move(doc.key));
+                        current.reset();
+                        continue;
+                    }
+                    if (claim == NameClaims::Outcome::Replaces) s.duplicate(row.number, other, doc.key);
                     for (size_t i = 0; i < plan.destinations.size(); ++i) {
                         const PutResult put = plan.destinations[i]->put(doc);
                         // An upload still in flight is settled, or the run failed, by finish().
-                        if (i == 0) ++(put == PutResult::Unchanged ? s.unchanged : s.written);
+                        // A file taken over from another document was counted already.
+                        if (i == 0 && claim == NameClaims::Outcome::First)
+                            ++(put == PutResult::Unchanged ? s.unchanged : s.written);
                     }
                     // written first, so the texts move over instead of being copied
                     if (checks) checks->add(std::move(doc.key), std::move(doc.text), doc.kind);

@@ -86,6 +86,7 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
         line += "; examinados " + std::to_string(run.examined) + ", selecionados " + std::to_string(run.selected) +
                 ", gravados " + std::to_string(run.written) + ", inalterados " + std::to_string(run.unchanged) +
                 ", recusados " + std::to_string(run.refused);
+        if (run.duplicates) line += ", duplicados " + std::to_string(run.duplicates);
         if (!run.stampBefore.empty() || !run.stampAfter.empty())
             line += "; marca " + textToUtf8(run.stampBefore) + " → " + textToUtf8(run.stampAfter);
     }

@@ -103,6 +103,7 @@ std::string summaryLine(const RunSummary& s) {
     if (!s.note.empty()) line += " nota=\"" + s.note + "\"";
     // last, so readers of the older line still find every field where it was
     line += " falhas_assinatura=" + std::to_string(s.checks.badSignatures);
+    if (s.duplicates) line += " duplicados=" + std::to_string(s.duplicates);
     return line;
 }
 
@@ -110,6 +111,11 @@ std::string errorLine(const RunSummary& s) {
     std::string line = "Erro na exportação";
     if (s.errorDocument) line += " (documento " + std::to_string(*s.errorDocument) + ")";
     return line + ": " + messageText(s.error);
+}
+
+std::string duplicateLine(const DuplicateDocument& d) {
+    return "Documento duplicado: " + std::to_string(d.dropped) + " chave \"" + printable(d.key) +
+           "\" dá o mesmo arquivo que o documento " + std::to_string(d.kept) + ", que ficou com ele";
 }
 
 std::string refusedLine(const RefusedDocument& d) {
@@ -121,6 +127,7 @@ std::string windowText(const RunSummary& s, bool withStamp) {
                          std::to_string(s.selected) + ", gravados " + std::to_string(s.written);
     if (s.unchanged) counts += ", inalterados " + std::to_string(s.unchanged);
     if (s.refused) counts += ", recusados " + std::to_string(s.refused);
+    if (s.duplicates) counts += ", duplicados " + std::to_string(s.duplicates);
     if (withStamp) counts += "; marca " + s.stampAfter;
     counts += " (" + seconds(s.seconds, ',') + " s)";
     if (s.checks.failed) {

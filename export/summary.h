@@ -24,6 +24,12 @@ struct RefusedDocument {
     std::string reason;
 };
 
+// Two documents of a run that give one file name: one keeps the file.
+struct DuplicateDocument {
+    long long kept = 0, dropped = 0;  // document numbers
+    std::string key;                  // as stored (bytes)
+};
+
 struct RunSummary {
     long examined = 0;   // rows the database handed over
     long selected = 0;   // changed after the stamp / mark (incremental) or matched (period)
@@ -31,6 +37,8 @@ struct RunSummary {
     long unchanged = 0;  // files that already held exactly these bytes
     long refused = 0;
     std::vector<RefusedDocument> refusedDocuments;
+    long duplicates = 0;  // documents that lost their file name to another of the run
+    std::vector<DuplicateDocument> duplicateDocuments;
     std::string stampBefore, stampAfter;  // "dd/mm/yyyy hh:mm:ss"; empty for the period export
     std::string note;                     // e.g. the transaction mark was dropped
     CheckCounts checks;                   // the documents' key, XML and signature checks
@@ -48,6 +56,10 @@ struct RunSummary {
         ++refused;
         refusedDocuments.push_back({number, std::move(key), std::move(reason)});
     }
+    void duplicate(long long kept, long long dropped, std::string key) {
+        ++duplicates;
+        duplicateDocuments.push_back({kept, dropped, std::move(key)});
+    }
 };
 
 // The one stdout line of an unattended run, e.g.
@@ -57,6 +69,8 @@ struct RunSummary {
 std::string summaryLine(const RunSummary& s);
 // The stderr line of a failed run, naming the document when one is concerned.
 std::string errorLine(const RunSummary& s);
+// One stderr line per document that lost its file name to another.
+std::string duplicateLine(const DuplicateDocument& d);
 // One stderr line per refused document.
 std::string refusedLine(const RefusedDocument& d);
 // The counts as the window shows them; the error first when the run failed.

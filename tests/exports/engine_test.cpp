@@ -628,6 +628,29 @@ TEST_P(Engine, FailedRunReportsTheChecksItMade) {
     EXPECT_EQ(s.checks.failed, 3) << exports::summaryLine(s);
 }
 
+// The ERP kept a rejected copy beside the authorised document, under the same
+// key and a higher number: one file, the authorised text, and the counts match it.
+TEST_P(Engine, TwoRowsWithOneKeyLeaveTheAuthorisedTextAndCountOneFile) {
+    Doc authorised, rejected;
+    authorised.seq = 1;
+    authorised.moment = "2021-03-01 09:00:00";
+    authorised.xml = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
+    rejected = authorised;
+    rejected.seq = 2;
+    rejected.key = fixture::accessKey(1);
+    rejected.moment = "2021-03-01 09:30:00";
+    rejected.xml = "<nfeProc><NFe/><protNFe><infProt><cStat>539</cStat></infProt></protNFe></nfeProc>";
+    ws_->createDatabase({authorised, rejected});
+    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
+    const exports::RunSummary s = run();
+    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(s.duplicates, 1);
+    const auto files = Workspace::files(ws_->out);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.at(file(1)), authorised.xml.value() + "\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 }  // namespace

@@ -378,5 +378,40 @@ TEST(Pipeline, AStoppedRunAbandonsEveryDestination) {
     }
 }
 
+
+// Two rows with one access key: the authorised text keeps the file whichever
+// row comes last, the other is named, and the counts say what is on disk.
+TEST(Pipeline, TwoRowsWithOneFileNameLeaveOneFileAndSaySo) {
+    const std::string authorised = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
+    const std::string rejected = "<nfeProc><NFe/><protNFe><infProt><cStat>302</cStat></infProt></protNFe></nfeProc>";
+    for (RunKind kind : {RunKind::Incremental, RunKind::Period, RunKind::Package}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        Folder f;
+        Memory m;
+        m.documents = {doc(1, "2024-03-01 10:00:00"), doc(2, "2024-03-02 10:00:00"), doc(3, "2024-03-03 10:00:00")};
+        // 3 is a rejected copy of 2, stored later and with a later moment
+        m.documents[1].xml = authorised;
+        m.documents[2].key = m.documents[1].key;
+        m.documents[2].xml = rejected;
+        std::function<RunPlan()> plan;
+        if (kind == RunKind::Incremental) plan = [&] { return incrementalPlan(incremental(f)); };
+        if (kind == RunKind::Period) plan = [&] { return periodPlan(period(f)); };
+        if (kind == RunKind::Package) plan = [&] { return packagePlan(package(f)); };
+        const RunSummary s = run(plan, m);
+        ASSERT_EQ(s.result, Result::Complete) << s.error;
+        EXPECT_EQ(s.written, 2);
+        EXPECT_EQ(s.duplicates, 1);
+        ASSERT_EQ(s.duplicateDocuments.size(), 1u);
+        EXPECT_EQ(s.duplicateDocuments[0].kept, 2);
+        EXPECT_EQ(s.duplicateDocuments[0].dropped, 3);
+        EXPECT_NE(summaryLine(s).find(" duplicados=1"), std::string::npos) << summaryLine(s);
+        if (kind == RunKind::Incremental) {
+            const auto got = files(f.out);
+            EXPECT_EQ(got.size(), 2u);
+            EXPECT_EQ(got.at("NFe" + keyOf(2) + ".XML"), authorised + "\r\n");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace pipetest
