@@ -37,6 +37,7 @@ private:
     std::string fileName_;
 };
 
+
 // The executable's folder with its trailing separator, followed by the file name.
 std::string configFilePath(const std::string& exeFolder);
 

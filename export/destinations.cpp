@@ -45,7 +45,13 @@ void PackageDestination::prepare() {
 }
 
 PutResult PackageDestination::put(const OutgoingDocument& doc) {
-    writer_->add({doc.key, doc.documentType, doc.issueDate, doc.cancellation, doc.text});
+    // One document kept and refilled: its buffers are reused, not allocated per document.
+    member_.accessKey = doc.key;
+    member_.documentType = doc.documentType;
+    member_.issueDate = doc.issueDate;
+    member_.cancellation = doc.cancellation;
+    member_.text = doc.text;
+    writer_->add(member_);
     return PutResult::Written;
 }
 

@@ -59,6 +59,7 @@ public:
 private:
     std::string folder_, yearMonth_;
     std::unique_ptr<PackageWriter> writer_;
+    PackageDocument member_;
 };
 
 }  // namespace exports

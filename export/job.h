@@ -2,10 +2,12 @@
 // What an export run needs, as plain values: the window, the unattended run,
 // the tests and the benchmarks all fill the same structures.
 
+#include "export/store_settings.h"
 #include "platform/datetime.h"
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace db {
@@ -44,6 +46,8 @@ struct ConnectionJob {
     // The Organizar pattern (bytes as stored): subfolders of the output
     // folder per document; empty keeps the flat folder.
     std::string organize;
+    // The object store every document also goes to (Nuvem); none when absent.
+    std::optional<StoreSettings> store;
 };
 
 struct IncrementalJob : ConnectionJob {

@@ -4,6 +4,7 @@
 #include "export/destinations.h"
 #include "export/firebird_source.h"
 #include "export/lock.h"
+#include "export/object_store.h"
 #include "export/package_run.h"
 #include "export/rules.h"
 #include "export/run.h"
@@ -42,6 +43,7 @@ RunPlan incrementalPlan(const IncrementalJob& job) {
     p.checkDocuments = job.checkDocuments;
     p.openSource = databaseSource(job);
     p.destinations.push_back(std::make_unique<FolderDestination>(folder, true));
+    if (auto store = storeDestinationFor(job)) p.destinations.push_back(std::move(store));
     return p;
 }
 
@@ -63,6 +65,7 @@ RunPlan periodPlan(const PeriodJob& job) {
     if (p.pattern.flat())
         for (const char* flag : {"E", "S"}) prepared.push_back(std::string(entryExitFolder(flag)) + "/");
     p.destinations.push_back(std::make_unique<FolderDestination>(folder, p.locks, prepared));
+    if (auto store = storeDestinationFor(job)) p.destinations.push_back(std::move(store));
     return p;
 }
 
@@ -86,6 +89,9 @@ RunPlan packagePlan(const PackageJob& job) {
     p.checkDocuments = false;
     p.openSource = databaseSource(job);
     p.destinations.push_back(std::make_unique<PackageDestination>(folder, job.yearMonth));
+    // After the package: the archive it names goes to the store.
+    if (auto store = storeDestinationFor(job, "pacotes/"))
+        p.destinations.push_back(std::make_unique<PackageStoreDestination>(std::move(store)));
     return p;
 }
 
@@ -223,7 +229,8 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
         for (const auto& destination : plan.destinations) destination->abandon();
         s.result = Result::Failed;
         s.error = e.what();
-        s.errorDocument = current;
+        // A failed upload names its own key; the document reached then is another.
+        s.errorDocument = dynamic_cast<const StoreError*>(&e) ? std::nullopt : current;
         // what was written before the failure was checked too
         if (checks) s.checks = finishQuietly(*checks);
     }

@@ -18,6 +18,8 @@ Settings readSettings(const std::string& settingsFile) {
     s.kinds.vehicles = ticked("ExportaEmitidasVeiculos");
     s.kinds.received = ticked("ExportaRecebidas");
     s.organize = read("Organizar");
+    s.store = storeSettingsForJob(
+        {read("Nuvem"), read("NuvemRegiao"), read("NuvemPerfil"), read("NuvemRetencaoDias"), read("NuvemRetencaoModo")});
     return s;
 }
 
@@ -27,6 +29,7 @@ ConnectionJob connectionJob(const Settings& settings) {
     job.outputFolder = settings.outputFolder;
     job.settingsFile = settings.file;
     job.organize = settings.organize;
+    job.store = settings.store;
     return job;
 }
 

@@ -6,7 +6,9 @@
 
 #include "export/job.h"
 #include "export/settings_check.h"  // kSettingsSection
+#include "export/store_settings.h"
 
+#include <optional>
 #include <string>
 
 namespace exports {
@@ -19,6 +21,10 @@ struct Settings {
     std::string outputFolder;
     Kinds kinds;               // ExportaEmitidas, ExportaRecebidas, ExportaEmitidasVeiculos
     std::string organize;      // Organizar: empty keeps the flat folder
+    // Nuvem, NuvemRegiao, NuvemPerfil, NuvemRetencaoDias, NuvemRetencaoModo:
+    // the object store every document also goes to; none without Nuvem. Lines
+    // that cannot be used travel as its refusal, and the run fails with it.
+    std::optional<StoreSettings> store;
 };
 
 // Reads every key once. A missing file or key reads as empty.

@@ -15,6 +15,8 @@ pkgs=(
   valgrind  # sees the client library write into freed memory, which the sanitizers cannot
   libxml2-dev libzip-dev libssl-dev zip unzip  # document checks, the month's package
   openssl xmlsec1  # signature tests and the demo make keys, sign, and judge with xmlsec1 --verify
+  libcurl4-openssl-dev  # the object store's client
+  ceph-mon ceph-osd radosgw ceph-common rclone  # the store's tests start a one-node cluster; bench-store compares with rclone
 )
 
 missing=()

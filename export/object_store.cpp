@@ -1,0 +1,260 @@
+#include "export/object_store.h"
+
+#include "export/summary.h"
+#include "platform/codepage.h"
+
+#include <zip.h>
+
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace exports {
+
+namespace {
+
+bool validUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        size_t n;
+        if (c < 0x80) n = 0;
+        else if (c >= 0xC2 && c <= 0xDF) n = 1;
+        else if ((c & 0xF0) == 0xE0) n = 2;
+        else if (c >= 0xF0 && c <= 0xF4) n = 3;
+        else return false;
+        if (i + n >= s.size()) return false;
+        for (size_t k = 1; k <= n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+std::string isoUtc(std::chrono::system_clock::time_point t) {
+    const auto secs = std::chrono::time_point_cast<std::chrono::seconds>(t);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - secs).count();
+    const std::time_t tt = std::chrono::system_clock::to_time_t(secs);
+    std::tm tm{};
+    gmtime_r(&tt, &tm);
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
+    return buf;
+}
+
+}  // namespace
+
+ObjectStoreDestination::ObjectStoreDestination(StoreSettings settings, AwsKeys keys, std::string subfolder,
+                                               s3::RetryPolicy policy, int inFlight, Clock now)
+    : settings_(std::move(settings)), subfolder_(std::move(subfolder)), now_(std::move(now)) {
+    if (!now_) now_ = [] { return std::chrono::system_clock::now(); };
+    target_ = {settings_.endpoint, settings_.bucket, settings_.region};
+    client_ = std::make_unique<s3::Client>(std::move(keys), settings_.region, policy, inFlight);
+}
+
+ObjectStoreDestination::~ObjectStoreDestination() = default;
+
+std::string ObjectStoreDestination::keyFor(const std::string& relativePath) const {
+    // Keys are UTF-8; a path in the system's code page is carried over.
+    const std::string path = validUtf8(relativePath) ? relativePath : platform::ansiToUtf8(relativePath);
+    return settings_.prefix + subfolder_ + path;
+}
+
+std::optional<s3::Retention> ObjectStoreDestination::retention() const {
+    if (settings_.retention.count() <= 0) return std::nullopt;
+    return s3::Retention{settings_.retentionMode, isoUtc(now_() + settings_.retention)};
+}
+
+std::string ObjectStoreDestination::bucketAdvice(const s3::Response& r) const {
+    const std::string code = r.errorCode();
+    if (r.status == 404 || code == "NoSuchBucket")
+        return "o bucket \"" + settings_.bucket + "\" não existe em " + settings_.endpoint +
+               " (confira o nome em Nuvem ou crie o bucket)";
+    if (code == "InvalidAccessKeyId")
+        return "a chave de acesso não é conhecida por " + settings_.endpoint +
+               " (confira AWS_ACCESS_KEY_ID ou o perfil [" + settings_.profile + "] de ~/.aws/credentials)";
+    if (code == "SignatureDoesNotMatch")
+        return "a chave secreta não confere (confira AWS_SECRET_ACCESS_KEY ou o perfil [" + settings_.profile +
+               "] de ~/.aws/credentials, e NuvemRegiao)";
+    if (r.status == 403)
+        return "acesso negado ao bucket \"" + settings_.bucket +
+               "\" (confira as chaves, NuvemRegiao e se o usuário pode gravar nele)";
+    return {};
+}
+
+[[noreturn]] void ObjectStoreDestination::fail(const std::string& key, const s3::Response& r, const std::string& step) {
+    std::string msg = "Nuvem: " + step;
+    if (!key.empty()) msg += " de \"" + key + "\"";
+    msg += " em " + settings_.bucket + " falhou: " + r.describe();
+    if (r.attempts > 1) msg += " após " + std::to_string(r.attempts) + " tentativas";
+    const std::string advice = bucketAdvice(r);
+    if (!advice.empty()) msg += "; " + advice;
+    throw std::runtime_error(msg);
+}
+
+void ObjectStoreDestination::prepare() {
+    s3::Response r = client_->send(s3::headBucket(target_));
+    if (!r.ok()) {
+        // A HEAD answer has no body: ask again with a GET to learn the reason.
+        if (r.status == 403 || r.status == 400) {
+            s3::Response detail = client_->send(s3::getObjectLockConfiguration(target_));
+            if (!detail.errorCode().empty()) r = std::move(detail);
+        }
+        fail("", r, "acesso ao bucket");
+    }
+    if (settings_.retention.count() > 0) {
+        const s3::Response lock = client_->send(s3::getObjectLockConfiguration(target_));
+        const bool enabled = lock.ok() && s3::xmlElement(lock.body, "ObjectLockEnabled") == "Enabled";
+        if (!enabled) {
+            // 404 (ObjectLockConfigurationNotFoundError) or a configuration
+            // without it: no Object Lock. Any other answer is its own failure.
+            if (!lock.ok() && lock.status != 404) fail("", lock, "consulta do Object Lock");
+            throw std::runtime_error("Nuvem: o bucket \"" + settings_.bucket +
+                                     "\" não tem Object Lock e NuvemRetencaoDias pede retenção; crie o bucket com "
+                                     "Object Lock (o Object Lock só se liga na criação) ou tire NuvemRetencaoDias");
+        }
+    }
+}
+
+void ObjectStoreDestination::checkFailure() {
+    if (!failure_.empty()) throw StoreError(failure_);
+}
+
+void ObjectStoreDestination::upload(std::string key, std::string bytes) {
+    checkFailure();
+    // Room for one more: the client queues beyond its transfers, so the run
+    // waits here instead of holding every document in memory.
+    while (client_->pending() >= static_cast<size_t>(client_->maxInFlight())) {
+        client_->poll(std::chrono::milliseconds(1000));
+        checkFailure();
+    }
+    const std::string md5 = s3::md5Hex(bytes);
+    auto body = std::make_shared<std::string>(std::move(bytes));
+    client_->start(s3::headObject(target_, key), [this, key, md5, body](s3::Request&&, s3::Response&& head) {
+        if (!failure_.empty()) return;
+        // The same bytes, and protected when a retention is asked: a copy
+        // stored before the retention was set gets a protected version.
+        if (head.ok() && head.header("etag") == "\"" + md5 + "\"" &&
+            (settings_.retention.count() <= 0 || !head.header("x-amz-object-lock-mode").empty())) {
+            ++unchanged_;
+            return;
+        }
+        if (!head.ok() && head.status != 404) {
+            try {
+                fail(key, head, "consulta");
+            } catch (const std::exception& e) {
+                failure_ = e.what();
+            }
+            return;
+        }
+        client_->start(s3::putObject(target_, key, std::move(*body), retention()),
+                       [this, key, md5](s3::Request&&, s3::Response&& put) {
+                           if (!failure_.empty()) return;
+                           // The store's ETag of a single-part upload is the MD5 of what it kept.
+                           if (put.ok() && put.header("etag") == "\"" + md5 + "\"") {
+                               ++written_;
+                               return;
+                           }
+                           try {
+                               if (put.ok())
+                                   throw std::runtime_error("Nuvem: envio de \"" + key + "\" em " + settings_.bucket +
+                                                            " devolveu ETag " + put.header("etag") +
+                                                            ", diferente do MD5 do documento");
+                               fail(key, put, "envio");
+                           } catch (const std::exception& e) {
+                               failure_ = e.what();
+                           }
+                       });
+    });
+    // Let finished transfers make room without waiting.
+    client_->poll(std::chrono::milliseconds(0));
+}
+
+PutResult ObjectStoreDestination::put(const OutgoingDocument& doc) {
+    std::string bytes;
+    bytes.reserve(doc.text.size() + 2);
+    bytes += doc.text;
+    bytes += "\r\n";
+    upload(keyFor(doc.relativePath()), std::move(bytes));
+    return PutResult::Pending;
+}
+
+void ObjectStoreDestination::putBytes(const std::string& name, std::string bytes) {
+    upload(keyFor(name), std::move(bytes));
+}
+
+void ObjectStoreDestination::putFile(const std::string& name, const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("Nuvem: " + path + " não abre para envio");
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw std::runtime_error("Nuvem: erro ao ler " + path + " para envio");
+    upload(keyFor(name), std::move(bytes));
+}
+
+void ObjectStoreDestination::finish(RunSummary& summary) {
+    while (client_->pending() > 0 && failure_.empty()) client_->poll(std::chrono::milliseconds(1000));
+    if (!failure_.empty()) {
+        client_->cancelAll();
+        throw StoreError(failure_);
+    }
+    std::string line = "nuvem " + settings_.place() + ": enviados=" + std::to_string(written_) +
+                       " inalterados=" + std::to_string(unchanged_);
+    summary.note = summary.note.empty() ? line : summary.note + "; " + line;
+}
+
+void ObjectStoreDestination::abandon() noexcept { client_->cancelAll(); }
+
+std::unique_ptr<ObjectStoreDestination> storeDestinationFor(const ConnectionJob& job, std::string subfolder) {
+    if (!job.store) return nullptr;
+    if (!job.store->refusal.empty()) throw std::runtime_error(job.store->refusal);
+    AwsKeys keys = loadAwsKeys(job.store->profile);
+    return std::make_unique<ObjectStoreDestination>(*job.store, std::move(keys), std::move(subfolder));
+}
+
+namespace {
+
+// One member of an archive, whole.
+std::string member(const std::string& archive, const char* name) {
+    int error = 0;
+    zip_t* z = zip_open(archive.c_str(), ZIP_RDONLY, &error);
+    if (!z) throw std::runtime_error("Nuvem: o pacote " + archive + " não abre para envio");
+    std::string bytes;
+    zip_stat_t st;
+    zip_stat_init(&st);
+    zip_file_t* f = zip_stat(z, name, 0, &st) == 0 ? zip_fopen(z, name, 0) : nullptr;
+    bool ok = f != nullptr;
+    if (f) {
+        bytes.resize(static_cast<size_t>(st.size));
+        ok = zip_fread(f, bytes.data(), st.size) == static_cast<zip_int64_t>(st.size);
+        zip_fclose(f);
+    }
+    zip_close(z);
+    if (!ok) throw std::runtime_error(std::string("Nuvem: ") + name + " ausente do pacote " + archive);
+    return bytes;
+}
+
+}  // namespace
+
+PackageStoreDestination::PackageStoreDestination(std::unique_ptr<ObjectStoreDestination> store)
+    : store_(std::move(store)) {}
+
+void PackageStoreDestination::prepare() { store_->prepare(); }
+
+void PackageStoreDestination::finish(RunSummary& summary) {
+    if (summary.package.empty()) throw std::runtime_error("Nuvem: o pacote não foi gravado; nada a enviar");
+    const std::string& archive = summary.package;
+    const auto slash = archive.rfind('/');
+    const std::string name = archive.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string stem = name.size() > 4 && name.compare(name.size() - 4, 4, ".zip") == 0
+                                 ? name.substr(0, name.size() - 4)
+                                 : name;
+    store_->putFile(name, archive);
+    store_->putBytes(stem + "-manifesto.csv", member(archive, "manifesto.csv"));
+    store_->putBytes(stem + "-lacunas.csv", member(archive, "lacunas.csv"));
+    store_->finish(summary);
+}
+
+void PackageStoreDestination::abandon() noexcept { store_->abandon(); }
+
+}  // namespace exports

@@ -1,0 +1,143 @@
+#include "export/store_settings.h"
+
+#include <arpa/inet.h>
+
+#include <cctype>
+#include <stdexcept>
+
+namespace exports {
+
+namespace {
+
+std::string trim(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    const auto e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+std::string upper(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool loopback(const std::string& host) {
+    if (host == "localhost" || host == "[::1]") return true;
+    in_addr a{};
+    return ::inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
+}
+
+[[noreturn]] void refuse(const std::string& why) { throw std::invalid_argument(why); }
+
+}  // namespace
+
+std::string StoreSettings::place() const {
+    return prefix.empty() ? bucket : bucket + "/" + prefix.substr(0, prefix.size() - 1);
+}
+
+std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
+    const std::string url = trim(text.url);
+    if (url.empty()) return std::nullopt;
+    StoreSettings s;
+    const auto schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos)
+        refuse("Nuvem deve ser https://servidor:porta/bucket/prefixo: \"" + url + "\"");
+    const std::string scheme = upper(url.substr(0, schemeEnd));
+    std::string rest = url.substr(schemeEnd + 3);
+    const auto slash = rest.find('/');
+    const std::string authority = rest.substr(0, slash);
+    std::string path = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+    if (authority.empty()) refuse("Nuvem sem servidor: \"" + url + "\"");
+    if (authority.find('@') != std::string::npos)
+        refuse("Nuvem não leva usuário nem chave no endereço; as chaves vêm de AWS_ACCESS_KEY_ID ou ~/.aws/credentials");
+    if (url.find_first_of("?# \t") != std::string::npos) refuse("Nuvem com caracteres inválidos: \"" + url + "\"");
+    // The host without its port, an IPv6 literal keeping its brackets.
+    std::string host = authority;
+    if (host.front() == '[') {
+        const auto close = host.find(']');
+        if (close == std::string::npos) refuse("Nuvem com endereço IPv6 incompleto: \"" + url + "\"");
+        host = host.substr(0, close + 1);
+    } else if (const auto colon = host.find(':'); colon != std::string::npos) {
+        host = host.substr(0, colon);
+    }
+    const std::string portText = authority.substr(host.size());
+    if (!portText.empty()) {
+        if (portText.size() < 2 || portText.size() > 6 || portText[0] != ':')
+            refuse("Nuvem com porta inválida: \"" + url + "\"");
+        for (size_t i = 1; i < portText.size(); ++i)
+            if (!std::isdigit(static_cast<unsigned char>(portText[i]))) refuse("Nuvem com porta inválida: \"" + url + "\"");
+        const long port = std::stol(portText.substr(1));
+        if (port < 1 || port > 65535) refuse("Nuvem com porta inválida: \"" + url + "\"");
+    }
+    for (auto& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme == "HTTP") {
+        // Keys and documents in clear text only where they never leave the machine.
+        if (!loopback(host))
+            refuse("Nuvem: http:// só é aceito para este computador (127.0.0.1, localhost); use https:// para " + host);
+    } else if (scheme != "HTTPS") {
+        refuse("Nuvem deve começar com https://: \"" + url + "\"");
+    }
+    s.host = host;
+    s.endpoint = (scheme == "HTTP" ? "http://" : "https://") + host + portText;
+
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    const auto bucketEnd = path.find('/');
+    s.bucket = path.substr(0, bucketEnd);
+    if (s.bucket.empty()) refuse("Nuvem sem bucket: use https://servidor:porta/bucket/prefixo");
+    for (char c : s.bucket)
+        if (!(std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '-' ||
+              c == '.'))
+            refuse("Nuvem: nome de bucket inválido \"" + s.bucket + "\" (minúsculas, dígitos, '-' e '.')");
+    if (bucketEnd != std::string::npos) {
+        std::string prefix = path.substr(bucketEnd + 1);
+        // Empty, "." and ".." parts would make keys that no folder has.
+        size_t pos = 0;
+        while (pos <= prefix.size()) {
+            auto end = prefix.find('/', pos);
+            if (end == std::string::npos) end = prefix.size();
+            const std::string part = prefix.substr(pos, end - pos);
+            if (part.empty() || part == "." || part == "..")
+                refuse("Nuvem com prefixo inválido: \"" + prefix + "\"");
+            pos = end + 1;
+        }
+        s.prefix = prefix + "/";
+    }
+
+    const std::string region = trim(text.region);
+    if (!region.empty()) s.region = region;
+    const std::string profile = trim(text.profile);
+    if (!profile.empty()) s.profile = profile;
+
+    const std::string days = trim(text.retentionDays);
+    const std::string mode = upper(trim(text.retentionMode));
+    if (!days.empty()) {
+        if (days.size() > 5) refuse("NuvemRetencaoDias deve ser um número de dias de 1 a 36500: \"" + days + "\"");
+        for (char c : days)
+            if (!std::isdigit(static_cast<unsigned char>(c)))
+                refuse("NuvemRetencaoDias deve ser um número de dias de 1 a 36500: \"" + days + "\"");
+        s.retentionDays = std::stoi(days);
+        if (s.retentionDays < 1 || s.retentionDays > 36500)
+            refuse("NuvemRetencaoDias deve ser um número de dias de 1 a 36500: \"" + days + "\"");
+        if (mode.empty()) refuse("NuvemRetencaoDias pede NuvemRetencaoModo (COMPLIANCE ou GOVERNANCE)");
+    }
+    if (!mode.empty()) {
+        if (mode != "COMPLIANCE" && mode != "GOVERNANCE")
+            refuse("NuvemRetencaoModo deve ser COMPLIANCE ou GOVERNANCE: \"" + text.retentionMode + "\"");
+        if (days.empty()) refuse("NuvemRetencaoModo pede NuvemRetencaoDias");
+        s.retentionMode = mode;
+        s.retention = std::chrono::hours(24) * s.retentionDays;
+    }
+    return s;
+}
+
+std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text) {
+    try {
+        return parseStoreSettings(text);
+    } catch (const std::invalid_argument& e) {
+        StoreSettings refused;
+        refused.refusal = e.what();
+        return refused;
+    }
+}
+
+}  // namespace exports

@@ -1,0 +1,47 @@
+#pragma once
+// The object store's lines of [Configuracoes], as plain values. Without a
+// Nuvem line there is no store and nothing changes.
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace exports {
+
+// The texts as the settings file holds them ("" when a key is absent).
+struct StoreSettingsText {
+    std::string url;             // Nuvem
+    std::string region;          // NuvemRegiao
+    std::string profile;         // NuvemPerfil
+    std::string retentionDays;   // NuvemRetencaoDias
+    std::string retentionMode;   // NuvemRetencaoModo
+};
+
+struct StoreSettings {
+    std::string endpoint;  // "https://host:port" (no path)
+    std::string host;
+    std::string bucket;
+    std::string prefix;    // "" or "a/b/": put before every key
+    std::string region = "us-east-1";
+    std::string profile = "default";
+    int retentionDays = 0;      // 0: objects stored without a retention
+    std::string retentionMode;  // "COMPLIANCE" or "GOVERNANCE" when retentionDays > 0
+    // The retention itself: retentionDays days (a test may ask for seconds).
+    std::chrono::seconds retention{0};
+    // Not empty when the lines could not be used: every run that would use the
+    // store fails with this message instead of running without it.
+    std::string refusal;
+    // "bucket" or "bucket/prefix" for messages.
+    std::string place() const;
+};
+
+// nullopt when Nuvem is empty; throws std::invalid_argument with a message
+// naming the key when a text cannot be used (http:// off the loopback host,
+// no bucket, a mode without days…).
+std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text);
+
+// parseStoreSettings for a job: a refusal travels in the settings, so the run
+// fails with it where every run's failures are reported.
+std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text);
+
+}  // namespace exports

@@ -1,0 +1,352 @@
+// The store's requests, settings and keys, without a network.
+#include "export/aws_credentials.h"
+#include "export/s3_client.h"
+#include "export/store_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+using namespace exports;
+namespace fs = std::filesystem;
+
+namespace {
+
+const s3::Target kTarget{"https://s3.example.com:8443", "arquivo", "sa-east-1"};
+
+TEST(Request, ObjectLockUploadCarriesPayloadHashContentMd5AndRetention) {
+    const auto r = s3::putObject(kTarget, "empresa/NFe1.XML", "hello",
+                                 s3::Retention{"COMPLIANCE", "2031-01-02T03:04:05.000Z"});
+    EXPECT_EQ(r.method, "PUT");
+    EXPECT_EQ(r.url, "https://s3.example.com:8443/arquivo/empresa/NFe1.XML");
+    EXPECT_EQ(r.body, "hello");
+    // Without the payload hash the store refuses every signature curl makes.
+    EXPECT_EQ(s3::headerValue(r, "x-amz-content-sha256"),
+              "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824");
+    // AWS refuses an Object Lock upload without it.
+    EXPECT_EQ(s3::headerValue(r, "Content-MD5"), "XUFAKrxLKna5cZ2REBfFkg==");
+    EXPECT_EQ(s3::headerValue(r, "x-amz-object-lock-mode"), "COMPLIANCE");
+    EXPECT_EQ(s3::headerValue(r, "x-amz-object-lock-retain-until-date"), "2031-01-02T03:04:05.000Z");
+}
+
+TEST(Request, EveryRequestCarriesAPayloadHash) {
+    const std::string emptyHash = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+    for (const auto& r : {s3::headObject(kTarget, "a"), s3::getObject(kTarget, "a", "v1"), s3::headBucket(kTarget),
+                          s3::getObjectLockConfiguration(kTarget), s3::deleteObject(kTarget, "a", "v"),
+                          s3::listVersions(kTarget, "p/"), s3::createBucket(kTarget, true),
+                          s3::getRetention(kTarget, "a", "v")}) {
+        SCOPED_TRACE(r.method + " " + r.url);
+        EXPECT_EQ(s3::headerValue(r, "x-amz-content-sha256"), emptyHash);
+    }
+    const auto plain = s3::putObject(kTarget, "k", "", std::nullopt);
+    EXPECT_EQ(s3::headerValue(plain, "Content-MD5"), "1B2M2Y8AsgTpgAmY7PhCfg==");
+    EXPECT_EQ(s3::headerValue(plain, "x-amz-object-lock-mode"), "");
+}
+
+TEST(Request, KeysAndQueriesAreEncodedAsSigned) {
+    struct Case {
+        std::string key, url;
+    } cases[] = {
+        {"a b/c+d.XML", "https://s3.example.com:8443/arquivo/a%20b/c%2Bd.XML"},
+        {"S\xC3\xA3o/x~y_z-1.XML", "https://s3.example.com:8443/arquivo/S%C3%A3o/x~y_z-1.XML"},
+        {"q?x=1&y#z", "https://s3.example.com:8443/arquivo/q%3Fx%3D1%26y%23z"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(s3::headObject(kTarget, c.key).url, c.url) << c.key;
+    // Query names sorted and each with '=', as the signature's canonical form has them.
+    EXPECT_EQ(s3::getObjectLockConfiguration(kTarget).url, "https://s3.example.com:8443/arquivo?object-lock=");
+    EXPECT_EQ(s3::getRetention(kTarget, "k", "v+1").url,
+              "https://s3.example.com:8443/arquivo/k?retention=&versionId=v%2B1");
+    EXPECT_EQ(s3::listVersions(kTarget, "p/q", "k m", "v").url,
+              "https://s3.example.com:8443/arquivo?key-marker=k%20m&prefix=p%2Fq&version-id-marker=v&versions=");
+    EXPECT_EQ(s3::headerValue(s3::createBucket(kTarget, true), "x-amz-bucket-object-lock-enabled"), "true");
+}
+
+TEST(Answer, RetriedOnlyWhenTheStoreSaysTryAgain) {
+    struct Case {
+        long status;
+        std::string body;
+        bool retry;
+    } cases[] = {
+        {0, "", true},  // no answer: refused connection, timeout
+        {500, "", true},
+        {503, "<Error><Code>ServiceUnavailable</Code></Error>", true},
+        {400, "<Error><Code>SlowDown</Code></Error>", true},
+        {403, "<Error><Code>AccessDenied</Code></Error>", false},
+        {403, "<Error><Code>SignatureDoesNotMatch</Code></Error>", false},
+        {404, "<Error><Code>NoSuchBucket</Code></Error>", false},
+        {400, "<Error><Code>InvalidDigest</Code></Error>", false},
+    };
+    for (const auto& c : cases) {
+        s3::Response r;
+        r.status = c.status;
+        r.body = c.body;
+        EXPECT_EQ(r.retryable(), c.retry) << c.status << " " << c.body;
+    }
+}
+
+TEST(StoreSettings, TextsBecomeSettingsOrAClearRefusal) {
+    struct Case {
+        StoreSettingsText text;
+        std::string endpoint, bucket, prefix;  // endpoint "" = no store
+        std::string refusal;                   // part of the message when refused
+    } cases[] = {
+        {{"", "", "", "", ""}, "", "", "", ""},
+        {{"https://s3.escritorio.com.br:9000/arquivo/clientes/", "", "", "", ""},
+         "https://s3.escritorio.com.br:9000", "arquivo", "clientes/", ""},
+        {{"  HTTPS://S3.Example.com/b  ", "", "", "", ""}, "https://s3.example.com", "b", "", ""},
+        {{"http://127.0.0.1:7480/b/x/y", "", "", "", ""}, "http://127.0.0.1:7480", "b", "x/y/", ""},
+        {{"http://localhost:7480/b", "", "", "", ""}, "http://localhost:7480", "b", "", ""},
+        {{"http://[::1]:7480/b", "", "", "", ""}, "http://[::1]:7480", "b", "", ""},
+        {{"http://s3.example.com/b", "", "", "", ""}, "", "", "", "http:// só é aceito"},
+        {{"http://127.0.0.1.evil.com/b", "", "", "", ""}, "", "", "", "http:// só é aceito"},
+        {{"ftp://h/b", "", "", "", ""}, "", "", "", "https://"},
+        {{"s3.example.com/b", "", "", "", ""}, "", "", "", "https://servidor"},
+        {{"https://h:99999/b", "", "", "", ""}, "", "", "", "porta"},
+        {{"https://h/", "", "", "", ""}, "", "", "", "sem bucket"},
+        {{"https://h/Bucket_X", "", "", "", ""}, "", "", "", "bucket inválido"},
+        {{"https://h/b/a//c", "", "", "", ""}, "", "", "", "prefixo inválido"},
+        {{"https://h/b/../c", "", "", "", ""}, "", "", "", "prefixo inválido"},
+        {{"https://key:secret@h/b", "", "", "", ""}, "", "", "", "não leva usuário"},
+        {{"https://h/b", "", "", "30", ""}, "", "", "", "pede NuvemRetencaoModo"},
+        {{"https://h/b", "", "", "", "GOVERNANCE"}, "", "", "", "pede NuvemRetencaoDias"},
+        {{"https://h/b", "", "", "0", "GOVERNANCE"}, "", "", "", "1 a 36500"},
+        {{"https://h/b", "", "", "-5", "GOVERNANCE"}, "", "", "", "1 a 36500"},
+        {{"https://h/b", "", "", "30", "LEGAL"}, "", "", "", "COMPLIANCE ou GOVERNANCE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.url + " " + c.text.retentionDays + " " + c.text.retentionMode);
+        try {
+            const auto s = parseStoreSettings(c.text);
+            EXPECT_EQ(c.refusal, "") << "accepted";
+            if (c.endpoint.empty()) {
+                EXPECT_FALSE(s);
+                continue;
+            }
+            ASSERT_TRUE(s);
+            EXPECT_EQ(s->endpoint, c.endpoint);
+            EXPECT_EQ(s->bucket, c.bucket);
+            EXPECT_EQ(s->prefix, c.prefix);
+            EXPECT_EQ(s->region, "us-east-1");
+            EXPECT_EQ(s->profile, "default");
+            EXPECT_EQ(s->retention.count(), 0);
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(c.refusal, "") << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+            EXPECT_EQ(std::string(e.what()).find("secret"), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(StoreSettings, RetentionRegionAndProfile) {
+    const auto s = parseStoreSettings({"https://h/b", "sa-east-1", "escritorio", " 3650 ", "compliance"});
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->region, "sa-east-1");
+    EXPECT_EQ(s->profile, "escritorio");
+    EXPECT_EQ(s->retentionDays, 3650);
+    EXPECT_EQ(s->retentionMode, "COMPLIANCE");
+    EXPECT_EQ(s->retention, std::chrono::hours(24 * 3650));
+}
+
+TEST(Credentials, ProfileTexts) {
+    const std::string text =
+        "# keys\n[default]\naws_access_key_id = AKDEFAULT\naws_secret_access_key=SECRETDEFAULT\r\n\n"
+        "[escritorio]\n  aws_access_key_id=AKOFFICE  \naws_secret_access_key = SECRETOFFICE\n"
+        "[profile outro]\naws_access_key_id=AKOTHER\naws_secret_access_key=SECRETOTHER\n[meio]\naws_access_key_id=X\n";
+    EXPECT_EQ(parseCredentialsText(text, "default").accessKey, "AKDEFAULT");
+    EXPECT_EQ(parseCredentialsText(text, "default").secretKey, "SECRETDEFAULT");
+    EXPECT_EQ(parseCredentialsText(text, "escritorio").accessKey, "AKOFFICE");
+    EXPECT_EQ(parseCredentialsText(text, "escritorio").secretKey, "SECRETOFFICE");
+    EXPECT_EQ(parseCredentialsText(text, "outro").secretKey, "SECRETOTHER");
+    for (const char* profile : {"nenhum", "meio"}) {
+        try {
+            parseCredentialsText(text, profile);
+            ADD_FAILURE() << profile << " accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(profile), std::string::npos) << e.what();
+            EXPECT_EQ(std::string(e.what()).find("SECRET"), std::string::npos) << e.what();
+        }
+    }
+}
+
+// The environment pinned for one case and put back after it.
+class Env {
+public:
+    Env(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) ::setenv(name, value, 1);
+        else ::unsetenv(name);
+    }
+    ~Env() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(Credentials, FileReadableByOthersIsRefusedWithoutShowingTheSecret) {
+    const fs::path dir = fs::temp_directory_path() / ("store-cred-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path file = dir / "credentials";
+    std::ofstream(file) << "[default]\naws_access_key_id=AKFILE\naws_secret_access_key=TOPSECRETVALUE\n";
+    Env a("AWS_ACCESS_KEY_ID", nullptr), b("AWS_SECRET_ACCESS_KEY", nullptr);
+    Env c("AWS_SHARED_CREDENTIALS_FILE", file.c_str());
+
+    for (mode_t mode : {0644, 0640, 0604}) {
+        ::chmod(file.c_str(), mode);
+        try {
+            loadAwsKeys("default");
+            ADD_FAILURE() << std::oct << mode << " accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("lido por outros"), std::string::npos) << e.what();
+            EXPECT_EQ(std::string(e.what()).find("TOPSECRET"), std::string::npos) << e.what();
+        }
+    }
+    // A link to it changes nothing: the mode of the file opened counts.
+    const fs::path link = dir / "link";
+    fs::create_symlink(file, link);
+    {
+        Env l("AWS_SHARED_CREDENTIALS_FILE", link.c_str());
+        EXPECT_THROW(loadAwsKeys("default"), std::runtime_error);
+    }
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(loadAwsKeys("default").secretKey, "TOPSECRETVALUE");
+    {
+        // The environment's keys come first, the file unread.
+        Env x("AWS_ACCESS_KEY_ID", "AKENV"), y("AWS_SECRET_ACCESS_KEY", "SECRETENV");
+        ::chmod(file.c_str(), 0644);
+        EXPECT_EQ(loadAwsKeys("default").accessKey, "AKENV");
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// How the client takes "try again" answers. A real store will not answer 503
+// on request, so a loopback server plays the answers; everything else about
+// the store is tested against radosgw.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Answers each request on its own connection with the next of `answers`
+// (the last one repeats) and counts the requests.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::vector<std::string> answers) : answers_(std::move(answers)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 16);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedServer() {
+        stop_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+    }
+    std::string endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    int requests() const { return requests_; }
+
+private:
+    void serve() {
+        while (!stop_) {
+            const int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            std::string in;
+            char buf[4096];
+            // Headers, then the body its Content-Length announces.
+            while (in.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t got = ::read(c, buf, sizeof buf);
+                if (got <= 0) break;
+                in.append(buf, static_cast<size_t>(got));
+            }
+            const auto cl = in.find("Content-Length: ");
+            if (cl != std::string::npos) {
+                const size_t want = std::stoul(in.substr(cl + 16)) + in.find("\r\n\r\n") + 4;
+                while (in.size() < want) {
+                    const ssize_t got = ::read(c, buf, sizeof buf);
+                    if (got <= 0) break;
+                    in.append(buf, static_cast<size_t>(got));
+                }
+            }
+            const std::string& body = answers_[std::min<size_t>(requests_, answers_.size() - 1)];
+            ++requests_;
+            const std::string out = body;
+            (void)!::write(c, out.data(), out.size());
+            ::close(c);
+        }
+    }
+
+    std::vector<std::string> answers_;
+    int fd_ = -1, port_ = 0;
+    std::atomic<int> requests_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string answer(int status, const std::string& reason, const std::string& code, const std::string& etag = "") {
+    const std::string body = code.empty() ? "" : "<Error><Code>" + code + "</Code></Error>";
+    std::string h = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nConnection: close\r\n";
+    if (!etag.empty()) h += "ETag: \"" + etag + "\"\r\n";
+    return h + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+s3::RetryPolicy fast() {
+    s3::RetryPolicy p;
+    p.attempts = 4;
+    p.firstDelay = std::chrono::milliseconds(20);
+    return p;
+}
+
+TEST(Answer, TryAgainAnswersAreRetriedWithBackoffThenReported) {
+    const std::string etag = s3::md5Hex("doc");
+    struct Case {
+        std::vector<std::string> answers;
+        long status;
+        int requests;
+    } cases[] = {
+        {{answer(503, "Slow Down", "SlowDown"), answer(500, "Internal", "InternalError"), answer(200, "OK", "", etag)},
+         200, 3},
+        {{answer(503, "Service Unavailable", "SlowDown")}, 503, 4},  // gives up after the attempts
+        {{answer(403, "Forbidden", "AccessDenied"), answer(200, "OK", "", etag)}, 403, 1},  // at once
+        {{answer(404, "Not Found", "NoSuchBucket"), answer(200, "OK", "", etag)}, 404, 1},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(c.answers);
+        s3::Client client({"AK", "SECRET"}, "us-east-1", fast());
+        const auto start = std::chrono::steady_clock::now();
+        const auto r = client.send(s3::putObject({server.endpoint(), "b", "us-east-1"}, "k", "doc", std::nullopt));
+        EXPECT_EQ(r.status, c.status) << r.describe();
+        EXPECT_EQ(server.requests(), c.requests);
+        EXPECT_EQ(r.attempts, c.requests);
+        if (c.requests > 1) {
+            // 20 ms, then 40, then 80: the pauses grow.
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20 * ((1 << (c.requests - 1)) - 1)));
+        }
+    }
+}
+
+}  // namespace

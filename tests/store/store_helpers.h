@@ -1,0 +1,30 @@
+#pragma once
+// What the store's tests do to the bucket beside the destination: make
+// buckets, read objects and their versions back.
+
+#include "export/object_store.h"
+#include "export/s3_client.h"
+#include "tests/support/ceph_cluster.h"
+
+#include <string>
+#include <vector>
+
+namespace storetest {
+
+struct Version {
+    std::string key, versionId;
+    bool deleteMarker = false;
+};
+
+exports::AwsKeys clusterKeys();
+// A fresh bucket with a unique name starting with `stem`.
+std::string newBucket(const std::string& stem, bool objectLock);
+exports::s3::Target target(const std::string& bucket);
+exports::s3::Response send(exports::s3::Request r);
+std::vector<Version> versions(const std::string& bucket, const std::string& prefix = "");
+// Settings for the cluster's gateway: http://127.0.0.1:port/bucket/prefix.
+exports::StoreSettings settings(const std::string& bucket, const std::string& prefix = "");
+exports::s3::RetryPolicy quickRetries();
+exports::OutgoingDocument document(const std::string& folder, const std::string& fileName, const std::string& text);
+
+}  // namespace storetest
