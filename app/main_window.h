@@ -79,16 +79,9 @@ public:
     void Terminate();
     bool terminated() const { return terminated_; }
     int exitCode() const { return exitCode_; }
-    void setExitCode(int code) { exitCode_ = code; }
-
-    // Lets the window and the tray menu react.
-    void ProcessMessages();
 
     // An export runs on the worker thread.
     bool exportRunning() const;
-
-    // The settings file, once FormCreate has composed its name.
-    app::ConfigFile* config() { return config_.get(); }
 
     // The period editors as the period export reads them.
     platform::DateTime startDate() const;  // startDateEdit: NullDate when empty or impossible
@@ -128,9 +121,6 @@ public:
     QPushButton* historyButton;
     QSystemTrayIcon* trayIcon;
 
-    // The run history as the tray and the status line show it; from the
-    // window's creation step on (not in the unattended run).
-    app::RunMonitor* runMonitor() const { return runMonitor_; }
     // A tray that can bring the window back; without one the window keeps
     // its taskbar button.
     bool trayAvailable() const;
@@ -153,6 +143,8 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    // Lets the window and the tray menu react.
+    void ProcessMessages();
     void buildControls();
     void loadClientLibrary();
     void showStamp();
@@ -174,6 +166,8 @@ private:
     std::shared_ptr<db::FbClient> client_;
     app::ExportRunner* runner_ = nullptr;
     bool quitAfterRun_ = false;
+    // The run history as the tray and the status line show it; from the
+    // window's creation step on.
     app::RunMonitor* runMonitor_ = nullptr;
     QPointer<app::HistoryWindow> historyWindow_;  // null once closed
     bool terminated_ = false;
