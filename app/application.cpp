@@ -1,7 +1,5 @@
 #include "app/application.h"
 
-#include "app/main_window.h"
-#include "platform/codepage.h"
 #include "platform/message_box.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
@@ -18,8 +16,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 QString TApplication::ExceptionText(const std::exception& e) {
-    // Messages carry bytes of the system code page (server texts, file names).
-    QString text = QString::fromStdString(platform::ansiToUtf8(e.what()));
+    // File names in messages are file-system names, already UTF-8.
+    QString text = QString::fromUtf8(e.what());
     if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
     return text;
 }

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <exception>
 
+inline constexpr const char* kApplicationTitle = "Exportação de XML";
+
 class TApplication : public QApplication {
     Q_OBJECT
 public:
@@ -13,7 +15,8 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // The error box: the message with a final full stop added when it lacks one.
+    // The error box: the message (UTF-8, like every message of the program)
+    // with a final full stop added when it lacks one.
     static void ShowException(const std::exception& e);
     static QString ExceptionText(const std::exception& e);
 };

@@ -31,31 +31,6 @@ std::string configFilePath(const std::string& exeFolder) {
     return folder + kConfigFileName;
 }
 
-std::optional<exports::StoreSettings> readStoreSettings(const ConfigFile& file) {
-    const std::string s = kConfigSection;
-    return exports::storeSettingsForJob({file.readString(s, "Nuvem"), file.readString(s, "NuvemRegiao"),
-                                         file.readString(s, "NuvemPerfil"), file.readString(s, "NuvemRetencaoDias"),
-                                         file.readString(s, "NuvemRetencaoModo")});
-}
-
-Settings loadSettings(const ConfigFile& file) {
-    const std::string s = kConfigSection;
-    Settings out;
-    out.base = file.readString(s, "Base");
-    out.data = file.readString(s, "Data");
-    out.hora = file.readString(s, "Hora");
-    out.stampHora = file.readString(s, "Hora");
-    out.stampData = file.readString(s, "Data");
-    out.pastaExportar = file.readString(s, "PastaExportar");
-    // Exactly one capital S ticks a box; "s" or "Sim" do not.
-    out.exportaEmitidas = file.readString(s, "ExportaEmitidas") == "S";
-    out.exportaEmitidasVeiculos = file.readString(s, "ExportaEmitidasVeiculos") == "S";
-    out.exportaRecebidas = file.readString(s, "ExportaRecebidas") == "S";
-    out.organizar = file.readString(s, "Organizar");
-    out.store = readStoreSettings(file);
-    return out;
-}
-
 void createDefaultSettings(ConfigFile& file) {
     const std::string s = kConfigSection;
     file.writeString(s, "Base", "");

@@ -41,13 +41,15 @@ void choosePlatform() {
 // stops at its next document, then the loop ends and the end steps run.
 int signalPipe[2] = {-1, -1};
 
-void installSignalHandlers(QObject* owner) {
+// `window` points at main()'s window pointer: null until the window exists,
+// and a signal before then just leaves the loop.
+void installSignalHandlers(QObject* owner, TForm1* const* window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [window] {
         char c;
         [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
-        if (Form1) Form1->Terminate();
+        if (*window) (*window)->Terminate();
         else QCoreApplication::exit(0);
     });
     app::installStopSignals(signalPipe[1]);
@@ -116,7 +118,8 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(mainIcon());
     // The tray keeps the program alive; only "Sair" or the close box end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    installSignalHandlers(&application);
+    TForm1* window = nullptr;
+    installSignalHandlers(&application, &window);
 
     // ---- control library start-up (its end steps run after the loop) ----
     vesperine::ControlLibrary controlLibrary;  // outlives the window; its end steps run when main returns
@@ -139,9 +142,11 @@ int main(int argc, char** argv) {
             showApplicationError(QString::fromStdString(e.what()));
             return 1;
         }
+        window = form.get();
         form->FormCreate();
         if (!form->terminated()) QApplication::exec();
         exitCode = form->exitCode();
+        window = nullptr;
     }  // FormDestroy: tray icon removed, transaction committed, connection closed
 
     return exitCode;

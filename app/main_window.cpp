@@ -28,14 +28,13 @@
 #include "controls/popup_calendar.h"
 #include "db/fbclient.h"
 #include "export/history.h"
+#include "export/settings.h"
 #include "export/stamp.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
 #include "platform/regional.h"
 
 #include "resources/resources.h"
-
-TForm1* Form1 = nullptr;
 
 namespace {
 
@@ -81,7 +80,6 @@ QIcon mainIcon() {
 }
 
 TForm1::TForm1(FormStartOptions options) : QWidget(nullptr), options_(std::move(options)) {
-    Form1 = this;
     // The editors open these popups; registering twice is harmless.
     TsPopupCalendar::Register();
     TsCalcForm::Register();
@@ -100,7 +98,6 @@ TForm1::~TForm1() {
     if (trayIcon) trayIcon->hide();
     delete runner_;  // a running export stops at its next document
     runner_ = nullptr;
-    if (Form1 == this) Form1 = nullptr;
 }
 
 void TForm1::buildControls() {
@@ -218,7 +215,6 @@ void TForm1::FormCreate() {
     // No desktop to show it on without a display.
     if (!headlessPlatform()) trayIcon->show();
 
-    bool unattended = false;
     try {
         const QString folder =
             options_.configFolder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.configFolder;
@@ -232,24 +228,14 @@ void TForm1::FormCreate() {
             Terminate();
             return;
         }
-        loadSettings();
-
-        for (const QString& arg : options_.arguments) {
-            if (arg == QLatin1String("/executa")) {
-                unattended = true;
-                startIncrementalExport();
-                while (exportRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-                Terminate();
-                return;
-            }
-        }
+        showSettings();
         followHistory();
         show();
         showLastRun();
     } catch (const std::exception& e) {
-        reportCreateError(e, unattended);
+        reportCreateError(e);
     } catch (...) {
-        reportCreateError(std::runtime_error("Unknown error"), unattended);
+        reportCreateError(std::runtime_error("Unknown error"));
     }
 }
 
@@ -270,7 +256,7 @@ void TForm1::followHistory() {
 void TForm1::showLastRun() {
     const QString text = runMonitor_ ? runMonitor_->statusText() : QString();
     if (!text.isEmpty())
-        app::showStatus(*this, app::StatusPlace::Incremental, text.toStdString(), runMonitor_->needsAttention());
+        showStatus(app::StatusPlace::Incremental, text.toStdString(), runMonitor_->needsAttention());
 }
 
 void TForm1::recordRun(const exports::RunSummary& s, const char* kind, std::chrono::system_clock::time_point started) {
@@ -299,24 +285,21 @@ void TForm1::showHistory() {
     historyWindow_->activateWindow();
 }
 
-void TForm1::loadSettings() {
-    const app::Settings s = app::loadSettings(*config_);
-    databaseEdit->setText(fromBytes(s.base));
-    stampDateEdit->setText(fromBytes(s.data));
-    stampTimeEdit->setText(fromBytes(s.hora));
+void TForm1::showSettings() {
+    const exports::Settings s = exports::readSettings(config_->fileName());
+    databaseEdit->setText(fromBytes(s.database));
     showStamp();
-    folderEdit->setText(fromBytes(s.pastaExportar));
-    issuedBox->setChecked(s.exportaEmitidas);
-    vehiclesBox->setChecked(s.exportaEmitidasVeiculos);
-    receivedBox->setChecked(s.exportaRecebidas);
+    folderEdit->setText(fromBytes(s.outputFolder));
+    issuedBox->setChecked(s.kinds.issued);
+    vehiclesBox->setChecked(s.kinds.vehicles);
+    receivedBox->setChecked(s.kinds.received);
 }
 
-void TForm1::reportCreateError(const std::exception& e, bool unattended) {
+void TForm1::reportCreateError(const std::exception& e) {
     TApplication::ShowException(e);
-    // The program stays in the tray with the window hidden. A scheduled run,
-    // or a desktop without a tray where nothing could reach it again, ends
-    // instead of lingering.
-    if (unattended || headlessPlatform() || !QSystemTrayIcon::isSystemTrayAvailable()) {
+    // The program stays in the tray with the window hidden. On a desktop
+    // without a tray nothing could reach it again: it ends instead of lingering.
+    if (headlessPlatform() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         exitCode_ = 1;
         Terminate();
     }
@@ -335,8 +318,6 @@ void TForm1::Terminate() {
 
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-std::string TForm1::databaseNameText() const { return toBytes(databaseEdit->text()); }
-std::string TForm1::outputFolderText() const { return toBytes(folderEdit->text()); }
 platform::DateTime TForm1::startDate() const { return startDateEdit->DateValue(); }
 platform::DateTime TForm1::endDate() const { return endDateEdit->DateValue(); }
 std::string TForm1::branchText() const { return toBytes(branchEdit->Text()); }
@@ -359,34 +340,23 @@ void TForm1::showStamp() {
     }
 }
 
-namespace {
-
-exports::ConnectionJob connectionJob(const std::string& database, const std::string& folder,
-                                     const app::ConfigFile* config, const std::shared_ptr<db::FbClient>& client) {
-    exports::ConnectionJob job;
-    job.database = database;
-    job.outputFolder = folder;
-    job.settingsFile = config ? config->fileName() : std::string();
-    job.client = client;
-    // Read at each run, so a pattern fixed in the file counts without a restart.
-    if (config) job.organize = config->readString(app::kConfigSection, "Organizar");
-    if (config) job.store = app::readStoreSettings(*config);
-    return job;
-}
-
-}  // namespace
-
-bool TForm1::readyForSettingsRun() {
-    using app::StatusPlace;
+std::optional<exports::Settings> TForm1::settingsForRun(app::StatusPlace place) {
     if (exportRunning()) {
-        app::showStatus(*this, StatusPlace::Incremental, "Uma exportação já está em andamento", true);
-        return false;
+        showStatus(place, "Uma exportação já está em andamento", true);
+        return std::nullopt;
     }
     if (!config_) {
-        app::showStatus(*this, StatusPlace::Incremental, "Configuração não carregada", true);
-        return false;
+        showStatus(place, "Configuração não carregada", true);
+        return std::nullopt;
     }
-    return true;
+    // Read at each start, so a setting fixed in the file counts without a restart.
+    exports::Settings settings = exports::readSettings(config_->fileName());
+    return settings;
+}
+
+void TForm1::showStatus(app::StatusPlace place, const std::string& text, bool isError) {
+    app::showStatus(*this, place == app::StatusPlace::Incremental ? incrementalGroup : periodGroup, place, text,
+                    isError);
 }
 
 void TForm1::showDocument(long done, long long number) {
@@ -396,37 +366,34 @@ void TForm1::showDocument(long done, long long number) {
 
 void TForm1::startIncrementalExport() {
     using app::StatusPlace;
-    if (!readyForSettingsRun()) return;
-    exports::IncrementalJob job;
-    static_cast<exports::ConnectionJob&>(job) =
-        connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
+    const auto settings = settingsForRun(StatusPlace::Incremental);
+    if (!settings) return;
+    exports::IncrementalJob job = exports::incrementalJob(*settings);
+    job.client = client_;
+    // The boxes may be ticked for this run only; ticking is never saved.
     job.kinds.issued = issuedBox->isChecked();
     job.kinds.received = receivedBox->isChecked();
     job.kinds.vehicles = vehiclesBox->isChecked();
     progressGauge->setProgress(0);
     runner_->onDocument = [this](long done, long long number) { showDocument(done, number); };
-    // Started from FormCreate for "/executa", the window is not shown.
-    const char* kind = isVisible() ? exports::kRunWindow : exports::kRunUnattended;
-    runner_->onFinished = [this, kind, started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
+    runner_->onFinished = [this, started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
         const bool failed = s.result != exports::Result::Complete;
-        app::showStatus(*this, StatusPlace::Incremental, exports::windowText(s, true), failed);
+        showStatus(StatusPlace::Incremental, exports::windowText(s, true), failed);
         showStamp();
-        recordRun(s, kind, started);
+        recordRun(s, exports::kRunWindow, started);
         if (quitAfterRun_) Terminate();
     };
-    app::showStatus(*this, StatusPlace::Incremental, "Exportando...", false);
+    showStatus(StatusPlace::Incremental, "Exportando...", false);
     runner_->startIncremental(std::move(job));
 }
 
 void TForm1::startPeriodExport() {
     using app::StatusPlace;
-    if (exportRunning()) {
-        app::showStatus(*this, StatusPlace::Period, "Uma exportação já está em andamento", true);
-        return;
-    }
+    const auto settings = settingsForRun(StatusPlace::Period);
+    if (!settings) return;
     exports::PeriodJob job;
-    static_cast<exports::ConnectionJob&>(job) =
-        connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
+    static_cast<exports::ConnectionJob&>(job) = exports::connectionJob(*settings);
+    job.client = client_;
     // Read once, at the start.
     job.startDate = startDate();
     job.endDate = endDate();
@@ -435,21 +402,22 @@ void TForm1::startPeriodExport() {
     runner_->onDocument = [this](long done, long long) { progressGauge->setProgress(int(done + 1)); };
     runner_->onFinished = [this, started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
         const bool failed = s.result != exports::Result::Complete;
-        app::showStatus(*this, StatusPlace::Period, exports::windowText(s, false), failed);
+        showStatus(StatusPlace::Period, exports::windowText(s, false), failed);
         recordRun(s, exports::kRunPeriod, started);
         if (quitAfterRun_) Terminate();
     };
-    app::showStatus(*this, StatusPlace::Period, "Exportando...", false);
+    showStatus(StatusPlace::Period, "Exportando...", false);
     runner_->startPeriod(std::move(job));
 }
 
 // The tray's way to the accountant's package: last month's, into the output folder.
 void TForm1::buildPreviousMonthPackage() {
     using app::StatusPlace;
-    if (!readyForSettingsRun()) return;
+    const auto settings = settingsForRun(StatusPlace::Incremental);
+    if (!settings) return;
     exports::PackageJob job;
-    static_cast<exports::ConnectionJob&>(job) =
-        connectionJob(databaseNameText(), outputFolderText(), config_.get(), client_);
+    static_cast<exports::ConnectionJob&>(job) = exports::connectionJob(*settings);
+    job.client = client_;
     job.yearMonth = exports::previousMonth(std::time(nullptr));
     progressGauge->setProgress(0);
     runner_->onDocument = [this](long done, long long number) { showDocument(done, number); };
@@ -457,7 +425,7 @@ void TForm1::buildPreviousMonthPackage() {
                            started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
         const bool failed = s.result != exports::Result::Complete;
         const std::string text = "Pacote " + (failed ? month : s.package) + ": " + exports::windowText(s, false);
-        app::showStatus(*this, StatusPlace::Incremental, text, failed);
+        showStatus(StatusPlace::Incremental, text, failed);
         recordRun(s, exports::kRunPackage, started);
         // The window is often hidden when the tray starts it.
         if (trayIcon && trayIcon->isVisible())
@@ -465,7 +433,7 @@ void TForm1::buildPreviousMonthPackage() {
                                   failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
         if (quitAfterRun_) Terminate();
     };
-    app::showStatus(*this, StatusPlace::Incremental, "Gerando o pacote de " + job.yearMonth + "...", false);
+    showStatus(StatusPlace::Incremental, "Gerando o pacote de " + job.yearMonth + "...", false);
     runner_->startPackage(std::move(job));
 }
 

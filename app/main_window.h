@@ -1,7 +1,7 @@
 #pragma once
 // The main window: the two export groups, the settings it shows, the progress
-// gauge, the tray icon with its menu, and the database objects the exports
-// read through.
+// gauge, the tray icon with its menu. Runs go to app::ExportRunner with jobs
+// built by exports::readSettings; the window holds no database object.
 
 #include <QLabel>
 #include <QPointer>
@@ -9,10 +9,14 @@
 #include <QWidget>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "app/application.h"
 #include "app/config_file.h"
+#include "app/status_line.h"
+#include "export/settings.h"
 #include "platform/datetime.h"
 
 namespace db {
@@ -37,8 +41,6 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class TGauge;
-
-inline constexpr const char* kApplicationTitle = "Exportação de XML";
 
 // Raised while the window is being built; what() is the whole text of the
 // "Application Error" box, naming the property that failed.
@@ -67,8 +69,9 @@ public:
     explicit TForm1(FormStartOptions options = defaultStartOptions());
     ~TForm1() override;  // FormDestroy
 
-    // The window's creation step: tray icon, settings (or the first-run file),
-    // then "/executa" or showing the window.
+    // The window's creation step: the settings (or the first-run file), then
+    // the history and showing the window. "/executa" never gets here: main()
+    // sends it to app::runUnattended.
     void FormCreate();
 
     // Ending the program: the message loop stops once the running handler
@@ -76,20 +79,11 @@ public:
     void Terminate();
     bool terminated() const { return terminated_; }
     int exitCode() const { return exitCode_; }
-    void setExitCode(int code) { exitCode_ = code; }
-
-    // Lets the window and the tray menu react.
-    void ProcessMessages();
 
     // An export runs on the worker thread.
     bool exportRunning() const;
 
-    // The settings file, once FormCreate has composed its name.
-    app::ConfigFile* config() { return config_.get(); }
-
-    // Values as the exports read them. Texts are the settings' bytes.
-    std::string databaseNameText() const;  // databaseEdit
-    std::string outputFolderText() const;  // folderEdit
+    // The period editors as the period export reads them.
     platform::DateTime startDate() const;  // startDateEdit: NullDate when empty or impossible
     platform::DateTime endDate() const;    // endDateEdit
     std::string branchText() const;        // branchEdit
@@ -127,9 +121,6 @@ public:
     QPushButton* historyButton;
     QSystemTrayIcon* trayIcon;
 
-    // The run history as the tray and the status line show it; from the
-    // window's creation step on (not in the unattended run).
-    app::RunMonitor* runMonitor() const { return runMonitor_; }
     // A tray that can bring the window back; without one the window keeps
     // its taskbar button.
     bool trayAvailable() const;
@@ -152,16 +143,21 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    // Lets the window and the tray menu react.
+    void ProcessMessages();
     void buildControls();
     void loadClientLibrary();
     void showStamp();
-    void loadSettings();
-    void reportCreateError(const std::exception& e, bool unattended);
+    // Shows Base, PastaExportar and the boxes; the stamp through showStamp().
+    void showSettings();
+    void reportCreateError(const std::exception& e);
     void followHistory();
     void showLastRun();
     void recordRun(const exports::RunSummary& s, const char* kind, std::chrono::system_clock::time_point started);
-    // False, with the reason in the status line, when no run of the settings may start now.
-    bool readyForSettingsRun();
+    // The one guard of the three starts: the settings for the run, or none
+    // (the reason in the status line at `place`) when no run may start now.
+    std::optional<exports::Settings> settingsForRun(app::StatusPlace place);
+    void showStatus(app::StatusPlace place, const std::string& text, bool isError);
     // The gauge and "SEQ:" for the document a run is at.
     void showDocument(long done, long long number);
 
@@ -170,6 +166,8 @@ private:
     std::shared_ptr<db::FbClient> client_;
     app::ExportRunner* runner_ = nullptr;
     bool quitAfterRun_ = false;
+    // The run history as the tray and the status line show it; from the
+    // window's creation step on.
     app::RunMonitor* runMonitor_ = nullptr;
     QPointer<app::HistoryWindow> historyWindow_;  // null once closed
     bool terminated_ = false;
@@ -178,9 +176,6 @@ private:
     QPoint pinnedPos_;          // where the window stays
     bool restoringPos_ = false;
 };
-
-// The application's main window.
-extern TForm1* Form1;
 
 // The program icon ("MAINICON"); a null icon when the resource is missing.
 QIcon mainIcon();

@@ -1,7 +1,5 @@
 #include "app/status_line.h"
 
-#include "app/main_window.h"
-
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -31,7 +29,7 @@ QString fitText(const QString& text, const QFontMetrics& fm, int width, int line
 
 }  // namespace
 
-void showStatus(TForm1& form, StatusPlace place, const std::string& text, bool isError) {
+void showStatus(QWidget& form, QWidget* group, StatusPlace place, const std::string& text, bool isError) {
     auto* label = form.findChild<QLabel*>(QStringLiteral("LabelResumo"));
     if (!label) {
         label = new QLabel(&form);
@@ -40,7 +38,7 @@ void showStatus(TForm1& form, StatusPlace place, const std::string& text, bool i
     }
     // Free corners: right of "Notas Recebidas"; below the period editors.
     const bool incremental = place == StatusPlace::Incremental;
-    QWidget* parent = incremental ? form.incrementalGroup : form.periodGroup;
+    QWidget* parent = group;
     if (label->parentWidget() != parent) label->setParent(parent);
     if (incremental) label->setGeometry(120, 76, 313 - 120, 28);
     else label->setGeometry(8, 56, 240 - 8, 15);

@@ -6,11 +6,12 @@
 
 #include <string>
 
-class TForm1;
+class QWidget;
 
 namespace app {
 
 enum class StatusPlace { Incremental, Period };
-void showStatus(TForm1& form, StatusPlace place, const std::string& text, bool isError);
+// `window` keeps one status label; `group` is the group box of `place`.
+void showStatus(QWidget& window, QWidget* group, StatusPlace place, const std::string& text, bool isError);
 
 }  // namespace app

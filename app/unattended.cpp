@@ -236,14 +236,14 @@ int runUnattended(int argc, char** argv) {
     reinstallStopSignals();
 
     ConfigFile config(configFilePath(executableFolder()));
-    Settings settings;
+    exports::Settings settings;
     try {
         if (!config.exists()) {
             createDefaultSettings(config);
             line(stderr, std::string(kTitle) + ": Necessário configuarar arquivo \"ConfigQuillan.ini\"");
             return 0;
         }
-        settings = loadSettings(config);
+        settings = exports::readSettings(config.fileName());
     } catch (const std::exception& e) {
         line(stderr, std::string(kTitle) + ": " + sentence(e.what()));
         return 1;
@@ -266,28 +266,21 @@ int runUnattended(int argc, char** argv) {
     }
     // A scheduler's run waits a while for another export to end.
     auto fillConnection = [&](exports::ConnectionJob& job) {
-        job.database = settings.base;
         job.client = client;
-        job.outputFolder = settings.pastaExportar;
-        job.settingsFile = config.fileName();
         job.lockWait = std::chrono::seconds(10);
-        job.store = settings.store;
     };
     RunWatchdog watchdog(exports::historyFileFor(config.fileName()), kind, started, noProgressLimit(config));
     observer.watchdog = &watchdog;
     if (package.wanted) {
         exports::PackageJob job;
+        static_cast<exports::ConnectionJob&>(job) = exports::connectionJob(settings);
         fillConnection(job);
         job.yearMonth = package.month;
         job.folder = package.folder;
         s = exports::runPackage(job, observer);
     } else {
-        exports::IncrementalJob job;
+        exports::IncrementalJob job = exports::incrementalJob(settings);
         fillConnection(job);
-        job.kinds.issued = settings.exportaEmitidas;
-        job.kinds.received = settings.exportaRecebidas;
-        job.kinds.vehicles = settings.exportaEmitidasVeiculos;
-        job.organize = settings.organizar;
         s = exports::runIncremental(job, observer);
     }
     watchdog.finish();

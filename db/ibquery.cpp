@@ -551,21 +551,6 @@ void TIBQuery::next()
         eof_ = true;
 }
 
-int TIBQuery::findField(std::string_view name) const
-{
-    for (size_t i = 0; i < columns_.size(); ++i)
-        if (sameName(columns_[i].name, name))
-            return static_cast<int>(i);
-    return -1;
-}
-
-TField TIBQuery::fieldByName(const std::string& name) const
-{
-    if (prepared_ && findField(name) < 0)
-        throw DbError("Field \"" + name + "\" not found");
-    return TField(this, name);
-}
-
 const TIBQuery::Cell* TIBQuery::cell(int column) const
 {
     if (column < 0 || static_cast<size_t>(column) >= columns_.size())
@@ -595,19 +580,9 @@ const std::string& TIBQuery::blobText(int column) const
 
 // --- TField -----------------------------------------------------------------
 
-int TField::column() const
-{
-    if (index_ >= 0 || name_.empty())
-        return index_;
-    int i = query_->findField(name_);
-    if (i < 0)
-        throw DbError("Field \"" + name_ + "\" not found");
-    return i;
-}
-
 std::string TField::fieldName() const
 {
-    int i = column();
+    int i = index_;
     if (i < 0 || static_cast<size_t>(i) >= query_->columns_.size())
         throw DbError("Field index " + std::to_string(i) + " out of range");
     return query_->columns_[static_cast<size_t>(i)].name;
@@ -615,31 +590,13 @@ std::string TField::fieldName() const
 
 bool TField::isNull() const
 {
-    const TIBQuery::Cell* c = query_->cell(column());
+    const TIBQuery::Cell* c = query_->cell(index_);
     return !c || c->null;
-}
-
-std::string TField::asText() const
-{
-    int i = column();
-    const TIBQuery::Cell* c = query_->cell(i);
-    if (!c || c->null)
-        return {};
-    const short type = query_->columns_[static_cast<size_t>(i)].type;
-    // Only dates, times and scaled numbers need the regional settings.
-    if (type == SQL_TEXT || type == SQL_VARYING || type == SQL_BLOB ||
-        ((type == SQL_SHORT || type == SQL_LONG || type == SQL_INT64) &&
-         query_->columns_[static_cast<size_t>(i)].scale == 0))
-    {
-        static const platform::FormatSettings unused;
-        return asText(unused);
-    }
-    return asText(platform::currentFormatSettings());
 }
 
 std::string TField::asText(const platform::FormatSettings& fs) const
 {
-    int i = column();
+    int i = index_;
     const TIBQuery::Cell* c = query_->cell(i);
     if (!c || c->null)
         return {};
@@ -710,7 +667,7 @@ std::string TField::asText(const platform::FormatSettings& fs) const
 
 int64_t TField::asInteger() const
 {
-    int i = column();
+    int i = index_;
     const TIBQuery::Cell* c = query_->cell(i);
     if (!c || c->null)
         return 0;
@@ -746,7 +703,7 @@ int64_t TField::asInteger() const
 
 platform::DateTime TField::asDateTime() const
 {
-    int i = column();
+    int i = index_;
     const TIBQuery::Cell* c = query_->cell(i);
     if (!c || c->null)
         return 0;

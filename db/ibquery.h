@@ -1,6 +1,6 @@
 #pragma once
 // A query over one connection and one transaction, as the exports use it:
-// close, (SQL lines), (parameters), open, fetchAll, recordCount, first, then
+// close, (SQL lines), (parameters), open, fetchAll, first, then
 // read columns and next() until eof(). Every result row is held in memory;
 // text blobs are read when their column is read (only the current row's are
 // kept), so memory follows the largest document rather than the result.
@@ -66,22 +66,18 @@ private:
     std::string text_;
 };
 
-// A column of a query's current row, found by position or by name (the name
-// is looked up at each access, so a TField member may be declared before the
-// query is ever opened). Texts are raw bytes: the connection's character set
-// is NONE and nothing is transcoded.
+// A column of a query's current row, by position. Texts are raw bytes: the
+// connection's character set is NONE and nothing is transcoded.
 class TField {
 public:
     TField(const TIBQuery* query, int index) : query_(query), index_(index) {}
-    TField(const TIBQuery* query, std::string name) : query_(query), name_(std::move(name)) {}
 
     std::string fieldName() const;
     bool isNull() const;
     // NULL: empty. Integers: decimal digits. DATE: short date. TIMESTAMP: short
     // date, then a blank and the long time unless exactly midnight. TIME: long
     // time. CHAR: padded to its width. VARCHAR: as stored. BLOB: all of it.
-    // The first form reads the regional settings now.
-    std::string asText() const;
+    // Dates, times and scaled numbers in the formats given.
     std::string asText(const platform::FormatSettings& fs) const;
     // NULL reads 0; a text must hold a whole number.
     int64_t asInteger() const;
@@ -89,10 +85,8 @@ public:
     platform::DateTime asDateTime() const;
 
 private:
-    int column() const;
     const TIBQuery* query_;
     int index_ = -1;
-    std::string name_;
 };
 
 class TIBQuery {
@@ -130,15 +124,12 @@ public:
     void setUnidirectional(bool on) { unidirectional_ = on; }
 
     void fetchAll();
-    int recordCount() const { return static_cast<int>(rowCount_); }
     void first();
     void next();
     bool eof() const { return eof_; }
 
     int fieldCount() const { return static_cast<int>(columns_.size()); }
     TField field(int index) const { return TField(this, index); }
-    TField fieldByName(const std::string& name) const;
-    int findField(std::string_view name) const;  // -1 when absent
 
 private:
     friend class TField;

@@ -1,6 +1,7 @@
 #include "export/checks.h"
 
 #include "export/signature.h"
+#include "platform/codepage.h"
 
 #include <libxml/xmlerror.h>
 #include <libxml/dict.h>
@@ -161,14 +162,6 @@ void onError(void*, xmlErrorPtr err)
 {
     ParseErrors::handler(&scanning->errors, err);
 }
-
-// Code points of the bytes 0x80-0x9F; 0 where the code page has none.
-// The other bytes are their own code points.
-constexpr std::array<char16_t, 32> kWindows1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 // The ERP's documents declare windows-1252; libxml2 would open iconv twice
 // for each of them and convert through it. Its handler table is shared and
@@ -401,8 +394,8 @@ int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* i
                 break;
             *o++ = static_cast<unsigned char>(byte);
         } else {
-            const unsigned c = byte >= 0xA0 ? byte : kWindows1252High[byte - 0x80];
-            if (c == 0) {
+            const unsigned c = platform::ansiCodePoint(static_cast<unsigned char>(byte));
+            if (!platform::ansiDefined(static_cast<unsigned char>(byte))) {
                 result = -2;
                 break;
             }

@@ -43,7 +43,7 @@ RunPlan incrementalPlan(const IncrementalJob& job) {
     p.selection.withDocumentType = p.pattern.usesDocumentType();
     p.checkDocuments = job.checkDocuments;
     p.openSource = databaseSource(job);
-    p.destinations.push_back(std::make_unique<FolderDestination>(fileSystemName(folder), true));
+    p.destinations.push_back(std::make_unique<FolderDestination>(folder, true));
     if (auto store = storeDestinationFor(job)) p.destinations.push_back(std::move(store));
     return p;
 }
@@ -65,7 +65,7 @@ RunPlan periodPlan(const PeriodJob& job) {
     std::vector<std::string> prepared;
     if (p.pattern.flat())
         for (const char* flag : {"E", "S"}) prepared.push_back(std::string(entryExitFolder(flag)) + "/");
-    p.destinations.push_back(std::make_unique<FolderDestination>(fileSystemName(folder), p.locks, prepared));
+    p.destinations.push_back(std::make_unique<FolderDestination>(folder, p.locks, prepared));
     if (auto store = storeDestinationFor(job)) p.destinations.push_back(std::move(store));
     return p;
 }
@@ -77,9 +77,9 @@ RunPlan packagePlan(const PackageJob& job) {
     if (!isYearMonth(job.yearMonth))
         throw std::runtime_error("Mês inválido \"" + printable(job.yearMonth) +
                                  "\" (use AAAA-MM, por exemplo 2024-03)");
-    // The output folder is the setting's bytes; FOLDER comes from the command line as it is.
+    // Both are file-system names: the setting's bytes, FOLDER from the command line.
     const std::string folder =
-        job.folder.empty() ? fileSystemName(resolveOutputFolder(job.outputFolder, job.settingsFile)) : job.folder;
+        job.folder.empty() ? resolveOutputFolder(job.outputFolder, job.settingsFile) : job.folder;
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         throw std::runtime_error("Pasta do pacote inexistente: " + printable(folder));

@@ -4,7 +4,6 @@
 #include "export/pipeline.h"
 #include "export/rules.h"
 #include "export/writer.h"
-#include "platform/codepage.h"
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -53,17 +52,17 @@ std::string resolveOutputFolder(const std::string& setting, const std::string& s
     if (setting.find('\0') != std::string::npos)
         throw std::runtime_error("Pasta de exportação (PastaExportar) com um byte nulo em " + settingsFile + ": \"" +
                                  printable(setting) + "\"");
+    // A path setting is file-system bytes, and so is the settings file's
+    // name: joined as they are, whatever characters the folders hold.
     std::string folder = setting;
-    // The settings file's folder is a file system (UTF-8) name; the setting
-    // and every name made from it are Windows-1252 text.
-    if (folder.front() != '/') folder = platform::utf8ToAnsi(folderOf(settingsFile)) + folder;
+    if (folder.front() != '/') folder = folderOf(settingsFile) + folder;
     if (folder.back() != '/') folder += '/';
     struct stat st {};
     // Without the separator: a file named like the folder is told apart.
-    if (::stat(fileSystemName(folder.substr(0, folder.size() > 1 ? folder.size() - 1 : 1)).c_str(), &st) != 0)
-        throw std::runtime_error("Pasta de exportação inexistente: " + fileSystemName(folder));
+    if (::stat(folder.substr(0, folder.size() > 1 ? folder.size() - 1 : 1).c_str(), &st) != 0)
+        throw std::runtime_error("Pasta de exportação inexistente: " + folder);
     if (!S_ISDIR(st.st_mode))
-        throw std::runtime_error("Pasta de exportação não é uma pasta: " + fileSystemName(folder));
+        throw std::runtime_error("Pasta de exportação não é uma pasta: " + folder);
     return folder;
 }
 

@@ -38,8 +38,8 @@ StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, 
 // why: busy, failed, or interrupted.
 std::optional<ExportLock> lockForRun(const ConnectionJob& job, Observer& observer, RunSummary& s);
 
-// The output folder a PastaExportar text names, with its trailing separator:
-// relative to the settings file's folder when relative. Throws
+// The output folder a PastaExportar setting names, as a file-system name with
+// its trailing separator: relative to the settings file's folder when relative. Throws
 // std::runtime_error when empty or not an existing folder.
 std::string resolveOutputFolder(const std::string& setting, const std::string& settingsFile);
 

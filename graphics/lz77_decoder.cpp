@@ -1,7 +1,6 @@
 #include "graphics/lz77_decoder.h"
 
 #include "graphics/errors.h"
-#include "graphics/png_graphic.h"
 
 namespace graphics {
 

@@ -8,6 +8,9 @@
 
 namespace graphics {
 
+// The message of the EGraphicCompression a broken stream raises.
+inline constexpr const char* gesLZ77Error = "LZ77 decompression error.";
+
 class TLZ77Decoder {
 public:
     TLZ77Decoder(int flushMode, bool autoReset);

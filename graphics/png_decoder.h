@@ -119,6 +119,5 @@ inline constexpr const char* gesCompression = "Cannot load image. Compression er
 inline constexpr const char* gesExtraCompressedData = "Cannot load image. Extra compressed data found in PNG file.";
 inline constexpr const char* gesInvalidColorFormat = "Invalid color format in PNG file.";
 inline constexpr const char* gesUnknownCriticalChunk = "Cannot load PNG image. Unexpected but critical chunk detected.";
-inline constexpr const char* gesLZ77Error = "LZ77 decompression error.";
 
 }  // namespace graphics

@@ -5,14 +5,6 @@
 namespace platform {
 namespace {
 
-// 0x80..0x9F; the rest of the code page is Latin-1.
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += char(cp);
@@ -34,7 +26,7 @@ void appendUtf8(std::string& out, char32_t cp) {
 char toAnsi(char32_t cp) {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return char(cp);
     for (int i = 0; i < 32; ++i)
-        if (kHigh[i] == cp) return char(0x80 + i);
+        if (kAnsiHigh[i] == cp) return char(0x80 + i);
     return '?';
 }
 
@@ -45,8 +37,7 @@ std::string ansiToUtf8(const std::string& bytes) {
     out.reserve(bytes.size() + bytes.size() / 4);
     for (unsigned char c : bytes) {
         if (c < 0x80) out += char(c);
-        else if (c < 0xA0) appendUtf8(out, kHigh[c - 0x80]);
-        else appendUtf8(out, c);
+        else appendUtf8(out, ansiCodePoint(c));
     }
     return out;
 }

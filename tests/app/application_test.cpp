@@ -21,7 +21,11 @@ TEST(Application, ExceptionTextEndsWithAFullStop) {
         {"Unable to write to /x/ConfigQuillan.ini", "Unable to write to /x/ConfigQuillan.ini."},
         {"Already ends.", "Already ends."},
         {"", "."},
-        {"Arquivo inv\xE1lido", "Arquivo inválido."},
+        // Messages are UTF-8; a file name in them is the file system's own.
+        {"Arquivo inválido", "Arquivo inválido."},
+        {"Unable to write to /x/Exportação/ConfigQuillan.ini: Permission denied",
+         "Unable to write to /x/Exportação/ConfigQuillan.ini: Permission denied."},
+        {"Pasta de exportação inexistente: /x/日本/out/", "Pasta de exportação inexistente: /x/日本/out/."},
     };
     for (const Case& c : cases)
         EXPECT_EQ(TApplication::ExceptionText(std::runtime_error(c.what)), c.text) << c.what;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,13 +44,13 @@ TEST_F(ConfigFileTest, DefaultsAreTheSectionAndSevenKeysInOrder) {
     EXPECT_EQ(contents(),
               "[Configuracoes]\r\nBase=\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=\r\n"
               "ExportaEmitidas=\r\nExportaEmitidasVeiculos=\r\nExportaRecebidas=\r\n");
-    const app::Settings s = app::loadSettings(file);
-    EXPECT_EQ(s.base, "");
-    EXPECT_EQ(s.data, "01/01/2010");
-    EXPECT_EQ(s.hora, "00:00:00");
-    EXPECT_EQ(s.stampData, "01/01/2010");
-    EXPECT_EQ(s.stampHora, "00:00:00");
-    EXPECT_FALSE(s.exportaEmitidas || s.exportaEmitidasVeiculos || s.exportaRecebidas);
+    const exports::Settings s = exports::readSettings(file.fileName());
+    EXPECT_EQ(s.database, "");
+    EXPECT_EQ(s.outputFolder, "");
+    const exports::Moment stamp = exports::readStamp(file.fileName()).moment;
+    EXPECT_EQ(std::tie(stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second),
+              std::make_tuple(2010, 1, 1, 0, 0, 0));
+    EXPECT_TRUE(s.kinds.none());
 }
 
 TEST_F(ConfigFileTest, OnlyACapitalSTicksABox) {
@@ -59,26 +60,25 @@ TEST_F(ConfigFileTest, OnlyACapitalSTicksABox) {
     for (const Case& c : cases) {
         put(std::string("[Configuracoes]\r\nExportaEmitidas=") + c.value + "\r\nExportaEmitidasVeiculos=" + c.value +
             "\r\nExportaRecebidas=" + c.value + "\r\n");
-        const app::Settings s = app::loadSettings(app::ConfigFile(path_));
-        EXPECT_EQ(s.exportaEmitidas, c.ticked) << c.value;
-        EXPECT_EQ(s.exportaEmitidasVeiculos, c.ticked) << c.value;
-        EXPECT_EQ(s.exportaRecebidas, c.ticked) << c.value;
+        const exports::Settings s = exports::readSettings(path_);
+        EXPECT_EQ(s.kinds.issued, c.ticked) << c.value;
+        EXPECT_EQ(s.kinds.vehicles, c.ticked) << c.value;
+        EXPECT_EQ(s.kinds.received, c.ticked) << c.value;
     }
 }
 
 TEST_F(ConfigFileTest, LoadsEveryKeyWhateverItsCase) {
     put("[CONFIGURACOES]\nbase=/srv/db/empresa\xC7.fdb\nDATA=25/12/2020\nhora=10:05:03\n"
         "pastaexportar=/srv/xml/\nexportaemitidas=S\nEXPORTARECEBIDAS=S\n");
-    const app::Settings s = app::loadSettings(app::ConfigFile(path_));
-    EXPECT_EQ(s.base, "/srv/db/empresa\xC7.fdb");
-    EXPECT_EQ(s.data, "25/12/2020");
-    EXPECT_EQ(s.hora, "10:05:03");
-    EXPECT_EQ(s.stampData, "25/12/2020");
-    EXPECT_EQ(s.stampHora, "10:05:03");
-    EXPECT_EQ(s.pastaExportar, "/srv/xml/");
-    EXPECT_TRUE(s.exportaEmitidas);
-    EXPECT_FALSE(s.exportaEmitidasVeiculos);
-    EXPECT_TRUE(s.exportaRecebidas);
+    const exports::Settings s = exports::readSettings(path_);
+    EXPECT_EQ(s.database, "/srv/db/empresa\xC7.fdb");
+    const exports::Moment stamp = exports::readStamp(path_).moment;
+    EXPECT_EQ(std::tie(stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second),
+              std::make_tuple(2020, 12, 25, 10, 5, 3));
+    EXPECT_EQ(s.outputFolder, "/srv/xml/");
+    EXPECT_TRUE(s.kinds.issued);
+    EXPECT_FALSE(s.kinds.vehicles);
+    EXPECT_TRUE(s.kinds.received);
 }
 
 TEST_F(ConfigFileTest, StampAndMarkAreStoredInOneReplace) {
@@ -142,7 +142,7 @@ TEST_F(ConfigFileTest, UnusableFileIsNamedWithItsProblem) {
 TEST_F(ConfigFileTest, ByteOrderMarkIsNotPartOfTheFirstLine) {
     put("\xEF\xBB\xBF[Configuracoes]\r\nBase=/db/x.fdb\r\nData=01/01/2010\r\nHora=00:00:00\r\n");
     app::ConfigFile file(path_);
-    EXPECT_EQ(app::loadSettings(file).base, "/db/x.fdb");
+    EXPECT_EQ(exports::readSettings(file.fileName()).database, "/db/x.fdb");
     file.writeString(app::kConfigSection, "Hora", "10:05:37");
     EXPECT_EQ(contents(), "\xEF\xBB\xBF[Configuracoes]\r\nBase=/db/x.fdb\r\nData=01/01/2010\r\nHora=10:05:37\r\n");
 }

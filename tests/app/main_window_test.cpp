@@ -12,9 +12,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+#include <vector>
+
 #include "app/config_file.h"
 #include "app/gauge.h"
 #include "app/main_window.h"
+#include "app/unattended.h"
 #include "controls/date_edit.h"
 #include "controls/num_edit.h"
 #include "platform/regional.h"
@@ -75,6 +79,7 @@ private slots:
     void executaScan_data();
     void executaScan();
     void unwritableFolderReportsAndEnds();
+    void unwritableFolderWithAnAccentIsNamedRight();
     void trayIconAndMenu();
     void trayDoubleClickOpens();
     void sairAndCloseEndTheProgram();
@@ -264,9 +269,10 @@ void MainWindowTest::gaugeTextReadsOverBarAndBackground() {
 }
 
 void MainWindowTest::firstRunWritesDefaultsAndEnds() {
-    for (const QStringList& args : {QStringList(), QStringList{"/executa"}}) {
+    // "/executa" makes its first-run file without a window (app.program).
+    {
         QTemporaryDir dir;
-        TForm1 w(optionsFor(dir.path(), args));
+        TForm1 w(optionsFor(dir.path()));
         w.FormCreate();
         QVERIFY(w.terminated());
         QCOMPARE(w.exitCode(), 0);
@@ -298,7 +304,6 @@ void MainWindowTest::normalStartLoadsSettingsAndShows() {
     QVERIFY(!w.terminated());
     QVERIFY(w.isVisible());
     QCOMPARE(w.databaseEdit->text(), QStringLiteral("/srv/db/empé.fdb"));
-    QCOMPARE(w.databaseNameText(), std::string("/srv/db/emp\xE9.fdb"));
     QCOMPARE(w.stampDateEdit->text(), QStringLiteral("25/12/2020"));
     QCOMPARE(w.stampTimeEdit->text(), QStringLiteral("10:05:03"));
     QCOMPARE(w.folderEdit->text(), QStringLiteral("/srv/xml/"));
@@ -326,15 +331,24 @@ void MainWindowTest::executaScan_data() {
     QTest::newRow("no slash") << QStringList{"executa"} << false;
 }
 
+// main() sends exactly "/executa", anywhere on the line, to the run
+// without a window; anything else starts the window.
 void MainWindowTest::executaScan() {
     QFETCH(QStringList, args);
     QFETCH(bool, unattended);
+    std::vector<QByteArray> bytes{"exportar-xml"};
+    for (const QString& a : args) bytes.push_back(a.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes) argv.push_back(b.data());
+    argv.push_back(nullptr);
+    QCOMPARE(app::wantsUnattendedRun(int(bytes.size()), argv.data()), unattended);
+    if (unattended) return;
     QTemporaryDir dir;
     writeFile(dir.filePath("ConfigQuillan.ini"), kSettings);
     TForm1 w(optionsFor(dir.path(), args));
     w.FormCreate();
-    QCOMPARE(w.terminated(), unattended);
-    QCOMPARE(w.isVisible(), !unattended);
+    QVERIFY(!w.terminated());
+    QVERIFY(w.isVisible());
 }
 
 void MainWindowTest::unwritableFolderReportsAndEnds() {
@@ -347,6 +361,27 @@ void MainWindowTest::unwritableFolderReportsAndEnds() {
     QVERIFY(w.terminated());
     QCOMPARE(w.exitCode(), 1);
     QVERIFY(!QFile::exists(dir.filePath("missing/ConfigQuillan.ini")));
+}
+
+// The error names the folder as the file system does: an accent is not read
+// as two Windows-1252 characters.
+void MainWindowTest::unwritableFolderWithAnAccentIsNamedRight() {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("Exportação"));
+    TForm1 w(optionsFor(folder));
+    int saved = ::dup(2);
+    QTemporaryFile err;
+    QVERIFY(err.open());
+    ::dup2(err.handle(), 2);
+    w.FormCreate();
+    ::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    const QString text = QString::fromUtf8(readFile(err.fileName()));
+    QVERIFY2(text.contains(QStringLiteral("Unable to write to ") + folder + QStringLiteral("/ConfigQuillan.ini")),
+             qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("Ã")), qPrintable(text));
+    QVERIFY(w.terminated());
 }
 
 void MainWindowTest::trayIconAndMenu() {

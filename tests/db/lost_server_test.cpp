@@ -5,7 +5,7 @@
 // this program under valgrind, which is where such faults show.
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"
-#include "db/queries.h"
+#include "demo_queries.h"
 #include "platform/regional.h"
 #include "tools/fbfixture/fixture.h"
 
@@ -206,9 +206,9 @@ struct WindowObjects {
             q->setDatabase(&IBDatabase1);
             q->setTransaction(&IBTransaction1);
         }
-        setLines(IBQuery1, db::queries::IBQuery1);
-        setLines(QExportar, db::queries::QExportar);
-        setLines(IBQuery2, db::queries::IBQuery2);
+        setLines(IBQuery1, demo_queries::IBQuery1);
+        setLines(QExportar, demo_queries::QExportar);
+        setLines(IBQuery2, demo_queries::IBQuery2);
         IBDatabase1.setDatabaseName(name);
     }
 
@@ -288,7 +288,7 @@ TEST_F(LostServer, StreamingRowsEndsWithAnErrorAndCleansUp)
         w->QExportar.close();
         w->QExportar.paramByName("SEQUENCIAL").setInteger(seq);
         w->QExportar.open();
-        EXPECT_FALSE(w->QExportar.field(3).asText().empty());
+        EXPECT_FALSE(w->QExportar.field(3).asText(demo_queries::regional()).empty());
         w->IBQuery1.next();
         ASSERT_FALSE(w->IBQuery1.eof());
     });
@@ -305,7 +305,7 @@ TEST_F(LostServer, PerDocumentQueriesEndWithAnErrorAndTheNextRunFailsCleanly)
     w->IBDatabase1.open();
     w->IBQuery1.open();
     w->IBQuery1.fetchAll();
-    ASSERT_EQ(w->IBQuery1.recordCount(), kDocuments);
+    ASSERT_EQ(demo_queries::rowsOf(w->IBQuery1), kDocuments);
     w->IBQuery1.first();
     const std::string error = runUntilError([&](int) {
         const long long seq = w->IBQuery1.field(0).asInteger();
@@ -319,7 +319,7 @@ TEST_F(LostServer, PerDocumentQueriesEndWithAnErrorAndTheNextRunFailsCleanly)
         w->QExportar.paramByName("SEQUENCIAL").setInteger(seq);
         w->QExportar.open();
         w->QExportar.fetchAll();
-        EXPECT_FALSE(w->QExportar.field(3).asText().empty());
+        EXPECT_FALSE(w->QExportar.field(3).asText(demo_queries::regional()).empty());
         w->IBQuery1.next();
     });
     EXPECT_FALSE(error.empty());
@@ -343,14 +343,14 @@ TEST_F(LostServer, QueriesDestroyedBeforeTheConnectionCloses)
     auto texts = std::make_unique<db::TIBQuery>();
     rows->setDatabase(&database);
     texts->setDatabase(&database);
-    setLines(*rows, db::queries::IBQuery1);
-    setLines(*texts, db::queries::QExportar);
+    setLines(*rows, demo_queries::IBQuery1);
+    setLines(*texts, demo_queries::QExportar);
     rows->open();
     const std::string error = runUntilError([&](int) {
         texts->close();
         texts->paramByName("SEQUENCIAL").setInteger(rows->field(0).asInteger());
         texts->open();
-        EXPECT_FALSE(texts->field(3).asText().empty());
+        EXPECT_FALSE(texts->field(3).asText(demo_queries::regional()).empty());
         rows->next();
     });
     EXPECT_FALSE(error.empty());

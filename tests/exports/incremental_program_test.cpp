@@ -383,7 +383,7 @@ protected:
         q.open();
         q.fetchAll();
         for (q.first(); !q.eof(); q.next())
-            expected_["NFe" + q.field(0).asText() + ".XML"] = q.field(1).asText() + "\r\n";
+            expected_["NFe" + q.field(0).asText({}) + ".XML"] = q.field(1).asText({}) + "\r\n";
         q.close();
         q.sql().clear();
         q.sql().add("SELECT MAX(DIG_DATAHORA) FROM MVTO_NFE");

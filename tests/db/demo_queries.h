@@ -1,11 +1,16 @@
 #pragma once
-// The statements of the window's queries, line by line. IBQuery3 has none of
-// its own: the incremental export writes its lines before every use.
+// Statements over the demo database, line by line, that drive the query
+// objects in these tests: the exportable documents with their change moment,
+// one document's texts by parameter, and a period selection.
+
+#include "db/ibquery.h"
+#include "platform/regional.h"
 
 #include <array>
+#include <string>
 #include <string_view>
 
-namespace db::queries {
+namespace demo_queries {
 
 // IBQuery1: number and change moment of every exportable document.
 inline constexpr std::array<std::string_view, 4> IBQuery1 = {
@@ -34,4 +39,15 @@ inline constexpr std::array<std::string_view, 7> IBQuery2 = {
     "and a.pai_filial = :filial",
 };
 
-}  // namespace db::queries
+// The regional settings of the moment, as the tests pin them.
+inline platform::FormatSettings regional() { return platform::currentFormatSettings(); }
+
+// The rows of a query read to the end (fetchAll first), the first row current again.
+inline int rowsOf(db::TIBQuery& q) {
+    int n = 0;
+    for (q.first(); !q.eof(); q.next()) ++n;
+    q.first();
+    return n;
+}
+
+}  // namespace demo_queries
