@@ -98,6 +98,10 @@ bool hasStyleArgument(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A connection that closes under a write (the display, the database
+    // server, a reader of our output that went away) is an error to handle,
+    // never a reason to die without a word: the run records what happened.
+    ::signal(SIGPIPE, SIG_IGN);
     if (argc >= 2 && std::strcmp(argv[1], "/status") == 0) return statusCommand(argc, argv);
     // Before any thread exists: every thread inherits the blocked stop signals.
     app::installStopSignals();
