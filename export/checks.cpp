@@ -234,14 +234,6 @@ bool scanXml(std::string_view text, XmlScan& scan)
     return true;
 }
 
-void add(Findings& findings, Finding f)
-{
-    for (Finding have : findings)
-        if (have == f)
-            return;
-    findings.push_back(f);
-}
-
 }  // namespace
 
 bool splitAccessKey(std::string_view key, AccessKeyParts& parts)
@@ -360,11 +352,11 @@ Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kin
         return findings;
     }
     if (root == Root::Document && !scan.hasProtocol)
-        add(findings, Finding::XmlNoProtocol);
+        addFinding(findings, Finding::XmlNoProtocol);
     if (!scan.sawKey)
-        add(findings, Finding::XmlKeyMissing);
+        addFinding(findings, Finding::XmlKeyMissing);
     if (scan.keyDiffers)
-        add(findings, Finding::XmlKeyMismatch);
+        addFinding(findings, Finding::XmlKeyMismatch);
     return findings;
 }
 

@@ -61,6 +61,13 @@ std::string_view findingName(Finding f);
 
 using Findings = std::vector<Finding>;
 
+// Adds `f` once: a finding is listed only one time per document.
+inline void addFinding(Findings& findings, Finding f) {
+    for (Finding have : findings)
+        if (have == f) return;
+    findings.push_back(f);
+}
+
 // Every finding about the access key; empty when it is valid. Structure is
 // checked first: a key that is not 44 digits gets only that finding. The 14
 // issuer digits are not checked as a CNPJ: issuers with a CPF are legal.

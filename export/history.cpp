@@ -96,22 +96,6 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
-bool readAll(int fd, std::string& out) {
-    out.clear();
-    char buf[65536];
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t n = ::pread(fd, buf, sizeof buf, offset);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return true;
-        out.append(buf, std::size_t(n));
-        offset += n;
-    }
-}
-
 // The lock is only held for an append and a trim (milliseconds). A holder
 // that hangs must not stop a run from being recorded: after a while the
 // line is appended unlocked (still one write) and the trim skipped.

@@ -406,14 +406,6 @@ xmlDocPtr parse(std::string_view text)
     return doc;
 }
 
-void add(Findings& findings, Finding f)
-{
-    for (Finding have : findings)
-        if (have == f)
-            return;
-    findings.push_back(f);
-}
-
 }  // namespace
 
 Findings checkSignature(std::string_view xml)
@@ -458,7 +450,7 @@ Findings checkSignature(std::string_view xml)
     std::string digest;
     bool digestKnown = false;
     if (!signature) {
-        add(findings, Finding::SignatureMissing);
+        addFinding(findings, Finding::SignatureMissing);
     } else {
         const xmlNode* signedInfo = child(signature, "SignedInfo", true);
         Reference reference;
@@ -468,9 +460,9 @@ Findings checkSignature(std::string_view xml)
             digestKnown = digestOf(doc.get(), signedElement, reference.enveloped ? signature : nullptr, reference.md,
                                    digest);
         if (!digestKnown || digest != reference.digest)
-            add(findings, Finding::SignatureDigest);
+            addFinding(findings, Finding::SignatureDigest);
         if (!signedInfo || !signatureHolds(doc.get(), signature, signedInfo))
-            add(findings, Finding::SignatureInvalid);
+            addFinding(findings, Finding::SignatureInvalid);
     }
 
     // What was authorised: digVal holds the digest the authority received.
@@ -484,7 +476,7 @@ Findings checkSignature(std::string_view xml)
         }
         same = same && digestKnown && digest == authorised;
         if (!same)
-            add(findings, Finding::ProtocolDigest);
+            addFinding(findings, Finding::ProtocolDigest);
     }
     return findings;
 }
