@@ -8,6 +8,7 @@
 #include <libxml/encoding.h>
 #include <libxml/globals.h>
 #include <libxml/parser.h>
+#include <libxml/SAX2.h>
 #include <libxml/tree.h>
 
 #include <algorithm>
@@ -177,15 +178,45 @@ void registerEncodings()
     });
 }
 
+// The same handlers behind libxml2's own, so one parse both scans and builds
+// the tree the signature check canonicalises.
+void onStartTree(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri, int namespaceCount,
+                 const xmlChar** namespaces, int attributeCount, int defaulted, const xmlChar** attributes)
+{
+    xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount, defaulted,
+                          attributes);
+    onStart(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount, defaulted, attributes);
+}
+
+void onEndTree(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri)
+{
+    xmlSAX2EndElementNs(ctx, localname, prefix, uri);
+    onEnd(ctx, localname, prefix, uri);
+}
+
+void onTextTree(void* ctx, const xmlChar* text, int length)
+{
+    xmlSAX2Characters(ctx, text, length);
+    onText(ctx, text, length);
+}
+
+void onCDataTree(void* ctx, const xmlChar* text, int length)
+{
+    xmlSAX2CDataBlock(ctx, text, length);
+    onText(ctx, text, length);
+}
+
 struct ContextDeleter {
     void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
 };
 
-// A parser context kept per thread: libxml2's own handlers still keep the
-// DTD's entities (so a declared entity is no error), no tree is built.
-xmlParserCtxtPtr checksContext()
+// A parser context kept per thread for each way of parsing. Scanning only,
+// libxml2's own handlers still keep the DTD's entities (so a declared entity
+// is no error) and no tree is built; with a tree, they build it as usual.
+xmlParserCtxtPtr checksContext(bool tree)
 {
-    thread_local std::unique_ptr<xmlParserCtxt, ContextDeleter> context;
+    thread_local std::unique_ptr<xmlParserCtxt, ContextDeleter> contexts[2];
+    std::unique_ptr<xmlParserCtxt, ContextDeleter>& context = contexts[tree ? 1 : 0];
     // Names stay in the context's dictionary; a stream of odd documents
     // must not grow it without end.
     if (context && xmlDictSize(context->dict) > 4096)
@@ -196,6 +227,15 @@ xmlParserCtxtPtr checksContext()
         if (!context)
             return nullptr;
         xmlSAXHandler* sax = context->sax;
+        sax->serror = onError;
+        if (tree) {
+            sax->startElementNs = onStartTree;
+            sax->endElementNs = onEndTree;
+            sax->characters = onTextTree;
+            sax->ignorableWhitespace = onTextTree;
+            sax->cdataBlock = onCDataTree;
+            return context.get();
+        }
         sax->startElementNs = onStart;
         sax->endElementNs = onEnd;
         sax->characters = onText;
@@ -204,15 +244,17 @@ xmlParserCtxtPtr checksContext()
         sax->processingInstruction = nullptr;
         sax->comment = nullptr;
         sax->reference = nullptr;
-        sax->serror = onError;
     }
     return context.get();
 }
 
+using Tree = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+
 // Parses `text` through the handlers above; false when no parse could start.
-bool scanXml(std::string_view text, XmlScan& scan)
+// With `tree`, the document's tree is kept there when the text is well-formed.
+bool scanXml(std::string_view text, XmlScan& scan, Tree* tree = nullptr)
 {
-    xmlParserCtxtPtr context = checksContext();
+    xmlParserCtxtPtr context = checksContext(tree != nullptr);
     if (!context)
         return false;
     scanning = &scan;
@@ -222,16 +264,59 @@ bool scanXml(std::string_view text, XmlScan& scan)
     const xmlStructuredErrorFunc previousHandler = xmlStructuredError;
     void* const previousData = xmlStructuredErrorContext;
     xmlSetStructuredErrorFunc(nullptr, onError);
-    // No entity substitution, no DTD loading, no network, default limits.
-    xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    // No entity substitution, no DTD loading, no network, default limits;
+    // short texts kept inside their nodes (the tree is only read).
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | (tree ? XML_PARSE_COMPACT : 0);
+    Tree doc(xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, nullptr, options),
+             xmlFreeDoc);
     xmlSetStructuredErrorFunc(previousData, previousHandler);
-    if (doc)
-        xmlFreeDoc(doc);
     if (!context->wellFormed && !scan.errors.any)
         scan.errors.any = true;
+    if (tree && !scan.errors.any)
+        *tree = std::move(doc);
     scanning = nullptr;
     return true;
+}
+
+// The XML findings of one parse; `tree` as scanXml takes it.
+Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind kind, Tree* tree)
+{
+    Findings findings;
+    if (trimmed(text).empty()) {
+        findings.push_back(Finding::XmlEmpty);
+        return findings;
+    }
+    if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+        findings.push_back(Finding::XmlMalformed);
+        return findings;
+    }
+    XmlScan scan;
+    scan.key = trimmed(storedKey);
+    if (!scanXml(text, scan, tree)) {
+        findings.push_back(Finding::XmlMalformed);
+        return findings;
+    }
+    if (scan.errors.any) {
+        findings.push_back(scan.errors.encoding ? Finding::XmlEncoding : Finding::XmlMalformed);
+        return findings;
+    }
+
+    using Root = XmlScan::Root;
+    const Root root = scan.root;
+    const bool rootFits = kind == XmlKind::Document            ? root == Root::Document
+                          : kind == XmlKind::CancellationEvent ? root == Root::Event
+                                                               : root == Root::Document || root == Root::Event;
+    if (!rootFits) {
+        findings.push_back(Finding::XmlRoot);
+        return findings;
+    }
+    if (root == Root::Document && !scan.hasProtocol)
+        addFinding(findings, Finding::XmlNoProtocol);
+    if (!scan.sawKey)
+        addFinding(findings, Finding::XmlKeyMissing);
+    if (scan.keyDiffers)
+        addFinding(findings, Finding::XmlKeyMismatch);
+    return findings;
 }
 
 }  // namespace
@@ -322,42 +407,7 @@ Findings checkAccessKey(std::string_view key)
 
 Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind)
 {
-    Findings findings;
-    if (trimmed(text).empty()) {
-        findings.push_back(Finding::XmlEmpty);
-        return findings;
-    }
-    if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
-        findings.push_back(Finding::XmlMalformed);
-        return findings;
-    }
-    XmlScan scan;
-    scan.key = trimmed(storedKey);
-    if (!scanXml(text, scan)) {
-        findings.push_back(Finding::XmlMalformed);
-        return findings;
-    }
-    if (scan.errors.any) {
-        findings.push_back(scan.errors.encoding ? Finding::XmlEncoding : Finding::XmlMalformed);
-        return findings;
-    }
-
-    using Root = XmlScan::Root;
-    const Root root = scan.root;
-    const bool rootFits = kind == XmlKind::Document            ? root == Root::Document
-                          : kind == XmlKind::CancellationEvent ? root == Root::Event
-                                                               : root == Root::Document || root == Root::Event;
-    if (!rootFits) {
-        findings.push_back(Finding::XmlRoot);
-        return findings;
-    }
-    if (root == Root::Document && !scan.hasProtocol)
-        addFinding(findings, Finding::XmlNoProtocol);
-    if (!scan.sawKey)
-        addFinding(findings, Finding::XmlKeyMissing);
-    if (scan.keyDiffers)
-        addFinding(findings, Finding::XmlKeyMismatch);
-    return findings;
+    return xmlFindings(text, storedKey, kind, nullptr);
 }
 
 int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* in, int* inLength)
@@ -413,14 +463,22 @@ int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* i
 Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind)
 {
     Findings findings = checkAccessKey(storedKey);
+    // A text that may be signed is parsed once, into the tree the signature
+    // check needs; parsing it twice cost a fifth of the checks' time.
+    const bool maySign = maySignText(text);
+    Tree tree(nullptr, xmlFreeDoc);
     bool parsed = true;  // as a document or an event
-    for (Finding f : checkXml(text, storedKey, kind)) {
+    for (Finding f : xmlFindings(text, storedKey, kind, maySign ? &tree : nullptr)) {
         findings.push_back(f);
         parsed = parsed && f != Finding::XmlEmpty && f != Finding::XmlEncoding && f != Finding::XmlMalformed &&
                  f != Finding::XmlRoot;
     }
-    if (parsed)
-        for (Finding f : checkSignature(text))
+    if (!parsed)
+        return findings;
+    if (!maySign)
+        findings.push_back(Finding::SignatureMissing);
+    else if (tree)
+        for (Finding f : checkSignature(tree.get()))
             findings.push_back(f);
     return findings;
 }

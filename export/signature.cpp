@@ -9,6 +9,7 @@
 #include <libxml/xmlerror.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 
 #include <climits>
@@ -142,19 +143,13 @@ int writeToDigest(void* context, const char* bytes, int length)
     return EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context), bytes, size_t(length)) == 1 ? length : -1;
 }
 
-int writeToString(void* context, const char* bytes, int length)
-{
-    static_cast<std::string*>(context)->append(bytes, size_t(length));
-    return length;
-}
-
-// Inclusive C14N 1.0 of the subset, handed to `write` as it is produced.
+// Inclusive C14N 1.0 of the subset, digested as it is produced.
 // libxml2 walks from the document's first child and asks about every node;
 // for a subset under one apex the walk is made to start there (the parents
 // stay linked, so the namespaces in scope are still found) and put back.
-bool canonicalise(xmlDocPtr doc, const Subset& subset, bool comments, xmlOutputWriteCallback write, void* sink)
+bool canonicalise(xmlDocPtr doc, const Subset& subset, bool comments, EVP_MD_CTX* digest)
 {
-    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(write, nullptr, sink, nullptr);
+    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(writeToDigest, nullptr, digest, nullptr);
     if (!out)
         return false;
     auto* apex = const_cast<xmlNodePtr>(subset.apex);
@@ -197,7 +192,7 @@ bool digestOf(xmlDocPtr doc, const xmlNode* element, const xmlNode* excluded, co
         return false;
     const Subset subset{element, excluded};
     // a reference to an element (#Id) leaves its comments out
-    if (!canonicalise(doc, subset, false, writeToDigest, ctx))
+    if (!canonicalise(doc, subset, false, ctx))
         return false;
     unsigned char value[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -207,45 +202,75 @@ bool digestOf(xmlDocPtr doc, const xmlNode* element, const xmlNode* excluded, co
     return true;
 }
 
-// The issuer's public key from the certificate's DER bytes; RSA only. The
-// last one is kept: a month's documents mostly come from a few issuers.
-EVP_PKEY* publicKey(const std::string& der)
-{
-    struct Cached {
-        std::string der;
-        EVP_PKEY* key = nullptr;
-        ~Cached() { EVP_PKEY_free(key); }
-    };
-    thread_local Cached cached;
-    if (cached.key && cached.der == der)
-        return cached.key;
-    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-    X509* certificate = d2i_X509(nullptr, &p, long(der.size()));
-    if (!certificate)
-        return nullptr;
-    const bool whole = p == reinterpret_cast<const unsigned char*>(der.data()) + der.size();
-    EVP_PKEY* key = whole ? X509_get_pubkey(certificate) : nullptr;
-    X509_free(certificate);
-    if (!key)
-        return nullptr;
-    if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
-        EVP_PKEY_free(key);
-        return nullptr;
-    }
-    EVP_PKEY_free(cached.key);
-    cached.key = key;
-    cached.der = der;
-    return key;
-}
+// What verifies signatures with one certificate's key: the key and a
+// context per digest, set up once (setting one up fetches the algorithm from
+// the provider under a lock, which cost more than the RSA arithmetic).
+class Verifier {
+public:
+    Verifier() = default;
+    Verifier(const Verifier&) = delete;
+    Verifier& operator=(const Verifier&) = delete;
+    ~Verifier() { reset(); }
 
-bool verifies(EVP_PKEY* key, const EVP_MD* md, const std::string& data, const std::string& signature)
-{
-    EVP_MD_CTX* ctx = mdContext();
-    if (!ctx || !md || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) != 1)
-        return false;
-    return EVP_DigestVerify(ctx, reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                            reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
-}
+    // The issuer's key from the certificate's base64 text; RSA only. The last
+    // certificate is kept: a month's documents mostly come from a few issuers.
+    bool load(const std::string& certificateText)
+    {
+        if (key_ && certificateText == text_)
+            return true;
+        reset();
+        std::string der;
+        if (!fromBase64(certificateText, kMaxCertificate, der) || der.empty())
+            return false;
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        X509* certificate = d2i_X509(nullptr, &p, long(der.size()));
+        if (!certificate)
+            return false;
+        const bool whole = p == reinterpret_cast<const unsigned char*>(der.data()) + der.size();
+        EVP_PKEY* key = whole ? X509_get_pubkey(certificate) : nullptr;
+        X509_free(certificate);
+        if (key && EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
+            EVP_PKEY_free(key);
+            key = nullptr;
+        }
+        key_ = key;
+        text_ = certificateText;
+        return key_ != nullptr;
+    }
+
+    // Whether `signature` is the key's PKCS #1 v1.5 signature of `digest`.
+    bool verifies(const EVP_MD* md, const unsigned char* digest, size_t digestLength, const std::string& signature)
+    {
+        EVP_PKEY_CTX*& ctx = md == sha1() ? sha1_ : sha256_;
+        if (!ctx) {
+            ctx = EVP_PKEY_CTX_new(key_, nullptr);
+            if (!ctx || EVP_PKEY_verify_init(ctx) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) != 1 ||
+                EVP_PKEY_CTX_set_signature_md(ctx, md) != 1) {
+                EVP_PKEY_CTX_free(ctx);
+                ctx = nullptr;
+                return false;
+            }
+        }
+        return EVP_PKEY_verify(ctx, reinterpret_cast<const unsigned char*>(signature.data()), signature.size(), digest,
+                               digestLength) == 1;
+    }
+
+private:
+    void reset()
+    {
+        EVP_PKEY_CTX_free(sha1_);
+        EVP_PKEY_CTX_free(sha256_);
+        EVP_PKEY_free(key_);
+        sha1_ = sha256_ = nullptr;
+        key_ = nullptr;
+        text_.clear();
+    }
+
+    std::string text_;  // the certificate as the document carries it
+    EVP_PKEY* key_ = nullptr;
+    EVP_PKEY_CTX* sha1_ = nullptr;
+    EVP_PKEY_CTX* sha256_ = nullptr;
+};
 
 // The one element whose Id attribute is `id`; null when none or several.
 const xmlNode* elementWithId(const xmlNode* root, std::string_view id)
@@ -340,20 +365,21 @@ bool signatureHolds(xmlDocPtr doc, const xmlNode* signature, const xmlNode* sign
     const EVP_MD* md = method == kRsaSha1 ? sha1() : method == kRsaSha256 ? sha256() : nullptr;
     if (!md)
         return false;
-    std::string value, der;
+    std::string value;
     if (!fromBase64(text(child(signature, "SignatureValue", true)), kMaxSignature, value) || value.empty())
         return false;
+    thread_local Verifier verifier;
     const xmlNode* data = child(child(signature, "KeyInfo", true), "X509Data", true);
-    if (!fromBase64(text(child(data, "X509Certificate", true)), kMaxCertificate, der) || der.empty())
+    if (!verifier.load(text(child(data, "X509Certificate", true))))
         return false;
-    EVP_PKEY* key = publicKey(der);
-    if (!key)
+    EVP_MD_CTX* ctx = mdContext();
+    if (!ctx || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestInit_ex(ctx, md, nullptr) != 1)
         return false;
-    thread_local std::string canonical;
-    canonical.clear();
-    if (!canonicalise(doc, Subset{signedInfo, nullptr}, comments, writeToString, &canonical))
+    if (!canonicalise(doc, Subset{signedInfo, nullptr}, comments, ctx))
         return false;
-    return verifies(key, md, canonical, value);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    return EVP_DigestFinal_ex(ctx, digest, &length) == 1 && verifier.verifies(md, digest, length, value);
 }
 
 void silence(void*, xmlErrorPtr) {}
@@ -408,27 +434,41 @@ xmlDocPtr parse(std::string_view text)
 
 }  // namespace
 
-Findings checkSignature(std::string_view xml)
+bool maySignText(std::string_view xml)
 {
-    Findings findings;
-    if (xml.empty() || xml.size() > size_t(INT_MAX))
-        return findings;
     // Names are ASCII bytes in a text that starts like ASCII or UTF-8 (not
     // UTF-16, UCS-4 or EBCDIC): without these bytes there is no Signature and
-    // no digVal, and an unsigned text need not be parsed again.
+    // no digVal.
+    if (xml.empty())
+        return false;
     const auto first = static_cast<unsigned char>(xml[0]);
     const bool asciiLike = xml.size() > 1 && xml[1] != 0 &&
                            (first == '<' || first == ' ' || first == '\t' || first == '\r' || first == '\n' ||
                             first == 0xEF);
-    if (asciiLike && xml.find("Signature") == xml.npos && xml.find("digVal") == xml.npos)
+    return !asciiLike || xml.find("Signature") != xml.npos || xml.find("digVal") != xml.npos;
+}
+
+Findings checkSignature(std::string_view xml)
+{
+    if (xml.empty() || xml.size() > size_t(INT_MAX))
+        return {};
+    if (!maySignText(xml))
         return {Finding::SignatureMissing};
+    std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(nullptr, xmlFreeDoc);
+    {
+        QuietErrors quiet;
+        doc.reset(parse(xml));
+    }
+    return doc ? checkSignature(doc.get()) : Findings{};  // the XML check says why
+}
 
+Findings checkSignature(xmlDoc* doc)
+{
+    Findings findings;
     QuietErrors quiet;
-    std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(parse(xml), xmlFreeDoc);
-    const xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    const xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
     if (!root)
-        return findings;  // the XML check says why
-
+        return findings;
     // The element that carries the signature, the one signed, the protocol's digest.
     const xmlNode *holder = nullptr, *signedElement = nullptr, *digVal = nullptr;
     if (isElement(root, "nfeProc")) {
@@ -457,11 +497,11 @@ Findings checkSignature(std::string_view xml)
         const bool referenceRead = signedInfo && readReference(signedInfo, reference);
         // the Id must name the document's own infNFe / infEvento, and nothing else
         if (referenceRead && signedElement && elementWithId(root, reference.id) == signedElement)
-            digestKnown = digestOf(doc.get(), signedElement, reference.enveloped ? signature : nullptr, reference.md,
+            digestKnown = digestOf(doc, signedElement, reference.enveloped ? signature : nullptr, reference.md,
                                    digest);
         if (!digestKnown || digest != reference.digest)
             addFinding(findings, Finding::SignatureDigest);
-        if (!signedInfo || !signatureHolds(doc.get(), signature, signedInfo))
+        if (!signedInfo || !signatureHolds(doc, signature, signedInfo))
             addFinding(findings, Finding::SignatureInvalid);
     }
 
@@ -472,7 +512,7 @@ Findings checkSignature(std::string_view xml)
         if (same && !digestKnown) {
             // no usable signature: the digest of the length digVal has
             const EVP_MD* md = authorised.size() == 20 ? sha1() : authorised.size() == 32 ? sha256() : nullptr;
-            digestKnown = signedElement && md && digestOf(doc.get(), signedElement, signature, md, digest);
+            digestKnown = signedElement && md && digestOf(doc, signedElement, signature, md, digest);
         }
         same = same && digestKnown && digest == authorised;
         if (!same)

@@ -13,6 +13,8 @@
 
 #include <string_view>
 
+struct _xmlDoc;  // libxml2's document tree
+
 namespace exports {
 
 // Findings about the signature of a text the XML check found well-formed with
@@ -29,5 +31,14 @@ namespace exports {
 //                    digest: not the text that was authorised.
 // The parse loads no DTD, substitutes no entity and uses no network.
 Findings checkSignature(std::string_view text);
+
+// The same findings over a tree parsed without entity substitution; the
+// caller keeps the tree (it is put back as it was).
+Findings checkSignature(_xmlDoc* tree);
+
+// False only for a text that starts like ASCII and has neither the word
+// "Signature" nor "digVal": it carries no signature and need not be parsed
+// into a tree.
+bool maySignText(std::string_view text);
 
 }  // namespace exports
