@@ -1,6 +1,7 @@
 #include "app/history_window.h"
 
 #include "export/run_status.h"
+#include "platform/codepage.h"
 #include "platform/regional.h"
 
 #include <QHBoxLayout>
@@ -16,7 +17,7 @@ namespace app {
 
 namespace {
 
-QString utf8(const std::string& text) { return QString::fromStdString(exports::textToUtf8(text)); }
+QString utf8(const std::string& text) { return QString::fromStdString(platform::textToUtf8(text)); }
 
 QString kindCaption(const std::string& kind) {
     if (kind == exports::kRunWindow) return QStringLiteral("Gerar");

@@ -29,28 +29,6 @@ using Json = nlohmann::ordered_json;
 
 constexpr Result kResults[] = {Result::Complete, Result::Failed, Result::Interrupted, Result::Busy, Result::Refused};
 
-// Length of the valid UTF-8 sequence at s[i], 0 when there is none.
-std::size_t utf8SequenceAt(const unsigned char* s, std::size_t n, std::size_t i) {
-    const unsigned char c = s[i];
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) len = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0) lo = 0xA0;        // overlong
-        else if (c == 0xED) hi = 0x9F;   // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0) lo = 0x90;
-        else if (c == 0xF4) hi = 0x8F;   // beyond U+10FFFF
-    } else return 0;
-    if (i + len > n) return 0;
-    if (s[i + 1] < lo || s[i + 1] > hi) return 0;
-    for (std::size_t k = 2; k < len; ++k)
-        if ((s[i + k] & 0xC0) != 0x80) return 0;
-    return len;
-}
-
 std::string errnoText(const std::string& what, const std::string& path) {
     return what + " \"" + path + "\": " + std::strerror(errno);
 }
@@ -192,7 +170,7 @@ void trimTo(int fd, const std::string& path, std::size_t keep) {
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
 }
 
-Json::string_t text(const std::string& s) { return textToUtf8(s); }
+Json::string_t text(const std::string& s) { return platform::textToUtf8(s); }
 
 }  // namespace
 
@@ -253,26 +231,6 @@ bool runnerAlive(const RunRecord& record) {
 }
 
 std::string historyFileFor(const std::string& settingsFile) { return folderOf(settingsFile) + "ConfigQuillan.log.jsonl"; }
-
-std::string textToUtf8(std::string_view bytes) {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::string out;
-    out.reserve(n);
-    for (std::size_t i = 0; i < n;) {
-        if (s[i] < 0x80) {
-            out += char(s[i++]);
-            continue;
-        }
-        if (const std::size_t len = utf8SequenceAt(s, n, i)) {
-            out.append(bytes.data() + i, len);
-            i += len;
-            continue;
-        }
-        out += platform::ansiToUtf8(std::string(1, char(s[i++])));
-    }
-    return out;
-}
 
 std::string isoTime(Clock::time_point t) {
     const std::time_t secs = Clock::to_time_t(std::chrono::floor<std::chrono::seconds>(t));

@@ -72,10 +72,6 @@ inline constexpr std::size_t kRefusedKept = 200;
 // ConfigQuillan.log.jsonl in the folder of the settings file.
 std::string historyFileFor(const std::string& settingsFile);
 
-// Mixed text to UTF-8: valid UTF-8 sequences stay, every other byte is read
-// as Windows-1252.
-std::string textToUtf8(std::string_view bytes);
-
 // ISO 8601 in local time with its offset, to the second: 2024-03-01T10:00:02-03:00.
 std::string isoTime(Clock::time_point t);
 std::optional<Clock::time_point> parseIsoTime(std::string_view text);

@@ -15,19 +15,8 @@ namespace exports {
 namespace {
 
 bool validUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t n;
-        if (c < 0x80) n = 0;
-        else if (c >= 0xC2 && c <= 0xDF) n = 1;
-        else if ((c & 0xF0) == 0xE0) n = 2;
-        else if (c >= 0xF0 && c <= 0xF4) n = 3;
-        else return false;
-        if (i + n >= s.size()) return false;
-        for (size_t k = 1; k <= n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
-        i += n + 1;
-    }
+    for (size_t i = 0, len; i < s.size(); i += len)
+        if ((len = platform::utf8SequenceAt(s, i)) == 0) return false;
     return true;
 }
 

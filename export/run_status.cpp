@@ -1,5 +1,6 @@
 #include "export/run_status.h"
 
+#include "platform/codepage.h"
 #include "platform/datetime.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ std::string oneLine(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     bool breakPending = false;
-    for (char c : textToUtf8(text)) {
+    for (char c : platform::textToUtf8(text)) {
         if (c == '\n' || c == '\r') {
             breakPending = !out.empty();
             continue;
@@ -74,11 +75,11 @@ std::string localTimeText(Clock::time_point t, const platform::FormatSettings& f
 std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs,
                         std::optional<Clock::time_point> now) {
     if (run.unfinished) {
-        std::string line = kindText(textToUtf8(run.kind)) + " iniciada em " + localTimeText(run.started, fs);
+        std::string line = kindText(platform::textToUtf8(run.kind)) + " iniciada em " + localTimeText(run.started, fs);
         if (now) line += " (" + agoText(*now > run.started ? *now - run.started : Clock::duration::zero()) + ")";
         return line + (runnerAlive(run) ? " ainda em andamento" : " terminou sem registrar o fim");
     }
-    std::string line = kindText(textToUtf8(run.kind)) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
+    std::string line = kindText(platform::textToUtf8(run.kind)) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
     if (now) line += " (" + agoText(*now > run.ended ? *now - run.ended : Clock::duration::zero()) + ")";
     if (!run.error.empty()) line += ": " + oneLine(run.error);
     if (!run.note.empty()) line += " (" + oneLine(run.note) + ")";
@@ -88,7 +89,7 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
                 ", recusados " + std::to_string(run.refused);
         if (run.duplicates) line += ", duplicados " + std::to_string(run.duplicates);
         if (!run.stampBefore.empty() || !run.stampAfter.empty())
-            line += "; marca " + textToUtf8(run.stampBefore) + " → " + textToUtf8(run.stampAfter);
+            line += "; marca " + platform::textToUtf8(run.stampBefore) + " → " + platform::textToUtf8(run.stampAfter);
     }
     return line;
 }
@@ -126,7 +127,7 @@ Announcement pendingAnnouncement(const std::vector<RunRecord>& newestFirst,
 }
 
 std::string announcementSummary(const RunRecord& run) {
-    return kindText(textToUtf8(run.kind)) + " " + resultText(run.result);
+    return kindText(platform::textToUtf8(run.kind)) + " " + resultText(run.result);
 }
 
 std::string announcementBody(const Announcement& a, const platform::FormatSettings& fs) {
@@ -143,7 +144,7 @@ std::string announcementBody(const Announcement& a, const platform::FormatSettin
 
 std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs) {
     std::string text =
-        kindText(textToUtf8(run.kind), true) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
+        kindText(platform::textToUtf8(run.kind), true) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
     if (!run.error.empty()) {
         std::string error = oneLine(run.error);
         // Tray tips are short; the Histórico has the whole text.

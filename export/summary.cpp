@@ -1,5 +1,7 @@
 #include "export/summary.h"
 
+#include "platform/codepage.h"
+
 #include <cstdio>
 
 namespace exports {
@@ -63,19 +65,8 @@ std::string messageText(const std::string& text) {
             ++i;
             continue;
         }
-        // The length of a well-formed sequence (no overlong forms, no
-        // surrogates, nothing above U+10FFFF), 0 when it is not one.
-        size_t len = 0;
-        if (c >= 0xC2 && c <= 0xDF) len = 2;
-        else if (c >= 0xE0 && c <= 0xEF) len = 3;
-        else if (c >= 0xF0 && c <= 0xF4) len = 4;
-        bool ok = len != 0 && i + len <= n;
-        for (size_t k = 1; ok && k < len; ++k) ok = (s[i + k] & 0xC0) == 0x80;
-        if (ok && len == 3) {
-            ok = !(c == 0xE0 && s[i + 1] < 0xA0) && !(c == 0xED && s[i + 1] >= 0xA0);
-        } else if (ok && len == 4) {
-            ok = !(c == 0xF0 && s[i + 1] < 0x90) && !(c == 0xF4 && s[i + 1] >= 0x90);
-        }
+        const size_t len = platform::utf8SequenceAt(text, i);
+        bool ok = len != 0;
         // C1 controls (U+0080..U+009F) are control bytes too.
         if (ok && len == 2 && c == 0xC2 && s[i + 1] < 0xA0) ok = false;
         if (!ok) {

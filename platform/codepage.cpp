@@ -42,35 +42,60 @@ std::string ansiToUtf8(const std::string& bytes) {
     return out;
 }
 
+std::size_t utf8SequenceAt(std::string_view text, std::size_t i) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    if (i >= n) return 0;
+    const unsigned char c = s[i];
+    if (c < 0x80) return 1;
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) len = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) lo = 0xA0;       // overlong
+        else if (c == 0xED) hi = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) lo = 0x90;       // overlong
+        else if (c == 0xF4) hi = 0x8F;  // beyond U+10FFFF
+    } else return 0;
+    if (n - i < len) return 0;
+    if (s[i + 1] < lo || s[i + 1] > hi) return 0;
+    for (std::size_t k = 2; k < len; ++k)
+        if ((s[i + k] & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+std::string textToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        if (const std::size_t len = utf8SequenceAt(bytes, i)) {
+            out.append(bytes.data() + i, len);
+            i += len;
+        } else {
+            appendUtf8(out, ansiCodePoint(static_cast<unsigned char>(bytes[i++])));
+        }
+    }
+    return out;
+}
+
 std::string utf8ToAnsi(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
-    std::size_t n = utf8.size(), i = 0;
-    while (i < n) {
-        unsigned char c = s[i];
-        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (len == 0 || i + std::size_t(len) > n) {
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t len = utf8SequenceAt(utf8, i);
+        if (len == 0) {
             out += '?';
             ++i;
             continue;
         }
-        char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-        bool ok = true;
-        for (int k = 1; k < len; ++k) {
-            if ((s[i + std::size_t(k)] & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (s[i + std::size_t(k)] & 0x3F);
-        }
-        if (!ok) {
-            out += '?';
-            ++i;
-            continue;
-        }
+        const auto* s = reinterpret_cast<const unsigned char*>(utf8.data() + i);
+        char32_t cp = len == 1 ? s[0] : len == 2 ? (s[0] & 0x1F) : len == 3 ? (s[0] & 0x0F) : (s[0] & 0x07);
+        for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (s[k] & 0x3F);
         out += toAnsi(cp);
-        i += std::size_t(len);
+        i += len;
     }
     return out;
 }

@@ -5,7 +5,9 @@
 // U+008F, U+0090, U+009D), so bytes -> UTF-8 -> bytes gives the bytes back.
 
 #include <array>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -31,5 +33,16 @@ constexpr bool ansiDefined(unsigned char byte) {
 std::string ansiToUtf8(const std::string& bytes);
 // Characters the code page cannot hold become '?'; malformed UTF-8 bytes too.
 std::string utf8ToAnsi(const std::string& utf8);
+
+// The length of the well-formed UTF-8 sequence starting at s[i] (1 for
+// ASCII), 0 where there is none: a stray or cut byte, an overlong form, a
+// surrogate, a code point above U+10FFFF. The one test of UTF-8 the program
+// makes.
+std::size_t utf8SequenceAt(std::string_view s, std::size_t i);
+
+// Text whose origin mixes encodings (a message around a stored name, a
+// setting typed in either) as UTF-8: well-formed UTF-8 stays, every other
+// byte is read as Windows-1252.
+std::string textToUtf8(std::string_view bytes);
 
 }  // namespace platform

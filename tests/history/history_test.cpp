@@ -60,22 +60,6 @@ RunRecord sample(long long n) {
     return r;
 }
 
-TEST(HistoryText, MixedBytesBecomeUtf8) {
-    struct Case {
-        std::string bytes, utf8;
-    } cases[] = {
-        {"plain", "plain"},
-        {"Exporta\xE7\xE3o", "Exportação"},                     // Windows-1252
-        {"Exportação", "Exportação"},                            // already UTF-8
-        {"Não foi \"NFe\xE7.XML\"", "Não foi \"NFeç.XML\""},    // a message around a stored key
-        {"\x80 \x9D", "€ \xC2\x9D"},                             // the euro; an undefined byte keeps a code point
-        {"fim \xC3", "fim Ã"},                                   // UTF-8 lead byte cut off at the end
-        {"\xC0\xAF", "À¯"},                                      // overlong form is not UTF-8
-        {"\xED\xA0\x80", "í\xC2\xA0€"},                          // nor is a surrogate
-    };
-    for (const Case& c : cases) EXPECT_EQ(textToUtf8(c.bytes), c.utf8) << c.bytes;
-}
-
 TEST(HistoryTime, IsoTextsCarryTheOffset) {
     ::setenv("TZ", "<-03>3", 1);
     ::tzset();
