@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "platform/codepage.h"
 #include "platform/message_box.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
@@ -16,8 +17,9 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 QString TApplication::ExceptionText(const std::exception& e) {
-    // File names in messages are file-system names, already UTF-8.
-    QString text = QString::fromUtf8(e.what());
+    // Messages are UTF-8; a byte from the database or the settings that is
+    // not reads as Windows-1252, as everywhere else.
+    QString text = QString::fromStdString(platform::textToUtf8(e.what()));
     if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
     return text;
 }

@@ -19,6 +19,7 @@
 #include "app/stop_signals.h"
 #include "app/unattended.h"
 #include "export/run_status.h"
+#include "platform/codepage.h"
 #include "platform/message_box.h"
 #include "platform/regional.h"
 
@@ -128,12 +129,12 @@ int main(int argc, char** argv) {
     // ---- control library start-up (its end steps run after the loop) ----
     vesperine::ControlLibrary controlLibrary;  // outlives the window; its end steps run when main returns
     controlLibrary.SetMessageCallback([](const std::string& text) {
-        platform::showMessageBox(QString::fromUtf8(kApplicationTitle), QString::fromStdString(text));
+        platform::showMessageBox(QString::fromUtf8(kApplicationTitle), QString::fromStdString(platform::textToUtf8(text)));
     });
     try {
         controlLibrary.Start(argc, argv);
     } catch (const std::exception& e) {
-        showApplicationError(QString::fromStdString(e.what()));
+        showApplicationError(QString::fromStdString(platform::textToUtf8(e.what())));
         return 1;
     }
 
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
         try {
             form = std::make_unique<TForm1>();
         } catch (const std::exception& e) {
-            showApplicationError(QString::fromStdString(e.what()));
+            showApplicationError(QString::fromStdString(platform::textToUtf8(e.what())));
             return 1;
         }
         window = form.get();

@@ -1,5 +1,7 @@
 #include "app/status_line.h"
 
+#include "platform/codepage.h"
+
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -42,7 +44,7 @@ void showStatus(QWidget& form, QWidget* group, StatusPlace place, const std::str
     if (label->parentWidget() != parent) label->setParent(parent);
     if (incremental) label->setGeometry(120, 76, 313 - 120, 28);
     else label->setGeometry(8, 56, 240 - 8, 15);
-    const QString full = QString::fromStdString(text);
+    const QString full = QString::fromStdString(platform::textToUtf8(text));
     label->setToolTip(full);
     label->setText(fitText(full, QFontMetrics(label->font()), label->width(), incremental ? 2 : 1));
     label->setStyleSheet(isError ? QStringLiteral("color: #c00000;") : QString());

@@ -26,6 +26,8 @@ TEST(Application, ExceptionTextEndsWithAFullStop) {
         {"Unable to write to /x/Exportação/ConfigQuillan.ini: Permission denied",
          "Unable to write to /x/Exportação/ConfigQuillan.ini: Permission denied."},
         {"Pasta de exportação inexistente: /x/日本/out/", "Pasta de exportação inexistente: /x/日本/out/."},
+        // a byte that is not UTF-8 (a stored name, a server's message) reads as Windows-1252
+        {"Arquivo NFe\xE7.XML recusado", "Arquivo NFeç.XML recusado."},
     };
     for (const Case& c : cases)
         EXPECT_EQ(TApplication::ExceptionText(std::runtime_error(c.what)), c.text) << c.what;
