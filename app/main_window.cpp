@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <ctime>
+#include <utility>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -46,16 +47,22 @@ bool headlessPlatform() {
     return p == QLatin1String("offscreen") || p == QLatin1String("minimal");
 }
 
-// "dd/mm/yyyy" as the masked date edits hold it; NullDate unless complete and real.
-QLabel* makeLabel(QWidget* parent, int left, int top, const char* text) {
-    auto* l = new QLabel(QString::fromUtf8(text), parent);
+// Every control is named after its member: tests find it with findChild.
+template <class T>
+T* named(T* object, const char* name) {
+    object->setObjectName(QLatin1String(name));
+    return object;
+}
+
+QLabel* makeLabel(const char* name, QWidget* parent, int left, int top, const char* text) {
+    auto* l = named(new QLabel(QString::fromUtf8(text), parent), name);
     l->move(left, top);
     l->resize(l->sizeHint().width(), 13);
     return l;
 }
 
-QLineEdit* makeEdit(QWidget* parent, int left, int top, int width, int height) {
-    auto* e = new QLineEdit(parent);
+QLineEdit* makeEdit(const char* name, QWidget* parent, int left, int top, int width, int height) {
+    auto* e = named(new QLineEdit(parent), name);
     e->setGeometry(left, top, width, height);
     return e;
 }
@@ -87,15 +94,15 @@ TForm1::TForm1(FormStartOptions options) : QWidget(nullptr), options_(std::move(
     runner_ = new app::ExportRunner(this);
     runner_->onConnected = [] { app::reinstallStopSignals(); };
     runner_->onTotal = [this](long total) {
-        progressGauge->setMaxValue(int(total));
-        progressGauge->setMinValue(0);
+        progressGauge_->setMaxValue(int(total));
+        progressGauge_->setMinValue(0);
     };
     loadClientLibrary();
 }
 
 TForm1::~TForm1() {
     // FormDestroy: the icon goes first; failures are of no interest here.
-    if (trayIcon) trayIcon->hide();
+    if (trayIcon_) trayIcon_->hide();
     delete runner_;  // a running export stops at its next document
     runner_ = nullptr;
 }
@@ -109,46 +116,49 @@ void TForm1::buildControls() {
     setFont(f);
     resize(348, 323);
 
-    databaseLabel = makeLabel(this, 8, 16, "Base de Dados");
-    databaseEdit = makeEdit(this, 16, 32, 321, 21);
-    databaseEdit->setReadOnly(true);
-    sequenceLabel = makeLabel(this, 128, 8, "");
-    sequenceLabel->resize(348 - 128, 13);  // room for "SEQ: " and any number
-    textBuffer = new QPlainTextEdit(this);
-    textBuffer->setGeometry(232, 8, 33, 18);
-    textBuffer->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    textBuffer->setVisible(false);
+    databaseLabel_ = makeLabel("databaseLabel", this, 8, 16, "Base de Dados");
+    databaseEdit_ = makeEdit("databaseEdit", this, 16, 32, 321, 21);
+    databaseEdit_->setReadOnly(true);
+    sequenceLabel_ = makeLabel("sequenceLabel", this, 128, 8, "");
+    sequenceLabel_->resize(348 - 128, 13);  // room for "SEQ: " and any number
+    textBuffer_ = named(new QPlainTextEdit(this), "textBuffer");
+    textBuffer_->setGeometry(232, 8, 33, 18);
+    textBuffer_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    textBuffer_->setVisible(false);
 
-    incrementalGroup = new QGroupBox(QStringLiteral("Exportação pela Alteração"), this);
-    incrementalGroup->setGeometry(16, 56, 321, 105);
-    stampDateLabel = makeLabel(incrementalGroup, 8, 16, "Data Ultima");
-    stampTimeLabel = makeLabel(incrementalGroup, 112, 16, "Hora Ultima");
-    stampDateEdit = makeEdit(incrementalGroup, 16, 30, 89, 21);
-    stampDateEdit->setReadOnly(true);
-    stampDateEdit->setText(QStringLiteral("01/01/1900"));
-    stampTimeEdit = makeEdit(incrementalGroup, 112, 30, 89, 21);
-    stampTimeEdit->setReadOnly(true);
-    stampTimeEdit->setText(QStringLiteral("00:00:00"));
-    generateButton = new QPushButton(QStringLiteral("Gerar"), incrementalGroup);
-    generateButton->setGeometry(230, 24, 75, 25);
-    issuedBox = new QCheckBox(QStringLiteral("Notas Emitidas"), incrementalGroup);
-    issuedBox->setGeometry(8, 56, 97, 17);
-    receivedBox = new QCheckBox(QStringLiteral("Notas Recebidas"), incrementalGroup);
-    receivedBox->setGeometry(8, 80, 105, 17);
-    vehiclesBox = new QCheckBox(QStringLiteral("Notas Emitidas de Veículos"), incrementalGroup);
-    vehiclesBox->setGeometry(128, 56, 185, 17);
+    incrementalGroup_ =
+        named(new QGroupBox(QStringLiteral("Exportação pela Alteração"), this), "incrementalGroup");
+    incrementalGroup_->setGeometry(16, 56, 321, 105);
+    stampDateLabel_ = makeLabel("stampDateLabel", incrementalGroup_, 8, 16, "Data Ultima");
+    stampTimeLabel_ = makeLabel("stampTimeLabel", incrementalGroup_, 112, 16, "Hora Ultima");
+    stampDateEdit_ = makeEdit("stampDateEdit", incrementalGroup_, 16, 30, 89, 21);
+    stampDateEdit_->setReadOnly(true);
+    stampDateEdit_->setText(QStringLiteral("01/01/1900"));
+    stampTimeEdit_ = makeEdit("stampTimeEdit", incrementalGroup_, 112, 30, 89, 21);
+    stampTimeEdit_->setReadOnly(true);
+    stampTimeEdit_->setText(QStringLiteral("00:00:00"));
+    generateButton_ = named(new QPushButton(QStringLiteral("Gerar"), incrementalGroup_), "generateButton");
+    generateButton_->setGeometry(230, 24, 75, 25);
+    issuedBox_ = named(new QCheckBox(QStringLiteral("Notas Emitidas"), incrementalGroup_), "issuedBox");
+    issuedBox_->setGeometry(8, 56, 97, 17);
+    receivedBox_ = named(new QCheckBox(QStringLiteral("Notas Recebidas"), incrementalGroup_), "receivedBox");
+    receivedBox_->setGeometry(8, 80, 105, 17);
+    vehiclesBox_ =
+        named(new QCheckBox(QStringLiteral("Notas Emitidas de Veículos"), incrementalGroup_), "vehiclesBox");
+    vehiclesBox_->setGeometry(128, 56, 185, 17);
 
-    periodGroup = new QGroupBox(QStringLiteral("Exportar por período - Notas Emitidas"), this);
-    periodGroup->setGeometry(16, 168, 321, 73);
-    startDateLabel = makeLabel(periodGroup, 16, 16, "Data Inicial");
-    endDateLabel = makeLabel(periodGroup, 104, 16, "Data Final");
+    periodGroup_ =
+        named(new QGroupBox(QStringLiteral("Exportar por período - Notas Emitidas"), this), "periodGroup");
+    periodGroup_->setGeometry(16, 168, 321, 73);
+    startDateLabel_ = makeLabel("startDateLabel", periodGroup_, 16, 16, "Data Inicial");
+    endDateLabel_ = makeLabel("endDateLabel", periodGroup_, 104, 16, "Data Final");
     // On the row of the date captions: one row higher it would sit on the
     // group's caption, which is wider in this font than in the design.
-    branchLabel = makeLabel(periodGroup, 192, 16, "Filial");
+    branchLabel_ = makeLabel("branchLabel", periodGroup_, 192, 16, "Filial");
     // The period's dates: "!99/99/9999;1; ", checked when the focus leaves,
     // no default date assumed, glyph not blended and not greyed.
-    for (TsDateEdit** slot : {&startDateEdit, &endDateEdit}) {
-        auto* e = new TsDateEdit(periodGroup);
+    for (auto [slot, name] : {std::pair{&startDateEdit_, "startDateEdit"}, std::pair{&endDateEdit_, "endDateEdit"}}) {
+        auto* e = named(new TsDateEdit(periodGroup_), name);
         e->SetEditMask(QStringLiteral("!99/99/9999;1; "));
         e->setMaxLength(10);
         e->SetCheckOnExitProp(true);
@@ -157,44 +167,45 @@ void TForm1::buildControls() {
         e->Button()->SetGlyphGrayed(false);
         *slot = e;
     }
-    startDateEdit->setGeometry(16, 32, 81, 21);
-    endDateEdit->setGeometry(104, 32, 81, 21);
-    branchEdit = new TsCalcEdit(periodGroup);
-    branchEdit->Button()->SetGlyphBlend(0);
-    branchEdit->Button()->SetGlyphGrayed(false);
-    branchEdit->setGeometry(192, 31, 33, 21);
-    exportButton = new QPushButton(QStringLiteral("Exportar"), periodGroup);
-    exportButton->setGeometry(248, 32, 57, 25);
+    startDateEdit_->setGeometry(16, 32, 81, 21);
+    endDateEdit_->setGeometry(104, 32, 81, 21);
+    branchEdit_ = named(new TsCalcEdit(periodGroup_), "branchEdit");
+    branchEdit_->Button()->SetGlyphBlend(0);
+    branchEdit_->Button()->SetGlyphGrayed(false);
+    branchEdit_->setGeometry(192, 31, 33, 21);
+    exportButton_ = named(new QPushButton(QStringLiteral("Exportar"), periodGroup_), "exportButton");
+    exportButton_->setGeometry(248, 32, 57, 25);
 
-    folderLabel = makeLabel(this, 8, 248, "Exportar Arquivos para:");
-    folderEdit = makeEdit(this, 8, 264, 321, 21);
-    folderEdit->setReadOnly(true);
+    folderLabel_ = makeLabel("folderLabel", this, 8, 248, "Exportar Arquivos para:");
+    folderEdit_ = makeEdit("folderEdit", this, 8, 264, 321, 21);
+    folderEdit_->setReadOnly(true);
     // In the gap between the period group and the output folder.
-    historyButton = new QPushButton(QString::fromUtf8("Histórico"), this);
-    historyButton->setGeometry(256, 243, 73, 20);
-    progressGauge = new TGauge(this);
-    progressGauge->setGeometry(8, 296, 321, 20);
+    historyButton_ = named(new QPushButton(QString::fromUtf8("Histórico"), this), "historyButton");
+    historyButton_->setGeometry(256, 243, 73, 20);
+    progressGauge_ = named(new TGauge(this), "progressGauge");
+    progressGauge_->setGeometry(8, 296, 321, 20);
 
     // Tab order: the window's children, then each group's own order.
-    QWidget* chain[] = {databaseEdit,     folderEdit,     textBuffer,     generateButton,    stampTimeEdit,    stampDateEdit,   issuedBox,
-                        receivedBox, vehiclesBox, startDateEdit, endDateEdit, branchEdit, exportButton, historyButton};
+    QWidget* chain[] = {databaseEdit_,     folderEdit_,     textBuffer_,     generateButton_,    stampTimeEdit_,    stampDateEdit_,   issuedBox_,
+                        receivedBox_, vehiclesBox_, startDateEdit_, endDateEdit_, branchEdit_, exportButton_, historyButton_};
     for (std::size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
 
-    trayMenu = new QMenu(this);
-    openAction = trayMenu->addAction(QStringLiteral("Abrir"));
-    historyAction = trayMenu->addAction(QString::fromUtf8("Histórico"));
-    previousMonthPackageAction = trayMenu->addAction(QStringLiteral("Gerar pacote do mês anterior"));
-    quitAction = trayMenu->addAction(QStringLiteral("Sair"));
-    trayIcon = new QSystemTrayIcon(this);
+    trayMenu_ = named(new QMenu(this), "trayMenu");
+    openAction_ = named(trayMenu_->addAction(QStringLiteral("Abrir")), "openAction");
+    historyAction_ = named(trayMenu_->addAction(QString::fromUtf8("Histórico")), "historyAction");
+    previousMonthPackageAction_ =
+        named(trayMenu_->addAction(QStringLiteral("Gerar pacote do mês anterior")), "previousMonthPackageAction");
+    quitAction_ = named(trayMenu_->addAction(QStringLiteral("Sair")), "quitAction");
+    trayIcon_ = named(new QSystemTrayIcon(this), "trayIcon");
 
-    connect(generateButton, &QPushButton::clicked, this, &TForm1::startIncrementalExport);
-    connect(exportButton, &QPushButton::clicked, this, &TForm1::startPeriodExport);
-    connect(openAction, &QAction::triggered, this, &TForm1::showFromTray);
-    connect(quitAction, &QAction::triggered, this, &TForm1::quitProgram);
-    connect(historyAction, &QAction::triggered, this, &TForm1::showHistory);
-    connect(historyButton, &QPushButton::clicked, this, &TForm1::showHistory);
-    connect(previousMonthPackageAction, &QAction::triggered, this, &TForm1::buildPreviousMonthPackage);
-    connect(trayIcon, &QSystemTrayIcon::activated, this, &TForm1::trayActivated);
+    connect(generateButton_, &QPushButton::clicked, this, &TForm1::startIncrementalExport);
+    connect(exportButton_, &QPushButton::clicked, this, &TForm1::startPeriodExport);
+    connect(openAction_, &QAction::triggered, this, &TForm1::showFromTray);
+    connect(quitAction_, &QAction::triggered, this, &TForm1::quitProgram);
+    connect(historyAction_, &QAction::triggered, this, &TForm1::showHistory);
+    connect(historyButton_, &QPushButton::clicked, this, &TForm1::showHistory);
+    connect(previousMonthPackageAction_, &QAction::triggered, this, &TForm1::buildPreviousMonthPackage);
+    connect(trayIcon_, &QSystemTrayIcon::activated, this, &TForm1::trayActivated);
 }
 
 void TForm1::loadClientLibrary() {
@@ -209,11 +220,11 @@ void TForm1::loadClientLibrary() {
 }
 
 void TForm1::FormCreate() {
-    trayIcon->setIcon(mainIcon());
-    trayIcon->setToolTip(QString::fromUtf8(kApplicationTitle));
-    trayIcon->setContextMenu(trayMenu);
+    trayIcon_->setIcon(mainIcon());
+    trayIcon_->setToolTip(QString::fromUtf8(kApplicationTitle));
+    trayIcon_->setContextMenu(trayMenu_);
     // No desktop to show it on without a display.
-    if (!headlessPlatform()) trayIcon->show();
+    if (!headlessPlatform()) trayIcon_->show();
 
     try {
         const QString folder =
@@ -242,11 +253,11 @@ void TForm1::FormCreate() {
 bool TForm1::trayAvailable() const { return !headlessPlatform() && QSystemTrayIcon::isSystemTrayAvailable(); }
 
 void TForm1::followHistory() {
-    runMonitor_ = new app::RunMonitor(config_->fileName(), this);
+    runMonitor_ = named(new app::RunMonitor(config_->fileName(), this), "runMonitor");
     connect(runMonitor_, &app::RunMonitor::changed, this, [this] {
         const QIcon icon = runMonitor_->needsAttention() ? app::iconWithWarning(mainIcon()) : mainIcon();
-        trayIcon->setIcon(icon);
-        trayIcon->setToolTip(runMonitor_->toolTip());
+        trayIcon_->setIcon(icon);
+        trayIcon_->setToolTip(runMonitor_->toolTip());
         // Without a tray the taskbar button carries the mark.
         if (!trayAvailable()) setWindowIcon(icon);
     });
@@ -287,12 +298,12 @@ void TForm1::showHistory() {
 
 void TForm1::showSettings() {
     const exports::Settings s = exports::readSettings(config_->fileName());
-    databaseEdit->setText(fromBytes(s.database));
+    databaseEdit_->setText(fromBytes(s.database));
     showStamp();
-    folderEdit->setText(fromBytes(s.outputFolder));
-    issuedBox->setChecked(s.kinds.issued);
-    vehiclesBox->setChecked(s.kinds.vehicles);
-    receivedBox->setChecked(s.kinds.received);
+    folderEdit_->setText(fromBytes(s.outputFolder));
+    issuedBox_->setChecked(s.kinds.issued);
+    vehiclesBox_->setChecked(s.kinds.vehicles);
+    receivedBox_->setChecked(s.kinds.received);
 }
 
 void TForm1::reportCreateError(const std::exception& e) {
@@ -318,9 +329,9 @@ void TForm1::Terminate() {
 
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-platform::DateTime TForm1::startDate() const { return startDateEdit->DateValue(); }
-platform::DateTime TForm1::endDate() const { return endDateEdit->DateValue(); }
-std::string TForm1::branchText() const { return toBytes(branchEdit->Text()); }
+platform::DateTime TForm1::startDate() const { return startDateEdit_->DateValue(); }
+platform::DateTime TForm1::endDate() const { return endDateEdit_->DateValue(); }
+std::string TForm1::branchText() const { return toBytes(branchEdit_->Text()); }
 
 bool TForm1::exportRunning() const { return runner_ && runner_->running(); }
 
@@ -333,8 +344,8 @@ void TForm1::showStamp() {
         platform::DateTime date = 0;
         if (!platform::tryEncodeDate(r.moment.year, r.moment.month, r.moment.day, date)) return;
         const platform::FormatSettings fs = platform::currentFormatSettings();
-        stampDateEdit->setText(fromBytes(platform::formatShortDate(date, fs)));
-        stampTimeEdit->setText(fromBytes(platform::formatLongTime(
+        stampDateEdit_->setText(fromBytes(platform::formatShortDate(date, fs)));
+        stampTimeEdit_->setText(fromBytes(platform::formatLongTime(
             ((r.moment.hour * 60 + r.moment.minute) * 60 + r.moment.second) / 86400.0, fs)));
     } catch (const std::exception&) {
     }
@@ -355,13 +366,13 @@ std::optional<exports::Settings> TForm1::settingsForRun(app::StatusPlace place) 
 }
 
 void TForm1::showStatus(app::StatusPlace place, const std::string& text, bool isError) {
-    app::showStatus(*this, place == app::StatusPlace::Incremental ? incrementalGroup : periodGroup, place, text,
+    app::showStatus(*this, place == app::StatusPlace::Incremental ? incrementalGroup_ : periodGroup_, place, text,
                     isError);
 }
 
 void TForm1::showDocument(long done, long long number) {
-    progressGauge->setProgress(int(done + 1));
-    sequenceLabel->setText(QStringLiteral("SEQ: ") + QString::number(number));
+    progressGauge_->setProgress(int(done + 1));
+    sequenceLabel_->setText(QStringLiteral("SEQ: ") + QString::number(number));
 }
 
 void TForm1::startIncrementalExport() {
@@ -371,10 +382,10 @@ void TForm1::startIncrementalExport() {
     exports::IncrementalJob job = exports::incrementalJob(*settings);
     job.client = client_;
     // The boxes may be ticked for this run only; ticking is never saved.
-    job.kinds.issued = issuedBox->isChecked();
-    job.kinds.received = receivedBox->isChecked();
-    job.kinds.vehicles = vehiclesBox->isChecked();
-    progressGauge->setProgress(0);
+    job.kinds.issued = issuedBox_->isChecked();
+    job.kinds.received = receivedBox_->isChecked();
+    job.kinds.vehicles = vehiclesBox_->isChecked();
+    progressGauge_->setProgress(0);
     runner_->onDocument = [this](long done, long long number) { showDocument(done, number); };
     runner_->onFinished = [this, started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
         const bool failed = s.result != exports::Result::Complete;
@@ -398,8 +409,8 @@ void TForm1::startPeriodExport() {
     job.startDate = startDate();
     job.endDate = endDate();
     job.branch = branchText();
-    progressGauge->setProgress(0);
-    runner_->onDocument = [this](long done, long long) { progressGauge->setProgress(int(done + 1)); };
+    progressGauge_->setProgress(0);
+    runner_->onDocument = [this](long done, long long) { progressGauge_->setProgress(int(done + 1)); };
     runner_->onFinished = [this, started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
         const bool failed = s.result != exports::Result::Complete;
         showStatus(StatusPlace::Period, exports::windowText(s, false), failed);
@@ -419,7 +430,7 @@ void TForm1::buildPreviousMonthPackage() {
     static_cast<exports::ConnectionJob&>(job) = exports::connectionJob(*settings);
     job.client = client_;
     job.yearMonth = exports::previousMonth(std::time(nullptr));
-    progressGauge->setProgress(0);
+    progressGauge_->setProgress(0);
     runner_->onDocument = [this](long done, long long number) { showDocument(done, number); };
     runner_->onFinished = [this, month = job.yearMonth,
                            started = std::chrono::system_clock::now()](const exports::RunSummary& s) {
@@ -428,8 +439,8 @@ void TForm1::buildPreviousMonthPackage() {
         showStatus(StatusPlace::Incremental, text, failed);
         recordRun(s, exports::kRunPackage, started);
         // The window is often hidden when the tray starts it.
-        if (trayIcon && trayIcon->isVisible())
-            trayIcon->showMessage(QString::fromUtf8(kApplicationTitle), QString::fromUtf8(text),
+        if (trayIcon_ && trayIcon_->isVisible())
+            trayIcon_->showMessage(QString::fromUtf8(kApplicationTitle), QString::fromUtf8(text),
                                   failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
         if (quitAfterRun_) Terminate();
     };

@@ -84,42 +84,9 @@ public:
     bool exportRunning() const;
 
     // The period editors as the period export reads them.
-    platform::DateTime startDate() const;  // startDateEdit: NullDate when empty or impossible
-    platform::DateTime endDate() const;    // endDateEdit
-    std::string branchText() const;        // branchEdit
-
-    // Controls (captions as the window shows them).
-    QLabel* databaseLabel;
-    QLineEdit* databaseEdit;
-    QLabel* sequenceLabel;
-    QPlainTextEdit* textBuffer;
-    QGroupBox* incrementalGroup;
-    QLabel* stampDateLabel;
-    QLabel* stampTimeLabel;
-    QLineEdit* stampDateEdit;
-    QLineEdit* stampTimeEdit;
-    QPushButton* generateButton;
-    QCheckBox* issuedBox;
-    QCheckBox* receivedBox;
-    QCheckBox* vehiclesBox;
-    QGroupBox* periodGroup;
-    QLabel* startDateLabel;
-    QLabel* endDateLabel;
-    QLabel* branchLabel;
-    TsDateEdit* startDateEdit;
-    TsDateEdit* endDateEdit;
-    TsCalcEdit* branchEdit;
-    QPushButton* exportButton;
-    QLabel* folderLabel;
-    QLineEdit* folderEdit;
-    TGauge* progressGauge;
-    QMenu* trayMenu;
-    QAction* openAction;
-    QAction* historyAction;  // "Histórico", between "Abrir" and "Sair"
-    QAction* quitAction;
-    QAction* previousMonthPackageAction;  // "Gerar pacote do mês anterior"
-    QPushButton* historyButton;
-    QSystemTrayIcon* trayIcon;
+    platform::DateTime startDate() const;  // "Data Inicial": NullDate when empty or impossible
+    platform::DateTime endDate() const;    // "Data Final"
+    std::string branchText() const;        // "Filial"
 
     // A tray that can bring the window back; without one the window keeps
     // its taskbar button.
@@ -175,6 +142,40 @@ private:
     bool placed_ = false;       // centred once, on the first show
     QPoint pinnedPos_;          // where the window stays
     bool restoringPos_ = false;
+
+    // The controls, each named after its member (objectName without the
+    // underscore) so that tests reach them with findChild.
+    QLabel* databaseLabel_ = nullptr;
+    QLineEdit* databaseEdit_ = nullptr;
+    QLabel* sequenceLabel_ = nullptr;
+    QPlainTextEdit* textBuffer_ = nullptr;
+    QGroupBox* incrementalGroup_ = nullptr;
+    QLabel* stampDateLabel_ = nullptr;
+    QLabel* stampTimeLabel_ = nullptr;
+    QLineEdit* stampDateEdit_ = nullptr;
+    QLineEdit* stampTimeEdit_ = nullptr;
+    QPushButton* generateButton_ = nullptr;
+    QCheckBox* issuedBox_ = nullptr;
+    QCheckBox* receivedBox_ = nullptr;
+    QCheckBox* vehiclesBox_ = nullptr;
+    QGroupBox* periodGroup_ = nullptr;
+    QLabel* startDateLabel_ = nullptr;
+    QLabel* endDateLabel_ = nullptr;
+    QLabel* branchLabel_ = nullptr;
+    TsDateEdit* startDateEdit_ = nullptr;
+    TsDateEdit* endDateEdit_ = nullptr;
+    TsCalcEdit* branchEdit_ = nullptr;
+    QPushButton* exportButton_ = nullptr;
+    QLabel* folderLabel_ = nullptr;
+    QLineEdit* folderEdit_ = nullptr;
+    TGauge* progressGauge_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    QAction* openAction_ = nullptr;
+    QAction* historyAction_ = nullptr;  // "Histórico", between "Abrir" and "Sair"
+    QAction* quitAction_ = nullptr;
+    QAction* previousMonthPackageAction_ = nullptr;  // "Gerar pacote do mês anterior"
+    QPushButton* historyButton_ = nullptr;
+    QSystemTrayIcon* trayIcon_ = nullptr;
 };
 
 // The program icon ("MAINICON"); a null icon when the resource is missing.

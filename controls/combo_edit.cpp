@@ -22,20 +22,52 @@ QKeyCombination ShortcutKey(const QKeyEvent* event) {
 
 TsCustomComboEdit::TsCustomComboEdit(QWidget* parent) : TsMaskEdit(parent) {
     resize(width(), 21);
-    FButton = new TsEditButton(this);
+    FButton = new TsEditButton(this, &FGlyphMode);
+    FButton->SetDefBmpID(FDefBmpID);
     FGlyphMode.Btn = FButton;
     connect(FButton, &TsSpeedButton::clicked, this, [this] { DoClick(); });
+    connect(FButton, &TsEditButton::glyphLayoutChanged, this, &TsCustomComboEdit::UpdateEditRect);
+    connect(FButton, &TsEditButton::popupToggleRequested, this, &TsCustomComboEdit::ButtonToggleRequested);
     InvalidateButton();
 }
 
 TsCustomComboEdit::~TsCustomComboEdit() {
     OnChange = nullptr;
     if (FButton) FButton->disconnect(this);
+    // The popup may be one of the children deleted after this point.
+    SetPopupWindow(nullptr);
     FGlyphMode.Btn = nullptr;
 }
 
-bool TsCustomComboEdit::DroppedDown() const {
-    return FDroppedDown || (FPopupWindow && FPopupWindow->isVisible());
+bool TsCustomComboEdit::DroppedDown() const { return FPopupWindow && FPopupWindow->isVisible(); }
+
+void TsCustomComboEdit::SetPopupWindow(QWidget* popup) {
+    if (FPopupWindow == popup) return;
+    if (FPopupWindow) {
+        FPopupWindow->removeEventFilter(this);
+        FPopupWindow->disconnect(this);
+    }
+    FPopupWindow = popup;
+    if (popup) {
+        popup->installEventFilter(this);
+        connect(popup, &QObject::destroyed, this, [this](QObject* gone) { UpdateButtonDroppedDown(gone); });
+    }
+    UpdateButtonDroppedDown();
+}
+
+void TsCustomComboEdit::UpdateButtonDroppedDown(const QObject* going) {
+    if (FButton) FButton->SetDroppedDown(FPopupWindow && FPopupWindow != going && FPopupWindow->isVisible());
+}
+
+bool TsCustomComboEdit::eventFilter(QObject* watched, QEvent* e) {
+    // However the popup is shown or hidden (the controller, a click outside, Esc).
+    if (watched == FPopupWindow && (e->type() == QEvent::Show || e->type() == QEvent::Hide))
+        UpdateButtonDroppedDown();
+    return TsMaskEdit::eventFilter(watched, e);
+}
+
+void TsCustomComboEdit::ButtonToggleRequested() {
+    if (!FReadOnly) ButtonClicked();
 }
 
 void TsCustomComboEdit::OpenPopup() {
@@ -125,6 +157,8 @@ void TsCustomComboEdit::SetShowButton(bool on) {
 
 void TsCustomComboEdit::SetDefBmpID(int id) {
     FDefBmpID = id;
+    // Before the layout: a drop-down arrow is as wide as a scroll bar.
+    if (FButton) FButton->SetDefBmpID(id);
     InvalidateButton();
 }
 

@@ -20,8 +20,10 @@ public:
     explicit TsCustomComboEdit(QWidget* parent = nullptr);
     ~TsCustomComboEdit() override;
 
-    // Popup: created and owned by the subclass.
+    // Popup: created and owned by the subclass, which hands it over here;
+    // the edit follows its showing and hiding to keep its button current.
     QWidget* PopupWindow() const { return FPopupWindow; }
+    void SetPopupWindow(QWidget* popup);
     bool DroppedDown() const;
     virtual void OpenPopup();
     virtual void ClosePopup();
@@ -62,6 +64,7 @@ protected:
     void Change() override;
     void DoExit() override;
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -76,12 +79,15 @@ protected:
     TsEditButton* FButton = nullptr;
     QKeySequence FClickKey{Qt::ALT | Qt::Key_Down};
     TPopupWindowAlign FPopupWindowAlign = TPopupWindowAlign::pwaRight;
-    bool FDroppedDown = false;
-    int FDefBmpID = 3;
     vesperine::TsGlyphMode FGlyphMode{true};
-    QPointer<QWidget> FPopupWindow;
 
 private:
     void UpdateReadOnly();
-    friend class TsEditButton;
+    // Tells the button whether the popup is shown; `going` is a popup being destroyed.
+    void UpdateButtonDroppedDown(const QObject* going = nullptr);
+    void ButtonToggleRequested();
+
+    // Set only through SetDefBmpID and SetPopupWindow: the button holds a copy.
+    int FDefBmpID = 3;
+    QPointer<QWidget> FPopupWindow;
 };

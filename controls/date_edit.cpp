@@ -40,8 +40,7 @@ bool NoModifiers(const QKeyEvent* e) {
 }  // namespace
 
 TsCustomDateEdit::TsCustomDateEdit(QWidget* parent) : TsCustomComboEdit(parent) {
-    FDefBmpID = 2;
-    InvalidateButton();
+    SetDefBmpID(2);
     resize(86, height());
     FDateFormat = QString::fromStdString(controls::DefaultDateFormat(true, Settings())).left(10);
 }
@@ -255,7 +254,7 @@ void TsCustomDateEdit::OpenPopup() {
         if (!Factory()) return;  // no calendar registered
         FPopup = Factory()(this);
         if (!FPopup) return;
-        FPopupWindow = FPopup->PopupForm();
+        SetPopupWindow(FPopup->PopupForm());
     }
     gCurrentDatePopup = this;
     QFont f = font();

@@ -243,13 +243,13 @@ void TsCustomNumEdit::OpenPopup() {
     if (FCalc) {
         QWidget* old = FCalc->PopupForm();
         FCalc = nullptr;
-        FPopupWindow = nullptr;
+        SetPopupWindow(nullptr);
         delete old;
     }
     FCalc = Factory()(this);
     if (!FCalc) return;
     TacPopupForm* form = FCalc->PopupForm();
-    FPopupWindow = form;
+    SetPopupWindow(form);
     form->setFont(font());
     FCalc->ChangeBtnsStyle(FFlatButtons);
     FCalc->PrepareAsPopup(this);
@@ -259,6 +259,5 @@ void TsCustomNumEdit::OpenPopup() {
 }
 
 TsCalcEdit::TsCalcEdit(QWidget* parent) : TsCustomNumEdit(parent) {
-    FDefBmpID = 4;
-    InvalidateButton();
+    SetDefBmpID(4);
 }

@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "export/checks.h"
 #include "export/package_run.h"
+#include "tests/support/window_controls.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -50,11 +51,11 @@ TEST(TrayPackage, BuildsLastMonthsPackageIntoTheOutputFolder)
     form.FormCreate();
 
     QStringList captions;
-    for (QAction* a : form.trayMenu->actions())
+    for (QAction* a : testsupport::control<QMenu>(form, "trayMenu")->actions())
         captions << a->text();
     EXPECT_EQ(captions, (QStringList{"Abrir", "Histórico", "Gerar pacote do mês anterior", "Sair"}));
 
-    form.previousMonthPackageAction->trigger();
+    testsupport::control<QAction>(form, "previousMonthPackageAction")->trigger();
     const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     while (form.exportRunning() && std::chrono::steady_clock::now() < until)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,6 +23,9 @@
 #include "controls/date_edit.h"
 #include "controls/num_edit.h"
 #include "platform/regional.h"
+#include "tests/support/window_controls.h"
+
+using testsupport::control;
 
 namespace {
 
@@ -107,23 +111,25 @@ void MainWindowTest::layoutMatchesTheDesign() {
         if (auto* e = qobject_cast<QLineEdit*>(wd)) return e->text();
         return QString();
     };
+    auto* incremental = control<QGroupBox>(w, "incrementalGroup");
+    auto* period = control<QGroupBox>(w, "periodGroup");
     const Item items[] = {
-        {w.databaseEdit, &w, {16, 32, 321, 21}, ""},
-        {w.textBuffer, &w, {232, 8, 33, 18}, ""},
-        {w.incrementalGroup, &w, {16, 56, 321, 105}, "Exportação pela Alteração"},
-        {w.stampDateEdit, w.incrementalGroup, {16, 30, 89, 21}, "01/01/1900"},
-        {w.stampTimeEdit, w.incrementalGroup, {112, 30, 89, 21}, "00:00:00"},
-        {w.generateButton, w.incrementalGroup, {230, 24, 75, 25}, "Gerar"},
-        {w.issuedBox, w.incrementalGroup, {8, 56, 97, 17}, "Notas Emitidas"},
-        {w.receivedBox, w.incrementalGroup, {8, 80, 105, 17}, "Notas Recebidas"},
-        {w.vehiclesBox, w.incrementalGroup, {128, 56, 185, 17}, "Notas Emitidas de Veículos"},
-        {w.periodGroup, &w, {16, 168, 321, 73}, "Exportar por período - Notas Emitidas"},
-        {w.startDateEdit, w.periodGroup, {16, 32, 81, 21}, "  /  /    "},
-        {w.endDateEdit, w.periodGroup, {104, 32, 81, 21}, "  /  /    "},
-        {w.branchEdit, w.periodGroup, {192, 31, 33, 21}, "0"},
-        {w.exportButton, w.periodGroup, {248, 32, 57, 25}, "Exportar"},
-        {w.folderEdit, &w, {8, 264, 321, 21}, ""},
-        {w.progressGauge, &w, {8, 296, 321, 20}, ""},
+        {control<QLineEdit>(w, "databaseEdit"), &w, {16, 32, 321, 21}, ""},
+        {control<QPlainTextEdit>(w, "textBuffer"), &w, {232, 8, 33, 18}, ""},
+        {incremental, &w, {16, 56, 321, 105}, "Exportação pela Alteração"},
+        {control<QLineEdit>(w, "stampDateEdit"), incremental, {16, 30, 89, 21}, "01/01/1900"},
+        {control<QLineEdit>(w, "stampTimeEdit"), incremental, {112, 30, 89, 21}, "00:00:00"},
+        {control<QPushButton>(w, "generateButton"), incremental, {230, 24, 75, 25}, "Gerar"},
+        {control<QCheckBox>(w, "issuedBox"), incremental, {8, 56, 97, 17}, "Notas Emitidas"},
+        {control<QCheckBox>(w, "receivedBox"), incremental, {8, 80, 105, 17}, "Notas Recebidas"},
+        {control<QCheckBox>(w, "vehiclesBox"), incremental, {128, 56, 185, 17}, "Notas Emitidas de Veículos"},
+        {period, &w, {16, 168, 321, 73}, "Exportar por período - Notas Emitidas"},
+        {control<TsDateEdit>(w, "startDateEdit"), period, {16, 32, 81, 21}, "  /  /    "},
+        {control<TsDateEdit>(w, "endDateEdit"), period, {104, 32, 81, 21}, "  /  /    "},
+        {control<TsCalcEdit>(w, "branchEdit"), period, {192, 31, 33, 21}, "0"},
+        {control<QPushButton>(w, "exportButton"), period, {248, 32, 57, 25}, "Exportar"},
+        {control<QLineEdit>(w, "folderEdit"), &w, {8, 264, 321, 21}, ""},
+        {control<TGauge>(w, "progressGauge"), &w, {8, 296, 321, 20}, ""},
     };
     for (const Item& it : items) {
         QCOMPARE(it.widget->parentWidget(), it.parent);
@@ -132,27 +138,30 @@ void MainWindowTest::layoutMatchesTheDesign() {
     }
     // Labels size themselves to their text; their place is fixed.
     struct LabelItem {
-        QLabel* label;
+        const char* name;
         QWidget* parent;
         QPoint pos;
         QString text;
     };
     const LabelItem labels[] = {
-        {w.databaseLabel, &w, {8, 16}, "Base de Dados"},     {w.sequenceLabel, &w, {128, 8}, ""},
-        {w.stampDateLabel, w.incrementalGroup, {8, 16}, "Data Ultima"}, {w.stampTimeLabel, w.incrementalGroup, {112, 16}, "Hora Ultima"},
-        {w.startDateLabel, w.periodGroup, {16, 16}, "Data Inicial"}, {w.endDateLabel, w.periodGroup, {104, 16}, "Data Final"},
-        {w.branchLabel, w.periodGroup, {192, 16}, "Filial"},   {w.folderLabel, &w, {8, 248}, "Exportar Arquivos para:"},
+        {"databaseLabel", &w, {8, 16}, "Base de Dados"},         {"sequenceLabel", &w, {128, 8}, ""},
+        {"stampDateLabel", incremental, {8, 16}, "Data Ultima"}, {"stampTimeLabel", incremental, {112, 16}, "Hora Ultima"},
+        {"startDateLabel", period, {16, 16}, "Data Inicial"},    {"endDateLabel", period, {104, 16}, "Data Final"},
+        {"branchLabel", period, {192, 16}, "Filial"},            {"folderLabel", &w, {8, 248}, "Exportar Arquivos para:"},
     };
     for (const LabelItem& l : labels) {
-        QCOMPARE(l.label->parentWidget(), l.parent);
-        QCOMPARE(l.label->pos(), l.pos);
-        QCOMPARE(l.label->height(), 13);
-        QCOMPARE(l.label->text(), l.text);
+        QLabel* label = control<QLabel>(w, l.name);
+        QCOMPARE(label->parentWidget(), l.parent);
+        QCOMPARE(label->pos(), l.pos);
+        QCOMPARE(label->height(), 13);
+        QCOMPARE(label->text(), l.text);
     }
-    QVERIFY(w.databaseEdit->isReadOnly() && w.folderEdit->isReadOnly() && w.stampDateEdit->isReadOnly() && w.stampTimeEdit->isReadOnly());
-    QVERIFY(w.textBuffer->isHidden());
-    QCOMPARE(w.textBuffer->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    QCOMPARE(w.startDateEdit->displayText(), QStringLiteral("  /  /    "));
+    for (const char* name : {"databaseEdit", "folderEdit", "stampDateEdit", "stampTimeEdit"})
+        QVERIFY2(control<QLineEdit>(w, name)->isReadOnly(), name);
+    auto* buffer = control<QPlainTextEdit>(w, "textBuffer");
+    QVERIFY(buffer->isHidden());
+    QCOMPARE(buffer->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    QCOMPARE(control<TsDateEdit>(w, "startDateEdit")->displayText(), QStringLiteral("  /  /    "));
 }
 
 void MainWindowTest::captionsFitTheirControls() {
@@ -160,43 +169,54 @@ void MainWindowTest::captionsFitTheirControls() {
     const QFontMetrics fm(w.font());
     const int indicator = w.style()->pixelMetric(QStyle::PM_IndicatorWidth) +
                           w.style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
-    for (QCheckBox* c : {w.issuedBox, w.receivedBox, w.vehiclesBox})
+    for (const char* name : {"issuedBox", "receivedBox", "vehiclesBox"}) {
+        const QCheckBox* c = control<QCheckBox>(w, name);
         QVERIFY2(fm.horizontalAdvance(c->text()) + indicator <= c->width(), qPrintable(c->text()));
-    for (QPushButton* b : {w.generateButton, w.exportButton})
+    }
+    for (const char* name : {"generateButton", "exportButton"}) {
+        const QPushButton* b = control<QPushButton>(w, name);
         QVERIFY2(fm.horizontalAdvance(b->text()) + 8 <= b->width(), qPrintable(b->text()));
-    for (QGroupBox* g : {w.incrementalGroup, w.periodGroup})
+    }
+    for (const char* name : {"incrementalGroup", "periodGroup"}) {
+        const QGroupBox* g = control<QGroupBox>(w, name);
         QVERIFY2(fm.horizontalAdvance(g->title()) + 16 <= g->width(), qPrintable(g->title()));
+    }
     // Labels must end before the control to their right.
-    QVERIFY(w.databaseLabel->geometry().right() < w.sequenceLabel->x());
-    QVERIFY(w.stampDateLabel->geometry().right() < w.stampTimeLabel->x());
-    QVERIFY(w.startDateLabel->geometry().right() < w.endDateLabel->x());
-    QVERIFY(w.endDateLabel->geometry().right() < w.branchLabel->x());
-    QVERIFY(w.folderLabel->geometry().right() < w.width());
+    auto label = [&](const char* name) { return control<QLabel>(w, name)->geometry(); };
+    QVERIFY(label("databaseLabel").right() < label("sequenceLabel").x());
+    QVERIFY(label("stampDateLabel").right() < label("stampTimeLabel").x());
+    QVERIFY(label("startDateLabel").right() < label("endDateLabel").x());
+    QVERIFY(label("endDateLabel").right() < label("branchLabel").x());
+    QVERIFY(label("folderLabel").right() < w.width());
 }
 
 void MainWindowTest::tabOrder() {
     TForm1 w(optionsFor(QString()));
-    const QList<QWidget*> expected = {w.databaseEdit,     w.folderEdit,     w.generateButton,    w.stampTimeEdit,    w.stampDateEdit,
-                                      w.issuedBox, w.receivedBox, w.vehiclesBox,  w.startDateEdit, w.endDateEdit,
-                                      w.branchEdit, w.exportButton};
+    QList<QWidget*> expected;
+    for (const char* name : {"databaseEdit", "folderEdit", "generateButton", "stampTimeEdit", "stampDateEdit", "issuedBox",
+                             "receivedBox", "vehiclesBox", "startDateEdit", "endDateEdit", "branchEdit", "exportButton"})
+        expected << control<QWidget>(w, name);
     QList<QWidget*> seen;
-    QWidget* cur = w.databaseEdit;
+    QWidget* const first = expected.front();
+    QWidget* cur = first;
     do {
         if (expected.contains(cur) && !seen.contains(cur)) seen << cur;
         cur = cur->nextInFocusChain();
-    } while (cur != w.databaseEdit && seen.size() < expected.size());
+    } while (cur != first && seen.size() < expected.size());
     QCOMPARE(seen, expected);
 }
 
 void MainWindowTest::stateBeforeSettingsAreRead() {
     TForm1 w(optionsFor(QString()));
-    QVERIFY(!w.issuedBox->isChecked() && !w.receivedBox->isChecked() && !w.vehiclesBox->isChecked());
-    QCOMPARE(w.progressGauge->minValue(), 0);
-    QCOMPARE(w.progressGauge->maxValue(), 100);
-    QCOMPARE(w.progressGauge->progress(), 0);
-    QCOMPARE(w.trayMenu->actions().size(), 4);
-    QCOMPARE(w.openAction->text(), QStringLiteral("Abrir"));
-    QCOMPARE(w.quitAction->text(), QStringLiteral("Sair"));
+    for (const char* name : {"issuedBox", "receivedBox", "vehiclesBox"})
+        QVERIFY2(!control<QCheckBox>(w, name)->isChecked(), name);
+    const TGauge* gauge = control<TGauge>(w, "progressGauge");
+    QCOMPARE(gauge->minValue(), 0);
+    QCOMPARE(gauge->maxValue(), 100);
+    QCOMPARE(gauge->progress(), 0);
+    QCOMPARE(control<QMenu>(w, "trayMenu")->actions().size(), 4);
+    QCOMPARE(control<QAction>(w, "openAction")->text(), QStringLiteral("Abrir"));
+    QCOMPARE(control<QAction>(w, "quitAction")->text(), QStringLiteral("Sair"));
     QVERIFY(!w.isVisible());
 }
 
@@ -247,7 +267,7 @@ void MainWindowTest::gaugeRepaintsOnlyWhenThePercentChanges() {
 
 void MainWindowTest::gaugeTextReadsOverBarAndBackground() {
     TForm1 w(optionsFor(QString()));
-    TGauge* g = w.progressGauge;
+    TGauge* g = control<TGauge>(w, "progressGauge");
     g->setMaxValue(100);
     g->setProgress(50);
     const QImage img = g->grab().toImage();
@@ -281,17 +301,18 @@ void MainWindowTest::firstRunWritesDefaultsAndEnds() {
                  QByteArray("[Configuracoes]\r\nBase=\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=\r\n"
                             "ExportaEmitidas=\r\nExportaEmitidasVeiculos=\r\nExportaRecebidas=\r\n"));
         // The window keeps its initial texts: nothing was loaded.
-        QCOMPARE(w.stampDateEdit->text(), QStringLiteral("01/01/1900"));
+        QCOMPARE(control<QLineEdit>(w, "stampDateEdit")->text(), QStringLiteral("01/01/1900"));
 
         // The next start finds the file and starts normally.
         TForm1 again(optionsFor(dir.path()));
         again.FormCreate();
         QVERIFY(!again.terminated());
         QVERIFY(again.isVisible());
-        QCOMPARE(again.databaseEdit->text(), QString());
-        QCOMPARE(again.stampDateEdit->text(), QStringLiteral("01/01/2010"));
-        QCOMPARE(again.stampTimeEdit->text(), QStringLiteral("00:00:00"));
-        QVERIFY(!again.issuedBox->isChecked() && !again.receivedBox->isChecked() && !again.vehiclesBox->isChecked());
+        QCOMPARE(control<QLineEdit>(again, "databaseEdit")->text(), QString());
+        QCOMPARE(control<QLineEdit>(again, "stampDateEdit")->text(), QStringLiteral("01/01/2010"));
+        QCOMPARE(control<QLineEdit>(again, "stampTimeEdit")->text(), QStringLiteral("00:00:00"));
+        for (const char* name : {"issuedBox", "receivedBox", "vehiclesBox"})
+            QVERIFY2(!control<QCheckBox>(again, name)->isChecked(), name);
     }
 }
 
@@ -303,16 +324,16 @@ void MainWindowTest::normalStartLoadsSettingsAndShows() {
     w.FormCreate();
     QVERIFY(!w.terminated());
     QVERIFY(w.isVisible());
-    QCOMPARE(w.databaseEdit->text(), QStringLiteral("/srv/db/empé.fdb"));
-    QCOMPARE(w.stampDateEdit->text(), QStringLiteral("25/12/2020"));
-    QCOMPARE(w.stampTimeEdit->text(), QStringLiteral("10:05:03"));
-    QCOMPARE(w.folderEdit->text(), QStringLiteral("/srv/xml/"));
-    QVERIFY(w.issuedBox->isChecked());
-    QVERIFY(!w.vehiclesBox->isChecked());
-    QVERIFY(w.receivedBox->isChecked());
+    QCOMPARE(control<QLineEdit>(w, "databaseEdit")->text(), QStringLiteral("/srv/db/empé.fdb"));
+    QCOMPARE(control<QLineEdit>(w, "stampDateEdit")->text(), QStringLiteral("25/12/2020"));
+    QCOMPARE(control<QLineEdit>(w, "stampTimeEdit")->text(), QStringLiteral("10:05:03"));
+    QCOMPARE(control<QLineEdit>(w, "folderEdit")->text(), QStringLiteral("/srv/xml/"));
+    QVERIFY(control<QCheckBox>(w, "issuedBox")->isChecked());
+    QVERIFY(!control<QCheckBox>(w, "vehiclesBox")->isChecked());
+    QVERIFY(control<QCheckBox>(w, "receivedBox")->isChecked());
 
     // Ticking a box is never saved.
-    w.vehiclesBox->setChecked(true);
+    control<QCheckBox>(w, "vehiclesBox")->setChecked(true);
     w.close();
     QCOMPARE(readFile(ini), kSettings);
 }
@@ -389,14 +410,16 @@ void MainWindowTest::trayIconAndMenu() {
     writeFile(dir.filePath("ConfigQuillan.ini"), kSettings);
     TForm1 w(optionsFor(dir.path()));
     w.FormCreate();
-    QCOMPARE(w.trayIcon->toolTip(), QStringLiteral("Exportação de XML"));
-    QCOMPARE(w.trayIcon->contextMenu(), w.trayMenu);
+    const QSystemTrayIcon* tray = control<QSystemTrayIcon>(w, "trayIcon");
+    QMenu* menu = control<QMenu>(w, "trayMenu");
+    QCOMPARE(tray->toolTip(), QStringLiteral("Exportação de XML"));
+    QCOMPARE(tray->contextMenu(), menu);
     // The program icon in the tray and on the window.
-    QVERIFY(!w.trayIcon->icon().isNull());
+    QVERIFY(!tray->icon().isNull());
     QVERIFY(!w.windowIcon().isNull());
-    QVERIFY(!w.trayIcon->icon().availableSizes().isEmpty());
+    QVERIFY(!tray->icon().availableSizes().isEmpty());
     QStringList items;
-    for (QAction* a : w.trayMenu->actions()) items << a->text();
+    for (QAction* a : menu->actions()) items << a->text();
     QCOMPARE(items, (QStringList{"Abrir", QString::fromUtf8("Histórico"), QString::fromUtf8("Gerar pacote do mês anterior"), "Sair"}));
 }
 
@@ -415,7 +438,7 @@ void MainWindowTest::trayDoubleClickOpens() {
     QVERIFY(w.isVisible());
     QCOMPARE(w.pos(), pos);
     w.hide();
-    w.openAction->trigger();
+    control<QAction>(w, "openAction")->trigger();
     QVERIFY(w.isVisible());
     QVERIFY(!w.terminated());
 }
@@ -426,7 +449,7 @@ void MainWindowTest::sairAndCloseEndTheProgram() {
     {
         TForm1 w(optionsFor(dir.path()));
         w.FormCreate();
-        w.quitAction->trigger();
+        control<QAction>(w, "quitAction")->trigger();
         QVERIFY(w.terminated());
         QCOMPARE(w.exitCode(), 0);
     }
@@ -467,9 +490,10 @@ void MainWindowTest::dateAndBranchValues() {
     QFETCH(QString, typed);
     QFETCH(double, serial);
     TForm1 w(optionsFor(QString()));
-    w.startDateEdit->setFocus();
-    w.startDateEdit->home(false);
-    QTest::keyClicks(w.startDateEdit, typed);
+    TsDateEdit* start = control<TsDateEdit>(w, "startDateEdit");
+    start->setFocus();
+    start->home(false);
+    QTest::keyClicks(start, typed);
     QCOMPARE(w.startDate(), serial);
     QCOMPARE(w.endDate(), 0.0);
     QCOMPARE(w.branchText(), std::string("0"));

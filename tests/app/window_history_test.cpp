@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QCheckBox>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -13,6 +14,9 @@
 #include "app/main_window.h"
 #include "export/history.h"
 #include "platform/regional.h"
+#include "tests/support/window_controls.h"
+
+using testsupport::control;
 
 namespace {
 
@@ -61,6 +65,7 @@ private slots:
         w.FormCreate();
         QVERIFY(w.isVisible());
         QVERIFY(!w.trayAvailable());  // off-screen: no tray, the window stays in the taskbar
+        const QSystemTrayIcon* tray = control<QSystemTrayIcon>(w, "trayIcon");
 
         auto* status = w.findChild<QLabel*>(QStringLiteral("LabelResumo"));
         QVERIFY(status);
@@ -68,19 +73,21 @@ private slots:
                  qPrintable(status->toolTip()));
         QVERIFY(status->toolTip().endsWith(QString::fromUtf8(": Banco de dados inacessível")));
         QVERIFY(status->styleSheet().contains(QStringLiteral("#c00000")));
-        QVERIFY(w.trayIcon->toolTip().startsWith(QString::fromUtf8("Exportação de XML\nÚltima: Exportação agendada")));
-        QVERIFY(look(w.trayIcon->icon()) != look(mainIcon()));
+        QVERIFY(tray->toolTip().startsWith(QString::fromUtf8("Exportação de XML\nÚltima: Exportação agendada")));
+        QVERIFY(look(tray->icon()) != look(mainIcon()));
 
         // A scheduled run completes while the window is open: the mark goes.
         QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Complete, std::chrono::minutes(1))));
-        QTRY_VERIFY(w.trayIcon->toolTip().contains(QString::fromUtf8("concluída")));
-        QVERIFY(look(w.trayIcon->icon()) == look(mainIcon()));
+        QTRY_VERIFY(tray->toolTip().contains(QString::fromUtf8("concluída")));
+        QVERIFY(look(tray->icon()) == look(mainIcon()));
         // A run that found the lock held changes nothing about the mark.
         QVERIFY(exports::appendRun(history, scheduledRun(exports::Result::Busy, std::chrono::minutes(0))));
-        QTRY_VERIFY(w.trayIcon->toolTip().contains(QString::fromUtf8("não feita")));
-        QVERIFY(look(w.trayIcon->icon()) == look(mainIcon()));
+        QTRY_VERIFY(tray->toolTip().contains(QString::fromUtf8("não feita")));
+        QVERIFY(look(tray->icon()) == look(mainIcon()));
 
-        for (QObject* opener : {static_cast<QObject*>(w.historyAction), static_cast<QObject*>(w.historyButton)}) {
+        QAction* historyAction = control<QAction>(w, "historyAction");
+        QPushButton* historyButton = control<QPushButton>(w, "historyButton");
+        for (QObject* opener : {static_cast<QObject*>(historyAction), static_cast<QObject*>(historyButton)}) {
             if (auto* a = qobject_cast<QAction*>(opener)) a->trigger();
             else qobject_cast<QPushButton*>(opener)->click();
             auto* historyWindow = w.findChild<app::HistoryWindow*>();
@@ -110,11 +117,12 @@ private slots:
         o.configFolder = dir.path();
         TForm1 w(o);
         w.FormCreate();
-        QVERIFY(look(w.trayIcon->icon()) == look(mainIcon()));
+        const QSystemTrayIcon* tray = control<QSystemTrayIcon>(w, "trayIcon");
+        QVERIFY(look(tray->icon()) == look(mainIcon()));
 
-        w.generateButton->click();
+        control<QPushButton>(w, "generateButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!w.exportRunning(), 30000);
-        w.exportButton->click();
+        control<QPushButton>(w, "exportButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!w.exportRunning(), 30000);
 
         const auto runs = exports::readRuns(exports::historyFileFor(dir.filePath("ConfigQuillan.ini").toStdString()));
@@ -124,8 +132,8 @@ private slots:
         QVERIFY(runs[1].result == exports::Result::Failed);
         QVERIFY2(runs[1].error.find("missing.fdb") != std::string::npos, runs[1].error.c_str());
         QVERIFY(runs[1].ended >= runs[1].started);
-        QTRY_VERIFY(w.trayIcon->toolTip().contains(QString::fromUtf8("Última: Exportação por período falhou em ")));
-        QVERIFY(look(w.trayIcon->icon()) != look(mainIcon()));
+        QTRY_VERIFY(tray->toolTip().contains(QString::fromUtf8("Última: Exportação por período falhou em ")));
+        QVERIFY(look(tray->icon()) != look(mainIcon()));
     }
 
     void noHistoryLeavesTheWindowAsItWas() {
@@ -136,7 +144,7 @@ private slots:
         o.loadClientLibrary = false;
         TForm1 w(o);
         w.FormCreate();
-        QCOMPARE(w.trayIcon->toolTip(), QString::fromUtf8("Exportação de XML"));
+        QCOMPARE(control<QSystemTrayIcon>(w, "trayIcon")->toolTip(), QString::fromUtf8("Exportação de XML"));
         QVERIFY(!w.findChild<QLabel*>(QStringLiteral("LabelResumo")));
     }
 };

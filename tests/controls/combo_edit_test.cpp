@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QStyle>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -26,7 +27,7 @@ class TestCombo : public TsCustomComboEdit {
 public:
     explicit TestCombo(QWidget* parent) : TsCustomComboEdit(parent) {}
     void OpenPopup() override {
-        if (!FPopupWindow) FPopupWindow = new PlainPopup(this);
+        if (!PopupWindow()) SetPopupWindow(new PlainPopup(this));
         ++Opened;
         TsCustomComboEdit::OpenPopup();
     }
@@ -91,6 +92,61 @@ private slots:
         QVERIFY(deliverPostedEvents());
         QVERIFY(!combo->DroppedDown());
         QCOMPARE(combo->Opened, 1);
+    }
+
+    // The button is told, not asking: its glyph follows a change made after
+    // creation, and its pressed look follows the popup however it is shown,
+    // hidden or destroyed.
+    void buttonFollowsItsEdit() {
+        TsEditButton* button = combo->Button();
+        QVERIFY(!button->IsDropDownArrow());
+        combo->SetDefBmpID(-1);
+        QVERIFY(button->IsDropDownArrow());
+        QCOMPARE(button->DefBmpID(), -1);
+        // An arrow is as wide as a scroll bar, and the text makes room for it.
+        QCOMPARE(button->width(), combo->style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 1);
+        QCOMPARE(combo->textMargins().right(), button->width());
+
+        // Each check follows its opening at once: off screen the popup is
+        // activated a moment later, and the edit's focus loss closes it.
+        // Opened from the keyboard: the arrow looks pressed, not held.
+        QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY(combo->DroppedDown());
+        QVERIFY(button->DroppedDown());
+        QCOMPARE(button->CurrentState(), 2);
+        // Hidden behind the edit's back (as a click elsewhere does).
+        combo->PopupWindow()->hide();
+        QVERIFY(!button->DroppedDown());
+        QCOMPARE(button->CurrentState(), 0);
+        // A press on the arrow opens at once.
+        QTest::mousePress(button, Qt::LeftButton);
+        QTRY_VERIFY(combo->DroppedDown());
+        QVERIFY(button->DroppedDown());
+        QTest::mouseRelease(button, Qt::LeftButton);
+        QCOMPARE(button->DroppedDown(), combo->DroppedDown());
+        combo->ClosePopup();
+        QVERIFY(!combo->DroppedDown());
+        QVERIFY(!button->DroppedDown());
+        // Destroyed while shown.
+        QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY(combo->DroppedDown());
+        QVERIFY(button->DroppedDown());
+        delete combo->PopupWindow();
+        QVERIFY(!combo->DroppedDown());
+        QVERIFY(!button->DroppedDown());
+        QCOMPARE(button->CurrentState(), 0);
+
+        // Back to a standard glyph: its own width, and an open popup does not
+        // press it.
+        combo->SetDefBmpID(3);
+        QVERIFY(!button->IsDropDownArrow());
+        QCOMPARE(button->width(), 18);
+        QCOMPARE(combo->textMargins().right(), 18);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(combo->DroppedDown());
+        QVERIFY(button->DroppedDown());
+        QCOMPARE(button->CurrentState(), 0);
+        QCOMPARE(combo->Opened, 4);
     }
 
     void clickKeyOpensAndCloses() {

@@ -85,7 +85,7 @@ class Combo : public TsCustomComboEdit {
 public:
     using TsCustomComboEdit::TsCustomComboEdit;
     void OpenPopup() override {
-        if (!FPopupWindow) FPopupWindow = new Popup(this);
+        if (!PopupWindow()) SetPopupWindow(new Popup(this));
         TsCustomComboEdit::OpenPopup();
     }
 };

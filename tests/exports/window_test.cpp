@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "controls/date_edit.h"
 #include "controls/num_edit.h"
+#include "tests/support/window_controls.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -24,14 +25,17 @@
 namespace exptest {
 namespace {
 
+using testsupport::control;
+
 std::string statusText(TForm1& form) {
     auto* l = form.findChild<QLabel*>(QStringLiteral("LabelResumo"));
     return l ? l->toolTip().toStdString() : std::string();
 }
 
-// Clicks and waits for the run on the worker thread to end, as a user would.
-void clickAndWait(TForm1& form, QPushButton* button) {
-    button->click();
+// Clicks the named button and waits for the run on the worker thread to end,
+// as a user would.
+void clickAndWait(TForm1& form, const char* button) {
+    control<QPushButton>(form, button)->click();
     const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     while (form.exportRunning() && std::chrono::steady_clock::now() < until)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
@@ -80,22 +84,23 @@ TEST_P(WindowExports, RunShowsProgressAndTheNextRunStartsFromTheStoredStamp) {
         {"NFe" + fixture::accessKey(1) + ".XML", "<a>\xE9</a>\r\n"},
         {"NFe" + fixture::accessKey(2) + ".XML", "<b/>\r\n"}};
 
-    clickAndWait(*form, form->generateButton);
+    clickAndWait(*form, "generateButton");
     EXPECT_EQ(Workspace::files(ws.out), files);
     EXPECT_EQ(ws.configWithoutMark(), ws.configText("03/01/2021", "09:30:15", folder));
     EXPECT_EQ(statusText(*form).rfind("Examinados 2, selecionados 2, gravados 2; marca 03/01/2021 09:30:15 (", 0), 0u)
         << statusText(*form);
-    EXPECT_EQ(form->sequenceLabel->text(), QStringLiteral("SEQ: 2"));
-    EXPECT_EQ(form->progressGauge->progress(), 2);
-    EXPECT_EQ(form->progressGauge->maxValue(), 2);
+    EXPECT_EQ(control<QLabel>(*form, "sequenceLabel")->text(), QStringLiteral("SEQ: 2"));
+    const TGauge* gauge = control<TGauge>(*form, "progressGauge");
+    EXPECT_EQ(gauge->progress(), 2);
+    EXPECT_EQ(gauge->maxValue(), 2);
     // The window shows the stored stamp.
-    EXPECT_EQ(form->stampDateEdit->text(), QStringLiteral("03/01/2021"));
-    EXPECT_EQ(form->stampTimeEdit->text(), QStringLiteral("09:30:15"));
+    EXPECT_EQ(control<QLineEdit>(*form, "stampDateEdit")->text(), QStringLiteral("03/01/2021"));
+    EXPECT_EQ(control<QLineEdit>(*form, "stampTimeEdit")->text(), QStringLiteral("09:30:15"));
 
     // One stamp: the second run starts where the first one ended.
     fs::remove_all(ws.out);
     fs::create_directory(ws.out);
-    clickAndWait(*form, form->generateButton);
+    clickAndWait(*form, "generateButton");
     EXPECT_TRUE(Workspace::files(ws.out).empty());
     EXPECT_EQ(ws.configWithoutMark(), ws.configText("03/01/2021", "09:30:15", folder));
     EXPECT_EQ(form->exitCode(), 0);
@@ -108,15 +113,16 @@ TEST_P(WindowExports, NoExportStartsInsideARunningOne) {
     ws.createDatabase(docs);
     ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
     auto form = openWindow(ws);
-    form->generateButton->click();
+    QPushButton* generate = control<QPushButton>(*form, "generateButton");
+    generate->click();
     ASSERT_TRUE(form->exportRunning());
     // The window answers while the run goes on.
     QCoreApplication::processEvents();
-    form->generateButton->click();
+    generate->click();
     EXPECT_EQ(statusText(*form), "Uma exportação já está em andamento");
-    form->exportButton->click();
+    control<QPushButton>(*form, "exportButton")->click();
     EXPECT_EQ(statusText(*form), "Uma exportação já está em andamento");
-    clickAndWait(*form, form->generateButton);  // refused again, then waits for the first run
+    clickAndWait(*form, "generateButton");  // refused again, then waits for the first run
     // The period export never ran: no folders were made.
     EXPECT_FALSE(fs::exists(ws.out / "Entrada"));
     EXPECT_EQ(Workspace::files(ws.out).size(), 30u);
@@ -129,11 +135,12 @@ TEST_P(WindowExports, SairDuringARunStopsAtTheNextDocumentThenEnds) {
     ws.generate(2000, 8192);
     ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
     auto form = openWindow(ws);
-    form->generateButton->click();
+    const TGauge* gauge = control<TGauge>(*form, "progressGauge");
+    control<QPushButton>(*form, "generateButton")->click();
     const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (form->progressGauge->progress() < 5 && std::chrono::steady_clock::now() < until)
+    while (gauge->progress() < 5 && std::chrono::steady_clock::now() < until)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    form->quitAction->trigger();
+    control<QAction>(*form, "quitAction")->trigger();
     EXPECT_FALSE(form->terminated());  // not before the run has stopped
     while (form->exportRunning() && std::chrono::steady_clock::now() < until)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
@@ -150,7 +157,7 @@ TEST_P(WindowExports, AnotherProcessHoldingTheLockStopsTheWindowsExports) {
     auto form = openWindow(ws);
     const int fd = ::open((ws.ini.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    for (QPushButton* b : {form->generateButton, form->exportButton}) {
+    for (const char* b : {"generateButton", "exportButton"}) {
         clickAndWait(*form, b);
         EXPECT_EQ(statusText(*form).rfind("Outra exportação está em andamento", 0), 0u) << statusText(*form);
     }
@@ -158,7 +165,7 @@ TEST_P(WindowExports, AnotherProcessHoldingTheLockStopsTheWindowsExports) {
     EXPECT_FALSE(fs::exists(ws.out / "Entrada"));
     EXPECT_EQ(ws.configValue("Data"), "01/01/2010");
     ::close(fd);
-    clickAndWait(*form, form->generateButton);
+    clickAndWait(*form, "generateButton");
     EXPECT_EQ(Workspace::files(ws.out).size(), 1u);
 }
 
@@ -167,7 +174,7 @@ TEST_P(WindowExports, FailureIsShownInTheWindow) {
     ws.createDatabase({doc(1, "2021-01-01 08:00:00", "NF", "S", "2021-02-01", 1, "9", "<x/>")});
     ws.writeConfig("01/01/2010", "00:00:00", ws.dir.string() + "/naoexiste/");
     auto form = openWindow(ws);
-    clickAndWait(*form, form->generateButton);
+    clickAndWait(*form, "generateButton");
     const std::string text = statusText(*form);
     // The folder is checked before anything is read or written.
     EXPECT_EQ(text.rfind("Erro na exportação: Pasta de exportação inexistente", 0), 0u) << text;
@@ -240,14 +247,15 @@ TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
         ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/", "---");
         const std::string iniBefore = slurp(ws.ini);
         auto form = openWindow(ws);
-        form->startDateEdit->SetText(QString::fromLatin1(c.start));
-        form->endDateEdit->SetText(QString::fromLatin1(c.end));
-        form->branchEdit->SetText(QString::fromLatin1(c.branch));
-        clickAndWait(*form, form->exportButton);
+        TsDateEdit* start = control<TsDateEdit>(*form, "startDateEdit");
+        start->SetText(QString::fromLatin1(c.start));
+        control<TsDateEdit>(*form, "endDateEdit")->SetText(QString::fromLatin1(c.end));
+        control<TsCalcEdit>(*form, "branchEdit")->SetText(QString::fromLatin1(c.branch));
+        clickAndWait(*form, "exportButton");
         EXPECT_TRUE(fs::is_directory(ws.out / "Entrada"));
         EXPECT_TRUE(fs::is_directory(ws.out / "Saida"));
         EXPECT_EQ(Workspace::files(ws.out), c.files);
-        EXPECT_EQ(form->progressGauge->progress(), int(c.files.size()));
+        EXPECT_EQ(control<TGauge>(*form, "progressGauge")->progress(), int(c.files.size()));
         EXPECT_EQ(slurp(ws.ini), iniBefore);
         EXPECT_EQ(statusText(*form).rfind("Examinados " + std::to_string(c.files.size()), 0), 0u)
             << statusText(*form);
@@ -255,10 +263,11 @@ TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
         auto* label = form->findChild<QLabel*>(QStringLiteral("LabelResumo"));
         ASSERT_TRUE(label);
         EXPECT_TRUE(label->isVisibleTo(form.get()));
-        EXPECT_EQ(label->parentWidget(), static_cast<QWidget*>(form->periodGroup));
-        EXPECT_TRUE(form->periodGroup->rect().contains(label->geometry()));
-        EXPECT_FALSE(label->geometry().intersects(form->exportButton->geometry()));
-        EXPECT_FALSE(label->geometry().intersects(form->startDateEdit->geometry()));
+        const QGroupBox* period = control<QGroupBox>(*form, "periodGroup");
+        EXPECT_EQ(label->parentWidget(), static_cast<const QWidget*>(period));
+        EXPECT_TRUE(period->rect().contains(label->geometry()));
+        EXPECT_FALSE(label->geometry().intersects(control<QPushButton>(*form, "exportButton")->geometry()));
+        EXPECT_FALSE(label->geometry().intersects(start->geometry()));
     }
 }
 
