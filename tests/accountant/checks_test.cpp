@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <optional>
@@ -414,13 +415,17 @@ namespace {
 std::thread::id callerThread;
 std::atomic<int> thrown{0};
 
-// Throws on any thread but the caller's, as a check that runs out of memory would.
+// Throws on any thread but the caller's, as a check that runs out of memory
+// would. The caller's first check waits until a thread has thrown, so the
+// threads surely take some documents however the machine schedules them.
 Findings failsOffTheCaller(std::string_view key, std::string_view text, XmlKind kind)
 {
     if (std::this_thread::get_id() != callerThread) {
         ++thrown;
         throw std::bad_alloc();
     }
+    for (int waited = 0; thrown == 0 && waited < 10000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return checkDocument(key, text, kind);
 }
 
