@@ -41,6 +41,29 @@ void allocDa(std::vector<char>& storage, int n)
 
 size_t align8(size_t n) { return (n + 7) & ~size_t(7); }
 
+// How the client aligns a value of this type in its own row message.
+size_t messageAlignment(short type)
+{
+    switch (type) {
+    case SQL_VARYING:
+    case SQL_SHORT: return 2;
+    case SQL_LONG:
+    case SQL_FLOAT:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TIMESTAMP:
+    case SQL_BLOB:
+    case SQL_ARRAY:
+    case SQL_QUAD: return 4;
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+    case SQL_INT64: return 8;
+    default: return 1;
+    }
+}
+
+size_t alignTo(size_t n, size_t a) { return (n + a - 1) / a * a; }
+
 // Date serial of an ISC date and time; before day 0 the time counts away
 // from zero, as date serials do.
 platform::DateTime toSerial(ISC_DATE date, ISC_TIME time)
@@ -289,6 +312,10 @@ void TIBQuery::prepare(TIBDatabase& db, TIBTransaction& tr)
         c.dsql_describe(st, stmt_->ptr(), SQLDA_VERSION1, da(outDa_));
         c.check(st);
     }
+    // Each value and its null flag sit where the client's own row message
+    // has them: the client then fetches straight into this buffer instead of
+    // copying every value over (a long text column's whole length, each row).
+    // Laid out otherwise it would still copy, so nothing depends on matching.
     columns_.clear();
     size_t size = 0;
     for (int i = 0; i < n; ++i) {
@@ -300,16 +327,18 @@ void TIBQuery::prepare(TIBDatabase& db, TIBTransaction& tr)
         col.scale = v.sqlscale;
         col.subtype = v.sqlsubtype;
         col.length = v.sqllen;
-        col.offset = size;
-        size += align8(static_cast<size_t>(v.sqllen) + (col.type == SQL_VARYING ? 2 : 0));
+        col.offset = alignTo(size, messageAlignment(col.type));
+        size = col.offset + static_cast<size_t>(std::max<short>(v.sqllen, 0)) + (col.type == SQL_VARYING ? 2 : 0);
+        col.nullOffset = alignTo(size, sizeof(short));
+        size = col.nullOffset + sizeof(short);
         columns_.push_back(col);
     }
-    outBuf_.assign(std::max<size_t>(size, 8), 0);
-    outNull_.assign(static_cast<size_t>(std::max(n, 1)), 0);
+    outBuf_.assign(std::max<size_t>(align8(size), 8), 0);
     for (int i = 0; i < n; ++i) {
         XSQLVAR& v = da(outDa_)->sqlvar[i];
-        v.sqldata = outBuf_.data() + columns_[static_cast<size_t>(i)].offset;
-        v.sqlind = &outNull_[static_cast<size_t>(i)];
+        const Column& col = columns_[static_cast<size_t>(i)];
+        v.sqldata = outBuf_.data() + col.offset;
+        v.sqlind = reinterpret_cast<short*>(outBuf_.data() + col.nullOffset);
     }
 
     // Parameters.
@@ -474,7 +503,9 @@ void TIBQuery::appendRow()
 {
     for (size_t i = 0; i < columns_.size(); ++i) {
         const Column& col = columns_[i];
-        Cell cell{static_cast<uint32_t>(store_.size()), 0, col.nullable && outNull_[i] < 0};
+        short flag = 0;
+        std::memcpy(&flag, outBuf_.data() + col.nullOffset, sizeof flag);
+        Cell cell{static_cast<uint32_t>(store_.size()), 0, col.nullable && flag < 0};
         if (!cell.null) {
             const char* data = outBuf_.data() + col.offset;
             size_t len = static_cast<size_t>(col.length);

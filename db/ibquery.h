@@ -144,6 +144,7 @@ private:
         short length = 0;
         bool nullable = false;
         size_t offset = 0; // in the fetch buffer
+        size_t nullOffset = 0;  // its null flag, in the fetch buffer
     };
     struct Cell {
         uint32_t offset;   // in store_
@@ -183,7 +184,7 @@ private:
     bool isSelect_ = false;
     std::vector<char> inDa_, outDa_;               // XSQLDA storage
     std::vector<char> inBuf_, outBuf_;
-    std::vector<short> inNull_, outNull_;
+    std::vector<short> inNull_;
     std::vector<Column> columns_;
 
     // Result.

@@ -500,26 +500,35 @@ namespace {
 constexpr size_t kBatchDocuments = 32;
 constexpr size_t kBatchBytes = 512 * 1024;
 constexpr size_t kQueuedBatches = 4;
+
+void addCounts(CheckCounts& to, const CheckCounts& from)
+{
+    to.checked += from.checked;
+    to.failed += from.failed;
+    to.badKeys += from.badKeys;
+    to.badXml += from.badXml;
+    to.badSignatures += from.badSignatures;
+}
 }  // namespace
 
 unsigned BackgroundChecks::threadCount()
 {
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    // The caller checks too whenever the threads fall behind: one thread per
+    // other core keeps every core busy without taking turns on one.
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores > 1 ? cores - 1 : 1u, 1u, 4u);
 }
 
-BackgroundChecks::BackgroundChecks(unsigned threads)
+BackgroundChecks::BackgroundChecks(unsigned threads, Check check) : check_(check)
 {
     registerEncodings();  // before two threads may parse
     pending_.reserve(kBatchDocuments);
-    threads = std::max(threads, 1u);
     workers_.reserve(threads);
     for (unsigned t = 0; t < threads; ++t) {
         try {
             workers_.emplace_back([this] { work(); });
         } catch (const std::system_error&) {
-            if (workers_.empty())
-                throw;
-            break;  // fewer threads check the same documents
+            break;  // fewer threads, or the caller alone, check the same documents
         }
     }
 }
@@ -531,7 +540,7 @@ BackgroundChecks::~BackgroundChecks()
         stopping_ = true;
         queue_.clear();
     }
-    changed_.notify_all();
+    work_.notify_all();
     for (std::thread& worker : workers_)
         worker.join();
 }
@@ -544,51 +553,92 @@ void BackgroundChecks::add(std::string key, std::string text, XmlKind kind)
         handOver();
 }
 
+void BackgroundChecks::checkBatch(Batch& batch, CheckCounts& counts, Batch* failed)
+{
+    for (Item& item : batch) {
+        if (!failed) {
+            counts.add(check_(item.key, item.text, item.kind));
+            continue;
+        }
+        try {
+            counts.add(check_(item.key, item.text, item.kind));
+        } catch (...) {
+            failed->push_back(std::move(item));
+        }
+    }
+}
+
 void BackgroundChecks::handOver()
 {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < kQueuedBatches; });
-    queue_.push_back(std::move(pending_));
-    lock.unlock();
-    changed_.notify_all();
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (queue_.size() < kQueuedBatches) {
+            queue_.push_back(std::move(pending_));
+            lock.unlock();
+            work_.notify_one();
+            pending_ = Batch();
+            pending_.reserve(kBatchDocuments);
+            pendingBytes_ = 0;
+            return;
+        }
+    }
+    // The threads are behind: the caller checks its own batch, still in its
+    // cache, instead of waiting for room. A throw here reaches the run.
+    Batch batch = std::move(pending_);
     pending_ = Batch();
     pending_.reserve(kBatchDocuments);
     pendingBytes_ = 0;
+    checkBatch(batch, own_, nullptr);
 }
 
 CheckCounts BackgroundChecks::finish()
 {
-    if (!pending_.empty())
-        handOver();
+    Batch last = std::move(pending_);
+    pending_ = Batch();
+    pendingBytes_ = 0;
+    checkBatch(last, own_, nullptr);
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
-    return counts_;
+    // Help with what still waits, then wait for the batches being checked.
+    while (!queue_.empty()) {
+        Batch batch = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        checkBatch(batch, own_, nullptr);
+        batch.clear();
+        lock.lock();
+    }
+    idle_.wait(lock, [this] { return busy_ == 0; });
+    Batch retry = std::move(retry_);
+    retry_.clear();
+    CheckCounts counts = counts_;
+    lock.unlock();
+    // Checked again here: a second throw fails the run instead of losing a document.
+    checkBatch(retry, own_, nullptr);
+    addCounts(counts, own_);
+    return counts;
 }
 
 void BackgroundChecks::work()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
-        changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (stopping_)
             return;
         Batch batch = std::move(queue_.front());
         queue_.pop_front();
         ++busy_;
         lock.unlock();
-        changed_.notify_all();  // room in the queue
         CheckCounts counts;
-        for (const Item& item : batch)
-            counts.add(checkDocument(item.key, item.text, item.kind));
+        Batch failed;
+        checkBatch(batch, counts, &failed);
         batch.clear();  // the texts go here, off the caller's thread
         lock.lock();
-        counts_.checked += counts.checked;
-        counts_.failed += counts.failed;
-        counts_.badKeys += counts.badKeys;
-        counts_.badXml += counts.badXml;
-        counts_.badSignatures += counts.badSignatures;
-        --busy_;
-        changed_.notify_all();  // finish() may be waiting
+        addCounts(counts_, counts);
+        for (Item& item : failed)
+            retry_.push_back(std::move(item));
+        if (--busy_ == 0)
+            idle_.notify_all();  // finish() may be waiting
     }
 }
 

@@ -286,7 +286,7 @@ int main(int argc, char** argv)
         utf8Texts.push_back(issuer.sign(utf8(document(keys.back(), size, "UTF-8"))));
         bytes += texts.back().size();
     }
-    std::printf("%ld documents, %.1f MB, %.1f KB each on average; %u check threads\n", docs, bytes / 1e6,
+    std::printf("%ld documents, %.1f MB, %.1f KB each on average; %u check threads beside the caller\n", docs, bytes / 1e6,
                 bytes / docs / 1024, BackgroundChecks::threadCount());
     std::printf("%-14s %-18s %9s %9s %9s %11s %8s\n", "encoding", "mode", "wall_s", "cpu_s", "MB/s", "MB/cpu_s",
                 "failed");

@@ -5,7 +5,11 @@
 #include <iconv.h>
 #include <libxml/encoding.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -373,7 +377,8 @@ TEST(BackgroundChecks, SeveralThreadsCountEveryDocumentOnce)
     const std::string badKey = replaced(key, 43, '0');
     const std::string cp1252 = documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"cp1252\"?>",
                                            "<x>Pe\xE7" "a \x96 \x81</x>");
-    for (unsigned threads : {2u, 4u}) {
+    // 0: no thread could start, the caller checks everything itself
+    for (unsigned threads : {0u, 2u, 4u}) {
         CheckCounts expected;
         BackgroundChecks background(threads);
         for (int i = 0; i < 3000; ++i) {
@@ -403,4 +408,68 @@ TEST(BackgroundChecks, StopsWithFullQueuesAndBusyThreads)
         for (int i = 0; i < 2000; ++i)
             abandoned.add(key, good, XmlKind::Document);
     }  // destroyed without finish(): must neither hang nor crash
+}
+
+namespace {
+
+std::thread::id callerThread;
+std::atomic<int> thrown{0};
+
+// Throws on any thread but the caller's, as a check that runs out of memory
+// would. The caller's first check waits until a thread has thrown, so the
+// threads surely take some documents however the machine schedules them.
+Findings failsOffTheCaller(std::string_view key, std::string_view text, XmlKind kind)
+{
+    if (std::this_thread::get_id() != callerThread) {
+        ++thrown;
+        throw std::bad_alloc();
+    }
+    for (int waited = 0; thrown == 0 && waited < 10000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return checkDocument(key, text, kind);
+}
+
+Findings alwaysFails(std::string_view, std::string_view, XmlKind)
+{
+    throw std::runtime_error("check failed");
+}
+
+}  // namespace
+
+TEST(BackgroundChecks, ADocumentWhoseCheckThrowsOnAThreadIsCheckedAgainByTheCaller)
+{
+    const std::string key = kValid;
+    const std::string good = documentXml(key, protocolFor(key));
+    const std::string badKey = replaced(key, 43, '0');
+    callerThread = std::this_thread::get_id();
+    thrown = 0;
+    CheckCounts expected;
+    BackgroundChecks background(2, &failsOffTheCaller);
+    ASSERT_EQ(background.threads(), 2u);
+    for (int i = 0; i < 1000; ++i) {
+        const std::string& k = i % 3 == 0 ? badKey : key;
+        expected.add(checkDocument(k, good, XmlKind::Document));
+        background.add(k, good, XmlKind::Document);
+    }
+    const CheckCounts got = background.finish();
+    EXPECT_GT(thrown.load(), 0);  // the threads did take documents
+    EXPECT_EQ(got.checked, 1000);
+    EXPECT_EQ(got.failed, expected.failed);
+    EXPECT_EQ(got.badKeys, expected.badKeys);
+    EXPECT_EQ(got.badSignatures, expected.badSignatures);
+}
+
+TEST(BackgroundChecks, ACheckThatThrowsEverywhereReachesTheCaller)
+{
+    const std::string key = kValid;
+    const std::string good = documentXml(key, protocolFor(key));
+    for (unsigned threads : {0u, 2u}) {
+        BackgroundChecks background(threads, &alwaysFails);
+        // never a silent count short of the documents added: add() or finish() throws
+        EXPECT_ANY_THROW({
+            for (int i = 0; i < 500; ++i)
+                background.add(key, good, XmlKind::Document);
+            background.finish();
+        }) << threads;
+    }
 }
