@@ -545,23 +545,29 @@ BackgroundChecks::~BackgroundChecks()
         worker.join();
 }
 
-void BackgroundChecks::add(std::string key, std::string text, XmlKind kind)
+void BackgroundChecks::add(std::string key, std::string text, XmlKind kind, Findings* result)
 {
     pendingBytes_ += text.size();
-    pending_.push_back({std::move(key), std::move(text), kind});
+    pending_.push_back({std::move(key), std::move(text), kind, result});
     if (pending_.size() >= kBatchDocuments || pendingBytes_ >= kBatchBytes)
         handOver();
 }
 
 void BackgroundChecks::checkBatch(Batch& batch, CheckCounts& counts, Batch* failed)
 {
+    auto checkOne = [&](Item& item) {
+        Findings findings = check_(item.key, item.text, item.kind);
+        counts.add(findings);
+        if (item.result)
+            *item.result = std::move(findings);
+    };
     for (Item& item : batch) {
         if (!failed) {
-            counts.add(check_(item.key, item.text, item.kind));
+            checkOne(item);
             continue;
         }
         try {
-            counts.add(check_(item.key, item.text, item.kind));
+            checkOne(item);
         } catch (...) {
             failed->push_back(std::move(item));
         }

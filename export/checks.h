@@ -124,10 +124,12 @@ public:
     BackgroundChecks(const BackgroundChecks&) = delete;
     BackgroundChecks& operator=(const BackgroundChecks&) = delete;
 
-    // Pass the texts with std::move when the caller is done with them.
-    void add(std::string key, std::string text, XmlKind kind);
+    // Pass the texts with std::move when the caller is done with them. The
+    // findings also go to `result` when given, which must stay in place until
+    // finish() returns.
+    void add(std::string key, std::string text, XmlKind kind, Findings* result = nullptr);
     // Waits for every document added so far, checking beside the threads;
-    // then the counts.
+    // then the counts (every `result` is written by then).
     CheckCounts finish();
 
     // How many threads check beside the caller by default: one per core
@@ -140,6 +142,7 @@ private:
     struct Item {
         std::string key, text;
         XmlKind kind;
+        Findings* result;
     };
     using Batch = std::vector<Item>;
     void handOver();

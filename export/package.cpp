@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <random>
 #include <fcntl.h>
@@ -146,9 +147,14 @@ struct PackageWriter::Impl {
     std::string tempPath;
     zip_t* archive = nullptr;
     std::size_t pending = 0;  // raw bytes handed to libzip since the last flush
-    // manifest rows by member name, in the order the members were first added
+    // manifest rows by member name, in the order the members were first
+    // added: the columns, and where their findings will be
     std::vector<std::string> order;
-    std::map<std::string, std::pair<std::string, Findings>> rows;
+    std::map<std::string, std::pair<std::vector<std::string>, std::size_t>> rows;
+    // The checks run on another core while this one compresses; each
+    // document's findings land in its place here (a deque: places never move).
+    std::deque<Findings> findings;
+    std::unique_ptr<BackgroundChecks> checks;
     NumberingGaps gaps;
     bool committed = false;
 };
@@ -181,6 +187,7 @@ PackageWriter::PackageWriter(std::string folder, std::string yearMonth) : impl_(
     ::close(fd);
     impl_->tempPath = pattern;
     openArchive(true);
+    impl_->checks = std::make_unique<BackgroundChecks>();
 }
 
 PackageWriter::~PackageWriter()
@@ -233,7 +240,7 @@ void PackageWriter::flush()
     openArchive(false);
 }
 
-Findings PackageWriter::add(const PackageDocument& doc)
+void PackageWriter::add(const PackageDocument& doc)
 {
     if (!impl_->archive || impl_->committed)
         throw PackageError("Pacote já encerrado");
@@ -266,29 +273,30 @@ Findings PackageWriter::add(const PackageDocument& doc)
     if (zip_set_file_compression(impl_->archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 6) != 0)
         fail(name);
 
-    const Findings findings =
-        checkDocument(doc.accessKey, doc.text, doc.cancellation ? XmlKind::CancellationEvent : XmlKind::Document);
+    Findings& findings = impl_->findings.emplace_back();
+    impl_->checks->add(doc.accessKey, doc.text,
+                       doc.cancellation ? XmlKind::CancellationEvent : XmlKind::Document, &findings);
 
     AccessKeyParts parts;
     const bool keyOk = splitAccessKey(doc.accessKey, parts);
-    std::string row;
-    appendRow(row, {name, platform::ansiToUtf8(doc.accessKey),
-                    keyOk ? std::string(parts.issuer) : std::string(),
-                    keyOk ? std::string(parts.model) : std::string(),
-                    keyOk ? withoutLeadingZeros(parts.series) : std::string(),
-                    keyOk ? withoutLeadingZeros(parts.number) : std::string(), platform::ansiToUtf8(doc.issueDate),
-                    std::string(kindFolder(doc.documentType)), doc.cancellation ? "sim" : "nao", digest,
-                    findingsText(findings)});
+    std::vector<std::string> columns = {name, platform::ansiToUtf8(doc.accessKey),
+                                        keyOk ? std::string(parts.issuer) : std::string(),
+                                        keyOk ? std::string(parts.model) : std::string(),
+                                        keyOk ? withoutLeadingZeros(parts.series) : std::string(),
+                                        keyOk ? withoutLeadingZeros(parts.number) : std::string(),
+                                        platform::ansiToUtf8(doc.issueDate),
+                                        std::string(kindFolder(doc.documentType)),
+                                        doc.cancellation ? "sim" : "nao",
+                                        digest};
     auto [it, added] = impl_->rows.try_emplace(name);
     if (added)
         impl_->order.push_back(name);
-    it->second = {std::move(row), findings};
+    it->second = {std::move(columns), impl_->findings.size() - 1};
     impl_->gaps.add(doc.accessKey, doc.documentType);
 
     impl_->pending += size;
     if (impl_->pending >= flushThreshold_)
         flush();
-    return findings;
 }
 
 PackageResult PackageWriter::commit()
@@ -297,11 +305,15 @@ PackageResult PackageWriter::commit()
         throw PackageError("Pacote já encerrado");
     PackageResult result;
 
+    impl_->checks->finish();  // every document's findings are in place now
+    impl_->checks.reset();
     std::string manifest;
     appendRow(manifest, std::vector<std::string>(std::begin(kManifestHeader), std::end(kManifestHeader)));
     for (const auto& name : impl_->order) {
-        const auto& [row, findings] = impl_->rows.at(name);
-        manifest += row;
+        auto& [columns, place] = impl_->rows.at(name);
+        const Findings& findings = impl_->findings[place];
+        columns.push_back(findingsText(findings));
+        appendRow(manifest, columns);
         result.checks.add(findings);
     }
     result.documents = long(impl_->order.size());

@@ -86,9 +86,10 @@ public:
     PackageWriter(const PackageWriter&) = delete;
     PackageWriter& operator=(const PackageWriter&) = delete;
 
-    // Checks the document, adds it with its text + CR LF, and notes it for the
-    // manifest and the gaps. Returns what its checks found.
-    Findings add(const PackageDocument& doc);
+    // Adds the document with its text + CR LF and notes it for the manifest
+    // and the gaps; its checks run on another thread, their findings go into
+    // the manifest at commit().
+    void add(const PackageDocument& doc);
 
     PackageResult commit();
 

@@ -102,9 +102,10 @@ struct Fixture {
     std::vector<PackageDocument> docs;
     Fixture()
     {
+        // the first text of number 2 is cut short; a later one replaces it
         for (int n : {1, 2, 5, 9})
             docs.push_back({keyFor(A, "001", n), "NF", "2024-03-0" + std::to_string(n), false,
-                            documentText(keyFor(A, "001", n))});
+                            n == 2 ? std::string("<nfeProc><NFe>") : documentText(keyFor(A, "001", n))});
         docs.push_back({keyFor(A, "001", 6), "NF", "2024-03-06", true, eventText(keyFor(A, "001", 6))});
         for (int n : {10, 11})
             docs.push_back({keyFor(A, "002", n), "NF  ", "2024-03-10", false, documentText(keyFor(A, "002", n))});
@@ -233,6 +234,9 @@ TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
     const std::string k2 = keyFor(A, "001", 2);
     EXPECT_NE(byName.at("Emitidas/NFe" + k2 + ".XML").find(sha256Hex(documentText(k2, " 2") + "\r\n")),
               std::string::npos);
+    // the findings are the later text's, not those of the text it replaced
+    EXPECT_EQ(byName.at("Emitidas/NFe" + k2 + ".XML").substr(byName.at("Emitidas/NFe" + k2 + ".XML").rfind(';')),
+              ";assinatura-ausente\r");
     const std::string k77 = keyFor(B, "001", 77);
     EXPECT_NE(byName.at("Outras/NFe" + k77 + ".XML").find(";;Outras;nao;"), std::string::npos);
     // the checks' results, and their counts
