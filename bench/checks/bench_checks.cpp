@@ -1,18 +1,12 @@
 // Throughput of the document checks alone (access key, XML and signature),
 // single thread and through BackgroundChecks, over generated authorised NF-e
-// of 4-16 KB, signed here as issuers sign them (RSA-SHA1 with a 2048-bit key,
+// of 4-16 KB, signed at start as issuers sign them (bench/support: RSA-SHA1, 2048-bit key,
 // inclusive C14N, enveloped): once as the ERP stores them (windows-1252) and
 // once as the same documents declared and encoded as UTF-8. The "key+xml"
 // row is the same texts with the signature check left out.
 // Usage: bench-checks [--docs N] [--repeat R]
+#include "bench/support/signed_documents.h"
 #include "export/checks.h"
-
-#include <libxml/c14n.h>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-#include <openssl/evp.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
 
 #include <chrono>
 #include <cstdio>
@@ -34,145 +28,6 @@ std::string keyFor(long n)
     key += char('0' + accessKeyCheckDigit(key));
     return key;
 }
-
-// One item of a realistic size (~600 bytes), with accented Latin-1 text.
-std::string item(int n)
-{
-    const std::string i = std::to_string(n);
-    return "<det nItem=\"" + i + "\"><prod><cProd>" + i + "00</cProd><cEAN>SEM GTIN</cEAN><xProd>Pe\xE7" "a de reposi\xE7\xE3o "
-           + i + "</xProd><NCM>84099190</NCM><CFOP>5102</CFOP><uCom>UN</uCom><qCom>2.0000</qCom><vUnCom>10.50</vUnCom>"
-             "<vProd>21.00</vProd><cEANTrib>SEM GTIN</cEANTrib><uTrib>UN</uTrib><qTrib>2.0000</qTrib>"
-             "<vUnTrib>10.50</vUnTrib><indTot>1</indTot></prod><imposto><ICMS><ICMS00><orig>0</orig><CST>00</CST>"
-             "<modBC>3</modBC><vBC>21.00</vBC><pICMS>18.00</pICMS><vICMS>3.78</vICMS></ICMS00></ICMS><PIS><PISAliq>"
-             "<CST>01</CST><vBC>21.00</vBC><pPIS>1.65</pPIS><vPIS>0.35</vPIS></PISAliq></PIS></imposto></det>";
-}
-
-std::string document(const std::string& key, size_t size, const char* encoding = "windows-1252")
-{
-    std::string body = "<ide><cUF>35</cUF><natOp>VENDA</natOp><mod>55</mod><serie>1</serie></ide>"
-                       "<emit><CNPJ>12345678000199</CNPJ><xNome>Com\xE9rcio de Pe\xE7" "as Ltda</xNome></emit>";
-    for (int n = 1; body.size() + 1200 < size; ++n)
-        body += item(n);
-    return std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?><nfeProc versao=\"4.00\" "
-           "xmlns=\"http://www.portalfiscal.inf.br/nfe\"><NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\">"
-           "<infNFe Id=\"NFe" + key + "\" versao=\"4.00\">" + body +
-           "</infNFe><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo>"
-           "<CanonicalizationMethod Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>"
-           "<SignatureMethod Algorithm=\"http://www.w3.org/2000/09/xmldsig#rsa-sha1\"/><Reference URI=\"#NFe" +
-           key + "\"><Transforms><Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>"
-           "<Transform Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/></Transforms>"
-           "<DigestMethod Algorithm=\"http://www.w3.org/2000/09/xmldsig#sha1\"/><DigestValue>@DIGEST@</DigestValue>"
-           "</Reference></SignedInfo><SignatureValue>@SIGNATURE@</SignatureValue><KeyInfo><X509Data>"
-           "<X509Certificate>@CERTIFICATE@</X509Certificate></X509Data></KeyInfo></Signature></NFe>"
-           "<protNFe versao=\"4.00\"><infProt><tpAmb>1</tpAmb><chNFe>" + key +
-           "</chNFe><dhRecbto>2024-03-05T10:00:00-03:00</dhRecbto><nProt>135240000000001</nProt>"
-           "<digVal>@DIGEST@</digVal><cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo></infProt>"
-           "</protNFe></nfeProc>";
-}
-
-std::string base64(const unsigned char* bytes, size_t length)
-{
-    std::string out(4 * ((length + 2) / 3) + 1, '\0');
-    out.resize(size_t(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes, int(length))));
-    return out;
-}
-
-void replaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
-xmlNodePtr findElement(xmlNodePtr n, const char* name)
-{
-    for (; n; n = n->next) {
-        if (n->type != XML_ELEMENT_NODE)
-            continue;
-        if (std::string_view(reinterpret_cast<const char*>(n->name)) == name)
-            return n;
-        if (xmlNodePtr found = findElement(n->children, name))
-            return found;
-    }
-    return nullptr;
-}
-
-int underApex(void* apex, xmlNodePtr node, xmlNodePtr parent)
-{
-    for (xmlNodePtr n = node && node->type != XML_NAMESPACE_DECL ? node : parent; n; n = n->parent)
-        if (n == apex)
-            return 1;
-    return 0;
-}
-
-int appendTo(void* out, const char* bytes, int length)
-{
-    static_cast<std::string*>(out)->append(bytes, size_t(length));
-    return length;
-}
-
-// The inclusive C14N 1.0 of the first element of that name in `text`.
-std::string canonical(const std::string& text, const char* element)
-{
-    xmlDocPtr doc = xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, XML_PARSE_NONET);
-    std::string out;
-    if (xmlNodePtr apex = doc ? findElement(doc->children, element) : nullptr) {
-        xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(appendTo, nullptr, &out, nullptr);
-        xmlC14NExecute(doc, underApex, apex, XML_C14N_1_0, nullptr, 0, buffer);
-        xmlOutputBufferClose(buffer);
-    }
-    xmlFreeDoc(doc);
-    return out;
-}
-
-// An issuer with a fresh RSA key and a self-signed certificate, signing as
-// NF-e are signed: the infNFe's SHA-1 digest, RSA-SHA1 over SignedInfo.
-class Issuer {
-public:
-    Issuer() : key_(EVP_RSA_gen(2048))
-    {
-        X509* certificate = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-        X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
-        X509_gmtime_adj(X509_getm_notAfter(certificate), 3650L * 86400);
-        X509_set_pubkey(certificate, key_);
-        X509_NAME* name = X509_get_subject_name(certificate);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("Emitente de teste"), -1, -1, 0);
-        X509_set_issuer_name(certificate, name);
-        X509_sign(certificate, key_, EVP_sha256());
-        unsigned char* der = nullptr;
-        const int length = i2d_X509(certificate, &der);
-        certificate_ = base64(der, size_t(length));
-        OPENSSL_free(der);
-        X509_free(certificate);
-    }
-    ~Issuer() { EVP_PKEY_free(key_); }
-
-    std::string sign(std::string text) const
-    {
-        const std::string infNFe = canonical(text, "infNFe");
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_Digest(infNFe.data(), infNFe.size(), digest, &length, EVP_sha1(), nullptr);
-        replaceAll(text, "@DIGEST@", base64(digest, length));
-        const std::string signedInfo = canonical(text, "SignedInfo");
-        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-        size_t size = 0;
-        EVP_DigestSignInit(ctx, nullptr, EVP_sha1(), nullptr, key_);
-        EVP_DigestSign(ctx, nullptr, &size, nullptr, 0);
-        std::vector<unsigned char> signature(size);
-        EVP_DigestSign(ctx, signature.data(), &size, reinterpret_cast<const unsigned char*>(signedInfo.data()),
-                       signedInfo.size());
-        EVP_MD_CTX_free(ctx);
-        replaceAll(text, "@SIGNATURE@", base64(signature.data(), size));
-        replaceAll(text, "@CERTIFICATE@", certificate_);
-        return text;
-    }
-
-private:
-    EVP_PKEY* key_;
-    std::string certificate_;
-};
 
 // The same text in UTF-8; the generated documents hold only Latin-1 letters.
 std::string utf8(const std::string& latin1)
@@ -278,12 +133,12 @@ int main(int argc, char** argv)
     std::uniform_int_distribution<size_t> sizes(4096, 16384);
     std::vector<std::string> keys, texts, utf8Texts;
     double bytes = 0;
-    const Issuer issuer;
+    const bench::Issuer issuer;
     for (long n = 0; n < docs; ++n) {
         keys.push_back(keyFor(n + 1));
         const size_t size = sizes(random);
-        texts.push_back(issuer.sign(document(keys.back(), size)));
-        utf8Texts.push_back(issuer.sign(utf8(document(keys.back(), size, "UTF-8"))));
+        texts.push_back(issuer.sign(bench::unsignedDocument(keys.back(), size)));
+        utf8Texts.push_back(issuer.sign(utf8(bench::unsignedDocument(keys.back(), size, "UTF-8"))));
         bytes += texts.back().size();
     }
     std::printf("%ld documents, %.1f MB, %.1f KB each on average; %u check threads beside the caller\n", docs, bytes / 1e6,
