@@ -7,6 +7,7 @@
 //   bench-export --history 500000 [--size 1024]   (a long history with ~100 changes)
 //   bench-export ... --callgrind 1   (also counts both programs' instructions
 //                                     under valgrind, embedded cases only)
+//   bench-export ... --signed        (the same cases over signed texts)
 //
 // Times swing with the other work on the machine and with the file system:
 // put --dir on a RAM-backed folder (/dev/shm) to see the programs' own cost,
@@ -18,6 +19,15 @@
 //
 // Cases: every kind ticked with the embedded engine, the same through the
 // server on localhost (when one answers), and one kind ticked (embedded).
+//
+// The fixture's texts carry no signature, so their signature check costs
+// nothing. With --signed each stored text is replaced by an authorised NF-e of
+// about the same size, signed as issuers sign them (bench/support), as an
+// ERP's documents are: these cases print as "... signed" rows, with the
+// export's own check counts, which must find no signature fault. The signed
+// database lives beside the plain one (<docs>-signed/), with the issuer's
+// certificate (issuer.pem) and one exported file (sample.xml) to verify by hand.
+#include "bench/support/signed_documents.h"
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"
 #include "tools/fbfixture/fixture.h"
@@ -156,6 +166,53 @@ std::string settingsValue(const fs::path& ini, const std::string& key) {
     return {};
 }
 
+// Replaces the text of documents 1..docs (as the fixture numbers them) by a
+// signed NF-e of about `size` bytes with the same key, in one transaction;
+// then writes the issuer's certificate to `pem`, which marks the database done.
+void signTexts(const std::shared_ptr<db::FbClient>& client, const fs::path& dbFile, const fixture::Credentials& who,
+               int docs, size_t size, const fs::path& pem) {
+    const bench::Issuer issuer;
+    db::TIBDatabase database;
+    db::TIBTransaction tr;
+    database.setClient(client);
+    database.setDatabaseName(dbFile.string());
+    database.params() = {"user_name=" + who.user, "password=" + who.password};
+    database.setDefaultTransaction(&tr);
+    database.open();
+    db::TIBQuery q;
+    q.setDatabase(&database);
+    q.sql().add("UPDATE MVTO_NFE SET NFE_XML = :XML WHERE PAI_SEQU = :SEQ");
+    // The signature and the protocol come on top of the requested size: ask for
+    // less, plus half an item, as the items stop short of the size.
+    const size_t over = issuer.sign(bench::unsignedDocument(fixture::accessKey(1), size)).size() - size;
+    const size_t asked = size > 2 * over ? size - over + 300 : size;
+    double bytes = 0;
+    for (int n = 1; n <= docs; ++n) {
+        const std::string text = issuer.sign(bench::unsignedDocument(fixture::accessKey(n), asked));
+        bytes += text.size();
+        q.paramByName("XML").setText(text);
+        q.paramByName("SEQ").setInteger(n);
+        q.execSQL();
+    }
+    database.close();
+    std::printf("%d texts signed, %.1f KB each on average; the issuer's certificate: %s\n", docs,
+                bytes / docs / 1024, pem.c_str());
+    std::ofstream(pem, std::ios::binary | std::ios::trunc) << issuer.certificatePem();
+}
+
+// The "falhas_..." counts of the Resumo line in an export's output.
+std::string checkCounts(const fs::path& log) {
+    std::ifstream in(log);
+    std::string counts;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Resumo:", 0) != 0) continue;
+        counts.clear();
+        for (size_t at = line.find(" falhas_"); at != std::string::npos; at = line.find(" falhas_", at + 1))
+            counts += line.substr(at, line.find(' ', at + 1) - at);
+    }
+    return counts;
+}
+
 // A long history with few changes: `docs` stored documents, the last few
 // changed after the stamp. The run's cost should follow the changes; its
 // memory should stay where it is over an empty table.
@@ -250,9 +307,15 @@ int main(int argc, char** argv) {
     int repeat = 2;
     fs::path work = "/tmp/bench-export";
     int historyDocs = 0;
-    bool callgrind = false;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string o = argv[i], v = argv[i + 1];
+    bool callgrind = false, signedTexts = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string o = argv[i];
+        if (o == "--signed") {
+            signedTexts = true;
+            continue;
+        }
+        if (i + 1 == argc) break;
+        const std::string v = argv[++i];
         if (o == "--docs") {
             sizes.clear();
             std::stringstream ss(v);
@@ -271,20 +334,23 @@ int main(int argc, char** argv) {
     std::map<std::string, long> peakByCase;
     // Times are the best of the repeats; cpu is user + system time of the
     // program itself (for the server case the server's work is not in it).
-    std::printf("%-7s %-9s %-5s %10s %10s %7s %10s %10s %9s %14s %16s\n", "docs", "mode", "boxes", "baseline_s",
+    std::printf("%-7s %-15s %-5s %10s %10s %7s %10s %10s %9s %14s %16s\n", "docs", "mode", "boxes", "baseline_s",
                 "export_s", "ratio", "base_cpu", "exp_cpu", "cpu_ratio", "export_peak_MB", "baseline_peak_MB");
     for (int docs : sizes) {
-        const fs::path dir = work / std::to_string(docs);
+        const fs::path dir = work / (std::to_string(docs) + (signedTexts ? "-signed" : ""));
+        const fs::path pem = dir / "issuer.pem";
         fs::remove_all(dir / "runs");
         fs::create_directories(dir);
         fs::permissions(work, fs::perms::all);
         fs::permissions(dir, fs::perms::all);
         const fs::path dbFile = dir / "docs.fdb";
+        if (signedTexts && !fs::exists(pem)) fs::remove(dbFile);  // its signing did not finish
         if (!fs::exists(dbFile)) {
             const auto who = fixture::defaultCredentials(dbFile.string());
             fixture::createDatabase(client, dbFile.string(), who);
             fixture::createSchema(client, dbFile.string(), who, {});
             fixture::fillGenerated(client, dbFile.string(), who, 1, docs, docSize);
+            if (signedTexts) signTexts(client, dbFile, who, docs, docSize, pem);
         }
         fs::permissions(dbFile, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                                     fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
@@ -297,8 +363,10 @@ int main(int argc, char** argv) {
         };
         for (const Case c : {Case{"embedded", "SSS"}, Case{"server", "SSS"}, Case{"embedded", "S--"}}) {
             const bool viaServer = std::string(c.mode) == "server";
+            const std::string label = std::string(c.mode) + (signedTexts ? " signed" : "");
             if (viaServer && !server) {
-                std::printf("%-7d %-9s %-5s   (no Firebird server on localhost:3050)\n", docs, c.mode, c.boxes);
+                std::printf("%-7d %-15s %-5s   (no Firebird server on localhost:3050)\n", docs, label.c_str(),
+                            c.boxes);
                 continue;
             }
             const std::string dbName = (viaServer ? "localhost:" : "") + dbFile.string();
@@ -364,30 +432,41 @@ int main(int argc, char** argv) {
                     dir / "baseline-callgrind.log");
                 firstRunSettings(outExport);
                 const long long ei = countInstructions({exe.string(), "/executa"}, dir / "export-callgrind.log");
-                std::printf("%-7d %-9s %-5s instructions: baseline %lld, export %lld, ratio %.2f\n", docs, c.mode,
-                            c.boxes, bi, ei, bi > 0 ? double(ei) / double(bi) : 0.0);
+                std::printf("%-7d %-15s %-5s instructions: baseline %lld, export %lld, ratio %.2f\n", docs,
+                            label.c_str(), c.boxes, bi, ei, bi > 0 ? double(ei) / double(bi) : 0.0);
             }
             const size_t files = listing(outExport).size();
-            std::printf("%-7d %-9s %-5s %10.2f %10.2f %7.2f %10.2f %10.2f %9.2f %14.1f %16.1f   (%zu files; "
-                        "user/sys baseline %.2f/%.2f, export %.2f/%.2f)\n",
-                        docs, c.mode, c.boxes, best[0].seconds, best[1].seconds, best[1].seconds / best[0].seconds,
-                        best[0].cpu, best[1].cpu, best[1].cpu / best[0].cpu, best[1].peakKb / 1024.0,
-                        best[0].peakKb / 1024.0, files, best[0].user, best[0].system, best[1].user, best[1].system);
-            std::printf("%-7d %-9s %-5s %10s %10.2f %7.2f %10s %10.2f %9.2f %14.1f %16s   (the export without "
+            const std::string counts = checkCounts(dir / "export.log");
+            std::printf("%-7d %-15s %-5s %10.2f %10.2f %7.2f %10.2f %10.2f %9.2f %14.1f %16.1f   (%zu files; "
+                        "user/sys baseline %.2f/%.2f, export %.2f/%.2f;%s)\n",
+                        docs, label.c_str(), c.boxes, best[0].seconds, best[1].seconds,
+                        best[1].seconds / best[0].seconds, best[0].cpu, best[1].cpu, best[1].cpu / best[0].cpu,
+                        best[1].peakKb / 1024.0, best[0].peakKb / 1024.0, files, best[0].user, best[0].system,
+                        best[1].user, best[1].system, counts.c_str());
+            if (signedTexts && counts.find(" falhas_assinatura=0") == std::string::npos) {
+                std::fprintf(stderr, "the export found signature faults in the signed texts (see %s)\n",
+                             (dir / "export.log").c_str());
+                return 1;
+            }
+            if (signedTexts && !viaServer && files > 0)
+                fs::copy_file(fs::directory_iterator(outExport)->path(), dir / "sample.xml",
+                              fs::copy_options::overwrite_existing);
+            std::printf("%-7d %-15s %-5s %10s %10.2f %7.2f %10s %10.2f %9.2f %14.1f %16s   (the export without "
                         "its checks; user/sys %.2f/%.2f)\n",
-                        docs, c.mode, c.boxes, "", best[2].seconds, best[2].seconds / best[0].seconds, "", best[2].cpu,
+                        docs, label.c_str(), c.boxes, "", best[2].seconds, best[2].seconds / best[0].seconds, "", best[2].cpu,
                         best[2].cpu / best[0].cpu, best[2].peakKb / 1024.0, "", best[2].user, best[2].system);
             std::fflush(stdout);
             peakByCase[std::string(c.mode) + c.boxes + std::to_string(docs)] = best[1].peakKb;
         }
     }
-    for (int docs : sizes) fs::remove_all(work / std::to_string(docs) / "runs");
+    for (int docs : sizes) fs::remove_all(work / (std::to_string(docs) + (signedTexts ? "-signed" : "")) / "runs");
     if (sizes.size() >= 2) {
         const std::string lo = std::to_string(sizes.front()), hi = std::to_string(sizes.back());
         for (const char* k : {"embeddedSSS", "serverSSS", "embeddedS--"}) {
             auto a = peakByCase.find(k + lo), b = peakByCase.find(k + hi);
             if (a != peakByCase.end() && b != peakByCase.end())
-                std::printf("peak memory growth %s %s -> %s docs: %.1f MB\n", k, lo.c_str(), hi.c_str(),
+                std::printf("peak memory growth %s%s %s -> %s docs: %.1f MB\n", k, signedTexts ? " signed" : "",
+                            lo.c_str(), hi.c_str(),
                             (b->second - a->second) / 1024.0);
         }
     }
