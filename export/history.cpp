@@ -356,20 +356,30 @@ std::optional<RunRecord> parseRecordLine(std::string_view line) {
     }
 }
 
+// How long an append waits for another process's append and trim. A trim
+// syncs its copy before the rename, which a busy disk can make take seconds;
+// a line appended without the lock while a trim runs is lost to its rename,
+// so the wait is long and writing unlocked is left to a lock that cannot be
+// had at all.
+constexpr std::chrono::seconds kLockPatience{30};
+
 bool appendRun(const std::string& path, const RunRecord& record, std::string* error, std::size_t keep) {
     const std::string line = recordLine(record);
     int fd = -1;
     bool locked = false;
     // A trim by another process may have replaced the file between our open
-    // and our lock: append to the file that is there now.
-    for (int attempt = 1;; ++attempt) {
+    // and our lock: append to the file that is there now. Only the file at
+    // the name, locked, is ever trimmed: a trim of a replaced one would put
+    // its old lines back over the newer.
+    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    for (;;) {
         fd = openHistory(path, O_RDWR | O_APPEND | O_CREAT, error);
         if (fd < 0) return false;
-        locked = lockWithin(fd, std::chrono::seconds(2));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        locked = lockWithin(fd, std::max(left, std::chrono::milliseconds(0)));
         struct stat opened {}, named {};
-        if (!locked || attempt == 100 ||
-            (::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 && opened.st_ino == named.st_ino &&
-             opened.st_dev == named.st_dev))
+        if (!locked || (::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+                        opened.st_ino == named.st_ino && opened.st_dev == named.st_dev))
             break;
         ::close(fd);
     }
