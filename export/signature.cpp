@@ -74,14 +74,19 @@ xmlNodePtr child(const xmlNode* parent, const char* name, bool dsig = false)
     return nullptr;
 }
 
-std::string text(const xmlNode* n)
+// The element's text; read in place when it is one text node (a
+// certificate's base64 need not be copied for every document).
+std::string_view text(const xmlNode* n, std::string& scratch)
 {
     if (!n)
         return {};
+    const xmlNode* only = n->children;
+    if (only && !only->next && only->type == XML_TEXT_NODE)
+        return view(only->content);
     xmlChar* content = xmlNodeGetContent(n);
-    std::string out(view(content));
+    scratch.assign(view(content));
     xmlFree(content);
-    return out;
+    return scratch;
 }
 
 // An attribute without a namespace; `present` says whether it was there.
@@ -214,7 +219,7 @@ public:
 
     // The issuer's key from the certificate's base64 text; RSA only. The last
     // certificate is kept: a month's documents mostly come from a few issuers.
-    bool load(const std::string& certificateText)
+    bool load(std::string_view certificateText)
     {
         if (key_ && certificateText == text_)
             return true;
@@ -348,7 +353,8 @@ bool readReference(const xmlNode* signedInfo, Reference& r)
     }
     const std::string method = attribute(child(reference, "DigestMethod", true), "Algorithm");
     r.md = method == kSha1 ? sha1() : method == kSha256 ? sha256() : nullptr;
-    if (!r.md || !fromBase64(text(child(reference, "DigestValue", true)), kMaxDigest, r.digest))
+    std::string scratch;
+    if (!r.md || !fromBase64(text(child(reference, "DigestValue", true), scratch), kMaxDigest, r.digest))
         return false;
     return r.digest.size() == size_t(EVP_MD_get_size(r.md));
 }
@@ -366,11 +372,12 @@ bool signatureHolds(xmlDocPtr doc, const xmlNode* signature, const xmlNode* sign
     if (!md)
         return false;
     std::string value;
-    if (!fromBase64(text(child(signature, "SignatureValue", true)), kMaxSignature, value) || value.empty())
+    std::string scratch;
+    if (!fromBase64(text(child(signature, "SignatureValue", true), scratch), kMaxSignature, value) || value.empty())
         return false;
     thread_local Verifier verifier;
     const xmlNode* data = child(child(signature, "KeyInfo", true), "X509Data", true);
-    if (!verifier.load(text(child(data, "X509Certificate", true))))
+    if (!verifier.load(text(child(data, "X509Certificate", true), scratch)))
         return false;
     EVP_MD_CTX* ctx = mdContext();
     if (!ctx || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestInit_ex(ctx, md, nullptr) != 1)
@@ -508,7 +515,8 @@ Findings checkSignature(xmlDoc* doc)
     // What was authorised: digVal holds the digest the authority received.
     if (digVal) {
         std::string authorised;
-        bool same = fromBase64(text(digVal), kMaxDigest, authorised);
+        std::string scratch;
+        bool same = fromBase64(text(digVal, scratch), kMaxDigest, authorised);
         if (same && !digestKnown) {
             // no usable signature: the digest of the length digVal has
             const EVP_MD* md = authorised.size() == 20 ? sha1() : authorised.size() == 32 ? sha256() : nullptr;
