@@ -166,6 +166,16 @@ std::string settingsValue(const fs::path& ini, const std::string& key) {
     return {};
 }
 
+// Opens the bench's database with the fixture's credentials, `tr` as its transaction.
+void openDatabase(db::TIBDatabase& database, db::TIBTransaction& tr, const std::shared_ptr<db::FbClient>& client,
+                  const fs::path& dbFile, const fixture::Credentials& who) {
+    database.setClient(client);
+    database.setDatabaseName(dbFile.string());
+    database.params() = {"user_name=" + who.user, "password=" + who.password};
+    database.setDefaultTransaction(&tr);
+    database.open();
+}
+
 // Replaces the text of documents 1..docs (as the fixture numbers them) by a
 // signed NF-e of about `size` bytes with the same key, in one transaction;
 // then writes the issuer's certificate to `pem`, which marks the database done.
@@ -174,11 +184,7 @@ void signTexts(const std::shared_ptr<db::FbClient>& client, const fs::path& dbFi
     const bench::Issuer issuer;
     db::TIBDatabase database;
     db::TIBTransaction tr;
-    database.setClient(client);
-    database.setDatabaseName(dbFile.string());
-    database.params() = {"user_name=" + who.user, "password=" + who.password};
-    database.setDefaultTransaction(&tr);
-    database.open();
+    openDatabase(database, tr, client, dbFile, who);
     db::TIBQuery q;
     q.setDatabase(&database);
     q.sql().add("UPDATE MVTO_NFE SET NFE_XML = :XML WHERE PAI_SEQU = :SEQ");
@@ -242,11 +248,7 @@ int history(const fs::path& work, int docs, size_t docSize, int repeat, const fs
     {
         db::TIBDatabase database;
         db::TIBTransaction tr;
-        database.setClient(client);
-        database.setDatabaseName(dbFile.string());
-        database.params() = {"user_name=" + who.user, "password=" + who.password};
-        database.setDefaultTransaction(&tr);
-        database.open();
+        openDatabase(database, tr, client, dbFile, who);
         db::TIBQuery q;
         q.setDatabase(&database);
         q.sql().add("SELECT CAST(DIG_DATAHORA AS VARCHAR(24)) FROM MVTO_NFE ORDER BY DIG_DATAHORA DESC ROWS 101 TO 101");
