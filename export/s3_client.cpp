@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -115,6 +116,30 @@ Request putObject(const Target& t, const std::string& key, std::string body, con
     return r;
 }
 
+Request putObject(const Target& t, const std::string& key, std::string body, const std::optional<Retention>& retention,
+                  const PutCondition& condition) {
+    Request r = putObject(t, key, std::move(body), retention);
+    if (condition.ifNoneMatch) r.headers.push_back("If-None-Match: *");
+    if (!condition.ifMatch.empty()) r.headers.push_back("If-Match: " + condition.ifMatch);
+    return r;
+}
+
+Request putRetention(const Target& t, const std::string& key, const std::string& versionId,
+                     const Retention& retention) {
+    std::string body = "<Retention xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Mode>" + retention.mode +
+                       "</Mode><RetainUntilDate>" + retention.until + "</RetainUntilDate></Retention>";
+    Request r;
+    r.method = "PUT";
+    // Query names in sorted order and with "=": curl 7.88 signs the query as written.
+    r.url = objectUrl(t, key) + "?retention=&versionId=" + uriEncode(versionId, false);
+    r.key = key;
+    r.headers.push_back("x-amz-content-sha256: " + sha256Hex(body));
+    r.headers.push_back("Content-MD5: " + md5Base64(body));
+    r.headers.push_back("Content-Type: application/xml");
+    r.body = std::move(body);
+    return r;
+}
+
 Request headObject(const Target& t, const std::string& key) { return make("HEAD", objectUrl(t, key), key); }
 
 Request getObject(const Target& t, const std::string& key, const std::string& versionId) {
@@ -152,6 +177,100 @@ Request listVersions(const Target& t, const std::string& prefix, const std::stri
     if (!versionMarker.empty()) url += "&version-id-marker=" + uriEncode(versionMarker, false);
     url += "&versions=";
     return make("GET", url, prefix);
+}
+
+Request listObjects(const Target& t, const std::string& prefix, const std::string& delimiter,
+                    const std::string& continuationToken, int maxKeys) {
+    // Sorted names, each with "=", as curl signs the query as written.
+    std::string url = bucketUrl(t) + "?";
+    if (!continuationToken.empty()) url += "continuation-token=" + uriEncode(continuationToken, false) + "&";
+    if (!delimiter.empty()) url += "delimiter=" + uriEncode(delimiter, false) + "&";
+    url += "list-type=2&max-keys=" + std::to_string(maxKeys) + "&prefix=" + uriEncode(prefix, false);
+    return make("GET", url, prefix);
+}
+
+std::string xmlUnescape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '&') {
+            out += text[i];
+            continue;
+        }
+        const auto semi = text.find(';', i);
+        if (semi == std::string_view::npos || semi - i > 12) {
+            out += text[i];
+            continue;
+        }
+        const std::string_view name = text.substr(i + 1, semi - i - 1);
+        unsigned long cp = 0;
+        bool known = true;
+        if (name == "amp") cp = '&';
+        else if (name == "lt") cp = '<';
+        else if (name == "gt") cp = '>';
+        else if (name == "quot") cp = '"';
+        else if (name == "apos") cp = '\'';
+        else if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            const std::string digits(name.substr(hex ? 2 : 1));
+            char* end = nullptr;
+            cp = digits.empty() ? 0 : std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
+            known = !digits.empty() && end && *end == '\0' && cp > 0 && cp <= 0x10FFFF &&
+                    !(cp >= 0xD800 && cp <= 0xDFFF);
+        } else {
+            known = false;
+        }
+        if (!known) {
+            out += text[i];
+            continue;
+        }
+        // UTF-8 of the code point
+        if (cp < 0x80) out += static_cast<char>(cp);
+        else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        i = semi;
+    }
+    return out;
+}
+
+ListPage parseListPage(std::string_view body) {
+    ListPage page;
+    // Each <Contents> and <CommonPrefixes> block in turn.
+    auto blocks = [&](std::string_view name, auto&& each) {
+        const std::string open = "<" + std::string(name) + ">", close = "</" + std::string(name) + ">";
+        for (size_t pos = 0;;) {
+            const auto b = body.find(open, pos);
+            if (b == std::string_view::npos) return;
+            const auto e = body.find(close, b + open.size());
+            if (e == std::string_view::npos) return;
+            each(body.substr(b + open.size(), e - b - open.size()));
+            pos = e + close.size();
+        }
+    };
+    blocks("Contents", [&](std::string_view c) {
+        ListedObject o;
+        o.key = xmlUnescape(xmlElement(c, "Key"));
+        o.etag = xmlUnescape(xmlElement(c, "ETag"));
+        o.lastModified = xmlElement(c, "LastModified");
+        const std::string size = xmlElement(c, "Size");
+        o.size = size.empty() ? 0 : std::strtoll(size.c_str(), nullptr, 10);
+        page.objects.push_back(std::move(o));
+    });
+    blocks("CommonPrefixes", [&](std::string_view c) { page.prefixes.push_back(xmlUnescape(xmlElement(c, "Prefix"))); });
+    page.truncated = xmlElement(body, "IsTruncated") == "true";
+    page.nextToken = xmlUnescape(xmlElement(body, "NextContinuationToken"));
+    return page;
 }
 
 std::string xmlElement(std::string_view body, std::string_view name) {

@@ -50,6 +50,17 @@ std::string headerValue(const Request& r, std::string_view name);
 
 Request putObject(const Target& t, const std::string& key, std::string body,
                   const std::optional<Retention>& retention);
+// Conditions on a PUT: the store refuses it (412) when they do not hold, so
+// two writers of one key never both replace what the other stored.
+struct PutCondition {
+    bool ifNoneMatch = false;  // only when no object has the key yet
+    std::string ifMatch;       // only when the current object has this ETag (as the store gave it)
+};
+Request putObject(const Target& t, const std::string& key, std::string body,
+                  const std::optional<Retention>& retention, const PutCondition& condition);
+// Sets the retention of one stored version (PutObjectRetention).
+Request putRetention(const Target& t, const std::string& key, const std::string& versionId,
+                     const Retention& retention);
 Request headObject(const Target& t, const std::string& key);
 Request getObject(const Target& t, const std::string& key, const std::string& versionId = "");
 Request deleteObject(const Target& t, const std::string& key, const std::string& versionId = "");
@@ -60,6 +71,29 @@ Request createBucket(const Target& t, bool objectLock);
 // One page of the versions under a prefix.
 Request listVersions(const Target& t, const std::string& prefix, const std::string& keyMarker = "",
                      const std::string& versionMarker = "");
+
+// One page of ListObjectsV2 under a prefix; with a delimiter the names that
+// go on past it come back once each as common prefixes.
+Request listObjects(const Target& t, const std::string& prefix, const std::string& delimiter = "",
+                    const std::string& continuationToken = "", int maxKeys = 1000);
+
+struct ListedObject {
+    std::string key;
+    std::string etag;
+    long long size = 0;
+    std::string lastModified;
+};
+struct ListPage {
+    std::vector<ListedObject> objects;
+    std::vector<std::string> prefixes;  // CommonPrefixes
+    bool truncated = false;
+    std::string nextToken;  // NextContinuationToken
+};
+// The page a ListObjectsV2 answer holds; XML escapes in keys are decoded.
+ListPage parseListPage(std::string_view body);
+// The text of an XML element's content with its five named and numeric
+// character references decoded.
+std::string xmlUnescape(std::string_view text);
 
 struct Response {
     long status = 0;              // 0 when no answer came

@@ -19,7 +19,8 @@ Settings readSettings(const std::string& settingsFile) {
     s.kinds.received = ticked("ExportaRecebidas");
     s.organize = read("Organizar");
     s.store = storeSettingsForJob(
-        {read("Nuvem"), read("NuvemRegiao"), read("NuvemPerfil"), read("NuvemRetencaoDias"), read("NuvemRetencaoModo")});
+        {read("Nuvem"), read("NuvemRegiao"), read("NuvemPerfil"), read("NuvemRetencaoDias"), read("NuvemRetencaoModo"),
+         read("NuvemEmpresa")});
     return s;
 }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cctype>
+#include <cstring>
 #include <stdexcept>
 
 namespace exports {
@@ -33,6 +34,47 @@ bool loopback(const std::string& host) {
 
 std::string StoreSettings::place() const {
     return prefix.empty() ? bucket : bucket + "/" + prefix.substr(0, prefix.size() - 1);
+}
+
+std::string StoreSettings::companyPrefix() const { return company.empty() ? prefix : prefix + company + "/"; }
+
+namespace {
+
+// Module-11 check digit over `digits` with weights cycling from 2 upwards
+// (up to `maxWeight`) from the right.
+int mod11(const std::string& digits, int maxWeight) {
+    int sum = 0, weight = 2;
+    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+        sum += (*it - '0') * weight;
+        weight = weight == maxWeight ? 2 : weight + 1;
+    }
+    const int r = sum % 11;
+    return r < 2 ? 0 : 11 - r;
+}
+
+}  // namespace
+
+std::string companyDigits(const std::string& text) {
+    // Plain digits, or written with the usual mask and nothing else.
+    auto masked = [&](const char* mask) {
+        if (text.size() != std::strlen(mask)) return false;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (mask[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != mask[i]) return false;
+        return true;
+    };
+    std::string d;
+    for (char c : text)
+        if (std::isdigit(static_cast<unsigned char>(c))) d += c;
+    if (d.size() != text.size() && !masked("99.999.999/9999-99") && !masked("999.999.999-99")) return {};
+    if (d.size() != 14 && d.size() != 11) return {};
+    if (d.find_first_not_of(d[0]) == std::string::npos) return {};  // 000…, 111…: not a number anyone has
+    // CNPJ weights run 2..9, CPF weights grow without wrapping.
+    const int maxWeight = d.size() == 14 ? 9 : 11;
+    const std::string body = d.substr(0, d.size() - 2);
+    const int first = mod11(body, maxWeight);
+    const int second = mod11(body + char('0' + first), maxWeight);
+    if (d[d.size() - 2] != '0' + first || d.back() != '0' + second) return {};
+    return d;
 }
 
 std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
@@ -101,6 +143,14 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
             pos = end + 1;
         }
         s.prefix = prefix + "/";
+    }
+
+    const std::string company = trim(text.company);
+    if (!company.empty()) {
+        s.company = companyDigits(company);
+        if (s.company.empty())
+            refuse("NuvemEmpresa deve ser o CNPJ (14 dígitos) ou CPF (11 dígitos) da empresa, com dígitos "
+                   "verificadores válidos: \"" + company + "\"");
     }
 
     const std::string region = trim(text.region);

@@ -15,6 +15,7 @@ struct StoreSettingsText {
     std::string profile;         // NuvemPerfil
     std::string retentionDays;   // NuvemRetencaoDias
     std::string retentionMode;   // NuvemRetencaoModo
+    std::string company;         // NuvemEmpresa
 };
 
 struct StoreSettings {
@@ -22,6 +23,9 @@ struct StoreSettings {
     std::string host;
     std::string bucket;
     std::string prefix;    // "" or "a/b/": put before every key
+    // NuvemEmpresa: the company's CNPJ (14 digits) or CPF (11), digits only;
+    // "" when absent. Every key of the company goes under prefix + company.
+    std::string company;
     std::string region = "us-east-1";
     std::string profile = "default";
     int retentionDays = 0;      // 0: objects stored without a retention
@@ -33,6 +37,9 @@ struct StoreSettings {
     std::string refusal;
     // "bucket" or "bucket/prefix" for messages.
     std::string place() const;
+    // The company's part of the bucket: "prefix/<company>/" ("prefix" alone
+    // when no company is set).
+    std::string companyPrefix() const;
 };
 
 // nullopt when Nuvem is empty; throws std::invalid_argument with a message
@@ -42,6 +49,10 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text);
 
 // parseStoreSettings for a job: a refusal travels in the settings, so the run
 // fails with it where every run's failures are reported.
+// The digits of a CNPJ (14) or CPF (11) with valid check digits, written
+// plain or with its usual mask ("11.222.333/0001-81"); "" otherwise.
+std::string companyDigits(const std::string& text);
+
 std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text);
 
 }  // namespace exports

@@ -152,6 +152,88 @@ TEST(StoreSettings, RetentionRegionAndProfile) {
     EXPECT_EQ(s->retention, std::chrono::hours(24 * 3650));
 }
 
+TEST(StoreSettings, CompanyIsAValidCnpjOrCpf) {
+    struct Case {
+        const char* text;
+        const char* digits;  // "" = refused
+    } cases[] = {
+        {"11.222.333/0001-81", "11222333000181"},
+        {"11222333000181", "11222333000181"},
+        {"11222333000182", ""},      // wrong check digit
+        {"529.982.247-25", "52998224725"},
+        {"52998224724", ""},
+        {"00000000000000", ""},      // passes the digits, names nobody
+        {"1122233300018", ""},       // 13 digits
+        {"11222333000181/..", ""},   // a path, not a number
+        {"../11222333000181", ""},
+        {"11222333000181x", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(companyDigits(c.text), c.digits) << c.text;
+        try {
+            const auto s = parseStoreSettings({"https://h/b/escritorio", "", "", "", "", c.text});
+            ASSERT_TRUE(s);
+            EXPECT_EQ(s->company, c.digits) << c.text;
+            EXPECT_EQ(s->companyPrefix(), std::string("escritorio/") + c.digits + "/") << c.text;
+            EXPECT_STRNE(c.digits, "") << c.text << " accepted";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(c.digits, "") << c.text << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find("NuvemEmpresa"), std::string::npos) << e.what();
+        }
+    }
+    const auto none = parseStoreSettings({"https://h/b/escritorio", "", "", "", ""});
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->companyPrefix(), "escritorio/");
+}
+
+TEST(Request, ConditionalPutAndRetentionChange) {
+    const auto create = s3::putObject(kTarget, "a/b.XML", "x", std::nullopt, s3::PutCondition{true, ""});
+    EXPECT_EQ(s3::headerValue(create, "If-None-Match"), "*");
+    EXPECT_EQ(s3::headerValue(create, "If-Match"), "");
+    const auto replace = s3::putObject(kTarget, "a/b.XML", "x", std::nullopt, s3::PutCondition{false, "\"abc\""});
+    EXPECT_EQ(s3::headerValue(replace, "If-Match"), "\"abc\"");
+    EXPECT_EQ(s3::headerValue(replace, "If-None-Match"), "");
+
+    const auto r = s3::putRetention(kTarget, "a b.XML", "v+1", {"COMPLIANCE", "2031-01-01T00:00:00.000Z"});
+    EXPECT_EQ(r.method, "PUT");
+    EXPECT_EQ(r.url, "https://s3.example.com:8443/arquivo/a%20b.XML?retention=&versionId=v%2B1");
+    EXPECT_NE(r.body.find("<Mode>COMPLIANCE</Mode><RetainUntilDate>2031-01-01T00:00:00.000Z</RetainUntilDate>"),
+              std::string::npos);
+    // Object Lock requests must carry the body's MD5; the signature its hash.
+    EXPECT_EQ(s3::headerValue(r, "Content-MD5"), s3::md5Base64(r.body));
+    EXPECT_EQ(s3::headerValue(r, "x-amz-content-sha256"), s3::sha256Hex(r.body));
+}
+
+TEST(Request, ListingPagesAreAskedInSignedOrderAndRead) {
+    EXPECT_EQ(s3::listObjects(kTarget, "esc/").url,
+              "https://s3.example.com:8443/arquivo?list-type=2&max-keys=1000&prefix=esc%2F");
+    EXPECT_EQ(s3::listObjects(kTarget, "esc/", "/", "t+1/=", 50).url,
+              "https://s3.example.com:8443/arquivo?continuation-token=t%2B1%2F%3D&delimiter=%2F&list-type=2&"
+              "max-keys=50&prefix=esc%2F");
+    const std::string body =
+        "<?xml version=\"1.0\"?><ListBucketResult><Name>arquivo</Name><IsTruncated>true</IsTruncated>"
+        "<Contents><Key>esc/a&amp;b/&#231;&#x e.json</Key><LastModified>2026-12-01T10:00:00.000Z</LastModified>"
+        "<ETag>&quot;abc&quot;</ETag><Size>123</Size></Contents>"
+        "<Contents><Key>esc/c&lt;d</Key><Size>0</Size></Contents>"
+        "<CommonPrefixes><Prefix>esc/11222333000181/</Prefix></CommonPrefixes>"
+        "<CommonPrefixes><Prefix>esc/&#xE9;/</Prefix></CommonPrefixes>"
+        "<NextContinuationToken>tok&amp;1</NextContinuationToken></ListBucketResult>";
+    const s3::ListPage page = s3::parseListPage(body);
+    ASSERT_EQ(page.objects.size(), 2u);
+    // an unknown or cut reference stays as written
+    EXPECT_EQ(page.objects[0].key, "esc/a&b/\xc3\xa7&#x e.json");
+    EXPECT_EQ(page.objects[0].etag, "\"abc\"");
+    EXPECT_EQ(page.objects[0].size, 123);
+    EXPECT_EQ(page.objects[0].lastModified, "2026-12-01T10:00:00.000Z");
+    EXPECT_EQ(page.objects[1].key, "esc/c<d");
+    ASSERT_EQ(page.prefixes.size(), 2u);
+    EXPECT_EQ(page.prefixes[0], "esc/11222333000181/");
+    EXPECT_EQ(page.prefixes[1], "esc/\xc3\xa9/");
+    EXPECT_TRUE(page.truncated);
+    EXPECT_EQ(page.nextToken, "tok&1");
+    EXPECT_FALSE(s3::parseListPage("<ListBucketResult><IsTruncated>false</IsTruncated></ListBucketResult>").truncated);
+}
+
 TEST(Credentials, ProfileTexts) {
     const std::string text =
         "# keys\n[default]\naws_access_key_id = AKDEFAULT\naws_secret_access_key=SECRETDEFAULT\r\n\n"
