@@ -20,6 +20,7 @@ Settings readSettings(const std::string& settingsFile) {
     s.organize = read("Organizar");
     s.store = storeSettingsForJob(
         {read("Nuvem"), read("NuvemRegiao"), read("NuvemPerfil"), read("NuvemRetencaoDias"), read("NuvemRetencaoModo")});
+    s.trustedCertificates = read("CertificadosConfiaveis");
     return s;
 }
 
@@ -30,6 +31,7 @@ ConnectionJob connectionJob(const Settings& settings) {
     job.settingsFile = settings.file;
     job.organize = settings.organize;
     job.store = settings.store;
+    job.trustedCertificates = settings.trustedCertificates;
     return job;
 }
 
