@@ -16,10 +16,12 @@
 
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace exports {
 namespace {
@@ -434,9 +436,9 @@ void checkCertificate(const xmlNode* root, bool document, const xmlNode* signatu
     const xmlNode* author = document ? child(child(child(root, "NFe"), "infNFe"), "emit")
                                      : child(child(root, "evento"), "infEvento");
     IssuerId issuer;
-    std::string text1;
-    issuer.cnpj = text(child(author, "CNPJ"), text1);
-    issuer.cpf = text(child(author, "CPF"), text1);
+    std::string digits;
+    issuer.cnpj = text(child(author, "CNPJ"), digits);
+    issuer.cpf = text(child(author, "CPF"), digits);
     const std::optional<std::time_t> when = signingMoment(root, document);
     const CertificateTrust::Verdict verdict =
         when ? trust.check(certificates, *when, issuer) : CertificateTrust::Verdict::NoChain;

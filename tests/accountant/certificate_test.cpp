@@ -126,6 +126,11 @@ TEST_F(Certificate, ChainAndHolderAtTheSigningMoment)
         {"intermediate neither trusted nor carried", bySigner, rootOnly.get(), "certificado-cadeia", false},
         {"intermediate carried by the document", carrying, rootOnly.get(), "ok", false},
         {"compiled-in roots only", bySigner, shippedTrust().get(), "certificado-cadeia", false},
+        // a forger's whole hierarchy in the document: what it carries is never a root
+        {"root and intermediate carried, neither trusted",
+         replaced(carrying, "</X509Certificate></X509Data>",
+                  "</X509Certificate><X509Certificate>" + signer->certificate("root") + "</X509Certificate></X509Data>"),
+         shippedTrust().get(), "certificado-cadeia", false},
         // no dhRecbto: the issue moment; none at all: no moment to judge at
         {"issue moment instead",
          signer->sign(replaced(replaced(tpl, received, ""), "<nNF>1234</nNF>",
