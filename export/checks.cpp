@@ -373,6 +373,8 @@ std::string_view findingName(Finding f)
     case Finding::SignatureDigest: return "assinatura-digest";
     case Finding::SignatureInvalid: return "assinatura-invalida";
     case Finding::ProtocolDigest: return "protocolo-digest";
+    case Finding::CertificateChain: return "certificado-cadeia";
+    case Finding::CertificateHolder: return "certificado-titular";
     }
     return "?";
 }

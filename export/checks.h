@@ -55,6 +55,8 @@ enum class Finding {
     SignatureDigest,   // the signed element changed after signing
     SignatureInvalid,  // the signature value does not verify
     ProtocolDigest,    // not the digest the authorisation protocol holds
+    CertificateChain,  // the signer's certificate does not chain to ICP-Brasil at signing
+    CertificateHolder, // it chains, but is not the issuer's
 };
 
 std::string_view findingName(Finding f);
@@ -104,7 +106,7 @@ struct CheckCounts {
     long failed = 0;     // documents with any finding
     long badKeys = 0;    // documents with a finding about the key
     long badXml = 0;     // documents with a finding about the XML
-    long badSignatures = 0;  // documents with a finding about the signature or the protocol's digest
+    long badSignatures = 0;  // documents with a finding about the signature, its certificate or the protocol's digest
     void add(const Findings& findings);
 };
 

@@ -48,6 +48,9 @@ struct ConnectionJob {
     std::string organize;
     // The object store every document also goes to (Nuvem); none when absent.
     std::optional<StoreSettings> store;
+    // CertificadosConfiaveis: a folder of certificates the signature check
+    // trusts besides ICP-Brasil's; relative to the settings file's folder.
+    std::string trustedCertificates;
 };
 
 struct IncrementalJob : ConnectionJob {

@@ -1,5 +1,6 @@
 #include "export/pipeline.h"
 
+#include "export/certificate_trust.h"
 #include "export/checks.h"
 #include "export/duplicates.h"
 #include "export/destinations.h"
@@ -145,9 +146,12 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
     RunSummary s;
     std::optional<long long> current;
     RunPlan plan;
+    // the run's certificates, for every check of it, until the last has finished
+    std::optional<TrustForChecks> trust;
     std::optional<BackgroundChecks> checks;
     try {
         plan = makePlan();
+        trust.emplace(trustForRun(plan.job.trustedCertificates, plan.job.settingsFile));
         const std::optional<ExportLock> lock =
             plan.locks ? lockForRun(plan.job, observer, s) : std::optional<ExportLock>();
         if (plan.locks && !lock) {

@@ -21,6 +21,7 @@ Settings readSettings(const std::string& settingsFile) {
     s.store = storeSettingsForJob(
         {read("Nuvem"), read("NuvemRegiao"), read("NuvemPerfil"), read("NuvemRetencaoDias"), read("NuvemRetencaoModo"),
          read("NuvemEmpresa")});
+    s.trustedCertificates = read("CertificadosConfiaveis");
     return s;
 }
 
@@ -31,6 +32,7 @@ ConnectionJob connectionJob(const Settings& settings) {
     job.settingsFile = settings.file;
     job.organize = settings.organize;
     job.store = settings.store;
+    job.trustedCertificates = settings.trustedCertificates;
     return job;
 }
 

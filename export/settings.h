@@ -25,6 +25,9 @@ struct Settings {
     // the object store every document also goes to; none without Nuvem. Lines
     // that cannot be used travel as its refusal, and the run fails with it.
     std::optional<StoreSettings> store;
+    // CertificadosConfiaveis: file-system bytes; a folder of PEM certificates
+    // trusted besides ICP-Brasil's compiled-in ones (a newer intermediate).
+    std::string trustedCertificates;
 };
 
 // Reads every key once. A missing file or key reads as empty.

@@ -1,5 +1,7 @@
 #include "export/signature.h"
 
+#include "export/certificate_trust.h"
+
 #include <libxml/c14n.h>
 #include <libxml/dict.h>
 #include <libxml/globals.h>
@@ -14,8 +16,12 @@
 
 #include <climits>
 #include <cstring>
+#include <ctime>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace exports {
 namespace {
@@ -389,6 +395,61 @@ bool signatureHolds(xmlDocPtr doc, const xmlNode* signature, const xmlNode* sign
     return EVP_DigestFinal_ex(ctx, digest, &length) == 1 && verifier.verifies(md, digest, length, value);
 }
 
+// The moment a document counts as signed: when the authority received it,
+// else when it says it was issued (made).
+std::optional<std::time_t> signingMoment(const xmlNode* root, bool document)
+{
+    std::string scratch;
+    const xmlNode* candidates[3] = {};
+    if (document) {
+        const xmlNode* ide = child(child(child(root, "NFe"), "infNFe"), "ide");
+        candidates[0] = child(child(child(root, "protNFe"), "infProt"), "dhRecbto");
+        candidates[1] = child(ide, "dhEmi");
+        candidates[2] = child(ide, "dEmi");
+    } else {
+        candidates[0] = child(child(child(root, "retEvento"), "infEvento"), "dhRegEvento");
+        candidates[1] = child(child(child(root, "evento"), "infEvento"), "dhEvento");
+    }
+    for (const xmlNode* n : candidates)
+        if (n)
+            return nfeMoment(text(n, scratch));
+    return std::nullopt;
+}
+
+// Whether the certificate that signed was an ICP-Brasil one of the issuer
+// (emit, or the event's author) at that moment. Nothing to add when there
+// is no readable certificate: the signature is invalid then already.
+void checkCertificate(const xmlNode* root, bool document, const xmlNode* signature, const CertificateTrust& trust,
+                      Findings& findings)
+{
+    std::deque<std::string> scratch(1);  // stays where it is: the views point into it
+    std::vector<std::string_view> certificates;
+    const xmlNode* data = child(child(signature, "KeyInfo", true), "X509Data", true);
+    for (const xmlNode* c = data ? data->children : nullptr; c; c = c->next)
+        if (isDsig(c, "X509Certificate")) {
+            if (!certificates.empty())
+                scratch.emplace_back();
+            certificates.push_back(text(c, scratch.back()));
+        }
+    if (certificates.empty())
+        return;
+    const xmlNode* author = document ? child(child(child(root, "NFe"), "infNFe"), "emit")
+                                     : child(child(root, "evento"), "infEvento");
+    IssuerId issuer;
+    std::string digits;
+    issuer.cnpj = text(child(author, "CNPJ"), digits);
+    issuer.cpf = text(child(author, "CPF"), digits);
+    const std::optional<std::time_t> when = signingMoment(root, document);
+    const CertificateTrust::Verdict verdict =
+        when ? trust.check(certificates, *when, issuer) : CertificateTrust::Verdict::NoChain;
+    if (verdict == CertificateTrust::Verdict::Unreadable)
+        return;
+    if (verdict == CertificateTrust::Verdict::NoChain)
+        addFinding(findings, Finding::CertificateChain);
+    else if (verdict == CertificateTrust::Verdict::NotIssuer)
+        addFinding(findings, Finding::CertificateHolder);
+}
+
 void silence(void*, xmlErrorPtr) {}
 
 // libxml2 reports C14N and converter errors through the thread's handler,
@@ -455,7 +516,7 @@ bool maySignText(std::string_view xml)
     return !asciiLike || xml.find("Signature") != xml.npos || xml.find("digVal") != xml.npos;
 }
 
-Findings checkSignature(std::string_view xml)
+Findings checkSignature(std::string_view xml, const CertificateTrust* trust)
 {
     if (xml.empty() || xml.size() > size_t(INT_MAX))
         return {};
@@ -466,10 +527,10 @@ Findings checkSignature(std::string_view xml)
         QuietErrors quiet;
         doc.reset(parse(xml));
     }
-    return doc ? checkSignature(doc.get()) : Findings{};  // the XML check says why
+    return doc ? checkSignature(doc.get(), trust) : Findings{};  // the XML check says why
 }
 
-Findings checkSignature(xmlDoc* doc)
+Findings checkSignature(xmlDoc* doc, const CertificateTrust* trust)
 {
     Findings findings;
     QuietErrors quiet;
@@ -526,6 +587,9 @@ Findings checkSignature(xmlDoc* doc)
         if (!same)
             addFinding(findings, Finding::ProtocolDigest);
     }
+    if (signature)
+        checkCertificate(root, isElement(root, "nfeProc"), signature, trust ? *trust : *trustForChecks(),
+                         findings);
     return findings;
 }
 

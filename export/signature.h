@@ -6,8 +6,9 @@
 // by the certificate inside the Signature. The protocol's digVal repeats the
 // digest that was authorised.
 //
-// Only reports. The certificate is taken as it is: its chain and revocation
-// are not checked (that needs the authorities' lists and the network).
+// Only reports. The certificate must chain to ICP-Brasil at the moment of
+// signing and name the issuer (export/certificate_trust.h); its revocation is
+// not checked (that needs the authorities' lists and the network).
 
 #include "export/checks.h"
 
@@ -16,6 +17,8 @@
 struct _xmlDoc;  // libxml2's document tree
 
 namespace exports {
+
+class CertificateTrust;
 
 // Findings about the signature of a text the XML check found well-formed with
 // an nfeProc or procEventoNFe root (other texts: a parsed root of another name
@@ -28,13 +31,21 @@ namespace exports {
 //                    certificate's key, or cannot be checked (no certificate,
 //                    not RSA, an unknown method);
 //  ProtocolDigest    protNFe/infProt/digVal differs from the signed element's
-//                    digest: not the text that was authorised.
+//                    digest: not the text that was authorised;
+//  CertificateChain  the certificate in KeyInfo does not chain to a trusted
+//                    ICP-Brasil root at the moment of signing (dhRecbto, else
+//                    dhEmi; for events dhRegEvento, else dhEvento), or may not
+//                    sign;
+//  CertificateHolder it chains, but its CNPJ is not of the issuer's company
+//                    (emit, or the event's author), or its CPF not the issuer's.
+// With no readable certificate only the signature's findings are given.
+// `trust` null: the store the run installed (trustForChecks()).
 // The parse loads no DTD, substitutes no entity and uses no network.
-Findings checkSignature(std::string_view text);
+Findings checkSignature(std::string_view text, const CertificateTrust* trust = nullptr);
 
 // The same findings over a tree parsed without entity substitution; the
 // caller keeps the tree (it is put back as it was).
-Findings checkSignature(_xmlDoc* tree);
+Findings checkSignature(_xmlDoc* tree, const CertificateTrust* trust = nullptr);
 
 // False only for a text that starts like ASCII and has neither the word
 // "Signature" nor "digVal": it carries no signature and need not be parsed

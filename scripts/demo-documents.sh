@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Makes the demo's documents as an ERP keeps them: authorised NF-e signed with
-# a key and certificate made here (XML signature over infNFe, as the tax
+# keys and certificates made here (XML signature over infNFe, as the tax
 # authority requires), wrapped with their authorisation protocol, a
 # cancellation event, and one document cut short on its way to the database.
-# Writes, into FOLDER: the signed texts (<seq>.xml, <seq>-cancel.xml) and
-# rows.sql, the statements that insert the rows (texts are set afterwards).
+# The certificates come from a small hierarchy of its own (a root, an
+# intermediate, one certificate per issuer with its CNPJ where ICP-Brasil puts
+# it), standing for ICP-Brasil's: the program trusts it through
+# CertificadosConfiaveis.
+# Writes, into FOLDER: the signed texts (<seq>.xml, <seq>-cancel.xml),
+# rows.sql, the statements that insert the rows (texts are set afterwards),
+# and confiaveis/, the root and the intermediate to trust.
 #   scripts/demo-documents.sh FOLDER YYMM
 set -euo pipefail
 folder="$1"
@@ -12,8 +17,54 @@ yymm="$2"
 mkdir -p "$folder"
 cd "$folder"
 
-openssl req -x509 -newkey rsa:2048 -nodes -keyout demo-key.pem -out demo-cert.pem -days 3650 \
-  -subj "/C=BR/O=EMPRESA DEMONSTRACAO LTDA/CN=EMPRESA DEMONSTRACAO LTDA:11222333000181" 2>/dev/null
+# The hierarchy: valid from 2020 (the documents are last month's), with openssl ca.
+mkdir -p ca/issued confiaveis
+: > ca/index.txt
+echo 1000 > ca/serial
+cat > ca/ca.cnf <<'CNF'
+[ca]
+default_ca = demo
+[demo]
+database = ca/index.txt
+new_certs_dir = ca/issued
+serial = ca/serial
+default_md = sha256
+policy = any
+unique_subject = no
+email_in_dn = no
+[any]
+commonName = supplied
+organizationName = optional
+countryName = optional
+[ca_ext]
+basicConstraints = critical,CA:TRUE
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[leaf_ext]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature,nonRepudiation,keyEncipherment
+subjectAltName = otherName:2.16.76.1.3.3;OCTETSTRING:${ENV::CNPJ}
+CNF
+issue() {  # name subject extensions signer(empty: itself) cnpj
+  local signing=(-cert "ca/$4-cert.pem" -keyfile "ca/$4-key.pem")
+  [[ -n "$4" ]] || signing=(-selfsign -keyfile "ca/$1-key.pem")
+  openssl req -new -newkey rsa:2048 -nodes -subj "$2" -keyout "ca/$1-key.pem" -out "ca/$1.csr" 2>/dev/null
+  if ! CNPJ="${5:-0}" openssl ca -batch -notext -config ca/ca.cnf -startdate 20200101000000Z \
+    -enddate 20400101000000Z -extensions "$3" -in "ca/$1.csr" -out "ca/$1-cert.pem" "${signing[@]}" \
+    >"ca/$1.err" 2>&1; then
+    cat "ca/$1.err" >&2
+    echo "demo-documents: could not make the certificate $1" >&2
+    exit 1
+  fi
+}
+issue root "/C=BR/O=DEMONSTRACAO/CN=Raiz de Demonstracao" ca_ext ""
+issue ac "/C=BR/O=DEMONSTRACAO/CN=AC de Demonstracao" ca_ext root
+issue demo "/C=BR/O=EMPRESA DEMONSTRACAO LTDA/CN=EMPRESA DEMONSTRACAO LTDA:11222333000181" leaf_ext ac 11222333000181
+issue supplier "/C=BR/O=DISTRIBUIDORA PARANA ATACADISTA SA/CN=DISTRIBUIDORA PARANA ATACADISTA SA:44555666000199" \
+  leaf_ext ac 44555666000199
+cp ca/root-cert.pem confiaveis/raiz.pem
+cp ca/ac-cert.pem confiaveis/ac.pem
 
 # Access key: cUF AAMM CNPJ mod serie nNF tpEmis cNF and the modulo-11 check digit.
 access_key() {  # cnpj number
@@ -32,9 +83,11 @@ signature_template() {  # reference id
   printf '<Signature xmlns="http://www.w3.org/2000/09/xmldsig#"><SignedInfo><CanonicalizationMethod Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/><SignatureMethod Algorithm="http://www.w3.org/2000/09/xmldsig#rsa-sha1"/><Reference URI="#%s"><Transforms><Transform Algorithm="http://www.w3.org/2000/09/xmldsig#enveloped-signature"/><Transform Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/></Transforms><DigestMethod Algorithm="http://www.w3.org/2000/09/xmldsig#sha1"/><DigestValue></DigestValue></Reference></SignedInfo><SignatureValue></SignatureValue><KeyInfo><X509Data><X509Certificate></X509Certificate></X509Data></KeyInfo></Signature>' "$1"
 }
 
-# sign FILE ELEMENT: signs in place; prints the digest value.
+# sign FILE ELEMENT [SIGNER]: signs in place with SIGNER's key (demo, the
+# default, or supplier); prints the digest value.
 sign() {
-  if ! xmlsec1 --sign --privkey-pem demo-key.pem,demo-cert.pem \
+  local who="${3:-demo}"
+  if ! xmlsec1 --sign --privkey-pem "ca/$who-key.pem,ca/$who-cert.pem" \
     --id-attr:Id "http://www.portalfiscal.inf.br/nfe:$2" --output "$1.signed" "$1" 2>"$1.err"; then
     cat "$1.err" >&2
     echo "demo-documents: could not sign $1" >&2
@@ -55,7 +108,7 @@ nfe() {  # seq cnpj-emit name-emit cnpj-dest name-dest number product value
   printf '<?xml version="1.0" encoding="windows-1252"?>\n<NFe xmlns="http://www.portalfiscal.inf.br/nfe"><infNFe versao="4.00" Id="NFe%s"><ide><cUF>35</cUF><natOp>Venda de mercadoria</natOp><mod>55</mod><serie>1</serie><nNF>%s</nNF><dhEmi>%s-0%sT10:%02d:00-03:00</dhEmi><tpNF>1</tpNF><tpAmb>2</tpAmb></ide><emit><CNPJ>%s</CNPJ><xNome>%s</xNome></emit><dest><CNPJ>%s</CNPJ><xNome>%s</xNome></dest><det nItem="1"><prod><xProd>%s</xProd><vProd>%s</vProd></prod></det><total><ICMSTot><vNF>%s</vNF></ICMSTot></total></infNFe>%s</NFe>' \
     "$key" "$6" "$day" "$seq" "$seq" "$2" "$3" "$4" "$5" "$7" "$8" "$8" "$(signature_template "NFe$key")" | cp1252 > "nfe-$seq.xml"
   local digest
-  digest=$(sign "nfe-$seq.xml" infNFe)
+  digest=$(sign "nfe-$seq.xml" infNFe "$([[ $2 == 44555666000199 ]] && echo supplier || echo demo)")
   {
     printf '<?xml version="1.0" encoding="windows-1252"?>\n<nfeProc versao="4.00" xmlns="http://www.portalfiscal.inf.br/nfe">'
     tail -n +2 "nfe-$seq.xml"

@@ -28,8 +28,10 @@ done
 
 # The settings file: one section, CR LF lines, the three document kinds ticked.
 # The stamp texts are day/month/year and 24-hour times, as pt-BR writes them.
-printf '[Configuracoes]\r\nBase=%s\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=%s\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n' \
-  "$db" "$out" > "$build/ConfigQuillan.ini"
+# The demo's certificates stand for ICP-Brasil's: their root and intermediate
+# are trusted through CertificadosConfiaveis.
+printf '[Configuracoes]\r\nBase=%s\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=%s\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\nCertificadosConfiaveis=%s\r\n' \
+  "$db" "$out" "$demo/documents/confiaveis" > "$build/ConfigQuillan.ini"
 rm -f "$build/ConfigQuillan.log.jsonl" "$build/ConfigQuillan.log.avisado"
 
 echo "Demo database: $db (six documents of $month: five authorised NF-e, issued and"
@@ -46,8 +48,8 @@ echo "Exit status: $status"
 echo
 echo "The counts at the end of Resumo are documents whose checks found something: falhas_chave"
 echo "(the access key: 44 digits, check digit, the key inside), falhas_xml (the XML: well formed,"
-echo "authorised, the right key) and, where shown, falhas_assinatura (the issuer's signature and the"
-echo "authorised digest). Files are written all the same; the month's package lists each finding"
+echo "authorised, the right key) and, where shown, falhas_assinatura (the issuer's signature, its"
+echo "certificate's chain and holder at the signing moment, and the authorised digest). Files are written all the same; the month's package lists each finding"
 echo "per document in manifesto.csv. Here the one document cut short is the one finding."
 echo
 echo "Written to $out:"

@@ -3,17 +3,22 @@
 // of 4-16 KB, signed at start as issuers sign them (bench/support: RSA-SHA1, 2048-bit key,
 // inclusive C14N, enveloped): once as the ERP stores them (windows-1252) and
 // once as the same documents declared and encoded as UTF-8. The "key+xml"
-// row is the same texts with the signature check left out.
+// row is the same texts with the signature check left out. The issuer's
+// certificate chains to a root trusted for the run, as ICP-Brasil's would.
 // Usage: bench-checks [--docs N] [--repeat R]
 #include "bench/support/signed_documents.h"
+#include "export/certificate_trust.h"
 #include "export/checks.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace exports;
@@ -141,6 +146,14 @@ int main(int argc, char** argv)
         utf8Texts.push_back(issuer.sign(utf8(bench::unsignedDocument(keys.back(), size, "UTF-8"))));
         bytes += texts.back().size();
     }
+    // the issuer's root trusted as CertificadosConfiaveis trusts a folder, so
+    // every document's certificate chains (and is verified once)
+    const std::filesystem::path trusted = std::filesystem::temp_directory_path() /
+                                          ("bench-checks-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(trusted);
+    std::ofstream(trusted / "raiz.pem") << issuer.rootPem();
+    const TrustForChecks trust(trustForRun(trusted.string(), ""));
+    std::filesystem::remove_all(trusted);
     std::printf("%ld documents, %.1f MB, %.1f KB each on average; %u check threads beside the caller\n", docs, bytes / 1e6,
                 bytes / docs / 1024, BackgroundChecks::threadCount());
     std::printf("%-14s %-18s %9s %9s %9s %11s %8s\n", "encoding", "mode", "wall_s", "cpu_s", "MB/s", "MB/cpu_s",

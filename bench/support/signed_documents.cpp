@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <string>
 #include <string_view>
@@ -107,23 +108,65 @@ std::string unsignedDocument(const std::string& key, size_t size, const char* en
            "</protNFe></nfeProc>";
 }
 
-Issuer::Issuer() : key_(EVP_RSA_gen(2048))
+namespace {
+
+// A certificate for `key` named `cn`, signed by `signerKey` of `signer` (by
+// itself when null), valid 2020-2040: the documents were received in 2024.
+X509* certificateFor(EVP_PKEY* key, const char* cn, EVP_PKEY* signerKey, X509* signer, bool ca)
 {
     X509* certificate = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 3650L * 86400);
-    X509_set_pubkey(certificate, key_);
+    X509_set_version(certificate, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), ca ? 1 : 2);
+    ASN1_TIME_set_string(X509_getm_notBefore(certificate), "20200101000000Z");
+    ASN1_TIME_set_string(X509_getm_notAfter(certificate), "20400101000000Z");
+    X509_set_pubkey(certificate, key);
     X509_NAME* name = X509_get_subject_name(certificate);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("Emitente de teste"), -1, -1, 0);
-    X509_set_issuer_name(certificate, name);
-    X509_sign(certificate, key_, EVP_sha256());
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+    X509_set_issuer_name(certificate, signer ? X509_get_subject_name(signer) : name);
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, signer ? signer : certificate, certificate, nullptr, nullptr, 0);
+    for (const auto& [nid, value] :
+         {std::pair{NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE"},
+          std::pair{NID_key_usage, ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature,nonRepudiation"}}) {
+        X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+        X509_add_ext(certificate, extension, -1);
+        X509_EXTENSION_free(extension);
+    }
+    X509_sign(certificate, signerKey, EVP_sha256());
+    return certificate;
+}
+
+std::string base64Der(X509* certificate)
+{
     unsigned char* der = nullptr;
     const int length = i2d_X509(certificate, &der);
-    certificate_ = base64(der, size_t(length));
+    std::string out = base64(der, size_t(length));
     OPENSSL_free(der);
+    return out;
+}
+
+std::string pemOf(const std::string& base64Text)
+{
+    std::string pem = "-----BEGIN CERTIFICATE-----\n";
+    for (size_t at = 0; at < base64Text.size(); at += 64)
+        pem += base64Text.substr(at, 64) + "\n";
+    return pem + "-----END CERTIFICATE-----\n";
+}
+
+}  // namespace
+
+Issuer::Issuer() : key_(EVP_RSA_gen(2048))
+{
+    // the issuer's certificate under a root of its own, with the documents' CNPJ
+    EVP_PKEY* rootKey = EVP_RSA_gen(2048);
+    X509* root = certificateFor(rootKey, "Raiz de teste", rootKey, nullptr, true);
+    X509* certificate = certificateFor(key_, "Emitente de teste:12345678000199", rootKey, root, false);
+    root_ = base64Der(root);
+    certificate_ = base64Der(certificate);
     X509_free(certificate);
+    X509_free(root);
+    EVP_PKEY_free(rootKey);
 }
 
 Issuer::~Issuer() { EVP_PKEY_free(key_); }
@@ -151,10 +194,12 @@ std::string Issuer::sign(std::string text) const
 
 std::string Issuer::certificatePem() const
 {
-    std::string pem = "-----BEGIN CERTIFICATE-----\n";
-    for (size_t at = 0; at < certificate_.size(); at += 64)
-        pem += certificate_.substr(at, 64) + "\n";
-    return pem + "-----END CERTIFICATE-----\n";
+    return pemOf(certificate_);
+}
+
+std::string Issuer::rootPem() const
+{
+    return pemOf(root_);
 }
 
 }  // namespace bench

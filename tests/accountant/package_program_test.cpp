@@ -365,32 +365,41 @@ TEST(PeriodExport, FollowsOrganizarAndCountsChecks)
 }
 
 // Signed documents through the real program: the manifest names what the
-// signature check found in each, and the summary line counts them last.
+// signature check found in each, and the summary line counts them last. The
+// test hierarchy's root and intermediate are trusted through
+// CertificadosConfiaveis, as an office would add a certificate.
 TEST(PackageSignatures, ManifestAndSummaryShowWhatTheSignatureCheckFound)
 {
     Workspace ws(Mode::Embedded);
     const signing::Signer signer;
-    const std::string k1 = keyFor(A, "001", 1), k2 = keyFor(A, "001", 2), k3 = keyFor(A, "001", 3);
-    auto signedFor = [&](const std::string& key) {
-        return signer.sign(signing::documentTemplate(key, "windows-1252", "Jos\xE9 Concei\xE7\xE3o", "Pe\xE7" "a"));
+    const std::string k1 = keyFor(A, "001", 1), k2 = keyFor(A, "001", 2), k3 = keyFor(A, "001", 3),
+                      k4 = keyFor(A, "001", 4), k5 = keyFor(A, "001", 5);
+    auto signedFor = [&](const std::string& key, const char* who = "issuer") {
+        return signer.sign(signing::documentTemplate(key, "windows-1252", "Jos\xE9 Concei\xE7\xE3o", "Pe\xE7" "a"),
+                           who);
     };
     const std::string third = signedFor(k3);
     const std::string digest = signing::between(third, "<DigestValue>", "</DigestValue>");
     std::vector<Doc> docs = {doc(1, k1, "NF", "2024-03-01"), doc(2, k2, "NF", "2024-03-02"),
-                             doc(3, k3, "NF", "2024-03-03")};
+                             doc(3, k3, "NF", "2024-03-03"), doc(4, k4, "NF", "2024-03-04"),
+                             doc(5, k5, "NF", "2024-03-05")};
     docs[0].xml = signedFor(k1);
     docs[1].xml = signing::replaced(signedFor(k2), "<vNF>21.00", "<vNF>12.00");  // edited after signing
     docs[2].xml = signing::replaced(third, "<digVal>" + digest, "<digVal>" + std::string(digest.size() - 1, 'A') + "=");
+    docs[3].xml = signedFor(k4, "selfmade");  // re-signed by a self-made certificate with the issuer's CNPJ
+    docs[4].xml = signedFor(k5, "stranger");  // by another company's
     ws.createDatabase(docs);
-    ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
+    spit(ws.ini, ws.configText("01/01/2010", "00:00:00", ws.out.string() + "/") +
+                     "CertificadosConfiaveis=" + signer.trustFolder() + "\r\n");
 
     const RunResult r = ws.run({"/pacote", "2024-03"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(" falhas_chave=0 falhas_xml=0 lacunas=0"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(" falhas_assinatura=2\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" falhas_assinatura=4\n"), std::string::npos) << r.out;
     const std::string manifest = members(ws.out / "NFe-2024-03.zip")["manifesto.csv"];
     for (const auto& [key, verdict] : {std::pair{k1, ";ok\r\n"}, std::pair{k2, ";assinatura-digest,protocolo-digest\r\n"},
-                                       std::pair{k3, ";protocolo-digest\r\n"}}) {
+                                       std::pair{k3, ";protocolo-digest\r\n"}, std::pair{k4, ";certificado-cadeia\r\n"},
+                                       std::pair{k5, ";certificado-titular\r\n"}}) {
         const size_t row = manifest.find("Emitidas/NFe" + key + ".XML;");
         ASSERT_NE(row, std::string::npos) << manifest;
         EXPECT_EQ(manifest.substr(manifest.rfind(';', manifest.find('\n', row)), std::strlen(verdict)), verdict)

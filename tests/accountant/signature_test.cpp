@@ -1,7 +1,9 @@
 // The signature check against documents signed here by xmlsec1 with a key and
-// a self-signed certificate made here by openssl (tests/accountant/signing.h),
+// a certificate of a test hierarchy made here by openssl, trusted as
+// CertificadosConfiaveis trusts a folder (tests/accountant/signing.h),
 // then changed the ways a document is changed after authorisation. xmlsec1
 // --verify judges every text on its own: its verdict and the check's must agree.
+#include "export/certificate_trust.h"
 #include "export/signature.h"
 #include "tests/accountant/signing.h"
 
@@ -46,12 +48,22 @@ std::string utf16(const std::string& utf8Text)
     return out;
 }
 
-// One key, two certificates and xmlsec1 for the whole suite.
+// One hierarchy of keys and certificates, trusted for the checks, and
+// xmlsec1 for the whole suite.
 class Signature : public ::testing::Test {
 protected:
     static inline std::unique_ptr<Signer> signer;
-    static void SetUpTestSuite() { signer = std::make_unique<Signer>(); }
-    static void TearDownTestSuite() { signer.reset(); }
+    static inline std::unique_ptr<TrustForChecks> trust;
+    static void SetUpTestSuite()
+    {
+        signer = std::make_unique<Signer>();
+        trust = std::make_unique<TrustForChecks>(trustForRun(signer->trustFolder(), ""));
+    }
+    static void TearDownTestSuite()
+    {
+        trust.reset();
+        signer.reset();
+    }
 
     static std::string sign(const std::string& text) { return signer->sign(text); }
     static bool xmlsecVerifies(const std::string& text) { return signer->verifies(text); }
@@ -237,8 +249,9 @@ TEST_F(Signature, HostileTextsGetFindings)
          "assinatura-invalida"},
         {"a DSA method", replaced(good, kRsaSha1, "http://www.w3.org/2000/09/xmldsig#dsa-sha1"),
          "assinatura-invalida"},
+        // and no emit to bind the certificate to
         {"no infNFe to sign", replaced(replaced(good, "<infNFe", "<outro"), "</infNFe>", "</outro>"),
-         "xml-sem-chave,assinatura-digest,protocolo-digest"},
+         "xml-sem-chave,assinatura-digest,protocolo-digest,certificado-titular"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(findingsText(checkDocument(kKey, c.text, XmlKind::Document)), c.expected) << c.what;

@@ -110,15 +110,79 @@ std::string withoutSignature(const std::string& text)
     return text.substr(0, from) + text.substr(to + 12);
 }
 
+namespace {
+
+// openssl ca's settings: any subject, dates given per certificate, and the
+// extensions of each kind of certificate.
+std::string caConfig(const std::string& dir)
+{
+    const std::string issuerName = "otherName:2.16.76.1.3.3;OCTETSTRING:12345678000199";
+    return "[ca]\ndefault_ca = test\n[test]\ndatabase = " + dir + "/index.txt\nnew_certs_dir = " + dir +
+           "/issued\nserial = " + dir + "/serial\ndefault_md = sha256\npolicy = any\nunique_subject = no\n"
+           "email_in_dn = no\n[any]\ncommonName = supplied\norganizationName = optional\n"
+           "[ca_ext]\nbasicConstraints = critical,CA:TRUE\nkeyUsage = critical,keyCertSign,cRLSign\n"
+           "subjectKeyIdentifier = hash\nauthorityKeyIdentifier = keyid\n"
+           "[issuer_ext]\nbasicConstraints = critical,CA:FALSE\n"
+           "keyUsage = critical,digitalSignature,nonRepudiation,keyEncipherment\n"
+           "subjectAltName = " + issuerName + "\n"
+           "[branch_ext]\nbasicConstraints = critical,CA:FALSE\n"
+           "keyUsage = critical,digitalSignature,nonRepudiation,keyEncipherment\n"
+           "[stranger_ext]\nbasicConstraints = critical,CA:FALSE\n"
+           "keyUsage = critical,digitalSignature,nonRepudiation,keyEncipherment\n"
+           "subjectAltName = otherName:2.16.76.1.3.3;OCTETSTRING:98765432000110\n"
+           "[person_ext]\nbasicConstraints = critical,CA:FALSE\n"
+           "keyUsage = critical,digitalSignature,nonRepudiation,keyEncipherment\n"
+           // birth date, CPF, NIS, RG and its issuer, as ICP-Brasil writes a person's data
+           "subjectAltName = otherName:2.16.76.1.3.1;OCTETSTRING:0101198012345678901000000000000000000001234567SSPSP\n"
+           "[encipher_ext]\nbasicConstraints = critical,CA:FALSE\nkeyUsage = critical,keyEncipherment\n"
+           "subjectAltName = " + issuerName + "\n";
+}
+
+}  // namespace
+
+void Signer::issue(const char* who, const std::string& subject, const char* extensions, const char* start,
+                   const char* end) const
+{
+    const std::string base = dir_ + "/" + who;
+    const bool root = std::string(who) == "root" || std::string(who) == "selfmade";
+    const std::string signer = std::string(dir_) + (std::string(who) == "intermediate" ? "/root" : "/intermediate");
+    EXPECT_EQ(shell("openssl req -new -newkey rsa:2048 -nodes -subj " + quoted(subject) + " -keyout " +
+                    quoted(base + ".key") + " -out " + quoted(base + ".csr") + " 2>/dev/null && openssl ca -batch "
+                    "-notext -config " + quoted(dir_ + "/ca.cnf") + " -startdate " + start + " -enddate " + end +
+                    " -extensions " + extensions + " -in " + quoted(base + ".csr") + " -out " + quoted(base + ".pem") +
+                    (root ? " -selfsign -keyfile " + quoted(base + ".key")
+                          : " -cert " + quoted(signer + ".pem") + " -keyfile " + quoted(signer + ".key")) +
+                    " >/dev/null 2>&1"),
+              0)
+        << who;
+}
+
 Signer::Signer()
 {
     std::string pattern = (fs::temp_directory_path() / "signature-XXXXXX").string();
     dir_ = ::mkdtemp(pattern.data());
-    for (const char* who : {"issuer", "other"})
-        EXPECT_EQ(shell(std::string("openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/CN=") + who +
-                        "/O=Teste' -keyout " + quoted(dir_ + "/" + who + ".key") + " -out " +
-                        quoted(dir_ + "/" + who + ".pem") + " 2>/dev/null"),
-                  0);
+    fs::create_directories(dir_ + "/issued");
+    spit(dir_ + "/index.txt", "");
+    spit(dir_ + "/serial", "1000\n");
+    spit(dir_ + "/ca.cnf", caConfig(dir_));
+    const char* from = "20200101000000Z";
+    const char* to = "20400101000000Z";
+    issue("root", "/O=Teste/CN=Raiz de Teste", "ca_ext", from, to);
+    issue("intermediate", "/O=Teste/CN=AC Intermediaria de Teste", "ca_ext", from, to);
+    issue("issuer", "/O=Teste/CN=LOJA LTDA:12345678000199", "issuer_ext", from, to);
+    issue("other", "/O=Teste/CN=LOJA LTDA FILIAL:12345678000270", "branch_ext", from, to);
+    issue("stranger", "/O=Teste/CN=OUTRA EMPRESA SA", "stranger_ext", from, to);
+    issue("person", "/O=Teste/CN=JOSE DA SILVA", "person_ext", from, to);
+    issue("expired", "/O=Teste/CN=LOJA LTDA:12345678000199", "issuer_ext", "20230101000000Z", "20250101000000Z");
+    issue("early", "/O=Teste/CN=LOJA LTDA:12345678000199", "issuer_ext", "20240601000000Z", to);
+    issue("lapsed", "/O=Teste/CN=LOJA LTDA:12345678000199", "issuer_ext", "20220101000000Z", "20230101000000Z");
+    issue("encipher", "/O=Teste/CN=LOJA LTDA:12345678000199", "encipher_ext", from, to);
+    issue("selfmade", "/O=Teste/CN=LOJA LTDA:12345678000199", "issuer_ext", from, to);
+    fs::create_directories(trustFolder());
+    fs::create_directories(rootOnlyFolder());
+    fs::copy_file(dir_ + "/root.pem", trustFolder() + "/root.pem");
+    fs::copy_file(dir_ + "/intermediate.pem", trustFolder() + "/intermediate.pem");
+    fs::copy_file(dir_ + "/root.pem", rootOnlyFolder() + "/root.pem");
 }
 
 Signer::~Signer()
@@ -126,13 +190,14 @@ Signer::~Signer()
     fs::remove_all(dir_);
 }
 
-std::string Signer::sign(const std::string& text) const
+std::string Signer::sign(const std::string& text, const char* who) const
 {
     const std::string in = dir_ + "/template.xml", out = dir_ + "/signed.xml";
     spit(in, text);
     fs::remove(out);
-    EXPECT_EQ(shell("xmlsec1 --sign --privkey-pem " + quoted(dir_ + "/issuer.key") + "," +
-                    quoted(dir_ + "/issuer.pem") + idAttributes() + "--output " + quoted(out) + " " + quoted(in) +
+    const std::string base = dir_ + "/" + who;
+    EXPECT_EQ(shell("xmlsec1 --sign --privkey-pem " + quoted(base + ".key") + "," + quoted(base + ".pem") +
+                    idAttributes() + "--output " + quoted(out) + " " + quoted(in) +
                     " 2>/dev/null"),
               0);
     std::string signedText = slurp(out);
@@ -143,12 +208,13 @@ std::string Signer::sign(const std::string& text) const
     return signedText;
 }
 
-bool Signer::verifies(const std::string& text) const
+bool Signer::verifies(const std::string& text, const char* when) const
 {
     const std::string file = dir_ + "/judged.xml";
     spit(file, text);
-    return shell("xmlsec1 --verify --trusted-pem " + quoted(dir_ + "/issuer.pem") + " --trusted-pem " +
-                 quoted(dir_ + "/other.pem") + idAttributes() + quoted(file) + " >/dev/null 2>&1") == 0;
+    return shell("xmlsec1 --verify --trusted-pem " + quoted(dir_ + "/root.pem") + " --untrusted-pem " +
+                 quoted(dir_ + "/intermediate.pem") + " --verification-gmt-time " + quoted(when) + idAttributes() +
+                 quoted(file) + " >/dev/null 2>&1") == 0;
 }
 
 std::string Signer::certificate(const char* who) const

@@ -1,6 +1,7 @@
 #pragma once
-// Signed NF-e for the tests: a key and self-signed certificates made by
-// openssl in a temporary folder, documents signed by xmlsec1 over a template
+// Signed NF-e for the tests: a small certificate hierarchy made by openssl in
+// a temporary folder (a root, an intermediate and leaves that carry a CNPJ or
+// CPF as ICP-Brasil writes them), documents signed by xmlsec1 over a template
 // (as issuers' software signs), and xmlsec1 --verify as an independent judge.
 
 #include <string>
@@ -28,23 +29,44 @@ std::string between(const std::string& text, const std::string& open, const std:
 // The text less its first Signature element.
 std::string withoutSignature(const std::string& text);
 
+// The moment the templates were received (dhRecbto), as xmlsec1 takes it (UTC).
+inline constexpr const char* kReceived = "2024-03-05 13:00:00";
+
 class Signer {
 public:
-    Signer();  // the issuer's key and certificate, and another one's
+    // A root and an intermediate (both valid 2020-2040) and these leaves
+    // under the intermediate, each with its key:
+    //  issuer      CNPJ 12345678000199 in the otherName 2.16.76.1.3.3 and the CN;
+    //  other       the branch 12345678000270, in the CN only (no subjectAltName);
+    //  stranger    another company, 98765432000110;
+    //  person      CPF 12345678901 in the otherName 2.16.76.1.3.1;
+    //  expired     the issuer's, valid 2023-01-01 to 2025-01-01;
+    //  early       the issuer's, valid from 2024-06-01;
+    //  lapsed      the issuer's, valid 2022-01-01 to 2023-01-01;
+    //  encipher    the issuer's, its key usage without digitalSignature;
+    // and "selfmade", self-signed with the issuer's CNPJ.
+    Signer();
     ~Signer();
     Signer(const Signer&) = delete;
     Signer& operator=(const Signer&) = delete;
 
-    // The template signed by xmlsec1 with the issuer's key; digVal set to the
-    // digest signed, as the authority returns it.
-    std::string sign(const std::string& text) const;
-    // xmlsec1 --verify: digest and signature hold (both certificates trusted,
-    // so only the signature decides).
-    bool verifies(const std::string& text) const;
-    // The base64 body of "issuer" or "other"'s certificate.
+    // The template signed by xmlsec1 with `who`'s key, its certificate in
+    // KeyInfo; digVal set to the digest signed, as the authority returns it.
+    std::string sign(const std::string& text, const char* who = "issuer") const;
+    // xmlsec1 --verify with the test root trusted and the intermediate
+    // untrusted, certificates judged at `when` (UTC): digest, signature and
+    // chain hold.
+    bool verifies(const std::string& text, const char* when = kReceived) const;
+    // The base64 body of a certificate ("root", "intermediate", a leaf).
     std::string certificate(const char* who) const;
+    // A folder with the root and the intermediate (CertificadosConfiaveis);
+    // and one with the root alone.
+    std::string trustFolder() const { return dir_ + "/trusted"; }
+    std::string rootOnlyFolder() const { return dir_ + "/root-only"; }
 
 private:
+    void issue(const char* who, const std::string& subject, const char* extensions, const char* start,
+               const char* end) const;
     std::string dir_;
 };
 
