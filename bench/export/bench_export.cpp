@@ -203,6 +203,11 @@ void signTexts(const std::shared_ptr<db::FbClient>& client, const fs::path& dbFi
     database.close();
     std::printf("%d texts signed, %.1f KB each on average; the issuer's certificate: %s\n", docs,
                 bytes / docs / 1024, pem.c_str());
+    // The issuer's root trusted as an office's CertificadosConfiaveis would
+    // trust it, so every text's chain and holder are checked as a genuine one's.
+    fs::create_directories(pem.parent_path() / "confiaveis");
+    std::ofstream(pem.parent_path() / "confiaveis" / "raiz.pem", std::ios::binary | std::ios::trunc)
+        << issuer.rootPem();
     std::ofstream(pem, std::ios::binary | std::ios::trunc) << issuer.certificatePem();
 }
 
@@ -346,7 +351,8 @@ int main(int argc, char** argv) {
         fs::permissions(work, fs::perms::all);
         fs::permissions(dir, fs::perms::all);
         const fs::path dbFile = dir / "docs.fdb";
-        if (signedTexts && !fs::exists(pem)) fs::remove(dbFile);  // its signing did not finish
+        // its signing did not finish, or it predates the trusted root
+        if (signedTexts && !(fs::exists(pem) && fs::exists(dir / "confiaveis" / "raiz.pem"))) fs::remove(dbFile);
         if (!fs::exists(dbFile)) {
             const auto who = fixture::defaultCredentials(dbFile.string());
             fixture::createDatabase(client, dbFile.string(), who);
@@ -382,6 +388,9 @@ int main(int argc, char** argv) {
                     << "PastaExportar=" << out.string() << "/\r\nExportaEmitidas=" << (boxes[0] == 'S' ? "S" : "")
                     << "\r\nExportaEmitidasVeiculos=" << (boxes[1] == 'S' ? "S" : "")
                     << "\r\nExportaRecebidas=" << (boxes[2] == 'S' ? "S" : "") << "\r\n";
+                if (signedTexts)
+                    std::ofstream(dir / "ConfigQuillan.ini", std::ios::binary | std::ios::app)
+                        << "CertificadosConfiaveis=" << (dir / "confiaveis").string() << "\r\n";
             };
             for (int r = 0; r < repeat; ++r) {
                 // New folders every time: creating files right after deleting
