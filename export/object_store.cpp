@@ -351,20 +351,36 @@ void ObjectStoreDestination::putFile(const std::string& name, const std::string&
             if (!(joined.ok() && (code == "InternalError" || code == "SlowDown")) || attempt == 3) break;
         }
         if (joined.ok() && joined.errorCode().empty()) {
+            // radosgw 16 answers an empty <ETag>: one given must agree.
             const std::string etag = withoutQuotes(s3::xmlElement(joined.body, "ETag"));
-            if (etag != withoutQuotes(expected))
+            if (!etag.empty() && etag != withoutQuotes(expected))
                 throw std::runtime_error("Nuvem: conclusão do envio em partes de \"" + key + "\" em " +
                                          settings_.bucket + " devolveu ETag " + etag + ", esperado " +
                                          withoutQuotes(expected));
-        } else if (joined.errorCode() == "NoSuchUpload") {
-            // An answer lost on the way and the request retried: the first
-            // try joined the parts. The object says whether it holds them.
-            const s3::Response stored = client_->send(s3::headObject(target_, key));
-            if (!(stored.ok() && withoutQuotes(stored.header("etag")) == withoutQuotes(expected) &&
-                  stored.header("x-amz-meta-sha256") == sha))
-                fail(key, joined, "conclusão do envio em partes");
-        } else {
+        } else if (joined.errorCode() != "NoSuchUpload") {
+            // NoSuchUpload: an answer lost on the way and the request retried;
+            // the first try may have joined the parts, which the object tells.
             fail(key, joined, "conclusão do envio em partes");
+        }
+        // The object itself must hold these parts and this SHA-256.
+        const s3::Response stored = client_->send(s3::headObject(target_, key));
+        if (!stored.ok()) fail(key, joined.ok() ? stored : joined, "conclusão do envio em partes");
+        if (withoutQuotes(stored.header("etag")) != withoutQuotes(expected) ||
+            stored.header("x-amz-meta-sha256") != sha ||
+            stored.header("content-length") != std::to_string(file.size()))
+            throw std::runtime_error("Nuvem: \"" + key + "\" em " + settings_.bucket +
+                                     " não ficou com o pacote enviado (ETag " + stored.header("etag") +
+                                     ", esperado " + expected + ")");
+        // radosgw 16 drops the retention asked when the upload began: the
+        // version gets it now, or the run fails.
+        if (const auto wanted = retention(); wanted && stored.header("x-amz-object-lock-mode").empty()) {
+            std::string version = joined.header("x-amz-version-id");
+            if (version.empty()) version = stored.header("x-amz-version-id");
+            if (version.empty())
+                throw std::runtime_error("Nuvem: \"" + key + "\" em " + settings_.bucket +
+                                         " foi gravado sem versão; a retenção não pôde ser aplicada");
+            const s3::Response locked = client_->send(s3::putObjectRetention(target_, key, version, *wanted));
+            if (!locked.ok()) fail(key, locked, "retenção");
         }
     } catch (...) {
         // The parts already stored would stay (and be billed) without it.

@@ -470,4 +470,23 @@ std::string multipartEtag(const std::vector<std::string>& partMd5s) {
     return "\"" + md5Hex(raw) + "-" + std::to_string(partMd5s.size()) + "\"";
 }
 
+Request listMultipartUploads(const Target& t, const std::string& prefix) {
+    return make("GET", bucketUrl(t) + "?prefix=" + uriEncode(prefix, false) + "&uploads=", prefix);
+}
+
+Request putObjectRetention(const Target& t, const std::string& key, const std::string& versionId,
+                           const Retention& retention) {
+    std::string xml = "<Retention xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Mode>" + retention.mode +
+                      "</Mode><RetainUntilDate>" + retention.until + "</RetainUntilDate></Retention>";
+    Request r;
+    r.method = "PUT";
+    r.url = objectUrl(t, key) + "?retention=&versionId=" + uriEncode(versionId, false);
+    r.key = key;
+    r.headers.push_back("x-amz-content-sha256: " + sha256Hex(xml));
+    r.headers.push_back("Content-MD5: " + md5Base64(xml));
+    r.headers.push_back("Content-Type: application/xml");
+    r.body = std::move(xml);
+    return r;
+}
+
 }  // namespace exports::s3

@@ -154,4 +154,12 @@ Request abortMultipartUpload(const Target& t, const std::string& key, const std:
 // (raw bytes) and "-<parts>", quoted. `partMd5s` as hex.
 std::string multipartEtag(const std::vector<std::string>& partMd5s);
 
+// The multipart uploads begun and neither completed nor aborted under a prefix.
+Request listMultipartUploads(const Target& t, const std::string& prefix);
+
+// A version's retention set after it was stored: radosgw 16 keeps no
+// retention asked on CreateMultipartUpload.
+Request putObjectRetention(const Target& t, const std::string& key, const std::string& versionId,
+                           const Retention& retention);
+
 }  // namespace exports::s3
