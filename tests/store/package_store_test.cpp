@@ -300,3 +300,34 @@ TEST_F(PackageStore, AnUploadThatCannotFinishIsAbortedAndNothingIsStored) {
         EXPECT_EQ(d->written(), 0);
     }
 }
+
+// What the store checks before it keeps a part or an upload: the retention
+// and the archive's digest where the upload begins, a Content-MD5 and payload
+// hash on each part, and the query names in the order they are signed.
+TEST(Request, MultipartUploadCarriesRetentionMetadataAndPartDigests) {
+    const s3::Target t{"http://127.0.0.1:7480", "arquivo", "us-east-1"};
+    const auto create = s3::createMultipartUpload(t, "c/pacotes/NFe-2021-02.zip", s3::Retention{"COMPLIANCE", "2031-01-01T00:00:00.000Z"},
+                                                  {{"sha256", std::string(64, 'a')}});
+    EXPECT_EQ(create.method, "POST");
+    EXPECT_EQ(create.url, "http://127.0.0.1:7480/arquivo/c/pacotes/NFe-2021-02.zip?uploads=");
+    EXPECT_EQ(s3::headerValue(create, "x-amz-object-lock-mode"), "COMPLIANCE");
+    EXPECT_EQ(s3::headerValue(create, "x-amz-object-lock-retain-until-date"), "2031-01-01T00:00:00.000Z");
+    EXPECT_EQ(s3::headerValue(create, "x-amz-meta-sha256"), std::string(64, 'a'));
+
+    const std::string bytes(5 << 20, '\x01');
+    const auto part = s3::uploadPart(t, "c/pacotes/NFe-2021-02.zip", "2~a/b+c", 7, bytes);
+    EXPECT_EQ(part.method, "PUT");
+    EXPECT_EQ(part.url, "http://127.0.0.1:7480/arquivo/c/pacotes/NFe-2021-02.zip?partNumber=7&uploadId=2~a%2Fb%2Bc");
+    EXPECT_EQ(s3::headerValue(part, "Content-MD5"), s3::md5Base64(bytes));
+    EXPECT_EQ(s3::headerValue(part, "x-amz-content-sha256"), s3::sha256Hex(bytes));
+    EXPECT_TRUE(part.body == bytes);
+
+    const auto join = s3::completeMultipartUpload(t, "k", "u", {{1, "\"aa\""}, {2, "\"bb\""}});
+    EXPECT_EQ(join.body, "<CompleteMultipartUpload><Part><PartNumber>1</PartNumber><ETag>\"aa\"</ETag></Part>"
+                         "<Part><PartNumber>2</PartNumber><ETag>\"bb\"</ETag></Part></CompleteMultipartUpload>");
+    EXPECT_EQ(s3::headerValue(join, "x-amz-content-sha256"), s3::sha256Hex(join.body));
+    EXPECT_EQ(s3::abortMultipartUpload(t, "k", "u").method, "DELETE");
+    const auto lock = s3::putObjectRetention(t, "k", "v1", {"GOVERNANCE", "2031-01-01T00:00:00.000Z"});
+    EXPECT_EQ(lock.url, "http://127.0.0.1:7480/arquivo/k?retention=&versionId=v1");
+    EXPECT_EQ(s3::headerValue(lock, "Content-MD5"), s3::md5Base64(lock.body));
+}
