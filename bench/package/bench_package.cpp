@@ -135,8 +135,11 @@ int main(int argc, char** argv)
     const fs::path dir = work / (std::to_string(docs) + "x" + std::to_string(docSize) + (random ? "r" : ""));
     fs::create_directories(dir);
     const fs::path dbFile = dir / "docs.fdb";
+    // Kept loaded to the end: the embedded engine's threads outlive the
+    // session, and unloading the library under them crashes the bench later.
+    std::shared_ptr<db::FbClient> client;
     if (!fs::exists(dbFile)) {
-        auto client = db::FbClient::load(db::clientLibraryName());
+        client = db::FbClient::load(db::clientLibraryName());
         const auto who = fixture::defaultCredentials(dbFile.string());
         fixture::createDatabase(client, dbFile.string(), who);
         fixture::createSchema(client, dbFile.string(), who, {});
