@@ -3,8 +3,15 @@
 #include "export/summary.h"
 #include "platform/codepage.h"
 
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -173,12 +180,214 @@ void ObjectStoreDestination::putBytes(const std::string& name, std::string bytes
     upload(keyFor(name), std::move(bytes));
 }
 
+namespace {
+
+// The file an upload reads, a piece at a time.
+class UploadFile {
+public:
+    explicit UploadFile(const std::string& path) : path_(path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw std::runtime_error("Nuvem: " + path + " não abre para envio: " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd_);
+            throw std::runtime_error("Nuvem: " + path + " não é um arquivo que se possa enviar");
+        }
+        size_ = static_cast<std::uint64_t>(st.st_size);
+    }
+    ~UploadFile() { ::close(fd_); }
+    UploadFile(const UploadFile&) = delete;
+    UploadFile& operator=(const UploadFile&) = delete;
+
+    std::uint64_t size() const { return size_; }
+
+    std::string read(std::uint64_t offset, std::size_t count) const {
+        std::string out(count, '\0');
+        for (std::size_t done = 0; done < count;) {
+            const ssize_t n = ::pread(fd_, out.data() + done, count - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::runtime_error("Nuvem: erro ao ler " + path_ + " para envio: " + std::strerror(errno));
+            if (n == 0) throw std::runtime_error("Nuvem: " + path_ + " diminuiu durante o envio");
+            done += static_cast<std::size_t>(n);
+        }
+        return out;
+    }
+
+    std::string sha256() const {
+        Sha256 whole;
+        for (std::uint64_t offset = 0; offset < size_; offset += kPiece)
+            whole.add(read(offset, static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size_ - offset))));
+        return whole.hex();
+    }
+
+    // A SHA-256 fed piece by piece.
+    class Sha256 {
+    public:
+        Sha256() : ctx_(EVP_MD_CTX_new()) {
+            if (!ctx_ || EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) != 1)
+                throw std::runtime_error("Nuvem: SHA-256 indisponível");
+        }
+        ~Sha256() { EVP_MD_CTX_free(ctx_); }
+        Sha256(const Sha256&) = delete;
+        Sha256& operator=(const Sha256&) = delete;
+        void add(std::string_view bytes) { EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()); }
+        std::string hex() {
+            unsigned char out[EVP_MAX_MD_SIZE];
+            unsigned int size = 0;
+            EVP_DigestFinal_ex(ctx_, out, &size);
+            return s3::hexOf(out, size);
+        }
+
+    private:
+        EVP_MD_CTX* ctx_;
+    };
+
+private:
+    static constexpr std::uint64_t kPiece = 1u << 20;
+    std::string path_;
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+std::string withoutQuotes(std::string etag) {
+    for (const std::string quote : {"&quot;", "&#34;", "\""})
+        for (size_t at; (at = etag.find(quote)) != std::string::npos;) etag.erase(at, quote.size());
+    return etag;
+}
+
+}  // namespace
+
 void ObjectStoreDestination::putFile(const std::string& name, const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("Nuvem: " + path + " não abre para envio");
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw std::runtime_error("Nuvem: erro ao ler " + path + " para envio");
-    upload(keyFor(name), std::move(bytes));
+    checkFailure();
+    const std::string key = keyFor(name);
+    const UploadFile file(path);
+    const std::string sha = file.sha256();
+
+    // A multipart object's ETag is no MD5 of its bytes: the SHA-256 this
+    // program stored with it tells an unchanged archive.
+    const s3::Response head = client_->send(s3::headObject(target_, key));
+    if (head.ok() && head.header("x-amz-meta-sha256") == sha &&
+        head.header("content-length") == std::to_string(file.size()) &&
+        (settings_.retention.count() <= 0 || !head.header("x-amz-object-lock-mode").empty())) {
+        ++unchanged_;
+        return;
+    }
+    if (!head.ok() && head.status != 404) fail(key, head, "consulta");
+
+    if (file.size() < multipartThreshold_) {
+        std::string bytes = file.read(0, static_cast<std::size_t>(file.size()));
+        if (s3::sha256Hex(bytes) != sha)
+            throw std::runtime_error("Nuvem: " + path + " mudou durante o envio de \"" + key + "\"");
+        const std::string md5 = s3::md5Hex(bytes);
+        s3::Request request = s3::putObject(target_, key, std::move(bytes), retention());
+        request.headers.push_back("x-amz-meta-sha256: " + sha);
+        const s3::Response put = client_->send(std::move(request));
+        if (!put.ok()) fail(key, put, "envio");
+        if (put.header("etag") != "\"" + md5 + "\"")
+            throw std::runtime_error("Nuvem: envio de \"" + key + "\" em " + settings_.bucket + " devolveu ETag " +
+                                     put.header("etag") + ", diferente do MD5 do pacote");
+        ++written_;
+        return;
+    }
+
+    const s3::Response created =
+        client_->send(s3::createMultipartUpload(target_, key, retention(), {{"sha256", sha}}));
+    const std::string uploadId = s3::xmlElement(created.body, "UploadId");
+    if (!created.ok() || uploadId.empty()) fail(key, created, "início do envio em partes");
+    try {
+        // Two parts in flight: one on the wire while the next is read. Each
+        // part is retried on its own by the client.
+        struct Parts {
+            int inFlight = 0;
+            std::vector<s3::UploadedPart> done;
+            int failedPart = 0;
+            s3::Response failure;
+        };
+        auto parts = std::make_shared<Parts>();
+        const std::uint64_t count = (file.size() + partSize_ - 1) / partSize_;
+        parts->done.resize(static_cast<std::size_t>(count));
+        std::vector<std::string> md5s;
+        UploadFile::Sha256 sent;
+        for (std::uint64_t offset = 0;;) {
+            while (parts->inFlight < 2 && offset < file.size() && parts->failedPart == 0) {
+                const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(partSize_, file.size() - offset));
+                std::string bytes = file.read(offset, size);
+                sent.add(bytes);
+                md5s.push_back(s3::md5Hex(bytes));
+                const int number = static_cast<int>(md5s.size());
+                const std::string etag = "\"" + md5s.back() + "\"";
+                ++parts->inFlight;
+                client_->start(s3::uploadPart(target_, key, uploadId, number, std::move(bytes)),
+                               [parts, number, etag](s3::Request&&, s3::Response&& r) {
+                                   --parts->inFlight;
+                                   if (r.ok() && r.header("etag") == etag) {
+                                       parts->done[static_cast<std::size_t>(number - 1)] = {number, etag};
+                                   } else if (parts->failedPart == 0) {
+                                       parts->failedPart = number;
+                                       parts->failure = std::move(r);
+                                   }
+                               });
+                offset += size;
+            }
+            if (parts->inFlight == 0) break;
+            client_->poll(std::chrono::milliseconds(1000));
+        }
+        if (parts->failedPart != 0) {
+            const std::string step = "envio da parte " + std::to_string(parts->failedPart);
+            if (!parts->failure.ok()) fail(key, parts->failure, step);
+            throw std::runtime_error("Nuvem: " + step + " de \"" + key + "\" em " + settings_.bucket +
+                                     " devolveu ETag " + parts->failure.header("etag") + ", diferente do MD5 da parte");
+        }
+        if (sent.hex() != sha)
+            throw std::runtime_error("Nuvem: " + path + " mudou durante o envio de \"" + key + "\"");
+
+        const std::string expected = s3::multipartEtag(md5s);
+        s3::Response joined;
+        // The store may answer 200 and report its failure in the body; the
+        // ones that say "try again" are asked again.
+        for (int attempt = 1;; ++attempt) {
+            joined = client_->send(s3::completeMultipartUpload(target_, key, uploadId, parts->done));
+            const std::string code = joined.errorCode();
+            if (!(joined.ok() && (code == "InternalError" || code == "SlowDown")) || attempt == 3) break;
+        }
+        if (joined.ok() && joined.errorCode().empty()) {
+            // radosgw 16 answers an empty <ETag>: one given must agree.
+            const std::string etag = withoutQuotes(s3::xmlElement(joined.body, "ETag"));
+            if (!etag.empty() && etag != withoutQuotes(expected))
+                throw std::runtime_error("Nuvem: conclusão do envio em partes de \"" + key + "\" em " +
+                                         settings_.bucket + " devolveu ETag " + etag + ", esperado " +
+                                         withoutQuotes(expected));
+        } else if (joined.errorCode() != "NoSuchUpload") {
+            // NoSuchUpload: an answer lost on the way and the request retried;
+            // the first try may have joined the parts, which the object tells.
+            fail(key, joined, "conclusão do envio em partes");
+        }
+        // The object itself must hold these parts and this SHA-256.
+        const s3::Response stored = client_->send(s3::headObject(target_, key));
+        if (!stored.ok()) fail(key, joined.ok() ? stored : joined, "conclusão do envio em partes");
+        if (withoutQuotes(stored.header("etag")) != withoutQuotes(expected) ||
+            stored.header("x-amz-meta-sha256") != sha ||
+            stored.header("content-length") != std::to_string(file.size()))
+            throw std::runtime_error("Nuvem: \"" + key + "\" em " + settings_.bucket +
+                                     " não ficou com o pacote enviado (ETag " + stored.header("etag") +
+                                     ", esperado " + expected + ")");
+        // radosgw 16 drops the retention asked when the upload began: the
+        // version gets it now, or the run fails.
+        if (const auto wanted = retention(); wanted && stored.header("x-amz-object-lock-mode").empty()) {
+            std::string version = joined.header("x-amz-version-id");
+            if (version.empty()) version = stored.header("x-amz-version-id");
+            if (version.empty())
+                throw std::runtime_error("Nuvem: \"" + key + "\" em " + settings_.bucket +
+                                         " foi gravado sem versão; a retenção não pôde ser aplicada");
+            const s3::Response locked = client_->send(s3::putRetention(target_, key, version, *wanted));
+            if (!locked.ok()) fail(key, locked, "retenção");
+        }
+    } catch (...) {
+        // The parts already stored would stay (and be billed) without it.
+        client_->send(s3::abortMultipartUpload(target_, key, uploadId));
+        throw;
+    }
+    ++written_;
 }
 
 void ObjectStoreDestination::finish(RunSummary& summary) {

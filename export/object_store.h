@@ -12,6 +12,7 @@
 #include "export/store_settings.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -42,10 +43,21 @@ public:
     // Starts the document's upload (same bytes as its file: the text and CR
     // LF) and returns Pending; throws once an earlier upload has failed.
     PutResult put(const OutgoingDocument& doc) override;
-    // Stores bytes as they are (the package's zip, manifest, gaps) under `name`.
+    // Stores bytes as they are (the package's manifest, gaps) under `name`.
     void putBytes(const std::string& name, std::string bytes);
-    // The same with a file's bytes.
+    // A file's bytes (the package's zip), read from the file as they go:
+    // below the multipart size in one request, above it in parts of a fixed
+    // size, two at a time, so memory stays the same whatever the file's size.
+    // The object carries the file's SHA-256 as metadata (x-amz-meta-sha256):
+    // an object already holding it (and protected when a retention is asked)
+    // is left alone. Waits for the upload; throws naming the key.
     void putFile(const std::string& name, const std::string& path);
+    // Files from `threshold` bytes on go in parts of `partSize` (the store
+    // takes 5 MiB and up but for the last). For tests.
+    void setMultipart(std::uint64_t threshold, std::uint64_t partSize) {
+        multipartThreshold_ = threshold;
+        partSize_ = partSize;
+    }
     // Waits for every upload; throws naming the first failed key and the answer.
     void finish(RunSummary& summary) override;
     // Drops the uploads still in flight (the ones done stay: the next run
@@ -72,6 +84,7 @@ private:
     std::unique_ptr<s3::Client> client_;
     long written_ = 0, unchanged_ = 0;
     std::string failure_;  // the first upload's failure; the run ends on it
+    std::uint64_t multipartThreshold_ = 16u << 20, partSize_ = 8u << 20;
 };
 
 // The month's package in the store: when the package destination before it

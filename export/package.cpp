@@ -8,31 +8,22 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <dirent.h>
-#include <random>
+#include <ctime>
 #include <fcntl.h>
+#include <random>
+#include <signal.h>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace exports {
 namespace {
-
-std::string csvField(const std::string& utf8)
-{
-    if (utf8.find_first_of(";\"\r\n") == std::string::npos)
-        return utf8;
-    std::string out = "\"";
-    for (char c : utf8) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + '"';
-}
 
 void appendRow(std::string& csv, const std::vector<std::string>& fields)
 {
@@ -40,7 +31,7 @@ void appendRow(std::string& csv, const std::vector<std::string>& fields)
     for (const auto& f : fields) {
         if (!first)
             csv += ';';
-        csv += csvField(f);
+        csv += csvCell(f);
         first = false;
     }
     csv += "\r\n";
@@ -73,25 +64,183 @@ void syncPath(const std::string& path, int flags)
         throw PackageError("Não foi possível gravar \"" + path + "\" no disco: " + std::strerror(err));
 }
 
+// "AAAA-MM-DD" or "AAAA-MM-DDTHH:MM:SS…" at `at`: the wall clock it names.
+bool readMoment(std::string_view text, std::tm& out)
+{
+    auto digits = [&](size_t from, size_t count, int& value) {
+        if (from + count > text.size())
+            return false;
+        value = 0;
+        for (size_t i = from; i < from + count; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+            value = value * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    int year, month, day, hour = 0, minute = 0, second = 0;
+    if (!digits(0, 4, year) || text.size() < 10 || text[4] != '-' || !digits(5, 2, month) || text[7] != '-' ||
+        !digits(8, 2, day))
+        return false;
+    if (text.size() >= 19 && text[10] == 'T' &&
+        !(digits(11, 2, hour) && text[13] == ':' && digits(14, 2, minute) && text[16] == ':' && digits(17, 2, second)))
+        return false;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+        return false;
+    // a zip's time holds 1980 to 2107
+    year = std::clamp(year, 1980, 2107);
+    out = {};
+    out.tm_year = year - 1900;
+    out.tm_mon = month - 1;
+    out.tm_mday = day;
+    out.tm_hour = hour;
+    out.tm_min = minute;
+    out.tm_sec = second;
+    out.tm_isdst = -1;
+    return true;
+}
+
+// libzip turns a time into the zip's local date and time with localtime():
+// mktime() of the wall clock gives that wall clock back in any time zone.
+std::time_t zipTime(std::tm wall)
+{
+    return std::mktime(&wall);
+}
+
+// The text of the first <tag> in the document, up to its end.
+std::string_view elementText(std::string_view text, std::string_view tag)
+{
+    const std::string open = "<" + std::string(tag) + ">";
+    const size_t at = text.find(open);
+    if (at == text.npos)
+        return {};
+    const size_t from = at + open.size();
+    const size_t end = text.find('<', from);
+    return text.substr(from, end == text.npos ? text.npos : end - from);
+}
+
+// A member's time comes from the document itself, never from the run, so an
+// unchanged month gives the same archive byte for byte: the authorisation
+// (or the event's registration), else the issue, else the manifest's issue
+// date, else the month's first day.
+std::time_t memberTime(const PackageDocument& doc, const std::tm& monthStart)
+{
+    static constexpr std::string_view documentTags[] = {"dhRecbto", "dhEmi", "dEmi"};
+    static constexpr std::string_view eventTags[] = {"dhRegEvento", "dhEvento"};
+    std::tm wall;
+    for (std::string_view tag : doc.cancellation ? std::span<const std::string_view>(eventTags)
+                                                 : std::span<const std::string_view>(documentTags))
+        if (readMoment(elementText(doc.text, tag), wall))
+            return zipTime(wall);
+    if (readMoment(doc.issueDate, wall))
+        return zipTime(wall);
+    return zipTime(monthStart);
+}
+
 const char* const kManifestHeader[] = {"arquivo", "chave", "emitente", "modelo", "serie", "numero",
                                        "emissao", "tipo", "cancelada", "sha256", "verificacao"};
 
 }  // namespace
+
+// A spreadsheet evaluates a cell starting with one of these (a formula, or a
+// tab or line break before one): such a cell gets an apostrophe in front, which
+// the spreadsheet shows as text and the eye reads past.
+namespace {
+
+bool evaluatedBySpreadsheet(const std::string& cell)
+{
+    return !cell.empty() && std::string_view("=+-@\t\r\n").find(cell.front()) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string csvCell(const std::string& utf8)
+{
+    const std::string cell = evaluatedBySpreadsheet(utf8) ? "'" + utf8 : utf8;
+    if (cell.find_first_of(";\"\r\n") == std::string::npos)
+        return cell;
+    std::string out = "\"";
+    for (char c : cell) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + '"';
+}
 
 std::string packageFileName(std::string_view yearMonth)
 {
     return "NFe-" + std::string(yearMonth) + ".zip";
 }
 
+namespace {
+
+// The temporary's name: the archive's, hidden, then a marker and the process
+// that writes it, so the clean-up recognises its own and nothing else.
+constexpr std::string_view kTemporaryMarker = "parcial-";
+
+std::string temporaryPrefix(std::string_view yearMonth)
+{
+    return "." + packageFileName(yearMonth) + "." + std::string(kTemporaryMarker);
+}
+
+// The process that wrote a temporary named prefix + "<pid>-<6 letters>", or 0
+// when the name is not one of ours.
+pid_t temporaryWriter(std::string_view name, std::string_view prefix)
+{
+    if (name.substr(0, prefix.size()) != prefix)
+        return 0;
+    name.remove_prefix(prefix.size());
+    const size_t dash = name.find('-');
+    if (dash == 0 || dash == name.npos || dash > 9 || name.size() != dash + 7)
+        return 0;
+    long pid = 0;
+    for (size_t i = 0; i < dash; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    for (char c : name.substr(dash + 1))
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            return 0;
+    return pid_t(pid);
+}
+
+// An earlier archive that cannot be written is the user's to keep: the run
+// fails saying so instead of replacing it.
+void checkReplaceable(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        throw PackageError("Não foi possível gravar em \"" + path +
+                           "\": o arquivo é somente leitura (o pacote anterior foi mantido)");
+    if (::access(path.c_str(), W_OK) != 0)
+        throw PackageError("Não foi possível gravar em \"" + path + "\": " + std::strerror(errno) +
+                           " (o pacote anterior foi mantido)");
+}
+
+}  // namespace
+
 void removeLeftoverPackages(const std::string& folder, std::string_view yearMonth)
 {
-    const std::string prefix = "." + packageFileName(yearMonth) + ".";
+    const std::string prefix = temporaryPrefix(yearMonth);
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!dir)
         return;  // the archive's own creation reports a folder that cannot be used
-    while (const dirent* entry = ::readdir(dir))
-        if (std::string_view(entry->d_name).substr(0, prefix.size()) == prefix)
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t writer = temporaryWriter(entry->d_name, prefix);
+        if (writer <= 0)
+            continue;
+        // Another run's temporary stays while that run lives.
+        if (writer != ::getpid() && (::kill(writer, 0) == 0 || errno != ESRCH))
+            continue;
+        // Only a file: never what a link leads to, nor a pipe or a folder.
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
     ::closedir(dir);
 }
 
@@ -156,6 +305,7 @@ struct PackageWriter::Impl {
     std::deque<Findings> findings;
     std::unique_ptr<BackgroundChecks> checks;
     NumberingGaps gaps;
+    std::tm monthStart{};
     bool committed = false;
 };
 
@@ -166,6 +316,12 @@ PackageWriter::PackageWriter(std::string folder, std::string yearMonth) : impl_(
         impl_->folder += '/';
     impl_->yearMonth = std::move(yearMonth);
     impl_->finalPath = impl_->folder + packageFileName(impl_->yearMonth);
+    checkReplaceable(impl_->finalPath);
+    // the lists' time: the month's first day
+    std::tm monthStart;
+    if (!readMoment(impl_->yearMonth + "-01", monthStart))
+        throw PackageError("Mês inválido \"" + impl_->yearMonth + "\"");
+    impl_->monthStart = monthStart;
     // A hidden name beside the final one: the rename that publishes the
     // archive stays inside one file system. Created with the usual 0666 less
     // umask (libzip keeps the mode it finds), not mkstemp's 0600.
@@ -177,7 +333,7 @@ PackageWriter::PackageWriter(std::string folder, std::string yearMonth) : impl_(
         std::string suffix;
         for (int i = 0; i < 6; ++i)
             suffix += letters[random() % (sizeof letters - 1)];
-        pattern = impl_->folder + "." + packageFileName(impl_->yearMonth) + "." + suffix;
+        pattern = impl_->folder + temporaryPrefix(impl_->yearMonth) + std::to_string(::getpid()) + "-" + suffix;
         fd = ::open(pattern.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             break;
@@ -270,7 +426,8 @@ void PackageWriter::add(const PackageDocument& doc)
         fail(name);
     }
     // the level `zip` uses by default: libzip's own is the slowest
-    if (zip_set_file_compression(impl_->archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 6) != 0)
+    if (zip_set_file_compression(impl_->archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 6) != 0 ||
+        zip_file_set_mtime(impl_->archive, zip_uint64_t(index), memberTime(doc, impl_->monthStart), 0) != 0)
         fail(name);
 
     Findings& findings = impl_->findings.emplace_back();
@@ -337,7 +494,8 @@ PackageResult PackageWriter::commit()
             zip_source_free(source);
             fail(name);
         }
-        if (zip_set_file_compression(impl_->archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 6) != 0)
+        if (zip_set_file_compression(impl_->archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 6) != 0 ||
+            zip_file_set_mtime(impl_->archive, zip_uint64_t(index), zipTime(impl_->monthStart), 0) != 0)
             fail(name);
     }
     if (zip_close(impl_->archive) != 0)
@@ -346,6 +504,8 @@ PackageResult PackageWriter::commit()
 
     try {
         syncPath(impl_->tempPath, O_RDONLY);
+        // made read-only while the run went on: still kept
+        checkReplaceable(impl_->finalPath);
         if (::rename(impl_->tempPath.c_str(), impl_->finalPath.c_str()) != 0)
             throw PackageError("Não foi possível dar o nome \"" + impl_->finalPath + "\" ao pacote: " +
                                std::strerror(errno));

@@ -36,12 +36,20 @@ struct PackageDocument {
 std::string packageFileName(std::string_view yearMonth);
 
 // Removes what a killed run left of the month's archive in `folder`: the
-// hidden temporaries (".NFe-AAAA-MM.zip.*"). Call while holding the export lock.
+// hidden temporaries this program names ".NFe-AAAA-MM.zip.parcial-<pid>-<6
+// letters>", files only, of processes no longer running. Anything else of a
+// similar name (a user's copy, a link, a pipe) stays. Call while holding the
+// export lock.
 void removeLeftoverPackages(const std::string& folder, std::string_view yearMonth);
 
 // The member name of a document: kind folder, then the name the incremental
 // export gives its file ("Emitidas/NFe<key>.XML", "Outras/CanNFe<key>.XML").
 std::string memberName(const PackageDocument& doc);
+
+// One cell of the lists as written: quoted when it holds ';', '"' or a line
+// break; a cell a spreadsheet would evaluate ('=', '+', '-', '@', tab, CR, LF
+// first) starts with an apostrophe, so it is shown as text.
+std::string csvCell(const std::string& utf8);
 
 // SHA-256 of `bytes` as 64 lower-case hex digits (OpenSSL).
 std::string sha256Hex(std::string_view bytes);
@@ -77,6 +85,10 @@ struct PackageResult {
 // second document with the same member name replaces the first, as the
 // incremental export's file would be). commit() writes the lists and gives
 // the archive its name; an archive never committed leaves no file behind.
+// The same documents in the same order give the same bytes: a member's time
+// is the document's authorisation (an event's registration), else its issue,
+// and the lists' time is the month's first day, never the run's clock.
+// An earlier archive that cannot be written is kept: the writer refuses it.
 class PackageWriter {
 public:
     // `folder`: where the archive goes (file system path; "" = current

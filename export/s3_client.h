@@ -163,4 +163,32 @@ private:
     int settled_ = 0;
 };
 
+// ---------------------------------------------------------------------------
+// Multipart upload: an object sent in parts, each its own request (and its
+// own retries), joined by the store at the end.
+
+struct UploadedPart {
+    int number = 0;    // from 1
+    std::string etag;  // as the store answered it, quotes included
+};
+
+// Starts the upload; the retention and the metadata ("x-amz-meta-<name>")
+// go here, the parts carry none. The answer's <UploadId> names the upload.
+Request createMultipartUpload(const Target& t, const std::string& key, const std::optional<Retention>& retention,
+                              const std::map<std::string, std::string>& metadata = {});
+// One part, with its Content-MD5 (Object Lock buckets ask for it).
+Request uploadPart(const Target& t, const std::string& key, const std::string& uploadId, int partNumber,
+                   std::string body);
+// Joins the parts, in their numbers' order. A 200 answer may still carry an
+// <Error> body.
+Request completeMultipartUpload(const Target& t, const std::string& key, const std::string& uploadId,
+                                const std::vector<UploadedPart>& parts);
+Request abortMultipartUpload(const Target& t, const std::string& key, const std::string& uploadId);
+// The ETag the store gives a multipart object: the MD5 of the parts' MD5s
+// (raw bytes) and "-<parts>", quoted. `partMd5s` as hex.
+std::string multipartEtag(const std::vector<std::string>& partMd5s);
+
+// The multipart uploads begun and neither completed nor aborted under a prefix.
+Request listMultipartUploads(const Target& t, const std::string& prefix);
+
 }  // namespace exports::s3

@@ -4,8 +4,16 @@
 // (goal: at most 1.5), the archive sizes and the peak memory of each program.
 //
 //   bench-package [--docs 20000] [--size 8192] [--repeat 2] [--dir /tmp/bench-package]
+//                 [--random 1] [--store 1]
 //
 // The generated documents all carry the month 2020-12 in their keys.
+// --random 1: the texts are bytes that do not compress, so the archive is as
+// large as the month (docs x size). --store 1: then "/pacote" with a Nuvem
+// line into a one-node Ceph cluster (tests/support/ceph-cluster.sh), twice:
+// the archive sent, then found unchanged; prints each run's time and peak
+// memory.
+#include "export/s3_client.h"
+#include "tests/support/ceph_cluster.h"
 #include "tools/fbfixture/fixture.h"
 
 #include <fcntl.h>
@@ -14,6 +22,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <random>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -77,6 +87,21 @@ void freshFolder(const fs::path& p)
     fs::create_directories(p);
 }
 
+// A text of `size` bytes that does not compress (printable bytes at random).
+std::string randomText(int n, size_t size)
+{
+    std::string text = "<nfeProc><NFe><infNFe><obs>";
+    std::mt19937_64 random(static_cast<std::uint64_t>(n));
+    while (text.size() + 40 < size) {
+        const std::uint64_t v = random();
+        for (int i = 0; i < 8; ++i) {
+            const char c = static_cast<char>(0x20 + (v >> (i * 8)) % 0xE0);
+            text += c == '<' || c == '&' ? '.' : c;
+        }
+    }
+    return text + "</obs></infNFe></NFe></nfeProc>";
+}
+
 std::string slurp(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
@@ -91,6 +116,7 @@ int main(int argc, char** argv)
     size_t docSize = 8192;
     int repeat = 2;
     fs::path work = "/tmp/bench-package";
+    bool random = false, store = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string o = argv[i], v = argv[i + 1];
         if (o == "--docs")
@@ -101,16 +127,26 @@ int main(int argc, char** argv)
             repeat = std::stoi(v);
         else if (o == "--dir")
             work = v;
+        else if (o == "--random")
+            random = v == "1";
+        else if (o == "--store")
+            store = v == "1";
     }
-    const fs::path dir = work / std::to_string(docs);
+    const fs::path dir = work / (std::to_string(docs) + "x" + std::to_string(docSize) + (random ? "r" : ""));
     fs::create_directories(dir);
     const fs::path dbFile = dir / "docs.fdb";
+    // Kept loaded to the end: the embedded engine's threads outlive the
+    // session, and unloading the library under them crashes the bench later.
+    std::shared_ptr<db::FbClient> client;
     if (!fs::exists(dbFile)) {
-        auto client = db::FbClient::load(db::clientLibraryName());
+        client = db::FbClient::load(db::clientLibraryName());
         const auto who = fixture::defaultCredentials(dbFile.string());
         fixture::createDatabase(client, dbFile.string(), who);
         fixture::createSchema(client, dbFile.string(), who, {});
         fixture::fillGenerated(client, dbFile.string(), who, 1, docs, docSize);
+        if (random)
+            for (int n = 1; n <= docs; ++n)
+                fixture::setText(client, dbFile.string(), who, n, "NFE_XML", randomText(n, docSize));
     }
     const fs::path exe = dir / "exportar-xml";
     fs::copy_file(EXPORTAR_BINARY, exe, fs::copy_options::overwrite_existing);
@@ -155,6 +191,40 @@ int main(int argc, char** argv)
                 byHandSize / 1048576.0, packageSize / 1048576.0, best[0].peakKb / 1024.0, best[2].peakKb / 1024.0);
     std::printf("package: %s", slurp(dir / "package.log").c_str());
     std::fflush(stdout);
+    if (store) {
+        auto* cluster = testsupport::CephCluster::shared();
+        if (!cluster) {
+            std::fprintf(stderr, "no Ceph cluster: %s\n", testsupport::CephCluster::whyNot().c_str());
+            return 1;
+        }
+        const std::string bucket = "bench-package";
+        exports::s3::Client client({cluster->accessKey(), cluster->secretKey()}, "us-east-1");
+        const auto r = client.send(exports::s3::createBucket({cluster->endpoint(), bucket, "us-east-1"}, true));
+        if (!r.ok()) {
+            std::fprintf(stderr, "bucket: %s\n", r.describe().c_str());
+            return 1;
+        }
+        ::setenv("AWS_ACCESS_KEY_ID", cluster->accessKey().c_str(), 1);
+        ::setenv("AWS_SECRET_ACCESS_KEY", cluster->secretKey().c_str(), 1);
+        const fs::path pkg = runs / "package-store";
+        freshFolder(pkg);
+        std::ofstream(dir / "ConfigQuillan.ini", std::ios::binary | std::ios::trunc)
+            << "[Configuracoes]\r\nBase=" << dbFile.string() << "\r\nData=01/01/2010\r\nHora=00:00:00\r\n"
+            << "PastaExportar=" << pkg.string() << "/\r\nNuvem=" << cluster->endpoint() << "/" << bucket
+            << "/escritorio\r\nNuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n";
+        for (const char* run : {"sent", "unchanged"}) {
+            const Measure m = runChild({exe.string(), "/pacote", "2020-12", pkg.string()}, dir, dir / "store.log");
+            if (m.status != 0) {
+                std::fprintf(stderr, "/pacote with the store failed with status %d:\n%s", m.status,
+                             slurp(dir / "store.log").c_str());
+                return 1;
+            }
+            std::printf("store_%s: package_MB=%.1f seconds=%.2f peak_MB=%.1f\n  %s", run,
+                        fs::file_size(pkg / "NFe-2020-12.zip") / 1048576.0, m.seconds, m.peakKb / 1024.0,
+                        slurp(dir / "store.log").c_str());
+            std::fflush(stdout);
+        }
+    }
     fs::remove_all(runs);
     return 0;
 }

@@ -289,6 +289,18 @@ TEST(PackageProgramErrors, StatusesAndMessages)
         EXPECT_TRUE(Workspace::files(ws.out).empty());
     }
 
+    // last year's delivery made read-only: kept, the run fails naming it
+    const fs::path earlier = ws.out / "NFe-2024-03.zip";
+    spit(earlier, "delivered");
+    fs::permissions(earlier, fs::perms::owner_read | fs::perms::group_read);
+    const RunResult readOnly = ws.run({"/pacote", "2024-03"});
+    EXPECT_EQ(readOnly.status, 1) << readOnly.err;
+    EXPECT_NE(readOnly.err.find("somente leitura"), std::string::npos) << readOnly.err;
+    EXPECT_NE(readOnly.err.find(earlier.string()), std::string::npos) << readOnly.err;
+    EXPECT_EQ(slurp(earlier), "delivered");
+    EXPECT_EQ(Workspace::files(ws.out).size(), 1u);
+    fs::remove(earlier);
+
     // another export holds the lock: 75 after the wait, nothing written
     exports::ExportLock held = exports::ExportLock::acquire(exports::lockFileFor(ws.ini.string()),
                                                             std::chrono::milliseconds(0));

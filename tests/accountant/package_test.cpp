@@ -7,9 +7,13 @@
 #include <zip.h>
 
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 #include <map>
 #include <sstream>
 #include <string>
@@ -31,6 +35,22 @@ struct TempDir {
     }
     ~TempDir() { fs::remove_all(path); }
 };
+
+// A process id no process has: a child's, once it has ended.
+pid_t deadPid()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+std::string slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 fs::perms currentUmask()
 {
@@ -277,14 +297,181 @@ TEST(Package, AppearsWholeOrNotAtAll)
     EXPECT_EQ(shell("unzip -tqq " + shellQuoted(archive)), 0);
 
     // what a killed run leaves: hidden temporaries of this month, which the next run removes
-    std::ofstream(tmp.path / ".NFe-2024-03.zip.a1B2c3") << "partial";
-    std::ofstream(tmp.path / ".NFe-2024-03.zip.a1B2c3.x9Y8z7") << "partial";
-    std::ofstream(tmp.path / ".NFe-2024-02.zip.a1B2c3") << "another month's: left to that month's next run";
+    const std::string dead = std::to_string(deadPid());
+    std::ofstream(tmp.path / (".NFe-2024-03.zip.parcial-" + dead + "-a1B2c3")) << "partial";
+    std::ofstream(tmp.path / (".NFe-2024-03.zip.parcial-" + std::to_string(::getpid()) + "-x9Y8z7")) << "partial";
+    std::ofstream(tmp.path / (".NFe-2024-02.zip.parcial-" + dead + "-a1B2c3"))
+        << "another month's: left to that month's next run";
     removeLeftoverPackages(tmp.path.string(), "2024-03");
-    EXPECT_FALSE(fs::exists(tmp.path / ".NFe-2024-03.zip.a1B2c3"));
-    EXPECT_FALSE(fs::exists(tmp.path / ".NFe-2024-03.zip.a1B2c3.x9Y8z7"));
-    EXPECT_TRUE(fs::exists(tmp.path / ".NFe-2024-02.zip.a1B2c3"));
+    EXPECT_FALSE(fs::exists(tmp.path / (".NFe-2024-03.zip.parcial-" + dead + "-a1B2c3")));
+    EXPECT_FALSE(fs::exists(tmp.path / (".NFe-2024-03.zip.parcial-" + std::to_string(::getpid()) + "-x9Y8z7")));
+    EXPECT_TRUE(fs::exists(tmp.path / (".NFe-2024-02.zip.parcial-" + dead + "-a1B2c3")));
     EXPECT_TRUE(fs::exists(archive));
+}
+
+// The clean-up removes its own temporaries and nothing else of a similar
+// name: a user's copy, a link (nor what it leads to), a pipe, a folder, the
+// temporary of a run still going.
+TEST(Package, CleanUpRemovesOnlyItsOwnTemporaries)
+{
+    TempDir tmp, elsewhere;
+    const std::string dead = std::to_string(deadPid());
+    const std::string ours = ".NFe-2020-12.zip.parcial-" + dead + "-a1B2c3";
+    std::ofstream(tmp.path / ours) << "partial";
+    std::ofstream(elsewhere.path / "precious") << "the user's";
+    struct Kept {
+        std::string name;
+        std::function<void(const fs::path&)> make;
+    };
+    const std::vector<Kept> kept = {
+        {".NFe-2020-12.zip.bak", [](const fs::path& p) { std::ofstream(p) << "the user's copy"; }},
+        {".NFe-2020-12.zip.parcial-" + dead + "-link01",
+         [&](const fs::path& p) { fs::create_symlink(elsewhere.path / "precious", p); }},
+        {".NFe-2020-12.zip.link",
+         [&](const fs::path& p) { fs::create_symlink(elsewhere.path / "precious", p); }},
+        {".NFe-2020-12.zip.parcial-" + dead + "-fifo01", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {".NFe-2020-12.zip.fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {".NFe-2020-12.zip.parcial-" + dead + "-dir001", [](const fs::path& p) { fs::create_directory(p); }},
+        // a run still writing (the parent of this test is alive)
+        {".NFe-2020-12.zip.parcial-" + std::to_string(::getppid()) + "-b2C3d4",
+         [](const fs::path& p) { std::ofstream(p) << "partial"; }},
+        {".NFe-2020-12.zip.parcial-" + dead + "-a1B2c3.old", [](const fs::path& p) { std::ofstream(p) << "x"; }},
+        {".NFe-2020-12.zip.parcial-x-a1B2c3", [](const fs::path& p) { std::ofstream(p) << "x"; }},
+    };
+    for (const auto& k : kept)
+        k.make(tmp.path / k.name);
+    removeLeftoverPackages(tmp.path.string(), "2020-12");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tmp.path / ours)));
+    for (const auto& k : kept)
+        EXPECT_TRUE(fs::exists(fs::symlink_status(tmp.path / k.name))) << k.name;
+    std::ifstream in(elsewhere.path / "precious");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "the user's");
+}
+
+// An earlier archive the user made read-only is kept and the run fails
+// saying so, before the month is written and when it turns read-only while
+// the month is being written.
+TEST(Package, UnwritableEarlierArchiveIsKeptAndTheRunFails)
+{
+    for (bool duringTheRun : {false, true}) {
+        SCOPED_TRACE(duringTheRun);
+        TempDir tmp;
+        const Fixture f;
+        const fs::path archive = tmp.path / "NFe-2024-03.zip";
+        std::ofstream(archive) << "last year's delivery";
+        if (!duringTheRun)
+            fs::permissions(archive, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        try {
+            PackageWriter writer(tmp.path.string(), "2024-03");
+            for (const auto& d : f.docs)
+                writer.add(d);
+            if (duringTheRun)
+                fs::permissions(archive, fs::perms::owner_read);
+            writer.commit();
+            ADD_FAILURE() << "replaced";
+        } catch (const PackageError& e) {
+            EXPECT_NE(std::string(e.what()).find("somente leitura"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(archive.string()), std::string::npos) << e.what();
+        }
+        std::ifstream in(archive);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+                  "last year's delivery");
+        EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path), fs::directory_iterator()), 1);
+    }
+}
+
+// The same documents give the same archive byte for byte, whenever and in
+// whatever time zone it is made: the members' times are the documents' own.
+TEST(Package, SameDocumentsGiveTheSameBytes)
+{
+    Fixture f;
+    f.docs[0].text = documentText(keyFor(A, "001", 1), "<dhEmi>2024-03-01T08:00:00-03:00</dhEmi>") ;
+    f.docs[0].text.insert(f.docs[0].text.find("</infProt>"), "<dhRecbto>2024-03-01T14:31:07-03:00</dhRecbto>");
+    f.docs[2].text = documentText(keyFor(A, "001", 5), "<dhEmi>2024-03-05T09:15:42-03:00</dhEmi>");
+    f.docs[4].text.insert(f.docs[4].text.find("</infEvento>"), "<dhEvento>2024-03-20T16:00:00-03:00</dhEvento>");
+    const char* const oldZone = std::getenv("TZ");
+    const std::string restore = oldZone ? oldZone : "";
+    std::vector<std::string> archives;
+    for (const char* zone : {"America/Sao_Paulo", "Asia/Tokyo", "UTC"}) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        TempDir tmp;
+        archives.push_back(slurp(build(tmp.path, f, 4096).path));
+        if (archives.size() == 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // a zip keeps even seconds
+    }
+    if (oldZone)
+        ::setenv("TZ", restore.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
+    EXPECT_EQ(archives[0], archives[1]);
+    EXPECT_EQ(archives[0], archives[2]);
+
+    // each member's time: authorisation, else issue, else the issue date, else the month
+    TempDir tmp;
+    const std::string path = build(tmp.path, f).path;
+    const std::map<std::string, std::string> expected = {
+        {"Emitidas/NFe" + keyFor(A, "001", 1) + ".XML", "2024-03-01 14:31:06"},
+        {"Emitidas/NFe" + keyFor(A, "001", 5) + ".XML", "2024-03-05 09:15:42"},
+        {"Emitidas/CanNFe" + keyFor(A, "001", 6) + ".XML", "2024-03-20 16:00:00"},
+        {"Emitidas/NFe" + keyFor(A, "001", 9) + ".XML", "2024-03-09 00:00:00"},
+        {"Outras/NFe" + keyFor(B, "001", 77) + ".XML", "2024-03-01 00:00:00"},
+        {"manifesto.csv", "2024-03-01 00:00:00"},
+        {"lacunas.csv", "2024-03-01 00:00:00"},
+    };
+    int error = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    ASSERT_NE(za, nullptr);
+    for (const auto& [name, when] : expected) {
+        zip_stat_t st;
+        ASSERT_EQ(zip_stat(za, name.c_str(), 0, &st), 0) << name;
+        std::tm local{};
+        ::localtime_r(&st.mtime, &local);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+        EXPECT_EQ(text, when) << name;
+    }
+    zip_close(za);
+}
+
+TEST(Package, CellsASpreadsheetWouldEvaluateAreShownAsText)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+        {"=1+1", "'=1+1"},
+        {"+5511999", "'+5511999"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\t=1", "'\t=1"},
+        {"\r=1", "\"'\r=1\""},
+        {"\n=1", "\"'\n=1\""},
+        {"=cmd;x", "\"'=cmd;x\""},
+        {"a=1", "a=1"},
+        {"2024-03-05", "2024-03-05"},
+        {"NFe-1", "NFe-1"},
+        {"", ""},
+        {"'quoted", "'quoted"},
+        {"x;y", "\"x;y\""},
+    };
+    for (const auto& [cell, written] : cases)
+        EXPECT_EQ(csvCell(cell), written) << cell;
+
+    // in the manifest: a hostile issue date and key reach the file as text
+    TempDir tmp;
+    Fixture f;
+    f.docs.resize(1);
+    f.docs[0].issueDate = "=HYPERLINK(\"http://x\";\"y\")";
+    f.docs.push_back({"-1+1", "NF", "@SUM(1)", false, "<nfeProc/>"});
+    const auto manifest = members(build(tmp.path, f).path).at("manifesto.csv");
+    EXPECT_NE(manifest.find(";\"'=HYPERLINK(\"\"http://x\"\";\"\"y\"\")\";"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("Emitidas/NFe-1+1.XML;'-1+1;;;;;'@SUM(1);"), std::string::npos) << manifest;
+    for (const auto& line : lines(manifest))
+        for (size_t at = 0; at != std::string::npos; at = line.find(';', at + 1)) {
+            const size_t cell = line[at] == ';' ? at + 1 : at;
+            if (cell < line.size())
+                EXPECT_EQ(std::string_view("=+-@\t").find(line[cell]), std::string_view::npos) << line;
+        }
 }
 
 TEST(Package, KeyThatWouldLeadOutOfTheFolderStopsIt)
