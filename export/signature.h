@@ -29,10 +29,20 @@ namespace exports {
 //                    not RSA, an unknown method);
 //  ProtocolDigest    protNFe/infProt/digVal differs from the signed element's
 //                    digest: not the text that was authorised.
-// The parse loads no DTD, substitutes no entity and uses no network.
+// The parse loads no DTD, substitutes no entity and uses no network; a text
+// with a DOCTYPE gets no findings here (the XML check's XmlStructure).
+// A text past the limits below gets SignatureInvalid without canonicalising.
 Findings checkSignature(std::string_view text);
 
-// The same findings over a tree parsed without entity substitution; the
+// libxml2's canonical form costs, for every element, the square of the
+// namespace declarations in scope, and sorts each element's attributes: a
+// text of a few hundred KB could keep it busy for hours. NF-e carry up to
+// about 7 declarations in scope and 3 attributes an element.
+inline constexpr int kMaxNamespacesInScope = 32;
+inline constexpr int kMaxAttributes = 32;
+
+// The same findings over a tree parsed without entity substitution, whose
+// text was within the limits above (checkDocument's parse counts them); the
 // caller keeps the tree (it is put back as it was).
 Findings checkSignature(_xmlDoc* tree);
 
