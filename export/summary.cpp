@@ -46,7 +46,7 @@ std::string abandonedRunError(long long limitSeconds, RunStep step, long long do
         break;
     case RunStep::Writing: doing = "gravando o documento " + number; break;
     case RunStep::Uploading: doing = "enviando o documento " + number + " à Nuvem"; break;
-    case RunStep::FinishingFolder: doing = "concluindo os arquivos gravados"; break;
+    case RunStep::FinishingFolder: doing = "concluindo os arquivos gravados ou o pacote"; break;
     case RunStep::FinishingStore: doing = "aguardando a Nuvem confirmar os envios"; break;
     case RunStep::Checking: doing = "verificando os documentos"; break;
     case RunStep::Stamping: doing = "gravando a marca"; break;

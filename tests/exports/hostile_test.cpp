@@ -495,6 +495,15 @@ TEST_F(Hostile, DocumentsBuiltToStallTheChecksAreJudgedAndExported) {
     EXPECT_NE(r.out.find("falhas_xml=4 falhas_assinatura=1"), std::string::npos) << r.out;
     EXPECT_EQ(Workspace::files(ws_->out), expected);
     EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "05/01/2021 10:00:00");
+    // the month's package of the same documents, checked by its own threads
+    const fs::path packages = ws_->dir / "pacotes";
+    fs::create_directory(packages);
+    const RunResult p = ws_->run({"/pacote", "2020-12", packages.string()});
+    ASSERT_EQ(p.status, 0) << p.out << p.err;
+    EXPECT_NE(p.out.find("gravados=5 "), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find(" falhas_xml=4 "), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find(" falhas_assinatura=1"), std::string::npos) << p.out;
+    EXPECT_TRUE(fs::exists(packages / "NFe-2020-12.zip"));
     rusage children{};
     ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &children), 0);
     EXPECT_LT(children.ru_maxrss, 200 * 1024) << "KB at most in a child of the test";
