@@ -474,3 +474,20 @@ TEST(BackgroundChecks, ACheckThatThrowsEverywhereReachesTheCaller)
         }) << threads;
     }
 }
+
+// The unattended run's watchdog takes a check that ends, on any thread, for
+// progress: the count moves while the caller has not asked for the results.
+TEST(BackgroundChecks, EachEndedCheckIsCountedAsItEnds)
+{
+    const std::string key = kValid;
+    const std::string good = documentXml(key, protocolFor(key));
+    const unsigned long long before = documentsChecked();
+    BackgroundChecks background(1);
+    for (int i = 0; i < 64; ++i)  // two batches: both go to the thread
+        background.add(key, good, XmlKind::Document);
+    for (int waited = 0; documentsChecked() < before + 64 && waited < 60000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GE(documentsChecked(), before + 64) << "not counted before finish()";
+    EXPECT_EQ(background.finish().checked, 64);
+    EXPECT_GE(documentsChecked(), before + 64);
+}
