@@ -129,7 +129,7 @@ private:
             if (limit_.count() > 0 && idle >= limit_)
                 giveUp(exports::Result::Failed, 1,
                        exports::abandonedRunError(limit_.count(), static_cast<exports::RunStep>(step_.load()),
-                                                  document_));
+                                                  document_, examined_, written_));
         }
     }
 

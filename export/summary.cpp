@@ -32,7 +32,7 @@ bool storeStep(RunStep step) {
     return step == RunStep::PreparingStore || step == RunStep::Uploading || step == RunStep::FinishingStore;
 }
 
-std::string abandonedRunError(long long limitSeconds, RunStep step, long long document) {
+std::string abandonedRunError(long long limitSeconds, RunStep step, long long document, long examined, long written) {
     const std::string number = std::to_string(document);
     std::string doing;
     switch (step) {
@@ -53,7 +53,8 @@ std::string abandonedRunError(long long limitSeconds, RunStep step, long long do
     }
     return std::string(storeStep(step) ? "Nuvem: exportação" : "Exportação") +
            " abandonada: nenhum progresso em " + std::to_string(limitSeconds) + " s " + doing +
-           " (TempoSemProgresso); marca não movida";
+           " (TempoSemProgresso), com " + std::to_string(examined) + " documentos examinados e " +
+           std::to_string(written) + " gravados; marca não movida";
 }
 
 std::string printable(const std::string& bytes) {

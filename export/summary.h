@@ -83,10 +83,12 @@ enum class RunStep : int {
 bool storeStep(RunStep step);
 
 // The failure of a run ended after `limitSeconds` without progress during
-// `step` (`document` the one it concerns, 0 for none), e.g. "Nuvem: exportação
-// abandonada: nenhum progresso em 600 s enviando o documento 12 à Nuvem
-// (TempoSemProgresso); marca não movida".
-std::string abandonedRunError(long long limitSeconds, RunStep step, long long document);
+// `step` (`document` the one it concerns, 0 for none) with what it had done,
+// e.g. "Nuvem: exportação abandonada: nenhum progresso em 600 s enviando o
+// documento 12 à Nuvem (TempoSemProgresso), com 12 documentos examinados e 12
+// gravados; marca não movida".
+std::string abandonedRunError(long long limitSeconds, RunStep step, long long document, long examined = 0,
+                              long written = 0);
 
 // The one stdout line of an unattended run, e.g.
 // Resumo: examinados=3 selecionados=2 gravados=2 marca_antes="01/01/2010 00:00:00"

@@ -375,11 +375,12 @@ TEST(AbandonedRun, TheErrorNamesTheStepAndWhoseItWas) {
         {RunStep::Stamping, 0, "Exportação abandonada", "gravando a marca"},
     };
     for (const Case& c : cases) {
-        const std::string error = abandonedRunError(600, c.step, c.document);
+        const std::string error = abandonedRunError(600, c.step, c.document, 41, 40);
         SCOPED_TRACE(error);
         EXPECT_EQ(error.rfind(c.starts, 0), 0u);
         EXPECT_NE(error.find(c.says), std::string::npos);
-        EXPECT_NE(error.find("(TempoSemProgresso); marca não movida"), std::string::npos);
+        EXPECT_NE(error.find("(TempoSemProgresso), com 41 documentos examinados e 40 gravados; marca não movida"),
+                  std::string::npos);
         // only a step that waits on the database blames the server
         EXPECT_EQ(error.find("servidor ou rede") != std::string::npos,
                   c.step == RunStep::Reading || c.step == RunStep::Connecting);
