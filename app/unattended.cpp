@@ -56,11 +56,12 @@ bool hasArgument(int argc, char** argv, const char* word) {
 }
 
 // A run can hang inside the database client (a server or a network that
-// stops answering): nothing then returns to the loop that would see a stop
-// request. This thread ends such a run: a stop signal not obeyed within a
-// few seconds, or no progress for the set time. It records the end in the
-// history itself and leaves at once; whatever was half written is a
-// temporary the next run removes, and the stamp did not move.
+// stops answering), an upload or a check: nothing then returns to the loop
+// that would see a stop request. This thread ends such a run: a stop signal
+// not obeyed within a few seconds, or no progress for the set time. It
+// records the end in the history itself, with the counts the run had reached
+// and the step it was stuck in, and leaves at once; whatever was half written
+// is a temporary the next run removes, and the stamp did not move.
 class RunWatchdog {
 public:
     RunWatchdog(std::string historyPath, const char* kind, std::chrono::system_clock::time_point started,
@@ -71,6 +72,22 @@ public:
     ~RunWatchdog() { finish(); }
 
     void progress() { lastProgress_ = Steady::now().time_since_epoch().count(); }
+    // The run moved to `step`: its counts so far, kept for the record.
+    void step(const exports::RunSummary& s, exports::RunStep step, long long document) {
+        examined_ = s.examined;
+        selected_ = s.selected;
+        written_ = s.written;
+        unchanged_ = s.unchanged;
+        refused_ = s.refused;
+        duplicates_ = s.duplicates;
+        step_ = static_cast<int>(step);
+        document_ = document;
+        if (step == exports::RunStep::Connecting) {
+            std::lock_guard<std::mutex> lock(stampMutex_);
+            stampBefore_ = s.stampBefore;
+        }
+        progress();
+    }
     // The run returned: the caller records its end from now on.
     void finish() {
         {
@@ -89,9 +106,15 @@ private:
     void watch() {
         std::unique_lock<std::mutex> lock(mutex_);
         std::optional<Steady::time_point> signalled;
+        unsigned long long checked = exports::documentsChecked();
         while (!done_) {
             wake_.wait_for(lock, std::chrono::milliseconds(200));
             if (done_) return;
+            // a check that ends is progress, on whichever thread it ran
+            if (const unsigned long long now = exports::documentsChecked(); now != checked) {
+                checked = now;
+                progress();
+            }
             const auto now = Steady::now();
             if (const int signal = stopSignal()) {
                 if (!signalled) signalled = now;
@@ -105,8 +128,8 @@ private:
             const auto idle = now - Steady::time_point(Steady::duration(lastProgress_.load()));
             if (limit_.count() > 0 && idle >= limit_)
                 giveUp(exports::Result::Failed, 1,
-                       "Exportação abandonada: nenhum progresso em " + std::to_string(limit_.count()) +
-                           " s (servidor ou rede sem resposta; TempoSemProgresso); marca não movida");
+                       exports::abandonedRunError(limit_.count(), static_cast<exports::RunStep>(step_.load()),
+                                                  document_, examined_, written_));
         }
     }
 
@@ -114,8 +137,21 @@ private:
         exports::RunSummary s;
         s.result = result;
         s.error = message;
+        s.examined = examined_;
+        s.selected = selected_;
+        s.written = written_;
+        s.unchanged = unchanged_;
+        s.refused = refused_;
+        s.duplicates = duplicates_;
+        {
+            std::lock_guard<std::mutex> lock(stampMutex_);
+            s.stampBefore = s.stampAfter = stampBefore_;
+        }
+        const auto ended = std::chrono::system_clock::now();
+        s.seconds = std::chrono::duration<double>(ended - started_).count();
         std::string error;
-        exports::appendRun(history_, exports::recordOf(s, kind_, started_, std::chrono::system_clock::now()), &error);
+        exports::appendRun(history_, exports::recordOf(s, kind_, started_, ended), &error);
+        line(stdout, exports::summaryLine(s));
         line(stderr, message);
         if (!error.empty()) line(stderr, "Histórico não gravado: " + error);
         std::_Exit(status);
@@ -126,6 +162,12 @@ private:
     std::chrono::system_clock::time_point started_;
     std::chrono::seconds limit_;
     std::atomic<Steady::rep> lastProgress_;
+    // What the run had reached, written by its thread, read here.
+    std::atomic<long> examined_{0}, selected_{0}, written_{0}, unchanged_{0}, refused_{0}, duplicates_{0};
+    std::atomic<int> step_{static_cast<int>(exports::RunStep::Starting)};
+    std::atomic<long long> document_{0};
+    std::mutex stampMutex_;
+    std::string stampBefore_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool done_ = false;
@@ -163,6 +205,9 @@ public:
         if (watchdog) watchdog->progress();
     }
     bool stopRequested() override { return stopSignal() != 0; }
+    void step(const exports::RunSummary& s, exports::RunStep step, long long document) override {
+        if (watchdog) watchdog->step(s, step, document);
+    }
 };
 
 // Every run goes into the history, a busy one too; a failure is told to the

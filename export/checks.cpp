@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -93,6 +94,28 @@ struct XmlScan {
     bool keyDiffers = false;
     bool inChNFe = false;
     std::string chNFe;
+
+    // The layout, so that no reader can take another copy of what was
+    // verified: the holder (NFe, evento) with one signed element (infNFe,
+    // infEvento) and its Signature after it, one reply (protNFe, retEvento).
+    enum class Part : unsigned char { Other, Holder, Reply } part = Part::Other;  // the open child of the root
+    int holders = 0, signedElements = 0, holderSignatures = 0;
+    int replies = 0, replyElements = 0, replySignatures = 0;
+    bool misplaced = false;
+    bool doctype = false;  // the parse was stopped there
+
+    // What the canonical form would cost: declarations in scope, attributes.
+    struct Declared {
+        int depth, count;
+    };
+    std::vector<Declared> declared;  // elements that declare namespaces, outermost first
+    int namespacesInScope = 0;
+    bool pastLimits = false;
+
+    // The protocol's status and whether it carries the authorised digest.
+    bool inCStat = false;
+    std::string cStat;
+    bool hasDigVal = false;
 };
 
 // Most names differ in their first letter; no string built per element.
@@ -106,12 +129,64 @@ bool named(const xmlChar* name, const char* literal)
 // handlers for an entity's content with a context of its own.
 thread_local XmlScan* scanning = nullptr;
 
-void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, int, const xmlChar**,
+// Where the names the layout fixes stand; anything else there is misplaced.
+void placeElement(XmlScan& s, int depth, const xmlChar* name, bool isDocument)
+{
+    using Part = XmlScan::Part;
+    const char* const holder = isDocument ? "NFe" : "evento";
+    const char* const signedName = isDocument ? "infNFe" : "infEvento";
+    const char* const reply = isDocument ? "protNFe" : "retEvento";
+    const char* const replyName = isDocument ? "infProt" : "infEvento";
+    if (depth == 1) {
+        if (named(name, holder)) {
+            ++s.holders;
+            s.part = Part::Holder;
+        } else if (named(name, reply)) {
+            ++s.replies;
+            s.part = Part::Reply;
+        } else {
+            s.part = Part::Other;
+            s.misplaced = true;
+        }
+    } else if (depth == 2 && s.part == Part::Holder) {
+        if (named(name, signedName)) {
+            if (++s.signedElements > 1 || s.holderSignatures > 0)
+                s.misplaced = true;
+        } else if (named(name, "Signature")) {
+            if (++s.holderSignatures > 1 || s.signedElements == 0)
+                s.misplaced = true;
+        } else if (!isDocument || !named(name, "infNFeSupl")) {  // an NFC-e's QR code
+            s.misplaced = true;
+        }
+    } else if (depth == 2 && s.part == Part::Reply) {
+        // the authority may sign its reply too
+        if (named(name, replyName)) {
+            if (++s.replyElements > 1 || s.replySignatures > 0)
+                s.misplaced = true;
+        } else if (named(name, "Signature")) {
+            if (++s.replySignatures > 1 || s.replyElements == 0)
+                s.misplaced = true;
+        } else {
+            s.misplaced = true;
+        }
+    } else if (depth >= 2 && (named(name, holder) || named(name, signedName) || named(name, reply) ||
+                              named(name, replyName) || named(name, "Signature"))) {
+        s.misplaced = true;
+    }
+}
+
+void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, int namespaceCount, const xmlChar**,
              int attributeCount, int, const xmlChar** attributes)
 {
     using Root = XmlScan::Root;
     XmlScan& s = *scanning;
     const int depth = s.depth++;
+    if (namespaceCount > 0) {
+        s.declared.push_back({depth, namespaceCount});
+        s.namespacesInScope += namespaceCount;
+        s.pastLimits = s.pastLimits || s.namespacesInScope > kMaxNamespacesInScope;
+    }
+    s.pastLimits = s.pastLimits || attributeCount > kMaxAttributes;
     const xmlChar* name = localname;
     if (depth == 0) {
         s.root = named(name, "nfeProc") ? Root::Document : named(name, "procEventoNFe") ? Root::Event : Root::Other;
@@ -120,6 +195,7 @@ void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, in
     if (s.root != Root::Document && s.root != Root::Event)
         return;
     const bool isDocument = s.root == Root::Document;
+    placeElement(s, depth, name, isDocument);
     if (isDocument && depth == 1 && named(name, "protNFe")) {
         s.hasProtocol = true;
     } else if (isDocument && named(name, "infNFe")) {
@@ -137,6 +213,13 @@ void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, in
         // protNFe's chNFe in a document, evento's and retEvento's in an event
         s.inChNFe = true;
         s.chNFe.clear();
+    } else if (isDocument && depth == 3 && s.part == XmlScan::Part::Reply) {
+        if (named(name, "cStat")) {
+            s.inCStat = true;
+            s.cStat.clear();
+        } else if (named(name, "digVal")) {
+            s.hasDigVal = true;
+        }
     }
 }
 
@@ -144,6 +227,11 @@ void onEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*)
 {
     XmlScan& s = *scanning;
     --s.depth;
+    if (!s.declared.empty() && s.declared.back().depth == s.depth) {
+        s.namespacesInScope -= s.declared.back().count;
+        s.declared.pop_back();
+    }
+    s.inCStat = false;
     if (!s.inChNFe)
         return;
     s.inChNFe = false;
@@ -157,6 +245,16 @@ void onText(void*, const xmlChar* text, int length)
 {
     if (scanning->inChNFe)
         scanning->chNFe.append(reinterpret_cast<const char*>(text), length);
+    else if (scanning->inCStat && scanning->cStat.size() < 16)
+        scanning->cStat.append(reinterpret_cast<const char*>(text), length);
+}
+
+// NF-e never carry a DOCTYPE. Stopped before its internal subset is read, the
+// parse declares no entity: no reference can be expanded anywhere later.
+void onDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*)
+{
+    scanning->doctype = true;
+    xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
 }
 
 void onError(void*, xmlErrorPtr err)
@@ -228,6 +326,7 @@ xmlParserCtxtPtr checksContext(bool tree)
             return nullptr;
         xmlSAXHandler* sax = context->sax;
         sax->serror = onError;
+        sax->internalSubset = onDoctype;
         if (tree) {
             sax->startElementNs = onStartTree;
             sax->endElementNs = onEndTree;
@@ -272,14 +371,22 @@ bool scanXml(std::string_view text, XmlScan& scan, Tree* tree = nullptr)
     xmlSetStructuredErrorFunc(previousData, previousHandler);
     if (!context->wellFormed && !scan.errors.any)
         scan.errors.any = true;
-    if (tree && !scan.errors.any)
+    if (tree && !scan.errors.any && !scan.doctype)
         *tree = std::move(doc);
     scanning = nullptr;
     return true;
 }
 
+// What the signature check needs to know of the parse.
+struct ScanFacts {
+    bool doctype = false;
+    bool pastLimits = false;                // not to be canonicalised
+    bool authorisedWithoutDigest = false;  // cStat 100 or 150, no digVal
+};
+
 // The XML findings of one parse; `tree` as scanXml takes it.
-Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind kind, Tree* tree)
+Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind kind, Tree* tree,
+                     ScanFacts* facts = nullptr)
 {
     Findings findings;
     if (trimmed(text).empty()) {
@@ -296,6 +403,12 @@ Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind 
         findings.push_back(Finding::XmlMalformed);
         return findings;
     }
+    if (scan.doctype) {
+        findings.push_back(Finding::XmlStructure);
+        if (facts)
+            facts->doctype = true;
+        return findings;
+    }
     if (scan.errors.any) {
         findings.push_back(scan.errors.encoding ? Finding::XmlEncoding : Finding::XmlMalformed);
         return findings;
@@ -310,12 +423,20 @@ Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind 
         findings.push_back(Finding::XmlRoot);
         return findings;
     }
+    if (scan.misplaced || scan.holders != 1 || scan.signedElements != 1 || scan.replies > 1)
+        addFinding(findings, Finding::XmlStructure);
     if (root == Root::Document && !scan.hasProtocol)
         addFinding(findings, Finding::XmlNoProtocol);
     if (!scan.sawKey)
         addFinding(findings, Finding::XmlKeyMissing);
     if (scan.keyDiffers)
         addFinding(findings, Finding::XmlKeyMismatch);
+    if (facts) {
+        facts->pastLimits = scan.pastLimits;
+        const std::string_view status = trimmed(scan.cStat);
+        facts->authorisedWithoutDigest =
+            root == Root::Document && !scan.hasDigVal && (status == "100" || status == "150");
+    }
     return findings;
 }
 
@@ -369,6 +490,7 @@ std::string_view findingName(Finding f)
     case Finding::XmlNoProtocol: return "xml-sem-protocolo";
     case Finding::XmlKeyMissing: return "xml-sem-chave";
     case Finding::XmlKeyMismatch: return "xml-chave-diferente";
+    case Finding::XmlStructure: return "xml-estrutura";
     case Finding::SignatureMissing: return "assinatura-ausente";
     case Finding::SignatureDigest: return "assinatura-digest";
     case Finding::SignatureInvalid: return "assinatura-invalida";
@@ -469,19 +591,26 @@ Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKin
     // check needs; parsing it twice cost a fifth of the checks' time.
     const bool maySign = maySignText(text);
     Tree tree(nullptr, xmlFreeDoc);
-    bool parsed = true;  // as a document or an event
-    for (Finding f : xmlFindings(text, storedKey, kind, maySign ? &tree : nullptr)) {
+    bool parsed = true;  // as a document or an event, without a DOCTYPE
+    ScanFacts facts;
+    const Findings xml = xmlFindings(text, storedKey, kind, maySign ? &tree : nullptr, &facts);
+    for (Finding f : xml) {
         findings.push_back(f);
         parsed = parsed && f != Finding::XmlEmpty && f != Finding::XmlEncoding && f != Finding::XmlMalformed &&
                  f != Finding::XmlRoot;
     }
-    if (!parsed)
+    // a DOCTYPE's text is not looked at any further
+    if (!parsed || facts.doctype)
         return findings;
-    if (!maySign)
+    if (facts.pastLimits)
+        findings.push_back(Finding::SignatureInvalid);
+    else if (!maySign)
         findings.push_back(Finding::SignatureMissing);
     else if (tree)
         for (Finding f : checkSignature(tree.get()))
             findings.push_back(f);
+    if (facts.authorisedWithoutDigest)
+        addFinding(findings, Finding::ProtocolDigest);
     return findings;
 }
 
@@ -495,6 +624,15 @@ void CheckCounts::add(const Findings& findings)
     badKeys += key;
     badXml += xml;
     badSignatures += signature;
+}
+
+namespace {
+std::atomic<unsigned long long> checkedSoFar{0};
+}  // namespace
+
+unsigned long long documentsChecked()
+{
+    return checkedSoFar.load(std::memory_order_relaxed);
 }
 
 namespace {
@@ -559,6 +697,7 @@ void BackgroundChecks::checkBatch(Batch& batch, CheckCounts& counts, Batch* fail
 {
     auto checkOne = [&](Item& item) {
         Findings findings = check_(item.key, item.text, item.kind);
+        checkedSoFar.fetch_add(1, std::memory_order_relaxed);
         counts.add(findings);
         if (item.result)
             *item.result = std::move(findings);

@@ -51,6 +51,8 @@ enum class Finding {
     XmlNoProtocol,     // nfeProc without protNFe
     XmlKeyMissing,     // no infNFe Id / chNFe to compare
     XmlKeyMismatch,    // the key inside differs from the stored one
+    XmlStructure,      // not the layout: a second or misplaced NFe, infNFe, protNFe, Signature
+                       // (evento, infEvento, retEvento), or a DOCTYPE
     SignatureMissing,  // no XML signature (export/signature.h)
     SignatureDigest,   // the signed element changed after signing
     SignatureInvalid,  // the signature value does not verify
@@ -82,10 +84,11 @@ enum class XmlKind {
     Either,             // whichever the root says
 };
 
-// Findings about the stored text of a document (well-formed, its
+// Findings about the stored text of a document (well-formed, its layout, its
 // authorisation, the key inside equal to `storedKey`); empty when all hold.
-// The text is parsed without building a tree, never changed; external entities
-// and DTDs are not loaded.
+// The text is parsed without building a tree, never changed. A DOCTYPE ends
+// the parse where it stands (XmlStructure alone): no entity is declared, so
+// none is ever expanded, and nothing external is loaded.
 Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind);
 
 // Windows-1252 to UTF-8 for the XML parser (libxml2's converter contract):
@@ -97,7 +100,10 @@ Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kin
 int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* in, int* inLength);
 
 // Every check of one document: the key's findings, the XML's, then the
-// signature's for a text that parsed as a document or an event.
+// signature's for a text that parsed as a document or an event. A text past
+// the canonical form's limits (export/signature.h) gets SignatureInvalid
+// without being canonicalised; an authorised protocol (cStat 100 or 150)
+// without digVal gets ProtocolDigest.
 Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind);
 
 // Documents counted by what their checks found, for a run's summary.
@@ -166,6 +172,11 @@ private:
     CheckCounts counts_;
     std::vector<std::thread> workers_;
 };
+
+// Documents checked so far by this process, on any thread, counted as each
+// check ends: a run waiting on its checks is still moving (the unattended
+// run's watchdog reads this).
+unsigned long long documentsChecked();
 
 // "ok" when empty, else the finding names joined by ','.
 std::string findingsText(const Findings& findings);

@@ -16,6 +16,9 @@ class FbClient;
 
 namespace exports {
 
+struct RunSummary;
+enum class RunStep : int;
+
 // The ERP's own login; embedded databases accept any password.
 struct Credentials {
     std::string user = "KORVA";
@@ -82,6 +85,10 @@ public:
     virtual void document(long /*done*/, long long /*number*/) {}
     // Asked before each document; true ends the run there, stamp unmoved.
     virtual bool stopRequested() { return false; }
+    // Before each step that may wait on something outside the program: the
+    // counts so far and the step (export/summary.h), `document` the one it
+    // concerns or 0.
+    virtual void step(const RunSummary& /*soFar*/, RunStep /*step*/, long long /*document*/) {}
 };
 
 }  // namespace exports

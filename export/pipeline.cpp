@@ -151,6 +151,7 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
     std::optional<BackgroundChecks> checks;
     try {
         plan = makePlan();
+        observer.step(s, RunStep::Starting, 0);
         trust.emplace(trustForRun(plan.job.trustedCertificates, plan.job.settingsFile));
         const std::optional<ExportLock> lock =
             plan.locks ? lockForRun(plan.job, observer, s) : std::optional<ExportLock>();
@@ -169,8 +170,13 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
             checkSettingsWritable(plan.job.settingsFile);
             s.stampBefore = s.stampAfter = stored.date + " " + stored.time;
         }
-        for (const auto& destination : plan.destinations) destination->prepare();
+        // The destinations after the first are the object store's.
+        for (size_t i = 0; i < plan.destinations.size(); ++i) {
+            observer.step(s, i == 0 ? RunStep::PreparingFolder : RunStep::PreparingStore, 0);
+            plan.destinations[i]->prepare();
+        }
 
+        observer.step(s, RunStep::Connecting, 0);
         const std::unique_ptr<DocumentSource> source = plan.openSource();
         observer.connected();
         StartFacts facts;
@@ -188,6 +194,7 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
         if (plan.checkDocuments) checks.emplace();
         SourceRow row;
         NameClaims names;
+        long long previous = 0;
         for (long done = 0;; ++done) {
             if (observer.stopRequested()) {
                 if (checks) s.checks = checks->finish();
@@ -196,7 +203,9 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
                 s.seconds = since(started);
                 return s;
             }
+            observer.step(s, RunStep::Reading, previous);
             if (!source->next(row)) break;
+            previous = row.number;
             observer.document(done, row.number);
             ++s.examined;
             // The period's rows carry their position, not a document number.
@@ -222,6 +231,7 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
                     }
                     if (claim == NameClaims::Outcome::Replaces) s.duplicate(row.number, other, doc.key);
                     for (size_t i = 0; i < plan.destinations.size(); ++i) {
+                        observer.step(s, i == 0 ? RunStep::Writing : RunStep::Uploading, row.number);
                         const PutResult put = plan.destinations[i]->put(doc);
                         // An upload still in flight is settled, or the run failed, by finish().
                         // A file taken over from another document was counted already.
@@ -235,9 +245,14 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
             current.reset();
         }
         // Everything taken is durable before the stamp moves past it.
-        for (const auto& destination : plan.destinations) destination->finish(s);
+        for (size_t i = 0; i < plan.destinations.size(); ++i) {
+            observer.step(s, i == 0 ? RunStep::FinishingFolder : RunStep::FinishingStore, 0);
+            plan.destinations[i]->finish(s);
+        }
+        observer.step(s, RunStep::Checking, 0);
         if (checks) s.checks = checks->finish();
         if (stamped) {
+            observer.step(s, RunStep::Stamping, 0);
             advance = storedStamp(advance, facts.snapshot.serverTime);
             storeStamp(plan.job.settingsFile, advance, facts.snapshot.oldestActive, facts.database.identity);
             s.stampAfter = dateText(advance) + " " + timeText(advance);

@@ -40,10 +40,20 @@ class CertificateTrust;
 //                    (emit, or the event's author), or its CPF not the issuer's.
 // With no readable certificate only the signature's findings are given.
 // `trust` null: the store the run installed (trustForChecks()).
-// The parse loads no DTD, substitutes no entity and uses no network.
+// The parse loads no DTD, substitutes no entity and uses no network; a text
+// with a DOCTYPE gets no findings here (the XML check's XmlStructure).
+// A text past the limits below gets SignatureInvalid without canonicalising.
 Findings checkSignature(std::string_view text, const CertificateTrust* trust = nullptr);
 
-// The same findings over a tree parsed without entity substitution; the
+// libxml2's canonical form costs, for every element, the square of the
+// namespace declarations in scope, and sorts each element's attributes: a
+// text of 250 KB kept it busy for more than ten minutes. NF-e carry up to
+// about 7 declarations in scope and 3 attributes an element.
+inline constexpr int kMaxNamespacesInScope = 32;
+inline constexpr int kMaxAttributes = 32;
+
+// The same findings over a tree parsed without entity substitution, whose
+// text was within the limits above (checkDocument's parse counts them); the
 // caller keeps the tree (it is put back as it was).
 Findings checkSignature(_xmlDoc* tree, const CertificateTrust* trust = nullptr);
 

@@ -28,6 +28,35 @@ const char* resultWord(Result r) {
 
 }  // namespace
 
+bool storeStep(RunStep step) {
+    return step == RunStep::PreparingStore || step == RunStep::Uploading || step == RunStep::FinishingStore;
+}
+
+std::string abandonedRunError(long long limitSeconds, RunStep step, long long document, long examined, long written) {
+    const std::string number = std::to_string(document);
+    std::string doing;
+    switch (step) {
+    case RunStep::Starting: doing = "antes do primeiro documento (trava, configurações ou marca)"; break;
+    case RunStep::PreparingFolder: doing = "preparando a pasta de exportação"; break;
+    case RunStep::PreparingStore: doing = "consultando o bucket da Nuvem"; break;
+    case RunStep::Connecting: doing = "conectando ao banco (servidor ou rede sem resposta)"; break;
+    case RunStep::Reading:
+        doing = document ? "lendo do banco o documento seguinte ao " + number + " (servidor ou rede sem resposta)"
+                         : "lendo do banco o primeiro documento (servidor ou rede sem resposta)";
+        break;
+    case RunStep::Writing: doing = "gravando o documento " + number; break;
+    case RunStep::Uploading: doing = "enviando o documento " + number + " à Nuvem"; break;
+    case RunStep::FinishingFolder: doing = "concluindo os arquivos gravados ou o pacote"; break;
+    case RunStep::FinishingStore: doing = "aguardando a Nuvem confirmar os envios"; break;
+    case RunStep::Checking: doing = "verificando os documentos"; break;
+    case RunStep::Stamping: doing = "gravando a marca"; break;
+    }
+    return std::string(storeStep(step) ? "Nuvem: exportação" : "Exportação") +
+           " abandonada: nenhum progresso em " + std::to_string(limitSeconds) + " s " + doing +
+           " (TempoSemProgresso), com " + std::to_string(examined) + " documentos examinados e " +
+           std::to_string(written) + " gravados; marca não movida";
+}
+
 std::string printable(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) {

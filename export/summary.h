@@ -62,6 +62,34 @@ struct RunSummary {
     }
 };
 
+// What a run is doing, told to its observer before each step that may wait on
+// something outside the program, so that a run ended from outside can say
+// where it stood.
+enum class RunStep : int {
+    Starting,          // the lock, the settings file, the stamp
+    PreparingFolder,   // the output folder or the package's
+    PreparingStore,    // the object store answers (Nuvem)
+    Connecting,        // the database
+    Reading,           // the next row and its text from the database
+    Writing,           // a document into the folder or the package
+    Uploading,         // a document to the object store
+    FinishingFolder,   // the folder's files made durable, the package named
+    FinishingStore,    // the uploads still in flight acknowledged
+    Checking,          // waiting for the documents' checks
+    Stamping,          // the stamp stored in the settings file
+};
+
+// Whether the step waits on the object store: its messages start with "Nuvem: ".
+bool storeStep(RunStep step);
+
+// The failure of a run ended after `limitSeconds` without progress during
+// `step` (`document` the one it concerns, 0 for none) with what it had done,
+// e.g. "Nuvem: exportação abandonada: nenhum progresso em 600 s enviando o
+// documento 12 à Nuvem (TempoSemProgresso), com 12 documentos examinados e 12
+// gravados; marca não movida".
+std::string abandonedRunError(long long limitSeconds, RunStep step, long long document, long examined = 0,
+                              long written = 0);
+
 // The one stdout line of an unattended run, e.g.
 // Resumo: examinados=3 selecionados=2 gravados=2 marca_antes="01/01/2010 00:00:00"
 //   marca_depois="25/12/2020 10:05:37" tempo=0.012s resultado=completo inalterados=0 recusados=0

@@ -264,7 +264,7 @@ TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
               std::string::npos);
     EXPECT_EQ(byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").substr(
                   byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").rfind(';') + 1),
-              "chave-tamanho,xml-sem-protocolo,xml-sem-chave,assinatura-ausente\r");
+              "chave-tamanho,xml-estrutura,xml-sem-protocolo,xml-sem-chave,assinatura-ausente\r");
     EXPECT_NE(byName.at("Emitidas/NFe" + keyFor(B, "001", 104) + ".XML").find(";xml-sem-protocolo,assinatura-ausente\r"),
               std::string::npos);
     EXPECT_EQ(result.checks.checked, long(f.docs.size() - 1));

@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -225,14 +230,15 @@ TEST_F(Signature, HostileTextsGetFindings)
         std::string expected;
     };
     const Case cases[] = {
-        // the signed text is not what a reader that expands the entity sees
+        // the signed text is not what a reader that expands the entity sees:
+        // no DOCTYPE reaches the signature check
         {"an entity inside the signed element",
          replaced(replaced(good, "<nfeProc", "<!DOCTYPE nfeProc [<!ENTITY loja \"Loja\">]><nfeProc"), "<natOp>VENDA",
                   "<natOp>&loja;VENDA"),
-         "assinatura-digest,protocolo-digest"},
+         "xml-estrutura"},
         {"entities that grow a thousandfold",
          replaced(replaced(good, "<nfeProc", laughs + "<nfeProc"), "<natOp>VENDA", "<natOp>&d;&d;&d;&d;VENDA"),
-         "xml-malformado"},
+         "xml-estrutura"},
         {"two References", replaced(good, "</SignedInfo>", "<Reference" + reference + "</Reference></SignedInfo>"),
          "assinatura-digest,assinatura-invalida"},
         {"twenty thousand transforms",
@@ -251,7 +257,7 @@ TEST_F(Signature, HostileTextsGetFindings)
          "assinatura-invalida"},
         // and no emit to bind the certificate to
         {"no infNFe to sign", replaced(replaced(good, "<infNFe", "<outro"), "</infNFe>", "</outro>"),
-         "xml-sem-chave,assinatura-digest,protocolo-digest,certificado-titular"},
+         "xml-estrutura,xml-sem-chave,assinatura-digest,protocolo-digest,certificado-titular"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(findingsText(checkDocument(kKey, c.text, XmlKind::Document)), c.expected) << c.what;
@@ -282,4 +288,188 @@ TEST_F(Signature, FoundThroughTheDocumentChecksAndCounted)
     EXPECT_EQ(got.checked, 50);
     EXPECT_EQ(got.badSignatures, 10);
     EXPECT_EQ(got.failed, 10);
+}
+
+// A second copy of what was verified, beside it, is what a reader may take
+// instead: the signature holds over the genuine one, the layout does not.
+TEST_F(Signature, ASecondSignedElementProtocolOrSignatureBreaksTheLayout)
+{
+    const std::string key = kKey;
+    const std::string good = sign(documentTemplate("UTF-8", "Loja", "Parafuso"));
+    const std::string event = sign(eventTemplate());
+    const std::string signature = "<Signature" + between(good, "<Signature", "</Signature>") + "</Signature>";
+    const std::string value = between(good, "<SignatureValue>", "</SignatureValue>");
+    const std::string forged = replaced(signature, value, value[0] == 'A' ? "B" + value.substr(1) : "A" + value.substr(1));
+    const std::string protocol = "<protNFe" + between(good, "<protNFe", "</protNFe>") + "</protNFe>";
+    const std::string eventSignature = "<Signature" + between(event, "<Signature", "</Signature>") + "</Signature>";
+    // an NFC-e's QR code between infNFe and the signature, the authority's own signature on its protocol
+    const std::string nfce = sign(replaced(documentTemplate("UTF-8", "Loja", "Parafuso"), "</infNFe><Signature",
+                                           "</infNFe><infNFeSupl><qrCode>https://example/qr?p=1</qrCode>"
+                                           "</infNFeSupl><Signature"));
+    const std::string signedProtocol = replaced(good, "</infProt></protNFe>", "</infProt>" + signature + "</protNFe>");
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"untouched", good, "ok"},
+        {"NFC-e with infNFeSupl", nfce, "ok"},
+        {"protocol signed by the authority", signedProtocol, "ok"},
+        {"untouched event", event, "ok"},
+        {"a second, unsigned infNFe after the signature",
+         replaced(good, "</Signature></NFe>",
+                  "</Signature><infNFe versao=\"4.00\"><total><ICMSTot><vNF>1.00</vNF></ICMSTot></total></infNFe></NFe>"),
+         "xml-estrutura"},
+        {"a second NFe without an Id",
+         replaced(good, "</NFe>", "</NFe><NFe><infNFe versao=\"4.00\"><total><ICMSTot><vNF>1.00</vNF></ICMSTot>"
+                                  "</total></infNFe></NFe>"),
+         "xml-estrutura"},
+        {"a second protNFe after the genuine one", replaced(good, "</protNFe>", "</protNFe>" + protocol),
+         "xml-estrutura"},
+        {"two signatures, the forger's first", replaced(good, "</infNFe>", "</infNFe>" + forged),
+         "xml-estrutura,assinatura-invalida"},
+        {"the signature before infNFe",
+         replaced(replaced(good, signature, ""), "<infNFe Id", signature + "<infNFe Id"), "xml-estrutura"},
+        {"no NFe", replaced(replaced(good, "<NFe xmlns", "<Nota xmlns"), "</NFe>", "</Nota>"),
+         "xml-estrutura,assinatura-ausente,protocolo-digest"},
+        {"NFe wrapped in another element", replaced(replaced(good, "<NFe xmlns", "<x><NFe xmlns"), "</NFe>", "</NFe></x>"),
+         "xml-estrutura,assinatura-ausente,protocolo-digest"},
+        {"a second infEvento in evento",
+         replaced(event, "</Signature></evento>", "</Signature><infEvento><chNFe>" + key + "</chNFe></infEvento></evento>"),
+         "xml-estrutura"},
+        {"a second evento", replaced(event, "</evento>", "</evento><evento><infEvento/></evento>"), "xml-estrutura"},
+        {"a second retEvento",
+         replaced(event, "</retEvento>", "</retEvento><retEvento><infEvento><cStat>135</cStat></infEvento></retEvento>"),
+         "xml-estrutura"},
+        {"two event signatures", replaced(event, "</Signature></evento>", "</Signature>" + eventSignature + "</evento>"),
+         "xml-estrutura"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(findingsText(checkDocument(kKey, c.text, XmlKind::Either)), c.expected) << c.what;
+}
+
+// digVal is what the authority authorised: an authorising protocol without it
+// vouches for no text.
+TEST_F(Signature, AnAuthorisingProtocolWithoutDigValIsAFinding)
+{
+    const std::string good = sign(documentTemplate("UTF-8", "Loja", "Parafuso"));
+    const std::string digVal = "<digVal>" + between(good, "<digVal>", "</digVal>") + "</digVal>";
+    const std::string without = replaced(good, digVal, "");
+    struct Case {
+        const char* status;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"100", "protocolo-digest"},   // authorised
+        {"150", "protocolo-digest"},   // authorised late
+        {" 100 ", "protocolo-digest"},
+        {"302", "ok"},                 // use denied: no authorised digest to compare
+    };
+    for (const Case& c : cases) {
+        const std::string text = replaced(without, "<cStat>100</cStat>", std::string("<cStat>") + c.status + "</cStat>");
+        EXPECT_EQ(findingsText(checkDocument(kKey, text, XmlKind::Document)), c.expected) << c.status;
+    }
+    EXPECT_EQ(findingsText(checkDocument(kKey, good, XmlKind::Document)), "ok");
+}
+
+namespace {
+
+// What `check` finds in a child process, and the most memory that child held
+// (KB); a child still busy after a minute is killed: "hung"; one that dies
+// (out of its 1 GB of address space) "crashed".
+struct Measured {
+    std::string findings;
+    long maxKb = 0;
+};
+
+Measured inChild(const std::function<std::string()>& check)
+{
+    int pipeFds[2];
+    EXPECT_EQ(::pipe(pipeFds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        ::alarm(60);
+#ifndef __SANITIZE_ADDRESS__  // its shadow memory is address space too
+        // a check gone wrong fails here instead of taking the machine's memory
+        const rlimit space{1ul << 30, 1ul << 30};
+        ::setrlimit(RLIMIT_AS, &space);
+#endif
+        const std::string out = check();
+        ssize_t ignored = ::write(pipeFds[1], out.data(), out.size());
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    Measured m;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        m.findings.append(buffer, size_t(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    if (!WIFEXITED(status))
+        m.findings = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM ? "hung" : "crashed";
+    m.maxKb = usage.ru_maxrss;
+    return m;
+}
+
+}  // namespace
+
+// Texts built to make the canonical form or an entity's expansion cost without
+// bound: each gets its finding without that work, in little memory, and the
+// signature check alone (no XML check before it) holds as well.
+TEST_F(Signature, TextsThatWouldCostWithoutBoundAreJudgedWithoutThatWork)
+{
+    const std::string good = sign(documentTemplate("UTF-8", "Loja", "Parafuso"));
+    std::string declarations, elements;
+    for (int i = 0; i < 10000; ++i)
+        declarations += " xmlns:n" + std::to_string(i) + "=\"urn:n\"";
+    for (int i = 0; i < 4000; ++i)
+        elements += "<e/>";
+    const std::string flood =
+        replaced(replaced(good, "<nfeProc ", "<nfeProc" + declarations + " "), "</infAdic>", "</infAdic>" + elements);
+    const std::string entity = "<!DOCTYPE nfeProc [<!ENTITY big \"" + std::string(1 << 20, 'A') + "\">]>";
+    std::string references;
+    for (int i = 0; i < 2000; ++i)
+        references += "&big;";
+    const std::string certificate = between(good, "<X509Certificate>", "</X509Certificate>");
+    const std::string digVal = between(good, "<digVal>", "</digVal>");
+    // just past each limit, on the protocol, outside what the signature covers
+    std::string namespaces, attributes;
+    for (int i = 0; i < kMaxNamespacesInScope; ++i)  // and the default one of nfeProc
+        namespaces += " xmlns:p" + std::to_string(i) + "=\"urn:p\"";
+    for (int i = 0; i < kMaxAttributes; ++i)  // and versao
+        attributes += " a" + std::to_string(i) + "=\"1\"";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string expected;         // checkDocument
+        std::string signatureAlone;   // checkSignature
+    };
+    const Case cases[] = {
+        {"ten thousand namespaces over four thousand elements", flood, "assinatura-invalida", "assinatura-invalida"},
+        {"a megabyte entity two thousand times in X509Certificate",
+         entity + replaced(good, certificate, references), "xml-estrutura", "ok"},
+        {"a megabyte entity two thousand times in digVal", entity + replaced(good, digVal, references),
+         "xml-estrutura", "ok"},
+        {"namespaces in scope at the limit", replaced(good, "<protNFe ", "<protNFe" + namespaces.substr(namespaces.find(' ', 1)) + " "),
+         "ok", "ok"},
+        {"namespaces in scope past the limit", replaced(good, "<protNFe ", "<protNFe" + namespaces + " "),
+         "assinatura-invalida", "assinatura-invalida"},
+        {"attributes at the limit", replaced(good, "<protNFe ", "<protNFe" + attributes.substr(attributes.find(' ', 1)) + " "),
+         "ok", "ok"},
+        {"attributes past the limit", replaced(good, "<protNFe ", "<protNFe" + attributes + " "),
+         "assinatura-invalida", "assinatura-invalida"},
+    };
+    for (const Case& c : cases) {
+        const Measured m = inChild([&] {
+            return findingsText(checkDocument(kKey, c.text, XmlKind::Document)) + "|" +
+                   findingsText(checkSignature(c.text));
+        });
+        EXPECT_EQ(m.findings, c.expected + "|" + c.signatureAlone) << c.what;
+        EXPECT_LT(m.maxKb, 200 * 1024) << c.what;
+    }
 }

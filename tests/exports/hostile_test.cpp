@@ -4,6 +4,7 @@
 // seen through it; the library call for the period export.
 #include "tests/support/workspace.h"
 
+#include "export/history.h"
 #include "export/run.h"
 #include "export/summary.h"
 #include "tests/support/silent_proxy.h"
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <signal.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -260,6 +262,18 @@ TEST(SilentServer, NeitherASignalNorTheProgressLimitIsWaitedOutForever) {
         // its end is in the history, so /status does not report the run before it
         const std::string history = slurp(ws.dir / "ConfigQuillan.log.jsonl");
         EXPECT_NE(history.find(std::string("\"resultado\":\"") + c.recorded + "\""), std::string::npos) << history;
+        if (!c.signal) {
+            // abandoned: what it had done and where it stood, not a run of nothing
+            const auto last = exports::lastRun((ws.dir / "ConfigQuillan.log.jsonl").string());
+            ASSERT_TRUE(last);
+            const long long files = static_cast<long long>(Workspace::files(ws.out).size());
+            EXPECT_GT(files, 0);
+            EXPECT_EQ(last->written, files) << history;
+            EXPECT_GE(last->examined, files) << history;
+            EXPECT_NE(last->error.find("lendo do banco o documento seguinte ao "), std::string::npos) << last->error;
+            EXPECT_NE(last->error.find(" e " + std::to_string(files) + " gravados; "), std::string::npos) << last->error;
+            EXPECT_NE(r.out.find("gravados=" + std::to_string(files) + " "), std::string::npos) << r.out;
+        }
         EXPECT_EQ(ws.run({"/status"}).status, 1);
     }
 }
@@ -439,6 +453,61 @@ TEST_F(Hostile, AccessKeysWithControlBytesAreRefused) {
               "Documento recusado: 5 chave \"35\\x1B[2J\\x07\": nome inseguro\n");
     EXPECT_EQ(Workspace::files(ws_->out), allThree());
     EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "04/01/2021 10:00:00");
+}
+
+// Documents made to keep the checks busy for hours or to fill the memory: the
+// run ends at its usual pace with their findings, every document exported as
+// stored, and the program never holds much memory.
+TEST_F(Hostile, DocumentsBuiltToStallTheChecksAreJudgedAndExported) {
+    // No signature to verify: the digest the protocol holds is worked out over infNFe.
+    const auto document = [](int seq, const std::string& prolog, const std::string& rootExtra,
+                             const std::string& body, const std::string& digVal) {
+        const std::string key = fixture::accessKey(seq);
+        return prolog + "<nfeProc xmlns=\"http://www.portalfiscal.inf.br/nfe\"" + rootExtra +
+               " versao=\"4.00\"><NFe><infNFe Id=\"NFe" + key + "\" versao=\"4.00\">" + body +
+               "</infNFe></NFe><protNFe versao=\"4.00\"><infProt><chNFe>" + key + "</chNFe><digVal>" + digVal +
+               "</digVal><cStat>100</cStat></infProt></protNFe></nfeProc>";
+    };
+    std::string declarations, elements, references;
+    for (int i = 0; i < 10000; ++i) declarations += " xmlns:n" + std::to_string(i) + "=\"urn:n\"";
+    for (int i = 0; i < 4000; ++i) elements += "<e/>";
+    for (int i = 0; i < 2000; ++i) references += "&big;";
+    const std::string sha1 = "AAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    const std::string flood = document(4, "", declarations, elements, sha1);
+    const std::string entity =
+        document(5, "<!DOCTYPE nfeProc [<!ENTITY big \"" + std::string(1 << 20, 'A') + "\">]>", "", "", references);
+    ASSERT_GT(flood.size(), 200000u);
+    const auto who = fixture::defaultCredentials(ws_->dbName);
+    std::map<std::string, std::string> expected = allThree();
+    for (const auto& [seq, text] : {std::pair<int, const std::string&>{4, flood}, {5, entity}}) {
+        Doc d;
+        d.seq = seq;
+        d.moment = "2021-01-0" + std::to_string(seq) + " 10:00:00";
+        d.tipo = "NF";
+        d.xml = "x";
+        fixture::runScript(client(), ws_->dbName, who, insertScript({d}));
+        fixture::setText(client(), ws_->dbName, who, seq, "NFE_XML", text);
+        expected[file(seq)] = text + "\r\n";
+    }
+    spit(ws_->ini, ws_->configText("01/01/2010", "00:00:00", ws_->out.string() + "/") + "TempoSemProgresso=20\r\n");
+    const RunResult r = ws_->run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    // the three <doc> texts and the DOCTYPE are XML faults; the flood is past the canonical form's limits
+    EXPECT_NE(r.out.find("falhas_xml=4 falhas_assinatura=1"), std::string::npos) << r.out;
+    EXPECT_EQ(Workspace::files(ws_->out), expected);
+    EXPECT_EQ(ws_->configValue("Data") + " " + ws_->configValue("Hora"), "05/01/2021 10:00:00");
+    // the month's package of the same documents, checked by its own threads
+    const fs::path packages = ws_->dir / "pacotes";
+    fs::create_directory(packages);
+    const RunResult p = ws_->run({"/pacote", "2020-12", packages.string()});
+    ASSERT_EQ(p.status, 0) << p.out << p.err;
+    EXPECT_NE(p.out.find("gravados=5 "), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find(" falhas_xml=4 "), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find(" falhas_assinatura=1"), std::string::npos) << p.out;
+    EXPECT_TRUE(fs::exists(packages / "NFe-2020-12.zip"));
+    rusage children{};
+    ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &children), 0);
+    EXPECT_LT(children.ru_maxrss, 200 * 1024) << "KB at most in a child of the test";
 }
 
 }  // namespace

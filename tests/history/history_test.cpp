@@ -350,3 +350,41 @@ TEST_F(HistoryFile, ARunsFirstLineGivesWayToItsEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run ended for want of progress says where it stood; a stall of the object
+// store is the store's ("Nuvem: ", as its other failures), a database that went
+// silent is the server's, a stall elsewhere blames neither.
+TEST(AbandonedRun, TheErrorNamesTheStepAndWhoseItWas) {
+    struct Case {
+        RunStep step;
+        long long document;
+        const char* starts;
+        const char* says;
+    };
+    const Case cases[] = {
+        {RunStep::Reading, 41, "Exportação abandonada: nenhum progresso em 600 s ",
+         "lendo do banco o documento seguinte ao 41 (servidor ou rede sem resposta)"},
+        {RunStep::Connecting, 0, "Exportação abandonada", "conectando ao banco (servidor ou rede sem resposta)"},
+        {RunStep::Uploading, 40, "Nuvem: exportação abandonada", "enviando o documento 40 à Nuvem"},
+        {RunStep::FinishingStore, 0, "Nuvem: exportação abandonada", "aguardando a Nuvem confirmar os envios"},
+        {RunStep::PreparingStore, 0, "Nuvem: exportação abandonada", "consultando o bucket da Nuvem"},
+        {RunStep::Checking, 0, "Exportação abandonada", "verificando os documentos"},
+        {RunStep::Writing, 7, "Exportação abandonada", "gravando o documento 7"},
+        {RunStep::Stamping, 0, "Exportação abandonada", "gravando a marca"},
+    };
+    for (const Case& c : cases) {
+        const std::string error = abandonedRunError(600, c.step, c.document, 41, 40);
+        SCOPED_TRACE(error);
+        EXPECT_EQ(error.rfind(c.starts, 0), 0u);
+        EXPECT_NE(error.find(c.says), std::string::npos);
+        EXPECT_NE(error.find("(TempoSemProgresso), com 41 documentos examinados e 40 gravados; marca não movida"),
+                  std::string::npos);
+        // only a step that waits on the database blames the server
+        EXPECT_EQ(error.find("servidor ou rede") != std::string::npos,
+                  c.step == RunStep::Reading || c.step == RunStep::Connecting);
+    }
+}
+
+}  // namespace

@@ -4,6 +4,9 @@
 // failures end the run with status 1 and a message naming the store.
 #include "tests/support/workspace.h"
 #include "tests/store/store_helpers.h"
+#include "tests/support/silent_proxy.h"
+
+#include "export/history.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -171,6 +174,32 @@ TEST_F(StoreProgram, GatewayKilledMidRunThenRestartedTheNextRunCompletes) {
     ASSERT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_EQ(Workspace::files(w.out).size(), 1500u);
     expectStoreHoldsFolder(w, bucket);
+}
+
+// The store stops answering mid-run behind a relay that keeps its connections
+// open: the progress limit ends the run, and its record says it was the
+// store, with what the run had done by then.
+TEST_F(StoreProgram, AStoreThatStopsAnsweringEndsTheRunAsTheStoresWithItsCounts) {
+    const std::string endpoint = testsupport::CephCluster::shared()->endpoint();
+    testsupport::SilentProxy proxy(std::stoi(endpoint.substr(endpoint.rfind(':') + 1)), 20000);
+    Workspace w(Mode::Embedded);
+    w.createDatabase(companyDocs("11222333000181", 300));
+    const std::string bucket = newBucket("silent", false);
+    w.writeConfig("01/01/2010", "00:00:00", w.out.string());
+    spit(w.ini, slurp(w.ini) + "Organizar={cnpj}/{aaaa}-{mm}\r\nNuvem=http://127.0.0.1:" +
+                    std::to_string(proxy.port()) + "/" + bucket + "/escritorio\r\nTempoSemProgresso=3\r\n");
+    const RunResult r = w.run();
+    EXPECT_TRUE(proxy.silent());
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(r.err.rfind("Nuvem: exportação abandonada: nenhum progresso em 3 s ", 0), 0u) << r.err;
+    EXPECT_EQ(w.configValue("Data"), "01/01/2010");
+    const auto last = exports::lastRun((w.dir / "ConfigQuillan.log.jsonl").string());
+    ASSERT_TRUE(last);
+    const long long files = static_cast<long long>(Workspace::files(w.out).size());
+    EXPECT_GT(files, 0);
+    EXPECT_EQ(last->written, files) << last->error;
+    EXPECT_GE(last->examined, files);
+    EXPECT_EQ(last->error.rfind("Nuvem: ", 0), 0u) << last->error;
 }
 
 TEST_F(StoreProgram, ProgramKilledMidUploadThenRerunLeavesNothingMissing) {
