@@ -39,6 +39,7 @@ ObjectStoreDestination::ObjectStoreDestination(StoreSettings settings, AwsKeys k
     : settings_(std::move(settings)), subfolder_(std::move(subfolder)), now_(std::move(now)) {
     if (!now_) now_ = [] { return std::chrono::system_clock::now(); };
     target_ = {settings_.endpoint, settings_.bucket, settings_.region};
+    if (policy.caFile.empty()) policy.caFile = settings_.caFile;
     client_ = std::make_unique<s3::Client>(std::move(keys), settings_.region, policy, inFlight);
 }
 
@@ -57,6 +58,8 @@ std::optional<s3::Retention> ObjectStoreDestination::retention() const {
 
 std::string ObjectStoreDestination::bucketAdvice(const s3::Response& r) const {
     const std::string code = r.errorCode();
+    // The keys are fine; describe() names the clock.
+    if (r.clockSkewed()) return {};
     if (r.status == 404 || code == "NoSuchBucket")
         return "o bucket \"" + settings_.bucket + "\" não existe em " + settings_.endpoint +
                " (confira o nome em Nuvem ou crie o bucket)";
