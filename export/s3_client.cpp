@@ -598,7 +598,10 @@ void Client::poll(std::chrono::milliseconds wait) {
                     error = "Nuvem: a resposta a " + what + " passou de " +
                             std::to_string(policy_.maxAnswerBytes / 1024) +
                             " KiB e foi cortada (o servidor em Nuvem não responde como um armazenamento S3)";
-                } else if (code == CURLE_OPERATION_TIMEDOUT && SteadyClock::now() - t->started >= t->limit) {
+                } else if (code == CURLE_OPERATION_TIMEDOUT &&
+                           SteadyClock::now() - t->started + std::chrono::milliseconds(250) >= t->limit) {
+                    // The whole request's bound (curl's clock runs a little
+                    // ahead of ours), not a stall: trying again would take as long.
                     t->response.final = true;
                     error = "Nuvem: " + what + " não terminou em " +
                             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(t->limit).count()) +

@@ -131,7 +131,7 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
     if (scheme == "HTTP") {
         // Keys and documents in clear text only where they never leave the machine.
         if (!loopback(host))
-            refuse("Nuvem: http:// só é aceito para este computador (127.0.0.1, localhost); use https:// para " + host);
+            refuse("Nuvem: http:// só é aceito para este computador (127.0.0.1, localhost); para outro servidor use https://");
     } else if (scheme != "HTTPS") {
         refuse("Nuvem deve começar com https://");
     }
