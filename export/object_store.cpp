@@ -78,7 +78,10 @@ std::string ObjectStoreDestination::bucketAdvice(const s3::Response& r) const {
 [[noreturn]] void ObjectStoreDestination::fail(const std::string& key, const s3::Response& r, const std::string& step) {
     std::string msg = "Nuvem: " + step;
     if (!key.empty()) msg += " de \"" + key + "\"";
-    msg += " em " + settings_.bucket + " falhou: " + r.describe();
+    // The client's own verdicts start with "Nuvem: " too: once is enough.
+    std::string why = r.describe();
+    if (why.rfind("Nuvem: ", 0) == 0) why.erase(0, 7);
+    msg += " em " + settings_.bucket + " falhou: " + why;
     if (r.attempts > 1) msg += " após " + std::to_string(r.attempts) + " tentativas";
     const std::string advice = bucketAdvice(r);
     if (!advice.empty()) msg += "; " + advice;
