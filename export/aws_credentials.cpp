@@ -80,8 +80,15 @@ AwsKeys parseCredentialsText(const std::string& text, const std::string& profile
 }
 
 AwsKeys loadAwsKeys(const std::string& configuredProfile) {
-    AwsKeys keys = loadKeys(credentialsProfile(configuredProfile));
+    // Before the file is read: its text holds the secret too.
     noCoreDumps();
+    AwsKeys keys = loadKeys(credentialsProfile(configuredProfile));
+    // They travel in request headers: a line break would add headers of its own.
+    for (const std::string* k : {&keys.accessKey, &keys.secretKey, &keys.sessionToken})
+        for (unsigned char c : *k)
+            if (c < 0x20 || c == 0x7F)
+                throw std::runtime_error("Nuvem: as chaves (ou o token de sessão) contêm um caractere de controle; "
+                                         "confira como foram copiadas");
     return keys;
 }
 

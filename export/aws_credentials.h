@@ -21,7 +21,7 @@ AwsKeys parseCredentialsText(const std::string& text, const std::string& profile
 // refused when only some are; else the profile of
 // AWS_SHARED_CREDENTIALS_FILE or ~/.aws/credentials, refused when the file
 // can be read by its group or by others. The profile is `profile` when not
-// empty, else AWS_PROFILE, else "default". Once keys are loaded the process
+// empty, else AWS_PROFILE, else "default". From the first call on the process
 // leaves no core dump.
 AwsKeys loadAwsKeys(const std::string& profile);
 

@@ -735,6 +735,9 @@ TEST(Credentials, SessionTokensAndAwsProfile) {
     const AwsKeys env = loadAwsKeys("outro");
     EXPECT_EQ(env.accessKey, "AKENV");
     EXPECT_EQ(env.sessionToken, "TOKENENV");
+    // A line break in a key would smuggle headers into every request.
+    Env injected("AWS_SESSION_TOKEN", "TOKEN\r\nx-amz-acl: public-read");
+    EXPECT_THROW(loadAwsKeys("outro"), std::runtime_error);
 }
 
 TEST(Credentials, NoCoreDumpOnceKeysAreLoaded) {
