@@ -1,6 +1,8 @@
 #include "export/aws_credentials.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +27,23 @@ std::string envText(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
+// A core dump would hold the keys: none from here on.
+void noCoreDumps() {
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+}
+
+AwsKeys loadKeys(const std::string& profile);
+
 }  // namespace
+
+std::string credentialsProfile(const std::string& configured) {
+    const std::string given = trim(configured);
+    if (!given.empty()) return given;
+    const std::string env = trim(envText("AWS_PROFILE"));
+    return env.empty() ? "default" : env;
+}
 
 AwsKeys parseCredentialsText(const std::string& text, const std::string& profile) {
     AwsKeys keys;
@@ -52,6 +70,7 @@ AwsKeys parseCredentialsText(const std::string& text, const std::string& profile
         const std::string value = trim(line.substr(eq + 1));
         if (name == "aws_access_key_id") keys.accessKey = value;
         else if (name == "aws_secret_access_key") keys.secretKey = value;
+        else if (name == "aws_session_token") keys.sessionToken = value;
     }
     if (!seen) throw std::runtime_error("perfil [" + profile + "] ausente no arquivo de credenciais");
     if (keys.accessKey.empty() || keys.secretKey.empty())
@@ -60,9 +79,33 @@ AwsKeys parseCredentialsText(const std::string& text, const std::string& profile
     return keys;
 }
 
-AwsKeys loadAwsKeys(const std::string& profile) {
-    AwsKeys env{envText("AWS_ACCESS_KEY_ID"), envText("AWS_SECRET_ACCESS_KEY")};
+AwsKeys loadAwsKeys(const std::string& configuredProfile) {
+    // Before the file is read: its text holds the secret too.
+    noCoreDumps();
+    AwsKeys keys = loadKeys(credentialsProfile(configuredProfile));
+    // They travel in request headers: a line break would add headers of its own.
+    for (const std::string* k : {&keys.accessKey, &keys.secretKey, &keys.sessionToken})
+        for (unsigned char c : *k)
+            if (c < 0x20 || c == 0x7F)
+                throw std::runtime_error("Nuvem: as chaves (ou o token de sessão) contêm um caractere de controle; "
+                                         "confira como foram copiadas");
+    return keys;
+}
+
+namespace {
+
+AwsKeys loadKeys(const std::string& profile) {
+    AwsKeys env{envText("AWS_ACCESS_KEY_ID"), envText("AWS_SECRET_ACCESS_KEY"), envText("AWS_SESSION_TOKEN")};
     if (!env.accessKey.empty() && !env.secretKey.empty()) return env;
+    // Half a set of keys is a mistake, not a wish to use the file: the other
+    // tools refuse it too.
+    if (!env.accessKey.empty() || !env.secretKey.empty() || !env.sessionToken.empty()) {
+        std::string missing = env.accessKey.empty() ? "AWS_ACCESS_KEY_ID" : "AWS_SECRET_ACCESS_KEY";
+        if (env.accessKey.empty() && env.secretKey.empty()) missing = "AWS_ACCESS_KEY_ID e AWS_SECRET_ACCESS_KEY";
+        throw std::runtime_error("Nuvem: chaves incompletas no ambiente: falta " + missing +
+                                 " (defina as duas, ou nenhuma para usar o perfil [" + profile +
+                                 "] do arquivo de credenciais)");
+    }
 
     std::string path = envText("AWS_SHARED_CREDENTIALS_FILE");
     if (path.empty()) {
@@ -102,5 +145,7 @@ AwsKeys loadAwsKeys(const std::string& profile) {
         throw std::runtime_error(std::string("Nuvem: ") + e.what() + " " + path);
     }
 }
+
+}  // namespace
 
 }  // namespace exports

@@ -46,6 +46,7 @@ ObjectStoreDestination::ObjectStoreDestination(StoreSettings settings, AwsKeys k
     : settings_(std::move(settings)), subfolder_(std::move(subfolder)), now_(std::move(now)) {
     if (!now_) now_ = [] { return std::chrono::system_clock::now(); };
     target_ = {settings_.endpoint, settings_.bucket, settings_.region};
+    if (policy.caFile.empty()) policy.caFile = settings_.caFile;
     client_ = std::make_unique<s3::Client>(std::move(keys), settings_.region, policy, inFlight);
 }
 
@@ -64,6 +65,8 @@ std::optional<s3::Retention> ObjectStoreDestination::retention() const {
 
 std::string ObjectStoreDestination::bucketAdvice(const s3::Response& r) const {
     const std::string code = r.errorCode();
+    // The keys are fine; describe() names the clock.
+    if (r.clockSkewed()) return {};
     if (r.status == 404 || code == "NoSuchBucket")
         return "o bucket \"" + settings_.bucket + "\" não existe em " + settings_.endpoint +
                " (confira o nome em Nuvem ou crie o bucket)";
@@ -82,7 +85,10 @@ std::string ObjectStoreDestination::bucketAdvice(const s3::Response& r) const {
 [[noreturn]] void ObjectStoreDestination::fail(const std::string& key, const s3::Response& r, const std::string& step) {
     std::string msg = "Nuvem: " + step;
     if (!key.empty()) msg += " de \"" + key + "\"";
-    msg += " em " + settings_.bucket + " falhou: " + r.describe();
+    // The client's own verdicts start with "Nuvem: " too: once is enough.
+    std::string why = r.describe();
+    if (why.rfind("Nuvem: ", 0) == 0) why.erase(0, 7);
+    msg += " em " + settings_.bucket + " falhou: " + why;
     if (r.attempts > 1) msg += " após " + std::to_string(r.attempts) + " tentativas";
     const std::string advice = bucketAdvice(r);
     if (!advice.empty()) msg += "; " + advice;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -286,17 +287,54 @@ std::string xmlElement(std::string_view body, std::string_view name) {
 std::string Response::errorCode() const { return xmlElement(body, "Code"); }
 
 bool Response::retryable() const {
+    if (final) return false;
     if (status == 0) return true;
     if (status == 500 || status == 502 || status == 503 || status == 504) return true;
     return errorCode() == "SlowDown";
 }
 
+namespace {
+
+// A text from the store fit for a message: printable, and short.
+std::string shown(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text.substr(0, 200)) out += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+    if (text.size() > 200) out += "…";
+    return out;
+}
+
+}  // namespace
+
 std::string Response::describe() const {
+    if (final) return transportError;
     if (status == 0) return "sem resposta (" + transportError + ")";
     std::string d = "HTTP " + std::to_string(status);
     const std::string code = errorCode();
-    if (!code.empty()) d += " " + code;
+    if (!code.empty()) d += " " + shown(code);
+    if (status >= 300 && status < 400) {
+        // Never followed (the keys would go along): say where it points.
+        std::string to = header("location");
+        if (to.empty()) to = xmlUnescape(xmlElement(body, "Endpoint"));
+        d += to.empty() ? " (redirecionamento sem destino" : " (o servidor manda para " + shown(to);
+        d += ": o bucket fica em outra região ou o endereço em Nuvem está errado; redirecionamentos não são seguidos)";
+    }
+    if (clockSkewed())
+        d += " (o relógio deste computador difere do relógio do servidor em 15 minutos ou mais: acerte a data, a hora "
+             "e o fuso horário deste computador)";
     return d;
+}
+
+bool Response::clockSkewed() const {
+    if (errorCode() == "RequestTimeTooSkewed") return true;
+    if (status != 403) return false;
+    // A HEAD answer has no body to say so; its Date does.
+    const std::string date = header("date");
+    std::tm tm{};
+    const char* end = ::strptime(date.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    if (!end || *end != '\0') return false;
+    const std::time_t server = ::timegm(&tm);
+    const std::time_t here = std::time(nullptr);
+    return std::abs(static_cast<long long>(server) - static_cast<long long>(here)) >= 15 * 60;
 }
 
 std::string Response::header(const std::string& lowerName) const {
@@ -306,10 +344,31 @@ std::string Response::header(const std::string& lowerName) const {
 
 // ---------------------------------------------------------------------------
 
+std::chrono::milliseconds requestTimeLimit(const RetryPolicy& policy, size_t bodyBytes) {
+    const long long rate = std::max<long long>(1, policy.minBytesPerSecond);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(policy.timeLimit) +
+           std::chrono::milliseconds(static_cast<long long>(bodyBytes) * 1000 / rate);
+}
+
+namespace {
+
+// Where an answer's bytes go, with the bound on them.
+struct Sink {
+    Response* response = nullptr;
+    size_t cap = 0;
+    size_t received = 0;  // headers and body
+    bool overflow = false;
+};
+
+}  // namespace
+
 struct Client::Transfer {
     Request request;
     Done done;
     Response response;
+    Sink sink;
+    SteadyClock::time_point started{};
+    std::chrono::milliseconds limit{0};
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
     SteadyClock::time_point due{};
@@ -323,16 +382,27 @@ struct Client::Transfer {
 
 namespace {
 
+// False once the answer has gone past its bound.
+bool within(Sink* sink, size_t bytes) {
+    sink->received += bytes;
+    if (sink->received <= sink->cap) return true;
+    sink->overflow = true;
+    return false;
+}
+
 size_t onBody(char* data, size_t size, size_t count, void* user) {
-    auto* r = static_cast<Response*>(user);
-    // Answers worth reading are small (errors, listings); an object's bytes
-    // are only read back by the tests.
-    r->body.append(data, size * count);
+    auto* sink = static_cast<Sink*>(user);
+    // Answers worth reading are small (errors, listings, run records): a
+    // hostile or broken server could send gigabytes.
+    if (!within(sink, size * count)) return 0;
+    sink->response->body.append(data, size * count);
     return size * count;
 }
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
-    auto* r = static_cast<Response*>(user);
+    auto* sink = static_cast<Sink*>(user);
+    if (!within(sink, size * count)) return 0;
+    Response* r = sink->response;
     std::string_view line(data, size * count);
     if (line.rfind("HTTP/", 0) == 0) {
         r->headers.clear();  // a 100 Continue or a redirect's headers
@@ -356,6 +426,12 @@ Client::Client(AwsKeys keys, std::string region, RetryPolicy policy, int maxInFl
     : keys_(std::move(keys)), sigv4_("aws:amz:" + region + ":s3"), policy_(policy),
       maxInFlight_(std::max(1, maxInFlight)) {
     initCurlOnce();
+    // The authorities to trust: NuvemCA, else what the usual variables name.
+    caInfo_ = policy_.caFile;
+    for (const char* name : {"SSL_CERT_FILE", "CURL_CA_BUNDLE"}) {
+        const char* v = std::getenv(name);
+        if (caInfo_.empty() && v && *v) caInfo_ = v;
+    }
     multi_ = curl_multi_init();
     if (!multi_) throw std::runtime_error("Nuvem: libcurl não iniciou");
     curl_multi_setopt(static_cast<CURLM*>(multi_), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(maxInFlight_));
@@ -416,7 +492,11 @@ void Client::launch(std::unique_ptr<Transfer> t) {
     t->response.body.clear();
     t->response.headers.clear();
     t->response.status = 0;
+    t->response.final = false;
     t->errorBuffer[0] = '\0';
+    t->sink = Sink{&t->response, policy_.maxAnswerBytes};
+    t->started = SteadyClock::now();
+    t->limit = requestTimeLimit(policy_, r.body.size());
 
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_AWS_SIGV4, sigv4_.c_str());
@@ -426,11 +506,15 @@ void Client::launch(std::unique_ptr<Transfer> t) {
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(policy_.connectTimeout.count()));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(policy_.stallTimeout.count()));
+    // A server dripping its answer a byte at a time passes the stall check:
+    // the whole request has its own bound.
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(t->limit.count()));
+    if (!caInfo_.empty()) curl_easy_setopt(e, CURLOPT_CAINFO, caInfo_.c_str());
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->errorBuffer);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t->response);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t->sink);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t->response);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t->sink);
     curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
     // Only the protocols the endpoint may name; never follow a redirect with the keys.
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -448,6 +532,9 @@ void Client::launch(std::unique_ptr<Transfer> t) {
         }
     }
     for (const auto& h : r.headers) t->headers = curl_slist_append(t->headers, h.c_str());
+    // Temporary keys: curl signs every header it is given, this one included.
+    if (!keys_.sessionToken.empty())
+        t->headers = curl_slist_append(t->headers, ("x-amz-security-token: " + keys_.sessionToken).c_str());
     // No "Expect:" or "Content-Type:" to drop curl's own headers: curl 7.88
     // signs the dropped header all the same and the store refuses the request.
     // A large body waits a moment for "100 Continue" instead.
@@ -504,6 +591,31 @@ void Client::poll(std::chrono::milliseconds wait) {
                 curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
             } else {
                 error = t->errorBuffer[0] ? t->errorBuffer : curl_easy_strerror(code);
+                const std::string what = t->request.method + (t->request.key.empty() ? std::string(" do bucket")
+                                                                                      : " de \"" + t->request.key + "\"");
+                if (t->sink.overflow) {
+                    t->response.final = true;
+                    error = "Nuvem: a resposta a " + what + " passou de " +
+                            std::to_string(policy_.maxAnswerBytes / 1024) +
+                            " KiB e foi cortada (o servidor em Nuvem não responde como um armazenamento S3)";
+                } else if (code == CURLE_OPERATION_TIMEDOUT &&
+                           SteadyClock::now() - t->started + std::chrono::milliseconds(250) >= t->limit) {
+                    // The whole request's bound (curl's clock runs a little
+                    // ahead of ours), not a stall: trying again would take as long.
+                    t->response.final = true;
+                    error = "Nuvem: " + what + " não terminou em " +
+                            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(t->limit).count()) +
+                            " s e foi encerrado (servidor ou rede lentos demais)";
+                } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE ||
+                           code == CURLE_SSL_CERTPROBLEM || code == CURLE_SSL_ISSUER_ERROR ||
+                           code == CURLE_SSL_PINNEDPUBKEYNOTMATCH || code == CURLE_SSL_INVALIDCERTSTATUS ||
+                           code == CURLE_SSL_CRL_BADFILE) {
+                    // Trying again changes nothing.
+                    t->response.final = true;
+                    error = "Nuvem: o certificado do servidor não foi aceito em " + what + " (" + error +
+                            "); se o servidor usa uma autoridade certificadora própria, aponte NuvemCA para o "
+                            "arquivo PEM dela";
+                }
             }
             settle(t.release(), status, error);
         }

@@ -98,6 +98,10 @@ std::string xmlUnescape(std::string_view text);
 struct Response {
     long status = 0;              // 0 when no answer came
     std::string transportError;   // curl's reason when no answer came
+    // Set when the client ended the request itself (answer too large, too
+    // slow overall, certificate refused): never retried, `transportError`
+    // says why.
+    bool final = false;
     std::string body;
     std::map<std::string, std::string> headers;  // names in lower case
     int attempts = 0;
@@ -107,9 +111,13 @@ struct Response {
     std::string errorCode() const;
     // Network errors, timeouts, 500, 503 and SlowDown.
     bool retryable() const;
-    // "HTTP 403 AccessDenied" or "sem resposta (Connection refused)".
+    // "HTTP 403 AccessDenied" or "sem resposta (Connection refused)"; a
+    // redirect names where it points, a skewed clock says so.
     std::string describe() const;
     std::string header(const std::string& lowerName) const;
+    // RequestTimeTooSkewed, or a refusal whose Date is 15 minutes or more
+    // away from this computer's clock.
+    bool clockSkewed() const;
 };
 
 // The text of the first <name>…</name> element in an XML body ("" when none).
@@ -121,7 +129,20 @@ struct RetryPolicy {
     std::chrono::milliseconds connectTimeout{10000};
     // An answer that stalls below one byte a second this long counts as a timeout.
     std::chrono::seconds stallTimeout{30};
+    // The client only reads small answers (errors, listings, run records):
+    // a longer body ends the request.
+    size_t maxAnswerBytes = 4u << 20;
+    // A whole request, answer included, may take this long plus the time the
+    // body takes at minBytesPerSecond; past it the request ends.
+    std::chrono::seconds timeLimit{120};
+    long long minBytesPerSecond = 256 * 1024;
+    // A PEM file of the authorities to trust (NuvemCA); "" takes
+    // SSL_CERT_FILE or CURL_CA_BUNDLE when set, else the system's.
+    std::string caFile;
 };
+
+// How long a request with `bodyBytes` to send may take under `policy`.
+std::chrono::milliseconds requestTimeLimit(const RetryPolicy& policy, size_t bodyBytes);
 
 class Client {
 public:
@@ -155,6 +176,7 @@ private:
 
     AwsKeys keys_;
     std::string sigv4_;
+    std::string caInfo_;  // "" for curl's own
     RetryPolicy policy_;
     int maxInFlight_;
     void* multi_ = nullptr;

@@ -20,7 +20,7 @@ Settings readSettings(const std::string& settingsFile) {
     s.organize = read("Organizar");
     s.store = storeSettingsForJob(
         {read("Nuvem"), read("NuvemRegiao"), read("NuvemPerfil"), read("NuvemRetencaoDias"), read("NuvemRetencaoModo"),
-         read("NuvemEmpresa")});
+         read("NuvemEmpresa"), read("NuvemCA")});
     s.trustedCertificates = read("CertificadosConfiaveis");
     return s;
 }

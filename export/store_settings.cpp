@@ -1,8 +1,14 @@
 #include "export/store_settings.h"
 
+#include "export/aws_credentials.h"
+
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -81,43 +87,53 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
     const std::string url = trim(text.url);
     if (url.empty()) return std::nullopt;
     StoreSettings s;
+    // Keys pasted into the address (user:secret@, a signed query) are refused
+    // before anything else, and no refusal below repeats the text.
+    if (url.find('@') != std::string::npos)
+        refuse("Nuvem não leva usuário nem chave no endereço (o texto não é mostrado por poder conter a chave); "
+               "as chaves vêm de AWS_ACCESS_KEY_ID ou ~/.aws/credentials");
+    if (url.find_first_of("?#") != std::string::npos)
+        refuse("Nuvem não leva consulta (\"?\") nem fragmento (\"#\") no endereço (o texto não é mostrado por poder "
+               "conter a chave); as chaves vêm de AWS_ACCESS_KEY_ID ou ~/.aws/credentials");
+    for (unsigned char c : url)
+        if (c <= ' ' || c == 0x7F) refuse("Nuvem com espaço ou caractere de controle no endereço");
     const auto schemeEnd = url.find("://");
-    if (schemeEnd == std::string::npos)
-        refuse("Nuvem deve ser https://servidor:porta/bucket/prefixo: \"" + url + "\"");
+    if (schemeEnd == std::string::npos) refuse("Nuvem deve ser https://servidor:porta/bucket/prefixo");
     const std::string scheme = upper(url.substr(0, schemeEnd));
     std::string rest = url.substr(schemeEnd + 3);
     const auto slash = rest.find('/');
     const std::string authority = rest.substr(0, slash);
     std::string path = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
-    if (authority.empty()) refuse("Nuvem sem servidor: \"" + url + "\"");
-    if (authority.find('@') != std::string::npos)
-        refuse("Nuvem não leva usuário nem chave no endereço; as chaves vêm de AWS_ACCESS_KEY_ID ou ~/.aws/credentials");
-    if (url.find_first_of("?# \t") != std::string::npos) refuse("Nuvem com caracteres inválidos: \"" + url + "\"");
+    if (authority.empty()) refuse("Nuvem sem servidor");
     // The host without its port, an IPv6 literal keeping its brackets.
     std::string host = authority;
     if (host.front() == '[') {
         const auto close = host.find(']');
-        if (close == std::string::npos) refuse("Nuvem com endereço IPv6 incompleto: \"" + url + "\"");
+        if (close == std::string::npos) refuse("Nuvem com endereço IPv6 incompleto");
         host = host.substr(0, close + 1);
     } else if (const auto colon = host.find(':'); colon != std::string::npos) {
         host = host.substr(0, colon);
     }
+    for (char c : host)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '[' || c == ']' || c == ':'))
+            refuse("Nuvem com nome de servidor inválido (letras, dígitos, '.' e '-')");
     const std::string portText = authority.substr(host.size());
     if (!portText.empty()) {
         if (portText.size() < 2 || portText.size() > 6 || portText[0] != ':')
-            refuse("Nuvem com porta inválida: \"" + url + "\"");
+            refuse("Nuvem com porta inválida (um número de 1 a 65535 depois de \":\")");
         for (size_t i = 1; i < portText.size(); ++i)
-            if (!std::isdigit(static_cast<unsigned char>(portText[i]))) refuse("Nuvem com porta inválida: \"" + url + "\"");
+            if (!std::isdigit(static_cast<unsigned char>(portText[i])))
+                refuse("Nuvem com porta inválida (um número de 1 a 65535 depois de \":\")");
         const long port = std::stol(portText.substr(1));
-        if (port < 1 || port > 65535) refuse("Nuvem com porta inválida: \"" + url + "\"");
+        if (port < 1 || port > 65535) refuse("Nuvem com porta inválida (um número de 1 a 65535 depois de \":\")");
     }
     for (auto& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (scheme == "HTTP") {
         // Keys and documents in clear text only where they never leave the machine.
         if (!loopback(host))
-            refuse("Nuvem: http:// só é aceito para este computador (127.0.0.1, localhost); use https:// para " + host);
+            refuse("Nuvem: http:// só é aceito para este computador (127.0.0.1, localhost); para outro servidor use https://");
     } else if (scheme != "HTTPS") {
-        refuse("Nuvem deve começar com https://: \"" + url + "\"");
+        refuse("Nuvem deve começar com https://");
     }
     s.host = host;
     s.endpoint = (scheme == "HTTP" ? "http://" : "https://") + host + portText;
@@ -129,17 +145,27 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
     for (char c : s.bucket)
         if (!(std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '-' ||
               c == '.'))
-            refuse("Nuvem: nome de bucket inválido \"" + s.bucket + "\" (minúsculas, dígitos, '-' e '.')");
+            refuse("Nuvem: nome de bucket inválido (só minúsculas, dígitos, '-' e '.')");
     if (bucketEnd != std::string::npos) {
-        std::string prefix = path.substr(bucketEnd + 1);
-        // Empty, "." and ".." parts would make keys that no folder has.
+        const std::string prefix = path.substr(bucketEnd + 1);
+        // Each part must make a folder name Organizar would accept, on any
+        // system the keys are copied back to.
         size_t pos = 0;
         while (pos <= prefix.size()) {
             auto end = prefix.find('/', pos);
             if (end == std::string::npos) end = prefix.size();
             const std::string part = prefix.substr(pos, end - pos);
-            if (part.empty() || part == "." || part == "..")
-                refuse("Nuvem com prefixo inválido: \"" + prefix + "\"");
+            if (part.empty()) refuse("Nuvem com prefixo inválido: nome de pasta vazio (\"//\")");
+            if (part.find_first_not_of('.') == std::string::npos)
+                refuse("Nuvem com prefixo inválido: \".\", \"..\" ou só pontos não são nomes de pasta");
+            if (part.back() == '.' || part.back() == ' ')
+                refuse("Nuvem com prefixo inválido: nome de pasta terminado em ponto");
+            for (unsigned char c : part) {
+                if (c == '\\') refuse("Nuvem com prefixo inválido: use \"/\" para separar as pastas, não \"\\\"");
+                if (c == '%') refuse("Nuvem com prefixo inválido: \"%\" (escreva o nome sem codificar)");
+                if (std::strchr(":*\"<>|", c))
+                    refuse("Nuvem com prefixo inválido: os caracteres : * \" < > | não são aceitos em nomes de pasta");
+            }
             pos = end + 1;
         }
         s.prefix = prefix + "/";
@@ -155,8 +181,20 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
 
     const std::string region = trim(text.region);
     if (!region.empty()) s.region = region;
-    const std::string profile = trim(text.profile);
-    if (!profile.empty()) s.profile = profile;
+    s.profile = credentialsProfile(text.profile);
+    const std::string ca = trim(text.ca);
+    if (!ca.empty()) {
+        // Unreadable at the start, not at the first upload.
+        const int fd = ::open(ca.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        const bool usable = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        const int err = errno;
+        if (fd >= 0) ::close(fd);
+        if (!usable)
+            refuse("NuvemCA: o arquivo de certificados " + ca + " não pode ser lido" +
+                   (fd < 0 ? std::string(" (") + std::strerror(err) + ")" : std::string(" (não é um arquivo comum)")));
+        s.caFile = ca;
+    }
 
     const std::string days = trim(text.retentionDays);
     const std::string mode = upper(trim(text.retentionMode));

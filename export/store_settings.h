@@ -16,6 +16,7 @@ struct StoreSettingsText {
     std::string retentionDays;   // NuvemRetencaoDias
     std::string retentionMode;   // NuvemRetencaoModo
     std::string company;         // NuvemEmpresa
+    std::string ca;              // NuvemCA
 };
 
 struct StoreSettings {
@@ -27,7 +28,10 @@ struct StoreSettings {
     // "" when absent. Every key of the company goes under prefix + company.
     std::string company;
     std::string region = "us-east-1";
+    // NuvemPerfil, else AWS_PROFILE, else "default".
     std::string profile = "default";
+    // NuvemCA: a PEM file of the authorities to trust ("" for the usual ones).
+    std::string caFile;
     int retentionDays = 0;      // 0: objects stored without a retention
     std::string retentionMode;  // "COMPLIANCE" or "GOVERNANCE" when retentionDays > 0
     // The retention itself: retentionDays days (a test may ask for seconds).
@@ -44,7 +48,8 @@ struct StoreSettings {
 
 // nullopt when Nuvem is empty; throws std::invalid_argument with a message
 // naming the key when a text cannot be used (http:// off the loopback host,
-// no bucket, a mode without days…).
+// no bucket, a mode without days…). Nuvem's text is never repeated in a
+// refusal: a key pasted into it would go to the screen and the history.
 std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text);
 
 // parseStoreSettings for a job: a refusal travels in the settings, so the run

@@ -104,6 +104,8 @@ TEST(StoreSettings, TextsBecomeSettingsOrAClearRefusal) {
         {{"http://[::1]:7480/b", "", "", "", ""}, "http://[::1]:7480", "b", "", ""},
         {{"http://s3.example.com/b", "", "", "", ""}, "", "", "", "http:// só é aceito"},
         {{"http://127.0.0.1.evil.com/b", "", "", "", ""}, "", "", "", "http:// só é aceito"},
+        {{"http://10.1.2.3:7480/b", "", "", "", ""}, "", "", "", "http:// só é aceito"},
+        {{"http://[fe80::1]:7480/b", "", "", "", ""}, "", "", "", "http:// só é aceito"},
         {{"ftp://h/b", "", "", "", ""}, "", "", "", "https://"},
         {{"s3.example.com/b", "", "", "", ""}, "", "", "", "https://servidor"},
         {{"https://h:99999/b", "", "", "", ""}, "", "", "", "porta"},
@@ -316,22 +318,32 @@ TEST(Credentials, FileReadableByOthersIsRefusedWithoutShowingTheSecret) {
 // on request, so a loopback server plays the answers; everything else about
 // the store is tested against radosgw.
 
+#include "export/object_store.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
 
 // Answers each request on its own connection with the next of `answers`
-// (the last one repeats) and counts the requests.
+// (the last one repeats) and counts the requests; with `dripMs` the answer
+// goes out a byte at a time, one each `dripMs`.
 class ScriptedServer {
 public:
-    explicit ScriptedServer(std::vector<std::string> answers) : answers_(std::move(answers)) {
+    explicit ScriptedServer(std::vector<std::string> answers, int dripMs = 0)
+        : answers_(std::move(answers)), dripMs_(dripMs) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -351,6 +363,10 @@ public:
     }
     std::string endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
     int requests() const { return requests_; }
+    std::string lastRequest() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return last_;
+    }
 
 private:
     void serve() {
@@ -374,15 +390,28 @@ private:
                     in.append(buf, static_cast<size_t>(got));
                 }
             }
-            const std::string& body = answers_[std::min<size_t>(requests_, answers_.size() - 1)];
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                last_ = in;
+            }
+            const std::string& out = answers_[std::min<size_t>(requests_, answers_.size() - 1)];
             ++requests_;
-            const std::string out = body;
-            (void)!::write(c, out.data(), out.size());
+            if (dripMs_ == 0) {
+                (void)!::send(c, out.data(), out.size(), MSG_NOSIGNAL);
+            } else {
+                for (size_t i = 0; i < out.size() && !stop_; ++i) {
+                    if (::send(c, out.data() + i, 1, MSG_NOSIGNAL) != 1) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(dripMs_));
+                }
+            }
             ::close(c);
         }
     }
 
     std::vector<std::string> answers_;
+    int dripMs_ = 0;
+    mutable std::mutex mutex_;
+    std::string last_;
     int fd_ = -1, port_ = 0;
     std::atomic<int> requests_{0};
     std::atomic<bool> stop_{false};
@@ -413,6 +442,8 @@ TEST(Answer, TryAgainAnswersAreRetriedWithBackoffThenReported) {
         {{answer(503, "Slow Down", "SlowDown"), answer(500, "Internal", "InternalError"), answer(200, "OK", "", etag)},
          200, 3},
         {{answer(503, "Service Unavailable", "SlowDown")}, 503, 4},  // gives up after the attempts
+        // a plain 503, without a code to say "slow down", is still "try again"
+        {{answer(503, "Service Unavailable", ""), answer(502, "Bad Gateway", ""), answer(200, "OK", "", etag)}, 200, 3},
         {{answer(403, "Forbidden", "AccessDenied"), answer(200, "OK", "", etag)}, 403, 1},  // at once
         {{answer(404, "Not Found", "NoSuchBucket"), answer(200, "OK", "", etag)}, 404, 1},
     };
@@ -429,6 +460,310 @@ TEST(Answer, TryAgainAnswersAreRetriedWithBackoffThenReported) {
             EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20 * ((1 << (c.requests - 1)) - 1)));
         }
     }
+}
+
+
+TEST(Answer, RedirectIsNamedAndNeverFollowed) {
+    ScriptedServer elsewhere({answer(200, "OK", "")});
+    const std::string location = elsewhere.endpoint() + "/b/k";
+    const std::string body =
+        "<Error><Code>PermanentRedirect</Code><Endpoint>b.s3.sa-east-1.amazonaws.com</Endpoint></Error>";
+    struct Case {
+        std::string answer, named;
+    } cases[] = {
+        {"HTTP/1.1 301 Moved Permanently\r\nConnection: close\r\nLocation: " + location +
+             "\r\nContent-Length: 0\r\n\r\n",
+         location},
+        {"HTTP/1.1 301 Moved Permanently\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+             "\r\n\r\n" + body,
+         "b.s3.sa-east-1.amazonaws.com"},
+        {"HTTP/1.1 307 Temporary Redirect\r\nConnection: close\r\nLocation: " + location +
+             "\r\nContent-Length: 0\r\n\r\n",
+         location},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server({c.answer});
+        s3::Client client({"AK", "SECRET"}, "us-east-1", fast());
+        const auto r = client.send(s3::putObject({server.endpoint(), "b", "us-east-1"}, "k", "doc", std::nullopt));
+        EXPECT_FALSE(r.ok());
+        EXPECT_EQ(server.requests(), 1);
+        EXPECT_NE(r.describe().find(c.named), std::string::npos) << r.describe();
+        EXPECT_NE(r.describe().find("outra região"), std::string::npos) << r.describe();
+    }
+    // Neither the document nor the signed headers went where the answers pointed.
+    EXPECT_EQ(elsewhere.requests(), 0);
+}
+
+std::string httpDate(std::time_t t) {
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return buf;
+}
+
+TEST(Answer, ASkewedClockIsNamedAsTheClockNotTheKeys) {
+    const std::string skewed = "<Error><Code>RequestTimeTooSkewed</Code></Error>";
+    struct Case {
+        std::string answer;
+        bool clock;
+    } cases[] = {
+        {"HTTP/1.1 403 Forbidden\r\nConnection: close\r\nContent-Length: " + std::to_string(skewed.size()) +
+             "\r\n\r\n" + skewed,
+         true},
+        // a HEAD's refusal has no body: the server's Date tells
+        {"HTTP/1.1 403 Forbidden\r\nConnection: close\r\nDate: " + httpDate(std::time(nullptr) - 17 * 60) +
+             "\r\nContent-Length: 0\r\n\r\n",
+         true},
+        {"HTTP/1.1 403 Forbidden\r\nConnection: close\r\nDate: " + httpDate(std::time(nullptr) + 3600) +
+             "\r\nContent-Length: 0\r\n\r\n",
+         true},
+        {"HTTP/1.1 403 Forbidden\r\nConnection: close\r\nDate: " + httpDate(std::time(nullptr)) +
+             "\r\nContent-Length: 0\r\n\r\n",
+         false},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server({c.answer});
+        StoreSettings settings;
+        settings.endpoint = server.endpoint();
+        settings.bucket = "b";
+        ObjectStoreDestination d(settings, {"AK", "SECRET"}, "", fast());
+        try {
+            d.prepare();
+            ADD_FAILURE() << "accepted";
+        } catch (const std::runtime_error& e) {
+            const std::string what = e.what();
+            EXPECT_EQ(what.rfind("Nuvem:", 0), 0u) << what;
+            EXPECT_EQ(what.find("relógio deste computador") != std::string::npos, c.clock) << what;
+            EXPECT_EQ(what.find("confira as chaves") == std::string::npos, c.clock) << what;
+        }
+    }
+}
+
+TEST(Answer, AHugeOrEndlessAnswerEndsTheRequestNamingTheKey) {
+    const std::string huge(8u << 20, 'x');
+    std::string headers = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+    while (headers.size() < (8u << 20)) headers += "X-Pad: " + std::string(1000, 'p') + "\r\n";
+    s3::RetryPolicy policy = fast();
+    policy.maxAnswerBytes = 64 * 1024;
+    policy.timeLimit = std::chrono::seconds(2);
+    struct Case {
+        std::string answer;
+        int dripMs;
+        std::string why;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(huge.size()) + "\r\n\r\n" + huge,
+         0, "passou de 64 KiB"},
+        {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + huge, 0, "passou de 64 KiB"},  // no length: until closed
+        {headers + "\r\n", 0, "passou de 64 KiB"},
+        // a few bytes a second: never a stall, never an end
+        {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 5000\r\n\r\n" + std::string(5000, 'x'), 50,
+         "não terminou em 2 s"},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server({c.answer}, c.dripMs);
+        s3::Client client({"AK", "SECRET"}, "us-east-1", policy);
+        const auto r = client.send(s3::getObject({server.endpoint(), "b", "us-east-1"}, "empresa/NFe1.XML"));
+        EXPECT_FALSE(r.ok());
+        EXPECT_EQ(server.requests(), 1) << "retried: " << r.describe();
+        const std::string what = r.describe();
+        EXPECT_EQ(what.rfind("Nuvem:", 0), 0u) << what;
+        EXPECT_NE(what.find(c.why), std::string::npos) << what;
+        EXPECT_NE(what.find("\"empresa/NFe1.XML\""), std::string::npos) << what;
+        EXPECT_LE(r.body.size(), policy.maxAnswerBytes);
+    }
+    // The bound on time grows with the body sent.
+    EXPECT_EQ(s3::requestTimeLimit(policy, 0), std::chrono::seconds(2));
+    EXPECT_EQ(s3::requestTimeLimit(policy, 10 * 256 * 1024), std::chrono::seconds(12));
+}
+
+std::string lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+TEST(Request, ASessionTokenIsSentAndSigned) {
+    for (const std::string token : {"", "IQoJb3JpZ2luX2VjEXAMPLETOKEN/+="}) {
+        ScriptedServer server({answer(200, "OK", "")});
+        s3::Client client({"AK", "SECRET", token}, "us-east-1", fast());
+        const auto r = client.send(s3::headBucket({server.endpoint(), "b", "us-east-1"}));
+        EXPECT_TRUE(r.ok()) << r.describe();
+        const std::string request = lower(server.lastRequest());
+        const auto auth = request.find("\r\nauthorization: ");
+        ASSERT_NE(auth, std::string::npos) << request;
+        const std::string authorization = request.substr(auth, request.find("\r\n", auth + 2) - auth);
+        if (token.empty()) {
+            EXPECT_EQ(request.find("x-amz-security-token"), std::string::npos) << request;
+        } else {
+            EXPECT_NE(request.find("\r\nx-amz-security-token: " + lower(token) + "\r\n"), std::string::npos) << request;
+            EXPECT_NE(authorization.find("x-amz-security-token"), std::string::npos) << authorization;
+        }
+    }
+}
+
+TEST(StoreSettings, SecretsInTheAddressAreRefusedWithoutBeingShown) {
+    const std::string secret = "wJalrXUtnFEMIK7MDENGbPxRfiCYEXAMPLEKEY";
+    for (const std::string url : {
+             "AKIDEXAMPLE:" + secret + "@s3.example.com:9000/b",
+             "https://AKIDEXAMPLE:" + secret + "@s3.example.com/b",
+             "s3.example.com:" + secret + "/b",
+             "https://s3.example.com:" + secret + "/b",
+             "https://s3.example.com/b?X-Amz-Credential=AKIDEXAMPLE&X-Amz-Signature=" + secret,
+             "https://s3.example.com/b#" + secret,
+             "https://s3.example.com/" + secret,
+             "https://s3.example.com/b/" + secret + ":x",
+             "https://" + secret + "_/b",
+             "http://" + secret + "/b",
+             secret,
+         }) {
+        try {
+            parseStoreSettings({url, "", "", "", ""});
+            ADD_FAILURE() << url << " accepted";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(std::string(e.what()).find(secret.substr(0, 8)), std::string::npos) << e.what();
+            EXPECT_EQ(std::string(e.what()).find("wjalr"), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(StoreSettings, PrefixPartsMustBeFolderNamesOrganizarAccepts) {
+    for (const char* prefix : {"a\\b", "%2e%2e", "a/%2E%2E/b", "...", "a/.../b", "C:", "C:/x", "a/b:c", "a\x01z",
+                               "a\x7fz", "pasta.", "a|b", "a*b", "a\"b", "a<b>"}) {
+        try {
+            parseStoreSettings({std::string("https://h/b/") + prefix, "", "", "", ""});
+            ADD_FAILURE() << prefix << " accepted";
+        } catch (const std::invalid_argument& e) {
+            const std::string what = e.what();
+            EXPECT_TRUE(what.find("prefixo inválido") != std::string::npos ||
+                        what.find("caractere de controle") != std::string::npos)
+                << prefix << ": " << what;
+        }
+    }
+    const auto s = parseStoreSettings({"https://h/b/clientes.2026/a-b_c/S\xC3\xA3o", "", "", "", ""});
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->prefix, "clientes.2026/a-b_c/S\xC3\xA3o/");
+}
+
+TEST(StoreSettings, AnUnreadableNuvemCAIsRefusedAtTheStart) {
+    const fs::path dir = fs::temp_directory_path() / ("store-ca-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path pem = dir / "ca.pem";
+    std::ofstream(pem) << "-----BEGIN CERTIFICATE-----\n";
+    for (const fs::path& bad : {dir / "ausente.pem", dir}) {
+        try {
+            parseStoreSettings({"https://h/b", "", "", "", "", "", bad.string()});
+            ADD_FAILURE() << bad << " accepted";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find("NuvemCA"), std::string::npos) << e.what();
+        }
+    }
+    const auto s = parseStoreSettings({"https://h/b", "", "", "", "", "", pem.string()});
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->caFile, pem.string());
+    fs::remove_all(dir);
+}
+
+// A credentials file of 0600 with keys for [default] and [outro].
+class CredentialsFile {
+public:
+    CredentialsFile()
+        : dir_(fs::temp_directory_path() / ("store-keys-" + std::to_string(::getpid()))),
+          env_("AWS_SHARED_CREDENTIALS_FILE", (dir_ / "credentials").c_str()) {
+        fs::create_directories(dir_);
+        std::ofstream(dir_ / "credentials")
+            << "[default]\naws_access_key_id=AKFILE\naws_secret_access_key=SECRETFILE\n"
+               "[outro]\naws_access_key_id=AKOUTRO\naws_secret_access_key=SECRETOUTRO\n"
+               "aws_session_token = TOKENOUTRO\n";
+        ::chmod((dir_ / "credentials").c_str(), 0600);
+    }
+    ~CredentialsFile() { fs::remove_all(dir_); }
+
+private:
+    fs::path dir_;
+    Env env_;
+};
+
+TEST(Credentials, PartOfTheKeysInTheEnvironmentIsRefusedNotMixedWithTheFile) {
+    CredentialsFile file;
+    Env profile("AWS_PROFILE", nullptr);
+    struct Case {
+        const char *id, *secret, *token, *missing;
+    } cases[] = {
+        {"AKENVONLY", nullptr, nullptr, "AWS_SECRET_ACCESS_KEY"},
+        {nullptr, "SECRETENVONLY", nullptr, "AWS_ACCESS_KEY_ID"},
+        {nullptr, nullptr, "TOKENENVONLY", "AWS_ACCESS_KEY_ID e AWS_SECRET_ACCESS_KEY"},
+        {"AKENVONLY", nullptr, "TOKENENVONLY", "AWS_SECRET_ACCESS_KEY"},
+    };
+    for (const auto& c : cases) {
+        Env a("AWS_ACCESS_KEY_ID", c.id), b("AWS_SECRET_ACCESS_KEY", c.secret), t("AWS_SESSION_TOKEN", c.token);
+        try {
+            const AwsKeys keys = loadAwsKeys("");
+            ADD_FAILURE() << c.missing << " missing, accepted with " << keys.accessKey;
+        } catch (const std::runtime_error& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find("incompletas"), std::string::npos) << what;
+            EXPECT_NE(what.find("falta " + std::string(c.missing)), std::string::npos) << what;
+            EXPECT_EQ(what.find("ENVONLY"), std::string::npos) << what;
+        }
+    }
+}
+
+TEST(Credentials, SessionTokensAndAwsProfile) {
+    CredentialsFile file;
+    Env a("AWS_ACCESS_KEY_ID", nullptr), b("AWS_SECRET_ACCESS_KEY", nullptr), t("AWS_SESSION_TOKEN", nullptr);
+    struct Case {
+        const char* nuvemPerfil;
+        const char* awsProfile;
+        const char *accessKey, *token;
+    } cases[] = {
+        {"", nullptr, "AKFILE", ""},
+        {"", "outro", "AKOUTRO", "TOKENOUTRO"},
+        {"default", "outro", "AKFILE", ""},  // NuvemPerfil first
+        {"outro", nullptr, "AKOUTRO", "TOKENOUTRO"},
+    };
+    for (const auto& c : cases) {
+        Env p("AWS_PROFILE", c.awsProfile);
+        SCOPED_TRACE(std::string(c.nuvemPerfil) + " / " + (c.awsProfile ? c.awsProfile : "-"));
+        const auto s = parseStoreSettings({"https://h/b", "", c.nuvemPerfil, "", ""});
+        ASSERT_TRUE(s);
+        const AwsKeys keys = loadAwsKeys(s->profile);
+        EXPECT_EQ(keys.accessKey, c.accessKey);
+        EXPECT_EQ(keys.sessionToken, c.token);
+        EXPECT_EQ(loadAwsKeys(c.nuvemPerfil).accessKey, c.accessKey);
+    }
+    Env x("AWS_ACCESS_KEY_ID", "AKENV"), y("AWS_SECRET_ACCESS_KEY", "SECRETENV"), z("AWS_SESSION_TOKEN", "TOKENENV");
+    const AwsKeys env = loadAwsKeys("outro");
+    EXPECT_EQ(env.accessKey, "AKENV");
+    EXPECT_EQ(env.sessionToken, "TOKENENV");
+    // A line break in a key would smuggle headers into every request.
+    Env injected("AWS_SESSION_TOKEN", "TOKEN\r\nx-amz-acl: public-read");
+    EXPECT_THROW(loadAwsKeys("outro"), std::runtime_error);
+}
+
+TEST(Credentials, NoCoreDumpOnceKeysAreLoaded) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Dumps on, as far as this process may turn them on, then the keys.
+        ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+        rlimit core{};
+        ::getrlimit(RLIMIT_CORE, &core);
+        core.rlim_cur = core.rlim_max;
+        ::setrlimit(RLIMIT_CORE, &core);
+        ::setenv("AWS_ACCESS_KEY_ID", "AKCHILD", 1);
+        ::setenv("AWS_SECRET_ACCESS_KEY", "SECRETCHILD", 1);
+        if (::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) != 1) ::_exit(3);
+        const AwsKeys keys = loadAwsKeys("");
+        if (keys.secretKey != "SECRETCHILD") ::_exit(4);
+        if (::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) != 0) ::_exit(5);
+        ::getrlimit(RLIMIT_CORE, &core);
+        if (core.rlim_cur != 0) ::_exit(6);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: dumps could not be turned on; 5: still dumpable; 6: core limit kept";
 }
 
 }  // namespace
