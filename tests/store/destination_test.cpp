@@ -80,7 +80,7 @@ TEST_F(ObjectStore, DocumentsArriveByteForByteAndASecondRunAddsNoVersion) {
     EXPECT_NE(first.note.find("enviados=120"), std::string::npos) << first.note;
     for (const auto& [path, text] : docs) {
         // The file's bytes: the text and its CR LF; a code-page folder name as UTF-8.
-        const std::string key = "escritorio/" + (path.rfind("S\xE3o", 0) == 0 ? "S\xC3\xA3o" + path.substr(3) : path);
+        const std::string key = "escritorio/" + kCompany + "/" + (path.rfind("S\xE3o", 0) == 0 ? "S\xC3\xA3o" + path.substr(3) : path);
         EXPECT_EQ(body(bucket, key), text + "\r\n") << key;
     }
 
@@ -109,8 +109,8 @@ TEST_F(ObjectStore, PackageFilesKeepTheirBytesUnderPacotes) {
     d.putBytes("2021-02-manifesto.csv", "arquivo;chave\r\n");
     RunSummary s;
     d.finish(s);
-    EXPECT_EQ(body(bucket, "cliente/pacotes/2021-02.zip"), zip);
-    EXPECT_EQ(body(bucket, "cliente/pacotes/2021-02-manifesto.csv"), "arquivo;chave\r\n");
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/2021-02.zip"), zip);
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/2021-02-manifesto.csv"), "arquivo;chave\r\n");
 }
 
 TEST_F(ObjectStore, TheMonthsArchiveAndItsTwoListsGoUnderPacotes) {
@@ -141,9 +141,9 @@ TEST_F(ObjectStore, TheMonthsArchiveAndItsTwoListsGoUnderPacotes) {
     RunSummary s;
     s.package = archive;
     d.finish(s);
-    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02.zip"), zipBytes.str());
-    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02-manifesto.csv"), manifest);
-    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02-lacunas.csv"), gaps);
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/NFe-2021-02.zip"), zipBytes.str());
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/NFe-2021-02-manifesto.csv"), manifest);
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/NFe-2021-02-lacunas.csv"), gaps);
     EXPECT_EQ(versions(bucket).size(), 3u);  // the documents travel only inside the archive
     std::filesystem::remove_all(dir);
 }
@@ -170,7 +170,8 @@ TEST_F(ObjectStore, RetentionAsConfiguredAndTheVersionCannotBeDeletedUntilItEnds
     }
     const auto v = versions(bucket);
     ASSERT_EQ(v.size(), 1u);
-    const auto retention = send(s3::getRetention(target(bucket), "a/NFe1.XML", v[0].versionId));
+    const std::string key = kCompany + "/a/NFe1.XML";
+    const auto retention = send(s3::getRetention(target(bucket), key, v[0].versionId));
     ASSERT_TRUE(retention.ok()) << retention.describe() << retention.body;
     EXPECT_EQ(s3::xmlElement(retention.body, "Mode"), "COMPLIANCE");
     // The store answers with nine fraction digits.
@@ -178,14 +179,14 @@ TEST_F(ObjectStore, RetentionAsConfiguredAndTheVersionCannotBeDeletedUntilItEnds
     EXPECT_GE(until, before + 5) << retention.body;
     EXPECT_LE(until, std::time(nullptr) + 7) << retention.body;
 
-    const auto refused = send(s3::deleteObject(target(bucket), "a/NFe1.XML", v[0].versionId));
+    const auto refused = send(s3::deleteObject(target(bucket), key, v[0].versionId));
     EXPECT_EQ(refused.status, 403) << refused.describe();
     // Without a version id a delete only hides the object behind a marker.
-    EXPECT_TRUE(send(s3::deleteObject(target(bucket), "a/NFe1.XML")).ok());
-    EXPECT_EQ(body(bucket, "a/NFe1.XML", v[0].versionId), xmlOf(1) + "\r\n");
+    EXPECT_TRUE(send(s3::deleteObject(target(bucket), key)).ok());
+    EXPECT_EQ(body(bucket, key, v[0].versionId), xmlOf(1) + "\r\n");
 
     while (std::time(nullptr) <= until + 1) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const auto expired = send(s3::deleteObject(target(bucket), "a/NFe1.XML", v[0].versionId));
+    const auto expired = send(s3::deleteObject(target(bucket), key, v[0].versionId));
     EXPECT_TRUE(expired.ok()) << expired.describe();
 }
 
@@ -314,7 +315,7 @@ TEST_F(ObjectStore, GatewayKilledMidRunFailsNamingTheKeyAndTheNextRunCompletesIt
     EXPECT_EQ(keys.size(), 300u);
     for (const auto& [path, text] : docs) {
         if (path.rfind("S\xE3o", 0) != 0) {
-            EXPECT_EQ(body(bucket, path), text + "\r\n") << path;
+            EXPECT_EQ(body(bucket, kCompany + "/" + path), text + "\r\n") << path;
         }
     }
 }
@@ -356,7 +357,7 @@ TEST_F(ObjectStore, ProcessKilledMidUploadLeavesNoTornObjectAndTheRerunCompletes
     EXPECT_EQ(versions(bucket).size(), docs.size());
     for (const auto& [path, text] : docs) {
         if (path.rfind("S\xE3o", 0) != 0) {
-            EXPECT_EQ(body(bucket, path), text + "\r\n") << path;
+            EXPECT_EQ(body(bucket, kCompany + "/" + path), text + "\r\n") << path;
         }
     }
 }
@@ -370,6 +371,7 @@ TEST_F(ObjectStore, FourCompaniesAtOnceIntoOneBucketKeepEveryObject) {
         runs.emplace_back([&, c] {
             try {
                 auto s = settings(bucket, "escritorio/");
+                s.company = cnpjs[c];
                 s.retentionMode = "GOVERNANCE";
                 s.retention = std::chrono::hours(24);
                 ObjectStoreDestination d(s, clusterKeys(), "", quickRetries(), 8);
@@ -390,7 +392,7 @@ TEST_F(ObjectStore, FourCompaniesAtOnceIntoOneBucketKeepEveryObject) {
     EXPECT_EQ(all.size(), 600u);  // one version each: nothing written twice
     for (int c = 0; c < 4; ++c)
         for (int n = 1; n <= 150; n += 37)
-            EXPECT_EQ(body(bucket, "escritorio/" + cnpjs[c] + "/2021-02/" + fileName(n)), xmlOf(n, cnpjs[c]) + "\r\n");
+            EXPECT_EQ(body(bucket, "escritorio/" + cnpjs[c] + "/" + cnpjs[c] + "/2021-02/" + fileName(n)), xmlOf(n, cnpjs[c]) + "\r\n");
 }
 
 }  // namespace
