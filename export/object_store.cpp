@@ -212,10 +212,17 @@ void ObjectStoreDestination::decide(const std::shared_ptr<Upload>& item, const s
     // Only over what the HEAD saw: another writer of the key in between makes
     // the store refuse (412), and the answer is looked at again.
     s3::PutCondition condition;
-    if (head.ok())
-        condition.ifMatch = head.header("etag");
-    else
+    if (head.ok()) {
+        const std::string etag = head.header("etag");
+        // Refused though the object is still the one the condition named:
+        // radosgw compares If-Match with its ETag without the quotes.
+        if (!item->ifMatch.empty() && item->ifMatch == etag && quotedIfMatch_) quotedIfMatch_ = false;
+        item->ifMatch = etag;
+        condition.ifMatch = quotedIfMatch_ || etag.size() < 2 || etag.front() != '"' ? etag
+                                                                                     : etag.substr(1, etag.size() - 2);
+    } else {
         condition.ifNoneMatch = true;
+    }
     if (asked) item->asked = *asked;
     client_->start(s3::putObject(target_, item->key, item->body, asked, condition),
                    [this, item](s3::Request&&, s3::Response&& put) {

@@ -67,6 +67,7 @@ private:
         std::string key, md5, body;
         int refusals = 0;  // 412 answers: another writer stored the key meanwhile
         s3::Retention asked;  // the lock sent with the PUT or the extension
+        std::string ifMatch;  // the ETag the last PUT was conditioned on
     };
     void upload(std::string key, std::string bytes);
     void look(const std::shared_ptr<Upload>& item);
@@ -90,6 +91,7 @@ private:
     s3::Target target_;
     std::unique_ptr<s3::Client> client_;
     long written_ = 0, unchanged_ = 0, extended_ = 0;
+    bool quotedIfMatch_ = true;  // If-Match as the ETag came; false once the store refused it so
     std::string failure_;  // the first upload's failure; the run ends on it
 };
 
