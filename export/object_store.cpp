@@ -59,7 +59,7 @@ std::optional<std::time_t> httpDateSeconds(const std::string& text) {
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     char day[4], month[4];
     int d, y, h, mi, sec;
-    if (std::sscanf(text.c_str(), "%3s %d %3s %d %d:%d:%d", day, &d, month, &y, &h, &mi, &sec) != 7)
+    if (std::sscanf(text.c_str(), "%3s, %d %3s %d %d:%d:%d", day, &d, month, &y, &h, &mi, &sec) != 7)
         return std::nullopt;
     std::tm tm{};
     tm.tm_mon = -1;
@@ -215,11 +215,20 @@ void ObjectStoreDestination::decide(const std::shared_ptr<Upload>& item, const s
     if (head.ok()) {
         const std::string etag = head.header("etag");
         // Refused though the object is still the one the condition named:
-        // radosgw compares If-Match with its ETag without the quotes.
-        if (!item->ifMatch.empty() && item->ifMatch == etag && quotedIfMatch_) quotedIfMatch_ = false;
+        // radosgw compares If-Match with its ETag without the quotes, and in a
+        // versioned bucket with the new version, so it never holds there.
+        if (!item->ifMatch.empty() && item->ifMatch == etag) {
+            if (ifMatch_ == IfMatch::Quoted)
+                ifMatch_ = IfMatch::Bare;
+            else if (item->ifMatchForm == IfMatch::Bare)
+                ifMatch_ = IfMatch::Unusable;
+        }
         item->ifMatch = etag;
-        condition.ifMatch = quotedIfMatch_ || etag.size() < 2 || etag.front() != '"' ? etag
-                                                                                     : etag.substr(1, etag.size() - 2);
+        item->ifMatchForm = ifMatch_;
+        if (ifMatch_ == IfMatch::Quoted || etag.size() < 2 || etag.front() != '"')
+            condition.ifMatch = etag;
+        else if (ifMatch_ == IfMatch::Bare)
+            condition.ifMatch = etag.substr(1, etag.size() - 2);
     } else {
         condition.ifNoneMatch = true;
     }
@@ -261,7 +270,12 @@ void ObjectStoreDestination::extend(const std::shared_ptr<Upload>& item, const s
     // A COMPLIANCE version stays COMPLIANCE: the store refuses to weaken it.
     if (head.header("x-amz-object-lock-mode") == "COMPLIANCE") wanted.mode = "COMPLIANCE";
     item->asked = wanted;
-    client_->start(s3::putRetention(target_, item->key, version, wanted),
+    s3::Request request = s3::putRetention(target_, item->key, version, wanted);
+    // radosgw takes a GOVERNANCE lock made COMPLIANCE as a change of the
+    // governance lock: only with the bypass (the date only grows here).
+    if (head.header("x-amz-object-lock-mode") == "GOVERNANCE" && wanted.mode == "COMPLIANCE")
+        request.headers.push_back("x-amz-bypass-governance-retention: true");
+    client_->start(std::move(request),
                    [this, item, version](s3::Request&&, s3::Response&& r) {
                        if (!failure_.empty()) return;
                        try {

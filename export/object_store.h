@@ -61,6 +61,10 @@ public:
     std::string keyFor(const std::string& relativePath) const;
 
 private:
+    // How a replacing PUT names the object it replaces: the ETag as it came,
+    // without its quotes, or not at all once the store refused both for an
+    // object that had not changed.
+    enum class IfMatch { Quoted, Bare, Unusable };
     // One document's way into the store: looked at, then stored, or its
     // retention extended, and read back when a retention is asked.
     struct Upload {
@@ -68,6 +72,7 @@ private:
         int refusals = 0;  // 412 answers: another writer stored the key meanwhile
         s3::Retention asked;  // the lock sent with the PUT or the extension
         std::string ifMatch;  // the ETag the last PUT was conditioned on
+        IfMatch ifMatchForm = IfMatch::Quoted;  // of that PUT
     };
     void upload(std::string key, std::string bytes);
     void look(const std::shared_ptr<Upload>& item);
@@ -91,7 +96,7 @@ private:
     s3::Target target_;
     std::unique_ptr<s3::Client> client_;
     long written_ = 0, unchanged_ = 0, extended_ = 0;
-    bool quotedIfMatch_ = true;  // If-Match as the ETag came; false once the store refused it so
+    IfMatch ifMatch_ = IfMatch::Quoted;
     std::string failure_;  // the first upload's failure; the run ends on it
 };
 

@@ -243,4 +243,62 @@ TEST_F(StoreProgram, PacoteSendsTheArchiveAndItsListsUnderPacotes) {
     }
 }
 
+// A key stored twice, a 2 MB rejected copy and then the authorised text in a
+// later row: the bucket's current version is the folder's file, and it is the
+// only version of that key (the rejected copy never went out).
+TEST_F(StoreProgram, AKeyStoredTwiceSendsOnlyTheTextTheFolderKeeps) {
+    Workspace w(Mode::Embedded);
+    auto docs = companyDocs("11222333000181", 40);
+    for (int i = 0; i < 40; i += 2) {
+        docs[i + 1].key = docs[i].key;
+        docs[i + 1].tipo = docs[i].tipo;
+        docs[i].xml = "<nfeProc><NFe/><protNFe><infProt><cStat>302</cStat></infProt></protNFe>" +
+                      std::string(2 << 20, 'r') + "</nfeProc>";
+        docs[i + 1].xml = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
+    }
+    w.createDatabase(docs);
+    const std::string bucket = newBucket("twice-stored", true);
+    configure(w, bucket, "NuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n");
+    const RunResult r = w.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("enviados=20"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("gravados=20"), std::string::npos) << r.out;
+    const auto files = Workspace::files(w.out);
+    EXPECT_EQ(files.size(), 20u);
+    for (const auto& [name, bytes] : files) EXPECT_EQ(bytes.find("302"), std::string::npos) << name;
+    expectStoreHoldsFolder(w, bucket);
+    EXPECT_EQ(versions(bucket).size(), 20u);
+}
+
+// Four companies packaging one month at once into one bucket: four archives,
+// each under its company and equal to its folder's.
+TEST_F(StoreProgram, FourCompaniesPackagingOneMonthAtOnceKeepFourPackages) {
+    const std::string bucket = newBucket("packages", false);
+    const std::string cnpjs[4] = {"11222333000181", "22333444000181", "33444555000181", "44555666000181"};
+    std::vector<std::unique_ptr<Workspace>> ws;
+    for (const auto& cnpj : cnpjs) {
+        ws.push_back(std::make_unique<Workspace>(Mode::Embedded));
+        ws.back()->createDatabase(companyDocs(cnpj, 60));
+        configure(*ws.back(), bucket, "", cnpj);
+    }
+    std::vector<pid_t> pids;
+    for (auto& w : ws) pids.push_back(w->start({"/pacote", "2021-02"}));
+    for (size_t i = 0; i < ws.size(); ++i) {
+        const RunResult r = ws[i]->wait(pids[i]);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+    }
+    std::set<std::string> archives;
+    for (size_t i = 0; i < ws.size(); ++i) {
+        const auto zip = slurp(ws[i]->out / "NFe-2021-02.zip");
+        ASSERT_FALSE(zip.empty());
+        const auto stored =
+            send(exports::s3::getObject(target(bucket), "escritorio/" + cnpjs[i] + "/pacotes/NFe-2021-02.zip"));
+        EXPECT_TRUE(stored.ok()) << cnpjs[i] << " " << stored.describe();
+        EXPECT_EQ(stored.body, zip) << cnpjs[i];
+        archives.insert(zip);
+    }
+    EXPECT_EQ(archives.size(), 4u);
+    for (const auto& v : versions(bucket)) EXPECT_NE(v.key.find("/pacotes/"), std::string::npos) << v.key;
+}
+
 }  // namespace
