@@ -243,8 +243,8 @@ TEST_F(StoreProgram, PacoteSendsTheArchiveAndItsListsUnderPacotes) {
     }
 }
 
-// A key stored twice, a 2 MB rejected copy and then the authorised text in a
-// later row: the bucket's current version is the folder's file, and it is the
+// A key stored twice, a large rejected copy (its upload outlasts the other's)
+// and then the authorised text in a later row: the bucket's current version is the folder's file, and it is the
 // only version of that key (the rejected copy never went out).
 TEST_F(StoreProgram, AKeyStoredTwiceSendsOnlyTheTextTheFolderKeeps) {
     Workspace w(Mode::Embedded);
@@ -253,7 +253,7 @@ TEST_F(StoreProgram, AKeyStoredTwiceSendsOnlyTheTextTheFolderKeeps) {
         docs[i + 1].key = docs[i].key;
         docs[i + 1].tipo = docs[i].tipo;
         docs[i].xml = "<nfeProc><NFe/><protNFe><infProt><cStat>302</cStat></infProt></protNFe>" +
-                      std::string(2 << 20, 'r') + "</nfeProc>";
+                      std::string(60000, 'r') + "</nfeProc>";
         docs[i + 1].xml = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
     }
     w.createDatabase(docs);
