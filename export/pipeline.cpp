@@ -229,11 +229,11 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
                     const bool hold = repeated.count(row.key) > 0;
                     // One file name, one document: the authorised text whose
                     // checks pass, then the authorised one, then the newer one.
+                    // Only the held rows are parsed and checked here: the others
+                    // have their file name to themselves.
                     NameCandidate candidate{row.number, row.moment, 0};
                     if (hold && carriesAuthorisation(doc.text))
                         candidate.standing = checkDocument(doc.key, doc.text, doc.kind).empty() ? 2 : 1;
-                    else if (!hold && carriesAuthorisation(doc.text))
-                        candidate.standing = 1;
                     long long other = 0;
                     const std::string path = doc.relativePath();
                     const NameClaims::Outcome claim = names.claim(path, candidate, &other);

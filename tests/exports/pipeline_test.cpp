@@ -2,7 +2,9 @@
 // what each kind of run counts, refuses, writes and stores, and that a
 // further destination plugs in beside the others.
 #include "tests/exports/memory_source.h"
+#include "tests/accountant/signing.h"
 
+#include "export/duplicates.h"
 #include "export/package_run.h"
 #include "export/pipeline.h"
 #include "export/rules.h"
@@ -462,6 +464,41 @@ TEST(Pipeline, AKeyStoredTwiceReachesEveryDestinationOnceWithTheKeptText) {
             EXPECT_EQ(got.size(), static_cast<size_t>(s.written));
             EXPECT_EQ(got.at("NFe" + keyOf(2) + ".XML"), authorised + "\r\n");
         }
+    }
+}
+
+// Two authorised texts of one key, the later one tampered with after it was
+// signed: the text whose checks pass keeps the file and is the one stored,
+// whatever the moments say.
+TEST(Pipeline, AGenuineTextKeepsItsFileAgainstATamperedAuthorisedCopy) {
+    const signing::Signer signer;
+    const std::string genuine = signer.sign(signing::documentTemplate(keyOf(2), "UTF-8", "Loja", "Parafuso"));
+    const std::string tampered = signing::replaced(genuine, "Parafuso", "Parafusx");
+    ASSERT_TRUE(checkDocument(keyOf(2), genuine, XmlKind::Document).empty())
+        << findingsText(checkDocument(keyOf(2), genuine, XmlKind::Document));
+    ASSERT_TRUE(carriesAuthorisation(tampered));
+    for (bool tamperedLater : {true, false}) {
+        SCOPED_TRACE(tamperedLater);
+        Folder f;
+        Memory m;
+        m.documents = {doc(1, "2024-03-01 10:00:00"), doc(2, "2024-03-02 10:00:00"), doc(3, "2024-03-03 10:00:00")};
+        m.documents[1].xml = tamperedLater ? genuine : tampered;
+        m.documents[2].key = m.documents[1].key;
+        m.documents[2].xml = tamperedLater ? tampered : genuine;
+        std::vector<std::string> log;
+        const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m,
+                                 [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
+        ASSERT_EQ(s.result, Result::Complete) << s.error;
+        EXPECT_EQ(files(f.out).at("NFe" + keyOf(2) + ".XML"), genuine + "\r\n");
+        ASSERT_EQ(s.duplicateDocuments.size(), 1u);
+        EXPECT_EQ(s.duplicateDocuments[0].kept, tamperedLater ? 2 : 3);
+        int stored = 0;
+        for (const auto& line : log)
+            if (line.find(keyOf(2)) != std::string::npos) {
+                ++stored;
+                EXPECT_NE(line.find(genuine), std::string::npos);
+            }
+        EXPECT_EQ(stored, 1);
     }
 }
 
