@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace exports {
 
@@ -59,6 +60,9 @@ public:
     virtual StartFacts start() = 0;
     // How many rows open() will hand over (a second pass; only when asked).
     virtual long count(const Selection& selection) = 0;
+    // The access keys that more than one row of the selection carries: only
+    // their rows are held until the last row, to pick one text per file.
+    virtual std::vector<std::string> repeatedKeys(const Selection& selection) = 0;
     virtual void open(const Selection& selection) = 0;
     // The next row; false after the last.
     virtual bool next(SourceRow& row) = 0;

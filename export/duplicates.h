@@ -1,8 +1,8 @@
 #pragma once
 // Two rows of one run can give one file name: the ERP stored a document twice,
 // or kept a rejected copy beside the authorised one. One file, one winner:
-// the text that carries an authorisation, then the newer change moment, then
-// the later row.
+// the authorised text whose checks pass, then an authorised one, then the
+// newer change moment, then the later row.
 
 #include "export/stamp.h"
 
@@ -13,14 +13,16 @@
 
 namespace exports {
 
-// Whether the text holds an authorisation protocol with an authorised status
-// (protNFe … cStat 100, or 150 when authorised late).
+// Whether the text parses as nfeProc with protNFe/infProt/cStat 100 (or 150,
+// authorised late) in that place.
 bool carriesAuthorisation(std::string_view text);
 
 struct NameCandidate {
     long long number = 0;
     std::optional<Moment> moment;  // the period export and the package have none
-    bool authorised = false;
+    // 0: no authorisation; 1: authorised (parsed); 2: authorised and every
+    // check of the document passes.
+    int standing = 0;
 };
 
 // Whether `challenger` takes the file from `holder`.

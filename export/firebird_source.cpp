@@ -19,6 +19,15 @@ long FirebirdSource::count(const Selection& s) {
     return 0;
 }
 
+std::vector<std::string> FirebirdSource::repeatedKeys(const Selection& s) {
+    switch (s.kind) {
+    case Selection::Kind::Changes: return source_.repeatedChangeKeys(s.changes, s.kinds);
+    case Selection::Kind::Period: return source_.repeatedPeriodKeys(s.start, s.end, s.branch);
+    case Selection::Kind::Month: return source_.repeatedMonthKeys(s.keyMonth);
+    }
+    return {};
+}
+
 void FirebirdSource::open(const Selection& s) {
     kind_ = s.kind;
     position_ = 0;

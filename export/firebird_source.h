@@ -13,6 +13,7 @@ public:
 
     StartFacts start() override;
     long count(const Selection& selection) override;
+    std::vector<std::string> repeatedKeys(const Selection& selection) override;
     void open(const Selection& selection) override;
     bool next(SourceRow& row) override;
     SourceText text() override;

@@ -39,6 +39,46 @@ std::string isoUtc(std::chrono::system_clock::time_point t) {
     return buf;
 }
 
+// "2031-01-01T00:00:00.000Z", with any number of fraction digits, in
+// seconds since 1970; nullopt when it is not such a date.
+std::optional<std::time_t> isoSeconds(const std::string& text) {
+    int y, mo, d, h, mi, sec;
+    char t, z;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &y, &mo, &d, &t, &h, &mi, &sec) != 7 || t != 'T')
+        return std::nullopt;
+    z = text.empty() ? 0 : text.back();
+    if (z != 'Z') return std::nullopt;
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = sec;
+    return timegm(&tm);
+}
+
+// An HTTP date, "Fri, 11 Dec 2026 07:10:42 GMT", read without the locale.
+std::optional<std::time_t> httpDateSeconds(const std::string& text) {
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char day[4], month[4];
+    int d, y, h, mi, sec;
+    if (std::sscanf(text.c_str(), "%3s, %d %3s %d %d:%d:%d", day, &d, month, &y, &h, &mi, &sec) != 7)
+        return std::nullopt;
+    std::tm tm{};
+    tm.tm_mon = -1;
+    for (int i = 0; i < 12; ++i)
+        if (std::strcmp(month, months[i]) == 0) tm.tm_mon = i;
+    if (tm.tm_mon < 0) return std::nullopt;
+    tm.tm_year = y - 1900;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = sec;
+    return timegm(&tm);
+}
+
 }  // namespace
 
 ObjectStoreDestination::ObjectStoreDestination(StoreSettings settings, AwsKeys keys, std::string subfolder,
@@ -55,7 +95,8 @@ ObjectStoreDestination::~ObjectStoreDestination() = default;
 std::string ObjectStoreDestination::keyFor(const std::string& relativePath) const {
     // Keys are UTF-8; a path in the system's code page is carried over.
     const std::string path = validUtf8(relativePath) ? relativePath : platform::ansiToUtf8(relativePath);
-    return settings_.prefix + subfolder_ + path;
+    // The company's part of the bucket: two companies never share a key.
+    return settings_.companyPrefix() + subfolder_ + path;
 }
 
 std::optional<s3::Retention> ObjectStoreDestination::retention() const {
@@ -96,6 +137,9 @@ std::string ObjectStoreDestination::bucketAdvice(const s3::Response& r) const {
 }
 
 void ObjectStoreDestination::prepare() {
+    if (settings_.company.empty())
+        throw std::runtime_error("Nuvem pede NuvemEmpresa: o CNPJ ou CPF da empresa, que separa os seus arquivos no "
+                                 "bucket dos de outras empresas");
     s3::Response r = client_->send(s3::headBucket(target_));
     if (!r.ok()) {
         // A HEAD answer has no body: ask again with a GET to learn the reason.
@@ -131,46 +175,176 @@ void ObjectStoreDestination::upload(std::string key, std::string bytes) {
         client_->poll(std::chrono::milliseconds(1000));
         checkFailure();
     }
-    const std::string md5 = s3::md5Hex(bytes);
-    auto body = std::make_shared<std::string>(std::move(bytes));
-    client_->start(s3::headObject(target_, key), [this, key, md5, body](s3::Request&&, s3::Response&& head) {
+    auto item = std::make_shared<Upload>();
+    item->key = std::move(key);
+    item->md5 = s3::md5Hex(bytes);
+    item->body = std::move(bytes);
+    look(item);
+    // Let finished transfers make room without waiting.
+    client_->poll(std::chrono::milliseconds(0));
+}
+
+void ObjectStoreDestination::failWith(const std::exception& e) {
+    if (failure_.empty()) failure_ = e.what();
+}
+
+void ObjectStoreDestination::look(const std::shared_ptr<Upload>& item) {
+    client_->start(s3::headObject(target_, item->key), [this, item](s3::Request&&, s3::Response&& head) {
         if (!failure_.empty()) return;
-        // The same bytes, and protected when a retention is asked: a copy
-        // stored before the retention was set gets a protected version.
-        if (head.ok() && head.header("etag") == "\"" + md5 + "\"" &&
-            (settings_.retention.count() <= 0 || !head.header("x-amz-object-lock-mode").empty())) {
+        try {
+            decide(item, head);
+        } catch (const std::exception& e) {
+            failWith(e);
+        }
+    });
+}
+
+void ObjectStoreDestination::decide(const std::shared_ptr<Upload>& item, const s3::Response& head) {
+    const auto asked = retention();
+    if (head.ok() && head.header("etag") == "\"" + item->md5 + "\"") {
+        // The same bytes. A copy stored before the retention was set gets a
+        // protected version; one kept shorter or weaker has its own extended.
+        if (!asked) {
             ++unchanged_;
             return;
         }
-        if (!head.ok() && head.status != 404) {
-            try {
-                fail(key, head, "consulta");
-            } catch (const std::exception& e) {
-                failure_ = e.what();
+        const std::string mode = head.header("x-amz-object-lock-mode");
+        if (!mode.empty()) {
+            if (retentionHolds(head)) {
+                ++unchanged_;
+                return;
             }
+            extend(item, head);
             return;
         }
-        client_->start(s3::putObject(target_, key, std::move(*body), retention()),
-                       [this, key, md5](s3::Request&&, s3::Response&& put) {
-                           if (!failure_.empty()) return;
-                           // The store's ETag of a single-part upload is the MD5 of what it kept.
-                           if (put.ok() && put.header("etag") == "\"" + md5 + "\"") {
-                               ++written_;
-                               return;
-                           }
-                           try {
-                               if (put.ok())
-                                   throw std::runtime_error("Nuvem: envio de \"" + key + "\" em " + settings_.bucket +
-                                                            " devolveu ETag " + put.header("etag") +
-                                                            ", diferente do MD5 do documento");
-                               fail(key, put, "envio");
-                           } catch (const std::exception& e) {
-                               failure_ = e.what();
-                           }
-                       });
+    } else if (!head.ok() && head.status != 404) {
+        fail(item->key, head, "consulta");
+    }
+    // Only over what the HEAD saw: another writer of the key in between makes
+    // the store refuse (412), and the answer is looked at again.
+    s3::PutCondition condition;
+    if (head.ok()) {
+        const std::string etag = head.header("etag");
+        // Refused though the object is still the one the condition named:
+        // radosgw compares If-Match with its ETag without the quotes, and in a
+        // versioned bucket with the new version, so it never holds there.
+        if (!item->ifMatch.empty() && item->ifMatch == etag) {
+            if (ifMatch_ == IfMatch::Quoted)
+                ifMatch_ = IfMatch::Bare;
+            else if (item->ifMatchForm == IfMatch::Bare)
+                ifMatch_ = IfMatch::Unusable;
+        }
+        item->ifMatch = etag;
+        item->ifMatchForm = ifMatch_;
+        if (ifMatch_ == IfMatch::Quoted || etag.size() < 2 || etag.front() != '"')
+            condition.ifMatch = etag;
+        else if (ifMatch_ == IfMatch::Bare)
+            condition.ifMatch = etag.substr(1, etag.size() - 2);
+    } else {
+        condition.ifNoneMatch = true;
+    }
+    if (asked) item->asked = *asked;
+    client_->start(s3::putObject(target_, item->key, item->body, asked, condition),
+                   [this, item](s3::Request&&, s3::Response&& put) {
+                       if (!failure_.empty()) return;
+                       try {
+                           stored(item, put);
+                       } catch (const std::exception& e) {
+                           failWith(e);
+                       }
+                   });
+}
+
+void ObjectStoreDestination::stored(const std::shared_ptr<Upload>& item, const s3::Response& put) {
+    if (put.status == 412 && ++item->refusals < 5) {
+        look(item);
+        return;
+    }
+    // The store's ETag of a single-part upload is the MD5 of what it kept.
+    if (put.ok() && put.header("etag") == "\"" + item->md5 + "\"") {
+        if (!retention()) {
+            ++written_;
+            return;
+        }
+        readBack(item, put.header("x-amz-version-id"), [this] { ++written_; });
+        return;
+    }
+    if (put.ok())
+        throw std::runtime_error("Nuvem: envio de \"" + item->key + "\" em " + settings_.bucket + " devolveu ETag " +
+                                 put.header("etag") + ", diferente do MD5 do documento");
+    fail(item->key, put, "envio");
+}
+
+void ObjectStoreDestination::extend(const std::shared_ptr<Upload>& item, const s3::Response& head) {
+    const std::string version = head.header("x-amz-version-id");
+    s3::Retention wanted = *retention();
+    // A COMPLIANCE version stays COMPLIANCE: the store refuses to weaken it.
+    if (head.header("x-amz-object-lock-mode") == "COMPLIANCE") wanted.mode = "COMPLIANCE";
+    item->asked = wanted;
+    s3::Request request = s3::putRetention(target_, item->key, version, wanted);
+    // radosgw takes a GOVERNANCE lock made COMPLIANCE as a change of the
+    // governance lock: only with the bypass (the date only grows here).
+    if (head.header("x-amz-object-lock-mode") == "GOVERNANCE" && wanted.mode == "COMPLIANCE")
+        request.headers.push_back("x-amz-bypass-governance-retention: true");
+    client_->start(std::move(request),
+                   [this, item, version](s3::Request&&, s3::Response&& r) {
+                       if (!failure_.empty()) return;
+                       try {
+                           if (!r.ok()) fail(item->key, r, "extensão da retenção");
+                           readBack(item, version, [this] { ++extended_; });
+                       } catch (const std::exception& e) {
+                           failWith(e);
+                       }
+                   });
+}
+
+void ObjectStoreDestination::readBack(const std::shared_ptr<Upload>& item, const std::string& version,
+                                      std::function<void()> counted) {
+    if (version.empty())
+        throw std::runtime_error("Nuvem: \"" + item->key + "\" em " + settings_.bucket +
+                                 " foi gravado sem versão; a retenção pedida não pode ser conferida");
+    s3::Request head = s3::headObject(target_, item->key);
+    head.url += "?versionId=" + s3::uriEncode(version, false);
+    client_->start(std::move(head), [this, item, counted](s3::Request&&, s3::Response&& r) {
+        if (!failure_.empty()) return;
+        try {
+            if (!r.ok()) fail(item->key, r, "conferência da retenção");
+            if (!retentionHolds(r, &item->asked)) {
+                const std::string mode = r.header("x-amz-object-lock-mode");
+                const std::string until = r.header("x-amz-object-lock-retain-until-date");
+                throw std::runtime_error(
+                    "Nuvem: a retenção que o armazenamento guardou para \"" + item->key + "\" em " +
+                    settings_.bucket + " (" + (mode.empty() ? std::string("nenhuma") : mode + " até " + until) +
+                    ") não é a pedida (" + item->asked.mode + " até " + item->asked.until +
+                    "); o documento não está protegido como NuvemRetencaoDias pede");
+            }
+            counted();
+        } catch (const std::exception& e) {
+            failWith(e);
+        }
     });
-    // Let finished transfers make room without waiting.
-    client_->poll(std::chrono::milliseconds(0));
+}
+
+bool ObjectStoreDestination::retentionHolds(const s3::Response& head, const s3::Retention* justSet) const {
+    const auto asked = retention();
+    if (!asked) return true;
+    const std::string mode = head.header("x-amz-object-lock-mode");
+    if (mode.empty()) return false;
+    if (mode != asked->mode && mode != "COMPLIANCE") return false;  // GOVERNANCE where COMPLIANCE is asked
+    const std::optional<std::time_t> until = isoSeconds(head.header("x-amz-object-lock-retain-until-date"));
+    if (!until) return false;
+    const auto retention = std::chrono::duration_cast<std::chrono::seconds>(settings_.retention).count();
+    if (justSet) {
+        // What was just asked comes back as it was sent, to the second.
+        const std::optional<std::time_t> sent = isoSeconds(justSet->until);
+        return sent && *until >= *sent && (mode == justSet->mode || mode == "COMPLIANCE");
+    }
+    // Counted from when the version was stored; a clock apart by a little
+    // is not a shorter retention.
+    const std::optional<std::time_t> storedAt = httpDateSeconds(head.header("last-modified"));
+    if (!storedAt) return false;
+    const long long slack = std::min<long long>(3600, retention / 10);
+    return static_cast<long long>(*until) + slack >= static_cast<long long>(*storedAt) + retention;
 }
 
 PutResult ObjectStoreDestination::put(const OutgoingDocument& doc) {
@@ -404,6 +578,7 @@ void ObjectStoreDestination::finish(RunSummary& summary) {
     }
     std::string line = "nuvem " + settings_.place() + ": enviados=" + std::to_string(written_) +
                        " inalterados=" + std::to_string(unchanged_);
+    if (extended_ > 0) line += " retencao_estendida=" + std::to_string(extended_);
     summary.note = summary.note.empty() ? line : summary.note + "; " + line;
 }
 

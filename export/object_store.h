@@ -66,12 +66,37 @@ public:
 
     long written() const { return written_; }
     long unchanged() const { return unchanged_; }
+    // Same bytes whose stored retention was shorter or weaker than asked.
+    long extended() const { return extended_; }
     const StoreSettings& settings() const { return settings_; }
     // The key a document's relative path gets.
     std::string keyFor(const std::string& relativePath) const;
 
 private:
+    // How a replacing PUT names the object it replaces: the ETag as it came,
+    // without its quotes, or not at all once the store refused both for an
+    // object that had not changed.
+    enum class IfMatch { Quoted, Bare, Unusable };
+    // One document's way into the store: looked at, then stored, or its
+    // retention extended, and read back when a retention is asked.
+    struct Upload {
+        std::string key, md5, body;
+        int refusals = 0;  // 412 answers: another writer stored the key meanwhile
+        s3::Retention asked;  // the lock sent with the PUT or the extension
+        std::string ifMatch;  // the ETag the last PUT was conditioned on
+        IfMatch ifMatchForm = IfMatch::Quoted;  // of that PUT
+    };
     void upload(std::string key, std::string bytes);
+    void look(const std::shared_ptr<Upload>& item);
+    void decide(const std::shared_ptr<Upload>& item, const s3::Response& head);
+    void stored(const std::shared_ptr<Upload>& item, const s3::Response& put);
+    void extend(const std::shared_ptr<Upload>& item, const s3::Response& head);
+    void readBack(const std::shared_ptr<Upload>& item, const std::string& version, std::function<void()> counted);
+    // Whether a version's lock (HEAD answer) is the asked mode or stronger and
+    // lasts the asked days from when it was stored (`justSet`: at least the
+    // date just sent).
+    bool retentionHolds(const s3::Response& head, const s3::Retention* justSet = nullptr) const;
+    void failWith(const std::exception& e);
     void checkFailure();
     [[noreturn]] void fail(const std::string& key, const s3::Response& r, const std::string& step);
     std::string bucketAdvice(const s3::Response& r) const;
@@ -82,7 +107,8 @@ private:
     Clock now_;
     s3::Target target_;
     std::unique_ptr<s3::Client> client_;
-    long written_ = 0, unchanged_ = 0;
+    long written_ = 0, unchanged_ = 0, extended_ = 0;
+    IfMatch ifMatch_ = IfMatch::Quoted;
     std::string failure_;  // the first upload's failure; the run ends on it
     std::uint64_t multipartThreshold_ = 16u << 20, partSize_ = 8u << 20;
 };

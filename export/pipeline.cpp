@@ -14,8 +14,11 @@
 #include "export/stamp.h"
 #include "export/writer.h"
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <optional>
+#include <unordered_set>
 #include <sys/stat.h>
 
 namespace exports {
@@ -189,12 +192,29 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
             advance = start.selection.after;
         }
         if (observer.wantsTotal()) observer.total(source->count(plan.selection));
+        // The rows of a key stored more than once are held until the last row:
+        // each file name gets one text, decided before any destination sees
+        // it, so a store never receives the copy the folder does not keep.
+        std::unordered_set<std::string> repeated;
+        for (std::string& key : source->repeatedKeys(plan.selection)) repeated.insert(std::move(key));
         source->open(plan.selection);
 
         if (plan.checkDocuments) checks.emplace();
+        // Hands one kept document to every destination; the folder's answer is the count.
+        auto deliver = [&](OutgoingDocument& doc, bool counted) {
+            for (size_t i = 0; i < plan.destinations.size(); ++i) {
+                observer.step(s, i == 0 ? RunStep::Writing : RunStep::Uploading, doc.number);
+                const PutResult put = plan.destinations[i]->put(doc);
+                // An upload still in flight is settled, or the run failed, by finish().
+                if (i == 0 && counted) ++(put == PutResult::Unchanged ? s.unchanged : s.written);
+            }
+            // written first, so the texts move over instead of being copied
+            if (checks) checks->add(std::move(doc.key), std::move(doc.text), doc.kind);
+        };
         SourceRow row;
         NameClaims names;
         long long previous = 0;
+        std::map<std::string, OutgoingDocument> held;  // file path -> its text so far
         for (long done = 0;; ++done) {
             if (observer.stopRequested()) {
                 if (checks) s.checks = checks->finish();
@@ -220,30 +240,45 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
                 if (!ruled.refusal.empty()) {
                     s.refuse(row.number, std::move(doc.key), std::move(ruled.refusal));
                 } else {
-                    // One file name, one document: the authorised text, then the newer one.
+                    const bool hold = repeated.count(row.key) > 0;
+                    // One file name, one document: the authorised text whose
+                    // checks pass, then the authorised one, then the newer one.
+                    // Only the held rows are parsed and checked here: the others
+                    // have their file name to themselves.
+                    NameCandidate candidate{row.number, row.moment, 0};
+                    if (hold && carriesAuthorisation(doc.text))
+                        candidate.standing = checkDocument(doc.key, doc.text, doc.kind).empty() ? 2 : 1;
                     long long other = 0;
-                    const NameClaims::Outcome claim = names.claim(
-                        doc.relativePath(), {row.number, row.moment, carriesAuthorisation(doc.text)}, &other);
+                    const std::string path = doc.relativePath();
+                    const NameClaims::Outcome claim = names.claim(path, candidate, &other);
                     if (claim == NameClaims::Outcome::Loses) {
                         s.duplicate(other, row.number, std::move(doc.key));
                         current.reset();
                         continue;
                     }
                     if (claim == NameClaims::Outcome::Replaces) s.duplicate(row.number, other, doc.key);
-                    for (size_t i = 0; i < plan.destinations.size(); ++i) {
-                        observer.step(s, i == 0 ? RunStep::Writing : RunStep::Uploading, row.number);
-                        const PutResult put = plan.destinations[i]->put(doc);
-                        // An upload still in flight is settled, or the run failed, by finish().
-                        // A file taken over from another document was counted already.
-                        if (i == 0 && claim == NameClaims::Outcome::First)
-                            ++(put == PutResult::Unchanged ? s.unchanged : s.written);
+                    if (hold) {
+                        held[path] = std::move(doc);
+                    } else {
+                        // A name the source did not report as repeated: written
+                        // over at once, and the file counted once.
+                        deliver(doc, claim == NameClaims::Outcome::First);
                     }
-                    // written first, so the texts move over instead of being copied
-                    if (checks) checks->add(std::move(doc.key), std::move(doc.text), doc.kind);
                 }
             }
             current.reset();
         }
+        // The winners of the repeated keys, in document order.
+        std::vector<OutgoingDocument*> winners;
+        for (auto& [path, doc] : held) winners.push_back(&doc);
+        std::sort(winners.begin(), winners.end(),
+                  [](const OutgoingDocument* a, const OutgoingDocument* b) { return a->number < b->number; });
+        for (OutgoingDocument* doc : winners) {
+            if (plan.kind != RunKind::Period) current = doc->number;
+            deliver(*doc, true);
+            current.reset();
+        }
+        held.clear();
         // Everything taken is durable before the stamp moves past it.
         for (size_t i = 0; i < plan.destinations.size(); ++i) {
             observer.step(s, i == 0 ? RunStep::FinishingFolder : RunStep::FinishingStore, 0);

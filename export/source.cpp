@@ -313,6 +313,32 @@ long Source::countChanges(const ChangeSelection& selection, const Kinds& kinds) 
     return static_cast<long>(q.field(0).asInteger());
 }
 
+std::unique_ptr<db::TIBQuery> Source::sideQuery() {
+    auto q = std::make_unique<db::TIBQuery>();
+    q->setDatabase(database_.get());
+    q->setTransaction(transaction_.get());
+    return q;
+}
+
+std::vector<std::string> Source::firstColumn(db::TIBQuery& q) {
+    q.open();
+    std::vector<std::string> out;
+    for (; !q.eof(); q.next()) out.push_back(q.field(0).asText(kBytes));
+    q.close();
+    return out;
+}
+
+// Grouped by the key alone: the texts are never read, and only the few keys
+// stored more than once come back.
+std::vector<std::string> Source::repeatedChangeKeys(const ChangeSelection& selection, const Kinds& kinds) {
+    const auto q = sideQuery();
+    q->sql().add("SELECT d.NFE_CHAVEACESSO FROM MVTO_NFE d");
+    q->sql().add(changesWhere(selection, kinds));
+    q->sql().add("GROUP BY d.NFE_CHAVEACESSO HAVING COUNT(*) > 1");
+    bindChanges(*q, selection);
+    return firstColumn(*q);
+}
+
 bool Source::nextChange(ChangedDocument& out) {
     db::TIBQuery& q = *query_;
     if (!first_) q.next();
@@ -370,6 +396,15 @@ long Source::countMonth(const std::string& keyMonth) {
     q.paramByName("AAMM").setText(keyMonth);
     q.open();
     return static_cast<long>(q.field(0).asInteger());
+}
+
+std::vector<std::string> Source::repeatedMonthKeys(const std::string& keyMonth) {
+    const auto q = sideQuery();
+    q->sql().add("SELECT d.NFE_CHAVEACESSO FROM MVTO_NFE d");
+    q->sql().add(monthWhere());
+    q->sql().add("GROUP BY d.NFE_CHAVEACESSO HAVING COUNT(*) > 1");
+    q->paramByName("AAMM").setText(keyMonth);
+    return firstColumn(*q);
 }
 
 bool Source::nextMonth(MonthDocument& out) {
@@ -451,6 +486,16 @@ long Source::countPeriod(platform::DateTime start, platform::DateTime end, const
     bindPeriod(q, start, end, branch);
     q.open();
     return static_cast<long>(q.field(0).asInteger());
+}
+
+std::vector<std::string> Source::repeatedPeriodKeys(platform::DateTime start, platform::DateTime end,
+                                                    const std::string& branch) {
+    const auto q = sideQuery();
+    q->sql().add("select b.nfe_chaveacesso from mvto_pai a, mvto_nfe b");
+    for (const char* line : kPeriodWhere) q->sql().add(line);
+    q->sql().add("group by b.nfe_chaveacesso having count(*) > 1");
+    bindPeriod(*q, start, end, branch);
+    return firstColumn(*q);
 }
 
 bool Source::nextPeriod(PeriodDocument& out) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace db {
 class TIBDatabase;
@@ -82,6 +83,8 @@ public:
     // `withDocumentType`: also the header's type, for changeType().
     void openChanges(const ChangeSelection& selection, const Kinds& kinds, bool withDocumentType = true);
     long countChanges(const ChangeSelection& selection, const Kinds& kinds);
+    // The keys that more than one row of the selection carries (key only, no texts).
+    std::vector<std::string> repeatedChangeKeys(const ChangeSelection& selection, const Kinds& kinds);
     bool nextChange(ChangedDocument& out);
     // Texts of the current change (only for wanted rows).
     std::string changeKey();
@@ -92,6 +95,8 @@ public:
 
     void openPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch);
     long countPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch);
+    std::vector<std::string> repeatedPeriodKeys(platform::DateTime start, platform::DateTime end,
+                                                const std::string& branch);
     bool nextPeriod(PeriodDocument& out);
     std::string periodText();
 
@@ -100,6 +105,7 @@ public:
     // date, in document-number order. Streamed.
     void openMonth(const std::string& keyMonth);
     long countMonth(const std::string& keyMonth);
+    std::vector<std::string> repeatedMonthKeys(const std::string& keyMonth);
     bool nextMonth(MonthDocument& out);
     // The text of the current document, chosen as for the incremental export.
     std::string monthText(bool& cancellation) { return changeText(cancellation); }
@@ -119,6 +125,9 @@ private:
     int textColumnCount() const { return picked_ ? 5 : 6; }
     static std::string changesWhere(const ChangeSelection& selection, const Kinds& kinds);
     static void bindChanges(db::TIBQuery& q, const ChangeSelection& selection);
+    // A query in the run's transaction, its SQL to be added.
+    std::unique_ptr<db::TIBQuery> sideQuery();
+    static std::vector<std::string> firstColumn(db::TIBQuery& q);
 
     std::unique_ptr<db::TIBDatabase> database_;
     std::unique_ptr<db::TIBTransaction> transaction_;

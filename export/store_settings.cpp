@@ -34,6 +34,8 @@ bool loopback(const std::string& host) {
     return ::inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
 }
 
+const char* const kRetentionEnd = "2106-02-07";
+
 [[noreturn]] void refuse(const std::string& why) { throw std::invalid_argument(why); }
 
 }  // namespace
@@ -83,7 +85,17 @@ std::string companyDigits(const std::string& text) {
     return d;
 }
 
-std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
+int maxRetentionDays(std::chrono::system_clock::time_point now) {
+    // 2106-02-07 06:28:15 UTC is the last second an unsigned 32-bit count
+    // holds; radosgw keeps a retention date that way and wraps past it. A
+    // year short of it leaves room for the runs of the year to come.
+    constexpr long long lastSecond = 4294967295LL;
+    const long long nowSeconds = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    const long long days = (lastSecond - nowSeconds) / 86400 - 366;
+    return days < 1 ? 0 : static_cast<int>(days);
+}
+
+std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text, std::chrono::system_clock::time_point now) {
     const std::string url = trim(text.url);
     if (url.empty()) return std::nullopt;
     StoreSettings s;
@@ -171,12 +183,23 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
         s.prefix = prefix + "/";
     }
 
+    // Every key carries its company: the office's bucket is shared, and two
+    // companies must never write one key.
     const std::string company = trim(text.company);
-    if (!company.empty()) {
-        s.company = companyDigits(company);
-        if (s.company.empty())
-            refuse("NuvemEmpresa deve ser o CNPJ (14 dígitos) ou CPF (11 dígitos) da empresa, com dígitos "
-                   "verificadores válidos: \"" + company + "\"");
+    if (company.empty())
+        refuse("Nuvem pede NuvemEmpresa: o CNPJ ou CPF da empresa, que separa os seus arquivos no bucket dos "
+               "de outras empresas");
+    s.company = companyDigits(company);
+    if (s.company.empty())
+        refuse("NuvemEmpresa deve ser o CNPJ (14 dígitos) ou CPF (11 dígitos) da empresa, com dígitos "
+               "verificadores válidos: \"" + company + "\"");
+    // A company number inside the prefix would let another company's part
+    // (prefix + its number) hold this one's keys.
+    for (size_t pos = 0; pos < s.prefix.size();) {
+        const size_t end = s.prefix.find('/', pos);
+        if (!companyDigits(s.prefix.substr(pos, end - pos)).empty())
+            refuse("Nuvem: o prefixo não pode ter um CNPJ ou CPF (a empresa vem de NuvemEmpresa): \"" + s.prefix + "\"");
+        pos = end + 1;
     }
 
     const std::string region = trim(text.region);
@@ -199,13 +222,16 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
     const std::string days = trim(text.retentionDays);
     const std::string mode = upper(trim(text.retentionMode));
     if (!days.empty()) {
-        if (days.size() > 5) refuse("NuvemRetencaoDias deve ser um número de dias de 1 a 36500: \"" + days + "\"");
+        const std::string range = "NuvemRetencaoDias deve ser um número de dias de 1 a " +
+                                  std::to_string(maxRetentionDays(now)) + ": \"" + days + "\"";
+        if (days.size() > 6) refuse(range);
         for (char c : days)
-            if (!std::isdigit(static_cast<unsigned char>(c)))
-                refuse("NuvemRetencaoDias deve ser um número de dias de 1 a 36500: \"" + days + "\"");
+            if (!std::isdigit(static_cast<unsigned char>(c))) refuse(range);
         s.retentionDays = std::stoi(days);
-        if (s.retentionDays < 1 || s.retentionDays > 36500)
-            refuse("NuvemRetencaoDias deve ser um número de dias de 1 a 36500: \"" + days + "\"");
+        if (s.retentionDays < 1) refuse(range);
+        if (s.retentionDays > maxRetentionDays(now))
+            refuse(range + " (a retenção terminaria depois de " + kRetentionEnd +
+                   ", além do que o armazenamento guarda; uma data maior volta para 1970)");
         if (mode.empty()) refuse("NuvemRetencaoDias pede NuvemRetencaoModo (COMPLIANCE ou GOVERNANCE)");
     }
     if (!mode.empty()) {
@@ -220,7 +246,7 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text) {
 
 std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text) {
     try {
-        return parseStoreSettings(text);
+        return parseStoreSettings(text, std::chrono::system_clock::now());
     } catch (const std::invalid_argument& e) {
         StoreSettings refused;
         refused.refusal = e.what();

@@ -25,7 +25,7 @@ struct StoreSettings {
     std::string bucket;
     std::string prefix;    // "" or "a/b/": put before every key
     // NuvemEmpresa: the company's CNPJ (14 digits) or CPF (11), digits only;
-    // "" when absent. Every key of the company goes under prefix + company.
+    // required with Nuvem. Every key of the company goes under prefix + company.
     std::string company;
     std::string region = "us-east-1";
     // NuvemPerfil, else AWS_PROFILE, else "default".
@@ -48,9 +48,16 @@ struct StoreSettings {
 
 // nullopt when Nuvem is empty; throws std::invalid_argument with a message
 // naming the key when a text cannot be used (http:// off the loopback host,
-// no bucket, a mode without days…). Nuvem's text is never repeated in a
-// refusal: a key pasted into it would go to the screen and the history.
-std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text);
+// no bucket, no NuvemEmpresa, a mode without days, a retention past what the
+// store can date…). Nuvem's text is never repeated in a refusal: a key pasted
+// into it would go to the screen and the history. `now` is when the retention
+// starts counting.
+std::optional<StoreSettings> parseStoreSettings(
+    const StoreSettingsText& text, std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
+
+// The longest NuvemRetencaoDias accepted at `now`: the date it gives stays
+// more than a year before 2106-02-07, where radosgw's retention dates wrap.
+int maxRetentionDays(std::chrono::system_clock::time_point now);
 
 // parseStoreSettings for a job: a refusal travels in the settings, so the run
 // fails with it where every run's failures are reported.

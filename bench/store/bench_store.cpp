@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
     s.endpoint = cluster->endpoint();
     s.bucket = bucket;
     s.prefix = "export/";
+    s.company = "11222333000181";  // every key carries its company
     const AwsKeys keys{cluster->accessKey(), cluster->secretKey()};
 
     std::printf("documents=%ld size=8KB (radosgw on memstore, one node)\n", count);

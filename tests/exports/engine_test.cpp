@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <atomic>
 #include <thread>
 #include <sys/stat.h>
 
@@ -200,25 +201,39 @@ TEST_P(Engine, RunThatWaitedForTheLockSelectsNothing) {
     ws_->writeConfig("01/01/2020", "00:00:00", "unused");
     exports::RunSummary second;
     std::thread waiter;
+    // The other run asks whether to stop only while it waits for the lock:
+    // the sign that it is waiting, whatever the machine's speed.
+    struct Waiting : exports::Observer {
+        std::atomic<bool> asked{false};
+        bool stopRequested() override {
+            asked = true;
+            return false;
+        }
+    } waiting;
     struct StartsTheOther : exports::Observer {
         std::function<void()> start;
+        std::atomic<bool>* otherWaits = nullptr;
         void connected() override {
-            if (start) std::exchange(start, nullptr)();
-            // Let the other run reach the lock while this one holds it.
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (!start) return;
+            std::exchange(start, nullptr)();
+            // This run holds the lock until the other one is waiting for it.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+            while (!*otherWaits && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     } first;
+    first.otherWaits = &waiting.asked;
     first.start = [&] {
         waiter = std::thread([&] {
             exports::IncrementalJob job = this->job();
             job.lockWait = std::chrono::seconds(60);
-            exports::Observer quiet;
-            second = exports::runIncremental(job, quiet);
+            second = exports::runIncremental(job, waiting);
         });
     };
     exports::IncrementalJob job = this->job();
     const exports::RunSummary s = exports::runIncremental(job, first);
     waiter.join();
+    EXPECT_TRUE(waiting.asked) << "the other run never waited";
     EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
     EXPECT_EQ(s.written, 20);
     EXPECT_EQ(second.result, exports::Result::Complete) << second.error;

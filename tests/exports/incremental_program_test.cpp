@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <filesystem>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -14,6 +15,35 @@
 #include <unistd.h>
 
 namespace exptest {
+namespace {
+
+// Whether the process has `file` open: a run that opened the lock file while
+// another holds the lock is waiting for it (the observable sign, not a pause).
+bool hasOpen(pid_t pid, const std::filesystem::path& file) {
+    std::error_code ec;
+    const std::string proc = "/proc/" + std::to_string(pid);
+    // Between fork and exec the child still holds this program's files.
+    if (std::filesystem::read_symlink(proc + "/exe", ec) == std::filesystem::read_symlink("/proc/self/exe", ec))
+        return false;
+    const auto want = std::filesystem::weakly_canonical(file, ec);
+    for (const auto& e : std::filesystem::directory_iterator(proc + "/fd", ec)) {
+        std::error_code linkError;
+        if (std::filesystem::read_symlink(e.path(), linkError) == want) return true;
+    }
+    return false;
+}
+
+// Until `pid` has `file` open, at most a minute; false when it never did.
+bool waitUntilOpen(pid_t pid, const std::filesystem::path& file) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!hasOpen(pid, file))
+        if (std::chrono::steady_clock::now() > until) return false;
+        else std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return true;
+}
+
+}  // namespace
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -277,7 +307,7 @@ TEST_P(IncrementalProgram, SignalWhileWaitingForTheLockEndsTheWaitAtOnce) {
     const int fd = ::open((ws_->ini.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     const pid_t pid = ws_->start();
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(waitUntilOpen(pid, ws_->ini.string() + ".lock")) << "the run never reached the lock";
     const auto t0 = std::chrono::steady_clock::now();
     ::kill(pid, SIGTERM);
     const RunResult r = ws_->wait(pid);
@@ -528,7 +558,8 @@ TEST_P(LargeRun, RunThatWaitedStartsFromTheFirstRunsStamp) {
     while (!lockHeld() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
     ::kill(first, SIGSTOP);
     const pid_t second = ws_->start();
-    std::this_thread::sleep_for(500ms);
+    // The first run goes on only once the second one is waiting for the lock.
+    EXPECT_TRUE(waitUntilOpen(second, ws_->ini.string() + ".lock")) << "the second run never reached the lock";
     ::kill(first, SIGCONT);
     const RunResult a = ws_->wait(first);
     const RunResult b = ws_->wait(second);

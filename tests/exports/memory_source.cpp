@@ -3,6 +3,7 @@
 #include "export/rules.h"
 
 #include <algorithm>
+#include <map>
 
 namespace pipetest {
 
@@ -39,6 +40,15 @@ std::vector<const StoredDocument*> MemorySource::select(const Selection& s) cons
 }
 
 long MemorySource::count(const Selection& selection) { return static_cast<long>(select(selection).size()); }
+
+std::vector<std::string> MemorySource::repeatedKeys(const Selection& selection) {
+    std::map<std::string, int> rows;
+    for (const StoredDocument* d : select(selection)) ++rows[*d->key];
+    std::vector<std::string> out;
+    for (const auto& [key, n] : rows)
+        if (n > 1) out.push_back(key);
+    return out;
+}
 
 void MemorySource::open(const Selection& selection) {
     selection_ = selection;

@@ -34,6 +34,7 @@ public:
 
     exports::StartFacts start() override { return facts; }
     long count(const exports::Selection& selection) override;
+    std::vector<std::string> repeatedKeys(const exports::Selection& selection) override;
     void open(const exports::Selection& selection) override;
     bool next(exports::SourceRow& row) override;
     exports::SourceText text() override;

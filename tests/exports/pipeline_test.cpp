@@ -2,7 +2,9 @@
 // what each kind of run counts, refuses, writes and stores, and that a
 // further destination plugs in beside the others.
 #include "tests/exports/memory_source.h"
+#include "tests/accountant/signing.h"
 
+#include "export/duplicates.h"
 #include "export/package_run.h"
 #include "export/pipeline.h"
 #include "export/rules.h"
@@ -15,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace pipetest {
@@ -410,6 +413,92 @@ TEST(Pipeline, TwoRowsWithOneFileNameLeaveOneFileAndSaySo) {
             EXPECT_EQ(got.size(), 2u);
             EXPECT_EQ(got.at("NFe" + keyOf(2) + ".XML"), authorised + "\r\n");
         }
+    }
+}
+
+// A rejected copy first and the authorised text in a later row: every
+// destination is handed the one text the folder keeps, once, and the counts
+// say what is on disk (the later row takes the name over).
+TEST(Pipeline, AKeyStoredTwiceReachesEveryDestinationOnceWithTheKeptText) {
+    const std::string authorised = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
+    const std::string rejected = "<nfeProc><NFe/><protNFe><infProt><cStat>302</cStat></infProt></protNFe></nfeProc>";
+    // looks authorised to a scan, but the status is not the protocol's
+    const std::string lookalike =
+        "<nfeProc><NFe/><xprotNFe><infProt><cStat>100</cStat></infProt></xprotNFe></nfeProc>";
+    for (RunKind kind : {RunKind::Incremental, RunKind::Period, RunKind::Package}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        Folder f;
+        Memory m;
+        m.documents = {doc(1, "2024-03-01 10:00:00"), doc(2, "2024-03-02 10:00:00"), doc(3, "2024-03-03 10:00:00"),
+                       doc(4, "2024-03-04 10:00:00"), doc(5, "2024-03-05 10:00:00")};
+        m.documents[1].xml = rejected;
+        m.documents[2].key = m.documents[1].key;
+        m.documents[2].xml = authorised;
+        m.documents[4].key = m.documents[1].key;
+        m.documents[4].xml = lookalike;
+        std::function<RunPlan()> plan;
+        if (kind == RunKind::Incremental) plan = [&] { return incrementalPlan(incremental(f)); };
+        if (kind == RunKind::Period) plan = [&] { return periodPlan(period(f)); };
+        if (kind == RunKind::Package) plan = [&] { return packagePlan(package(f)); };
+        std::vector<std::string> log;
+        const RunSummary s =
+            run(plan, m, [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
+        ASSERT_EQ(s.result, Result::Complete) << s.error;
+        EXPECT_EQ(s.written, 3);  // documents 1, 3 and 4: one file each
+        EXPECT_EQ(s.duplicates, 2);
+        std::set<std::pair<long long, long long>> pairs;
+        for (const auto& d : s.duplicateDocuments) pairs.insert({d.kept, d.dropped});
+        EXPECT_EQ(pairs, (std::set<std::pair<long long, long long>>{{3, 2}, {3, 5}}));
+        // One put per file, and the repeated key's is the authorised text.
+        std::map<std::string, int> puts;
+        for (const auto& line : log) {
+            if (line == "prepare" || line == "finish") continue;
+            ++puts[line.substr(0, line.find(' '))];
+            if (line.find(keyOf(2)) != std::string::npos)
+                EXPECT_NE(line.find(" 3 " + authorised), std::string::npos) << line;
+        }
+        EXPECT_EQ(puts.size(), 3u);
+        for (const auto& [path, n] : puts) EXPECT_EQ(n, 1) << path;
+        if (kind == RunKind::Incremental) {
+            const auto got = files(f.out);
+            EXPECT_EQ(got.size(), static_cast<size_t>(s.written));
+            EXPECT_EQ(got.at("NFe" + keyOf(2) + ".XML"), authorised + "\r\n");
+        }
+    }
+}
+
+// Two authorised texts of one key, the later one tampered with after it was
+// signed: the text whose checks pass keeps the file and is the one stored,
+// whatever the moments say.
+TEST(Pipeline, AGenuineTextKeepsItsFileAgainstATamperedAuthorisedCopy) {
+    const signing::Signer signer;
+    const std::string genuine = signer.sign(signing::documentTemplate(keyOf(2), "UTF-8", "Loja", "Parafuso"));
+    const std::string tampered = signing::replaced(genuine, "Parafuso", "Parafusx");
+    ASSERT_TRUE(checkDocument(keyOf(2), genuine, XmlKind::Document).empty())
+        << findingsText(checkDocument(keyOf(2), genuine, XmlKind::Document));
+    ASSERT_TRUE(carriesAuthorisation(tampered));
+    for (bool tamperedLater : {true, false}) {
+        SCOPED_TRACE(tamperedLater);
+        Folder f;
+        Memory m;
+        m.documents = {doc(1, "2024-03-01 10:00:00"), doc(2, "2024-03-02 10:00:00"), doc(3, "2024-03-03 10:00:00")};
+        m.documents[1].xml = tamperedLater ? genuine : tampered;
+        m.documents[2].key = m.documents[1].key;
+        m.documents[2].xml = tamperedLater ? tampered : genuine;
+        std::vector<std::string> log;
+        const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m,
+                                 [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
+        ASSERT_EQ(s.result, Result::Complete) << s.error;
+        EXPECT_EQ(files(f.out).at("NFe" + keyOf(2) + ".XML"), genuine + "\r\n");
+        ASSERT_EQ(s.duplicateDocuments.size(), 1u);
+        EXPECT_EQ(s.duplicateDocuments[0].kept, tamperedLater ? 2 : 3);
+        int stored = 0;
+        for (const auto& line : log)
+            if (line.find(keyOf(2)) != std::string::npos) {
+                ++stored;
+                EXPECT_NE(line.find(genuine), std::string::npos);
+            }
+        EXPECT_EQ(stored, 1);
     }
 }
 

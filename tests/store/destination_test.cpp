@@ -20,6 +20,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 using namespace exports;
 using namespace storetest;
@@ -80,7 +81,7 @@ TEST_F(ObjectStore, DocumentsArriveByteForByteAndASecondRunAddsNoVersion) {
     EXPECT_NE(first.note.find("enviados=120"), std::string::npos) << first.note;
     for (const auto& [path, text] : docs) {
         // The file's bytes: the text and its CR LF; a code-page folder name as UTF-8.
-        const std::string key = "escritorio/" + (path.rfind("S\xE3o", 0) == 0 ? "S\xC3\xA3o" + path.substr(3) : path);
+        const std::string key = "escritorio/" + kCompany + "/" + (path.rfind("S\xE3o", 0) == 0 ? "S\xC3\xA3o" + path.substr(3) : path);
         EXPECT_EQ(body(bucket, key), text + "\r\n") << key;
     }
 
@@ -109,8 +110,8 @@ TEST_F(ObjectStore, PackageFilesKeepTheirBytesUnderPacotes) {
     d.putBytes("2021-02-manifesto.csv", "arquivo;chave\r\n");
     RunSummary s;
     d.finish(s);
-    EXPECT_EQ(body(bucket, "cliente/pacotes/2021-02.zip"), zip);
-    EXPECT_EQ(body(bucket, "cliente/pacotes/2021-02-manifesto.csv"), "arquivo;chave\r\n");
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/2021-02.zip"), zip);
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/2021-02-manifesto.csv"), "arquivo;chave\r\n");
 }
 
 TEST_F(ObjectStore, TheMonthsArchiveAndItsTwoListsGoUnderPacotes) {
@@ -141,9 +142,9 @@ TEST_F(ObjectStore, TheMonthsArchiveAndItsTwoListsGoUnderPacotes) {
     RunSummary s;
     s.package = archive;
     d.finish(s);
-    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02.zip"), zipBytes.str());
-    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02-manifesto.csv"), manifest);
-    EXPECT_EQ(body(bucket, "cliente/pacotes/NFe-2021-02-lacunas.csv"), gaps);
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/NFe-2021-02.zip"), zipBytes.str());
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/NFe-2021-02-manifesto.csv"), manifest);
+    EXPECT_EQ(body(bucket, "cliente/" + kCompany + "/pacotes/NFe-2021-02-lacunas.csv"), gaps);
     EXPECT_EQ(versions(bucket).size(), 3u);  // the documents travel only inside the archive
     std::filesystem::remove_all(dir);
 }
@@ -170,7 +171,8 @@ TEST_F(ObjectStore, RetentionAsConfiguredAndTheVersionCannotBeDeletedUntilItEnds
     }
     const auto v = versions(bucket);
     ASSERT_EQ(v.size(), 1u);
-    const auto retention = send(s3::getRetention(target(bucket), "a/NFe1.XML", v[0].versionId));
+    const std::string key = kCompany + "/a/NFe1.XML";
+    const auto retention = send(s3::getRetention(target(bucket), key, v[0].versionId));
     ASSERT_TRUE(retention.ok()) << retention.describe() << retention.body;
     EXPECT_EQ(s3::xmlElement(retention.body, "Mode"), "COMPLIANCE");
     // The store answers with nine fraction digits.
@@ -178,14 +180,14 @@ TEST_F(ObjectStore, RetentionAsConfiguredAndTheVersionCannotBeDeletedUntilItEnds
     EXPECT_GE(until, before + 5) << retention.body;
     EXPECT_LE(until, std::time(nullptr) + 7) << retention.body;
 
-    const auto refused = send(s3::deleteObject(target(bucket), "a/NFe1.XML", v[0].versionId));
+    const auto refused = send(s3::deleteObject(target(bucket), key, v[0].versionId));
     EXPECT_EQ(refused.status, 403) << refused.describe();
     // Without a version id a delete only hides the object behind a marker.
-    EXPECT_TRUE(send(s3::deleteObject(target(bucket), "a/NFe1.XML")).ok());
-    EXPECT_EQ(body(bucket, "a/NFe1.XML", v[0].versionId), xmlOf(1) + "\r\n");
+    EXPECT_TRUE(send(s3::deleteObject(target(bucket), key)).ok());
+    EXPECT_EQ(body(bucket, key, v[0].versionId), xmlOf(1) + "\r\n");
 
     while (std::time(nullptr) <= until + 1) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const auto expired = send(s3::deleteObject(target(bucket), "a/NFe1.XML", v[0].versionId));
+    const auto expired = send(s3::deleteObject(target(bucket), key, v[0].versionId));
     EXPECT_TRUE(expired.ok()) << expired.describe();
 }
 
@@ -314,7 +316,7 @@ TEST_F(ObjectStore, GatewayKilledMidRunFailsNamingTheKeyAndTheNextRunCompletesIt
     EXPECT_EQ(keys.size(), 300u);
     for (const auto& [path, text] : docs) {
         if (path.rfind("S\xE3o", 0) != 0) {
-            EXPECT_EQ(body(bucket, path), text + "\r\n") << path;
+            EXPECT_EQ(body(bucket, kCompany + "/" + path), text + "\r\n") << path;
         }
     }
 }
@@ -356,7 +358,7 @@ TEST_F(ObjectStore, ProcessKilledMidUploadLeavesNoTornObjectAndTheRerunCompletes
     EXPECT_EQ(versions(bucket).size(), docs.size());
     for (const auto& [path, text] : docs) {
         if (path.rfind("S\xE3o", 0) != 0) {
-            EXPECT_EQ(body(bucket, path), text + "\r\n") << path;
+            EXPECT_EQ(body(bucket, kCompany + "/" + path), text + "\r\n") << path;
         }
     }
 }
@@ -370,6 +372,7 @@ TEST_F(ObjectStore, FourCompaniesAtOnceIntoOneBucketKeepEveryObject) {
         runs.emplace_back([&, c] {
             try {
                 auto s = settings(bucket, "escritorio/");
+                s.company = cnpjs[c];
                 s.retentionMode = "GOVERNANCE";
                 s.retention = std::chrono::hours(24);
                 ObjectStoreDestination d(s, clusterKeys(), "", quickRetries(), 8);
@@ -390,7 +393,99 @@ TEST_F(ObjectStore, FourCompaniesAtOnceIntoOneBucketKeepEveryObject) {
     EXPECT_EQ(all.size(), 600u);  // one version each: nothing written twice
     for (int c = 0; c < 4; ++c)
         for (int n = 1; n <= 150; n += 37)
-            EXPECT_EQ(body(bucket, "escritorio/" + cnpjs[c] + "/2021-02/" + fileName(n)), xmlOf(n, cnpjs[c]) + "\r\n");
+            EXPECT_EQ(body(bucket, "escritorio/" + cnpjs[c] + "/" + cnpjs[c] + "/2021-02/" + fileName(n)), xmlOf(n, cnpjs[c]) + "\r\n");
+}
+
+// A retention the store cannot date (past 2106-02-07 it keeps 1970 or so) is
+// read back and the run fails naming the object instead of calling it kept.
+TEST_F(ObjectStore, ARetentionTheStoreKeptShorterFailsTheRunNamingTheObject) {
+    const std::string bucket = newBucket("wrap", true);
+    auto s = settings(bucket, "");
+    s.retentionMode = "GOVERNANCE";  // what the store makes of it can be deleted by the test
+    s.retention = std::chrono::hours(24) * 30000;
+    ObjectStoreDestination d(s, clusterKeys(), "", quickRetries());
+    d.prepare();
+    d.put(document("a/", "NFe1.XML", xmlOf(1)));
+    RunSummary sum;
+    try {
+        d.finish(sum);
+        ADD_FAILURE() << "finished: " << sum.note;
+    } catch (const StoreError& e) {
+        const std::string m = e.what();
+        EXPECT_NE(m.find(kCompany + "/a/NFe1.XML"), std::string::npos) << m;
+        EXPECT_NE(m.find("retenção"), std::string::npos) << m;
+    }
+    EXPECT_EQ(d.written(), 0);
+}
+
+// A retention raised after the documents were stored (1 minute GOVERNANCE,
+// then 2 minutes COMPLIANCE) is put on the stored version, not counted as
+// unchanged and not sent as a second copy.
+TEST_F(ObjectStore, ARaisedRetentionExtendsTheStoredVersion) {
+    const std::string bucket = newBucket("raise", true);
+    auto run = [&](const char* mode, std::chrono::seconds retention) {
+        auto s = settings(bucket, "");
+        s.retentionMode = mode;
+        s.retention = retention;
+        ObjectStoreDestination d(s, clusterKeys(), "", quickRetries());
+        d.prepare();
+        for (int n = 1; n <= 3; ++n) d.put(document("", fileName(n), xmlOf(n)));
+        RunSummary sum;
+        d.finish(sum);
+        return std::make_tuple(d.written(), d.unchanged(), d.extended(), sum.note);
+    };
+    const std::time_t start = std::time(nullptr);
+    EXPECT_EQ(std::get<0>(run("GOVERNANCE", std::chrono::seconds(60))), 3);
+    const auto [written, unchanged, extended, note] = run("COMPLIANCE", std::chrono::seconds(120));
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(unchanged, 0);
+    EXPECT_EQ(extended, 3);
+    EXPECT_NE(note.find("retencao_estendida=3"), std::string::npos) << note;
+    const auto all = versions(bucket);
+    ASSERT_EQ(all.size(), 3u);  // extended in place: no second copy
+    for (const auto& v : all) {
+        const auto r = send(s3::getRetention(target(bucket), v.key, v.versionId));
+        ASSERT_TRUE(r.ok()) << r.describe();
+        EXPECT_EQ(s3::xmlElement(r.body, "Mode"), "COMPLIANCE") << v.key;
+        EXPECT_GE(parseUtc(s3::xmlElement(r.body, "RetainUntilDate")), start + 119) << r.body;
+    }
+    // Kept as asked now: nothing more to do.
+    const auto again = run("COMPLIANCE", std::chrono::seconds(120));
+    EXPECT_EQ(std::get<1>(again), 3);
+    EXPECT_EQ(std::get<2>(again), 0);
+}
+
+// Two installations of one company storing the same documents at once: the
+// conditional PUT lets one of them store each key, the other finds it stored.
+// (radosgw 16 checks If-None-Match against the new version in a versioned
+// bucket, so there both may store a key: see the README.)
+TEST_F(ObjectStore, TwoInstallationsOfOneCompanyAtOnceStoreEachDocumentOnce) {
+    const std::string bucket = newBucket("twice", false);
+    const auto docs = documents(200);
+    std::vector<std::thread> runs;
+    std::string errors[2];
+    long written[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        runs.emplace_back([&, i] {
+            try {
+                ObjectStoreDestination d(settings(bucket, "escritorio/"), clusterKeys(), "", quickRetries(), 16);
+                d.prepare();
+                putAll(d, docs);
+                RunSummary sum;
+                d.finish(sum);
+                written[i] = d.written();
+                if (d.written() + d.unchanged() != 200) errors[i] = sum.note;
+            } catch (const std::exception& e) {
+                errors[i] = e.what();
+            }
+        });
+    }
+    for (auto& t : runs) t.join();
+    for (const auto& e : errors) EXPECT_EQ(e, "");
+    EXPECT_EQ(written[0] + written[1], 200);  // each key stored by one of them
+    EXPECT_EQ(versions(bucket).size(), 200u);
+    for (const auto& [path, text] : docs)
+        if (path.rfind("S\xE3o", 0) != 0) EXPECT_EQ(body(bucket, "escritorio/" + kCompany + "/" + path), text + "\r\n");
 }
 
 }  // namespace

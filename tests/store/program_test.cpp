@@ -64,18 +64,19 @@ class StoreProgram : public testing::Test {
 protected:
     void SetUp() override { REQUIRE_CEPH_CLUSTER(); }
 
-    void configure(Workspace& w, const std::string& bucket, const std::string& extra = "") {
+    void configure(Workspace& w, const std::string& bucket, const std::string& extra = "",
+                   const std::string& company = kCompany) {
         w.writeConfig("01/01/2010", "00:00:00", w.out.string());
         spit(w.ini, slurp(w.ini) + "Organizar={cnpj}/{aaaa}-{mm}\r\nNuvem=" + testsupport::CephCluster::shared()->endpoint() +
-                        "/" + bucket + "/escritorio\r\n" + extra);
+                        "/" + bucket + "/escritorio\r\nNuvemEmpresa=" + company + "\r\n" + extra);
     }
 
-    // Every file of the output folder is in the bucket under the prefix, same bytes.
-    void expectStoreHoldsFolder(const Workspace& w, const std::string& bucket) {
+    // Every file of the output folder is in the bucket under the company's part, same bytes.
+    void expectStoreHoldsFolder(const Workspace& w, const std::string& bucket, const std::string& company = kCompany) {
         const auto files = Workspace::files(w.out);
         ASSERT_FALSE(files.empty());
         for (const auto& [name, bytes] : files) {
-            const auto r = send(exports::s3::getObject(target(bucket), "escritorio/" + name));
+            const auto r = send(exports::s3::getObject(target(bucket), "escritorio/" + company + "/" + name));
             EXPECT_TRUE(r.ok()) << name << " " << r.describe();
             EXPECT_EQ(r.body, bytes) << name;
         }
@@ -145,13 +146,27 @@ TEST_F(StoreProgram, StoreFailuresEndTheRunWithStatusOneAndTheStampUnmoved) {
 TEST_F(StoreProgram, AnUnusableNuvemLineFailsTheRunInsteadOfSkippingTheStore) {
     Workspace w(Mode::Embedded);
     w.createDatabase(companyDocs("11222333000181", 3));
-    w.writeConfig("01/01/2010", "00:00:00", w.out.string());
-    spit(w.ini, slurp(w.ini) + "Nuvem=http://s3.example.com/arquivo\r\n");
-    const RunResult r = w.run();
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(r.err.find("http:// só é aceito"), std::string::npos) << r.err;
-    EXPECT_EQ(w.configValue("Data"), "01/01/2010");
-    EXPECT_TRUE(Workspace::files(w.out).empty());
+    const std::string bucket = newBucket("unusable", false);
+    struct Case {
+        std::string lines, says;
+    } cases[] = {
+        {"Nuvem=http://s3.example.com/arquivo\r\nNuvemEmpresa=" + kCompany + "\r\n", "http:// só é aceito"},
+        // a usable store, but no company to keep its keys apart from the others'
+        {"Nuvem=" + testsupport::CephCluster::shared()->endpoint() + "/" + bucket + "/escritorio\r\n", "NuvemEmpresa"},
+        {"Nuvem=" + testsupport::CephCluster::shared()->endpoint() + "/" + bucket + "/escritorio\r\nNuvemEmpresa=\r\n",
+         "NuvemEmpresa"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        w.writeConfig("01/01/2010", "00:00:00", w.out.string());
+        spit(w.ini, slurp(w.ini) + c.lines);
+        const RunResult r = w.run();
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(w.configValue("Data"), "01/01/2010");
+        EXPECT_TRUE(Workspace::files(w.out).empty());
+    }
+    EXPECT_TRUE(versions(bucket).empty());
 }
 
 TEST_F(StoreProgram, GatewayKilledMidRunThenRestartedTheNextRunCompletes) {
@@ -222,12 +237,12 @@ TEST_F(StoreProgram, ProgramKilledMidUploadThenRerunLeavesNothingMissing) {
 
 TEST_F(StoreProgram, FourCompaniesExportingAtOnceShareOneBucket) {
     const std::string bucket = newBucket("companies", true);
-    const std::string cnpjs[4] = {"11222333000181", "22333444000192", "33444555000103", "44555666000114"};
+    const std::string cnpjs[4] = {"11222333000181", "22333444000181", "33444555000181", "44555666000181"};
     std::vector<std::unique_ptr<Workspace>> ws;
     for (const auto& cnpj : cnpjs) {
         ws.push_back(std::make_unique<Workspace>(Mode::Embedded));
         ws.back()->createDatabase(companyDocs(cnpj, 200));
-        configure(*ws.back(), bucket, "NuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n");
+        configure(*ws.back(), bucket, "NuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n", cnpj);
     }
     std::vector<pid_t> pids;
     for (auto& w : ws) pids.push_back(w->start());
@@ -236,7 +251,7 @@ TEST_F(StoreProgram, FourCompaniesExportingAtOnceShareOneBucket) {
         EXPECT_EQ(r.status, 0) << r.out << r.err;
     }
     EXPECT_EQ(versions(bucket).size(), 800u);  // none written over another
-    for (auto& w : ws) expectStoreHoldsFolder(*w, bucket);
+    for (size_t i = 0; i < ws.size(); ++i) expectStoreHoldsFolder(*ws[i], bucket, cnpjs[i]);
 }
 
 TEST_F(StoreProgram, PacoteSendsTheArchiveAndItsListsUnderPacotes) {
@@ -248,13 +263,71 @@ TEST_F(StoreProgram, PacoteSendsTheArchiveAndItsListsUnderPacotes) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto zip = slurp(w.out / "NFe-2021-02.zip");
     ASSERT_FALSE(zip.empty());
-    const auto stored = send(exports::s3::getObject(target(bucket), "escritorio/pacotes/NFe-2021-02.zip"));
+    const auto stored = send(exports::s3::getObject(target(bucket), "escritorio/" + kCompany + "/pacotes/NFe-2021-02.zip"));
     EXPECT_EQ(stored.body, zip);
     for (const char* list : {"manifesto", "lacunas"}) {
         const auto l = send(exports::s3::getObject(target(bucket),
-                                                   std::string("escritorio/pacotes/NFe-2021-02-") + list + ".csv"));
+                                                   "escritorio/" + kCompany + "/pacotes/NFe-2021-02-" + list + ".csv"));
         EXPECT_TRUE(l.ok()) << list << " " << l.describe();
     }
+}
+
+// A key stored twice, a large rejected copy (its upload outlasts the other's)
+// and then the authorised text in a later row: the bucket's current version is the folder's file, and it is the
+// only version of that key (the rejected copy never went out).
+TEST_F(StoreProgram, AKeyStoredTwiceSendsOnlyTheTextTheFolderKeeps) {
+    Workspace w(Mode::Embedded);
+    auto docs = companyDocs("11222333000181", 40);
+    for (int i = 0; i < 40; i += 2) {
+        docs[i + 1].key = docs[i].key;
+        docs[i + 1].tipo = docs[i].tipo;
+        docs[i].xml = "<nfeProc><NFe/><protNFe><infProt><cStat>302</cStat></infProt></protNFe>" +
+                      std::string(60000, 'r') + "</nfeProc>";
+        docs[i + 1].xml = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
+    }
+    w.createDatabase(docs);
+    const std::string bucket = newBucket("twice-stored", true);
+    configure(w, bucket, "NuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n");
+    const RunResult r = w.run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("enviados=20"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("gravados=20"), std::string::npos) << r.out;
+    const auto files = Workspace::files(w.out);
+    EXPECT_EQ(files.size(), 20u);
+    for (const auto& [name, bytes] : files) EXPECT_EQ(bytes.find("302"), std::string::npos) << name;
+    expectStoreHoldsFolder(w, bucket);
+    EXPECT_EQ(versions(bucket).size(), 20u);
+}
+
+// Four companies packaging one month at once into one bucket: four archives,
+// each under its company and equal to its folder's.
+TEST_F(StoreProgram, FourCompaniesPackagingOneMonthAtOnceKeepFourPackages) {
+    const std::string bucket = newBucket("packages", false);
+    const std::string cnpjs[4] = {"11222333000181", "22333444000181", "33444555000181", "44555666000181"};
+    std::vector<std::unique_ptr<Workspace>> ws;
+    for (const auto& cnpj : cnpjs) {
+        ws.push_back(std::make_unique<Workspace>(Mode::Embedded));
+        ws.back()->createDatabase(companyDocs(cnpj, 60));
+        configure(*ws.back(), bucket, "", cnpj);
+    }
+    std::vector<pid_t> pids;
+    for (auto& w : ws) pids.push_back(w->start({"/pacote", "2021-02"}));
+    for (size_t i = 0; i < ws.size(); ++i) {
+        const RunResult r = ws[i]->wait(pids[i]);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+    }
+    std::set<std::string> archives;
+    for (size_t i = 0; i < ws.size(); ++i) {
+        const auto zip = slurp(ws[i]->out / "NFe-2021-02.zip");
+        ASSERT_FALSE(zip.empty());
+        const auto stored =
+            send(exports::s3::getObject(target(bucket), "escritorio/" + cnpjs[i] + "/pacotes/NFe-2021-02.zip"));
+        EXPECT_TRUE(stored.ok()) << cnpjs[i] << " " << stored.describe();
+        EXPECT_EQ(stored.body, zip) << cnpjs[i];
+        archives.insert(zip);
+    }
+    EXPECT_EQ(archives.size(), 4u);
+    for (const auto& v : versions(bucket)) EXPECT_NE(v.key.find("/pacotes/"), std::string::npos) << v.key;
 }
 
 }  // namespace

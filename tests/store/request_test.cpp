@@ -116,14 +116,21 @@ TEST(StoreSettings, TextsBecomeSettingsOrAClearRefusal) {
         {{"https://key:secret@h/b", "", "", "", ""}, "", "", "", "não leva usuário"},
         {{"https://h/b", "", "", "30", ""}, "", "", "", "pede NuvemRetencaoModo"},
         {{"https://h/b", "", "", "", "GOVERNANCE"}, "", "", "", "pede NuvemRetencaoDias"},
-        {{"https://h/b", "", "", "0", "GOVERNANCE"}, "", "", "", "1 a 36500"},
-        {{"https://h/b", "", "", "-5", "GOVERNANCE"}, "", "", "", "1 a 36500"},
+        {{"https://h/b", "", "", "0", "GOVERNANCE"}, "", "", "", "número de dias de 1 a"},
+        {{"https://h/b", "", "", "-5", "GOVERNANCE"}, "", "", "", "número de dias de 1 a"},
         {{"https://h/b", "", "", "30", "LEGAL"}, "", "", "", "COMPLIANCE ou GOVERNANCE"},
+        // the company goes after the prefix, never inside it
+        {{"https://h/b/11222333000181", "", "", "", ""}, "", "", "", "prefixo não pode ter um CNPJ"},
+        {{"https://h/b/x/529.982.247-25", "", "", "", ""}, "", "", "", "prefixo não pode ter um CNPJ"},
+        {{"https://h/b/52998224725/x", "", "", "", ""}, "", "", "", "prefixo não pode ter um CNPJ"},
+        {{"https://h/b/12345678901/x", "", "", "", ""}, "https://h", "b", "12345678901/x/", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.url + " " + c.text.retentionDays + " " + c.text.retentionMode);
         try {
-            const auto s = parseStoreSettings(c.text);
+            StoreSettingsText text = c.text;
+            text.company = "11222333000181";
+            const auto s = parseStoreSettings(text);
             EXPECT_EQ(c.refusal, "") << "accepted";
             if (c.endpoint.empty()) {
                 EXPECT_FALSE(s);
@@ -136,6 +143,7 @@ TEST(StoreSettings, TextsBecomeSettingsOrAClearRefusal) {
             EXPECT_EQ(s->region, "us-east-1");
             EXPECT_EQ(s->profile, "default");
             EXPECT_EQ(s->retention.count(), 0);
+            EXPECT_EQ(s->companyPrefix(), c.prefix + "11222333000181/");
         } catch (const std::invalid_argument& e) {
             EXPECT_NE(c.refusal, "") << e.what();
             EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
@@ -145,7 +153,7 @@ TEST(StoreSettings, TextsBecomeSettingsOrAClearRefusal) {
 }
 
 TEST(StoreSettings, RetentionRegionAndProfile) {
-    const auto s = parseStoreSettings({"https://h/b", "sa-east-1", "escritorio", " 3650 ", "compliance"});
+    const auto s = parseStoreSettings({"https://h/b", "sa-east-1", "escritorio", " 3650 ", "compliance", "11222333000181"});
     ASSERT_TRUE(s);
     EXPECT_EQ(s->region, "sa-east-1");
     EXPECT_EQ(s->profile, "escritorio");
@@ -183,9 +191,43 @@ TEST(StoreSettings, CompanyIsAValidCnpjOrCpf) {
             EXPECT_NE(std::string(e.what()).find("NuvemEmpresa"), std::string::npos) << e.what();
         }
     }
-    const auto none = parseStoreSettings({"https://h/b/escritorio", "", "", "", ""});
-    ASSERT_TRUE(none);
-    EXPECT_EQ(none->companyPrefix(), "escritorio/");
+    // Without it a Nuvem line is refused: the store would mix companies.
+    for (const char* blank : {"", "  "}) {
+        try {
+            parseStoreSettings({"https://h/b/escritorio", "", "", "", "", blank});
+            ADD_FAILURE() << "a store without NuvemEmpresa accepted";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find("NuvemEmpresa"), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_FALSE(parseStoreSettings({"", "", "", "", "", ""}));  // no store, nothing asked
+}
+
+TEST(StoreSettings, RetentionStopsWellBeforeTheDateTheStoreWrapsAround) {
+    // radosgw keeps the date as seconds in 32 bits: past 2106-02-07 it comes back as 1970.
+    const auto wrap = std::chrono::system_clock::from_time_t(4294967295LL);
+    const auto now = std::chrono::system_clock::from_time_t(1796947200LL);  // 2026-12-11
+    const int longest = maxRetentionDays(now);
+    EXPECT_GT(longest, 365 * 70);
+    EXPECT_LT(now + std::chrono::hours(24) * longest, wrap - std::chrono::hours(24 * 365));
+    struct Case {
+        std::string days;
+        bool accepted;
+    } cases[] = {
+        {"1", true}, {"1825", true}, {std::to_string(longest), true}, {std::to_string(longest + 1), false},
+        {"28913", false}, {"36500", false}, {"99999", false}, {"999999", false}, {"1234567", false},
+    };
+    for (const auto& c : cases) {
+        try {
+            const auto s = parseStoreSettings({"https://h/b", "", "", c.days, "COMPLIANCE", "11222333000181"}, now);
+            EXPECT_TRUE(c.accepted) << c.days << " accepted";
+            ASSERT_TRUE(s);
+            EXPECT_EQ(s->retention, std::chrono::hours(24) * std::stoi(c.days));
+        } catch (const std::invalid_argument& e) {
+            EXPECT_FALSE(c.accepted) << c.days << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find("NuvemRetencaoDias"), std::string::npos) << e.what();
+        }
+    }
 }
 
 TEST(Request, ConditionalPutAndRetentionChange) {

@@ -62,6 +62,7 @@ StoreSettings settings(const std::string& bucket, const std::string& prefix) {
     s.host = "127.0.0.1";
     s.bucket = bucket;
     s.prefix = prefix;
+    s.company = kCompany;
     return s;
 }
 

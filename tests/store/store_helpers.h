@@ -16,13 +16,17 @@ struct Version {
     bool deleteMarker = false;
 };
 
+// The company the helpers' settings name; every key goes under prefix + it.
+inline const std::string kCompany = "11222333000181";
+
 exports::AwsKeys clusterKeys();
 // A fresh bucket with a unique name starting with `stem`.
 std::string newBucket(const std::string& stem, bool objectLock);
 exports::s3::Target target(const std::string& bucket);
 exports::s3::Response send(exports::s3::Request r);
 std::vector<Version> versions(const std::string& bucket, const std::string& prefix = "");
-// Settings for the cluster's gateway: http://127.0.0.1:port/bucket/prefix.
+// Settings for the cluster's gateway: http://127.0.0.1:port/bucket/prefix,
+// NuvemEmpresa kCompany.
 exports::StoreSettings settings(const std::string& bucket, const std::string& prefix = "");
 exports::s3::RetryPolicy quickRetries();
 exports::OutgoingDocument document(const std::string& folder, const std::string& fileName, const std::string& text);
