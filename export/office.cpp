@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -42,7 +43,7 @@ long localDay(Clock::time_point t) {
 }
 
 std::string yearMonth(int year, int month) {
-    char text[16];
+    char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d", year, month);
     return text;
 }
@@ -70,9 +71,9 @@ std::string shownTime(Clock::time_point t) {
 struct Scan {
     s3::Client& client;
     s3::Target target;
-    Clock::time_point now;
+    Clock::time_point now{};
     long today = 0;
-    std::string month, previousMonth;
+    std::string month{}, previousMonth{};
     long long requests = 0;
 
     void send(s3::Request r, s3::Client::Done done) {
@@ -89,6 +90,11 @@ struct Scan {
         if (completed(run.result)) keepNewest(c.lastCompleted, run);
         if (failed(run.result)) keepNewest(c.lastFailed, run);
         if (run.kind == kRunPackage) keepNewest(c.lastPackage, run);
+        // A package run that completed with the store stored its archive there.
+        if (run.kind == kRunPackage && completed(run.result) && run.package == "NFe-" + previousMonth + ".zip")
+            c.lastMonthPackage = true;
+        // The package's files are not documents: they are counted by the runs that sent the documents.
+        if (run.kind == kRunPackage) return;
         const std::string m = localMonth(run.ended);
         if (m == month) c.thisMonth += run.sent;
         else if (m == previousMonth) c.lastMonth += run.sent;
@@ -189,7 +195,7 @@ std::vector<std::string> monthFolders(Clock::time_point from, Clock::time_point 
     int y = a.tm_year + 1900, m = a.tm_mon + 1;
     const int ey = b.tm_year + 1900, em = b.tm_mon + 1;
     while (y < ey || (y == ey && m <= em)) {
-        char text[16];
+        char text[32];
         std::snprintf(text, sizeof text, "%04d/%02d/", y, m);
         out.push_back(text);
         if (++m == 13) {
@@ -255,6 +261,19 @@ std::optional<StoredRun> parseStoredRun(std::string_view text) {
     try {
         StoredRun r;
         r.ended = record->ended;
+        // The history's end is to the second; the record's own, to the millisecond,
+        // orders a failure right after a completion.
+        if (const auto utc = j.find("fim_utc"); utc != j.end() && utc->is_string()) {
+            const std::string text = utc->get<std::string>();
+            if (const auto t = parseIsoTime(text)) {
+                r.ended = *t;
+                const auto dot = text.find('.');
+                if (dot != std::string::npos && text.size() >= dot + 4 && text.compare(dot + 4, std::string::npos, "Z") == 0 &&
+                    std::isdigit((unsigned char)text[dot + 1]) && std::isdigit((unsigned char)text[dot + 2]) &&
+                    std::isdigit((unsigned char)text[dot + 3]))
+                    r.ended += std::chrono::milliseconds(std::stoi(text.substr(dot + 1, 3)));
+            }
+        }
         r.kind = record->kind;
         r.result = resultName(record->result);
         r.error = record->error;
@@ -299,7 +318,7 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     report.previousMonth = localMonth(monthBefore);
 
     s3::Client client(keys, store.region, options.policy, options.inFlight);
-    Scan scan{client, {store.endpoint, store.bucket, store.region}, now};
+    Scan scan{client, {store.endpoint, store.bucket, store.region}, now, 0, {}, {}, 0};
     scan.today = localDay(now);
     scan.month = report.month;
     scan.previousMonth = report.previousMonth;
