@@ -97,7 +97,7 @@ std::string officePage(const OfficeReport& report) {
          "body{font-family:sans-serif;margin:1.5em;color:#222;background:#fff}\n"
          "h1{font-size:1.3em}p.resumo{color:#555}\n"
          "table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:4px 8px;text-align:left;vertical-align:middle}\n"
-         "th{background:#eee}td.num{text-align:right}\n"
+         "th{background:#eee}td.num{text-align:right}td.ultima{min-width:19em}\n"
          ".estado{font-weight:bold;padding:2px 8px;border-radius:4px;color:#fff;white-space:nowrap}\n"
          ".ok{background:#2e7d32}.falhou{background:#c62828}.silenciosa{background:#6d4c41}"
          ".incompleta{background:#ef6c00}.ilegivel{background:#6a1b9a}\n"
