@@ -67,6 +67,16 @@ std::string shownTime(Clock::time_point t) {
     return buf;
 }
 
+// The end a record's key names ("…/20261211T071103.123Z-host.json"), to the second.
+std::optional<Clock::time_point> keyStamp(const std::string& key) {
+    const auto slash = key.rfind('/');
+    const std::string name = key.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (name.size() < 16 || name[8] != 'T') return std::nullopt;
+    const std::string iso = name.substr(0, 4) + "-" + name.substr(4, 2) + "-" + name.substr(6, 2) + "T" +
+                            name.substr(9, 2) + ":" + name.substr(11, 2) + ":" + name.substr(13, 2) + "Z";
+    return parseIsoTime(iso);
+}
+
 // Where every request of the report goes, and the bookkeeping of one company.
 struct Scan {
     s3::Client& client;
@@ -74,6 +84,7 @@ struct Scan {
     Clock::time_point now{};
     long today = 0;
     std::string month{}, previousMonth{};
+    Clock::time_point from{};  // the oldest end the report needs
     long long requests = 0;
 
     void send(s3::Request r, s3::Client::Done done) {
@@ -135,7 +146,13 @@ struct Scan {
                 return;
             }
             s3::ListPage page = s3::parseListPage(answer.body);
-            for (const auto& object : page.objects) read(c, object);
+            for (const auto& object : page.objects) {
+                // The key tells its end: a record before the window is not read (a
+                // company with none inside has its newest one looked up after).
+                const auto ended = keyStamp(object.key);
+                if (ended && *ended < from) continue;
+                read(c, object);
+            }
             if (page.truncated && !page.nextToken.empty()) listMonth(c, prefix, page.nextToken);
         });
     }
@@ -318,7 +335,7 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     report.previousMonth = localMonth(monthBefore);
 
     s3::Client client(keys, store.region, options.policy, options.inFlight);
-    Scan scan{client, {store.endpoint, store.bucket, store.region}, now, 0, {}, {}, 0};
+    Scan scan{client, {store.endpoint, store.bucket, store.region}, now, 0, {}, {}, {}, 0};
     scan.today = localDay(now);
     scan.month = report.month;
     scan.previousMonth = report.previousMonth;
@@ -334,6 +351,7 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     const Clock::time_point from =
         std::min(monthBefore, now - std::chrono::hours(24 * kOfficeChartDays)) - std::chrono::hours(24);
     const std::vector<std::string> months = monthFolders(from, now + std::chrono::hours(24));
+    scan.from = from;
 
     std::vector<CompanyReport> all(candidates.size());
     for (size_t i = 0; i < candidates.size(); ++i) {

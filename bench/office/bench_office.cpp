@@ -5,7 +5,7 @@
 // its seconds, requests and the peak resident memory the report added. Run
 // with 3 and with 12 months: only the months the report needs are read, so
 // neither figure grows with the history.
-//   bench-office [companies] [months]
+//   bench-office [companies] [months] [transfers in flight]
 //   bench-office --page FILE   four companies in the states the page shows (ok,
 //                              falhou, silenciosa, incompleta), written as FILE:
 //                              the README's picture
@@ -119,6 +119,8 @@ int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--page") return demoPage(argv[2]);
     const int companies = argc > 1 ? std::atoi(argv[1]) : 200;
     const int months = argc > 2 ? std::atoi(argv[2]) : 12;
+    OfficeOptions options;
+    if (argc > 3) options.inFlight = std::max(1, std::atoi(argv[3]));
     auto* cluster = testsupport::CephCluster::shared();
     if (!cluster) {
         std::fprintf(stderr, "no Ceph cluster: %s\n", testsupport::CephCluster::whyNot().c_str());
@@ -171,7 +173,7 @@ int main(int argc, char** argv) {
         resetPeak();
         const long before = statusKb("VmRSS");
         const auto start = std::chrono::steady_clock::now();
-        const OfficeReport report = buildOfficeReport(store, keys, Clock::now());
+        const OfficeReport report = buildOfficeReport(store, keys, Clock::now(), options);
         const std::string page = officePage(report);
         const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         long long documents = 0;
