@@ -9,6 +9,11 @@
 //   bench-office --page FILE   four companies in the states the page shows (ok,
 //                              falhou, silenciosa, incompleta), written as FILE:
 //                              the README's picture
+//
+// Figures on a loaded two-core machine (radosgw on the same cores), 200
+// companies: 12 months filled (72,200 records) in 257 s, 3 months (18,200) in
+// 25-32 s; either way the report reads 13,001 objects; 96 in flight (the
+// default) 11.3-12.7 s, 32 in flight 22-23 s; peak RSS added 0.4-9.4 MB.
 #include "export/office.h"
 #include "export/office_page.h"
 #include "export/package_run.h"
