@@ -18,7 +18,9 @@
 #include "app/main_window.h"
 #include "app/stop_signals.h"
 #include "app/unattended.h"
+#include "export/office.h"
 #include "export/run_status.h"
+#include "export/summary.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
 #include "platform/regional.h"
@@ -27,15 +29,56 @@
 
 namespace {
 
-// Without a reachable display the unattended run must still work (a
-// scheduler on a server): fall back to the off-screen platform.
-void choosePlatform() {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+// The window needs a display. Off-screen only when asked for by name
+// (QT_QPA_PLATFORM=offscreen: tests, screenshots): a window nobody can see
+// would wait for ever in a cron line with a typo. False when there is none.
+bool choosePlatform() {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return true;
     const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (x11) qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
     else if (wayland) qputenv("QT_QPA_PLATFORM", "wayland;xcb;offscreen");
-    else qputenv("QT_QPA_PLATFORM", "offscreen");
+    else return false;
+    return true;
+}
+
+constexpr int kNoDisplayStatus = 69;
+constexpr int kUnknownWordStatus = 64;
+
+const char* const kCommands =
+    "Uso: exportar-xml [COMANDO]\n"
+    "  (nenhum)                     abre a janela (precisa de uma tela: DISPLAY ou WAYLAND_DISPLAY)\n"
+    "  /executa                     exportação incremental sem janela\n"
+    "  /pacote [AAAA-MM [PASTA]]    pacote do mês (sem mês: o mês anterior)\n"
+    "  /status [MINUTOS]            a última execução desta máquina, para monitoramento\n"
+    "  /escritorio [HORAS] [--json] [--html ARQUIVO]\n"
+    "                               as empresas do bucket (Nuvem): última execução, documentos, pacotes\n"
+    "  /acver                       com /executa ou /pacote: a mensagem de versão da biblioteca de controles\n"
+    "  --help                       esta lista\n"
+    "Status de saída:\n"
+    "  /executa, /pacote: 0 completo, 1 falhou, 65 documentos recusados, 75 outra exportação em andamento,\n"
+    "                     128+sinal interrompido\n"
+    "  /status: 0 última execução completa dentro do prazo, 1 falhou ou antiga, 2 MINUTOS inválido, 3 nenhuma\n"
+    "  /escritorio: 0 todas as empresas em dia, 1 alguma falhou, silenciosa, ilegível ou sem o pacote do mês\n"
+    "               anterior (ou bucket inacessível), 2 argumentos ou configuração inválidos, 3 nenhuma empresa\n"
+    "  janela: 0 ao sair, 69 sem tela\n"
+    "  comando desconhecido: 64\n";
+
+// A word starting with '/' that names no command ("/exectua" in a cron
+// line): the words after /pacote are its month and folder.
+const char* unknownWord(int argc, char** argv) {
+    static const char* const known[] = {"/executa", "/pacote", "/acver", "/status", "/escritorio"};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "/pacote") == 0) {
+            i += 2;
+            continue;
+        }
+        if (argv[i][0] != '/') continue;
+        bool found = false;
+        for (const char* k : known) found = found || std::strcmp(argv[i], k) == 0;
+        if (!found) return argv[i];
+    }
+    return nullptr;
 }
 
 // SIGTERM / SIGINT / SIGHUP end the program like "Sair": a running export
@@ -81,14 +124,26 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
 
 // "/status [MINUTES]": reads the run history beside the settings and answers
 // a monitoring check; needs neither a display nor the database client.
-int statusCommand(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
+std::string programFolder() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const std::string folder = ec ? std::string(".") : exe.parent_path().string();
+    return ec ? std::string(".") : exe.parent_path().string();
+}
+
+int statusCommand(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
     const std::vector<std::string> arguments(argv + 2, argv + argc);
-    return exports::statusCommand(exports::historyFileFor(app::configFilePath(folder)), arguments, std::cout,
+    return exports::statusCommand(exports::historyFileFor(app::configFilePath(programFolder())), arguments, std::cout,
                                   std::cerr, exports::Clock::now(), platform::currentFormatSettings());
+}
+
+// "/escritorio [HORAS] [--json] [--html ARQUIVO]": every company's runs read
+// back from the bucket; needs neither a display nor the database client.
+int officeCommand(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    const std::vector<std::string> arguments(argv + 2, argv + argc);
+    return exports::officeCommand(app::configFilePath(programFolder()), arguments, std::cout, std::cerr,
+                                  exports::Clock::now());
 }
 
 bool hasStyleArgument(int argc, char** argv) {
@@ -104,6 +159,16 @@ int main(int argc, char** argv) {
     // never a reason to die without a word: the run records what happened.
     ::signal(SIGPIPE, SIG_IGN);
     if (argc >= 2 && std::strcmp(argv[1], "/status") == 0) return statusCommand(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "/escritorio") == 0) return officeCommand(argc, argv);
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << kCommands;
+            return 0;
+        }
+    if (const char* word = unknownWord(argc, argv)) {
+        std::cerr << "Comando desconhecido: " << exports::messageText(word) << "\n" << kCommands;
+        return kUnknownWordStatus;
+    }
     // Before any thread exists: every thread inherits the blocked stop signals.
     app::installStopSignals();
     // Dates, times and numbers follow the user's regional settings.
@@ -112,9 +177,20 @@ int main(int argc, char** argv) {
     if (app::wantsUnattendedRun(argc, argv)) return app::runUnattended(argc, argv);
 
     previousHandler = qInstallMessageHandler(messageHandler);
-    choosePlatform();
+    const bool offscreenAsked = qgetenv("QT_QPA_PLATFORM").contains("offscreen");
+    if (!choosePlatform()) {
+        std::cerr << "Sem tela (DISPLAY e WAYLAND_DISPLAY vazios): a janela não abre. Sem janela: /executa, "
+                     "/pacote, /status, /escritorio (--help lista os comandos)\n";
+        return kNoDisplayStatus;
+    }
 
     TApplication application(argc, argv);
+    // A display named but not answering: Qt fell back to the off-screen one.
+    if (!offscreenAsked && QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        std::cerr << "A tela \"" << qgetenv("DISPLAY").toStdString() << qgetenv("WAYLAND_DISPLAY").toStdString()
+                  << "\" não responde: a janela não abre (--help lista os comandos sem janela)\n";
+        return kNoDisplayStatus;
+    }
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
     // The layout was designed for the classic look (group captions on the
     // frame line); a style chosen by the user (-style, QT_STYLE_OVERRIDE) wins.

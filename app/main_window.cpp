@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <cstdio>
 #include <ctime>
 #include <utility>
 #include <QPlainTextEdit>
@@ -29,6 +30,7 @@
 #include "controls/popup_calendar.h"
 #include "db/fbclient.h"
 #include "export/history.h"
+#include "export/run_record.h"
 #include "export/settings.h"
 #include "export/stamp.h"
 #include "platform/codepage.h"
@@ -273,8 +275,15 @@ void TForm1::showLastRun() {
 void TForm1::recordRun(const exports::RunSummary& s, const char* kind, std::chrono::system_clock::time_point started) {
     if (!config_) return;
     const std::string history = exports::historyFileFor(config_->fileName());
+    exports::RunRecord run = exports::recordOf(s, kind, started, std::chrono::system_clock::now());
+    // The office's copy in the store; a failure to send it is only noted.
+    try {
+        const std::string error = exports::storeRunRecord(exports::readSettings(config_->fileName()).store, run, s);
+        if (!error.empty()) std::fprintf(stderr, "%s\n", exports::messageText(error).c_str());
+    } catch (const std::exception&) {
+    }
     // A history that cannot be written must not turn a good run into a bad one.
-    exports::appendRun(history, exports::recordOf(s, kind, started, std::chrono::system_clock::now()));
+    exports::appendRun(history, run);
     // The tray and the notification need not wait for the file watcher.
     if (runMonitor_) runMonitor_->refresh();
 }

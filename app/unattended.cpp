@@ -7,6 +7,7 @@
 #include "export/history.h"
 #include "export/package_run.h"
 #include "export/run.h"
+#include "export/run_record.h"
 #include "graphics/startup.h"
 
 #include <atomic>
@@ -214,9 +215,11 @@ public:
 // desktop first when there is a session bus (a user's timer), so that the
 // window does not say it again.
 void record(const exports::RunSummary& s, const char* kind, const std::string& settingsFile,
-            std::chrono::system_clock::time_point started) {
-    const exports::RunRecord run =
+            std::chrono::system_clock::time_point started, const std::optional<exports::StoreSettings>& store) {
+    exports::RunRecord run =
         exports::recordOf(s, kind, started, std::chrono::system_clock::now());
+    // The office's copy; only the local history says when it could not go.
+    if (const std::string error = exports::storeRunRecord(store, run, s); !error.empty()) line(stderr, error);
     announceBeforeRecording(run, settingsFile);
     std::string error;
     if (!exports::appendRun(exports::historyFileFor(settingsFile), run, &error))
@@ -329,7 +332,7 @@ int runUnattended(int argc, char** argv) {
         s = exports::runIncremental(job, observer);
     }
     watchdog.finish();
-    record(s, kind, config.fileName(), started);
+    record(s, kind, config.fileName(), started, settings.store);
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

@@ -17,6 +17,7 @@ pkgs=(
   openssl xmlsec1  # signature tests and the demo make keys, sign, and judge with xmlsec1 --verify
   libcurl4-openssl-dev  # the object store's client
   ceph-mon ceph-osd radosgw ceph-common rclone  # the store's tests start a one-node cluster; bench-store compares with rclone
+  chromium  # the office page is checked as headless Chromium renders it
 )
 
 missing=()

@@ -150,6 +150,39 @@ TEST_F(ProgramTest, MissingClientLibraryStopsBeforeTheSettingsAreTouched) {
     }
 }
 
+// Every word gets an answer: a typo in a cron line, a window with no display
+// to show it, a question for the commands. None of them waits.
+TEST_F(ProgramTest, EveryCommandLineEndsWithAnAnswer) {
+    std::ofstream(ini_, std::ios::binary) << kSettings;
+    struct Case {
+        std::vector<std::string> args;
+        std::map<std::string, const char*> env;
+        int status;
+        bool listOnStdout, listOnStderr;
+        std::string says;
+    } cases[] = {
+        {{"/foo"}, {}, 64, false, true, "Comando desconhecido: /foo"},
+        {{"/exectua"}, {{"DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}}, 64, false, true, "/exectua"},
+        {{"/executa", "/acver", "/xyz"}, {}, 64, false, true, "/xyz"},
+        {{"--help"}, {}, 0, true, false, "/escritorio [HORAS]"},
+        {{}, {{"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}}, 69, false, false,
+         "Sem tela"},
+        // A display named but gone: the same, never an invisible window.
+        {{}, {{"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}}, 69, false, false,
+         "não responde"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? std::string("(janela)") : c.args.front());
+        Child r = start(c.args, c.env);
+        EXPECT_EQ(wait(r, 20s), c.status) << slurp(r.err);
+        const std::string out = slurp(r.out), err = slurp(r.err);
+        EXPECT_NE((out + err).find(c.says), std::string::npos) << out << err;
+        EXPECT_EQ(out.find("Uso: exportar-xml") != std::string::npos, c.listOnStdout) << out;
+        EXPECT_EQ(err.find("Uso: exportar-xml") != std::string::npos, c.listOnStderr) << err;
+        EXPECT_EQ(slurp(ini_), kSettings);
+    }
+}
+
 // A scheduler on a server starts the unattended run with no display, or with
 // one that cannot be reached: the run must export as usual, not merely end.
 TEST_F(ProgramTest, UnattendedRunWorksWithoutAnyDisplay) {

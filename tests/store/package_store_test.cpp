@@ -218,7 +218,7 @@ TEST_F(PackageStore, ArchiveInPartsArrivesWholeProtectedAndIsNotStoredTwice) {
     auto s = settings(bucket, "escritorio/");
     s.retentionMode = "GOVERNANCE";
     s.retention = std::chrono::hours(24);
-    const std::string key = "escritorio/pacotes/NFe-2021-02.zip";
+    const std::string key = "escritorio/" + kCompany + "/pacotes/NFe-2021-02.zip";
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
         auto d = destination(s);

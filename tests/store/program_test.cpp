@@ -45,6 +45,14 @@ std::vector<Doc> companyDocs(const std::string& cnpj, int count) {
     return docs;
 }
 
+// The versions of the documents: each run also leaves its record under execucoes/.
+std::vector<Version> documentVersions(const std::string& bucket) {
+    std::vector<Version> out;
+    for (auto& v : versions(bucket))
+        if (v.key.find("/execucoes/") == std::string::npos) out.push_back(std::move(v));
+    return out;
+}
+
 // The keys of the cluster in the environment the program inherits.
 class ClusterKeysInEnvironment {
 public:
@@ -98,7 +106,7 @@ TEST_F(StoreProgram, ExecutaPutsEveryDocumentInTheBucketAndASecondRunSendsNothin
 
     const RunResult second = w.run();
     ASSERT_EQ(second.status, 0) << second.out << second.err;
-    EXPECT_EQ(versions(bucket).size(), 40u);
+    EXPECT_EQ(documentVersions(bucket).size(), 40u);
 }
 
 TEST_F(StoreProgram, StoreFailuresEndTheRunWithStatusOneAndTheStampUnmoved) {
@@ -232,7 +240,7 @@ TEST_F(StoreProgram, ProgramKilledMidUploadThenRerunLeavesNothingMissing) {
     ASSERT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_EQ(Workspace::files(w.out).size(), 1500u);
     expectStoreHoldsFolder(w, bucket);
-    EXPECT_EQ(versions(bucket).size(), 1500u);  // what was stored whole was not sent again
+    EXPECT_EQ(documentVersions(bucket).size(), 1500u);  // what was stored whole was not sent again
 }
 
 TEST_F(StoreProgram, FourCompaniesExportingAtOnceShareOneBucket) {
@@ -250,7 +258,7 @@ TEST_F(StoreProgram, FourCompaniesExportingAtOnceShareOneBucket) {
         const RunResult r = ws[i]->wait(pids[i]);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
     }
-    EXPECT_EQ(versions(bucket).size(), 800u);  // none written over another
+    EXPECT_EQ(documentVersions(bucket).size(), 800u);  // none written over another
     for (size_t i = 0; i < ws.size(); ++i) expectStoreHoldsFolder(*ws[i], bucket, cnpjs[i]);
 }
 
@@ -296,7 +304,7 @@ TEST_F(StoreProgram, AKeyStoredTwiceSendsOnlyTheTextTheFolderKeeps) {
     EXPECT_EQ(files.size(), 20u);
     for (const auto& [name, bytes] : files) EXPECT_EQ(bytes.find("302"), std::string::npos) << name;
     expectStoreHoldsFolder(w, bucket);
-    EXPECT_EQ(versions(bucket).size(), 20u);
+    EXPECT_EQ(documentVersions(bucket).size(), 20u);
 }
 
 // Four companies packaging one month at once into one bucket: four archives,
@@ -327,7 +335,7 @@ TEST_F(StoreProgram, FourCompaniesPackagingOneMonthAtOnceKeepFourPackages) {
         archives.insert(zip);
     }
     EXPECT_EQ(archives.size(), 4u);
-    for (const auto& v : versions(bucket)) EXPECT_NE(v.key.find("/pacotes/"), std::string::npos) << v.key;
+    for (const auto& v : documentVersions(bucket)) EXPECT_NE(v.key.find("/pacotes/"), std::string::npos) << v.key;
 }
 
 }  // namespace
