@@ -137,9 +137,7 @@ std::string ObjectStoreDestination::bucketAdvice(const s3::Response& r) const {
 }
 
 void ObjectStoreDestination::prepare() {
-    if (settings_.company.empty())
-        throw std::runtime_error("Nuvem pede NuvemEmpresa: o CNPJ ou CPF da empresa, que separa os seus arquivos no "
-                                 "bucket dos de outras empresas");
+    requireCompany(settings_);
     s3::Response r = client_->send(s3::headBucket(target_));
     if (!r.ok()) {
         // A HEAD answer has no body: ask again with a GET to learn the reason.
@@ -587,6 +585,7 @@ void ObjectStoreDestination::abandon() noexcept { client_->cancelAll(); }
 std::unique_ptr<ObjectStoreDestination> storeDestinationFor(const ConnectionJob& job, std::string subfolder) {
     if (!job.store) return nullptr;
     if (!job.store->refusal.empty()) throw std::runtime_error(job.store->refusal);
+    requireCompany(*job.store);
     AwsKeys keys = loadAwsKeys(job.store->profile);
     return std::make_unique<ObjectStoreDestination>(*job.store, std::move(keys), std::move(subfolder));
 }

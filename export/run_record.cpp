@@ -136,7 +136,9 @@ std::string sendRunRecord(const StoreSettings& store, const RunRecord& record, c
 }
 
 std::string storeRunRecord(const std::optional<StoreSettings>& store, RunRecord& record, const RunSummary& summary) {
-    if (!store || !store->refusal.empty()) return {};
+    // Without its company the record would land where the office looks for
+    // companies; the run itself failed on that already.
+    if (!store || !store->refusal.empty() || store->company.empty()) return {};
     // A run that already waited on an unreachable store must not wait as long again.
     s3::RetryPolicy policy;
     policy.attempts = 3;

@@ -62,6 +62,14 @@ int mod11(const std::string& digits, int maxWeight) {
 
 }  // namespace
 
+void requireCompany(const StoreSettings& settings) {
+    // Every key carries its company: the office's bucket is shared, and two
+    // companies must never write one key.
+    if (settings.company.empty())
+        throw std::runtime_error("Nuvem pede NuvemEmpresa: o CNPJ ou CPF da empresa, que separa os seus arquivos no "
+                                 "bucket dos de outras empresas");
+}
+
 std::string companyDigits(const std::string& text) {
     // Plain digits, or written with the usual mask and nothing else.
     auto masked = [&](const char* mask) {
@@ -185,12 +193,11 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text, s
 
     // Every key carries its company: the office's bucket is shared, and two
     // companies must never write one key.
+    // The office reads the whole bucket without one (/escritorio); a run that
+    // writes is refused without it (requireCompany).
     const std::string company = trim(text.company);
-    if (company.empty())
-        refuse("Nuvem pede NuvemEmpresa: o CNPJ ou CPF da empresa, que separa os seus arquivos no bucket dos "
-               "de outras empresas");
-    s.company = companyDigits(company);
-    if (s.company.empty())
+    if (!company.empty()) s.company = companyDigits(company);
+    if (!company.empty() && s.company.empty())
         refuse("NuvemEmpresa deve ser o CNPJ (14 dígitos) ou CPF (11 dígitos) da empresa, com dígitos "
                "verificadores válidos: \"" + company + "\"");
     // A company number inside the prefix would let another company's part

@@ -65,6 +65,10 @@ int maxRetentionDays(std::chrono::system_clock::time_point now);
 // plain or with its usual mask ("11.222.333/0001-81"); "" otherwise.
 std::string companyDigits(const std::string& text);
 
+// Throws (runtime_error, naming NuvemEmpresa) when the settings have no
+// company: what writes to the store needs one, the office's reading does not.
+void requireCompany(const StoreSettings& settings);
+
 std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text);
 
 }  // namespace exports

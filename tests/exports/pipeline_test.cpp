@@ -6,6 +6,7 @@
 
 #include "export/duplicates.h"
 #include "export/package_run.h"
+#include "export/certificate_trust.h"
 #include "export/pipeline.h"
 #include "export/rules.h"
 #include "export/run.h"
@@ -474,8 +475,12 @@ TEST(Pipeline, AGenuineTextKeepsItsFileAgainstATamperedAuthorisedCopy) {
     const signing::Signer signer;
     const std::string genuine = signer.sign(signing::documentTemplate(keyOf(2), "UTF-8", "Loja", "Parafuso"));
     const std::string tampered = signing::replaced(genuine, "Parafuso", "Parafusx");
-    ASSERT_TRUE(checkDocument(keyOf(2), genuine, XmlKind::Document).empty())
-        << findingsText(checkDocument(keyOf(2), genuine, XmlKind::Document));
+    {
+        // the test hierarchy trusted as the run trusts it from its settings
+        const TrustForChecks trust(trustForRun(signer.trustFolder(), ""));
+        ASSERT_TRUE(checkDocument(keyOf(2), genuine, XmlKind::Document).empty())
+            << findingsText(checkDocument(keyOf(2), genuine, XmlKind::Document));
+    }
     ASSERT_TRUE(carriesAuthorisation(tampered));
     for (bool tamperedLater : {true, false}) {
         SCOPED_TRACE(tamperedLater);
@@ -486,7 +491,13 @@ TEST(Pipeline, AGenuineTextKeepsItsFileAgainstATamperedAuthorisedCopy) {
         m.documents[2].key = m.documents[1].key;
         m.documents[2].xml = tamperedLater ? tampered : genuine;
         std::vector<std::string> log;
-        const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m,
+        const RunSummary s = run(
+            [&] {
+                IncrementalJob job = incremental(f);
+                job.trustedCertificates = signer.trustFolder();
+                return incrementalPlan(job);
+            },
+            m,
                                  [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
         ASSERT_EQ(s.result, Result::Complete) << s.error;
         EXPECT_EQ(files(f.out).at("NFe" + keyOf(2) + ".XML"), genuine + "\r\n");

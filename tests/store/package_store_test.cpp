@@ -269,7 +269,7 @@ TEST_F(PackageStore, APartDroppedOnceIsRetriedAloneAndTheUploadCompletes) {
     EXPECT_EQ(relay.requestsOfPart(3), 1);
     EXPECT_EQ(relay.requestsOfPart(4), 1);
     EXPECT_EQ(relay.completes(), 1);
-    EXPECT_TRUE(send(s3::getObject(target(bucket), "pacotes/NFe-2021-02.zip")).body == file.bytes);
+    EXPECT_TRUE(send(s3::getObject(target(bucket), kCompany + "/pacotes/NFe-2021-02.zip")).body == file.bytes);
     EXPECT_EQ(pendingUploads(bucket), "");
 }
 

@@ -45,7 +45,7 @@ TEST_F(ObjectStoreRelayed, AnAnswerWithAnotherEtagFailsTheRunNamingTheKey) {
     s.endpoint = "http://127.0.0.1:" + std::to_string(relay.port());
     ObjectStoreDestination d(s, clusterKeys(), "", quickRetries());
     d.prepare();
-    d.put(document("11222333000181/", "NFe1.XML", "<nfeProc>um</nfeProc>"));
+    d.put(document("", "NFe1.XML", "<nfeProc>um</nfeProc>"));
     RunSummary summary;
     try {
         d.finish(summary);
@@ -147,7 +147,7 @@ TEST_F(ObjectStoreRelayed, APrivateAuthorityIsTrustedOnlyWhenNamedAndARefusedCer
     RunSummary summary;
     d.finish(summary);
     EXPECT_EQ(d.written(), 1);
-    const auto back = send(s3::getObject(storetest::target(bucket), "tls/NFe1.XML"));
+    const auto back = send(s3::getObject(storetest::target(bucket), "tls/" + kCompany + "/NFe1.XML"));
     EXPECT_EQ(back.body, "<nfeProc>tls</nfeProc>\r\n");
 }
 

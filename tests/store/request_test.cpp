@@ -191,15 +191,19 @@ TEST(StoreSettings, CompanyIsAValidCnpjOrCpf) {
             EXPECT_NE(std::string(e.what()).find("NuvemEmpresa"), std::string::npos) << e.what();
         }
     }
-    // Without it a Nuvem line is refused: the store would mix companies.
+    // Without it nothing may be written: the store would mix companies. The
+    // office's reading of the whole bucket needs none.
     for (const char* blank : {"", "  "}) {
+        const auto s = parseStoreSettings({"https://h/b/escritorio", "", "", "", "", blank});
+        ASSERT_TRUE(s);
         try {
-            parseStoreSettings({"https://h/b/escritorio", "", "", "", "", blank});
+            requireCompany(*s);
             ADD_FAILURE() << "a store without NuvemEmpresa accepted";
-        } catch (const std::invalid_argument& e) {
+        } catch (const std::runtime_error& e) {
             EXPECT_NE(std::string(e.what()).find("NuvemEmpresa"), std::string::npos) << e.what();
         }
     }
+    EXPECT_NO_THROW(requireCompany(*parseStoreSettings({"https://h/b", "", "", "", "", "11222333000181"})));
     EXPECT_FALSE(parseStoreSettings({"", "", "", "", "", ""}));  // no store, nothing asked
 }
 
@@ -569,6 +573,7 @@ TEST(Answer, ASkewedClockIsNamedAsTheClockNotTheKeys) {
         StoreSettings settings;
         settings.endpoint = server.endpoint();
         settings.bucket = "b";
+        settings.company = "11222333000181";
         ObjectStoreDestination d(settings, {"AK", "SECRET"}, "", fast());
         try {
             d.prepare();
@@ -659,7 +664,7 @@ TEST(StoreSettings, SecretsInTheAddressAreRefusedWithoutBeingShown) {
              secret,
          }) {
         try {
-            parseStoreSettings({url, "", "", "", ""});
+            parseStoreSettings({url, "", "", "", "", "11222333000181"});
             ADD_FAILURE() << url << " accepted";
         } catch (const std::invalid_argument& e) {
             EXPECT_EQ(std::string(e.what()).find(secret.substr(0, 8)), std::string::npos) << e.what();
@@ -672,7 +677,7 @@ TEST(StoreSettings, PrefixPartsMustBeFolderNamesOrganizarAccepts) {
     for (const char* prefix : {"a\\b", "%2e%2e", "a/%2E%2E/b", "...", "a/.../b", "C:", "C:/x", "a/b:c", "a\x01z",
                                "a\x7fz", "pasta.", "a|b", "a*b", "a\"b", "a<b>"}) {
         try {
-            parseStoreSettings({std::string("https://h/b/") + prefix, "", "", "", ""});
+            parseStoreSettings({std::string("https://h/b/") + prefix, "", "", "", "", "11222333000181"});
             ADD_FAILURE() << prefix << " accepted";
         } catch (const std::invalid_argument& e) {
             const std::string what = e.what();
@@ -681,7 +686,7 @@ TEST(StoreSettings, PrefixPartsMustBeFolderNamesOrganizarAccepts) {
                 << prefix << ": " << what;
         }
     }
-    const auto s = parseStoreSettings({"https://h/b/clientes.2026/a-b_c/S\xC3\xA3o", "", "", "", ""});
+    const auto s = parseStoreSettings({"https://h/b/clientes.2026/a-b_c/S\xC3\xA3o", "", "", "", "", "11222333000181"});
     ASSERT_TRUE(s);
     EXPECT_EQ(s->prefix, "clientes.2026/a-b_c/S\xC3\xA3o/");
 }
@@ -693,13 +698,13 @@ TEST(StoreSettings, AnUnreadableNuvemCAIsRefusedAtTheStart) {
     std::ofstream(pem) << "-----BEGIN CERTIFICATE-----\n";
     for (const fs::path& bad : {dir / "ausente.pem", dir}) {
         try {
-            parseStoreSettings({"https://h/b", "", "", "", "", "", bad.string()});
+            parseStoreSettings({"https://h/b", "", "", "", "", "11222333000181", bad.string()});
             ADD_FAILURE() << bad << " accepted";
         } catch (const std::invalid_argument& e) {
             EXPECT_NE(std::string(e.what()).find("NuvemCA"), std::string::npos) << e.what();
         }
     }
-    const auto s = parseStoreSettings({"https://h/b", "", "", "", "", "", pem.string()});
+    const auto s = parseStoreSettings({"https://h/b", "", "", "", "", "11222333000181", pem.string()});
     ASSERT_TRUE(s);
     EXPECT_EQ(s->caFile, pem.string());
     fs::remove_all(dir);
@@ -766,7 +771,7 @@ TEST(Credentials, SessionTokensAndAwsProfile) {
     for (const auto& c : cases) {
         Env p("AWS_PROFILE", c.awsProfile);
         SCOPED_TRACE(std::string(c.nuvemPerfil) + " / " + (c.awsProfile ? c.awsProfile : "-"));
-        const auto s = parseStoreSettings({"https://h/b", "", c.nuvemPerfil, "", ""});
+        const auto s = parseStoreSettings({"https://h/b", "", c.nuvemPerfil, "", "", "11222333000181"});
         ASSERT_TRUE(s);
         const AwsKeys keys = loadAwsKeys(s->profile);
         EXPECT_EQ(keys.accessKey, c.accessKey);
