@@ -81,31 +81,11 @@ std::vector<X509Ptr> readCertificates(std::string_view bytes, bool derToo)
     return out;
 }
 
-// Base64 with line breaks and blanks anywhere, as signers write it.
-bool fromBase64(std::string_view in, std::string& out)
-{
-    out.clear();
-    if (in.size() > 2 * 64 * 1024 + 256)  // as the signature check reads it
-        return false;
-    std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
-    if (!ctx)
-        return false;
-    out.resize(in.size() / 4 * 3 + 80);
-    auto* o = reinterpret_cast<unsigned char*>(out.data());
-    int written = 0, last = 0;
-    EVP_DecodeInit(ctx.get());
-    if (EVP_DecodeUpdate(ctx.get(), o, &written, reinterpret_cast<const unsigned char*>(in.data()),
-                         static_cast<int>(in.size())) < 0 ||
-        EVP_DecodeFinal(ctx.get(), o + written, &last) < 0)
-        return false;
-    out.resize(size_t(written) + size_t(last));
-    return !out.empty();
-}
 
 X509Ptr certificateFromBase64(std::string_view text)
 {
     std::string der;
-    if (!fromBase64(text, der))
+    if (!decodeBase64(text, 64 * 1024, der) || der.empty())
         return nullptr;
     const auto* p = reinterpret_cast<const unsigned char*>(der.data());
     X509Ptr x(d2i_X509(nullptr, &p, long(der.size())));
@@ -221,6 +201,28 @@ std::mutex installing;
 std::shared_ptr<const CertificateTrust> current;  // under `installing`
 
 }  // namespace
+
+// Base64 with line breaks and blanks anywhere, as signers write it; false on
+// any other character or when it would decode to more than `limit` bytes.
+bool decodeBase64(std::string_view in, size_t limit, std::string& out)
+{
+    out.clear();
+    if (in.size() > limit * 2 + 256)  // 4/3 of the bytes, plus room for line breaks
+        return false;
+    std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
+    if (!ctx)
+        return false;
+    out.resize(in.size() / 4 * 3 + 80);
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    int written = 0, last = 0;
+    EVP_DecodeInit(ctx.get());
+    if (EVP_DecodeUpdate(ctx.get(), o, &written, reinterpret_cast<const unsigned char*>(in.data()),
+                         static_cast<int>(in.size())) < 0 ||
+        EVP_DecodeFinal(ctx.get(), o + written, &last) < 0)
+        return false;
+    out.resize(size_t(written) + size_t(last));
+    return out.size() <= limit;
+}
 
 const std::vector<ShippedCertificate>& shippedCertificates()
 {

@@ -109,4 +109,8 @@ private:
     std::shared_ptr<const CertificateTrust> previous_;
 };
 
+// Base64 with line breaks and blanks anywhere, as signers write it; false on
+// any other character or when it would decode to more than `limit` bytes.
+bool decodeBase64(std::string_view in, std::size_t limit, std::string& out);
+
 }  // namespace exports

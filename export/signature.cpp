@@ -106,27 +106,6 @@ std::string attribute(const xmlNode* n, const char* name, bool* present = nullpt
     return out;
 }
 
-// Base64 with line breaks and blanks anywhere, as signers write it; false on
-// any other character or when it would decode to more than `limit` bytes.
-bool fromBase64(std::string_view in, size_t limit, std::string& out)
-{
-    out.clear();
-    if (in.size() > limit * 2 + 256)  // 4/3 of the bytes, plus room for line breaks
-        return false;
-    std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
-    if (!ctx)
-        return false;
-    out.resize(in.size() / 4 * 3 + 80);
-    auto* o = reinterpret_cast<unsigned char*>(out.data());
-    int written = 0, last = 0;
-    EVP_DecodeInit(ctx.get());
-    if (EVP_DecodeUpdate(ctx.get(), o, &written, reinterpret_cast<const unsigned char*>(in.data()),
-                         static_cast<int>(in.size())) < 0 ||
-        EVP_DecodeFinal(ctx.get(), o + written, &last) < 0)
-        return false;
-    out.resize(size_t(written) + size_t(last));
-    return out.size() <= limit;
-}
 
 // What the canonical form shows: the apex and what is under it, less the
 // excluded element (the signature itself, for the enveloped transform).
@@ -231,7 +210,7 @@ public:
             return true;
         reset();
         std::string der;
-        if (!fromBase64(certificateText, kMaxCertificate, der) || der.empty())
+        if (!decodeBase64(certificateText, kMaxCertificate, der) || der.empty())
             return false;
         const auto* p = reinterpret_cast<const unsigned char*>(der.data());
         X509* certificate = d2i_X509(nullptr, &p, long(der.size()));
@@ -360,7 +339,7 @@ bool readReference(const xmlNode* signedInfo, Reference& r)
     const std::string method = attribute(child(reference, "DigestMethod", true), "Algorithm");
     r.md = method == kSha1 ? sha1() : method == kSha256 ? sha256() : nullptr;
     std::string scratch;
-    if (!r.md || !fromBase64(text(child(reference, "DigestValue", true), scratch), kMaxDigest, r.digest))
+    if (!r.md || !decodeBase64(text(child(reference, "DigestValue", true), scratch), kMaxDigest, r.digest))
         return false;
     return r.digest.size() == size_t(EVP_MD_get_size(r.md));
 }
@@ -379,7 +358,7 @@ bool signatureHolds(xmlDocPtr doc, const xmlNode* signature, const xmlNode* sign
         return false;
     std::string value;
     std::string scratch;
-    if (!fromBase64(text(child(signature, "SignatureValue", true), scratch), kMaxSignature, value) || value.empty())
+    if (!decodeBase64(text(child(signature, "SignatureValue", true), scratch), kMaxSignature, value) || value.empty())
         return false;
     thread_local Verifier verifier;
     const xmlNode* data = child(child(signature, "KeyInfo", true), "X509Data", true);
@@ -626,7 +605,7 @@ Findings checkSignature(xmlDoc* doc, const CertificateTrust* trust)
     if (digVal) {
         std::string authorised;
         std::string scratch;
-        bool same = fromBase64(text(digVal, scratch), kMaxDigest, authorised);
+        bool same = decodeBase64(text(digVal, scratch), kMaxDigest, authorised);
         if (same && !digestKnown) {
             // no usable signature: the digest of the length digVal has
             const EVP_MD* md = authorised.size() == 20 ? sha1() : authorised.size() == 32 ? sha256() : nullptr;
