@@ -211,7 +211,7 @@ int main(int argc, char** argv)
         std::ofstream(dir / "ConfigQuillan.ini", std::ios::binary | std::ios::trunc)
             << "[Configuracoes]\r\nBase=" << dbFile.string() << "\r\nData=01/01/2010\r\nHora=00:00:00\r\n"
             << "PastaExportar=" << pkg.string() << "/\r\nNuvem=" << cluster->endpoint() << "/" << bucket
-            << "/escritorio\r\nNuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n";
+            << "/escritorio\r\nNuvemEmpresa=11222333000181\r\nNuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n";
         for (const char* run : {"sent", "unchanged"}) {
             const Measure m = runChild({exe.string(), "/pacote", "2020-12", pkg.string()}, dir, dir / "store.log");
             if (m.status != 0) {

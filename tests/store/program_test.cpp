@@ -210,7 +210,7 @@ TEST_F(StoreProgram, AStoreThatStopsAnsweringEndsTheRunAsTheStoresWithItsCounts)
     const std::string bucket = newBucket("silent", false);
     w.writeConfig("01/01/2010", "00:00:00", w.out.string());
     spit(w.ini, slurp(w.ini) + "Organizar={cnpj}/{aaaa}-{mm}\r\nNuvem=http://127.0.0.1:" +
-                    std::to_string(proxy.port()) + "/" + bucket + "/escritorio\r\nTempoSemProgresso=3\r\n");
+                    std::to_string(proxy.port()) + "/" + bucket + "/escritorio\r\nNuvemEmpresa=" + kCompany + "\r\nTempoSemProgresso=3\r\n");
     const RunResult r = w.run();
     EXPECT_TRUE(proxy.silent());
     EXPECT_EQ(r.status, 1) << r.out << r.err;
