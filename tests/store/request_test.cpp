@@ -2,6 +2,7 @@
 #include "export/aws_credentials.h"
 #include "export/s3_client.h"
 #include "export/store_settings.h"
+#include "tests/store/store_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 
 using namespace exports;
 namespace fs = std::filesystem;
+using storetest::Env;
 
 namespace {
 
@@ -302,24 +304,6 @@ TEST(Credentials, ProfileTexts) {
         }
     }
 }
-
-// The environment pinned for one case and put back after it.
-class Env {
-public:
-    Env(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) ::setenv(name, value, 1);
-        else ::unsetenv(name);
-    }
-    ~Env() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(Credentials, FileReadableByOthersIsRefusedWithoutShowingTheSecret) {
     const fs::path dir = fs::temp_directory_path() / ("store-cred-" + std::to_string(::getpid()));

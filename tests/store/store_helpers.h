@@ -6,6 +6,8 @@
 #include "export/s3_client.h"
 #include "tests/support/ceph_cluster.h"
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,5 +32,23 @@ std::vector<Version> versions(const std::string& bucket, const std::string& pref
 exports::StoreSettings settings(const std::string& bucket, const std::string& prefix = "");
 exports::s3::RetryPolicy quickRetries();
 exports::OutgoingDocument document(const std::string& folder, const std::string& fileName, const std::string& text);
+
+// The environment pinned for one case and put back after it.
+class Env {
+public:
+    Env(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) ::setenv(name, value, 1);
+        else ::unsetenv(name);
+    }
+    ~Env() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
 
 }  // namespace storetest

@@ -1,4 +1,5 @@
 #include "tests/support/silent_proxy.h"
+#include "tests/support/loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,15 +11,7 @@
 namespace testsupport {
 
 SilentProxy::SilentProxy(int targetPort, std::size_t bytesBeforeSilence) : target_(targetPort), limit_(bytesBeforeSilence) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 8) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        throw std::runtime_error("proxy: no loopback port");
-    port_ = ntohs(a.sin_port);
+    listen_ = listenOnLoopback(8, port_, "proxy");
     silent_ = limit_ == 0;
     acceptor_ = std::thread([this] { acceptLoop(); });
 }

@@ -1,4 +1,5 @@
 #include "tests/support/store_relay.h"
+#include "tests/support/loopback.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -23,15 +24,7 @@ StoreRelay::StoreRelay(int targetPort, Options options) : options_(std::move(opt
         }
         tls_ = ctx;
     }
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 16) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        throw std::runtime_error("relay: no loopback port");
-    port_ = ntohs(a.sin_port);
+    listen_ = listenOnLoopback(16, port_, "relay");
     acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
