@@ -1,6 +1,6 @@
 #include "app/config_file.h"
 
-#include "export/settings_check.h"
+#include "export/core/settings_check.h"
 #include "platform/ini_file.h"
 
 #include <cerrno>

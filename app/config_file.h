@@ -2,7 +2,7 @@
 // The program's settings file, "ConfigQuillan.ini" beside the executable:
 // where it is, and the first-run file. exports::readSettings reads it.
 
-#include "export/settings.h"
+#include "export/settings/settings.h"
 
 #include <stdexcept>
 #include <string>

@@ -2,9 +2,9 @@
 // The window's side of an export: runs one job at a time on a worker thread
 // and hands its progress and its summary back to the window's thread.
 
-#include "export/job.h"
-#include "export/package_run.h"
-#include "export/summary.h"
+#include "export/core/job.h"
+#include "export/core/package_run.h"
+#include "export/core/summary.h"
 
 #include <QObject>
 #include <atomic>

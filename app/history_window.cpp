@@ -1,6 +1,6 @@
 #include "app/history_window.h"
 
-#include "export/run_status.h"
+#include "export/history/run_status.h"
 #include "platform/codepage.h"
 #include "platform/regional.h"
 

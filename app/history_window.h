@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "export/history.h"
+#include "export/history/history.h"
 
 class QLabel;
 class QPlainTextEdit;

@@ -16,7 +16,7 @@
 #include "app/application.h"
 #include "app/config_file.h"
 #include "app/status_line.h"
-#include "export/settings.h"
+#include "export/settings/settings.h"
 #include "platform/datetime.h"
 
 namespace db {

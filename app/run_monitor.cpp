@@ -1,7 +1,7 @@
 #include "app/run_monitor.h"
 
 #include "app/notifier.h"
-#include "export/run_status.h"
+#include "export/history/run_status.h"
 #include "platform/regional.h"
 
 #include <QCoreApplication>

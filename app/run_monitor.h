@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "export/history.h"
+#include "export/history/history.h"
 
 namespace app {
 

@@ -4,10 +4,10 @@
 #include "app/stop_signals.h"
 #include "db/fbclient.h"
 #include "app/run_monitor.h"
-#include "export/history.h"
-#include "export/package_run.h"
-#include "export/run.h"
-#include "export/run_record.h"
+#include "export/history/history.h"
+#include "export/core/package_run.h"
+#include "export/core/run.h"
+#include "export/office/run_record.h"
 #include "graphics/startup.h"
 
 #include <atomic>

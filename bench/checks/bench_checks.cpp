@@ -7,8 +7,8 @@
 // certificate chains to a root trusted for the run, as ICP-Brasil's would.
 // Usage: bench-checks [--docs N] [--repeat R]
 #include "bench/support/signed_documents.h"
-#include "export/certificate_trust.h"
-#include "export/checks.h"
+#include "export/checks/certificate_trust.h"
+#include "export/checks/checks.h"
 
 #include <chrono>
 #include <cstdio>

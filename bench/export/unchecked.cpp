@@ -3,9 +3,9 @@
 // Reads and stores the stamp in SETTINGS like the program does.
 //
 //   export-unchecked DATABASE FOLDER SETTINGS BOXES   (BOXES: SSS or S--)
-#include "export/job.h"
-#include "export/run.h"
-#include "export/summary.h"
+#include "export/core/job.h"
+#include "export/core/run.h"
+#include "export/core/summary.h"
 
 #include <cstdio>
 #include <string>

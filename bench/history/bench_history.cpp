@@ -2,7 +2,7 @@
 // 1,000 (which reads the file and replaces it), reading the last run, and
 // reading all of them, as the tray and the "Histórico" window do.
 
-#include "export/history.h"
+#include "export/history/history.h"
 
 #include <chrono>
 #include <cstdio>

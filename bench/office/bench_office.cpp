@@ -15,10 +15,10 @@
 // 13,001 objects in 11.3-12.7 s with 96 in flight (the default), 22-23 s with
 // 32; 12 months (72,200) filled in 257 s, the report (before old records were
 // skipped by key) read 15,201; peak RSS added 0.4-9.4 MB in every case.
-#include "export/office.h"
-#include "export/office_page.h"
-#include "export/package_run.h"
-#include "export/run_record.h"
+#include "export/office/office.h"
+#include "export/office/office_page.h"
+#include "export/core/package_run.h"
+#include "export/office/run_record.h"
 #include "tests/support/ceph_cluster.h"
 
 #include <algorithm>

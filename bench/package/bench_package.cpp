@@ -12,7 +12,7 @@
 // line into a one-node Ceph cluster (tests/support/ceph-cluster.sh), twice:
 // the archive sent, then found unchanged; prints each run's time and peak
 // memory.
-#include "export/s3_client.h"
+#include "export/destinations/object_store/s3_client.h"
 #include "tests/support/ceph_cluster.h"
 #include "tools/fbfixture/fixture.h"
 

@@ -4,8 +4,8 @@
 // (nothing to send the second time). Prints seconds, documents per second and
 // the resident memory after the first 10% of the documents and at the end.
 //   bench-store [documents]
-#include "export/object_store.h"
-#include "export/summary.h"
+#include "export/destinations/object_store/object_store.h"
+#include "export/core/summary.h"
 #include "tests/support/ceph_cluster.h"
 
 #include <sys/wait.h>

@@ -4,9 +4,9 @@
 // a folder as CertificadosConfiaveis names one; xmlsec1 --verify with the test
 // root trusted judges the chain on its own. The compiled-in ICP-Brasil roots
 // are pinned by their fingerprints.
-#include "export/certificate_trust.h"
-#include "export/checks.h"
-#include "export/signature.h"
+#include "export/checks/certificate_trust.h"
+#include "export/checks/checks.h"
+#include "export/checks/signature.h"
 #include "tests/accountant/signing.h"
 
 #include <gtest/gtest.h>

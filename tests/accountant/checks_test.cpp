@@ -1,5 +1,5 @@
 // Access key and XML checks: what an accountant's validator would flag.
-#include "export/checks.h"
+#include "export/checks/checks.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

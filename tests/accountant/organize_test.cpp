@@ -1,6 +1,6 @@
 // The Organizar pattern: folders from the key and the header, and the refusal
 // of anything that could lead outside the output folder.
-#include "export/organize.h"
+#include "export/core/organize.h"
 
 #include <gtest/gtest.h>
 

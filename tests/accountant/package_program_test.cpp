@@ -3,10 +3,10 @@
 // the runs of the library for what a child process cannot show.
 #include "tests/support/workspace.h"
 
-#include "export/checks.h"
-#include "export/lock.h"
-#include "export/package_run.h"
-#include "export/run.h"
+#include "export/checks/checks.h"
+#include "export/core/lock.h"
+#include "export/core/package_run.h"
+#include "export/core/run.h"
 #include "tests/accountant/signing.h"
 #include "tests/support/prerequisites.h"
 

@@ -1,7 +1,7 @@
 // The month's package built from documents in memory: a sound archive whose
 // members are the stored bytes, a manifest whose digests sha256sum accepts,
 // and the numbering gaps found exactly.
-#include "export/package.h"
+#include "export/destinations/package/package.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>

@@ -3,8 +3,8 @@
 // CertificadosConfiaveis trusts a folder (tests/accountant/signing.h),
 // then changed the ways a document is changed after authorisation. xmlsec1
 // --verify judges every text on its own: its verdict and the check's must agree.
-#include "export/certificate_trust.h"
-#include "export/signature.h"
+#include "export/checks/certificate_trust.h"
+#include "export/checks/signature.h"
 #include "tests/accountant/signing.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 #include "tests/support/workspace.h"
 
 #include "app/main_window.h"
-#include "export/checks.h"
-#include "export/package_run.h"
+#include "export/checks/checks.h"
+#include "export/core/package_run.h"
 #include "tests/support/window_controls.h"
 
 #include <QAction>

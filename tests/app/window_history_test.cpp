@@ -12,7 +12,7 @@
 
 #include "app/history_window.h"
 #include "app/main_window.h"
-#include "export/history.h"
+#include "export/history/history.h"
 #include "platform/regional.h"
 #include "tests/support/window_controls.h"
 

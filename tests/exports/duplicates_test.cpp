@@ -1,5 +1,5 @@
 // One file name given twice in a run: which row keeps the file.
-#include "export/duplicates.h"
+#include "export/core/duplicates.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"
-#include "export/run.h"
-#include "export/source.h"
-#include "export/stamp.h"
+#include "export/core/run.h"
+#include "export/sources/firebird/statements.h"
+#include "export/core/stamp.h"
 
 #include <fcntl.h>
 #include <functional>

@@ -4,9 +4,9 @@
 // seen through it; the library call for the period export.
 #include "tests/support/workspace.h"
 
-#include "export/history.h"
-#include "export/run.h"
-#include "export/summary.h"
+#include "export/history/history.h"
+#include "export/core/run.h"
+#include "export/core/summary.h"
 #include "tests/support/silent_proxy.h"
 
 #include <QString>

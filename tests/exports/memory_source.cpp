@@ -1,6 +1,6 @@
 #include "tests/exports/memory_source.h"
 
-#include "export/rules.h"
+#include "export/core/rules.h"
 
 #include <algorithm>
 #include <map>

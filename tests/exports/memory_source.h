@@ -5,7 +5,7 @@
 // the transaction mark and the period's dates and branch are the database's
 // business and are tested against it.
 
-#include "export/document_source.h"
+#include "export/core/document_source.h"
 
 #include <optional>
 #include <string>

@@ -4,12 +4,12 @@
 #include "tests/exports/memory_source.h"
 #include "tests/accountant/signing.h"
 
-#include "export/duplicates.h"
-#include "export/package_run.h"
-#include "export/certificate_trust.h"
-#include "export/pipeline.h"
-#include "export/rules.h"
-#include "export/run.h"
+#include "export/core/duplicates.h"
+#include "export/core/package_run.h"
+#include "export/checks/certificate_trust.h"
+#include "export/core/pipeline.h"
+#include "export/core/rules.h"
+#include "export/core/run.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>

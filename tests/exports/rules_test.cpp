@@ -1,6 +1,6 @@
 // The rules by tables: names, refusals, kinds, folders, the stamp's advance
 // and when a file already holds a document. No database, no file.
-#include "export/rules.h"
+#include "export/core/rules.h"
 
 #include <gtest/gtest.h>
 

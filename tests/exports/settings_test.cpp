@@ -1,8 +1,8 @@
 // The one settings reader and the output folder it names: what each key
 // becomes, and a relative folder found beside the settings file whatever
 // characters the folders above it hold.
-#include "export/run.h"
-#include "export/settings.h"
+#include "export/core/run.h"
+#include "export/settings/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Where an incremental run starts reading, from the stored stamp, the
 // database's identity and the run's snapshot: no database needed.
-#include "export/run.h"
+#include "export/core/run.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // against real databases, embedded and through the server.
 #include "tests/support/workspace.h"
 
-#include "export/lock.h"
+#include "export/core/lock.h"
 #include "app/gauge.h"
 #include "app/main_window.h"
 #include "controls/date_edit.h"

@@ -1,10 +1,10 @@
 // The document writer, the row moment and stamp texts, and the summary line.
-#include "export/writer.h"
-#include "export/lock.h"
-#include "export/run.h"
-#include "export/source.h"
-#include "export/stamp.h"
-#include "export/summary.h"
+#include "export/destinations/folder/writer.h"
+#include "export/core/lock.h"
+#include "export/core/run.h"
+#include "export/sources/firebird/statements.h"
+#include "export/core/stamp.h"
+#include "export/core/summary.h"
 #include "tests/support/workspace.h"
 
 #include <sys/resource.h>

@@ -1,7 +1,7 @@
 // The history file: what a line holds, what survives damage, the cap, and
 // several processes appending at once.
 
-#include "export/history.h"
+#include "export/history/history.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "tests/support/ci.h"
 #include "app/notifier.h"
 #include "app/run_monitor.h"
-#include "export/history.h"
+#include "export/history/history.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

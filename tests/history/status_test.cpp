@@ -1,6 +1,6 @@
 // "/status [MINUTES]": what a monitoring check sees for each state of the history.
 
-#include "export/run_status.h"
+#include "export/history/run_status.h"
 
 #include <gtest/gtest.h>
 

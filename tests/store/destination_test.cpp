@@ -2,7 +2,7 @@
 // versions counted, retention checked by trying to delete, the gateway killed
 // mid-run, wrong keys, a bucket without Object Lock, and four companies
 // sharing a bucket at once.
-#include "export/summary.h"
+#include "export/core/summary.h"
 #include "tests/store/store_helpers.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "tests/store/office_helpers.h"
 
-#include "export/run_record.h"
+#include "export/office/run_record.h"
 
 #include <cstdio>
 #include <cstdlib>

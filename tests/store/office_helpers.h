@@ -2,7 +2,7 @@
 // What the office's tests do beside the program: keys in the environment,
 // listings, bucket policies, a read-only user, records written by hand.
 
-#include "export/history.h"
+#include "export/history/history.h"
 #include "tests/store/store_helpers.h"
 
 #include <string>

@@ -1,9 +1,9 @@
 // "/escritorio" over records written as the companies' runs write them:
 // read-only keys, records damaged or oversized, hostile texts, the day chart,
 // and the page as headless Chromium renders it.
-#include "export/office.h"
-#include "export/package_run.h"
-#include "export/run_record.h"
+#include "export/office/office.h"
+#include "export/core/package_run.h"
+#include "export/office/run_record.h"
 #include "tests/store/office_helpers.h"
 #include "tests/support/workspace.h"
 

@@ -2,9 +2,9 @@
 // its record under <prefix><company>/execucoes/, and "/escritorio" reads the
 // records back (never the documents) to name the companies that failed, went
 // silent or lack last month's package.
-#include "export/office.h"
-#include "export/package_run.h"
-#include "export/run_record.h"
+#include "export/office/office.h"
+#include "export/core/package_run.h"
+#include "export/office/run_record.h"
 #include "tests/store/office_helpers.h"
 #include "tests/support/workspace.h"
 

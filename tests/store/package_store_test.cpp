@@ -3,7 +3,7 @@
 // network drops retried alone, an upload that cannot finish aborted, a
 // CompleteMultipartUpload that answers 200 with an <Error> not taken for
 // success, and an unchanged archive never stored again.
-#include "export/summary.h"
+#include "export/core/summary.h"
 #include "tests/store/store_helpers.h"
 
 #include <gtest/gtest.h>

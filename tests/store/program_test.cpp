@@ -6,7 +6,7 @@
 #include "tests/store/store_helpers.h"
 #include "tests/support/silent_proxy.h"
 
-#include "export/history.h"
+#include "export/history/history.h"
 
 #include <signal.h>
 #include <sys/stat.h>

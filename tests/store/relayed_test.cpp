@@ -1,7 +1,7 @@
 // The destination and the client against radosgw seen through a relay: an
 // answer altered on its way back, and TLS with the office's own certificate
 // authority in front of the plain gateway.
-#include "export/summary.h"
+#include "export/core/summary.h"
 #include "tests/store/store_helpers.h"
 #include "tests/support/store_relay.h"
 

@@ -1,7 +1,7 @@
 // The store's requests, settings and keys, without a network.
-#include "export/aws_credentials.h"
-#include "export/s3_client.h"
-#include "export/store_settings.h"
+#include "export/destinations/object_store/aws_credentials.h"
+#include "export/destinations/object_store/s3_client.h"
+#include "export/destinations/object_store/store_settings.h"
 #include "tests/store/store_helpers.h"
 
 #include <gtest/gtest.h>
@@ -348,7 +348,7 @@ TEST(Credentials, FileReadableByOthersIsRefusedWithoutShowingTheSecret) {
 // on request, so a loopback server plays the answers; everything else about
 // the store is tested against radosgw.
 
-#include "export/object_store.h"
+#include "export/destinations/object_store/object_store.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -2,8 +2,8 @@
 // What the store's tests do to the bucket beside the destination: make
 // buckets, read objects and their versions back.
 
-#include "export/object_store.h"
-#include "export/s3_client.h"
+#include "export/destinations/object_store/object_store.h"
+#include "export/destinations/object_store/s3_client.h"
 #include "tests/support/ceph_cluster.h"
 
 #include <cstdlib>

@@ -1,0 +1,94 @@
+#include "export/core/rules.h"
+
+#include "export/sources/firebird/statements.h"
+#include "export/destinations/folder/writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace exports {
+
+namespace {
+
+// The database compares CHAR values padded with blanks: "NF " equals "NF".
+std::string_view withoutTrailingBlanks(std::string_view s) {
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+std::string documentFileName(std::string_view key, bool cancellation) {
+    std::string name = cancellation ? "CanNFe" : "NFe";
+    name += key;
+    name += ".XML";
+    return name;
+}
+
+std::string periodDocumentFileName(std::string_view key, std::string_view taxNumber) {
+    std::string name = "NFe";
+    name += key;
+    name += '_';
+    name += taxNumber;
+    name += ".XML";
+    return name;
+}
+
+std::string_view entryExitFolder(std::string_view flag) { return flag == "E" ? "Entrada" : "Saida"; }
+
+std::string periodFileName(const std::string& folder, const std::string& flag, const std::string& key,
+                           const std::string& taxNumber) {
+    return folder + std::string(entryExitFolder(flag)) + "/" + periodDocumentFileName(key, taxNumber);
+}
+
+std::string unusableName(std::initializer_list<std::string_view> parts, const std::string& fileName) {
+    for (std::string_view part : parts) {
+        // A fixed-length column holds blanks where nothing was stored.
+        if (!hasNonBlank(part)) return "nome vazio";
+        if (isUnsafeNamePart(part)) return "nome inseguro";
+    }
+    if (!fileNameFits(fileSystemName(fileName))) return "nome longo demais";
+    return {};
+}
+
+std::string unusableName(const std::string& part, const std::string& fileName) {
+    return unusableName({std::string_view(part)}, fileName);
+}
+
+bool ofTickedKind(const Kinds& kinds, std::string_view documentType, bool vehicle) {
+    if (kinds.all()) return true;
+    const std::string_view type = withoutTrailingBlanks(documentType);
+    return (kinds.issued && type == "NF") || (kinds.received && type == "NE") ||
+           (kinds.vehicles && type == "NF" && vehicle);
+}
+
+std::string organisedFolder(const FolderPattern& pattern, const FolderFacts& facts) {
+    std::string relative;
+    for (const std::string& folder : pattern.folders(facts)) relative += folder + '/';
+    return relative;
+}
+
+Moment advanceStamp(const Moment& stamp, const Moment& seen) { return std::max(stamp, seen); }
+
+Moment storedStamp(const Moment& advanced, const Moment& serverTime) { return std::min(advanced, serverTime); }
+
+bool documentBytesMatch(std::string_view text, std::size_t offset, std::string_view chunk) {
+    if (offset + chunk.size() > documentFileSize(text)) return false;
+    // The part inside the text, then whatever of the CR LF the chunk covers.
+    const size_t inText = offset < text.size() ? std::min(chunk.size(), text.size() - offset) : 0;
+    if (std::memcmp(chunk.data(), text.data() + offset, inText) != 0) return false;
+    for (size_t i = inText; i < chunk.size(); ++i)
+        if (chunk[i] != "\r\n"[offset + i - text.size()]) return false;
+    return true;
+}
+
+bool fileHoldsDocument(std::string_view fileBytes, std::string_view text) {
+    return fileBytes.size() == documentFileSize(text) && documentBytesMatch(text, 0, fileBytes);
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace exports

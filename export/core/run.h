@@ -1,0 +1,46 @@
+#pragma once
+// The two exports as functions: a job in, an observer for progress and
+// cancellation, the summary out. Both go through the one run loop
+// (export/core/pipeline.h). Nothing here touches a window.
+
+#include "export/core/job.h"
+#include "export/core/lock.h"
+#include "export/core/rules.h"
+#include "export/sources/firebird/statements.h"
+#include "export/core/stamp.h"
+#include "export/core/summary.h"
+
+#include <optional>
+#include <string>
+
+namespace exports {
+
+// Every document changed after the stored stamp (or written by a transaction
+// at or above the stored mark) whose kind is ticked, written to the output
+// folder; then the stamp and the mark move, in one replacement of the
+// settings file. Errors end up in the summary, never as exceptions.
+RunSummary runIncremental(const IncrementalJob& job, Observer& observer);
+
+// The issued documents of one branch and period, into Entrada and Saida.
+RunSummary runPeriod(const PeriodJob& job, Observer& observer);
+
+// Where an incremental run starts reading: the stored stamp, never past the
+// server's clock, with the stored mark while it belongs to this database.
+// A mark that does not (another or restored database) selects everything.
+struct StartPoint {
+    ChangeSelection selection;
+    std::string note;  // for the summary and the history; empty when nothing unusual
+};
+StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot);
+
+// The run's lock beside the settings file, waiting as the job says (a stop
+// request ends the wait). Empty when it cannot be had; the summary then says
+// why: busy, failed, or interrupted.
+std::optional<ExportLock> lockForRun(const ConnectionJob& job, Observer& observer, RunSummary& s);
+
+// The output folder a PastaExportar setting names, as a file-system name with
+// its trailing separator: relative to the settings file's folder when relative. Throws
+// std::runtime_error when empty or not an existing folder.
+std::string resolveOutputFolder(const std::string& setting, const std::string& settingsFile);
+
+}  // namespace exports

@@ -1,0 +1,41 @@
+#pragma once
+// The one reader of "ConfigQuillan.ini": the window, "/executa" and
+// "/pacote" all build their jobs from what it returns. Values are the file's
+// bytes: Windows-1252 text where they are shown, file-system bytes where they
+// name a path. The stamp is not here: the export reads it under its lock.
+
+#include "export/core/job.h"
+#include "export/core/settings_check.h"  // kSettingsSection
+#include "export/destinations/object_store/store_settings.h"
+
+#include <optional>
+#include <string>
+
+namespace exports {
+
+struct Settings {
+    std::string file;          // the settings file itself (a file-system name)
+    std::string database;      // Base
+    // PastaExportar: file-system bytes; a relative name is taken from the
+    // settings file's folder when the run resolves it.
+    std::string outputFolder;
+    Kinds kinds;               // ExportaEmitidas, ExportaRecebidas, ExportaEmitidasVeiculos
+    std::string organize;      // Organizar: empty keeps the flat folder
+    // Nuvem, NuvemRegiao, NuvemPerfil, NuvemRetencaoDias, NuvemRetencaoModo:
+    // the object store every document also goes to; none without Nuvem. Lines
+    // that cannot be used travel as its refusal, and the run fails with it.
+    std::optional<StoreSettings> store;
+    // CertificadosConfiaveis: file-system bytes; a folder of PEM certificates
+    // trusted besides ICP-Brasil's compiled-in ones (a newer intermediate).
+    std::string trustedCertificates;
+};
+
+// Reads every key once. A missing file or key reads as empty.
+Settings readSettings(const std::string& settingsFile);
+
+// The jobs the settings describe; the caller adds what only it knows
+// (client library, lock wait, dates, month).
+ConnectionJob connectionJob(const Settings& settings);
+IncrementalJob incrementalJob(const Settings& settings);
+
+}  // namespace exports
