@@ -5,7 +5,6 @@
 
 #include "export/checks/checks.h"
 #include "export/core/job.h"
-#include "export/sources/firebird/statements.h"
 #include "export/core/stamp.h"
 
 #include <optional>
@@ -13,6 +12,30 @@
 #include <vector>
 
 namespace exports {
+
+// What the database says about itself, read outside any transaction.
+struct DatabaseState {
+    long long nextTransaction = 0;
+    std::string identity;  // its creation moment: a restored or other database differs
+};
+
+// What the run's snapshot fixes when it starts.
+struct Snapshot {
+    // The oldest transaction active when the snapshot started: every row the
+    // snapshot cannot see was written by a transaction at or above it.
+    long long oldestActive = 0;
+    // The server's clock then, cut to the second.
+    Moment serverTime;
+};
+
+// Which changes a run selects: changed after `after` (whole seconds), or
+// written by a transaction at or above `mark`; `everything` selects every
+// document that has a change moment (after a restore, when no mark holds).
+struct ChangeSelection {
+    Moment after;
+    std::optional<long long> mark;
+    bool everything = false;
+};
 
 // Which documents a run asks for.
 struct Selection {

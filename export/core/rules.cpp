@@ -1,6 +1,5 @@
 #include "export/core/rules.h"
 
-#include "export/sources/firebird/statements.h"
 #include "export/destinations/folder/writer.h"
 
 #include <algorithm>
@@ -84,6 +83,12 @@ bool documentBytesMatch(std::string_view text, std::size_t offset, std::string_v
 
 bool fileHoldsDocument(std::string_view fileBytes, std::string_view text) {
     return fileBytes.size() == documentFileSize(text) && documentBytesMatch(text, 0, fileBytes);
+}
+
+bool hasNonBlank(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > 32) return true;
+    return false;
 }
 
 std::string folderOf(const std::string& path) {

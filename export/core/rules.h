@@ -67,6 +67,10 @@ bool documentBytesMatch(std::string_view text, std::size_t offset, std::string_v
 // Whether `fileBytes` are exactly the document's file.
 bool fileHoldsDocument(std::string_view fileBytes, std::string_view text);
 
+// True when a character other than a blank (codes 0 to 32) is left after
+// trimming: a text of blanks only counts as no text.
+bool hasNonBlank(std::string_view text);
+
 // A path's folder up to and with its last '/'; empty when it has none.
 std::string folderOf(const std::string& path);
 

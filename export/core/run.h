@@ -6,7 +6,7 @@
 #include "export/core/job.h"
 #include "export/core/lock.h"
 #include "export/core/rules.h"
-#include "export/sources/firebird/statements.h"
+#include "export/core/document_source.h"
 #include "export/core/stamp.h"
 #include "export/core/summary.h"
 

@@ -3,6 +3,7 @@
 // (export/source.h, where every statement lives) behind one interface.
 
 #include "export/core/document_source.h"
+#include "export/sources/firebird/statements.h"
 
 namespace exports {
 

@@ -1,6 +1,8 @@
 // Every SQL statement of the program, next to the code that binds it.
 #include "export/sources/firebird/statements.h"
 
+#include "export/core/rules.h"
+
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"
 
@@ -66,12 +68,6 @@ std::string timestampText(long long days, long long tenThousandths) {
 }
 
 }  // namespace
-
-bool hasNonBlank(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) > 32) return true;
-    return false;
-}
 
 bool goesThroughServer(std::string_view database) {
     // "host:path", "host/port:path" or "inet://host/path"; a path of its own

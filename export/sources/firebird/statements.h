@@ -2,6 +2,7 @@
 // The database side of the exports: owns the connection and its one snapshot
 // transaction, and holds every SQL statement of the program.
 
+#include "export/core/document_source.h"
 #include "export/core/job.h"
 #include "export/core/stamp.h"
 
@@ -17,30 +18,6 @@ class TIBQuery;
 }  // namespace db
 
 namespace exports {
-
-// What the database says about itself, read outside any transaction.
-struct DatabaseState {
-    long long nextTransaction = 0;
-    std::string identity;  // its creation moment: a restored or other database differs
-};
-
-// What the run's snapshot fixes when it starts.
-struct Snapshot {
-    // The oldest transaction active when the snapshot started: every row the
-    // snapshot cannot see was written by a transaction at or above it.
-    long long oldestActive = 0;
-    // The server's clock then, cut to the second.
-    Moment serverTime;
-};
-
-// Which changes a run selects: changed after `after` (whole seconds), or
-// written by a transaction at or above `mark`; `everything` selects every
-// document that has a change moment (after a restore, when no mark holds).
-struct ChangeSelection {
-    Moment after;
-    std::optional<long long> mark;
-    bool everything = false;
-};
 
 // One changed document of the incremental selection.
 struct ChangedDocument {
@@ -142,8 +119,5 @@ private:
 // Whether a database name reaches its file through a server ("host:path")
 // rather than the engine inside this process (a plain path).
 bool goesThroughServer(std::string_view database);
-
-// True when a character other than a blank (codes 0 to 32) is left after trimming.
-bool hasNonBlank(std::string_view text);
 
 }  // namespace exports
