@@ -1,7 +1,7 @@
 #include "app/export_runner.h"
 
 #include "app/stop_signals.h"
-#include "export/core/run.h"
+#include "export/runs.h"
 
 #include <QMetaObject>
 #include <QPointer>

@@ -32,6 +32,7 @@
 #include "export/history/history.h"
 #include "export/office/run_record.h"
 #include "export/settings/settings.h"
+#include "export/sources/firebird/firebird_options.h"
 #include "export/core/stamp.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
@@ -278,7 +279,7 @@ void TForm1::recordRun(const exports::RunSummary& s, const char* kind, std::chro
     exports::RunRecord run = exports::recordOf(s, kind, started, std::chrono::system_clock::now());
     // The office's copy in the store; a failure to send it is only noted.
     try {
-        const std::string error = exports::storeRunRecord(exports::readSettings(config_->fileName()).store, run, s);
+        const std::string error = exports::storeRunRecord(exports::storeSettingsIn(exports::readSettings(config_->fileName()).section), run, s);
         if (!error.empty()) std::fprintf(stderr, "%s\n", exports::messageText(error).c_str());
     } catch (const std::exception&) {
     }
@@ -389,7 +390,7 @@ void TForm1::startIncrementalExport() {
     const auto settings = settingsForRun(StatusPlace::Incremental);
     if (!settings) return;
     exports::IncrementalJob job = exports::incrementalJob(*settings);
-    job.client = client_;
+    job.sourceOptions = exports::firebirdOptions(client_);
     // The boxes may be ticked for this run only; ticking is never saved.
     job.kinds.issued = issuedBox_->isChecked();
     job.kinds.received = receivedBox_->isChecked();
@@ -413,7 +414,7 @@ void TForm1::startPeriodExport() {
     if (!settings) return;
     exports::PeriodJob job;
     static_cast<exports::ConnectionJob&>(job) = exports::connectionJob(*settings);
-    job.client = client_;
+    job.sourceOptions = exports::firebirdOptions(client_);
     // Read once, at the start.
     job.startDate = startDate();
     job.endDate = endDate();
@@ -437,7 +438,7 @@ void TForm1::buildPreviousMonthPackage() {
     if (!settings) return;
     exports::PackageJob job;
     static_cast<exports::ConnectionJob&>(job) = exports::connectionJob(*settings);
-    job.client = client_;
+    job.sourceOptions = exports::firebirdOptions(client_);
     job.yearMonth = exports::previousMonth(std::time(nullptr));
     progressGauge_->setProgress(0);
     runner_->onDocument = [this](long done, long long number) { showDocument(done, number); };

@@ -6,7 +6,8 @@
 #include "app/run_monitor.h"
 #include "export/history/history.h"
 #include "export/core/package_run.h"
-#include "export/core/run.h"
+#include "export/runs.h"
+#include "export/sources/firebird/firebird_options.h"
 #include "export/office/run_record.h"
 #include "graphics/startup.h"
 
@@ -314,7 +315,7 @@ int runUnattended(int argc, char** argv) {
     }
     // A scheduler's run waits a while for another export to end.
     auto fillConnection = [&](exports::ConnectionJob& job) {
-        job.client = client;
+        job.sourceOptions = exports::firebirdOptions(client);
         job.lockWait = std::chrono::seconds(10);
     };
     RunWatchdog watchdog(exports::historyFileFor(config.fileName()), kind, started, noProgressLimit(config));
@@ -332,7 +333,7 @@ int runUnattended(int argc, char** argv) {
         s = exports::runIncremental(job, observer);
     }
     watchdog.finish();
-    record(s, kind, config.fileName(), started, settings.store);
+    record(s, kind, config.fileName(), started, exports::storeSettingsIn(settings.section));
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

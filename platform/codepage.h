@@ -45,4 +45,13 @@ std::size_t utf8SequenceAt(std::string_view s, std::size_t i);
 // byte is read as Windows-1252.
 std::string textToUtf8(std::string_view bytes);
 
+// A key or other stored bytes as printable text: controls and bytes above
+// 0x7E as \xNN.
+std::string printable(const std::string& bytes);
+// A message for one line of a terminal or a log: valid UTF-8 stays as it is,
+// line breaks (between the parts of a database error) become "; ", other
+// control bytes and bytes that are not UTF-8 (a Windows-1252 value read from
+// the settings file) become \xNN, so a NUL in a value cannot cut the line short.
+std::string messageText(const std::string& text);
+
 }  // namespace platform

@@ -233,6 +233,32 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     return defaultValue.substr(0, kProfileValueMax);
 }
 
+std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(const std::string& section,
+                                                                          const std::string& fileName) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::string data;
+    bool exists = false;
+    if (!readWholeFile(fileName, data, exists) || !exists) return lines;
+    takeByteOrderMark(data);
+    bool inSection = false;
+    for (const Line& line : splitLines(data)) {
+        std::string name, k, v;
+        if (sectionName(line.text, name)) {
+            if (inSection) break;
+            inSection = sameName(name, section);
+            continue;
+        }
+        if (!inSection || !keyValue(line.text, k, v)) continue;
+        bool seen = false;
+        for (const auto& [have, value] : lines) seen = seen || sameName(have, k);
+        if (seen) continue;
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
+        lines.emplace_back(std::move(k), v.substr(0, kProfileValueMax));
+    }
+    return lines;
+}
+
 bool ProfileTextHasSection(std::string data, const std::string& section) {
     takeByteOrderMark(data);
     for (const Line& line : splitLines(data)) {

@@ -31,6 +31,11 @@ constexpr std::size_t kProfileValueMax = 2047;
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& fileName);
 
+// Every key of `section` in `fileName` with its value, in file order, read as
+// GetPrivateProfileString reads one (quotes stripped, values cut); a key
+// given twice keeps its first value. Empty when the file or section is missing.
+std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(const std::string& section,
+                                                                          const std::string& fileName);
 // Sets `key` in `section` to `value`, creating the file, the section or the
 // key as needed. Returns false (errno set) when the file cannot be written;
 // the old file is then untouched. A value holding a line break cannot be

@@ -4,7 +4,7 @@
 //
 //   export-unchecked DATABASE FOLDER SETTINGS BOXES   (BOXES: SSS or S--)
 #include "export/core/job.h"
-#include "export/core/run.h"
+#include "export/runs.h"
 #include "export/core/summary.h"
 
 #include <cstdio>

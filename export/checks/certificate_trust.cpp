@@ -1,6 +1,6 @@
 #include "export/checks/certificate_trust.h"
 
-#include "export/core/summary.h"  // printable
+#include "platform/codepage.h"  // printable
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -193,7 +193,7 @@ std::string slurp(const std::filesystem::path& path)
     std::ifstream in(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof())
-        throw std::runtime_error("Certificado ilegível: " + printable(path.string()));
+        throw std::runtime_error("Certificado ilegível: " + platform::printable(path.string()));
     return bytes;
 }
 
@@ -325,7 +325,7 @@ CertificateTrust::CertificateTrust(const std::string& folder) : store_(std::make
     fs::directory_iterator it(fs::path(folder), error);
     if (error)
         throw std::runtime_error("Pasta de certificados confiáveis (CertificadosConfiaveis) ilegível: " +
-                                 printable(folder) + ": " + error.message());
+                                 platform::printable(folder) + ": " + error.message());
     for (const fs::directory_entry& file : it) {
         const std::string name = file.path().filename().string();
         if (!endsWith(name, ".pem") && !endsWith(name, ".crt") && !endsWith(name, ".cer"))
@@ -335,10 +335,10 @@ CertificateTrust::CertificateTrust(const std::string& folder) : store_(std::make
             continue;
         const std::uintmax_t size = fs::file_size(file.path(), e);
         if (e || size > kMaxCertificateFile)
-            throw std::runtime_error("Certificado ilegível: " + printable(file.path().string()));
+            throw std::runtime_error("Certificado ilegível: " + platform::printable(file.path().string()));
         const std::vector<X509Ptr> certificates = readCertificates(slurp(file.path()), true);
         if (certificates.empty())
-            throw std::runtime_error("Certificado ilegível: " + printable(file.path().string()));
+            throw std::runtime_error("Certificado ilegível: " + platform::printable(file.path().string()));
         for (const X509Ptr& x : certificates)
             add(x.get());
     }
@@ -447,7 +447,7 @@ std::shared_ptr<const CertificateTrust> trustForRun(const std::string& setting, 
         return shippedTrust();
     if (setting.find('\0') != std::string::npos)
         throw std::runtime_error("Pasta de certificados confiáveis (CertificadosConfiaveis) com um byte nulo: \"" +
-                                 printable(setting) + "\"");
+                                 platform::printable(setting) + "\"");
     // file-system bytes, joined as they are, like PastaExportar
     std::string folder = setting;
     if (folder.front() != '/') {

@@ -5,12 +5,27 @@
 // A destination never decides what is selected or how a file is named.
 
 #include "export/checks/checks.h"
+#include "export/core/summary.h"
 
+#include <stdexcept>
 #include <string>
 
 namespace exports {
 
-struct RunSummary;
+// A destination's failure that names what it concerns in its own message (an
+// upload's key): the document the run had reached is not the one at fault.
+class DestinationError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The steps a run reports while a destination works, so that a run ended from
+// outside says what it waited on (export/core/summary.h).
+struct DestinationSteps {
+    RunStep preparing = RunStep::PreparingFolder;
+    RunStep delivering = RunStep::Writing;
+    RunStep finishing = RunStep::FinishingFolder;
+};
 
 // One document as the rules leave it for the destinations.
 struct OutgoingDocument {
@@ -48,6 +63,8 @@ public:
     virtual void finish(RunSummary& summary) = 0;
     // The run stopped or failed: leave nothing partial behind.
     virtual void abandon() noexcept {}
+    // What the run waits on while this destination prepares, takes and finishes.
+    virtual DestinationSteps steps() const { return {}; }
 };
 
 }  // namespace exports

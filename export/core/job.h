@@ -2,7 +2,7 @@
 // What an export run needs, as plain values: the window, the unattended run,
 // the tests and the benchmarks all fill the same structures.
 
-#include "export/destinations/object_store/store_settings.h"
+#include "export/core/settings_section.h"
 #include "platform/datetime.h"
 
 #include <chrono>
@@ -10,19 +10,15 @@
 #include <optional>
 #include <string>
 
-namespace db {
-class FbClient;
-}
-
 namespace exports {
 
 struct RunSummary;
 enum class RunStep : int;
 
-// The ERP's own login; embedded databases accept any password.
-struct Credentials {
-    std::string user = "KORVA";
-    std::string password = "##736948";
+// What only a source's adapter reads besides the settings (a client library
+// already loaded, a login): callers that hold it hand it over here.
+struct SourceOptions {
+    virtual ~SourceOptions() = default;
 };
 
 // The document kinds of the incremental export ("Notas Emitidas", "Notas
@@ -36,10 +32,9 @@ struct Kinds {
 };
 
 struct ConnectionJob {
-    std::string database;  // "path" (embedded) or "host:path"; bytes as stored
-    Credentials credentials;
-    // The loaded client library; loaded on demand when empty.
-    std::shared_ptr<db::FbClient> client;
+    std::string database;  // where the source reads ("path" or "host:path"); bytes as stored
+    // The source's own options; its defaults when empty.
+    std::shared_ptr<const SourceOptions> sourceOptions;
     // The PastaExportar text; resolved against the settings file's folder.
     std::string outputFolder;
     // The settings file: the stamp lives there and the lock beside it.
@@ -49,8 +44,9 @@ struct ConnectionJob {
     // The Organizar pattern (bytes as stored): subfolders of the output
     // folder per document; empty keeps the flat folder.
     std::string organize;
-    // The object store every document also goes to (Nuvem); none when absent.
-    std::optional<StoreSettings> store;
+    // The settings file's lines: each destination reads its own keys (the
+    // object store's Nuvem…) and is left out when they are absent.
+    SettingsSection settings;
     // CertificadosConfiaveis: a folder of certificates the signature check
     // trusts besides ICP-Brasil's; relative to the settings file's folder.
     std::string trustedCertificates;

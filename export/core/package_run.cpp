@@ -31,9 +31,4 @@ std::string previousMonth(std::time_t now)
     return text;
 }
 
-RunSummary runPackage(const PackageJob& job, Observer& observer)
-{
-    return runPlan([&] { return packagePlan(job); }, observer);
-}
-
 }  // namespace exports

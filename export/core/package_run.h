@@ -23,9 +23,5 @@ bool isYearMonth(std::string_view text);
 // The month before the one `now` falls in (local time), as "AAAA-MM".
 std::string previousMonth(std::time_t now);
 
-// Writes the archive; the stamp is neither read nor moved. Errors end up in
-// the summary (result Failed, no archive), never as exceptions. Documents
-// whose key cannot name a member are refused and left out.
-RunSummary runPackage(const PackageJob& job, Observer& observer);
 
 }  // namespace exports

@@ -3,17 +3,13 @@
 #include "export/checks/certificate_trust.h"
 #include "export/checks/checks.h"
 #include "export/core/duplicates.h"
-#include "export/destinations/folder/folder_destination.h"
-#include "export/destinations/package/package_destination.h"
-#include "export/sources/firebird/firebird_source.h"
 #include "export/core/lock.h"
-#include "export/destinations/object_store/object_store.h"
 #include "export/core/package_run.h"
+#include "export/core/registry.h"
 #include "export/core/rules.h"
 #include "export/core/run.h"
 #include "export/core/settings_check.h"
 #include "export/core/stamp.h"
-#include "export/destinations/folder/writer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,8 +26,19 @@ using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
-std::function<std::unique_ptr<DocumentSource>()> databaseSource(const ConnectionJob& job) {
-    return [job] { return std::make_unique<FirebirdSource>(job); };
+std::function<std::unique_ptr<DocumentSource>()> registeredSource(const ConnectionJob& job) {
+    return [job] { return sourceFor(job).open(job); };
+}
+
+// Every registered destination's form for this run, in registration order.
+void addDestinations(RunPlan& p, const std::string& folder, std::string yearMonth = {}) {
+    const DestinationContext context{p.kind, p.job, folder, p.pattern, p.locks, std::move(yearMonth)};
+    for (const DestinationType& type : destinationTypes()) {
+        const DestinationMaker& make = p.kind == RunKind::Package ? type.archive : type.documents;
+        if (!make) continue;
+        if (std::unique_ptr<Destination> d = make(context)) p.destinations.push_back(std::move(d));
+    }
+    if (p.destinations.empty()) throw std::logic_error("nenhum destino registrado para esta exportação");
 }
 
 }  // namespace
@@ -47,9 +54,8 @@ RunPlan incrementalPlan(const IncrementalJob& job) {
     p.selection.kinds = job.kinds;
     p.selection.withDocumentType = p.pattern.usesDocumentType();
     p.checkDocuments = job.checkDocuments;
-    p.openSource = databaseSource(job);
-    p.destinations.push_back(std::make_unique<FolderDestination>(folder, true));
-    if (auto store = storeDestinationFor(job)) p.destinations.push_back(std::move(store));
+    p.openSource = registeredSource(job);
+    addDestinations(p, folder);
     return p;
 }
 
@@ -64,14 +70,8 @@ RunPlan periodPlan(const PeriodJob& job) {
     p.selection.start = job.startDate;
     p.selection.end = job.endDate;
     p.selection.branch = job.branch;
-    p.openSource = databaseSource(job);
-    // Flat: Entrada and Saida are made at the start; organised, inside each
-    // document's folder.
-    std::vector<std::string> prepared;
-    if (p.pattern.flat())
-        for (const char* flag : {"E", "S"}) prepared.push_back(std::string(entryExitFolder(flag)) + "/");
-    p.destinations.push_back(std::make_unique<FolderDestination>(folder, p.locks, prepared));
-    if (auto store = storeDestinationFor(job)) p.destinations.push_back(std::move(store));
+    p.openSource = registeredSource(job);
+    addDestinations(p, folder);
     return p;
 }
 
@@ -93,11 +93,8 @@ RunPlan packagePlan(const PackageJob& job) {
     p.selection.keyMonth = job.yearMonth.substr(2, 2) + job.yearMonth.substr(5, 2);
     // The package checks every member itself, for its manifest.
     p.checkDocuments = false;
-    p.openSource = databaseSource(job);
-    p.destinations.push_back(std::make_unique<PackageDestination>(folder, job.yearMonth));
-    // After the package: the archive it names goes to the store.
-    if (auto store = storeDestinationFor(job, "pacotes/"))
-        p.destinations.push_back(std::make_unique<PackageStoreDestination>(std::move(store)));
+    p.openSource = registeredSource(job);
+    addDestinations(p, folder, job.yearMonth);
     return p;
 }
 
@@ -174,10 +171,9 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
             checkSettingsWritable(plan.job.settingsFile);
             s.stampBefore = s.stampAfter = stored.date + " " + stored.time;
         }
-        // The destinations after the first are the object store's.
-        for (size_t i = 0; i < plan.destinations.size(); ++i) {
-            observer.step(s, i == 0 ? RunStep::PreparingFolder : RunStep::PreparingStore, 0);
-            plan.destinations[i]->prepare();
+        for (const auto& destination : plan.destinations) {
+            observer.step(s, destination->steps().preparing, 0);
+            destination->prepare();
         }
 
         observer.step(s, RunStep::Connecting, 0);
@@ -204,7 +200,7 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
         // Hands one kept document to every destination; the folder's answer is the count.
         auto deliver = [&](OutgoingDocument& doc, bool counted) {
             for (size_t i = 0; i < plan.destinations.size(); ++i) {
-                observer.step(s, i == 0 ? RunStep::Writing : RunStep::Uploading, doc.number);
+                observer.step(s, plan.destinations[i]->steps().delivering, doc.number);
                 const PutResult put = plan.destinations[i]->put(doc);
                 // An upload still in flight is settled, or the run failed, by finish().
                 if (i == 0 && counted) ++(put == PutResult::Unchanged ? s.unchanged : s.written);
@@ -281,9 +277,9 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
         }
         held.clear();
         // Everything taken is durable before the stamp moves past it.
-        for (size_t i = 0; i < plan.destinations.size(); ++i) {
-            observer.step(s, i == 0 ? RunStep::FinishingFolder : RunStep::FinishingStore, 0);
-            plan.destinations[i]->finish(s);
+        for (const auto& destination : plan.destinations) {
+            observer.step(s, destination->steps().finishing, 0);
+            destination->finish(s);
         }
         observer.step(s, RunStep::Checking, 0);
         if (checks) s.checks = checks->finish();
@@ -298,8 +294,8 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
         for (const auto& destination : plan.destinations) destination->abandon();
         s.result = Result::Failed;
         s.error = e.what();
-        // A failed upload names its own key; the document reached then is another.
-        s.errorDocument = dynamic_cast<const StoreError*>(&e) ? std::nullopt : current;
+        // A destination's error names what it concerns; the document reached then is another.
+        s.errorDocument = dynamic_cast<const DestinationError*>(&e) ? std::nullopt : current;
         // what was written before the failure was checked too
         if (checks) s.checks = finishQuietly(*checks);
     }

@@ -1,6 +1,6 @@
 #include "export/core/rules.h"
 
-#include "export/destinations/folder/writer.h"
+#include "platform/codepage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,6 +16,22 @@ std::string_view withoutTrailingBlanks(std::string_view s) {
 }
 
 }  // namespace
+
+bool isUnsafeNamePart(std::string_view part) {
+    if (part == "." || part == "..") return true;
+    // Control bytes too: a line break or a terminal escape in a file name
+    // breaks every script and listing that later reads the folder.
+    for (char c : part)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+std::string fileSystemName(const std::string& ansiName) { return platform::ansiToUtf8(ansiName); }
+
+bool fileNameFits(std::string_view fileName) {
+    const size_t slash = fileName.rfind('/');
+    return (slash == std::string_view::npos ? fileName : fileName.substr(slash + 1)).size() <= kMaxFileNameBytes;
+}
 
 std::string documentFileName(std::string_view key, bool cancellation) {
     std::string name = cancellation ? "CanNFe" : "NFe";

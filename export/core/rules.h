@@ -17,6 +17,22 @@
 
 namespace exports {
 
+// A name component taken from the database (access key, tax number) that
+// could lead out of the output folder (a path separator, a NUL, "." or "..")
+// or that holds another control byte (a line break, a terminal escape).
+bool isUnsafeNamePart(std::string_view part);
+
+// The file system path of a name composed from the 8-bit code page texts
+// (output folder, prefixes, access key): converted to UTF-8.
+std::string fileSystemName(const std::string& ansiName);
+
+// The longest name component the file systems we write to take, in bytes.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
+// Whether the last component of the file system path `fileName` is short
+// enough to be created.
+bool fileNameFits(std::string_view fileName);
+
 // The file of a document: "NFe<key>.XML", or "CanNFe<key>.XML" when the text
 // is the cancellation event. The package's members carry the same names.
 std::string documentFileName(std::string_view key, bool cancellation);

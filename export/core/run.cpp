@@ -66,12 +66,4 @@ std::string resolveOutputFolder(const std::string& setting, const std::string& s
     return folder;
 }
 
-RunSummary runIncremental(const IncrementalJob& job, Observer& observer) {
-    return runPlan([&] { return incrementalPlan(job); }, observer);
-}
-
-RunSummary runPeriod(const PeriodJob& job, Observer& observer) {
-    return runPlan([&] { return periodPlan(job); }, observer);
-}
-
 }  // namespace exports

@@ -1,7 +1,6 @@
 #pragma once
-// The two exports as functions: a job in, an observer for progress and
-// cancellation, the summary out. Both go through the one run loop
-// (export/core/pipeline.h). Nothing here touches a window.
+// What the run loop needs before its first document: where an incremental
+// run starts, the run's lock, the output folder.
 
 #include "export/core/job.h"
 #include "export/core/lock.h"
@@ -15,14 +14,6 @@
 
 namespace exports {
 
-// Every document changed after the stored stamp (or written by a transaction
-// at or above the stored mark) whose kind is ticked, written to the output
-// folder; then the stamp and the mark move, in one replacement of the
-// settings file. Errors end up in the summary, never as exceptions.
-RunSummary runIncremental(const IncrementalJob& job, Observer& observer);
-
-// The issued documents of one branch and period, into Entrada and Saida.
-RunSummary runPeriod(const PeriodJob& job, Observer& observer);
 
 // Where an incremental run starts reading: the stored stamp, never past the
 // server's clock, with the stored mark while it belongs to this database.

@@ -4,12 +4,12 @@
 // name the file and the real problem, instead of the misleading message an
 // unusable file would otherwise give later.
 
+#include "export/core/settings_section.h"  // kSettingsSection
+
 #include <stdexcept>
 #include <string>
 
 namespace exports {
-
-inline constexpr const char* kSettingsSection = "Configuracoes";
 
 class SettingsFileError : public std::runtime_error {
 public:

@@ -57,58 +57,6 @@ std::string abandonedRunError(long long limitSeconds, RunStep step, long long do
            std::to_string(written) + " gravados; marca não movida";
 }
 
-std::string printable(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c < 0x20 || c > 0x7E || c == '\\') {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
-std::string messageText(const std::string& text) {
-    std::string out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t n = text.size();
-    auto escape = [&](unsigned char c) {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "\\x%02X", c);
-        out += hex;
-    };
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        // The database's messages put each part of an error on a line of its own.
-        if (c == '\n' || (c == '\r' && i + 1 < n && s[i + 1] == '\n')) {
-            out += "; ";
-            i += c == '\r' ? 2 : 1;
-            continue;
-        }
-        if (c < 0x80) {
-            if (c < 0x20 || c == 0x7F) escape(c);
-            else out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        const size_t len = platform::utf8SequenceAt(text, i);
-        bool ok = len != 0;
-        // C1 controls (U+0080..U+009F) are control bytes too.
-        if (ok && len == 2 && c == 0xC2 && s[i + 1] < 0xA0) ok = false;
-        if (!ok) {
-            escape(c);
-            ++i;
-            continue;
-        }
-        out.append(text, i, len);
-        i += len;
-    }
-    return out;
-}
-
 std::string summaryLine(const RunSummary& s) {
     std::string line = "Resumo: examinados=" + std::to_string(s.examined) +
                        " selecionados=" + std::to_string(s.selected) + " gravados=" + std::to_string(s.written) + " marca_antes=\"" + printable(s.stampBefore) + "\" marca_depois=\"" +

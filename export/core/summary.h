@@ -3,6 +3,7 @@
 // line and the run history.
 
 #include "export/checks/checks.h"
+#include "platform/codepage.h"
 
 #include <optional>
 #include <string>
@@ -103,14 +104,9 @@ std::string duplicateLine(const DuplicateDocument& d);
 std::string refusedLine(const RefusedDocument& d);
 // The counts as the window shows them; the error first when the run failed.
 std::string windowText(const RunSummary& s, bool withStamp);
-// A key or other stored bytes as printable text: controls and bytes above
-// 0x7E as \xNN.
-std::string printable(const std::string& bytes);
-// A message for one line of a terminal or a log: valid UTF-8 stays as it is,
-// line breaks (between the parts of a database error) become "; ", other
-// control bytes and bytes that are not UTF-8 (a Windows-1252 value read from
-// the settings file) become \xNN, so a NUL in a value cannot cut the line short.
-std::string messageText(const std::string& text);
+// Bytes and messages made fit for one line (platform/codepage.h).
+using platform::messageText;
+using platform::printable;
 
 // The unattended run's exit status: 0 complete, 1 failed, 65 refused
 // documents, 75 busy, 128 + the signal when interrupted.

@@ -538,7 +538,7 @@ int officeCommand(const std::string& settingsFile, const std::vector<std::string
     std::optional<StoreSettings> store;
     AwsKeys keys;
     try {
-        store = readSettings(settingsFile).store;
+        store = storeSettingsIn(readSettings(settingsFile).section);
         if (!store) {
             err << "Nuvem não configurada em " << messageText(settingsFile) << ": /escritorio lê o bucket nela\n";
             return kOfficeUsage;

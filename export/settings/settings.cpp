@@ -1,16 +1,13 @@
 #include "export/settings/settings.h"
 
-#include "platform/ini_file.h"
-
 namespace exports {
 
 Settings readSettings(const std::string& settingsFile) {
-    auto read = [&](const char* key) {
-        return platform::GetPrivateProfileString(kSettingsSection, key, "", settingsFile);
-    };
+    Settings s;
+    s.section = SettingsSection::read(settingsFile);
+    auto read = [&](const char* key) { return s.section.value(key); };
     // Exactly one capital S ticks a box; "s" or "Sim" do not.
     auto ticked = [&](const char* key) { return read(key) == "S"; };
-    Settings s;
     s.file = settingsFile;
     s.database = read("Base");
     s.outputFolder = read("PastaExportar");
@@ -18,11 +15,20 @@ Settings readSettings(const std::string& settingsFile) {
     s.kinds.vehicles = ticked("ExportaEmitidasVeiculos");
     s.kinds.received = ticked("ExportaRecebidas");
     s.organize = read("Organizar");
-    s.store = storeSettingsForJob(
-        {read("Nuvem"), read("NuvemRegiao"), read("NuvemPerfil"), read("NuvemRetencaoDias"), read("NuvemRetencaoModo"),
-         read("NuvemEmpresa"), read("NuvemCA")});
     s.trustedCertificates = read("CertificadosConfiaveis");
     return s;
+}
+
+const std::vector<std::string>& generalSettingsKeys() {
+    // The stamp's keys are the run's own (export/core/stamp.h).
+    static const std::vector<std::string> keys{"Base",
+                                               "PastaExportar",
+                                               "ExportaEmitidas",
+                                               "ExportaRecebidas",
+                                               "ExportaEmitidasVeiculos",
+                                               "Organizar",
+                                               "CertificadosConfiaveis"};
+    return keys;
 }
 
 ConnectionJob connectionJob(const Settings& settings) {
@@ -31,7 +37,7 @@ ConnectionJob connectionJob(const Settings& settings) {
     job.outputFolder = settings.outputFolder;
     job.settingsFile = settings.file;
     job.organize = settings.organize;
-    job.store = settings.store;
+    job.settings = settings.section;
     job.trustedCertificates = settings.trustedCertificates;
     return job;
 }

@@ -5,11 +5,11 @@
 // name a path. The stamp is not here: the export reads it under its lock.
 
 #include "export/core/job.h"
-#include "export/core/settings_check.h"  // kSettingsSection
-#include "export/destinations/object_store/store_settings.h"
+#include "export/core/settings_section.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace exports {
 
@@ -21,17 +21,20 @@ struct Settings {
     std::string outputFolder;
     Kinds kinds;               // ExportaEmitidas, ExportaRecebidas, ExportaEmitidasVeiculos
     std::string organize;      // Organizar: empty keeps the flat folder
-    // Nuvem, NuvemRegiao, NuvemPerfil, NuvemRetencaoDias, NuvemRetencaoModo:
-    // the object store every document also goes to; none without Nuvem. Lines
-    // that cannot be used travel as its refusal, and the run fails with it.
-    std::optional<StoreSettings> store;
+    // Every line of the section: each destination reads its own keys there
+    // (the object store's Nuvem…), so a new one needs nothing added here.
+    SettingsSection section;
     // CertificadosConfiaveis: file-system bytes; a folder of PEM certificates
     // trusted besides ICP-Brasil's compiled-in ones (a newer intermediate).
     std::string trustedCertificates;
 };
 
-// Reads every key once. A missing file or key reads as empty.
+// Reads the section once. A missing file or key reads as empty.
 Settings readSettings(const std::string& settingsFile);
+
+// The keys read here for every kind of run; the sources and destinations
+// name their own (export/core/registry.h).
+const std::vector<std::string>& generalSettingsKeys();
 
 // The jobs the settings describe; the caller adds what only it knows
 // (client library, lock wait, dates, month).

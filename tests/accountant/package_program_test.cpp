@@ -6,7 +6,8 @@
 #include "export/checks/checks.h"
 #include "export/core/lock.h"
 #include "export/core/package_run.h"
-#include "export/core/run.h"
+#include "export/runs.h"
+#include "export/sources/firebird/firebird_options.h"
 #include "tests/accountant/signing.h"
 #include "tests/support/prerequisites.h"
 
@@ -331,8 +332,7 @@ TEST(PackageRun, StoppedRunLeavesNoArchive)
     exports::PackageJob job;
     job.database = ws.dbName;
     const auto who = fixture::defaultCredentials(ws.dbName);
-    job.credentials = {who.user, who.password};
-    job.client = client();
+    job.sourceOptions = exports::firebirdOptions(client(), {who.user, who.password});
     job.outputFolder = ws.out.string() + "/";
     job.settingsFile = ws.ini.string();
     job.yearMonth = "2024-03";
@@ -352,8 +352,7 @@ TEST(PeriodExport, FollowsOrganizarAndCountsChecks)
     exports::PeriodJob job;
     job.database = ws.dbName;
     const auto who = fixture::defaultCredentials(ws.dbName);
-    job.credentials = {who.user, who.password};
-    job.client = client();
+    job.sourceOptions = exports::firebirdOptions(client(), {who.user, who.password});
     job.outputFolder = ws.out.string() + "/";
     job.settingsFile = ws.ini.string();
     job.organize = "{cnpj}/{mm}";

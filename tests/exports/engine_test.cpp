@@ -4,7 +4,8 @@
 
 #include "db/ibdatabase.h"
 #include "db/ibquery.h"
-#include "export/core/run.h"
+#include "export/runs.h"
+#include "export/sources/firebird/firebird_options.h"
 #include "export/sources/firebird/statements.h"
 #include "export/core/stamp.h"
 
@@ -57,8 +58,7 @@ protected:
         exports::IncrementalJob job;
         job.database = ws_->dbName;
         const auto who = fixture::defaultCredentials(ws_->dbName);
-        job.credentials = {who.user, who.password};
-        job.client = client();
+        job.sourceOptions = exports::firebirdOptions(client(), {who.user, who.password});
         job.outputFolder = "xml";  // relative to the settings file's folder, no trailing separator
         job.settingsFile = ws_->ini.string();
         job.kinds = {true, true, true};
@@ -555,8 +555,7 @@ TEST_P(Engine, PeriodExportRefusesUnusableTaxNumbersAndWritesTheRest) {
     exports::PeriodJob job;
     job.database = ws_->dbName;
     const auto who = fixture::defaultCredentials(ws_->dbName);
-    job.credentials = {who.user, who.password};
-    job.client = client();
+    job.sourceOptions = exports::firebirdOptions(client(), {who.user, who.password});
     job.outputFolder = ws_->out.string();
     job.settingsFile = ws_->ini.string();
     platform::tryEncodeDate(2021, 2, 1, job.startDate);

@@ -5,7 +5,8 @@
 #include "tests/support/workspace.h"
 
 #include "export/history/history.h"
-#include "export/core/run.h"
+#include "export/runs.h"
+#include "export/sources/firebird/firebird_options.h"
 #include "export/core/summary.h"
 #include "tests/support/silent_proxy.h"
 
@@ -415,8 +416,7 @@ TEST_F(Hostile, PeriodExportNeverWritesThroughAPlantedEntradaOrSaida) {
         exports::PeriodJob job;
         job.database = ws_->dbName;
         const auto who = fixture::defaultCredentials(ws_->dbName);
-        job.credentials = {who.user, who.password};
-        job.client = client();
+        job.sourceOptions = exports::firebirdOptions(client(), {who.user, who.password});
         job.outputFolder = ws_->out.string();
         ws_->writeConfig("01/01/2010", "00:00:00", "unused");
         job.settingsFile = ws_->ini.string();

@@ -4,6 +4,7 @@
 #include "tests/exports/memory_source.h"
 #include "tests/accountant/signing.h"
 
+#include "export/adapters.h"
 #include "export/core/duplicates.h"
 #include "export/core/package_run.h"
 #include "export/checks/certificate_trust.h"
@@ -23,6 +24,9 @@
 
 namespace pipetest {
 namespace {
+
+// The plans below take the program's own destinations, the source is replaced.
+const bool registered = (exports::registerBuiltInAdapters(), true);
 
 namespace fs = std::filesystem;
 using namespace exports;

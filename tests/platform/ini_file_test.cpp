@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <strings.h>
 #include <functional>
 
 namespace fs = std::filesystem;
@@ -94,6 +95,14 @@ TEST_F(IniFileTest, ReadsValuesAsTheProfileFunctionsDo) {
     for (const ReadCase& c : cases) {
         put(c.file);
         EXPECT_EQ(get(c.section, c.key), c.expected) << c.name;
+        // The whole section read at once gives every key the same value.
+        std::string fromSection;
+        for (const auto& [k, v] : platform::GetPrivateProfileSection(c.section, file_))
+            if (::strcasecmp(k.c_str(), c.key.c_str()) == 0) {
+                fromSection = v;
+                break;
+            }
+        EXPECT_EQ(fromSection, c.expected) << c.name << " (whole section)";
     }
 }
 

@@ -410,7 +410,7 @@ TEST_F(ObjectStore, ARetentionTheStoreKeptShorterFailsTheRunNamingTheObject) {
     try {
         d.finish(sum);
         ADD_FAILURE() << "finished: " << sum.note;
-    } catch (const StoreError& e) {
+    } catch (const DestinationError& e) {
         const std::string m = e.what();
         EXPECT_NE(m.find(kCompany + "/a/NFe1.XML"), std::string::npos) << m;
         EXPECT_NE(m.find("retenção"), std::string::npos) << m;

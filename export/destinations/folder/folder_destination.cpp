@@ -1,5 +1,7 @@
 #include "export/destinations/folder/folder_destination.h"
 
+#include "export/core/registry.h"
+#include "export/core/rules.h"
 #include "export/core/summary.h"
 #include "export/destinations/folder/writer.h"
 
@@ -32,6 +34,20 @@ PutResult FolderDestination::put(const OutgoingDocument& doc) {
 
 void FolderDestination::finish(RunSummary&) {
     if (written_) syncFileSystem(base_);
+}
+
+void registerFolderDestination() {
+    DestinationType type;
+    type.name = "pasta";
+    type.documents = [](const DestinationContext& c) -> std::unique_ptr<Destination> {
+        // Flat, the period's Entrada and Saida are made at the start; organised,
+        // inside each document's folder.
+        std::vector<std::string> prepared;
+        if (c.kind == RunKind::Period && c.pattern.flat())
+            for (const char* flag : {"E", "S"}) prepared.push_back(std::string(entryExitFolder(flag)) + "/");
+        return std::make_unique<FolderDestination>(c.folder, c.locked, std::move(prepared));
+    };
+    registerDestination(std::move(type));
 }
 
 }  // namespace exports

@@ -41,4 +41,7 @@ private:
     bool written_ = false;
 };
 
+// Every incremental and period run writes to the output folder (export/adapters.cpp).
+void registerFolderDestination();
+
 }  // namespace exports

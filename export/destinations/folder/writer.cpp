@@ -87,15 +87,6 @@ std::string temporaryName() {
 
 }  // namespace
 
-bool isUnsafeNamePart(std::string_view part) {
-    if (part == "." || part == "..") return true;
-    // Control bytes too: a line break or a terminal escape in a file name
-    // breaks every script and listing that later reads the folder.
-    for (char c : part)
-        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
-    return false;
-}
-
 void requireSafeNamePart(std::string_view what, std::string_view value) {
     if (!isUnsafeNamePart(value)) return;
     std::string shown;
@@ -103,10 +94,6 @@ void requireSafeNamePart(std::string_view what, std::string_view value) {
     throw DocumentWriteError(std::string(what) + " não serve para nome de arquivo: \"" +
                              platform::ansiToUtf8(shown) + "\"");
 }
-
-std::string fileSystemName(const std::string& ansiName) { return platform::ansiToUtf8(ansiName); }
-
-bool fileNameFits(std::string_view fileName) { return lastComponent(fileName).size() <= kMaxFileNameBytes; }
 
 bool isWriterTemporaryName(std::string_view name) {
     if (name.size() != kTempPrefix.size() + kTempRandom + kTempSuffix.size()) return false;

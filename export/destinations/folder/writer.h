@@ -7,6 +7,8 @@
 // written under such a temporary name too). Temporary names are short, of
 // the form ".exportar-XXXXXX.tmp" beside the final file, never ending in ".XML".
 
+#include "export/core/rules.h"  // the name rules a writer checks
+
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -22,25 +24,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A name component taken from the database (access key, tax number) that
-// could lead out of the output folder (a path separator, a NUL, "." or "..")
-// or that holds another control byte (a line break, a terminal escape).
-bool isUnsafeNamePart(std::string_view part);
-
 // Throws DocumentWriteError naming `what` (e.g. "chave de acesso") and the
 // value when isUnsafeNamePart(value).
 void requireSafeNamePart(std::string_view what, std::string_view value);
-
-// The file system path of a name composed from the 8-bit code page texts
-// (output folder, prefixes, access key): converted to UTF-8.
-std::string fileSystemName(const std::string& ansiName);
-
-// The longest name component the file systems we write to take, in bytes.
-inline constexpr std::size_t kMaxFileNameBytes = 255;
-
-// Whether the last component of the file system path `fileName` is short
-// enough to be created.
-bool fileNameFits(std::string_view fileName);
 
 // Whether `name` (a bare file name) is one of the writer's temporary names.
 bool isWriterTemporaryName(std::string_view name);

@@ -1,5 +1,6 @@
 #include "export/destinations/object_store/object_store.h"
 
+#include "export/core/registry.h"
 #include "export/core/summary.h"
 #include "platform/codepage.h"
 
@@ -162,7 +163,7 @@ void ObjectStoreDestination::prepare() {
 }
 
 void ObjectStoreDestination::checkFailure() {
-    if (!failure_.empty()) throw StoreError(failure_);
+    if (!failure_.empty()) throw DestinationError(failure_);
 }
 
 void ObjectStoreDestination::upload(std::string key, std::string bytes) {
@@ -572,7 +573,7 @@ void ObjectStoreDestination::finish(RunSummary& summary) {
     while (client_->pending() > 0 && failure_.empty()) client_->poll(std::chrono::milliseconds(1000));
     if (!failure_.empty()) {
         client_->cancelAll();
-        throw StoreError(failure_);
+        throw DestinationError(failure_);
     }
     std::string line = "nuvem " + settings_.place() + ": enviados=" + std::to_string(written_) +
                        " inalterados=" + std::to_string(unchanged_);
@@ -583,11 +584,28 @@ void ObjectStoreDestination::finish(RunSummary& summary) {
 void ObjectStoreDestination::abandon() noexcept { client_->cancelAll(); }
 
 std::unique_ptr<ObjectStoreDestination> storeDestinationFor(const ConnectionJob& job, std::string subfolder) {
-    if (!job.store) return nullptr;
-    if (!job.store->refusal.empty()) throw std::runtime_error(job.store->refusal);
-    requireCompany(*job.store);
-    AwsKeys keys = loadAwsKeys(job.store->profile);
-    return std::make_unique<ObjectStoreDestination>(*job.store, std::move(keys), std::move(subfolder));
+    const std::optional<StoreSettings> store = storeSettingsIn(job.settings);
+    if (!store) return nullptr;
+    if (!store->refusal.empty()) throw std::runtime_error(store->refusal);
+    requireCompany(*store);
+    AwsKeys keys = loadAwsKeys(store->profile);
+    return std::make_unique<ObjectStoreDestination>(*store, std::move(keys), std::move(subfolder));
+}
+
+void registerObjectStoreDestination() {
+    DestinationType type;
+    type.name = "nuvem";
+    type.keys = storeSettingsKeys();
+    type.documents = [](const DestinationContext& c) -> std::unique_ptr<Destination> {
+        return storeDestinationFor(c.job);
+    };
+    // After the package: the archive it names goes to the store.
+    type.archive = [](const DestinationContext& c) -> std::unique_ptr<Destination> {
+        auto store = storeDestinationFor(c.job, "pacotes/");
+        if (!store) return nullptr;
+        return std::make_unique<PackageStoreDestination>(std::move(store));
+    };
+    registerDestination(std::move(type));
 }
 
 namespace {

@@ -21,13 +21,6 @@
 
 namespace exports {
 
-// An upload that failed: it concerns its own key, not the document the run
-// had reached when it was noticed.
-class StoreError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 class ObjectStoreDestination : public Destination {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -63,6 +56,10 @@ public:
     // Drops the uploads still in flight (the ones done stay: the next run
     // finds them unchanged).
     void abandon() noexcept override;
+    // It waits on the store: a run ended from outside says so ("Nuvem: …").
+    DestinationSteps steps() const override {
+        return {RunStep::PreparingStore, RunStep::Uploading, RunStep::FinishingStore};
+    }
 
     long written() const { return written_; }
     long unchanged() const { return unchanged_; }
@@ -125,14 +122,21 @@ public:
     PutResult put(const OutgoingDocument&) override { return PutResult::Pending; }
     void finish(RunSummary& summary) override;
     void abandon() noexcept override;
+    // It waits on the store: a run ended from outside says so ("Nuvem: …").
+    DestinationSteps steps() const override {
+        return {RunStep::PreparingStore, RunStep::Uploading, RunStep::FinishingStore};
+    }
 
 private:
     std::unique_ptr<ObjectStoreDestination> store_;
 };
 
 // The job's store with its keys (environment or credentials file), or nullptr
-// when the job has none; `subfolder` as above. Throws "Nuvem: …" when the keys
-// cannot be had.
+// when the job's settings have no Nuvem; `subfolder` as above. Throws "Nuvem: …"
+// when the settings or the keys cannot be used.
 std::unique_ptr<ObjectStoreDestination> storeDestinationFor(const ConnectionJob& job, std::string subfolder = "");
+
+// Every run with Nuvem also writes to the store (export/adapters.cpp).
+void registerObjectStoreDestination();
 
 }  // namespace exports

@@ -261,4 +261,16 @@ std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text) 
     }
 }
 
+const std::vector<std::string>& storeSettingsKeys() {
+    static const std::vector<std::string> keys{"Nuvem",        "NuvemRegiao", "NuvemPerfil", "NuvemRetencaoDias",
+                                               "NuvemRetencaoModo", "NuvemEmpresa", "NuvemCA"};
+    return keys;
+}
+
+std::optional<StoreSettings> storeSettingsIn(const SettingsSection& settings) {
+    auto read = [&](const char* key) { return settings.value(key); };
+    return storeSettingsForJob({read("Nuvem"), read("NuvemRegiao"), read("NuvemPerfil"), read("NuvemRetencaoDias"),
+                                read("NuvemRetencaoModo"), read("NuvemEmpresa"), read("NuvemCA")});
+}
+
 }  // namespace exports

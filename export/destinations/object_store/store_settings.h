@@ -2,9 +2,12 @@
 // The object store's lines of [Configuracoes], as plain values. Without a
 // Nuvem line there is no store and nothing changes.
 
+#include "export/core/settings_section.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace exports {
 
@@ -70,5 +73,9 @@ std::string companyDigits(const std::string& text);
 void requireCompany(const StoreSettings& settings);
 
 std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text);
+// The same from the settings file's lines (Nuvem, NuvemRegiao, …).
+std::optional<StoreSettings> storeSettingsIn(const SettingsSection& settings);
+// The keys read above, in the order the README lists them.
+const std::vector<std::string>& storeSettingsKeys();
 
 }  // namespace exports

@@ -1,5 +1,6 @@
 #include "export/destinations/package/package_destination.h"
 
+#include "export/core/registry.h"
 #include "export/core/summary.h"
 
 namespace exports {
@@ -37,5 +38,14 @@ void PackageDestination::finish(RunSummary& s) {
 
 // The writer's temporary archive goes with it.
 void PackageDestination::abandon() noexcept { writer_.reset(); }
+
+void registerPackageDestination() {
+    DestinationType type;
+    type.name = "pacote";
+    type.archive = [](const DestinationContext& c) -> std::unique_ptr<Destination> {
+        return std::make_unique<PackageDestination>(c.folder, c.yearMonth);
+    };
+    registerDestination(std::move(type));
+}
 
 }  // namespace exports

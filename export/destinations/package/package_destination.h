@@ -29,4 +29,7 @@ private:
     PackageDocument member_;
 };
 
+// The month's package is made by this destination (export/adapters.cpp).
+void registerPackageDestination();
+
 }  // namespace exports

@@ -1,5 +1,8 @@
 #include "export/sources/firebird/firebird_source.h"
 
+#include "export/core/registry.h"
+#include "export/sources/firebird/firebird_options.h"
+
 namespace exports {
 
 StartFacts FirebirdSource::start() {
@@ -80,6 +83,26 @@ SourceText FirebirdSource::text() {
     t.bytes = source_.changeText(cancellation);
     t.kind = cancellation ? XmlKind::CancellationEvent : XmlKind::Document;
     return t;
+}
+
+std::shared_ptr<const SourceOptions> firebirdOptions(std::shared_ptr<db::FbClient> client, Credentials credentials) {
+    auto options = std::make_shared<FirebirdOptions>();
+    options->client = std::move(client);
+    options->credentials = std::move(credentials);
+    return options;
+}
+
+const FirebirdOptions& firebirdOptionsOf(const ConnectionJob& job) {
+    static const FirebirdOptions defaults;
+    const auto* options = dynamic_cast<const FirebirdOptions*>(job.sourceOptions.get());
+    return options ? *options : defaults;
+}
+
+void registerFirebirdSource() {
+    // Base names the database; the login and the client library come from the caller.
+    registerSource({"firebird", {"Base"}, [](const ConnectionJob& job) {
+                        return std::unique_ptr<DocumentSource>(std::make_unique<FirebirdSource>(job));
+                    }});
 }
 
 }  // namespace exports

@@ -1,6 +1,6 @@
 #pragma once
 // The database as a run's document source: the three selections of Source
-// (export/source.h, where every statement lives) behind one interface.
+// (statements.h, where every statement lives) behind one interface.
 
 #include "export/core/document_source.h"
 #include "export/sources/firebird/statements.h"

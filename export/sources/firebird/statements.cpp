@@ -1,6 +1,8 @@
 // Every SQL statement of the program, next to the code that binds it.
 #include "export/sources/firebird/statements.h"
 
+#include "export/sources/firebird/firebird_options.h"
+
 #include "export/core/rules.h"
 
 #include "db/ibdatabase.h"
@@ -80,8 +82,9 @@ bool goesThroughServer(std::string_view database) {
 Source::Source(const ConnectionJob& job)
     : database_(std::make_unique<db::TIBDatabase>()), transaction_(std::make_unique<db::TIBTransaction>()),
       query_(std::make_unique<db::TIBQuery>()) {
-    database_->setClient(job.client ? job.client : db::FbClient::load(db::clientLibraryName()));
-    database_->params() = {"user_name=" + job.credentials.user, "password=" + job.credentials.password};
+    const FirebirdOptions& options = firebirdOptionsOf(job);
+    database_->setClient(options.client ? options.client : db::FbClient::load(db::clientLibraryName()));
+    database_->params() = {"user_name=" + options.credentials.user, "password=" + options.credentials.password};
     // The engine inside this process would keep a page cache of its default
     // size (16 MB) filled by the one pass a run makes; a small one reads as fast.
     if (!goesThroughServer(job.database))
