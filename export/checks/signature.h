@@ -10,7 +10,7 @@
 // signing and name the issuer (export/checks/certificate_trust.h); its revocation is
 // not checked (that needs the authorities' lists and the network).
 
-#include "export/checks/checks.h"
+#include "export/checks/findings.h"
 
 #include <string_view>
 

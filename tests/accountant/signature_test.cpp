@@ -4,7 +4,9 @@
 // then changed the ways a document is changed after authorisation. xmlsec1
 // --verify judges every text on its own: its verdict and the check's must agree.
 #include "export/checks/certificate_trust.h"
+#include "export/checks/background_checks.h"
 #include "export/checks/signature.h"
+#include "export/checks/xml_check.h"
 #include "tests/accountant/signing.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
-#include "export/checks/checks.h"
+#include "export/checks/xml_check.h"
+
+#include "export/checks/access_key.h"
 
 #include "export/checks/signature.h"
 #include "platform/codepage.h"
@@ -18,18 +20,11 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <system_error>
 
 namespace exports {
 namespace {
-
-bool isDigits(std::string_view s)
-{
-    for (char c : s)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
 
 bool isBlank(char c)
 {
@@ -43,23 +38,6 @@ std::string_view trimmed(std::string_view s)
     while (!s.empty() && isBlank(s.back()))
         s.remove_suffix(1);
     return s;
-}
-
-bool isStateCode(std::string_view s)
-{
-    static constexpr std::array<std::string_view, 27> codes = {
-        "11", "12", "13", "14", "15", "16", "17", "21", "22", "23", "24", "25", "26", "27",
-        "28", "29", "31", "32", "33", "35", "41", "42", "43", "50", "51", "52", "53"};
-    for (auto c : codes)
-        if (c == s)
-            return true;
-    return false;
-}
-
-// 1 normal, 2 FS, 3 SCAN, 4 EPEC, 5 FS-DA, 6 SVC-AN, 7 SVC-RS, 9 NFC-e offline.
-bool isEmissionType(std::string_view s)
-{
-    return s.size() == 1 && s[0] >= '1' && s[0] <= '9' && s[0] != '8';
 }
 
 // Keeps the first error libxml2 reports for one reader, so the finding can
@@ -442,93 +420,6 @@ Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind 
 
 }  // namespace
 
-bool splitAccessKey(std::string_view key, AccessKeyParts& parts)
-{
-    if (key.size() != 44 || !isDigits(key))
-        return false;
-    parts.state = key.substr(0, 2);
-    parts.yearMonth = key.substr(2, 4);
-    parts.issuer = key.substr(6, 14);
-    parts.model = key.substr(20, 2);
-    parts.series = key.substr(22, 3);
-    parts.number = key.substr(25, 9);
-    parts.emissionType = key.substr(34, 1);
-    parts.code = key.substr(35, 8);
-    parts.checkDigit = key.substr(43, 1);
-    return true;
-}
-
-int accessKeyCheckDigit(std::string_view first43)
-{
-    if (first43.size() != 43 || !isDigits(first43))
-        return -1;
-    int sum = 0;
-    int weight = 2;
-    for (auto it = first43.rbegin(); it != first43.rend(); ++it) {
-        sum += (*it - '0') * weight;
-        weight = weight == 9 ? 2 : weight + 1;
-    }
-    const int remainder = sum % 11;
-    return remainder < 2 ? 0 : 11 - remainder;
-}
-
-std::string_view findingName(Finding f)
-{
-    switch (f) {
-    case Finding::KeyLength: return "chave-tamanho";
-    case Finding::KeyNotDigits: return "chave-nao-numerica";
-    case Finding::KeyState: return "chave-uf";
-    case Finding::KeyMonth: return "chave-mes";
-    case Finding::KeyModel: return "chave-modelo";
-    case Finding::KeyNumber: return "chave-numero";
-    case Finding::KeyEmissionType: return "chave-tipo-emissao";
-    case Finding::KeyCheckDigit: return "chave-digito";
-    case Finding::XmlEmpty: return "xml-vazio";
-    case Finding::XmlEncoding: return "xml-codificacao";
-    case Finding::XmlMalformed: return "xml-malformado";
-    case Finding::XmlRoot: return "xml-raiz";
-    case Finding::XmlNoProtocol: return "xml-sem-protocolo";
-    case Finding::XmlKeyMissing: return "xml-sem-chave";
-    case Finding::XmlKeyMismatch: return "xml-chave-diferente";
-    case Finding::XmlStructure: return "xml-estrutura";
-    case Finding::SignatureMissing: return "assinatura-ausente";
-    case Finding::SignatureDigest: return "assinatura-digest";
-    case Finding::SignatureInvalid: return "assinatura-invalida";
-    case Finding::ProtocolDigest: return "protocolo-digest";
-    case Finding::CertificateChain: return "certificado-cadeia";
-    case Finding::CertificateHolder: return "certificado-titular";
-    }
-    return "?";
-}
-
-Findings checkAccessKey(std::string_view key)
-{
-    Findings findings;
-    if (key.size() != 44) {
-        findings.push_back(Finding::KeyLength);
-        return findings;
-    }
-    AccessKeyParts p;
-    if (!splitAccessKey(key, p)) {
-        findings.push_back(Finding::KeyNotDigits);
-        return findings;
-    }
-    if (!isStateCode(p.state))
-        findings.push_back(Finding::KeyState);
-    const int month = (p.yearMonth[2] - '0') * 10 + (p.yearMonth[3] - '0');
-    if (month < 1 || month > 12)
-        findings.push_back(Finding::KeyMonth);
-    if (p.model != "55" && p.model != "65")
-        findings.push_back(Finding::KeyModel);
-    if (p.number == "000000000")
-        findings.push_back(Finding::KeyNumber);
-    if (!isEmissionType(p.emissionType))
-        findings.push_back(Finding::KeyEmissionType);
-    if (accessKeyCheckDigit(key.substr(0, 43)) != p.checkDigit[0] - '0')
-        findings.push_back(Finding::KeyCheckDigit);
-    return findings;
-}
-
 Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind)
 {
     return xmlFindings(text, storedKey, kind, nullptr);
@@ -614,192 +505,6 @@ Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKin
     return findings;
 }
 
-void CheckCounts::add(const Findings& findings)
-{
-    ++checked;
-    bool key = false, xml = false, signature = false;
-    for (Finding f : findings)
-        (f <= Finding::KeyCheckDigit ? key : f < Finding::SignatureMissing ? xml : signature) = true;
-    failed += key || xml || signature;
-    badKeys += key;
-    badXml += xml;
-    badSignatures += signature;
-}
-
-namespace {
-std::atomic<unsigned long long> checkedSoFar{0};
-}  // namespace
-
-unsigned long long documentsChecked()
-{
-    return checkedSoFar.load(std::memory_order_relaxed);
-}
-
-namespace {
-// Small enough that the worker starts soon, large enough that locking is rare.
-constexpr size_t kBatchDocuments = 32;
-constexpr size_t kBatchBytes = 512 * 1024;
-constexpr size_t kQueuedBatches = 4;
-
-void addCounts(CheckCounts& to, const CheckCounts& from)
-{
-    to.checked += from.checked;
-    to.failed += from.failed;
-    to.badKeys += from.badKeys;
-    to.badXml += from.badXml;
-    to.badSignatures += from.badSignatures;
-}
-}  // namespace
-
-unsigned BackgroundChecks::threadCount()
-{
-    // The caller checks too whenever the threads fall behind: one thread per
-    // other core keeps every core busy without taking turns on one.
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(cores > 1 ? cores - 1 : 1u, 1u, 4u);
-}
-
-BackgroundChecks::BackgroundChecks(unsigned threads, Check check) : check_(check)
-{
-    registerEncodings();  // before two threads may parse
-    pending_.reserve(kBatchDocuments);
-    workers_.reserve(threads);
-    for (unsigned t = 0; t < threads; ++t) {
-        try {
-            workers_.emplace_back([this] { work(); });
-        } catch (const std::system_error&) {
-            break;  // fewer threads, or the caller alone, check the same documents
-        }
-    }
-}
-
-BackgroundChecks::~BackgroundChecks()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-        queue_.clear();
-    }
-    work_.notify_all();
-    for (std::thread& worker : workers_)
-        worker.join();
-}
-
-void BackgroundChecks::add(std::string key, std::string text, XmlKind kind, Findings* result)
-{
-    pendingBytes_ += text.size();
-    pending_.push_back({std::move(key), std::move(text), kind, result});
-    if (pending_.size() >= kBatchDocuments || pendingBytes_ >= kBatchBytes)
-        handOver();
-}
-
-void BackgroundChecks::checkBatch(Batch& batch, CheckCounts& counts, Batch* failed)
-{
-    auto checkOne = [&](Item& item) {
-        Findings findings = check_(item.key, item.text, item.kind);
-        checkedSoFar.fetch_add(1, std::memory_order_relaxed);
-        counts.add(findings);
-        if (item.result)
-            *item.result = std::move(findings);
-    };
-    for (Item& item : batch) {
-        if (!failed) {
-            checkOne(item);
-            continue;
-        }
-        try {
-            checkOne(item);
-        } catch (...) {
-            failed->push_back(std::move(item));
-        }
-    }
-}
-
-void BackgroundChecks::handOver()
-{
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (queue_.size() < kQueuedBatches) {
-            queue_.push_back(std::move(pending_));
-            lock.unlock();
-            work_.notify_one();
-            pending_ = Batch();
-            pending_.reserve(kBatchDocuments);
-            pendingBytes_ = 0;
-            return;
-        }
-    }
-    // The threads are behind: the caller checks its own batch, still in its
-    // cache, instead of waiting for room. A throw here reaches the run.
-    Batch batch = std::move(pending_);
-    pending_ = Batch();
-    pending_.reserve(kBatchDocuments);
-    pendingBytes_ = 0;
-    checkBatch(batch, own_, nullptr);
-}
-
-CheckCounts BackgroundChecks::finish()
-{
-    Batch last = std::move(pending_);
-    pending_ = Batch();
-    pendingBytes_ = 0;
-    checkBatch(last, own_, nullptr);
-    std::unique_lock<std::mutex> lock(mutex_);
-    // Help with what still waits, then wait for the batches being checked.
-    while (!queue_.empty()) {
-        Batch batch = std::move(queue_.front());
-        queue_.pop_front();
-        lock.unlock();
-        checkBatch(batch, own_, nullptr);
-        batch.clear();
-        lock.lock();
-    }
-    idle_.wait(lock, [this] { return busy_ == 0; });
-    Batch retry = std::move(retry_);
-    retry_.clear();
-    CheckCounts counts = counts_;
-    lock.unlock();
-    // Checked again here: a second throw fails the run instead of losing a document.
-    checkBatch(retry, own_, nullptr);
-    addCounts(counts, own_);
-    return counts;
-}
-
-void BackgroundChecks::work()
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (true) {
-        work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (stopping_)
-            return;
-        Batch batch = std::move(queue_.front());
-        queue_.pop_front();
-        ++busy_;
-        lock.unlock();
-        CheckCounts counts;
-        Batch failed;
-        checkBatch(batch, counts, &failed);
-        batch.clear();  // the texts go here, off the caller's thread
-        lock.lock();
-        addCounts(counts_, counts);
-        for (Item& item : failed)
-            retry_.push_back(std::move(item));
-        if (--busy_ == 0)
-            idle_.notify_all();  // finish() may be waiting
-    }
-}
-
-std::string findingsText(const Findings& findings)
-{
-    if (findings.empty())
-        return "ok";
-    std::string out;
-    for (Finding f : findings) {
-        if (!out.empty())
-            out += ',';
-        out += findingName(f);
-    }
-    return out;
-}
+void prepareXmlChecks() { registerEncodings(); }
 
 }  // namespace exports
