@@ -3,7 +3,6 @@
 #include "export/core/lock.h"
 #include "export/core/pipeline.h"
 #include "export/core/rules.h"
-#include "export/destinations/folder/writer.h"
 
 #include <algorithm>
 #include <sys/stat.h>
