@@ -87,6 +87,31 @@ Moment advanceStamp(const Moment& stamp, const Moment& seen) { return std::max(s
 
 Moment storedStamp(const Moment& advanced, const Moment& serverTime) { return std::min(advanced, serverTime); }
 
+StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot) {
+    StartPoint p;
+    p.selection.after = std::min(stored.moment, snapshot.serverTime);
+    p.selection.mark = stored.mark;
+    if (stored.moment > snapshot.serverTime) {
+        // Without a mark nothing tells which documents a stamp from the
+        // future has hidden: they are all read again.
+        p.note = "marca de data adiante do relógio do servidor";
+        if (!stored.mark) {
+            p.selection.everything = true;
+            p.note += ": todos os documentos relidos";
+        }
+    }
+    if (stored.mark && (stored.databaseIdentity != database.identity || *stored.mark > database.nextTransaction)) {
+        // Whatever the stamp says, rows committed late before a restore or
+        // stamped by a clock ahead would be lost: everything is read again and
+        // the files that already hold the same bytes are left alone.
+        p.selection.mark.reset();
+        p.selection.everything = true;
+        if (!p.note.empty()) p.note += "; ";
+        p.note += "marca de transação descartada (base restaurada ou trocada): todos os documentos relidos";
+    }
+    return p;
+}
+
 bool documentBytesMatch(std::string_view text, std::size_t offset, std::string_view chunk) {
     if (offset + chunk.size() > documentFileSize(text)) return false;
     // The part inside the text, then whatever of the CR LF the chunk covers.

@@ -6,6 +6,7 @@
 // system or the database, so each rule is tested by a table.
 
 #include "export/checks/checks.h"
+#include "export/core/document_source.h"
 #include "export/core/job.h"
 #include "export/core/organize.h"
 #include "export/core/stamp.h"
@@ -71,6 +72,15 @@ Moment advanceStamp(const Moment& stamp, const Moment& seen);
 // The stamp a run stores: never past the server's clock, so a document
 // stamped ahead of it is selected again until the clock passes it.
 Moment storedStamp(const Moment& advanced, const Moment& serverTime);
+
+// Where an incremental run starts reading: the stored stamp, never past the
+// server's clock, with the stored mark while it belongs to this database.
+// A mark that does not (another or restored database) selects everything.
+struct StartPoint {
+    ChangeSelection selection;
+    std::string note;  // for the summary and the history; empty when nothing unusual
+};
+StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot);
 
 // The bytes of a document's file: the stored text followed by CR LF.
 inline std::size_t documentFileSize(std::string_view text) { return text.size() + 2; }

@@ -15,15 +15,6 @@
 namespace exports {
 
 
-// Where an incremental run starts reading: the stored stamp, never past the
-// server's clock, with the stored mark while it belongs to this database.
-// A mark that does not (another or restored database) selects everything.
-struct StartPoint {
-    ChangeSelection selection;
-    std::string note;  // for the summary and the history; empty when nothing unusual
-};
-StartPoint startPoint(const StampRecord& stored, const DatabaseState& database, const Snapshot& snapshot);
-
 // The run's lock beside the settings file, waiting as the job says (a stop
 // request ends the wait). Empty when it cannot be had; the summary then says
 // why: busy, failed, or interrupted.
