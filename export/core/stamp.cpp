@@ -104,6 +104,11 @@ std::optional<Moment> parseDatabaseMoment(const std::string& text) {
     return m;  // the fraction after the seconds is cut
 }
 
+const std::vector<std::string>& stampSettingsKeys() {
+    static const std::vector<std::string> keys{"Data", "Hora", "MarcaTransacao", "MarcaBase"};
+    return keys;
+}
+
 StampRecord readStamp(const std::string& settingsFile) {
     StampRecord r;
     r.date = platform::GetPrivateProfileString(kSection, "Data", "", settingsFile);

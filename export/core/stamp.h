@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace exports {
 
@@ -52,6 +53,9 @@ struct StampRecord {
 // Reads the record; throws StampError naming the file and the texts when the
 // date or time cannot be read. A missing or unreadable mark reads as none.
 StampRecord readStamp(const std::string& settingsFile);
+
+// The keys the stamp is kept in: Data, Hora, MarcaTransacao, MarcaBase.
+const std::vector<std::string>& stampSettingsKeys();
 
 // Stores the four keys in one replacement of the file. Throws StampError.
 void storeStamp(const std::string& settingsFile, const Moment& moment, long long mark,

@@ -1,13 +1,20 @@
 // The one settings reader and the output folder it names: what each key
 // becomes, and a relative folder found beside the settings file whatever
 // characters the folders above it hold.
+#include "export/adapters.h"
+#include "export/core/registry.h"
 #include "export/core/run.h"
+#include "export/core/stamp.h"
 #include "export/settings/settings.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
 
@@ -148,6 +155,51 @@ TEST_F(SettingsTest, NulBytesInTheFileNeverNameAnotherFolder) {
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("byte nulo"), std::string::npos) << e.what();
     }
+}
+
+// Each key of the settings file is read by one part of the program, and the
+// README's table of every key lists exactly the keys the program reads.
+TEST(SettingsKeys, EveryKeyHasOneOwnerAndTheReadmeListsIt) {
+    exports::registerBuiltInAdapters();
+    std::map<std::string, std::string> owner;  // lower-cased key -> its part
+    auto claim = [&](const std::string& part, const std::vector<std::string>& keys) {
+        for (const std::string& key : keys) {
+            std::string lower;
+            for (char c : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            const auto [it, added] = owner.emplace(lower, part);
+            EXPECT_TRUE(added) << key << " claimed by " << part << " and " << it->second;
+        }
+    };
+    claim("settings", exports::generalSettingsKeys());
+    claim("stamp", exports::stampSettingsKeys());
+    // the unattended run's own (app/unattended.cpp)
+    claim("unattended", {"TempoSemProgresso"});
+    for (const exports::DestinationType& type : exports::destinationTypes()) claim(type.name, type.keys);
+
+    std::ifstream in(fs::path(EXPORTS_SOURCE_DIR) / "README.md");
+    ASSERT_TRUE(in) << "README.md";
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string readme = text.str();
+    const auto table = readme.find("### Every settings key");
+    ASSERT_NE(table, std::string::npos);
+    std::set<std::string> listed;
+    // the table's first column: `Key`, `Other`
+    std::istringstream lines(readme.substr(table));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line) && (line.empty() || line[0] != '#')) {
+        if (line.rfind("| `", 0) != 0) continue;
+        const std::string first = line.substr(0, line.find('|', 1));
+        const std::regex key("`([A-Za-z]+)`");
+        for (std::sregex_iterator it(first.begin(), first.end(), key), end; it != end; ++it) {
+            std::string lower;
+            for (char c : (*it)[1].str()) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            listed.insert(lower);
+        }
+    }
+    for (const auto& [key, part] : owner) EXPECT_TRUE(listed.count(key)) << key << " (" << part << ") not in the README";
+    for (const std::string& key : listed) EXPECT_TRUE(owner.count(key)) << key << " in the README, read by no part";
 }
 
 }  // namespace
