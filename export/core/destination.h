@@ -36,7 +36,7 @@ struct OutgoingDocument {
     std::string text;           // the stored bytes, without the CR LF a file adds
     XmlKind kind = XmlKind::Document;
     bool cancellation = false;  // the text is the cancellation event ("CanNFe…")
-    std::string documentType;   // the header's PAI_TIPODOC when the source gave it
+    std::string documentType;   // the document's type ("NF", …) when the source gave it
     std::string issueDate;      // "AAAA-MM-DD" when the source gave it
 
     // The file's path under the output folder; an object store's key under its prefix.

@@ -1,9 +1,9 @@
 #pragma once
-// Where a run's documents come from: the database (export/sources/firebird/firebird_source.h)
+// Where a run's documents come from: the ERP's database (export/sources/firebird)
 // or, in tests, documents held in memory. A source hands over the rows of one
 // selection in document-number order; the rules decide what becomes of them.
 
-#include "export/checks/checks.h"
+#include "export/checks/xml_check.h"  // XmlKind
 #include "export/core/job.h"
 #include "export/core/stamp.h"
 
@@ -54,13 +54,14 @@ struct Selection {
 
 // One row as the source hands it over.
 struct SourceRow {
-    long long number = 0;       // PAI_SEQU; a period row's position (1, 2, …): it selects none
+    long long number = 0;       // the source's document number; a period row's position (1, 2, …)
     bool wanted = true;         // of a ticked kind (changes); the rest always
     std::optional<Moment> moment;  // the change moment (changes only)
     std::string key;            // the access key as stored; empty for a row not wanted
-    std::string documentType;   // PAI_TIPODOC when the selection asks for it
+    std::string documentType;   // the document's type ("NF", …) when the selection asks for it
     std::string issueDate;      // "AAAA-MM-DD" (month)
-    std::string flag, taxNumber;  // PAI_ENTSAI and PAI_CNPJCFP (period)
+    // The period's: "E" for an entry (else an exit), and the other party's CNPJ or CPF.
+    std::string flag, taxNumber;
 };
 
 // The text chosen for the current row and which XML it is.

@@ -20,7 +20,7 @@ public:
 // What a document contributes to its folder.
 struct FolderFacts {
     std::string_view accessKey;     // as stored
-    std::string_view documentType;  // PAI_TIPODOC; empty when there is no header row
+    std::string_view documentType;  // the document's type; empty when the source has none
 };
 
 // "Emitidas" for NF, "Recebidas" for NE, "Outras" for anything else.

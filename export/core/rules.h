@@ -41,7 +41,7 @@ std::string documentFileName(std::string_view key, bool cancellation);
 // The period export's file: "NFe<key>_<tax number>.XML".
 std::string periodDocumentFileName(std::string_view key, std::string_view taxNumber);
 
-// The period export's folder for PAI_ENTSAI: "Entrada" for exactly "E",
+// The period export's folder for the entry/exit flag: "Entrada" for exactly "E",
 // "Saida" for anything else (a padded "E " too, as it always has).
 std::string_view entryExitFolder(std::string_view flag);
 
