@@ -50,17 +50,14 @@ std::shared_ptr<FbClient> FbClient::load(const std::string& fileName)
     bind(lib, c->rollback_transaction, "isc_rollback_transaction", ok);
     bind(lib, c->dsql_allocate_statement, "isc_dsql_allocate_statement", ok);
     bind(lib, c->dsql_prepare, "isc_dsql_prepare", ok);
-    bind(lib, c->dsql_sql_info, "isc_dsql_sql_info", ok);
     bind(lib, c->dsql_describe_bind, "isc_dsql_describe_bind", ok);
     bind(lib, c->dsql_describe, "isc_dsql_describe", ok);
     bind(lib, c->dsql_execute, "isc_dsql_execute", ok);
-    bind(lib, c->dsql_execute2, "isc_dsql_execute2", ok);
     bind(lib, c->dsql_execute_immediate, "isc_dsql_execute_immediate", ok);
     bind(lib, c->dsql_fetch, "isc_dsql_fetch", ok);
     bind(lib, c->dsql_free_statement, "isc_dsql_free_statement", ok);
     bind(lib, c->open_blob2, "isc_open_blob2", ok);
     bind(lib, c->create_blob2, "isc_create_blob2", ok);
-    bind(lib, c->blob_info, "isc_blob_info", ok);
     bind(lib, c->get_segment, "isc_get_segment", ok);
     bind(lib, c->put_segment, "isc_put_segment", ok);
     bind(lib, c->close_blob, "isc_close_blob", ok);

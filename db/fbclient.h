@@ -57,17 +57,14 @@ public:
     decltype(&::isc_rollback_transaction) rollback_transaction = nullptr;
     decltype(&::isc_dsql_allocate_statement) dsql_allocate_statement = nullptr;
     decltype(&::isc_dsql_prepare) dsql_prepare = nullptr;
-    decltype(&::isc_dsql_sql_info) dsql_sql_info = nullptr;
     decltype(&::isc_dsql_describe_bind) dsql_describe_bind = nullptr;
     decltype(&::isc_dsql_describe) dsql_describe = nullptr;
     decltype(&::isc_dsql_execute) dsql_execute = nullptr;
-    decltype(&::isc_dsql_execute2) dsql_execute2 = nullptr;
     decltype(&::isc_dsql_execute_immediate) dsql_execute_immediate = nullptr;
     decltype(&::isc_dsql_fetch) dsql_fetch = nullptr;
     decltype(&::isc_dsql_free_statement) dsql_free_statement = nullptr;
     decltype(&::isc_open_blob2) open_blob2 = nullptr;
     decltype(&::isc_create_blob2) create_blob2 = nullptr;
-    decltype(&::isc_blob_info) blob_info = nullptr;
     decltype(&::isc_get_segment) get_segment = nullptr;
     decltype(&::isc_put_segment) put_segment = nullptr;
     decltype(&::isc_close_blob) close_blob = nullptr;

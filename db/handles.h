@@ -27,12 +27,9 @@ public:
     Handle& operator=(const Handle&) = delete;
 
     H* ptr() { return &h_; }
-    H get() const { return h_; }
     explicit operator bool() const { return h_ != 0; }
     FbClient& client() const { return *client_; }
     const std::shared_ptr<FbClient>& clientPtr() const { return client_; }
-    // Forgets the handle without telling the server (it is already gone).
-    void forget() { h_ = 0; }
 
 protected:
     std::shared_ptr<FbClient> client_;

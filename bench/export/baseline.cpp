@@ -5,8 +5,7 @@
 //   export-baseline DATABASE FOLDER STAMP BOXES
 //     STAMP  "2010-01-01 00:00:00" (documents changed after it)
 //     BOXES  "SSS" (every kind) or "S--" (issued documents only)
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
+#include "db/database.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -45,40 +44,33 @@ int main(int argc, char** argv) {
     }
     const std::string database = argv[1], folder = argv[2], stamp = argv[3], boxes = argv[4];
     try {
-        db::TIBDatabase connection;
-        db::TIBTransaction transaction;
-        connection.setClient(db::FbClient::load(db::clientLibraryName()));
-        connection.params() = {"user_name=KORVA", "password=##736948"};
-        connection.setDefaultTransaction(&transaction);
-        connection.setDatabaseName(database);
-        connection.open();
-        db::TIBQuery q;
-        q.setDatabase(&connection);
-        q.sql().add("SELECT n.NFE_CHAVEACESSO, n.NFE_CANCELAMENTO, n.NFE_DISTRIBUICAO, n.NFE_XML FROM MVTO_NFE n");
-        q.sql().add("WHERE n.NFE_CHAVEACESSO IS NOT NULL");
-        q.sql().add("AND COALESCE(n.NFE_CANCELAMENTO, n.NFE_DISTRIBUICAO, n.NFE_XML) IS NOT NULL");
-        q.sql().add("AND n.DIG_DATAHORA > :STAMP");
+        db::Database connection(db::FbClient::load(db::clientLibraryName()), database,
+                                {"user_name=KORVA", "password=##736948"});
+        std::string sql = "SELECT n.NFE_CHAVEACESSO, n.NFE_CANCELAMENTO, n.NFE_DISTRIBUICAO, n.NFE_XML FROM MVTO_NFE n"
+                          "\nWHERE n.NFE_CHAVEACESSO IS NOT NULL"
+                          "\nAND COALESCE(n.NFE_CANCELAMENTO, n.NFE_DISTRIBUICAO, n.NFE_XML) IS NOT NULL"
+                          "\nAND n.DIG_DATAHORA > :STAMP";
         if (boxes == "S--")
-            q.sql().add("AND EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = n.PAI_SEQU AND p.PAI_TIPODOC = 'NF')");
+            sql += "\nAND EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = n.PAI_SEQU AND p.PAI_TIPODOC = 'NF')";
         else if (boxes != "SSS")
             throw std::runtime_error("BOXES is SSS or S--");
-        q.sql().add("ORDER BY n.PAI_SEQU");
-        q.paramByName("STAMP").setText(stamp);
-        q.open();
-        q.fetchAll();
-        const platform::FormatSettings fs;
+        sql += "\nORDER BY n.PAI_SEQU";
         long written = 0;
-        for (q.first(); !q.eof(); q.next()) {
-            const std::string key = q.field(0).asText(fs);
-            std::string text = q.field(1).asText(fs);
-            const char* prefix = "CanNFe";
-            if (!hasNonBlank(text)) {
-                prefix = "NFe";
-                text = q.field(2).asText(fs);
-                if (!hasNonBlank(text)) text = q.field(3).asText(fs);
+        {
+            db::Query q(connection, sql);
+            q.setText("STAMP", stamp);
+            for (q.execute(); !q.eof(); q.next()) {
+                const std::string key = q.text(0);
+                std::string text = q.text(1);
+                const char* prefix = "CanNFe";
+                if (!hasNonBlank(text)) {
+                    prefix = "NFe";
+                    text = q.text(2);
+                    if (!hasNonBlank(text)) text = q.text(3);
+                }
+                writeFile(folder + prefix + key + ".XML", text);
+                ++written;
             }
-            writeFile(folder + prefix + key + ".XML", text);
-            ++written;
         }
         connection.close();
         std::printf("%ld\n", written);

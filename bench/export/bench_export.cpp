@@ -28,8 +28,7 @@
 // database lives beside the plain one (<docs>-signed/), with the issuer's
 // certificate (issuer.pem) and one exported file (sample.xml) to verify by hand.
 #include "bench/support/signed_documents.h"
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
+#include "db/database.h"
 #include "tools/fbfixture/fixture.h"
 
 #include <arpa/inet.h>
@@ -166,14 +165,9 @@ std::string settingsValue(const fs::path& ini, const std::string& key) {
     return {};
 }
 
-// Opens the bench's database with the fixture's credentials, `tr` as its transaction.
-void openDatabase(db::TIBDatabase& database, db::TIBTransaction& tr, const std::shared_ptr<db::FbClient>& client,
-                  const fs::path& dbFile, const fixture::Credentials& who) {
-    database.setClient(client);
-    database.setDatabaseName(dbFile.string());
-    database.params() = {"user_name=" + who.user, "password=" + who.password};
-    database.setDefaultTransaction(&tr);
-    database.open();
+// The fixture's credentials as connection parameters.
+std::vector<std::string> login(const fixture::Credentials& who) {
+    return {"user_name=" + who.user, "password=" + who.password};
 }
 
 // Replaces the text of documents 1..docs (as the fixture numbers them) by a
@@ -182,12 +176,8 @@ void openDatabase(db::TIBDatabase& database, db::TIBTransaction& tr, const std::
 void signTexts(const std::shared_ptr<db::FbClient>& client, const fs::path& dbFile, const fixture::Credentials& who,
                int docs, size_t size, const fs::path& pem) {
     const bench::Issuer issuer;
-    db::TIBDatabase database;
-    db::TIBTransaction tr;
-    openDatabase(database, tr, client, dbFile, who);
-    db::TIBQuery q;
-    q.setDatabase(&database);
-    q.sql().add("UPDATE MVTO_NFE SET NFE_XML = :XML WHERE PAI_SEQU = :SEQ");
+    db::Database database(client, dbFile.string(), login(who));
+    auto q = std::make_unique<db::Query>(database, "UPDATE MVTO_NFE SET NFE_XML = :XML WHERE PAI_SEQU = :SEQ");
     // The signature and the protocol come on top of the requested size: ask for
     // less, plus half an item, as the items stop short of the size.
     const size_t over = issuer.sign(bench::unsignedDocument(fixture::accessKey(1), size)).size() - size;
@@ -196,10 +186,11 @@ void signTexts(const std::shared_ptr<db::FbClient>& client, const fs::path& dbFi
     for (int n = 1; n <= docs; ++n) {
         const std::string text = issuer.sign(bench::unsignedDocument(fixture::accessKey(n), asked));
         bytes += text.size();
-        q.paramByName("XML").setText(text);
-        q.paramByName("SEQ").setInteger(n);
-        q.execSQL();
+        q->setText("XML", text);
+        q->setInteger("SEQ", n);
+        q->execute();
     }
+    q.reset();
     database.close();
     std::printf("%d texts signed, %.1f KB each on average; the issuer's certificate: %s\n", docs,
                 bytes / docs / 1024, pem.c_str());
@@ -251,16 +242,11 @@ int history(const fs::path& work, int docs, size_t docSize, int repeat, const fs
     // The stamp: the moment of the 101st newest document, so about a hundred are later.
     std::string newest;
     {
-        db::TIBDatabase database;
-        db::TIBTransaction tr;
-        openDatabase(database, tr, client, dbFile, who);
-        db::TIBQuery q;
-        q.setDatabase(&database);
-        q.sql().add("SELECT CAST(DIG_DATAHORA AS VARCHAR(24)) FROM MVTO_NFE ORDER BY DIG_DATAHORA DESC ROWS 101 TO 101");
-        q.open();
-        newest = q.field(0).asText(platform::FormatSettings{}).substr(0, 19);
-        q.close();
-        database.close();
+        db::Database database(client, dbFile.string(), login(who));
+        db::Query q(database,
+                    "SELECT CAST(DIG_DATAHORA AS VARCHAR(24)) FROM MVTO_NFE ORDER BY DIG_DATAHORA DESC ROWS 101 TO 101");
+        q.execute();
+        newest = q.text(0).substr(0, 19);
     }
     char data[16], hora[16];
     std::snprintf(data, sizeof data, "%s/%s/%s", newest.substr(8, 2).c_str(), newest.substr(5, 2).c_str(),

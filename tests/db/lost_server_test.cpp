@@ -1,12 +1,10 @@
 // The database layer while its Firebird server dies: a server of the test's
 // own (own port, own security database and lock folder) is killed by its PID
-// in the middle of a run; the run must end with an error, and every object
-// must then close and go away without touching freed memory. ctest also runs
+// in the middle of a run; the run must end with an error, and every query and
+// the connection must then close and go away without touching freed memory. ctest also runs
 // this program under valgrind, which is where such faults show.
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
+#include "db/database.h"
 #include "demo_queries.h"
-#include "platform/regional.h"
 #include "tools/fbfixture/fixture.h"
 
 #include "tests/support/prerequisites.h"
@@ -177,50 +175,7 @@ private:
     pid_t pid_ = -1;
 };
 
-template <size_t N>
-void setLines(db::TIBQuery& q, const std::array<std::string_view, N>& lines)
-{
-    q.close();
-    q.sql().clear();
-    for (auto line : lines)
-        q.sql().add(std::string(line));
-}
-
-// The window's objects, declared in the window's order so that they are
-// destroyed in the window's order too.
-struct WindowObjects {
-    db::TIBDatabase IBDatabase1;
-    db::TIBTransaction IBTransaction1;
-    db::TIBQuery IBQuery1;
-    db::TIBQuery QExportar;
-    db::TIBQuery IBQuery2;
-    db::TIBQuery IBQuery3;
-
-    explicit WindowObjects(const std::string& name)
-    {
-        IBDatabase1.setClient(client());
-        IBDatabase1.params() = {"user_name=SYSDBA", std::string("password=") + kPassword};
-        IBDatabase1.setDefaultTransaction(&IBTransaction1);
-        IBTransaction1.setDefaultDatabase(&IBDatabase1);
-        for (db::TIBQuery* q : {&IBQuery1, &QExportar, &IBQuery2, &IBQuery3}) {
-            q->setDatabase(&IBDatabase1);
-            q->setTransaction(&IBTransaction1);
-        }
-        setLines(IBQuery1, demo_queries::IBQuery1);
-        setLines(QExportar, demo_queries::QExportar);
-        setLines(IBQuery2, demo_queries::IBQuery2);
-        IBDatabase1.setDatabaseName(name);
-    }
-
-    // The window's end: close (commit, detach), then the members go.
-    ~WindowObjects()
-    {
-        try {
-            IBDatabase1.close();
-        } catch (const db::DbError&) {
-        }
-    }
-};
+const std::vector<std::string> kLogin = {"user_name=SYSDBA", std::string("password=") + kPassword};
 
 constexpr int kDocuments = 600;
 constexpr int kKillAfter = 150;
@@ -229,7 +184,6 @@ class LostServer : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(platform::setProcessLocale("pt_BR.UTF-8")) << "pt_BR.UTF-8 not installed";
         REQUIRE_PREREQUISITE(OwnServer::installed(),
                              kServerBinary << " is not installed (firebird3.0-server)");
         const std::string why = server_.start();
@@ -260,97 +214,77 @@ protected:
         return {};
     }
 
-    // What the next export does with a dead server: close, then open again.
-    static void nextExportFails(WindowObjects& w)
-    {
-        try {
-            w.IBDatabase1.close();
-        } catch (const db::DbError&) {
-        }
-        EXPECT_FALSE(w.IBDatabase1.connected());
-        EXPECT_THROW(w.IBDatabase1.open(), db::DbError);
-        EXPECT_FALSE(w.IBDatabase1.connected());
-    }
-
     OwnServer server_;
     std::string name_;
 };
 
-// The row query streams its rows (no fetch-all) and reads each document's
-// text; the server dies under it.
+// The rows stream (one held at a time) while a second statement reads each
+// document's text; the server dies under them. The queries, then the
+// connection, go as a run's source goes.
 TEST_F(LostServer, StreamingRowsEndsWithAnErrorAndCleansUp)
 {
-    auto w = std::make_unique<WindowObjects>(name_);
-    w->IBDatabase1.open();
-    w->IBQuery1.open();
+    struct Run {
+        db::Database database;
+        db::Query rows, texts;
+        explicit Run(const std::string& name)
+            : database(client(), name, kLogin), rows(database, demo_queries::kDocuments),
+              texts(database, demo_queries::kTexts) {}
+    };
+    auto run = std::make_unique<Run>(name_);
+    run->rows.execute();
     const std::string error = runUntilError([&](int) {
-        const long long seq = w->IBQuery1.field(0).asInteger();
-        w->QExportar.close();
-        w->QExportar.paramByName("SEQUENCIAL").setInteger(seq);
-        w->QExportar.open();
-        EXPECT_FALSE(w->QExportar.field(3).asText(demo_queries::regional()).empty());
-        w->IBQuery1.next();
-        ASSERT_FALSE(w->IBQuery1.eof());
+        run->texts.setInteger("SEQUENCIAL", run->rows.integer(0));
+        run->texts.execute();
+        EXPECT_FALSE(run->texts.text(3).empty());
+        run->rows.next();
+        ASSERT_FALSE(run->rows.eof());
     });
     EXPECT_FALSE(error.empty());
-    w.reset();  // the window goes while the statements still name the dead connection
+    run.reset();  // the statements and the connection go while they still name the dead server
 }
 
-// As the exports run today: every row fetched first, then one text query per
-// document, each with an open cursor and a blob, and the kind check's query
-// prepared anew; then the next export tries again before the window goes.
+// A statement made anew for every document, each with an open cursor and a
+// blob; then the next run tries again and fails cleanly.
 TEST_F(LostServer, PerDocumentQueriesEndWithAnErrorAndTheNextRunFailsCleanly)
 {
-    auto w = std::make_unique<WindowObjects>(name_);
-    w->IBDatabase1.open();
-    w->IBQuery1.open();
-    w->IBQuery1.fetchAll();
-    ASSERT_EQ(demo_queries::rowsOf(w->IBQuery1), kDocuments);
-    w->IBQuery1.first();
+    auto database = std::make_unique<db::Database>(client(), name_, kLogin);
+    auto rows = std::make_unique<db::Query>(*database, demo_queries::kDocuments);
+    rows->execute();
     const std::string error = runUntilError([&](int) {
-        const long long seq = w->IBQuery1.field(0).asInteger();
-        w->IBQuery3.close();
-        w->IBQuery3.sql().clear();
-        w->IBQuery3.sql().add("select a.pai_sequ from mvto_pai a where a.pai_sequ = " +
-                              std::to_string(seq));
-        w->IBQuery3.open();
-        w->IBQuery3.fetchAll();
-        w->QExportar.close();
-        w->QExportar.paramByName("SEQUENCIAL").setInteger(seq);
-        w->QExportar.open();
-        w->QExportar.fetchAll();
-        EXPECT_FALSE(w->QExportar.field(3).asText(demo_queries::regional()).empty());
-        w->IBQuery1.next();
+        const long long seq = rows->integer(0);
+        db::Query kind(*database, "select a.pai_sequ from mvto_pai a where a.pai_sequ = " + std::to_string(seq));
+        kind.execute();
+        db::Query texts(*database, demo_queries::kTexts);
+        texts.setInteger("SEQUENCIAL", seq);
+        texts.execute();
+        EXPECT_FALSE(texts.text(3).empty());
+        rows->next();
     });
     EXPECT_FALSE(error.empty());
-    nextExportFails(*w);
-    w.reset();
+    rows.reset();
+    try {
+        database->close();
+    } catch (const db::DbError&) {
+    }
+    EXPECT_FALSE(database->connected());
+    EXPECT_THROW(database->transaction(), db::DbError);
+    database.reset();
+    EXPECT_THROW(db::Database(client(), name_, kLogin), db::DbError);
 }
 
-// Queries that go before their connection is closed, as a function's own
-// query does: each drops its statement on the dead connection, and the
-// connection's close afterwards must not touch what they left behind.
+// Queries that go before their connection is closed: each drops its
+// statement on the dead connection, and the connection's close afterwards
+// must not touch what they left behind.
 TEST_F(LostServer, QueriesDestroyedBeforeTheConnectionCloses)
 {
-    db::TIBDatabase database;
-    db::TIBTransaction transaction;
-    database.setClient(client());
-    database.params() = {"user_name=SYSDBA", std::string("password=") + kPassword};
-    database.setDefaultTransaction(&transaction);
-    database.setDatabaseName(name_);
-    database.open();
-    auto rows = std::make_unique<db::TIBQuery>();
-    auto texts = std::make_unique<db::TIBQuery>();
-    rows->setDatabase(&database);
-    texts->setDatabase(&database);
-    setLines(*rows, demo_queries::IBQuery1);
-    setLines(*texts, demo_queries::QExportar);
-    rows->open();
+    db::Database database(client(), name_, kLogin);
+    auto rows = std::make_unique<db::Query>(database, demo_queries::kDocuments);
+    auto texts = std::make_unique<db::Query>(database, demo_queries::kTexts);
+    rows->execute();
     const std::string error = runUntilError([&](int) {
-        texts->close();
-        texts->paramByName("SEQUENCIAL").setInteger(rows->field(0).asInteger());
-        texts->open();
-        EXPECT_FALSE(texts->field(3).asText(demo_queries::regional()).empty());
+        texts->setInteger("SEQUENCIAL", rows->integer(0));
+        texts->execute();
+        EXPECT_FALSE(texts->text(3).empty());
         rows->next();
     });
     EXPECT_FALSE(error.empty());

@@ -2,8 +2,7 @@
 // databases: the transaction mark, the whole-second rule, unchanged files.
 #include "tests/support/workspace.h"
 
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
+#include "db/database.h"
 #include "export/runs.h"
 #include "export/sources/firebird/firebird_options.h"
 #include "export/sources/firebird/statements.h"
@@ -21,26 +20,16 @@ namespace {
 // Another program's connection: its own transaction, committed when told.
 class ErpConnection {
 public:
-    explicit ErpConnection(const Workspace& ws) {
-        const auto who = fixture::defaultCredentials(ws.dbName);
-        database_.setClient(client());
-        database_.setDatabaseName(ws.dbName);
-        database_.params() = {"user_name=" + who.user, "password=" + who.password};
-        database_.setDefaultTransaction(&transaction_);
-        transaction_.setDefaultDatabase(&database_);
-        database_.open();
-    }
-    void exec(const std::string& sql) {
-        db::TIBQuery q;
-        q.setDatabase(&database_);
-        q.sql().add(sql);
-        q.execSQL();
-    }
-    void commit() { transaction_.commit(); }
+    explicit ErpConnection(const Workspace& ws) : database_(client(), ws.dbName, login(ws.dbName)) {}
+    void exec(const std::string& sql) { db::Query(database_, sql).execute(); }
+    void commit() { database_.commit(); }
 
 private:
-    db::TIBDatabase database_;
-    db::TIBTransaction transaction_;
+    static std::vector<std::string> login(const std::string& dbName) {
+        const auto who = fixture::defaultCredentials(dbName);
+        return {"user_name=" + who.user, "password=" + who.password};
+    }
+    db::Database database_;
 };
 
 std::string insert(int seq, const char* moment, const std::string& xml) {

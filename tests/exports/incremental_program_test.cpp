@@ -2,8 +2,7 @@
 // databases, embedded and through the server, with pt-BR pinned.
 #include "tests/support/workspace.h"
 
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
+#include "db/database.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -399,26 +398,19 @@ protected:
 
     // Every document's file and the newest change, read back from the database.
     void readExpected() {
-        db::TIBDatabase database;
-        db::TIBTransaction tr;
         const auto who = fixture::defaultCredentials(ws_->dbName);
-        database.setClient(client());
-        database.setDatabaseName(ws_->dbName);
-        database.params() = {"user_name=" + who.user, "password=" + who.password};
-        database.setDefaultTransaction(&tr);
-        database.open();
-        db::TIBQuery q;
-        q.setDatabase(&database);
-        q.sql().add("SELECT NFE_CHAVEACESSO, NFE_XML FROM MVTO_NFE");
-        q.open();
-        q.fetchAll();
-        for (q.first(); !q.eof(); q.next())
-            expected_["NFe" + q.field(0).asText({}) + ".XML"] = q.field(1).asText({}) + "\r\n";
-        q.close();
-        q.sql().clear();
-        q.sql().add("SELECT MAX(DIG_DATAHORA) FROM MVTO_NFE");
-        q.open();
-        newest_ = q.field(0).asText(platform::formatSettingsFor("pt_BR.UTF-8"));
+        db::Database database(client(), ws_->dbName, {"user_name=" + who.user, "password=" + who.password});
+        {
+            db::Query q(database, "SELECT NFE_CHAVEACESSO, NFE_XML FROM MVTO_NFE");
+            for (q.execute(); !q.eof(); q.next()) expected_["NFe" + q.text(0) + ".XML"] = q.text(1) + "\r\n";
+        }
+        {
+            // "AAAA-MM-DD hh:mm:ss.ffff", written as the stamp is: "DD/MM/AAAA hh:mm:ss"
+            db::Query q(database, "SELECT CAST(MAX(DIG_DATAHORA) AS VARCHAR(24)) FROM MVTO_NFE");
+            q.execute();
+            const std::string t = q.text(0);
+            newest_ = t.substr(8, 2) + "/" + t.substr(5, 2) + "/" + t.substr(0, 4) + " " + t.substr(11, 8);
+        }
         database.close();
         ASSERT_EQ(expected_.size(), size_t(kDocs));
     }

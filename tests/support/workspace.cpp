@@ -1,6 +1,6 @@
 #include "tests/support/workspace.h"
 
-#include "db/ibdatabase.h"
+#include "db/fbclient.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -2,8 +2,7 @@
 // or a lone LF as stored by the ERP.
 #include "tools/fbfixture/fixture.h"
 
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
+#include "db/database.h"
 
 namespace fixture {
 
@@ -83,59 +82,49 @@ void fillDemo(const std::shared_ptr<db::FbClient>& client, const std::string& pa
         {16, "2020-12-25 08:00:00", true, nullptr, nullptr, x16.c_str(), "NF", "S", "2020-12-25", "55", 0, 1, "11222333000181", false},
     };
 
-    db::TIBDatabase database;
-    db::TIBTransaction transaction;
-    database.setClient(client);
-    database.setDatabaseName(path);
-    database.params() = {"user_name=" + who.user, "password=" + who.password};
-    database.setDefaultTransaction(&transaction);
-    database.open();
-    db::TIBQuery nfe, pai, vei;
-    for (db::TIBQuery* q : {&nfe, &pai, &vei})
-        q->setDatabase(&database);
-    nfe.sql().add("INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO,"
-                  " NFE_CANCELAMENTO, NFE_DISTRIBUICAO, NFE_XML)"
-                  " VALUES (:SEQ, :MOMENT, :CHAVE, :CANC, :DIST, :XML)");
-    pai.sql().add("INSERT INTO MVTO_PAI (PAI_SEQU, PAI_TIPODOC, PAI_ENTSAI, PAI_DTEMISSAO,"
-                  " PAI_MODELO, PAI_CANCELADA, PAI_FILIAL, PAI_CNPJCFP)"
-                  " VALUES (:SEQ, :TIPO, :ES, :EMISSAO, :MODELO, :CANCELADA, :FILIAL, :CNPJ)");
-    vei.sql().add("INSERT INTO mvto_veiculos (pai_sequ, vei_chassi) VALUES (:SEQ, '9BWZZZ377VT004251')");
-    auto text = [](db::TParam& p, const char* v) {
-        if (v) p.setText(v); else p.clear();
-    };
-    for (const Doc& d : docs) {
-        nfe.paramByName("SEQ").setInteger(d.seq);
-        text(nfe.paramByName("MOMENT"), d.moment);
-        if (d.key) nfe.paramByName("CHAVE").setText(accessKey(d.seq)); else nfe.paramByName("CHAVE").clear();
-        text(nfe.paramByName("CANC"), d.cancel);
-        text(nfe.paramByName("DIST"), d.distrib);
-        // A CHAR column cannot hold the 100 KB document; keep that one for blobs and varchars.
-        const char* xml = d.xml;
-        if (d.seq == 12 && schema.texts != Schema::Texts::Blob)
-            xml = x16.c_str();
-        text(nfe.paramByName("XML"), xml);
-        nfe.execSQL();
-        if (d.tipo) {
-            pai.paramByName("SEQ").setInteger(d.seq);
-            text(pai.paramByName("TIPO"), d.tipo);
-            text(pai.paramByName("ES"), d.entsai);
-            text(pai.paramByName("EMISSAO"), d.issued);
-            text(pai.paramByName("MODELO"), d.modelo);
-            pai.paramByName("CANCELADA").setInteger(d.cancelada);
-            pai.paramByName("FILIAL").setText(std::to_string(d.filial));
-            text(pai.paramByName("CNPJ"), d.cnpj);
-            pai.execSQL();
-        }
-        if (d.vehicle) {
-            vei.paramByName("SEQ").setInteger(d.seq);
-            vei.execSQL();
+    db::Database database(client, path, {"user_name=" + who.user, "password=" + who.password});
+    {
+        db::Query nfe(database, "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO,"
+                                " NFE_CANCELAMENTO, NFE_DISTRIBUICAO, NFE_XML)"
+                                " VALUES (:SEQ, :MOMENT, :CHAVE, :CANC, :DIST, :XML)");
+        db::Query pai(database, "INSERT INTO MVTO_PAI (PAI_SEQU, PAI_TIPODOC, PAI_ENTSAI, PAI_DTEMISSAO,"
+                                " PAI_MODELO, PAI_CANCELADA, PAI_FILIAL, PAI_CNPJCFP)"
+                                " VALUES (:SEQ, :TIPO, :ES, :EMISSAO, :MODELO, :CANCELADA, :FILIAL, :CNPJ)");
+        db::Query vei(database, "INSERT INTO mvto_veiculos (pai_sequ, vei_chassi)"
+                                " VALUES (:SEQ, '9BWZZZ377VT004251')");
+        // NULL is the empty text.
+        auto text = [](const char* v) { return std::string(v ? v : ""); };
+        for (const Doc& d : docs) {
+            nfe.setInteger("SEQ", d.seq);
+            nfe.setText("MOMENT", text(d.moment));
+            nfe.setText("CHAVE", d.key ? accessKey(d.seq) : "");
+            nfe.setText("CANC", text(d.cancel));
+            nfe.setText("DIST", text(d.distrib));
+            // A CHAR column cannot hold the 100 KB document; keep that one for blobs and varchars.
+            const char* xml = d.xml;
+            if (d.seq == 12 && schema.texts != Schema::Texts::Blob)
+                xml = x16.c_str();
+            nfe.setText("XML", text(xml));
+            nfe.execute();
+            if (d.tipo) {
+                pai.setInteger("SEQ", d.seq);
+                pai.setText("TIPO", text(d.tipo));
+                pai.setText("ES", text(d.entsai));
+                pai.setText("EMISSAO", text(d.issued));
+                pai.setText("MODELO", text(d.modelo));
+                pai.setInteger("CANCELADA", d.cancelada);
+                pai.setText("FILIAL", std::to_string(d.filial));
+                pai.setText("CNPJ", text(d.cnpj));
+                pai.execute();
+            }
+            if (d.vehicle) {
+                vei.setInteger("SEQ", d.seq);
+                vei.execute();
+            }
         }
     }
     // Present but empty: distinct from NULL, so COALESCE picks it.
-    db::TIBQuery empty;
-    empty.setDatabase(&database);
-    empty.sql().add("UPDATE MVTO_NFE SET NFE_CANCELAMENTO = '' WHERE PAI_SEQU = 10");
-    empty.execSQL();
+    db::Query(database, "UPDATE MVTO_NFE SET NFE_CANCELAMENTO = '' WHERE PAI_SEQU = 10").execute();
     database.close();
 }
 

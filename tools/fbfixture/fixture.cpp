@@ -1,8 +1,6 @@
 #include "tools/fbfixture/fixture.h"
 
-#include "db/handles.h"
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
+#include "db/database.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,24 +13,13 @@ namespace {
 
 // One connection with its transaction; committed when done() is called.
 struct Session {
-    db::TIBDatabase database;
-    db::TIBTransaction transaction;
+    db::Database database;
     Session(const std::shared_ptr<db::FbClient>& client, const std::string& path,
             const Credentials& who)
+        : database(client, path, {"user_name=" + who.user, "password=" + who.password})
     {
-        database.setClient(client);
-        database.setDatabaseName(path);
-        database.params() = {"user_name=" + who.user, "password=" + who.password};
-        database.setDefaultTransaction(&transaction);
-        database.open();
     }
-    void exec(const std::string& sql)
-    {
-        db::TIBQuery q;
-        q.setDatabase(&database);
-        q.sql().add(sql);
-        q.execSQL();
-    }
+    void exec(const std::string& sql) { db::Query(database, sql).execute(); }
     void done() { database.close(); }
 };
 
@@ -187,7 +174,7 @@ void runScript(const std::shared_ptr<db::FbClient>& client, const std::string& p
     for (const std::string& stmt : splitStatements(script)) {
         try {
             s.exec(stmt);
-            s.transaction.commit();  // a table is usable only once its creation is committed
+            s.database.commit();  // a table is usable only once its creation is committed
         } catch (const db::DbError& e) {
             throw db::DbError(std::string(e.what()) + "\nin statement: " + stmt, e.sqlCode(),
                               e.gdsCode());
@@ -204,18 +191,16 @@ void setText(const std::shared_ptr<db::FbClient>& client, const std::string& pat
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
             throw db::DbError("Bad column name: " + column);
     Session s(client, path, who);
-    db::TIBQuery q;
-    q.setDatabase(&s.database);
     // A literal keeps the empty text distinct from NULL; a parameter carries any size.
     if (isNull || bytes.empty()) {
-        q.sql().add("UPDATE MVTO_NFE SET " + column + " = " + (isNull ? "NULL" : "''") +
-                    " WHERE PAI_SEQU = " + std::to_string(seq));
+        s.exec("UPDATE MVTO_NFE SET " + column + " = " + (isNull ? "NULL" : "''") +
+               " WHERE PAI_SEQU = " + std::to_string(seq));
     } else {
-        q.sql().add("UPDATE MVTO_NFE SET " + column + " = :V WHERE PAI_SEQU = :S");
-        q.paramByName("V").setText(bytes);
-        q.paramByName("S").setInteger(seq);
+        db::Query q(s.database, "UPDATE MVTO_NFE SET " + column + " = :V WHERE PAI_SEQU = :S");
+        q.setText("V", bytes);
+        q.setInteger("S", seq);
+        q.execute();
     }
-    q.execSQL();
     s.done();
 }
 
@@ -223,51 +208,51 @@ void fillGenerated(const std::shared_ptr<db::FbClient>& client, const std::strin
                    const Credentials& who, int first, int count, size_t size)
 {
     Session s(client, path, who);
-    db::TIBQuery nfe, pai, vei;
-    for (db::TIBQuery* q : {&nfe, &pai, &vei})
-        q->setDatabase(&s.database);
-    nfe.sql().add("INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML)"
-                  " VALUES (:SEQ, :MOMENT, :CHAVE, :XML)");
-    pai.sql().add("INSERT INTO MVTO_PAI (PAI_SEQU, PAI_TIPODOC, PAI_ENTSAI, PAI_DTEMISSAO,"
-                  " PAI_MODELO, PAI_CANCELADA, PAI_FILIAL, PAI_CNPJCFP)"
-                  " VALUES (:SEQ, :TIPO, :ES, :EMISSAO, '55', 1, :FILIAL, :CNPJ)");
-    vei.sql().add("INSERT INTO mvto_veiculos (pai_sequ, vei_chassi) VALUES (:SEQ, '9BWZZZ377VT004251')");
-    std::string body;
-    for (int n = first; n < first + count; ++n) {
-        // Days from 2020-01-01 onwards, a few documents a day, times spread over the day.
-        int day = (n - first) / 7;
-        int secs = ((n * 3767) % 86399) + 1;
-        char moment[40], issued[16], cnpj[16];
-        int y = 2020 + day / 336, m = 1 + (day / 28) % 12, d = 1 + day % 28;
-        std::snprintf(moment, sizeof moment, "%04d-%02d-%02d %02d:%02d:%02d", y, m, d, secs / 3600,
-                      (secs / 60) % 60, secs % 60);
-        std::snprintf(issued, sizeof issued, "%04d-%02d-%02d", y, m, d);
-        std::snprintf(cnpj, sizeof cnpj, "%014lld", 11222333000100LL + n);
-        const std::string key = accessKey(n);
-        body = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<nfeProc><NFe><infNFe Id=\"NFe" +
-               key + "\">\r\n";
-        const std::string line = "<det><prod><xProd>Pe\xE7" "a de reposi\xE7\xE3o n\xBA " +
-                                 std::to_string(n) + " \x96 a\xE7\xFA" "car</xProd></prod></det>\r\n";
-        while (body.size() + line.size() + 40 < size)
-            body += line;
-        body += "</infNFe></NFe></nfeProc>";
-        nfe.paramByName("SEQ").setInteger(n);
-        nfe.paramByName("MOMENT").setText(moment);
-        nfe.paramByName("CHAVE").setText(key);
-        nfe.paramByName("XML").setText(body);
-        nfe.execSQL();
-        pai.paramByName("SEQ").setInteger(n);
-        pai.paramByName("TIPO").setText(n % 3 == 1 ? "NE" : "NF");
-        pai.paramByName("ES").setText(n % 2 ? "E" : "S");
-        pai.paramByName("EMISSAO").setText(issued);
-        pai.paramByName("FILIAL").setText(std::to_string(1 + n % 3));
-        pai.paramByName("CNPJ").setText(cnpj);
-        pai.execSQL();
-        if (n % 5 == 0) {
-            vei.paramByName("SEQ").setInteger(n);
-            vei.execSQL();
+    {
+        db::Query nfe(s.database, "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML)"
+                                  " VALUES (:SEQ, :MOMENT, :CHAVE, :XML)");
+        db::Query pai(s.database, "INSERT INTO MVTO_PAI (PAI_SEQU, PAI_TIPODOC, PAI_ENTSAI, PAI_DTEMISSAO,"
+                                  " PAI_MODELO, PAI_CANCELADA, PAI_FILIAL, PAI_CNPJCFP)"
+                                  " VALUES (:SEQ, :TIPO, :ES, :EMISSAO, '55', 1, :FILIAL, :CNPJ)");
+        db::Query vei(s.database, "INSERT INTO mvto_veiculos (pai_sequ, vei_chassi)"
+                                  " VALUES (:SEQ, '9BWZZZ377VT004251')");
+        std::string body;
+        for (int n = first; n < first + count; ++n) {
+            // Days from 2020-01-01 onwards, a few documents a day, times spread over the day.
+            int day = (n - first) / 7;
+            int secs = ((n * 3767) % 86399) + 1;
+            char moment[40], issued[16], cnpj[16];
+            int y = 2020 + day / 336, m = 1 + (day / 28) % 12, d = 1 + day % 28;
+            std::snprintf(moment, sizeof moment, "%04d-%02d-%02d %02d:%02d:%02d", y, m, d, secs / 3600,
+                          (secs / 60) % 60, secs % 60);
+            std::snprintf(issued, sizeof issued, "%04d-%02d-%02d", y, m, d);
+            std::snprintf(cnpj, sizeof cnpj, "%014lld", 11222333000100LL + n);
+            const std::string key = accessKey(n);
+            body = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<nfeProc><NFe><infNFe Id=\"NFe" +
+                   key + "\">\r\n";
+            const std::string line = "<det><prod><xProd>Pe\xE7" "a de reposi\xE7\xE3o n\xBA " +
+                                     std::to_string(n) + " \x96 a\xE7\xFA" "car</xProd></prod></det>\r\n";
+            while (body.size() + line.size() + 40 < size)
+                body += line;
+            body += "</infNFe></NFe></nfeProc>";
+            nfe.setInteger("SEQ", n);
+            nfe.setText("MOMENT", moment);
+            nfe.setText("CHAVE", key);
+            nfe.setText("XML", body);
+            nfe.execute();
+            pai.setInteger("SEQ", n);
+            pai.setText("TIPO", n % 3 == 1 ? "NE" : "NF");
+            pai.setText("ES", n % 2 ? "E" : "S");
+            pai.setText("EMISSAO", issued);
+            pai.setText("FILIAL", std::to_string(1 + n % 3));
+            pai.setText("CNPJ", cnpj);
+            pai.execute();
+            if (n % 5 == 0) {
+                vei.setInteger("SEQ", n);
+                vei.execute();
+            }
         }
-    }
+    }  // the statements go before the connection closes
     s.done();
 }
 

@@ -4,9 +4,9 @@
 #include "export/sources/firebird/firebird_options.h"
 
 #include "export/core/rules.h"
+#include "platform/datetime.h"
 
-#include "db/ibdatabase.h"
-#include "db/ibquery.h"
+#include "db/database.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,8 +16,6 @@
 namespace exports {
 
 namespace {
-
-const platform::FormatSettings kBytes{};  // texts are bytes; no date reaches text here
 
 // The three texts in order of preference.
 constexpr const char* kTextColumns[] = {"NFE_CANCELAMENTO", "NFE_DISTRIBUICAO", "NFE_XML"};
@@ -79,27 +77,20 @@ bool goesThroughServer(std::string_view database) {
     return colon != std::string_view::npos && colon > 1 && database.substr(0, colon).find('/') == std::string_view::npos;
 }
 
-Source::Source(const ConnectionJob& job)
-    : database_(std::make_unique<db::TIBDatabase>()), transaction_(std::make_unique<db::TIBTransaction>()),
-      query_(std::make_unique<db::TIBQuery>()) {
+Source::Source(const ConnectionJob& job) {
     const FirebirdOptions& options = firebirdOptionsOf(job);
-    database_->setClient(options.client ? options.client : db::FbClient::load(db::clientLibraryName()));
-    database_->params() = {"user_name=" + options.credentials.user, "password=" + options.credentials.password};
+    std::vector<std::string> params = {"user_name=" + options.credentials.user,
+                                       "password=" + options.credentials.password};
     // The engine inside this process would keep a page cache of its default
     // size (16 MB) filled by the one pass a run makes; a small one reads as fast.
     if (!goesThroughServer(job.database))
-        database_->params().push_back("cache_pages=" + std::to_string(kEmbeddedCachePages));
-    database_->setDefaultTransaction(transaction_.get());
-    transaction_->setDefaultDatabase(database_.get());
-    query_->setDatabase(database_.get());
-    query_->setTransaction(transaction_.get());
-    query_->setUnidirectional(true);
-    database_->setDatabaseName(job.database);
-    database_->open();
+        params.push_back("cache_pages=" + std::to_string(kEmbeddedCachePages));
+    database_ = std::make_unique<db::Database>(
+        options.client ? options.client : db::FbClient::load(db::clientLibraryName()), job.database, params);
 }
 
 Source::~Source() {
-    query_->close();
+    query_.reset();
     try {
         // Only read: ending the snapshot either way is the same.
         database_->close();
@@ -107,11 +98,37 @@ Source::~Source() {
     }
 }
 
+db::Query& Source::select(const std::string& sql) {
+    query_.reset();
+    query_ = std::make_unique<db::Query>(*database_, sql);
+    first_ = true;
+    return *query_;
+}
+
+bool Source::advance() {
+    if (!query_) return false;
+    if (!first_) query_->next();
+    first_ = false;
+    return !query_->eof();
+}
+
+long Source::count(db::Query& q) {
+    q.execute();
+    return static_cast<long>(q.integer(0));
+}
+
+std::vector<std::string> Source::firstColumn(db::Query& q) {
+    q.execute();
+    std::vector<std::string> out;
+    for (; !q.eof(); q.next()) out.push_back(q.text(0));
+    return out;
+}
+
 DatabaseState Source::state() {
     const char items[] = {isc_info_next_transaction, isc_info_creation_date, isc_info_end};
     unsigned char buffer[256];
     ISC_STATUS_ARRAY st{};
-    db::FbClient& c = database_->requireClient();
+    db::FbClient& c = database_->client();
     c.database_info(st, database_->handle(), sizeof items, items, sizeof buffer, reinterpret_cast<char*>(buffer));
     c.check(st);
     DatabaseState s;
@@ -129,16 +146,16 @@ DatabaseState Source::state() {
 }
 
 Snapshot Source::beginSnapshot() {
-    if (transaction_->inTransaction()) throw std::logic_error("beginSnapshot: the snapshot has already started");
+    if (database_->inTransaction()) throw std::logic_error("beginSnapshot: the snapshot has already started");
     // The server's default transaction is a snapshot (concurrency).
-    transaction_->startTransaction();
+    isc_tr_handle* transaction = database_->transaction();
     // Asked of the snapshot itself: the database header's value is only
     // refreshed when some transaction starts and may lag far behind.
     const char items[] = {isc_info_tra_oldest_active, isc_info_end};
     unsigned char buffer[64];
     ISC_STATUS_ARRAY st{};
-    db::FbClient& c = database_->requireClient();
-    c.transaction_info(st, transaction_->handle(), sizeof items, items, sizeof buffer,
+    db::FbClient& c = database_->client();
+    c.transaction_info(st, transaction, sizeof items, items, sizeof buffer,
                        reinterpret_cast<char*>(buffer));
     c.check(st);
     Snapshot s;
@@ -156,13 +173,10 @@ Snapshot Source::beginSnapshot() {
     if (!found || s.oldestActive <= 0)
         throw std::runtime_error("O servidor não informou a transação ativa mais antiga do instantâneo");
 
-    db::TIBQuery q;
-    q.setDatabase(database_.get());
-    q.setTransaction(transaction_.get());
-    q.sql().add("SELECT CAST(CURRENT_TIMESTAMP AS VARCHAR(24)) FROM RDB$DATABASE");
-    q.open();
-    const auto now = parseDatabaseMoment(q.field(0).asText(kBytes));
-    if (!now) throw std::runtime_error("Hora do servidor ilegível: " + q.field(0).asText(kBytes));
+    db::Query q(*database_, "SELECT CAST(CURRENT_TIMESTAMP AS VARCHAR(24)) FROM RDB$DATABASE");
+    q.execute();
+    const auto now = parseDatabaseMoment(q.text(0));
+    if (!now) throw std::runtime_error("Hora do servidor ilegível: " + q.text(0));
     s.serverTime = *now;
     return s;
 }
@@ -176,15 +190,13 @@ Snapshot Source::beginSnapshot() {
 // as a blob on its own.
 void Source::describeTexts() {
     if (described_) return;
-    db::TIBQuery q;
-    q.setDatabase(database_.get());
-    q.setTransaction(transaction_.get());
-    q.sql().add("SELECT TRIM(rf.RDB$FIELD_NAME), f.RDB$FIELD_TYPE, f.RDB$FIELD_SUB_TYPE, "
-                "TRIM(cs.RDB$CHARACTER_SET_NAME), cs.RDB$BYTES_PER_CHARACTER");
-    q.sql().add("FROM RDB$RELATION_FIELDS rf JOIN RDB$FIELDS f ON f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE");
-    q.sql().add("LEFT JOIN RDB$CHARACTER_SETS cs ON cs.RDB$CHARACTER_SET_ID = f.RDB$CHARACTER_SET_ID");
-    q.sql().add("WHERE rf.RDB$RELATION_NAME = 'MVTO_NFE'");
-    q.open();
+    db::Query q(*database_,
+                "SELECT TRIM(rf.RDB$FIELD_NAME), f.RDB$FIELD_TYPE, f.RDB$FIELD_SUB_TYPE, "
+                "TRIM(cs.RDB$CHARACTER_SET_NAME), cs.RDB$BYTES_PER_CHARACTER\n"
+                "FROM RDB$RELATION_FIELDS rf JOIN RDB$FIELDS f ON f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE\n"
+                "LEFT JOIN RDB$CHARACTER_SETS cs ON cs.RDB$CHARACTER_SET_ID = f.RDB$CHARACTER_SET_ID\n"
+                "WHERE rf.RDB$RELATION_NAME = 'MVTO_NFE'");
+    q.execute();
     struct Type {
         int type = 0, subtype = 0, bytesPerChar = 1;
         std::string charset;
@@ -192,13 +204,12 @@ void Source::describeTexts() {
     std::map<std::string, Type> types;
     for (; !q.eof(); q.next()) {
         Type t;
-        t.type = static_cast<int>(q.field(1).asInteger());
-        t.subtype = static_cast<int>(q.field(2).asInteger());
-        t.charset = q.field(3).asText(kBytes);
-        if (!q.field(4).isNull()) t.bytesPerChar = std::max<int>(1, static_cast<int>(q.field(4).asInteger()));
-        types[q.field(0).asText(kBytes)] = t;
+        t.type = static_cast<int>(q.integer(1));
+        t.subtype = static_cast<int>(q.integer(2));
+        t.charset = q.text(3);
+        if (!q.isNull(4)) t.bytesPerChar = std::max<int>(1, static_cast<int>(q.integer(4)));
+        types[q.text(0)] = t;
     }
-    q.close();
     auto blobCharset = [](const Type& t) {
         return t.subtype == 1 ? (t.charset.empty() ? "NONE" : t.charset) : std::string("OCTETS");
     };
@@ -274,89 +285,60 @@ std::string Source::changesWhere(const ChangeSelection& selection, const Kinds& 
     return where + ")";
 }
 
-void Source::bindChanges(db::TIBQuery& q, const ChangeSelection& selection) {
+void Source::bindChanges(db::Query& q, const ChangeSelection& selection) {
     if (selection.everything) return;
-    q.paramByName("AFTER").setText(sqlText(nextSecond(selection.after)));
-    if (selection.mark) q.paramByName("MARK").setInteger(*selection.mark);
+    q.setText("AFTER", sqlText(nextSecond(selection.after)));
+    if (selection.mark) q.setInteger("MARK", *selection.mark);
 }
 
 void Source::openChanges(const ChangeSelection& selection, const Kinds& kinds, bool withDocumentType) {
     describeTexts();
-    db::TIBQuery& q = *query_;
-    q.close();
-    q.sql().clear();
     withDocumentType_ = withDocumentType;
     // Sorting only the small rows of the selection, then fetching each
     // document by its record address, keeps the texts out of the sort.
     // The header's type costs a lookup a row: asked only when a folder needs it.
-    q.sql().add("SELECT s.SEQ, CAST(n.DIG_DATAHORA AS VARCHAR(24)), s.WANTED, n.NFE_CHAVEACESSO" + textSelect_ +
-                (withDocumentType ? ", (SELECT FIRST 1 p.PAI_TIPODOC FROM MVTO_PAI p WHERE p.PAI_SEQU = s.SEQ)" : ""));
-    q.sql().add("FROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, " + wantedExpression(kinds) +
-                " AS WANTED FROM MVTO_NFE d");
-    q.sql().add(changesWhere(selection, kinds));
-    q.sql().add("ORDER BY d.PAI_SEQU) s");
-    q.sql().add("JOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K");
+    db::Query& q = select(
+        "SELECT s.SEQ, CAST(n.DIG_DATAHORA AS VARCHAR(24)), s.WANTED, n.NFE_CHAVEACESSO" + textSelect_ +
+        (withDocumentType ? ", (SELECT FIRST 1 p.PAI_TIPODOC FROM MVTO_PAI p WHERE p.PAI_SEQU = s.SEQ)" : "") +
+        "\nFROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, " + wantedExpression(kinds) +
+        " AS WANTED FROM MVTO_NFE d\n" + changesWhere(selection, kinds) +
+        "\nORDER BY d.PAI_SEQU) s\nJOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K");
     bindChanges(q, selection);
-    q.open();
-    first_ = true;
+    q.execute();
 }
 
 long Source::countChanges(const ChangeSelection& selection, const Kinds& kinds) {
-    db::TIBQuery q;
-    q.setDatabase(database_.get());
-    q.setTransaction(transaction_.get());
-    q.sql().add("SELECT COUNT(*) FROM MVTO_NFE d");
-    q.sql().add(changesWhere(selection, kinds));
+    db::Query q(*database_, "SELECT COUNT(*) FROM MVTO_NFE d\n" + changesWhere(selection, kinds));
     bindChanges(q, selection);
-    q.open();
-    return static_cast<long>(q.field(0).asInteger());
-}
-
-std::unique_ptr<db::TIBQuery> Source::sideQuery() {
-    auto q = std::make_unique<db::TIBQuery>();
-    q->setDatabase(database_.get());
-    q->setTransaction(transaction_.get());
-    return q;
-}
-
-std::vector<std::string> Source::firstColumn(db::TIBQuery& q) {
-    q.open();
-    std::vector<std::string> out;
-    for (; !q.eof(); q.next()) out.push_back(q.field(0).asText(kBytes));
-    q.close();
-    return out;
+    return count(q);
 }
 
 // Grouped by the key alone: the texts are never read, and only the few keys
 // stored more than once come back.
 std::vector<std::string> Source::repeatedChangeKeys(const ChangeSelection& selection, const Kinds& kinds) {
-    const auto q = sideQuery();
-    q->sql().add("SELECT d.NFE_CHAVEACESSO FROM MVTO_NFE d");
-    q->sql().add(changesWhere(selection, kinds));
-    q->sql().add("GROUP BY d.NFE_CHAVEACESSO HAVING COUNT(*) > 1");
-    bindChanges(*q, selection);
-    return firstColumn(*q);
+    db::Query q(*database_, "SELECT d.NFE_CHAVEACESSO FROM MVTO_NFE d\n" + changesWhere(selection, kinds) +
+                                "\nGROUP BY d.NFE_CHAVEACESSO HAVING COUNT(*) > 1");
+    bindChanges(q, selection);
+    return firstColumn(q);
 }
 
 bool Source::nextChange(ChangedDocument& out) {
-    db::TIBQuery& q = *query_;
-    if (!first_) q.next();
-    first_ = false;
-    if (q.eof()) return false;
-    out.number = q.field(0).asInteger();
-    const auto moment = parseDatabaseMoment(q.field(1).asText(kBytes));
+    if (!advance()) return false;
+    db::Query& q = *query_;
+    out.number = q.integer(0);
+    const auto moment = parseDatabaseMoment(q.text(1));
     if (!moment) throw std::runtime_error("Momento ilegível no documento " + std::to_string(out.number));
     out.moment = *moment;
-    out.wanted = q.field(2).asInteger() != 0;
+    out.wanted = q.integer(2) != 0;
     return true;
 }
 
-std::string Source::changeKey() { return query_->field(3).asText(kBytes); }
+std::string Source::changeKey() { return query_->text(3); }
 
 // The header's type follows the texts.
 std::string Source::changeType() {
     if (!withDocumentType_) throw std::logic_error("changeType: the selection was opened without the type");
-    return query_->field(4 + textColumnCount()).asText(kBytes);
+    return query_->text(4 + textColumnCount());
 }
 
 namespace {
@@ -370,67 +352,53 @@ std::string monthWhere() {
 
 void Source::openMonth(const std::string& keyMonth) {
     describeTexts();
-    db::TIBQuery& q = *query_;
-    q.close();
-    q.sql().clear();
     // The texts at the same columns as the changes' (4 on), so changeText() reads both.
-    q.sql().add("SELECT s.SEQ, n.NFE_CHAVEACESSO, p.PAI_TIPODOC, CAST(p.PAI_DTEMISSAO AS VARCHAR(24))" +
-                textSelect_);
-    q.sql().add("FROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, 1 AS WANTED FROM MVTO_NFE d");
-    q.sql().add(monthWhere());
-    q.sql().add("ORDER BY d.PAI_SEQU) s");
-    q.sql().add("JOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K");
-    q.sql().add("LEFT JOIN MVTO_PAI p ON p.PAI_SEQU = s.SEQ");
-    q.paramByName("AAMM").setText(keyMonth);
-    q.open();
-    first_ = true;
+    db::Query& q = select("SELECT s.SEQ, n.NFE_CHAVEACESSO, p.PAI_TIPODOC, CAST(p.PAI_DTEMISSAO AS VARCHAR(24))" +
+                          textSelect_ +
+                          "\nFROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, 1 AS WANTED FROM MVTO_NFE d\n" +
+                          monthWhere() +
+                          "\nORDER BY d.PAI_SEQU) s\nJOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K\n"
+                          "LEFT JOIN MVTO_PAI p ON p.PAI_SEQU = s.SEQ");
+    q.setText("AAMM", keyMonth);
+    q.execute();
 }
 
 long Source::countMonth(const std::string& keyMonth) {
-    db::TIBQuery q;
-    q.setDatabase(database_.get());
-    q.setTransaction(transaction_.get());
-    q.sql().add("SELECT COUNT(*) FROM MVTO_NFE d");
-    q.sql().add(monthWhere());
-    q.paramByName("AAMM").setText(keyMonth);
-    q.open();
-    return static_cast<long>(q.field(0).asInteger());
+    db::Query q(*database_, "SELECT COUNT(*) FROM MVTO_NFE d\n" + monthWhere());
+    q.setText("AAMM", keyMonth);
+    return count(q);
 }
 
 std::vector<std::string> Source::repeatedMonthKeys(const std::string& keyMonth) {
-    const auto q = sideQuery();
-    q->sql().add("SELECT d.NFE_CHAVEACESSO FROM MVTO_NFE d");
-    q->sql().add(monthWhere());
-    q->sql().add("GROUP BY d.NFE_CHAVEACESSO HAVING COUNT(*) > 1");
-    q->paramByName("AAMM").setText(keyMonth);
-    return firstColumn(*q);
+    db::Query q(*database_,
+                "SELECT d.NFE_CHAVEACESSO FROM MVTO_NFE d\n" + monthWhere() +
+                    "\nGROUP BY d.NFE_CHAVEACESSO HAVING COUNT(*) > 1");
+    q.setText("AAMM", keyMonth);
+    return firstColumn(q);
 }
 
 bool Source::nextMonth(MonthDocument& out) {
-    db::TIBQuery& q = *query_;
-    if (!first_) q.next();
-    first_ = false;
-    if (q.eof()) return false;
-    out.number = q.field(0).asInteger();
-    out.key = q.field(1).asText(kBytes);
-    out.documentType = q.field(2).asText(kBytes);
+    if (!advance()) return false;
+    db::Query& q = *query_;
+    out.number = q.integer(0);
+    out.key = q.text(1);
+    out.documentType = q.text(2);
     // a DATE reads "2024-03-05", a TIMESTAMP with its time after it
-    out.issueDate = q.field(3).asText(kBytes).substr(0, 10);
+    out.issueDate = q.text(3).substr(0, 10);
     return true;
 }
 
 // Column layout after the key (4): with one picked text, the pick (0-2), its
 // inline form and the three blob ids; otherwise inline and blob per text.
 std::string Source::textAt(int text) {
-    db::TIBQuery& q = *query_;
+    db::Query& q = *query_;
     if (picked_) {
-        if (!q.field(4).isNull() && q.field(4).asInteger() == text && !q.field(5).isNull())
-            return q.field(5).asText(kBytes);
-        return q.field(6 + text).asText(kBytes);  // NULL reads empty
+        if (!q.isNull(4) && q.integer(4) == text && !q.isNull(5)) return q.text(5);
+        return q.text(6 + text);  // NULL reads empty
     }
     const int inlineColumn = 4 + 2 * text;
-    if (!q.field(inlineColumn).isNull()) return q.field(inlineColumn).asText(kBytes);
-    return q.field(inlineColumn + 1).asText(kBytes);
+    if (!q.isNull(inlineColumn)) return q.text(inlineColumn);
+    return q.text(inlineColumn + 1);
 }
 
 std::string Source::changeText(bool& cancellation) {
@@ -447,67 +415,64 @@ std::string Source::changeText(bool& cancellation) {
 
 namespace {
 
-void bindPeriod(db::TIBQuery& q, platform::DateTime start, platform::DateTime end, const std::string& branch) {
-    q.paramByName("dt1").setDate(start);
-    q.paramByName("dt2").setDate(end);
-    q.paramByName("filial").setText(branch);
+// A date as the server reads it from text ('YYYY-MM-DD'), for a DATE column and,
+// in an old dialect-1 database, for its TIMESTAMP alike.
+std::string sqlDate(platform::DateTime value) {
+    platform::DateParts p;
+    if (!platform::tryDecodeDate(value, p)) throw std::runtime_error("Data fora do intervalo aceito");
+    char b[16];
+    std::snprintf(b, sizeof b, "%04d-%02d-%02d", p.year, p.month, p.day);
+    return b;
 }
 
-constexpr const char* kPeriodWhere[] = {
-    "where a.pai_sequ = b.pai_sequ",
-    "and a.pai_dtemissao between :dt1 and :dt2",
-    "and a.pai_tipodoc = 'NF'",
-    "and a.pai_modelo = '55'",
-    "and a.pai_cancelada = 1",
-    "and a.pai_filial = :filial",
-};
+void bindPeriod(db::Query& q, platform::DateTime start, platform::DateTime end, const std::string& branch) {
+    q.setText("dt1", sqlDate(start));
+    q.setText("dt2", sqlDate(end));
+    q.setText("filial", branch);
+}
+
+constexpr const char* kPeriodWhere =
+    "\nwhere a.pai_sequ = b.pai_sequ"
+    "\nand a.pai_dtemissao between :dt1 and :dt2"
+    "\nand a.pai_tipodoc = 'NF'"
+    "\nand a.pai_modelo = '55'"
+    "\nand a.pai_cancelada = 1"
+    "\nand a.pai_filial = :filial";
 
 }  // namespace
 
 void Source::openPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch) {
-    db::TIBQuery& q = *query_;
-    q.close();
-    q.sql().clear();
-    q.sql().add("select a.pai_entsai, b.nfe_chaveacesso, "
-                "coalesce(b.nfe_cancelamento,b.nfe_distribuicao,b.nfe_xml), pai_cnpjcfp from mvto_pai a, mvto_nfe b");
-    for (const char* line : kPeriodWhere) q.sql().add(line);
+    db::Query& q = select(std::string("select a.pai_entsai, b.nfe_chaveacesso, "
+                                      "coalesce(b.nfe_cancelamento,b.nfe_distribuicao,b.nfe_xml), pai_cnpjcfp "
+                                      "from mvto_pai a, mvto_nfe b") +
+                          kPeriodWhere);
     bindPeriod(q, start, end, branch);
-    q.open();
-    first_ = true;
+    q.execute();
 }
 
 long Source::countPeriod(platform::DateTime start, platform::DateTime end, const std::string& branch) {
-    db::TIBQuery q;
-    q.setDatabase(database_.get());
-    q.setTransaction(transaction_.get());
-    q.sql().add("select count(*) from mvto_pai a, mvto_nfe b");
-    for (const char* line : kPeriodWhere) q.sql().add(line);
+    db::Query q(*database_, std::string("select count(*) from mvto_pai a, mvto_nfe b") + kPeriodWhere);
     bindPeriod(q, start, end, branch);
-    q.open();
-    return static_cast<long>(q.field(0).asInteger());
+    return count(q);
 }
 
 std::vector<std::string> Source::repeatedPeriodKeys(platform::DateTime start, platform::DateTime end,
                                                     const std::string& branch) {
-    const auto q = sideQuery();
-    q->sql().add("select b.nfe_chaveacesso from mvto_pai a, mvto_nfe b");
-    for (const char* line : kPeriodWhere) q->sql().add(line);
-    q->sql().add("group by b.nfe_chaveacesso having count(*) > 1");
-    bindPeriod(*q, start, end, branch);
-    return firstColumn(*q);
+    db::Query q(*database_, std::string("select b.nfe_chaveacesso from mvto_pai a, mvto_nfe b") + kPeriodWhere +
+                                "\ngroup by b.nfe_chaveacesso having count(*) > 1");
+    bindPeriod(q, start, end, branch);
+    return firstColumn(q);
 }
 
 bool Source::nextPeriod(PeriodDocument& out) {
-    db::TIBQuery& q = *query_;
-    if (!first_) q.next();
-    first_ = false;
-    if (q.eof()) return false;
-    out.flag = q.field(0).asText(kBytes);
-    out.key = q.field(1).asText(kBytes);
-    out.taxNumber = q.field(3).asText(kBytes);
+    if (!advance()) return false;
+    db::Query& q = *query_;
+    out.flag = q.text(0);
+    out.key = q.text(1);
+    out.taxNumber = q.text(3);
     return true;
 }
 
-std::string Source::periodText() { return query_->field(2).asText(kBytes); }
+std::string Source::periodText() { return query_->text(2); }
 
 }  // namespace exports

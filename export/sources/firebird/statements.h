@@ -12,9 +12,8 @@
 #include <vector>
 
 namespace db {
-class TIBDatabase;
-class TIBTransaction;
-class TIBQuery;
+class Database;
+class Query;
 }  // namespace db
 
 namespace exports {
@@ -101,14 +100,17 @@ private:
     // or an inline and a blob column per text.
     int textColumnCount() const { return picked_ ? 5 : 6; }
     static std::string changesWhere(const ChangeSelection& selection, const Kinds& kinds);
-    static void bindChanges(db::TIBQuery& q, const ChangeSelection& selection);
-    // A query in the run's transaction, its SQL to be added.
-    std::unique_ptr<db::TIBQuery> sideQuery();
-    static std::vector<std::string> firstColumn(db::TIBQuery& q);
+    static void bindChanges(db::Query& q, const ChangeSelection& selection);
+    // Runs a statement in the run's transaction and reads its first column.
+    static long count(db::Query& q);
+    static std::vector<std::string> firstColumn(db::Query& q);
+    // Makes the streamed selection's statement, in place of the last one.
+    db::Query& select(const std::string& sql);
+    // Moves the selection to its next row; false past its end.
+    bool advance();
 
-    std::unique_ptr<db::TIBDatabase> database_;
-    std::unique_ptr<db::TIBTransaction> transaction_;
-    std::unique_ptr<db::TIBQuery> query_;
+    std::unique_ptr<db::Database> database_;
+    std::unique_ptr<db::Query> query_;  // goes before its database
     std::string textSelect_;  // the three texts, inline and blob, in select-list form
     bool described_ = false;
     bool picked_ = false;  // one inline text, chosen by the statement
