@@ -61,13 +61,15 @@ bool hasArgument(int argc, char** argv, const char* word) {
 // that would see a stop request. This thread ends such a run: a stop signal
 // not obeyed within a few seconds, or no progress for the set time. It
 // records the end in the history itself, with the counts the run had reached
-// and the step it was stuck in, and leaves at once; whatever was half written
-// is a temporary the next run removes, and the stamp did not move.
+// and the step it was stuck in (and the office's record, within a bounded
+// time), and leaves; whatever was half written is a temporary the next run
+// removes, and the stamp did not move.
 class RunWatchdog {
 public:
     RunWatchdog(std::string historyPath, const char* kind, std::chrono::system_clock::time_point started,
-                std::chrono::seconds noProgressLimit)
+                std::chrono::seconds noProgressLimit, std::optional<exports::StoreSettings> store)
         : history_(std::move(historyPath)), kind_(kind), started_(started), limit_(noProgressLimit),
+          store_(std::move(store)),
           lastProgress_(Steady::now().time_since_epoch().count()),
           thread_([this] { watch(); }) {}
     ~RunWatchdog() { finish(); }
@@ -100,6 +102,7 @@ public:
     }
 
     static constexpr std::chrono::seconds kSignalGrace{5};
+    static constexpr std::chrono::seconds kRecordLimit{10};
 
 private:
     using Steady = std::chrono::steady_clock;
@@ -150,8 +153,13 @@ private:
         }
         const auto ended = std::chrono::system_clock::now();
         s.seconds = std::chrono::duration<double>(ended - started_).count();
+        exports::RunRecord run = exports::recordOf(s, kind_, started_, ended);
+        // The office must see the run that hung too; the run's own thread may
+        // hold the store's connections, so this one sends on its own, briefly.
+        if (const std::string sent = exports::storeRunRecord(store_, run, s, kRecordLimit); !sent.empty())
+            line(stderr, sent);
         std::string error;
-        exports::appendRun(history_, exports::recordOf(s, kind_, started_, ended), &error);
+        exports::appendRun(history_, run, &error);
         line(stdout, exports::summaryLine(s));
         line(stderr, message);
         if (!error.empty()) line(stderr, "Histórico não gravado: " + error);
@@ -162,6 +170,7 @@ private:
     const char* kind_;
     std::chrono::system_clock::time_point started_;
     std::chrono::seconds limit_;
+    std::optional<exports::StoreSettings> store_;
     std::atomic<Steady::rep> lastProgress_;
     // What the run had reached, written by its thread, read here.
     std::atomic<long> examined_{0}, selected_{0}, written_{0}, unchanged_{0}, refused_{0}, duplicates_{0};
@@ -317,7 +326,8 @@ int runUnattended(int argc, char** argv) {
         job.client = client;
         job.lockWait = std::chrono::seconds(10);
     };
-    RunWatchdog watchdog(exports::historyFileFor(config.fileName()), kind, started, noProgressLimit(config));
+    const std::optional<exports::StoreSettings> store = settings.store;
+    RunWatchdog watchdog(exports::historyFileFor(config.fileName()), kind, started, noProgressLimit(config), store);
     observer.watchdog = &watchdog;
     if (package.wanted) {
         exports::PackageJob job;
@@ -332,7 +342,7 @@ int runUnattended(int argc, char** argv) {
         s = exports::runIncremental(job, observer);
     }
     watchdog.finish();
-    record(s, kind, config.fileName(), started, settings.store);
+    record(s, kind, config.fileName(), started, store);
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

@@ -82,7 +82,7 @@ void demoCompany(s3::Client& client, const s3::Target& target, StoreSettings sto
         extras.version = programVersion();
         extras.sent = run.result == Result::Failed ? 0 : 20 + (d * 37 + company[3]) % 60;
         run.selected = run.written = extras.sent;
-        client.send(s3::putObject(target, runRecordKey(store, run.ended, extras.host), runRecordText(run, extras),
+        client.send(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras),
                                   std::nullopt));
     }
     if (package) {
@@ -94,7 +94,7 @@ void demoCompany(s3::Client& client, const s3::Target& target, StoreSettings sto
         RunRecordExtras extras;
         extras.host = "caixa-" + company.substr(0, 4);
         extras.package = "NFe-" + previousMonth(std::time(nullptr)) + ".zip";
-        client.send(s3::putObject(target, runRecordKey(store, run.ended, extras.host), runRecordText(run, extras),
+        client.send(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras),
                                   std::nullopt));
     }
 }
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
             extras.version = programVersion();
             extras.sent = 1000;
             while (client.pending() >= 256) client.poll(std::chrono::milliseconds(100));
-            client.start(s3::putObject(target, runRecordKey(store, run.ended, extras.host), runRecordText(run, extras),
+            client.start(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras),
                                        std::nullopt),
                          [&](s3::Request&&, s3::Response&& r) { failures += !r.ok(); });
             ++records;

@@ -67,14 +67,33 @@ std::string shownTime(Clock::time_point t) {
     return buf;
 }
 
-// The end a record's key names ("…/20261211T071103.123Z-host.json"), to the second.
+// The end a plain record's key names ("…/20261211T071103.123Z-host.json").
 std::optional<Clock::time_point> keyStamp(const std::string& key) {
     const auto slash = key.rfind('/');
-    const std::string name = key.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (name.size() < 16 || name[8] != 'T') return std::nullopt;
-    const std::string iso = name.substr(0, 4) + "-" + name.substr(4, 2) + "-" + name.substr(6, 2) + "T" +
-                            name.substr(9, 2) + ":" + name.substr(11, 2) + ":" + name.substr(13, 2) + "Z";
-    return parseIsoTime(iso);
+    return parseSortableUtc(std::string_view(key).substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 20));
+}
+
+// A run as its record's name tells it, before (or without) reading the record.
+StoredRun runOfName(const std::string& key, const RunRecordName& name) {
+    StoredRun r;
+    r.key = key;
+    r.fromName = true;
+    r.ended = name.ended;
+    r.kind = name.kind;
+    r.result = name.result;
+    r.sent = name.sent;
+    r.host = name.host;
+    if (!name.packageMonth.empty()) r.package = "NFe-" + name.packageMonth + ".zip";
+    return r;
+}
+
+// A record must say what its name says: else someone wrote one of them by hand.
+bool sameRun(const StoredRun& read, const StoredRun& named) {
+    using std::chrono::floor;
+    using std::chrono::seconds;
+    return read.kind == named.kind && read.result == named.result && read.sent == named.sent &&
+           floor<seconds>(read.ended) == floor<seconds>(named.ended) &&
+           (named.package.empty() || read.package == named.package);
 }
 
 // Where every request of the report goes, and the bookkeeping of one company.
@@ -147,8 +166,16 @@ struct Scan {
             }
             s3::ListPage page = s3::parseListPage(answer.body);
             for (const auto& object : page.objects) {
-                // The key tells its end: a record before the window is not read (a
-                // company with none inside has its newest one looked up after).
+                // A name that tells the run is counted as it stands; the few
+                // records the report shows are read after the listings.
+                if (const auto name = parseRunRecordName(object.key)) {
+                    if (name->ended < from) continue;
+                    if (object.size > kRunRecordCap) c.unreadable.push_back(object.key);
+                    else add(c, runOfName(object.key, *name));
+                    continue;
+                }
+                // A plain name tells only its end: a record before the window is not
+                // read (a company with none inside has its newest one looked up after).
                 const auto ended = keyStamp(object.key);
                 if (ended && *ended < from) continue;
                 read(c, object);
@@ -202,6 +229,41 @@ struct Scan {
             }
         }
         return false;
+    }
+
+    // The records whose runs the report shows, where only their names were read.
+    void readShown(CompanyReport& c) {
+        std::vector<std::string> keys;
+        for (const auto* slot : {&c.last, &c.lastCompleted, &c.lastFailed, &c.lastPackage})
+            if (*slot && (*slot)->fromName && std::find(keys.begin(), keys.end(), (*slot)->key) == keys.end())
+                keys.push_back((*slot)->key);
+        for (const auto& key : keys) {
+            s3::Request get = s3::getObject(target, key);
+            get.headers.push_back("Range: bytes=0-" + std::to_string(kRunRecordCap));
+            send(std::move(get), [&c](s3::Request&& r, s3::Response&& answer) {
+                // Gone since the listing: its name still counted, as a listing just before would have.
+                if (answer.status == 404) return;
+                if (!answer.ok()) {
+                    if (c.problem.empty()) c.problem = "leitura de \"" + r.key + "\": " + answer.describe();
+                    return;
+                }
+                std::optional<StoredRun> run;
+                if (answer.body.size() <= size_t(kRunRecordCap)) run = parseStoredRun(answer.body);
+                const StoredRun* named = nullptr;
+                for (const auto* slot : {&c.last, &c.lastCompleted, &c.lastFailed, &c.lastPackage})
+                    if (*slot && (*slot)->key == r.key) named = &**slot;
+                if (!named) return;
+                // What does not read, or does not say what its name says, stays
+                // shown by its name and is named unreadable.
+                if (!run || !sameRun(*run, *named)) {
+                    c.unreadable.push_back(r.key);
+                    return;
+                }
+                run->key = r.key;
+                for (auto* slot : {&c.last, &c.lastCompleted, &c.lastFailed, &c.lastPackage})
+                    if (*slot && (*slot)->key == r.key) *slot = *run;
+            });
+        }
     }
 };
 
@@ -370,6 +432,7 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     client.wait();
     for (size_t i = 0; i < all.size(); ++i) {
         if (!company[i]) continue;
+        scan.readShown(all[i]);
         scan.send(s3::headObject(scan.target, all[i].prefix + "pacotes/NFe-" + report.previousMonth + ".zip"),
                   [&c = all[i]](s3::Request&& r, s3::Response&& answer) {
                       if (answer.ok()) c.lastMonthPackage = true;
@@ -548,6 +611,7 @@ int officeCommand(const std::string& settingsFile, const std::vector<std::string
             return kOfficeUsage;
         }
         keys = loadAwsKeys(store->profile);
+        options.policy.caFile = store->caFile;
     } catch (const std::exception& e) {
         err << messageText(e.what()) << '\n';
         return kOfficeUsage;
