@@ -157,9 +157,14 @@ struct Scan {
         });
     }
 
-    // Every record of one month folder, page after page.
-    void listMonth(CompanyReport& c, const std::string& prefix, const std::string& token = "") {
-        send(s3::listObjects(target, prefix, "", token), [this, &c, prefix](s3::Request&&, s3::Response&& answer) {
+    // Every record of a company after `startAfter` (in its month folders,
+    // which sort as time does), page after page: one listing for the window.
+    void listRecords(CompanyReport& c, const std::string& prefix, const std::string& startAfter,
+                     const std::string& token = "") {
+        s3::Request list = s3::listObjects(target, prefix, "", token);
+        // Its name sorts after "prefix", as the signature wants the query sorted.
+        list.url += "&start-after=" + s3::uriEncode(startAfter, false);
+        send(std::move(list), [this, &c, prefix, startAfter](s3::Request&&, s3::Response&& answer) {
             if (!answer.ok()) {
                 if (c.problem.empty()) c.problem = "listagem de \"" + prefix + "\": " + answer.describe();
                 return;
@@ -180,7 +185,7 @@ struct Scan {
                 if (ended && *ended < from) continue;
                 read(c, object);
             }
-            if (page.truncated && !page.nextToken.empty()) listMonth(c, prefix, page.nextToken);
+            if (page.truncated && !page.nextToken.empty()) listRecords(c, prefix, startAfter, page.nextToken);
         });
     }
 
@@ -267,22 +272,12 @@ struct Scan {
     }
 };
 
-// The UTC month folders ("AAAA/MM/") a record ended between `from` and `to` can be in.
-std::vector<std::string> monthFolders(Clock::time_point from, Clock::time_point to) {
-    std::vector<std::string> out;
-    std::tm a = utcOf(from), b = utcOf(to);
-    int y = a.tm_year + 1900, m = a.tm_mon + 1;
-    const int ey = b.tm_year + 1900, em = b.tm_mon + 1;
-    while (y < ey || (y == ey && m <= em)) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%04d/%02d/", y, m);
-        out.push_back(text);
-        if (++m == 13) {
-            m = 1;
-            ++y;
-        }
-    }
-    return out;
+// "AAAA/MM/<fim>": where the records that ended after `t` start in a company's folder.
+std::string recordsAfter(Clock::time_point t) {
+    const std::tm tm = utcOf(t);
+    char month[32];
+    std::snprintf(month, sizeof month, "%04d/%02d/", tm.tm_year + 1900, tm.tm_mon + 1);
+    return month + sortableUtc(t);
 }
 
 Clock::time_point startOfLocalMonthBefore(Clock::time_point now) {
@@ -412,18 +407,16 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     // the chart's days, with a day's margin for clocks and zones.
     const Clock::time_point from =
         std::min(monthBefore, now - std::chrono::hours(24 * kOfficeChartDays)) - std::chrono::hours(24);
-    const std::vector<std::string> months = monthFolders(from, now + std::chrono::hours(24));
     scan.from = from;
 
     std::vector<CompanyReport> all(candidates.size());
     for (size_t i = 0; i < candidates.size(); ++i) {
         all[i].prefix = candidates[i];
         all[i].name = lastPart(candidates[i], root);
-        for (const auto& m : months) {
-            // Bounded memory: the queue holds at most a few pages' reads.
-            while (client.pending() >= size_t(options.inFlight) * 4) client.poll(std::chrono::milliseconds(100));
-            scan.listMonth(all[i], candidates[i] + kRunRecordFolder + m);
-        }
+        // Bounded memory: the queue holds at most a few pages' reads.
+        while (client.pending() >= size_t(options.inFlight) * 4) client.poll(std::chrono::milliseconds(100));
+        const std::string folder = candidates[i] + kRunRecordFolder;
+        scan.listRecords(all[i], folder, folder + recordsAfter(from));
     }
     client.wait();
     std::vector<bool> company(all.size(), true);
@@ -433,6 +426,8 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     for (size_t i = 0; i < all.size(); ++i) {
         if (!company[i]) continue;
         scan.readShown(all[i]);
+        // A package run of last month that completed stored it already.
+        if (all[i].lastMonthPackage) continue;
         scan.send(s3::headObject(scan.target, all[i].prefix + "pacotes/NFe-" + report.previousMonth + ".zip"),
                   [&c = all[i]](s3::Request&& r, s3::Response&& answer) {
                       if (answer.ok()) c.lastMonthPackage = true;
