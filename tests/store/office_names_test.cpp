@@ -82,7 +82,7 @@ TEST(OfficeRecordName, TellsItsRunBackAndRefusesWhatIsNotOurs) {
     const std::string plain = exports::runRecordKey(company("1"), run("outro", exports::Result::Complete, ended), extras);
     EXPECT_EQ(plain, exports::plainRunRecordKey(company("1"), ended, "caixa"));
     EXPECT_EQ(plain, "escritorio/1/execucoes/2026/12/20261211T070103.123Z-caixa.json");
-    for (const std::string bad : {
+    for (const std::string& bad : {
              plain,
              std::string("20261211T070103.123Z_executa_completo_12-caixa.xml"),
              std::string("20261211T070103.123Z_executa_completo_12-.json"),
