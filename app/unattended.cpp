@@ -156,12 +156,13 @@ private:
         exports::RunRecord run = exports::recordOf(s, kind_, started_, ended);
         // The office must see the run that hung too; the run's own thread may
         // hold the store's connections, so this one sends on its own, briefly.
-        if (const std::string sent = exports::storeRunRecord(store_, run, s, kRecordLimit); !sent.empty())
-            line(stderr, sent);
+        const std::string sent = exports::storeRunRecord(store_, run, s, kRecordLimit);
         std::string error;
         exports::appendRun(history_, run, &error);
         line(stdout, exports::summaryLine(s));
+        // Why the run ended comes first; the record's fate after it.
         line(stderr, message);
+        if (!sent.empty()) line(stderr, sent);
         if (!error.empty()) line(stderr, "Histórico não gravado: " + error);
         std::_Exit(status);
     }
