@@ -277,16 +277,24 @@ void TForm1::recordRun(const exports::RunSummary& s, const char* kind, std::chro
     if (!config_) return;
     const std::string history = exports::historyFileFor(config_->fileName());
     exports::RunRecord run = exports::recordOf(s, kind, started, std::chrono::system_clock::now());
-    // The office's copy in the store; a failure to send it is only noted.
+    std::optional<exports::StoreSettings> store;
     try {
-        const std::string error = exports::storeRunRecord(exports::storeSettingsIn(exports::readSettings(config_->fileName()).section), run, s);
-        if (!error.empty()) std::fprintf(stderr, "%s\n", exports::messageText(error).c_str());
+        store = exports::storeSettingsIn(exports::readSettings(config_->fileName()).section);
     } catch (const std::exception&) {
     }
-    // A history that cannot be written must not turn a good run into a bad one.
-    exports::appendRun(history, run);
-    // The tray and the notification need not wait for the file watcher.
-    if (runMonitor_) runMonitor_->refresh();
+    if (!store) {
+        // A history that cannot be written must not turn a good run into a bad one.
+        exports::appendRun(history, run);
+        // The tray and the notification need not wait for the file watcher.
+        if (runMonitor_) runMonitor_->refresh();
+        return;
+    }
+    // The office's copy in the store, on a thread of its own: a store that does
+    // not answer must not freeze the window. The history's line follows the
+    // send (noting a failure) and reaches the tray through the file watcher.
+    recordSender_.send(std::move(store), history, std::move(run), s, [](const std::string& error) {
+        if (!error.empty()) std::fprintf(stderr, "%s\n", exports::messageText(error).c_str());
+    });
 }
 
 void TForm1::showHistory() {

@@ -16,6 +16,7 @@
 #include "app/application.h"
 #include "app/config_file.h"
 #include "app/status_line.h"
+#include "export/office/run_record.h"
 #include "export/settings/settings.h"
 #include "platform/datetime.h"
 
@@ -137,6 +138,8 @@ private:
     // window's creation step on.
     app::RunMonitor* runMonitor_ = nullptr;
     QPointer<app::HistoryWindow> historyWindow_;  // null once closed
+    // Run records on their way to the store; quitting waits for them (a bounded time).
+    exports::RunRecordSender recordSender_;
     bool terminated_ = false;
     int exitCode_ = 0;
     bool placed_ = false;       // centred once, on the first show

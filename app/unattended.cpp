@@ -62,13 +62,15 @@ bool hasArgument(int argc, char** argv, const char* word) {
 // that would see a stop request. This thread ends such a run: a stop signal
 // not obeyed within a few seconds, or no progress for the set time. It
 // records the end in the history itself, with the counts the run had reached
-// and the step it was stuck in, and leaves at once; whatever was half written
-// is a temporary the next run removes, and the stamp did not move.
+// and the step it was stuck in (and the office's record, within a bounded
+// time), and leaves; whatever was half written is a temporary the next run
+// removes, and the stamp did not move.
 class RunWatchdog {
 public:
     RunWatchdog(std::string historyPath, const char* kind, std::chrono::system_clock::time_point started,
-                std::chrono::seconds noProgressLimit)
+                std::chrono::seconds noProgressLimit, std::optional<exports::StoreSettings> store)
         : history_(std::move(historyPath)), kind_(kind), started_(started), limit_(noProgressLimit),
+          store_(std::move(store)),
           lastProgress_(Steady::now().time_since_epoch().count()),
           thread_([this] { watch(); }) {}
     ~RunWatchdog() { finish(); }
@@ -101,6 +103,7 @@ public:
     }
 
     static constexpr std::chrono::seconds kSignalGrace{5};
+    static constexpr std::chrono::seconds kRecordLimit{10};
 
 private:
     using Steady = std::chrono::steady_clock;
@@ -151,10 +154,16 @@ private:
         }
         const auto ended = std::chrono::system_clock::now();
         s.seconds = std::chrono::duration<double>(ended - started_).count();
+        exports::RunRecord run = exports::recordOf(s, kind_, started_, ended);
+        // The office must see the run that hung too; the run's own thread may
+        // hold the store's connections, so this one sends on its own, briefly.
+        const std::string sent = exports::storeRunRecord(store_, run, s, kRecordLimit);
         std::string error;
-        exports::appendRun(history_, exports::recordOf(s, kind_, started_, ended), &error);
+        exports::appendRun(history_, run, &error);
         line(stdout, exports::summaryLine(s));
+        // Why the run ended comes first; the record's fate after it.
         line(stderr, message);
+        if (!sent.empty()) line(stderr, sent);
         if (!error.empty()) line(stderr, "Histórico não gravado: " + error);
         std::_Exit(status);
     }
@@ -163,6 +172,7 @@ private:
     const char* kind_;
     std::chrono::system_clock::time_point started_;
     std::chrono::seconds limit_;
+    std::optional<exports::StoreSettings> store_;
     std::atomic<Steady::rep> lastProgress_;
     // What the run had reached, written by its thread, read here.
     std::atomic<long> examined_{0}, selected_{0}, written_{0}, unchanged_{0}, refused_{0}, duplicates_{0};
@@ -318,7 +328,8 @@ int runUnattended(int argc, char** argv) {
         job.sourceOptions = exports::firebirdOptions(client);
         job.lockWait = std::chrono::seconds(10);
     };
-    RunWatchdog watchdog(exports::historyFileFor(config.fileName()), kind, started, noProgressLimit(config));
+    const std::optional<exports::StoreSettings> store = exports::storeSettingsIn(settings.section);
+    RunWatchdog watchdog(exports::historyFileFor(config.fileName()), kind, started, noProgressLimit(config), store);
     observer.watchdog = &watchdog;
     if (package.wanted) {
         exports::PackageJob job;
@@ -333,7 +344,7 @@ int runUnattended(int argc, char** argv) {
         s = exports::runIncremental(job, observer);
     }
     watchdog.finish();
-    record(s, kind, config.fileName(), started, exports::storeSettingsIn(settings.section));
+    record(s, kind, config.fileName(), started, store);
     if (s.result == exports::Result::Busy) {
         line(stderr, s.error);
         return exports::exitStatus(s);

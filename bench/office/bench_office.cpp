@@ -1,49 +1,89 @@
 // Fills a local radosgw with the run records of C companies (default 200)
-// over M months (default 12), one run a day each counting 1,000 documents sent
-// (the documents themselves are not stored), plus last month's package of
-// each; then builds the office's report (and its page) three times and prints
-// its seconds, requests and the peak resident memory the report added. Run
-// with 3 and with 12 months: only the months the report needs are read, so
-// neither figure grows with the history.
-//   bench-office [companies] [months] [transfers in flight]
+// over M months (default 12), one run a day each counting 1,000 documents sent,
+// and D documents of each company (default 1,000, a few bytes each: the report
+// never lists them, but they share the bucket's listing), plus last month's
+// package of each; then runs the built program, `exportar-xml /escritorio
+// --html FILE`, three times as the office would, and prints each run's
+// seconds, status and peak resident memory (the child's, from wait4), and the
+// requests one report makes (counted in-process once, after the timed runs).
+//   bench-office [companies] [months] [documents] [--plain] [--program PATH]
+//       --plain: the records under the plain names earlier versions gave them,
+//                which the report reads one GET each
+//       --program: another build of exportar-xml than the one beside this
 //   bench-office --page FILE   four companies in the states the page shows (ok,
 //                              falhou, silenciosa, incompleta), written as FILE:
 //                              the README's picture
 //
 // Figures on a loaded two-core machine (radosgw on the same cores), 200
-// companies: 3 months (18,200 records) filled in 25-32 s, the report reads
-// 13,001 objects in 11.3-12.7 s with 96 in flight (the default), 22-23 s with
-// 32; 12 months (72,200) filled in 257 s, the report (before old records were
-// skipped by key) read 15,201; peak RSS added 0.4-9.4 MB in every case.
+// companies, 12 months: filled (72,200 records, 200,000 documents) in 423-563 s;
+// `exportar-xml /escritorio --html` took 2.5-3.0 s with 601 requests and a peak
+// RSS of 31.4-31.7 MB (3 months, no documents: 1.7-2.3 s, 31.4-31.6 MB). Before the records'
+// names told the run, the report read each record of its window: 11.3-12.7 s
+// for 3 months (13,001 requests); once listed per month folder and before the
+// start-after listing, 5.7-6.8 s with 1,001 requests (a build running beside it).
+// --plain, 3 months: 12,601 requests, 23-26 s, 44 MB (a build running beside it).
 #include "export/office/office.h"
 #include "export/office/office_page.h"
 #include "export/core/package_run.h"
 #include "export/office/run_record.h"
+#include "export/settings/settings.h"
 #include "tests/support/ceph_cluster.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace exports;
 
 namespace {
 
-long statusKb(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string name = std::string(field) + ":";
-    while (std::getline(in, line))
-        if (line.rfind(name, 0) == 0) return std::stol(line.substr(name.size()));
-    return 0;
-}
+struct ChildRun {
+    int status = -1;
+    double seconds = 0;
+    long peakKb = 0;
+};
 
-// The peak resident size starts again from the current one.
-void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+// The program as the office runs it, from its own folder (its settings file
+// is beside it), with the keys in its environment.
+ChildRun runProgram(const std::string& exe, const std::vector<std::string>& args, const AwsKeys& keys,
+                    const std::string& outFile) {
+    std::vector<std::string> env = {"AWS_ACCESS_KEY_ID=" + keys.accessKey, "AWS_SECRET_ACCESS_KEY=" + keys.secretKey,
+                                    "HOME=" + std::filesystem::path(exe).parent_path().string(), "LANG=C.UTF-8",
+                                    "TZ=" + std::string(std::getenv("TZ") ? std::getenv("TZ") : "")};
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())}, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out >= 0) ::dup2(out, 1);
+        ::execve(exe.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ChildRun r;
+    int status = 0;
+    struct rusage usage {};
+    if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.peakKb = usage.ru_maxrss;
+    }
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return r;
+}
 
 // A valid CNPJ for company n: base digits and two check digits.
 std::string cnpj(int n) {
@@ -82,7 +122,7 @@ void demoCompany(s3::Client& client, const s3::Target& target, StoreSettings sto
         extras.version = programVersion();
         extras.sent = run.result == Result::Failed ? 0 : 20 + (d * 37 + company[3]) % 60;
         run.selected = run.written = extras.sent;
-        client.send(s3::putObject(target, runRecordKey(store, run.ended, extras.host), runRecordText(run, extras),
+        client.send(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras),
                                   std::nullopt));
     }
     if (package) {
@@ -94,7 +134,7 @@ void demoCompany(s3::Client& client, const s3::Target& target, StoreSettings sto
         RunRecordExtras extras;
         extras.host = "caixa-" + company.substr(0, 4);
         extras.package = "NFe-" + previousMonth(std::time(nullptr)) + ".zip";
-        client.send(s3::putObject(target, runRecordKey(store, run.ended, extras.host), runRecordText(run, extras),
+        client.send(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras),
                                   std::nullopt));
     }
 }
@@ -123,10 +163,17 @@ int demoPage(const std::string& file) {
 
 int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--page") return demoPage(argv[2]);
-    const int companies = argc > 1 ? std::atoi(argv[1]) : 200;
-    const int months = argc > 2 ? std::atoi(argv[2]) : 12;
-    OfficeOptions options;
-    if (argc > 3) options.inFlight = std::max(1, std::atoi(argv[3]));
+    std::vector<std::string> numbers;
+    bool plain = false;
+    std::string program = EXPORTAR_BINARY;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--plain") == 0) plain = true;
+        else if (std::strcmp(argv[i], "--program") == 0 && i + 1 < argc) program = argv[++i];
+        else numbers.push_back(argv[i]);
+    }
+    const int companies = numbers.size() > 0 ? std::atoi(numbers[0].c_str()) : 200;
+    const int months = numbers.size() > 1 ? std::atoi(numbers[1].c_str()) : 12;
+    const int documents = numbers.size() > 2 ? std::atoi(numbers[2].c_str()) : 1000;
     auto* cluster = testsupport::CephCluster::shared();
     if (!cluster) {
         std::fprintf(stderr, "no Ceph cluster: %s\n", testsupport::CephCluster::whyNot().c_str());
@@ -145,7 +192,12 @@ int main(int argc, char** argv) {
     const auto now = Clock::now();
     const std::string previous = previousMonth(std::time(nullptr));
     const auto fillStart = std::chrono::steady_clock::now();
-    long long records = 0, failures = 0;
+    long long records = 0, stored = 0, failures = 0;
+    auto put = [&](const std::string& key, std::string body) {
+        while (client.pending() >= 256) client.poll(std::chrono::milliseconds(100));
+        client.start(s3::putObject(target, key, std::move(body), std::nullopt),
+                     [&](s3::Request&&, s3::Response&& r) { failures += !r.ok(); });
+    };
     const int days = months * 30;
     for (int c = 0; c < companies; ++c) {
         store.company = cnpj(c);
@@ -160,34 +212,46 @@ int main(int argc, char** argv) {
             extras.host = "maquina-" + std::to_string(c);
             extras.version = programVersion();
             extras.sent = 1000;
-            while (client.pending() >= 256) client.poll(std::chrono::milliseconds(100));
-            client.start(s3::putObject(target, runRecordKey(store, run.ended, extras.host), runRecordText(run, extras),
-                                       std::nullopt),
-                         [&](s3::Request&&, s3::Response&& r) { failures += !r.ok(); });
+            put(plain ? plainRunRecordKey(store, run.ended, extras.host) : runRecordKey(store, run, extras),
+                runRecordText(run, extras));
             ++records;
         }
-        client.start(s3::putObject(target, store.companyPrefix() + "pacotes/NFe-" + previous + ".zip", "PK", std::nullopt),
-                     [&](s3::Request&&, s3::Response&& r) { failures += !r.ok(); });
+        for (int n = 0; n < documents; ++n) {
+            char name[64];
+            std::snprintf(name, sizeof name, "%s/35%s55001%09d1123456780.XML", previous.c_str(),
+                          store.company.c_str(), n);
+            put(store.companyPrefix() + name, "<nfeProc/>");
+            ++stored;
+        }
+        put(store.companyPrefix() + "pacotes/NFe-" + previous + ".zip", "PK");
     }
     client.wait();
-    std::printf("filled: %d companies, %lld records (%d months), %lld failed, %.1f s\n", companies, records, months,
-                failures, std::chrono::duration<double>(std::chrono::steady_clock::now() - fillStart).count());
+    std::printf("filled: %d companies, %lld records (%d months, %s names), %lld documents, %lld failed, %.1f s\n",
+                companies, records, months, plain ? "plain" : "telling", stored, failures,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - fillStart).count());
     if (failures) return 1;
 
-    store.company.clear();
+    // The office's machine: the program and a settings file naming the bucket, nothing else.
+    char folderTemplate[] = "/tmp/bench-office-XXXXXX";
+    if (!::mkdtemp(folderTemplate)) return 1;
+    const std::filesystem::path folder = folderTemplate;
+    const std::filesystem::path exe = folder / "exportar-xml";
+    std::filesystem::copy_file(program, exe);
+    std::ofstream(folder / "ConfigQuillan.ini", std::ios::binary)
+        << "[" << kSettingsSection << "]\r\nNuvem=" << store.endpoint << "/" << store.bucket << "/escritorio\r\n";
+    const std::string page = (folder / "escritorio.html").string(), out = (folder / "saida.txt").string();
     for (int round = 0; round < 3; ++round) {
-        resetPeak();
-        const long before = statusKb("VmRSS");
-        const auto start = std::chrono::steady_clock::now();
-        const OfficeReport report = buildOfficeReport(store, keys, Clock::now(), options);
-        const std::string page = officePage(report);
-        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        long long documents = 0;
-        for (const auto& c : report.companies) documents += c.thisMonth + c.lastMonth;
-        std::printf("report %d: %zu companies, status %d, %lld requests, %.2f s, peak RSS +%ld KB (RSS before %ld KB), "
-                    "page %zu KB, documents counted %lld\n",
-                    round + 1, report.companies.size(), officeStatus(report), report.requests, secs,
-                    statusKb("VmHWM") - before, before, page.size() / 1024, documents);
+        const ChildRun r = runProgram(exe.string(), {"/escritorio", "--html", page}, keys, out);
+        std::printf("exportar-xml /escritorio %d: status %d, %.2f s, peak RSS %ld KB, text %ju KB, page %ju KB\n",
+                    round + 1, r.status, r.seconds, r.peakKb, std::uintmax_t(std::filesystem::file_size(out) / 1024),
+                    std::uintmax_t(std::filesystem::exists(page) ? std::filesystem::file_size(page) / 1024 : 0));
     }
+    store.company.clear();
+    const OfficeReport report = buildOfficeReport(store, keys, Clock::now());
+    long long counted = 0;
+    for (const auto& c : report.companies) counted += c.thisMonth + c.lastMonth;
+    std::printf("one report: %zu companies, status %d, %lld requests, documents counted %lld\n",
+                report.companies.size(), officeStatus(report), report.requests, counted);
+    std::filesystem::remove_all(folder);
     return 0;
 }

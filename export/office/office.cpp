@@ -67,14 +67,33 @@ std::string shownTime(Clock::time_point t) {
     return buf;
 }
 
-// The end a record's key names ("…/20261211T071103.123Z-host.json"), to the second.
+// The end a plain record's key names ("…/20261211T071103.123Z-host.json").
 std::optional<Clock::time_point> keyStamp(const std::string& key) {
     const auto slash = key.rfind('/');
-    const std::string name = key.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (name.size() < 16 || name[8] != 'T') return std::nullopt;
-    const std::string iso = name.substr(0, 4) + "-" + name.substr(4, 2) + "-" + name.substr(6, 2) + "T" +
-                            name.substr(9, 2) + ":" + name.substr(11, 2) + ":" + name.substr(13, 2) + "Z";
-    return parseIsoTime(iso);
+    return parseSortableUtc(std::string_view(key).substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 20));
+}
+
+// A run as its record's name tells it, before (or without) reading the record.
+StoredRun runOfName(const std::string& key, const RunRecordName& name) {
+    StoredRun r;
+    r.key = key;
+    r.fromName = true;
+    r.ended = name.ended;
+    r.kind = name.kind;
+    r.result = name.result;
+    r.sent = name.sent;
+    r.host = name.host;
+    if (!name.packageMonth.empty()) r.package = "NFe-" + name.packageMonth + ".zip";
+    return r;
+}
+
+// A record must say what its name says: else someone wrote one of them by hand.
+bool sameRun(const StoredRun& read, const StoredRun& named) {
+    using std::chrono::floor;
+    using std::chrono::seconds;
+    return read.kind == named.kind && read.result == named.result && read.sent == named.sent &&
+           floor<seconds>(read.ended) == floor<seconds>(named.ended) &&
+           (named.package.empty() || read.package == named.package);
 }
 
 // Where every request of the report goes, and the bookkeeping of one company.
@@ -138,22 +157,35 @@ struct Scan {
         });
     }
 
-    // Every record of one month folder, page after page.
-    void listMonth(CompanyReport& c, const std::string& prefix, const std::string& token = "") {
-        send(s3::listObjects(target, prefix, "", token), [this, &c, prefix](s3::Request&&, s3::Response&& answer) {
+    // Every record of a company after `startAfter` (in its month folders,
+    // which sort as time does), page after page: one listing for the window.
+    void listRecords(CompanyReport& c, const std::string& prefix, const std::string& startAfter,
+                     const std::string& token = "") {
+        s3::Request list = s3::listObjects(target, prefix, "", token);
+        // Its name sorts after "prefix", as the signature wants the query sorted.
+        list.url += "&start-after=" + s3::uriEncode(startAfter, false);
+        send(std::move(list), [this, &c, prefix, startAfter](s3::Request&&, s3::Response&& answer) {
             if (!answer.ok()) {
                 if (c.problem.empty()) c.problem = "listagem de \"" + prefix + "\": " + answer.describe();
                 return;
             }
             s3::ListPage page = s3::parseListPage(answer.body);
             for (const auto& object : page.objects) {
-                // The key tells its end: a record before the window is not read (a
-                // company with none inside has its newest one looked up after).
+                // A name that tells the run is counted as it stands; the few
+                // records the report shows are read after the listings.
+                if (const auto name = parseRunRecordName(object.key)) {
+                    if (name->ended < from) continue;
+                    if (object.size > kRunRecordCap) c.unreadable.push_back(object.key);
+                    else add(c, runOfName(object.key, *name));
+                    continue;
+                }
+                // A plain name tells only its end: a record before the window is not
+                // read (a company with none inside has its newest one looked up after).
                 const auto ended = keyStamp(object.key);
                 if (ended && *ended < from) continue;
                 read(c, object);
             }
-            if (page.truncated && !page.nextToken.empty()) listMonth(c, prefix, page.nextToken);
+            if (page.truncated && !page.nextToken.empty()) listRecords(c, prefix, startAfter, page.nextToken);
         });
     }
 
@@ -203,24 +235,49 @@ struct Scan {
         }
         return false;
     }
-};
 
-// The UTC month folders ("AAAA/MM/") a record ended between `from` and `to` can be in.
-std::vector<std::string> monthFolders(Clock::time_point from, Clock::time_point to) {
-    std::vector<std::string> out;
-    std::tm a = utcOf(from), b = utcOf(to);
-    int y = a.tm_year + 1900, m = a.tm_mon + 1;
-    const int ey = b.tm_year + 1900, em = b.tm_mon + 1;
-    while (y < ey || (y == ey && m <= em)) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%04d/%02d/", y, m);
-        out.push_back(text);
-        if (++m == 13) {
-            m = 1;
-            ++y;
+    // The records whose runs the report shows, where only their names were read.
+    void readShown(CompanyReport& c) {
+        std::vector<std::string> keys;
+        for (const auto* slot : {&c.last, &c.lastCompleted, &c.lastFailed, &c.lastPackage})
+            if (*slot && (*slot)->fromName && std::find(keys.begin(), keys.end(), (*slot)->key) == keys.end())
+                keys.push_back((*slot)->key);
+        for (const auto& key : keys) {
+            s3::Request get = s3::getObject(target, key);
+            get.headers.push_back("Range: bytes=0-" + std::to_string(kRunRecordCap));
+            send(std::move(get), [&c](s3::Request&& r, s3::Response&& answer) {
+                // Gone since the listing: its name still counted, as a listing just before would have.
+                if (answer.status == 404) return;
+                if (!answer.ok()) {
+                    if (c.problem.empty()) c.problem = "leitura de \"" + r.key + "\": " + answer.describe();
+                    return;
+                }
+                std::optional<StoredRun> run;
+                if (answer.body.size() <= size_t(kRunRecordCap)) run = parseStoredRun(answer.body);
+                const StoredRun* named = nullptr;
+                for (const auto* slot : {&c.last, &c.lastCompleted, &c.lastFailed, &c.lastPackage})
+                    if (*slot && (*slot)->key == r.key) named = &**slot;
+                if (!named) return;
+                // What does not read, or does not say what its name says, stays
+                // shown by its name and is named unreadable.
+                if (!run || !sameRun(*run, *named)) {
+                    c.unreadable.push_back(r.key);
+                    return;
+                }
+                run->key = r.key;
+                for (auto* slot : {&c.last, &c.lastCompleted, &c.lastFailed, &c.lastPackage})
+                    if (*slot && (*slot)->key == r.key) *slot = *run;
+            });
         }
     }
-    return out;
+};
+
+// "AAAA/MM/<fim>": where the records that ended after `t` start in a company's folder.
+std::string recordsAfter(Clock::time_point t) {
+    const std::tm tm = utcOf(t);
+    char month[32];
+    std::snprintf(month, sizeof month, "%04d/%02d/", tm.tm_year + 1900, tm.tm_mon + 1);
+    return month + sortableUtc(t);
 }
 
 Clock::time_point startOfLocalMonthBefore(Clock::time_point now) {
@@ -350,18 +407,16 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     // the chart's days, with a day's margin for clocks and zones.
     const Clock::time_point from =
         std::min(monthBefore, now - std::chrono::hours(24 * kOfficeChartDays)) - std::chrono::hours(24);
-    const std::vector<std::string> months = monthFolders(from, now + std::chrono::hours(24));
     scan.from = from;
 
     std::vector<CompanyReport> all(candidates.size());
     for (size_t i = 0; i < candidates.size(); ++i) {
         all[i].prefix = candidates[i];
         all[i].name = lastPart(candidates[i], root);
-        for (const auto& m : months) {
-            // Bounded memory: the queue holds at most a few pages' reads.
-            while (client.pending() >= size_t(options.inFlight) * 4) client.poll(std::chrono::milliseconds(100));
-            scan.listMonth(all[i], candidates[i] + kRunRecordFolder + m);
-        }
+        // Bounded memory: the queue holds at most a few pages' reads.
+        while (client.pending() >= size_t(options.inFlight) * 4) client.poll(std::chrono::milliseconds(100));
+        const std::string folder = candidates[i] + kRunRecordFolder;
+        scan.listRecords(all[i], folder, folder + recordsAfter(from));
     }
     client.wait();
     std::vector<bool> company(all.size(), true);
@@ -370,6 +425,9 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     client.wait();
     for (size_t i = 0; i < all.size(); ++i) {
         if (!company[i]) continue;
+        scan.readShown(all[i]);
+        // A package run of last month that completed stored it already.
+        if (all[i].lastMonthPackage) continue;
         scan.send(s3::headObject(scan.target, all[i].prefix + "pacotes/NFe-" + report.previousMonth + ".zip"),
                   [&c = all[i]](s3::Request&& r, s3::Response&& answer) {
                       if (answer.ok()) c.lastMonthPackage = true;
@@ -548,6 +606,7 @@ int officeCommand(const std::string& settingsFile, const std::vector<std::string
             return kOfficeUsage;
         }
         keys = loadAwsKeys(store->profile);
+        options.policy.caFile = store->caFile;
     } catch (const std::exception& e) {
         err << messageText(e.what()) << '\n';
         return kOfficeUsage;

@@ -1,8 +1,10 @@
 #pragma once
 // The office's view of a bucket many companies send to: each company's runs,
 // read back from the records they leave under <prefix><company>/execucoes/
-// (export/office/run_record.h), never by listing documents. Only ListObjectsV2,
-// GET and HEAD: read-only keys are enough, and nothing is written.
+// (export/office/run_record.h), never by listing documents. The counts come
+// from the records' names in the listings; only the records the report shows
+// (and those with a plain name, from before names told the run) are read.
+// Only ListObjectsV2, GET and HEAD: read-only keys are enough, and nothing is written.
 
 #include "export/destinations/object_store/aws_credentials.h"
 #include "export/history/history.h"
@@ -34,6 +36,9 @@ struct StoredRun {
     long long badKeys = 0, badXml = 0, badSignatures = 0, checked = 0;
     std::string package;
     long long gapRanges = 0, missingNumbers = 0;
+    // Only what the key's name tells (end, kind, result, sent, host as in the key):
+    // the record itself was not read, or did not read.
+    bool fromName = false;
 };
 
 // nullopt for a text that is not a record of ours (damaged, cut short, foreign).

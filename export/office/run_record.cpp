@@ -5,9 +5,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <regex>
+#include <thread>
 #include <unistd.h>
 
 #ifndef EXPORTAR_VERSION
@@ -59,11 +62,105 @@ std::string hostKeyPart(const std::string& host) {
     return out;
 }
 
-std::string runRecordKey(const StoreSettings& store, Clock::time_point ended, const std::string& host) {
+std::optional<Clock::time_point> parseSortableUtc(std::string_view text) {
+    // AAAAMMDDTHHMMSS.mmmZ
+    if (text.size() != 20 || text[8] != 'T' || text[15] != '.' || text[19] != 'Z') return std::nullopt;
+    auto number = [&](size_t at, size_t n, int low, int high) -> std::optional<int> {
+        int v = 0;
+        for (size_t i = at; i < at + n; ++i) {
+            if (text[i] < '0' || text[i] > '9') return std::nullopt;
+            v = v * 10 + (text[i] - '0');
+        }
+        if (v < low || v > high) return std::nullopt;
+        return v;
+    };
+    const auto year = number(0, 4, 1970, 9999), month = number(4, 2, 1, 12), day = number(6, 2, 1, 31),
+               hour = number(9, 2, 0, 23), minute = number(11, 2, 0, 59), second = number(13, 2, 0, 60),
+               ms = number(16, 3, 0, 999);
+    if (!year || !month || !day || !hour || !minute || !second || !ms) return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year(*year), std::chrono::month(unsigned(*month)),
+                                           std::chrono::day(unsigned(*day))};
+    if (!date.ok()) return std::nullopt;
+    return Clock::time_point(std::chrono::sys_days(date).time_since_epoch()) + std::chrono::hours(*hour) +
+           std::chrono::minutes(*minute) + std::chrono::seconds(*second) + std::chrono::milliseconds(*ms);
+}
+
+namespace {
+
+std::string monthFolderOf(Clock::time_point ended) {
     const std::tm tm = utcOf(ended);
-    char month[16];
+    char month[32];
     std::snprintf(month, sizeof month, "%04d/%02d/", tm.tm_year + 1900, tm.tm_mon + 1);
-    return store.companyPrefix() + kRunRecordFolder + month + sortableUtc(ended) + "-" + hostKeyPart(host) + ".json";
+    return month;
+}
+
+bool knownKind(std::string_view kind) {
+    return kind == kRunWindow || kind == kRunUnattended || kind == kRunPeriod || kind == kRunPackage;
+}
+
+// "NFe-2026-11.zip" -> "2026-11".
+std::string packageMonthOf(const std::string& package) {
+    static const std::regex name("NFe-([0-9]{4})-(0[1-9]|1[0-2])\\.zip");
+    std::smatch m;
+    if (!std::regex_match(package, m, name)) return {};
+    return m[1].str() + "-" + m[2].str();
+}
+
+}  // namespace
+
+std::string plainRunRecordKey(const StoreSettings& store, Clock::time_point ended, const std::string& host) {
+    return store.companyPrefix() + kRunRecordFolder + monthFolderOf(ended) + sortableUtc(ended) + "-" +
+           hostKeyPart(host) + ".json";
+}
+
+std::string runRecordKey(const StoreSettings& store, const RunRecord& record, const RunRecordExtras& extras) {
+    if (!knownKind(record.kind) || extras.sent < 0) return plainRunRecordKey(store, record.ended, extras.host);
+    std::string name = sortableUtc(record.ended) + "_" + record.kind + "_" + resultName(record.result) + "_" +
+                       std::to_string(extras.sent);
+    if (const std::string month = packageMonthOf(extras.package); !month.empty())
+        name += "_" + month.substr(0, 4) + month.substr(5, 2);
+    return store.companyPrefix() + kRunRecordFolder + monthFolderOf(record.ended) + name + "-" +
+           hostKeyPart(extras.host) + ".json";
+}
+
+std::optional<RunRecordName> parseRunRecordName(std::string_view key) {
+    const auto slash = key.rfind('/');
+    std::string_view name = key.substr(slash == std::string_view::npos ? 0 : slash + 1);
+    constexpr std::string_view json = ".json";
+    if (name.size() < 20 + 1 + json.size() || name.substr(name.size() - json.size()) != json || name[20] != '_')
+        return std::nullopt;
+    name.remove_suffix(json.size());
+    RunRecordName r;
+    const auto ended = parseSortableUtc(name.substr(0, 20));
+    if (!ended) return std::nullopt;
+    r.ended = *ended;
+    // The words never hold a '-': the first one ends them, the host follows.
+    const auto dash = name.find('-', 21);
+    if (dash == std::string_view::npos || dash + 1 == name.size()) return std::nullopt;
+    r.host = std::string(name.substr(dash + 1));
+    if (hostKeyPart(r.host) != r.host) return std::nullopt;
+    std::vector<std::string_view> words;
+    for (std::string_view rest = name.substr(21, dash - 21);;) {
+        const auto cut = rest.find('_');
+        words.push_back(rest.substr(0, cut));
+        if (cut == std::string_view::npos) break;
+        rest.remove_prefix(cut + 1);
+    }
+    if (words.size() < 3 || words.size() > 4) return std::nullopt;
+    if (!knownKind(words[0]) || !resultFromName(words[1])) return std::nullopt;
+    r.kind = std::string(words[0]);
+    r.result = std::string(words[1]);
+    if (words[2].empty() || words[2].size() > 15 || words[2].find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    r.sent = std::stoll(std::string(words[2]));
+    if (words.size() == 4) {
+        const std::string_view m = words[3];
+        if (r.kind != kRunPackage || m.size() != 6 || m.find_first_not_of("0123456789") != std::string_view::npos ||
+            m.substr(4) < "01" || m.substr(4) > "12")
+            return std::nullopt;
+        r.packageMonth = std::string(m.substr(0, 4)) + "-" + std::string(m.substr(4));
+    }
+    return r;
 }
 
 void storeCountsFromNote(const std::string& note, long long& sent, long long& unchanged) {
@@ -120,7 +217,7 @@ std::string sendRunRecord(const StoreSettings& store, const RunRecord& record, c
                           const s3::RetryPolicy& policy) {
     try {
         const RunRecordExtras extras = extrasOf(record, summary);
-        const std::string key = runRecordKey(store, record.ended, extras.host);
+        const std::string key = runRecordKey(store, record, extras);
         std::optional<s3::Retention> retention;
         // The record is kept as long as the documents it speaks of.
         if (store.retention.count() > 0)
@@ -135,18 +232,83 @@ std::string sendRunRecord(const StoreSettings& store, const RunRecord& record, c
     }
 }
 
-std::string storeRunRecord(const std::optional<StoreSettings>& store, RunRecord& record, const RunSummary& summary) {
+namespace {
+
+std::string storeWith(const std::optional<StoreSettings>& store, RunRecord& record, const RunSummary& summary,
+                      s3::RetryPolicy policy) {
     // Without its company the record would land where the office looks for
     // companies; the run itself failed on that already.
     if (!store || !store->refusal.empty() || store->company.empty()) return {};
+    policy.caFile = store->caFile;
+    const std::string error = sendRunRecord(*store, record, summary, policy);
+    if (!error.empty()) record.note = record.note.empty() ? error : record.note + "; " + error;
+    return error.empty() ? error : "Nuvem: " + error;
+}
+
+}  // namespace
+
+std::string storeRunRecord(const std::optional<StoreSettings>& store, RunRecord& record, const RunSummary& summary) {
     // A run that already waited on an unreachable store must not wait as long again.
     s3::RetryPolicy policy;
     policy.attempts = 3;
     policy.connectTimeout = std::chrono::milliseconds(5000);
     policy.stallTimeout = std::chrono::seconds(15);
-    const std::string error = sendRunRecord(*store, record, summary, policy);
-    if (!error.empty()) record.note = record.note.empty() ? error : record.note + "; " + error;
-    return error.empty() ? error : "Nuvem: " + error;
+    return storeWith(store, record, summary, policy);
+}
+
+std::string storeRunRecord(const std::optional<StoreSettings>& store, RunRecord& record, const RunSummary& summary,
+                           std::chrono::seconds limit) {
+    // Two tries, each ended by the client at half the time: a record is a few KB.
+    s3::RetryPolicy policy;
+    policy.attempts = 2;
+    policy.firstDelay = std::chrono::milliseconds(100);
+    const auto half = std::max(std::chrono::seconds(1), limit / 2);
+    policy.timeLimit = half;
+    policy.connectTimeout = std::min<std::chrono::milliseconds>(half, std::chrono::seconds(5));
+    policy.stallTimeout = half;
+    policy.minBytesPerSecond = 1 << 30;  // the body adds nothing to the time allowed
+    return storeWith(store, record, summary, policy);
+}
+
+struct RunRecordSender::Job {
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+};
+
+RunRecordSender::~RunRecordSender() { wait(); }
+
+void RunRecordSender::send(std::optional<StoreSettings> store, std::string historyFile, RunRecord record,
+                           RunSummary summary, std::function<void(const std::string&)> done) {
+    // The sends that ended are forgotten here, so the list stays short.
+    std::erase_if(jobs_, [](const std::shared_ptr<Job>& job) {
+        {
+            std::lock_guard<std::mutex> lock(job->mutex);
+            if (!job->done) return false;
+        }
+        job->thread.join();
+        return true;
+    });
+    auto job = std::make_shared<Job>();
+    job->thread = std::thread([job, store = std::move(store), historyFile = std::move(historyFile),
+                               record = std::move(record), summary = std::move(summary),
+                               done = std::move(done)]() mutable {
+        const std::string error = storeRunRecord(store, record, summary, kSendLimit);
+        // After the send, so the line notes a record that did not go.
+        appendRun(historyFile, record);
+        if (done) done(error);
+        std::lock_guard<std::mutex> lock(job->mutex);
+        job->done = true;
+        job->ended.notify_all();
+    });
+    jobs_.push_back(std::move(job));
+}
+
+void RunRecordSender::wait() {
+    for (auto& job : jobs_)
+        if (job->thread.joinable()) job->thread.join();
+    jobs_.clear();
 }
 
 }  // namespace exports

@@ -63,7 +63,7 @@ AwsKeys readOnlyUser(std::string* uid) {
 }
 
 void putRecord(const std::string& bucket, const std::string& prefix, const std::string& company, const RunRecord& run,
-               long long sent, const std::string& host, const std::string& package) {
+               long long sent, const std::string& host, const std::string& package, bool plainName) {
     StoreSettings store = settings(bucket, prefix);
     store.company = company;
     RunRecordExtras extras;
@@ -71,8 +71,8 @@ void putRecord(const std::string& bucket, const std::string& prefix, const std::
     extras.version = "1.0.0";
     extras.sent = sent;
     extras.package = package;
-    const auto r = send(s3::putObject(target(bucket), runRecordKey(store, run.ended, host), runRecordText(run, extras),
-                                      std::nullopt));
+    const std::string key = plainName ? plainRunRecordKey(store, run.ended, host) : runRecordKey(store, run, extras);
+    const auto r = send(s3::putObject(target(bucket), key, runRecordText(run, extras), std::nullopt));
     if (!r.ok()) throw std::runtime_error("record: " + r.describe());
 }
 

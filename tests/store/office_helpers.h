@@ -25,9 +25,10 @@ void putPolicy(const std::string& bucket, const std::string& policy);
 // A second user of the cluster with keys of its own and no bucket: it reads
 // what a policy lets it. Created once per program.
 exports::AwsKeys readOnlyUser(std::string* uid = nullptr);
-// A run record as a company's run leaves it (exports::runRecordText) at its key.
+// A run record as a company's run leaves it (exports::runRecordText) at its
+// key; `plainName` puts it where earlier versions did (a name without the run).
 void putRecord(const std::string& bucket, const std::string& prefix, const std::string& company,
                const exports::RunRecord& run, long long sent, const std::string& host = "maquina-1",
-               const std::string& package = "");
+               const std::string& package = "", bool plainName = false);
 
 }  // namespace storetest
