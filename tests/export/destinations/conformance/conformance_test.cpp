@@ -505,32 +505,53 @@ protected:
 };
 
 // A failure in the middle of the large document leaves nothing partial under
-// its name, keeps what an earlier run stored whole, and abandon() leaves no
-// temporary behind. For the package the unit is the archive: the earlier one
-// stays as it was, none half-written takes its name.
+// its name: a new name stays empty, an earlier version stays whole, and what
+// an earlier run stored is untouched; abandon() leaves no temporary behind.
+// For the package the unit is the archive: the earlier one stays as it was,
+// none half-written takes its name.
 TEST_P(Conformance, ADocumentIsStoredWholeOrNotAtAll) {
-    const auto docs = documents();
-    {
-        auto first = subject->make();
-        ASSERT_EQ(deliver(*first, {docs[0]}), "");
-    }
-    const auto before = subject->held();
-    ASSERT_EQ(before.size(), 1u);
+    for (const bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing ? "over an earlier version" : "under a new name");
+        Place here;
+        const std::unique_ptr<Subject> tested = GetParam().make(here);
+        const auto docs = documents();
+        std::vector<OutgoingDocument> earlier = {docs[0]};
+        if (replacing) {
+            earlier.push_back(docs[1]);
+            earlier.back().text = "<nfeProc>dois, antes</nfeProc>";
+        }
+        {
+            auto first = tested->make();
+            ASSERT_EQ(deliver(*first, earlier), "");
+        }
+        const auto before = tested->held();
+        ASSERT_EQ(before.size(), earlier.size());
 
-    auto d = subject->make();
-    std::string failure;
-    {
-        const Planted fault = subject->failLargeDocument();
-        failure = deliver(*d, docs);
-    }
-    EXPECT_NE(failure, "") << "the planted failure went unnoticed";
-    EXPECT_TRUE(subject->leftovers().empty()) << "after abandon: " << subject->leftovers().front();
-    d.reset();
+        auto d = tested->make();
+        std::string failure;
+        {
+            const Planted fault = tested->failLargeDocument();
+            failure = deliver(*d, docs);
+        }
+        EXPECT_NE(failure, "") << "the planted failure went unnoticed";
+        const auto left = tested->leftovers();
+        EXPECT_TRUE(left.empty()) << "after abandon: " << left.front();
+        d.reset();
 
-    const auto after = subject->held();
-    EXPECT_EQ(after.count(subject->nameOf(docs[1])), 0u) << "the large document is held after its failure";
-    EXPECT_EQ(after.at(subject->nameOf(docs[0])), before.at(subject->nameOf(docs[0])));
-    expectOnlyWhole(docs);
+        const auto after = tested->held();
+        const auto whole = expected(docs);
+        for (const auto& [name, bytes] : after) {
+            const auto was = before.find(name);
+            if (was != before.end()) {
+                EXPECT_EQ(listed({{name, bytes}}), listed({*was})) << "an earlier document changed";
+            } else {
+                EXPECT_NE(name, tested->nameOf(docs[1])) << "the large document is held after its failure";
+                ASSERT_EQ(whole.count(name), 1u) << "held under a name no document has: " << name;
+                EXPECT_EQ(listed({{name, bytes}}), listed({*whole.find(name)}));
+            }
+        }
+        for (const auto& [name, bytes] : before) EXPECT_EQ(after.count(name), 1u) << name << " went away";
+    }
 }
 
 // A second run with the same documents writes nothing: the files keep their
