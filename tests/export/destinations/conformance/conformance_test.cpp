@@ -25,7 +25,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -214,7 +213,8 @@ public:
     virtual std::vector<std::string> leftovers() = 0;
     // From now on the large document fails in the middle of being stored.
     virtual Planted failLargeDocument() = 0;
-    // From now on the destination's work stays in flight for a while.
+    // From now on the destination's work stays in flight for a while; nothing
+    // to slow where put() or finish() does the work itself.
     virtual Planted slowDown() { return nullptr; }
     // What the message of a failure with the large document must name.
     virtual std::string failureNames(const OutgoingDocument& doc) { return doc.fileName; }
