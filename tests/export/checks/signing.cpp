@@ -1,4 +1,4 @@
-#include "tests/accountant/signing.h"
+#include "tests/export/checks/signing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The signature check against documents signed here by xmlsec1 with a key and
 // a certificate of a test hierarchy made here by openssl, trusted as
-// CertificadosConfiaveis trusts a folder (tests/accountant/signing.h),
+// CertificadosConfiaveis trusts a folder (tests/export/checks/signing.h),
 // then changed the ways a document is changed after authorisation. xmlsec1
 // --verify judges every text on its own: its verdict and the check's must agree.
 #include "export/checks/certificate_trust.h"
 #include "export/checks/background_checks.h"
 #include "export/checks/signature.h"
 #include "export/checks/xml_check.h"
-#include "tests/accountant/signing.h"
+#include "tests/export/checks/signing.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

@@ -1,8 +1,8 @@
 // The one run loop over documents held in memory, into a temporary folder:
 // what each kind of run counts, refuses, writes and stores, and that a
 // further destination plugs in beside the others.
-#include "tests/exports/memory_source.h"
-#include "tests/accountant/signing.h"
+#include "tests/export/core/memory_source.h"
+#include "tests/export/checks/signing.h"
 
 #include "export/adapters.h"
 #include "export/core/duplicates.h"
@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 #include <zip.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -515,6 +518,216 @@ TEST(Pipeline, AGenuineTextKeepsItsFileAgainstATamperedAuthorisedCopy) {
             }
         EXPECT_EQ(stored, 1);
     }
+}
+
+// ---- cases that once ran against a database to reach the loop's rules ----
+
+std::string file(long long number) { return "NFe" + keyOf(number) + ".XML"; }
+
+StoredDocument text(long long number, const char* changed, const std::string& xml) {
+    StoredDocument d = doc(number, changed);
+    d.xml = xml;
+    return d;
+}
+
+TEST(Pipeline, UnchangedBytesKeepTheFilesModificationTime) {
+    Folder f;
+    Memory m;
+    m.documents = {text(1, "2021-01-01 10:00:00", "<a>\xE9</a>")};
+    f.stamp("01/01/2021", "00:00:00");
+    ASSERT_EQ(run([&] { return incrementalPlan(incremental(f)); }, m).written, 1);
+    const std::string path = (f.out / file(1)).string();
+    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    f.stamp("01/01/2021", "00:00:00");  // select it again
+    RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m);
+    EXPECT_EQ(s.written, 0);
+    EXPECT_EQ(s.unchanged, 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    // Different bytes are written.
+    spit(path, "<a>e</a>\r\n");
+    f.stamp("01/01/2021", "00:00:00");
+    s = run([&] { return incrementalPlan(incremental(f)); }, m);
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(slurp(path), "<a>\xE9</a>\r\n");
+}
+
+TEST(Pipeline, PeriodExportRefusesUnusableTaxNumbersAndWritesTheRest) {
+    Folder f;
+    Memory m;
+    for (int number : {1, 2, 3}) {
+        StoredDocument d = text(number, "2021-02-01 10:00:00", "<p>" + std::to_string(number) + "</p>");
+        d.flag = number == 1 ? "E" : "S";
+        d.issueDate = "2021-02-01";
+        m.documents.push_back(d);
+    }
+    m.documents[1].taxNumber = "../../x";
+    m.documents[2].taxNumber = "";
+    f.stamp("01/01/2021", "00:00:00");
+    const RunSummary s = run([&] { return periodPlan(period(f)); }, m);
+    EXPECT_EQ(s.result, Result::Refused) << s.error;
+    EXPECT_EQ(s.refused, 2);
+    EXPECT_EQ(files(f.out), (std::map<std::string, std::string>{
+                                {"Entrada/NFe" + keyOf(1) + "_11222333000181.XML", "<p>1</p>\r\n"}}));
+    EXPECT_EQ(windowText(s, false).rfind("2 documentos recusados (", 0), 0u) << windowText(s, false);
+}
+
+// A run over more folders than stay open, with one of them swapped for a link
+// to elsewhere midway: nothing may land where the link points.
+TEST(Pipeline, FolderSwappedForALinkDuringARunOverManyFoldersLeadsNothingOutside) {
+    Folder f;
+    Memory m;
+    const int issuers = 100;
+    auto cnpj = [](int i) {
+        char b[16];
+        std::snprintf(b, sizeof b, "11%012d", i);
+        return std::string(b);
+    };
+    for (int round = 0; round < 2; ++round)
+        for (int i = 1; i <= issuers; ++i) {
+            const int number = round * issuers + i;
+            StoredDocument d = text(number, "2021-02-01 10:00:00", "<d/>");
+            char key[64];
+            std::snprintf(key, sizeof key, "352102%s55001%09d1%08d0", cnpj(i).c_str(), number, number);
+            d.key = key;
+            m.documents.push_back(d);
+        }
+    f.stamp("01/01/2021", "00:00:00");
+    const fs::path outside = f.dir / "outside";
+    // shaped like the folder it replaces, so a path that follows it finds its way
+    fs::create_directories(outside / "2021-02");
+    struct Swapper : Observer {
+        fs::path out, outside, first;
+        bool swapped = false;
+        void document(long done, long long) override {
+            if (done != 90 || swapped) return;
+            // the first issuer's folder, long closed by now, becomes a link
+            fs::rename(first, out / "moved-away");
+            fs::create_directory_symlink(outside, first);
+            swapped = true;
+        }
+    } swapper;
+    swapper.out = f.out;
+    swapper.outside = outside;
+    swapper.first = f.out / cnpj(1);
+    const RunSummary s = runPlan(
+        [&] {
+            IncrementalJob job = incremental(f);
+            job.organize = "{cnpj}/{aaaa}-{mm}";
+            RunPlan p = incrementalPlan(job);
+            p.openSource = m.opener();
+            return p;
+        },
+        swapper);
+    ASSERT_TRUE(swapper.swapped);
+    EXPECT_TRUE(fs::is_empty(outside / "2021-02")) << "written through the link";
+    // the run cannot place that issuer's documents: it fails, stamp unmoved
+    EXPECT_EQ(s.result, Result::Failed) << s.error;
+    EXPECT_NE(s.error.find("link"), std::string::npos) << s.error;
+    EXPECT_EQ(f.stored(), "01/01/2021 00:00:00");
+}
+
+// A run that fails midway still says what its checks found in what it wrote.
+TEST(Pipeline, FailedRunReportsTheChecksItMade) {
+    Folder f;
+    Memory m;
+    for (int number = 1; number <= 4; ++number)
+        m.documents.push_back(text(number, "2021-03-01 09:00:00", "<not-a-document/>"));
+    f.stamp("01/01/2021", "00:00:00");
+    // the last document's name is taken by a folder: its file cannot be written
+    fs::create_directories(f.out / file(4) / "inside");
+    const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m);
+    EXPECT_EQ(s.result, Result::Failed);
+    EXPECT_EQ(s.written, 3);
+    EXPECT_EQ(s.checks.failed, 3) << summaryLine(s);
+}
+
+// The ERP kept a rejected copy beside the authorised document, under the same
+// key and a higher number: one file, the authorised text, and the counts match it.
+TEST(Pipeline, TwoRowsWithOneKeyLeaveTheAuthorisedTextAndCountOneFile) {
+    Folder f;
+    Memory m;
+    const std::string authorised = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
+    m.documents = {text(1, "2021-03-01 09:00:00", authorised),
+                   text(2, "2021-03-01 09:30:00",
+                        "<nfeProc><NFe/><protNFe><infProt><cStat>539</cStat></infProt></protNFe></nfeProc>")};
+    m.documents[1].key = keyOf(1);
+    f.stamp("01/01/2021", "00:00:00");
+    const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m);
+    EXPECT_EQ(s.result, Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(s.duplicates, 1);
+    const auto got = files(f.out);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got.at(file(1)), authorised + "\r\n");
+}
+
+// Three issued documents of January 2021, as the hostile cases had them.
+Memory allThreeStored() {
+    Memory m;
+    for (int number : {1, 2, 3})
+        m.documents.push_back(doc(number, ("2021-01-0" + std::to_string(number) + " 10:00:00").c_str()));
+    return m;
+}
+
+std::map<std::string, std::string> allThree() {
+    return {{file(1), "<doc>1</doc>\r\n"}, {file(2), "<doc>2</doc>\r\n"}, {file(3), "<doc>3</doc>\r\n"}};
+}
+
+TEST(Pipeline, LinksPlantedUnderTheFileNamesAreReplacedNeverWrittenThrough) {
+    Folder f;
+    const Memory m = allThreeStored();
+    const fs::path outside = f.dir / "outside";
+    fs::create_directory(outside);
+    // One link per kind of target: a file outside, the same bytes outside
+    // (an unchanged file must not be taken as written), a missing file.
+    spit(outside / "a", "secret");
+    spit(outside / "b", "<doc>2</doc>\r\n");
+    fs::create_symlink(outside / "a", f.out / file(1));
+    fs::create_symlink(outside / "b", f.out / file(2));
+    fs::create_symlink(outside / "c", f.out / file(3));
+    const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m);
+    ASSERT_EQ(s.result, Result::Complete) << s.error;
+    EXPECT_EQ(s.written, 3);
+    EXPECT_EQ(files(outside), (std::map<std::string, std::string>{{"a", "secret"}, {"b", "<doc>2</doc>\r\n"}}));
+    for (int number : {1, 2, 3}) EXPECT_FALSE(fs::is_symlink(f.out / file(number))) << number;
+    EXPECT_EQ(files(f.out), allThree());
+}
+
+TEST(Pipeline, PeriodExportNeverWritesThroughAPlantedEntradaOrSaida) {
+    for (const char* planted : {"Entrada", "Saida"}) {
+        SCOPED_TRACE(planted);
+        Folder f;
+        const Memory m = allThreeStored();
+        const fs::path outside = f.dir / "outside";
+        fs::create_directory(outside);
+        fs::create_directory_symlink(outside, f.out / planted);
+        const RunSummary s = run([&] { return periodPlan(period(f)); }, m);
+        EXPECT_EQ(s.result, Result::Failed);
+        EXPECT_NE(s.error.find("é um link, não uma pasta"), std::string::npos) << s.error;
+        EXPECT_TRUE(files(outside).empty());
+        EXPECT_TRUE(files(f.out).empty());
+    }
+}
+
+TEST(Pipeline, PatternLeadingOutsideIsRefusedBeforeAnythingIsWritten) {
+    Folder f;
+    const Memory m = allThreeStored();
+    const RunSummary s = run(
+        [&] {
+            IncrementalJob job = incremental(f);
+            job.organize = "../fora/{aaaa}";
+            return incrementalPlan(job);
+        },
+        m);
+    EXPECT_EQ(s.result, Result::Failed);
+    EXPECT_EQ(exitStatus(s), 1);
+    EXPECT_NE(s.error.find("Organizar inválido \"../fora/{aaaa}\""), std::string::npos) << s.error;
+    EXPECT_TRUE(files(f.out).empty());
+    EXPECT_FALSE(fs::exists(f.dir / "fora"));
+    EXPECT_EQ(f.stored(), "01/01/2010 00:00:00");
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 // The signer's certificate: chained to a trusted root at the moment the
 // document was signed, and naming the issuer. A test hierarchy made here by
-// openssl (tests/accountant/signing.h) stands for ICP-Brasil, trusted through
+// openssl (tests/export/checks/signing.h) stands for ICP-Brasil, trusted through
 // a folder as CertificadosConfiaveis names one; xmlsec1 --verify with the test
 // root trusted judges the chain on its own. The compiled-in ICP-Brasil roots
 // are pinned by their fingerprints.
 #include "export/checks/certificate_trust.h"
 #include "export/checks/checks.h"
 #include "export/checks/signature.h"
-#include "tests/accountant/signing.h"
+#include "tests/export/checks/signing.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bio.h>

@@ -1,4 +1,4 @@
-#include "tests/exports/memory_source.h"
+#include "tests/export/core/memory_source.h"
 
 #include "export/core/rules.h"
 

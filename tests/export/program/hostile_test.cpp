@@ -389,49 +389,6 @@ TEST_F(Hostile, RelativeFolderBesideSettingsInAFolderWithAnAccent) {
     EXPECT_EQ(Workspace::files(home / "xml"), allThree());
 }
 
-TEST_F(Hostile, LinksPlantedUnderTheFileNamesAreReplacedNeverWrittenThrough) {
-    // One link per kind of target: a file outside, the same bytes outside
-    // (an unchanged file must not be taken as written), a missing file.
-    spit(outside_ / "a", "secret");
-    spit(outside_ / "b", "<doc>2</doc>\r\n");
-    fs::create_symlink(outside_ / "a", ws_->out / file(1));
-    fs::create_symlink(outside_ / "b", ws_->out / file(2));
-    fs::create_symlink(outside_ / "c", ws_->out / file(3));
-    ws_->writeConfig("01/01/2010", "00:00:00", ws_->out.string() + "/");
-    const RunResult r = ws_->run();
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("gravados=3 "), std::string::npos) << r.out;
-    EXPECT_EQ(Workspace::files(outside_),
-              (std::map<std::string, std::string>{{"a", "secret"}, {"b", "<doc>2</doc>\r\n"}}));
-    for (int seq : {1, 2, 3}) EXPECT_FALSE(fs::is_symlink(ws_->out / file(seq))) << seq;
-    EXPECT_EQ(Workspace::files(ws_->out), allThree());
-}
-
-TEST_F(Hostile, PeriodExportNeverWritesThroughAPlantedEntradaOrSaida) {
-    for (const char* planted : {"Entrada", "Saida"}) {
-        SCOPED_TRACE(planted);
-        fs::remove_all(ws_->out);
-        fs::create_directory(ws_->out);
-        fs::create_directory_symlink(outside_, ws_->out / planted);
-        exports::PeriodJob job;
-        job.database = ws_->dbName;
-        const auto who = fixture::defaultCredentials(ws_->dbName);
-        job.sourceOptions = exports::firebirdOptions(client(), {who.user, who.password});
-        job.outputFolder = ws_->out.string();
-        ws_->writeConfig("01/01/2010", "00:00:00", "unused");
-        job.settingsFile = ws_->ini.string();
-        platform::tryEncodeDate(2021, 2, 1, job.startDate);
-        job.endDate = job.startDate;
-        job.branch = "1";
-        exports::Observer quiet;
-        const exports::RunSummary s = exports::runPeriod(job, quiet);
-        EXPECT_EQ(s.result, exports::Result::Failed);
-        EXPECT_NE(s.error.find("é um link, não uma pasta"), std::string::npos) << s.error;
-        EXPECT_TRUE(Workspace::files(outside_).empty());
-        EXPECT_TRUE(Workspace::files(ws_->out).empty());
-    }
-}
-
 // Keys with a line break or a terminal escape are refused like unsafe ones;
 // every other document is written and the stamp moves.
 TEST_F(Hostile, AccessKeysWithControlBytesAreRefused) {

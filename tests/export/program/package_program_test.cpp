@@ -8,7 +8,7 @@
 #include "export/core/package_run.h"
 #include "export/runs.h"
 #include "export/sources/firebird/firebird_options.h"
-#include "tests/accountant/signing.h"
+#include "tests/export/checks/signing.h"
 #include "tests/support/prerequisites.h"
 
 #include <zip.h>
@@ -253,19 +253,6 @@ TEST_P(PackageProgram, IncrementalExportCountsChecksAndFollowsOrganizar)
     EXPECT_EQ(Workspace::files(ws.out), expected);
 }
 
-TEST_P(PackageProgram, PatternLeadingOutsideIsRefusedBeforeAnythingIsWritten)
-{
-    Workspace ws(GetParam());
-    ws.createDatabase(month());
-    spit(ws.ini, ws.configText("01/01/2010", "00:00:00", ws.out.string() + "/") + "Organizar=../fora/{aaaa}\r\n");
-    const RunResult r = ws.run();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Organizar inválido \"../fora/{aaaa}\""), std::string::npos) << r.err;
-    EXPECT_TRUE(Workspace::files(ws.out).empty());
-    EXPECT_FALSE(fs::exists(ws.dir / "fora"));
-    EXPECT_EQ(ws.configValue("Data"), "01/01/2010");
-}
-
 INSTANTIATE_TEST_SUITE_P(Modes, PackageProgram, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
 TEST(PackageProgramErrors, StatusesAndMessages)
@@ -452,23 +439,6 @@ TEST(PackageScheduler, UnitsVerifyAndTheCommandBuildsLastMonth)
               0)
         << slurp(log);
     EXPECT_TRUE(fs::exists(ws.out / ("NFe-" + month + ".zip"))) << slurp(log);
-}
-
-TEST(PackageRun, PreviousMonth)
-{
-    struct Case {
-        int year, month;
-        const char* expected;
-    };
-    for (const Case c : {Case{2024, 3, "2024-02"}, Case{2024, 1, "2023-12"}, Case{2024, 12, "2024-11"}}) {
-        std::tm t{};
-        t.tm_year = c.year - 1900;
-        t.tm_mon = c.month - 1;
-        t.tm_mday = 1;
-        t.tm_hour = 0;  // the first minute of the month is still this month
-        t.tm_isdst = -1;
-        EXPECT_EQ(exports::previousMonth(std::mktime(&t)), c.expected);
-    }
 }
 
 }  // namespace exptest

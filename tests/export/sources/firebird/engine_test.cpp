@@ -1,5 +1,6 @@
 // The incremental export as a library call, in this process, against real
-// databases: the transaction mark, the whole-second rule, unchanged files.
+// databases: the transaction mark, the whole-second rule read from the column,
+// texts of every column type.
 #include "tests/support/workspace.h"
 
 #include "db/ibdatabase.h"
@@ -375,32 +376,6 @@ TEST_P(Engine, MomentFarAheadIsWrittenWithoutMovingTheStampPastNow) {
     EXPECT_EQ(Workspace::files(ws_->out).at(file(2)), "<today/>\r\n");
 }
 
-TEST_P(Engine, UnchangedBytesKeepTheFilesModificationTime) {
-    Doc d;
-    d.seq = 1;
-    d.moment = "2021-01-01 10:00:00";
-    d.xml = "<a>\xE9</a>";
-    ws_->createDatabase({d});
-    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
-    ASSERT_EQ(run().written, 1);
-    const std::string path = (ws_->out / file(1)).string();
-    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
-    ws_->writeConfig("01/01/2021", "00:00:00", "unused");  // select it again
-    exports::RunSummary s = run();
-    EXPECT_EQ(s.written, 0);
-    EXPECT_EQ(s.unchanged, 1);
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
-    // Different bytes are written.
-    spit(path, "<a>e</a>\r\n");
-    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
-    s = run();
-    EXPECT_EQ(s.written, 1);
-    EXPECT_EQ(slurp(path), "<a>\xE9</a>\r\n");
-}
-
 TEST_P(Engine, InlineAndBlobTextsAreByteExact) {
     // Every byte value but NUL, Windows-1252 letters included, around the inline limit.
     std::string all;
@@ -534,135 +509,6 @@ TEST_P(Engine, TextColumnsOfEveryTypeGiveTheStoredBytes) {
             {file(1), padded(*d1.distrib)}, {"CanNFe" + fixture::accessKey(2) + ".XML", padded(*d2.cancel)}};
         EXPECT_EQ(Workspace::files(ws_->out), expected);
     }
-}
-
-TEST_P(Engine, PeriodExportRefusesUnusableTaxNumbersAndWritesTheRest) {
-    std::vector<Doc> docs;
-    for (int seq : {1, 2, 3}) {
-        Doc d;
-        d.seq = seq;
-        d.moment = "2021-02-01 10:00:00";
-        d.tipo = "NF";
-        d.entsai = seq == 1 ? "E" : "S";
-        d.issued = "2021-02-01";
-        d.xml = "<p>" + std::to_string(seq) + "</p>";
-        docs.push_back(d);
-    }
-    docs[1].cnpj = "../../x";
-    docs[2].cnpj = "";
-    ws_->createDatabase(docs);
-    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
-    exports::PeriodJob job;
-    job.database = ws_->dbName;
-    const auto who = fixture::defaultCredentials(ws_->dbName);
-    job.sourceOptions = exports::firebirdOptions(client(), {who.user, who.password});
-    job.outputFolder = ws_->out.string();
-    job.settingsFile = ws_->ini.string();
-    platform::tryEncodeDate(2021, 2, 1, job.startDate);
-    job.endDate = job.startDate;
-    job.branch = "1";
-    exports::Observer quiet;
-    const exports::RunSummary s = exports::runPeriod(job, quiet);
-    EXPECT_EQ(s.result, exports::Result::Refused) << s.error;
-    EXPECT_EQ(s.refused, 2);
-    EXPECT_EQ(Workspace::files(ws_->out),
-              (std::map<std::string, std::string>{
-                  {"Entrada/NFe" + fixture::accessKey(1) + "_11222333000181.XML", "<p>1</p>\r\n"}}));
-    EXPECT_EQ(exports::windowText(s, false).rfind("2 documentos recusados (", 0), 0u) << exports::windowText(s, false);
-}
-
-// A run over more folders than stay open, with one of them swapped for a link
-// to elsewhere midway: nothing may land where the link points.
-TEST_P(Engine, FolderSwappedForALinkDuringARunOverManyFoldersLeadsNothingOutside) {
-    const int issuers = 100;
-    std::vector<Doc> docs;
-    auto cnpj = [](int i) {
-        char b[16];
-        std::snprintf(b, sizeof b, "11%012d", i);
-        return std::string(b);
-    };
-    for (int round = 0; round < 2; ++round)
-        for (int i = 1; i <= issuers; ++i) {
-            Doc d;
-            d.seq = round * issuers + i;
-            d.moment = "2021-02-01 10:00:00";
-            char key[64];
-            std::snprintf(key, sizeof key, "352102%s55001%09d1%08d0", cnpj(i).c_str(), d.seq, d.seq);
-            d.key = key;
-            d.xml = "<d/>";
-            docs.push_back(d);
-        }
-    ws_->createDatabase(docs);
-    spit(ws_->ini, ws_->configText("01/01/2021", "00:00:00", "unused") + "Organizar={cnpj}/{aaaa}-{mm}\r\n");
-    const fs::path outside = ws_->dir / "outside";
-    // shaped like the folder it replaces, so a path that follows it finds its way
-    fs::create_directories(outside / "2021-02");
-    struct Swapper : exports::Observer {
-        fs::path out, outside, first;
-        bool swapped = false;
-        void document(long done, long long) override {
-            if (done != 90 || swapped) return;
-            // the first issuer's folder, long closed by now, becomes a link
-            fs::rename(first, out / "moved-away");
-            fs::create_directory_symlink(outside, first);
-            swapped = true;
-        }
-    } swapper;
-    swapper.out = ws_->out;
-    swapper.outside = outside;
-    swapper.first = ws_->out / cnpj(1);
-    exports::IncrementalJob j = job();
-    j.organize = "{cnpj}/{aaaa}-{mm}";
-    const exports::RunSummary s = exports::runIncremental(j, swapper);
-    ASSERT_TRUE(swapper.swapped);
-    EXPECT_TRUE(fs::is_empty(outside / "2021-02")) << "written through the link";
-    // the run cannot place that issuer's documents: it fails, stamp unmoved
-    EXPECT_EQ(s.result, exports::Result::Failed) << s.error;
-    EXPECT_NE(s.error.find("link"), std::string::npos) << s.error;
-    EXPECT_EQ(stamp(), "01/01/2021 00:00:00");
-}
-
-// A run that fails midway still says what its checks found in what it wrote.
-TEST_P(Engine, FailedRunReportsTheChecksItMade) {
-    std::vector<Doc> docs;
-    for (int seq = 1; seq <= 4; ++seq) {
-        Doc d;
-        d.seq = seq;
-        d.moment = "2021-03-01 09:00:00";
-        d.xml = "<not-a-document/>";
-        docs.push_back(d);
-    }
-    ws_->createDatabase(docs);
-    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
-    // the last document's name is taken by a folder: its file cannot be written
-    fs::create_directories(ws_->out / file(4) / "inside");
-    const exports::RunSummary s = run();
-    EXPECT_EQ(s.result, exports::Result::Failed);
-    EXPECT_EQ(s.written, 3);
-    EXPECT_EQ(s.checks.failed, 3) << exports::summaryLine(s);
-}
-
-// The ERP kept a rejected copy beside the authorised document, under the same
-// key and a higher number: one file, the authorised text, and the counts match it.
-TEST_P(Engine, TwoRowsWithOneKeyLeaveTheAuthorisedTextAndCountOneFile) {
-    Doc authorised, rejected;
-    authorised.seq = 1;
-    authorised.moment = "2021-03-01 09:00:00";
-    authorised.xml = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
-    rejected = authorised;
-    rejected.seq = 2;
-    rejected.key = fixture::accessKey(1);
-    rejected.moment = "2021-03-01 09:30:00";
-    rejected.xml = "<nfeProc><NFe/><protNFe><infProt><cStat>539</cStat></infProt></protNFe></nfeProc>";
-    ws_->createDatabase({authorised, rejected});
-    ws_->writeConfig("01/01/2021", "00:00:00", "unused");
-    const exports::RunSummary s = run();
-    EXPECT_EQ(s.result, exports::Result::Complete) << s.error;
-    EXPECT_EQ(s.written, 1);
-    EXPECT_EQ(s.duplicates, 1);
-    const auto files = Workspace::files(ws_->out);
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files.at(file(1)), authorised.xml.value() + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Engine, testing::Values(Mode::Embedded, Mode::Server), modeName);
