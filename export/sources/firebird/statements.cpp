@@ -9,6 +9,7 @@
 #include "db/database.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -74,7 +75,16 @@ bool goesThroughServer(std::string_view database) {
     // may hold a ':' only after a '/'.
     if (database.find("://") != std::string_view::npos) return true;
     const size_t colon = database.find(':');
-    return colon != std::string_view::npos && colon > 1 && database.substr(0, colon).find('/') == std::string_view::npos;
+    if (colon == std::string_view::npos || colon < 2) return false;
+    const std::string_view before = database.substr(0, colon);
+    const size_t slash = before.find('/');
+    if (slash == std::string_view::npos) return true;
+    // "host/port": one slash between a host and a port number or service name
+    const std::string_view host = before.substr(0, slash), port = before.substr(slash + 1);
+    if (host.empty() || port.empty()) return false;
+    for (char c : port)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
+    return true;
 }
 
 Source::Source(const ConnectionJob& job) {

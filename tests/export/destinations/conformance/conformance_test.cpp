@@ -3,8 +3,8 @@
 // Ceph cluster behind a relay that delays answers or cuts a request in the
 // middle of its body). A new destination gets these cases by adding one
 // Subject below.
-#include "tests/exports/memory_source.h"
-#include "tests/store/store_helpers.h"
+#include "tests/export/core/memory_source.h"
+#include "tests/support/store_helpers.h"
 #include "tests/support/loopback.h"
 
 #include "export/core/pipeline.h"
