@@ -28,8 +28,10 @@ fi
 if (($#)); then
     files=("$@")
 else
-    mapfile -d '' files < <(find app bench controls db export graphics platform resources tests tools \
-        -type f \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
+    dirs=()
+    for d in app bench controls db export graphics platform resources tests tools; do [[ -d $d ]] && dirs+=("$d"); done
+    ((${#dirs[@]})) || exit 0
+    mapfile -d '' files < <(find "${dirs[@]}" -type f \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
 fi
 ((${#files[@]})) || exit 0
 
