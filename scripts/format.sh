@@ -7,10 +7,12 @@
 # Exits 3 when no clang-format is installed.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
 
 check=0
 if [[ "${1:-}" == --check ]]; then check=1; shift; fi
+args=()
+for f in "$@"; do args+=("$(realpath -s -- "$f")"); done  # named from the caller's folder
+cd "$root"
 
 cf="${CLANG_FORMAT:-}"
 if [[ -z "$cf" ]]; then
@@ -25,8 +27,8 @@ fi
 "$cf" --version | grep -q ' version 14\.' ||
     echo "format: warning: $("$cf" --version) is not clang-format 14; its layout may differ" >&2
 
-if (($#)); then
-    files=("$@")
+if ((${#args[@]})); then
+    files=("${args[@]}")
 else
     dirs=()
     for d in app bench controls db export graphics platform resources tests tools; do [[ -d $d ]] && dirs+=("$d"); done
@@ -36,13 +38,13 @@ fi
 ((${#files[@]})) || exit 0
 
 if ((!check)); then
-    printf '%s\0' "${files[@]}" | xargs -0 -n 64 "$cf" -i --style=file
+    printf '%s\0' "${files[@]}" | xargs -0 -n 64 "$cf" -i --style="file:$root/.clang-format"
     exit 0
 fi
 
 # One "file:line:col: error: code should be clang-formatted" per spot.
 set +e
-out="$(printf '%s\0' "${files[@]}" | xargs -0 -n 64 "$cf" --style=file --dry-run -Werror 2>&1 >/dev/null)"
+out="$(printf '%s\0' "${files[@]}" | xargs -0 -n 64 "$cf" --style="file:$root/.clang-format" --dry-run -Werror 2>&1 >/dev/null)"
 rc=$?
 set -e
 bad="$(grep -E '^[^ ].*:[0-9]+:[0-9]+: error: ' <<<"$out" | sed -E 's/:[0-9]+:[0-9]+: error: .*//' | sort -u || true)"
