@@ -18,6 +18,7 @@ pkgs=(
   libcurl4-openssl-dev  # the object store's client
   ceph-mon ceph-osd radosgw ceph-common rclone  # the store's tests start a one-node cluster; bench-store compares with rclone
   chromium  # the office page is checked as headless Chromium renders it
+  clang-format python3  # scripts/check-format.sh (clang-format 14) and scripts/check-layout.sh
 )
 
 missing=()
