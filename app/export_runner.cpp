@@ -19,14 +19,20 @@ public:
     }
     bool wantsTotal() const override { return true; }
     void total(long documents) override {
-        QMetaObject::invokeMethod(runner_, [r = runner_, documents] {
-            if (r->onTotal) r->onTotal(documents);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            runner_,
+            [r = runner_, documents] {
+                if (r->onTotal) r->onTotal(documents);
+            },
+            Qt::QueuedConnection);
     }
     void document(long done, long long number) override {
-        QMetaObject::invokeMethod(runner_, [r = runner_, done, number] {
-            if (r->onDocument) r->onDocument(done, number);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            runner_,
+            [r = runner_, done, number] {
+                if (r->onDocument) r->onDocument(done, number);
+            },
+            Qt::QueuedConnection);
     }
     // A stop signal counts at once: the window's thread may only learn of it
     // after a long queue of progress reports.
@@ -56,11 +62,14 @@ bool ExportRunner::start(std::function<exports::RunSummary(exports::Observer&)> 
         WindowObserver observer(this, stop_, onConnected);
         exports::RunSummary summary = run(observer);
         // Queued behind every progress report of the run.
-        QMetaObject::invokeMethod(this, [this, summary = std::move(summary)] {
-            if (worker_.joinable()) worker_.join();
-            running_ = false;
-            if (onFinished) onFinished(summary);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, summary = std::move(summary)] {
+                if (worker_.joinable()) worker_.join();
+                running_ = false;
+                if (onFinished) onFinished(summary);
+            },
+            Qt::QueuedConnection);
     });
     return true;
 }

@@ -29,11 +29,11 @@ QString kindCaption(const std::string& kind) {
 
 QString resultCaption(exports::Result result) {
     switch (result) {
-        case exports::Result::Complete: return QString::fromUtf8("Concluída");
-        case exports::Result::Failed: return QStringLiteral("Falhou");
-        case exports::Result::Interrupted: return QStringLiteral("Interrompida");
-        case exports::Result::Busy: return QString::fromUtf8("Não feita (outra em andamento)");
-        case exports::Result::Refused: return QStringLiteral("Documentos recusados");
+    case exports::Result::Complete: return QString::fromUtf8("Concluída");
+    case exports::Result::Failed: return QStringLiteral("Falhou");
+    case exports::Result::Interrupted: return QStringLiteral("Interrompida");
+    case exports::Result::Busy: return QString::fromUtf8("Não feita (outra em andamento)");
+    case exports::Result::Refused: return QStringLiteral("Documentos recusados");
     }
     return {};
 }
@@ -56,8 +56,8 @@ HistoryWindow::HistoryWindow(std::string historyPath, QWidget* parent)
     runsList_->setAlternatingRowColors(false);
     runsList_->setHeaderLabels({QStringLiteral("Fim"), QStringLiteral("Tipo"), QStringLiteral("Resultado"),
                                 QStringLiteral("Examinados"), QStringLiteral("Selecionados"),
-                                QStringLiteral("Gravados"), QStringLiteral("Inalterados"),
-                                QStringLiteral("Recusados"), QStringLiteral("Erro")});
+                                QStringLiteral("Gravados"), QStringLiteral("Inalterados"), QStringLiteral("Recusados"),
+                                QStringLiteral("Erro")});
     runsList_->header()->setStretchLastSection(true);
     details_ = new QPlainTextEdit(this);
     details_->setReadOnly(true);
@@ -108,14 +108,15 @@ void HistoryWindow::reload() {
             bold.setBold(true);
             item->setFont(2, bold);
             // The colour hides under the selection; the sign does not.
-            item->setIcon(2, style()->standardIcon(failed ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning));
+            item->setIcon(2,
+                          style()->standardIcon(failed ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning));
         }
     }
     for (int c = 0; c < runsList_->columnCount() - 1; ++c) runsList_->resizeColumnToContents(c);
-    emptyNote_->setText(runs_.empty() ? QString::fromUtf8("Nenhuma exportação registrada em \"%1\".")
-                                            .arg(QString::fromStdString(historyPath_))
-                                      : QString::fromUtf8("Últimas %1 exportações, a mais recente primeiro.")
-                                            .arg(runs_.size()));
+    emptyNote_->setText(
+        runs_.empty()
+            ? QString::fromUtf8("Nenhuma exportação registrada em \"%1\".").arg(QString::fromStdString(historyPath_))
+            : QString::fromUtf8("Últimas %1 exportações, a mais recente primeiro.").arg(runs_.size()));
     // The newest run in the details, without a selection hiding its colour.
     if (runsList_->topLevelItemCount() > 0)
         runsList_->setCurrentItem(runsList_->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);

@@ -117,8 +117,7 @@ namespace {
 // otherwise stand in every unattended run's error output beside real errors.
 QtMessageHandler previousHandler = nullptr;
 void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        return;
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
     if (previousHandler) previousHandler(type, context, message);
 }
 
@@ -205,7 +204,8 @@ int main(int argc, char** argv) {
     // ---- control library start-up (its end steps run after the loop) ----
     vesperine::ControlLibrary controlLibrary;  // outlives the window; its end steps run when main returns
     controlLibrary.SetMessageCallback([](const std::string& text) {
-        platform::showMessageBox(QString::fromUtf8(kApplicationTitle), QString::fromStdString(platform::textToUtf8(text)));
+        platform::showMessageBox(QString::fromUtf8(kApplicationTitle),
+                                 QString::fromStdString(platform::textToUtf8(text)));
     });
     try {
         controlLibrary.Start(argc, argv);

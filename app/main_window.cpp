@@ -129,8 +129,7 @@ void TForm1::buildControls() {
     textBuffer_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     textBuffer_->setVisible(false);
 
-    incrementalGroup_ =
-        named(new QGroupBox(QStringLiteral("Exportação pela Alteração"), this), "incrementalGroup");
+    incrementalGroup_ = named(new QGroupBox(QStringLiteral("Exportação pela Alteração"), this), "incrementalGroup");
     incrementalGroup_->setGeometry(16, 56, 321, 105);
     stampDateLabel_ = makeLabel("stampDateLabel", incrementalGroup_, 8, 16, "Data Ultima");
     stampTimeLabel_ = makeLabel("stampTimeLabel", incrementalGroup_, 112, 16, "Hora Ultima");
@@ -146,12 +145,10 @@ void TForm1::buildControls() {
     issuedBox_->setGeometry(8, 56, 97, 17);
     receivedBox_ = named(new QCheckBox(QStringLiteral("Notas Recebidas"), incrementalGroup_), "receivedBox");
     receivedBox_->setGeometry(8, 80, 105, 17);
-    vehiclesBox_ =
-        named(new QCheckBox(QStringLiteral("Notas Emitidas de Veículos"), incrementalGroup_), "vehiclesBox");
+    vehiclesBox_ = named(new QCheckBox(QStringLiteral("Notas Emitidas de Veículos"), incrementalGroup_), "vehiclesBox");
     vehiclesBox_->setGeometry(128, 56, 185, 17);
 
-    periodGroup_ =
-        named(new QGroupBox(QStringLiteral("Exportar por período - Notas Emitidas"), this), "periodGroup");
+    periodGroup_ = named(new QGroupBox(QStringLiteral("Exportar por período - Notas Emitidas"), this), "periodGroup");
     periodGroup_->setGeometry(16, 168, 321, 73);
     startDateLabel_ = makeLabel("startDateLabel", periodGroup_, 16, 16, "Data Inicial");
     endDateLabel_ = makeLabel("endDateLabel", periodGroup_, 104, 16, "Data Final");
@@ -189,15 +186,16 @@ void TForm1::buildControls() {
     progressGauge_->setGeometry(8, 296, 321, 20);
 
     // Tab order: the window's children, then each group's own order.
-    QWidget* chain[] = {databaseEdit_,     folderEdit_,     textBuffer_,     generateButton_,    stampTimeEdit_,    stampDateEdit_,   issuedBox_,
-                        receivedBox_, vehiclesBox_, startDateEdit_, endDateEdit_, branchEdit_, exportButton_, historyButton_};
+    QWidget* chain[] = {databaseEdit_,  folderEdit_, textBuffer_,   generateButton_, stampTimeEdit_,
+                        stampDateEdit_, issuedBox_,  receivedBox_,  vehiclesBox_,    startDateEdit_,
+                        endDateEdit_,   branchEdit_, exportButton_, historyButton_};
     for (std::size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
 
     trayMenu_ = named(new QMenu(this), "trayMenu");
     openAction_ = named(trayMenu_->addAction(QStringLiteral("Abrir")), "openAction");
     historyAction_ = named(trayMenu_->addAction(QString::fromUtf8("Histórico")), "historyAction");
-    previousMonthPackageAction_ =
-        named(trayMenu_->addAction(QStringLiteral("Gerar pacote do mês anterior")), "previousMonthPackageAction");
+    previousMonthPackageAction_ = named(trayMenu_->addAction(QStringLiteral("Gerar pacote do mês anterior")),
+                                        "previousMonthPackageAction");
     quitAction_ = named(trayMenu_->addAction(QStringLiteral("Sair")), "quitAction");
     trayIcon_ = named(new QSystemTrayIcon(this), "trayIcon");
 
@@ -230,8 +228,8 @@ void TForm1::FormCreate() {
     if (!headlessPlatform()) trayIcon_->show();
 
     try {
-        const QString folder =
-            options_.configFolder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.configFolder;
+        const QString folder = options_.configFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                               : options_.configFolder;
         config_ = std::make_unique<app::ConfigFile>(app::configFilePath(folder.toStdString()));
 
         if (!config_->exists()) {
@@ -269,8 +267,7 @@ void TForm1::followHistory() {
 
 void TForm1::showLastRun() {
     const QString text = runMonitor_ ? runMonitor_->statusText() : QString();
-    if (!text.isEmpty())
-        showStatus(app::StatusPlace::Incremental, text.toStdString(), runMonitor_->needsAttention());
+    if (!text.isEmpty()) showStatus(app::StatusPlace::Incremental, text.toStdString(), runMonitor_->needsAttention());
 }
 
 void TForm1::recordRun(const exports::RunSummary& s, const char* kind, std::chrono::system_clock::time_point started) {
@@ -363,8 +360,8 @@ void TForm1::showStamp() {
         if (!platform::tryEncodeDate(r.moment.year, r.moment.month, r.moment.day, date)) return;
         const platform::FormatSettings fs = platform::currentFormatSettings();
         stampDateEdit_->setText(fromBytes(platform::formatShortDate(date, fs)));
-        stampTimeEdit_->setText(fromBytes(platform::formatLongTime(
-            ((r.moment.hour * 60 + r.moment.minute) * 60 + r.moment.second) / 86400.0, fs)));
+        stampTimeEdit_->setText(fromBytes(
+            platform::formatLongTime(((r.moment.hour * 60 + r.moment.minute) * 60 + r.moment.second) / 86400.0, fs)));
     } catch (const std::exception&) {
     }
 }
@@ -459,7 +456,7 @@ void TForm1::buildPreviousMonthPackage() {
         // The window is often hidden when the tray starts it.
         if (trayIcon_ && trayIcon_->isVisible())
             trayIcon_->showMessage(QString::fromUtf8(kApplicationTitle), QString::fromUtf8(text),
-                                  failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+                                   failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
         if (quitAfterRun_) Terminate();
     };
     showStatus(StatusPlace::Incremental, "Gerando o pacote de " + job.yearMonth + "...", false);

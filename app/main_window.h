@@ -94,10 +94,10 @@ public:
     bool trayAvailable() const;
 
 public slots:
-    void startIncrementalExport();  // "Gerar"
-    void startPeriodExport();       // "Exportar"
-    void showFromTray();            // "Abrir"
-    void quitProgram();             // "Sair"
+    void startIncrementalExport();     // "Gerar"
+    void startPeriodExport();          // "Exportar"
+    void showFromTray();               // "Abrir"
+    void quitProgram();                // "Sair"
     void buildPreviousMonthPackage();  // "Gerar pacote do mês anterior"
     // Mouse events on the tray icon: a double click opens the window; the
     // right button's menu is the icon's own context menu.
@@ -142,8 +142,8 @@ private:
     exports::RunRecordSender recordSender_;
     bool terminated_ = false;
     int exitCode_ = 0;
-    bool placed_ = false;       // centred once, on the first show
-    QPoint pinnedPos_;          // where the window stays
+    bool placed_ = false;  // centred once, on the first show
+    QPoint pinnedPos_;     // where the window stays
     bool restoringPos_ = false;
 
     // The controls, each named after its member (objectName without the

@@ -21,9 +21,10 @@ bool notifyDesktop(const QString& summary, const QString& body, std::chrono::mil
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return false;
 
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+                                                       QStringLiteral("/org/freedesktop/Notifications"),
+                                                       QStringLiteral("org.freedesktop.Notifications"),
+                                                       QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(2)));  // critical: stays until read
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("exportar-xml"));

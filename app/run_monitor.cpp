@@ -14,8 +14,7 @@
 namespace app {
 
 RunMonitor::RunMonitor(const std::string& settingsFile, QObject* parent)
-    : QObject(parent),
-      historyPath_(exports::historyFileFor(settingsFile)),
+    : QObject(parent), historyPath_(exports::historyFileFor(settingsFile)),
       markPath_(exports::announcedFileFor(settingsFile)) {
     // A trim replaces the file and an append may come in several events:
     // read once things have settled.

@@ -70,8 +70,7 @@ public:
     RunWatchdog(std::string historyPath, const char* kind, std::chrono::system_clock::time_point started,
                 std::chrono::seconds noProgressLimit, std::optional<exports::StoreSettings> store)
         : history_(std::move(historyPath)), kind_(kind), started_(started), limit_(noProgressLimit),
-          store_(std::move(store)),
-          lastProgress_(Steady::now().time_since_epoch().count()),
+          store_(std::move(store)), lastProgress_(Steady::now().time_since_epoch().count()),
           thread_([this] { watch(); }) {}
     ~RunWatchdog() { finish(); }
 
@@ -227,8 +226,7 @@ public:
 // window does not say it again.
 void record(const exports::RunSummary& s, const char* kind, const std::string& settingsFile,
             std::chrono::system_clock::time_point started, const std::optional<exports::StoreSettings>& store) {
-    exports::RunRecord run =
-        exports::recordOf(s, kind, started, std::chrono::system_clock::now());
+    exports::RunRecord run = exports::recordOf(s, kind, started, std::chrono::system_clock::now());
     // The office's copy; only the local history says when it could not go.
     if (const std::string error = exports::storeRunRecord(store, run, s); !error.empty()) line(stderr, error);
     announceBeforeRecording(run, settingsFile);

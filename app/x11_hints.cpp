@@ -65,7 +65,7 @@ void applyX11WindowHints(QWidget* window, bool skipTaskbarButton) {
     }
     // Mapped: ask the window manager (_NET_WM_STATE_ADD = 1, source = normal application).
     if (skipTaskbarButton && window->isVisible()) {
-        xcb_client_message_event_t ev {};
+        xcb_client_message_event_t ev{};
         ev.response_type = XCB_CLIENT_MESSAGE;
         ev.format = 32;
         ev.window = w;
@@ -86,12 +86,9 @@ void applyX11WindowHints(QWidget* window, bool skipTaskbarButton) {
         constexpr uint32_t kFunctionsValid = 1, kDecorationsValid = 2;
         constexpr uint32_t kFuncAll = 1, kFuncResize = 2, kFuncMove = 4, kFuncMinimize = 8, kFuncMaximize = 16,
                            kFuncClose = 32;
-        if (!(hints[0] & kFunctionsValid))
-            hints[1] = kFuncResize | kFuncMinimize | kFuncMaximize | kFuncClose;
-        else if (hints[1] & kFuncAll)
-            hints[1] |= kFuncMove;  // "all but" the listed ones
-        else
-            hints[1] &= ~kFuncMove;
+        if (!(hints[0] & kFunctionsValid)) hints[1] = kFuncResize | kFuncMinimize | kFuncMaximize | kFuncClose;
+        else if (hints[1] & kFuncAll) hints[1] |= kFuncMove;  // "all but" the listed ones
+        else hints[1] &= ~kFuncMove;
         if (!(hints[0] & kDecorationsValid)) hints[2] = 0;
         hints[0] |= kFunctionsValid;
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, motif, motif, 32, 5, hints.data());

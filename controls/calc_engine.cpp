@@ -74,10 +74,8 @@ void CalcEngine::Paste() {
     const std::string currency = host_->formatSettings().currencyString;
     if (!currency.empty())
         for (size_t p; (p = text.find(currency)) != std::string::npos;) text.erase(p, currency.size());
-    if (long double value = 0; TryTextToFloat(text, decimalSeparator(), value))
-        SetDisplay(value);
-    else
-        SetText("0");
+    if (long double value = 0; TryTextToFloat(text, decimalSeparator(), value)) SetDisplay(value);
+    else SetText("0");
 }
 
 void CalcEngine::Ok() {
@@ -126,19 +124,26 @@ void CalcEngine::CalcKey(char key) {
     if (FOnCalcKey) FOnCalcKey(key);
 
     switch (key) {
-    case '0': case '1': case '2': case '3': case '4':
-    case '5': case '6': case '7': case '8': case '9': {
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9': {
         CheckFirst();
         if (FText == "0") SetText("");
         if (FText.find('E') != std::string::npos) return;
         size_t limit = DisplayDigits() + (FText.find('-') != std::string::npos ? 1 : 0);
-        if (FText.size() < limit)
-            SetText(FText + key);
-        else
-            Beep();
+        if (FText.size() < limit) SetText(FText + key);
+        else Beep();
         return;
     }
-    case '.': case ',': {
+    case '.':
+    case ',': {
         CheckFirst();
         const char sep = decimalSeparator();
         if (FText.find(sep) == std::string::npos) SetText(FText + sep);
@@ -146,42 +151,35 @@ void CalcEngine::CalcKey(char key) {
     }
     case kBackspace:
         CheckFirst();
-        if (FText.size() == 1 || (FText.size() == 2 && FText[0] == '-'))
-            SetText("0");
-        else if (!FText.empty())
-            SetText(FText.substr(0, FText.size() - 1));
-        else
-            SetText("0");
+        if (FText.size() == 1 || (FText.size() == 2 && FText[0] == '-')) SetText("0");
+        else if (!FText.empty()) SetText(FText.substr(0, FText.size() - 1));
+        else SetText("0");
         return;
     case 'E':
         CheckFirst();
         SetText("0");
         return;
-    case 'C':
-        Clear();
-        return;
-    case '_':
-        SetDisplay(-GetDisplay());
-        return;
+    case 'C': Clear(); return;
+    case '_': SetDisplay(-GetDisplay()); return;
     case 'Q':
         if (FStatus == TsCalcState::csError) return;
         FStatus = TsCalcState::csFirst;
-        if (GetDisplay() < 0)
-            Error();
-        else
-            SetDisplay(std::sqrt(GetDisplay()));
+        if (GetDisplay() < 0) Error();
+        else SetDisplay(std::sqrt(GetDisplay()));
         return;
     case 'R':
         if (FStatus == TsCalcState::csError) return;
         FStatus = TsCalcState::csFirst;
-        if (GetDisplay() == 0)
-            Error();
-        else
-            SetDisplay(1 / GetDisplay());
+        if (GetDisplay() == 0) Error();
+        else SetDisplay(1 / GetDisplay());
         return;
-    case '+': case '-': case '*': case '/': case '%': case '=': case kEnter:
-        OperatorKey(key);
-        return;
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '%':
+    case '=':
+    case kEnter: OperatorKey(key); return;
     case kEsc:
         if (FText != "0") {
             Clear();
@@ -190,14 +188,9 @@ void CalcEngine::CalcKey(char key) {
             host_->closeForm();
         }
         return;
-    case kCopy:
-        Copy();
-        return;
-    case kPaste:
-        Paste();
-        return;
-    default:
-        return;
+    case kCopy: Copy(); return;
+    case kPaste: Paste(); return;
+    default: return;
     }
 }
 
@@ -210,20 +203,16 @@ void CalcEngine::OperatorKey(char k) {
         FStatus = TsCalcState::csFirst;
         long double v = GetDisplay();
         if (k == '%') {
-            if (FOperator == '*' || FOperator == '/')
-                v = v / 100;
-            else if (FOperator == '+' || FOperator == '-')
-                v = FOperand * v / 100;
+            if (FOperator == '*' || FOperator == '/') v = v / 100;
+            else if (FOperator == '+' || FOperator == '-') v = FOperand * v / 100;
         }
         switch (FOperator) {
         case '+': SetDisplay(FOperand + v); break;
         case '-': SetDisplay(FOperand - v); break;
         case '*': SetDisplay(FOperand * v); break;
         case '/':
-            if (v == 0)
-                Error();
-            else
-                SetDisplay(FOperand / v);
+            if (v == 0) Error();
+            else SetDisplay(FOperand / v);
             break;
         default: break;
         }

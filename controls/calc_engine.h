@@ -45,10 +45,10 @@ public:
     void Copy();
     void Paste();
     // Memory buttons.
-    void MemoryStore();    // "MS"
-    void MemoryAdd();      // "MP"
-    void MemoryRecall();   // "MR"
-    void MemoryClear();    // "MC"
+    void MemoryStore();   // "MS"
+    void MemoryAdd();     // "MP"
+    void MemoryRecall();  // "MR"
+    void MemoryClear();   // "MC"
     // "OK" of the menu: reformat the display, then FOnOk.
     void Ok();
 

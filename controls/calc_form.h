@@ -56,7 +56,7 @@ public:
     TsPanel* FDisplayPanel = nullptr;
     TsPanel* FCalculatorPanel = nullptr;
     TsPanel* FCalcPanel = nullptr;
-    std::array<TsCalcButton*, 27> Buttons{};  // sSpeedButton1..27
+    std::array<TsCalcButton*, 27> Buttons{};                      // sSpeedButton1..27
     TsCalcButton* Button(int n) const { return Buttons[n - 1]; }  // 1-based, as named
     // The button showing a caption, or null.
     TsCalcButton* ButtonByCaption(const QString& caption) const;

@@ -92,10 +92,8 @@ void TsCalendGrid::paintCell(QPainter& p, int col, int row) {
     QColor background = calColor;
     if (row >= 1 && !weekCol) {
         QColor cellBg(255, 0, 255);
-        if (FOwner->FOnDrawDay)
-            FOwner->FOnDrawDay(FOwner->DrawDaySender, font, cellBg, date);
-        else if (FOwner->FOnGetCellParams)
-            FOwner->FOnGetCellParams(this, font, cellBg, date);
+        if (FOwner->FOnDrawDay) FOwner->FOnDrawDay(FOwner->DrawDaySender, font, cellBg, date);
+        else if (FOwner->FOnGetCellParams) FOwner->FOnGetCellParams(this, font, cellBg, date);
         if (cellBg != QColor(255, 0, 255)) {
             background = cellBg;
             if (!isToday) p.fillRect(cell, cellBg);

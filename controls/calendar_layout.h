@@ -14,8 +14,16 @@ namespace controls {
 
 using platform::DateTime;
 
-enum class TCalDayOfWeek { dowMonday = 0, dowTuesday, dowWednesday, dowThursday, dowFriday, dowSaturday,
-                           dowSunday, dowLocaleDefault };
+enum class TCalDayOfWeek {
+    dowMonday = 0,
+    dowTuesday,
+    dowWednesday,
+    dowThursday,
+    dowFriday,
+    dowSaturday,
+    dowSunday,
+    dowLocaleDefault
+};
 
 // A set of weekdays, bit n for TCalDayOfWeek n.
 struct TDaysOfWeek {

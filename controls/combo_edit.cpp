@@ -13,8 +13,9 @@ namespace {
 QKeyCombination ShortcutKey(const QKeyEvent* event) {
     Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     const int k = event->key();
-    if ((event->modifiers() & Qt::KeypadModifier) && ((k >= Qt::Key_0 && k <= Qt::Key_9) || k == Qt::Key_Plus ||
-                                                       k == Qt::Key_Minus || k == Qt::Key_Asterisk || k == Qt::Key_Slash))
+    if ((event->modifiers() & Qt::KeypadModifier) &&
+        ((k >= Qt::Key_0 && k <= Qt::Key_9) || k == Qt::Key_Plus || k == Qt::Key_Minus || k == Qt::Key_Asterisk ||
+         k == Qt::Key_Slash))
         mods |= Qt::KeypadModifier;
     return QKeyCombination(mods, Qt::Key(k));
 }
@@ -61,8 +62,7 @@ void TsCustomComboEdit::UpdateButtonDroppedDown(const QObject* going) {
 
 bool TsCustomComboEdit::eventFilter(QObject* watched, QEvent* e) {
     // However the popup is shown or hidden (the controller, a click outside, Esc).
-    if (watched == FPopupWindow && (e->type() == QEvent::Show || e->type() == QEvent::Hide))
-        UpdateButtonDroppedDown();
+    if (watched == FPopupWindow && (e->type() == QEvent::Show || e->type() == QEvent::Hide)) UpdateButtonDroppedDown();
     return TsMaskEdit::eventFilter(watched, e);
 }
 
@@ -79,26 +79,20 @@ void TsCustomComboEdit::OpenPopup() {
     auto* form = qobject_cast<TacPopupForm*>(popup);
     if (QWidget* parentForm = window(); parentForm && form)
         if (parentForm->windowFlags() & Qt::WindowStaysOnTopHint) form->StayOnTop = true;
-    if (form)
-        TsPopupController::Instance()->ShowForm(form, this, 80);
-    else
-        popup->show();
+    if (form) TsPopupController::Instance()->ShowForm(form, this, 80);
+    else popup->show();
 }
 
 void TsCustomComboEdit::ClosePopup() {
     if (!FPopupWindow || !FPopupWindow->isVisible()) return;
-    if (auto* form = qobject_cast<TacPopupForm*>(FPopupWindow.data()))
-        form->Close();
-    else
-        FPopupWindow->hide();
+    if (auto* form = qobject_cast<TacPopupForm*>(FPopupWindow.data())) form->Close();
+    else FPopupWindow->hide();
 }
 
 void TsCustomComboEdit::ButtonClicked() {
     if (OnButtonClick) OnButtonClick(this);
-    if (DroppedDown())
-        ClosePopup();
-    else
-        OpenPopup();
+    if (DroppedDown()) ClosePopup();
+    else OpenPopup();
 }
 
 void TsCustomComboEdit::DoClick() {

@@ -102,10 +102,8 @@ DateTime TsCustomDateEdit::Date() const {
 }
 
 void TsCustomDateEdit::SetDate(DateTime value) {
-    if (controls::ValidDate(value) && value != NullDate)
-        FIntDate = value;
-    else
-        FIntDate = FDefaultToday ? platform::today() : NullDate;
+    if (controls::ValidDate(value) && value != NullDate) FIntDate = value;
+    else FIntDate = FDefaultToday ? platform::today() : NullDate;
     const DateTime old = Date();
     if (!gDateTextRewrite) {
         gDateTextRewrite = true;
@@ -148,8 +146,7 @@ void TsCustomDateEdit::TextTracking() {
     if (!text.isEmpty() && !text.contains(QLatin1Char(' ')) && meaningful)
         SetDate(controls::StrToDateByFormatDef(FDateFormat.toStdString(), text.toStdString(), Date(), Settings(),
                                                controls::CurrentYear()));
-    else
-        SetDate(NullDate);
+    else SetDate(NullDate);
     gDateTextRewrite = false;
 }
 

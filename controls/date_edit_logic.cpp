@@ -59,7 +59,7 @@ std::string FormatStrDate(const std::string& text, DateFieldOrder o, int current
     // Fields in the edit's order.
     std::string a = f.size() > 0 ? f[0] : "", b = f.size() > 1 ? f[1] : "", c = f.size() > 2 ? f[2] : "";
     std::string yearField = o.order == YMD ? a : c;
-    std::string first = o.order == YMD ? b : a;   // month in YMD, else day/month
+    std::string first = o.order == YMD ? b : a;  // month in YMD, else day/month
     std::string second = o.order == YMD ? c : b;
     if (yearField.empty()) yearField = "0000";
     if (yearField.size() < 4) {
@@ -93,7 +93,9 @@ int ValX(const std::string& text) {
 
 StrDate DecodeStrDate(const std::string& text, DateFieldOrder o, int centuryOf) {
     Layout l = LayoutOf(o.order);
-    auto field = [&](int at, int len) { return at < int(text.size()) ? text.substr(size_t(at), size_t(len)) : std::string(); };
+    auto field = [&](int at, int len) {
+        return at < int(text.size()) ? text.substr(size_t(at), size_t(len)) : std::string();
+    };
     StrDate d;
     d.day = ValX(field(l.dayAt, 2));
     d.month = ValX(field(l.monthAt, 2));
@@ -138,10 +140,8 @@ std::string CompleteYearField(const std::string& text, int currentYear) {
     std::string s = text;
     const size_t y = s.size() - 4;
     const std::string cy = Pad4(currentYear);
-    if (s[y] == ' ' || s[y + 1] == ' ')
-        s.replace(y, 4, cy);
-    else if (s[y + 2] == ' ' || s[y + 3] == ' ')
-        s.replace(y, 4, cy.substr(0, 2) + s.substr(y, 2));
+    if (s[y] == ' ' || s[y + 1] == ' ') s.replace(y, 4, cy);
+    else if (s[y + 2] == ' ' || s[y + 3] == ' ') s.replace(y, 4, cy.substr(0, 2) + s.substr(y, 2));
     return s;
 }
 

@@ -60,10 +60,8 @@ std::string DefaultDateFormat(bool fourDigitYear, const FormatSettings& fs) {
 
 std::string DefaultDateMask(char blanksChar, bool fourDigitYear, const FormatSettings& fs) {
     std::string mask;
-    if (fourDigitYear)
-        mask = GetDateOrder(fs.shortDateFormat) == YMD ? "!9999/99/99;1;" : "!99/99/9999;1;";
-    else
-        mask = "!99/99/99;1;";
+    if (fourDigitYear) mask = GetDateOrder(fs.shortDateFormat) == YMD ? "!9999/99/99;1;" : "!99/99/9999;1;";
+    else mask = "!99/99/99;1;";
     return mask + blanksChar;
 }
 
@@ -89,15 +87,13 @@ int MonthFromName(const std::string& text, int n, const FormatSettings& fs) {
     return 0;
 }
 
-int ExtractDateField(const std::string& format, const std::string& text, char letter, int count, int blank,
-                     int deflt, const FormatSettings& fs) {
+int ExtractDateField(const std::string& format, const std::string& text, char letter, int count, int blank, int deflt,
+                     const FormatSettings& fs) {
     int result = deflt;
     letter = Upper(letter);
     int len = int(format.size());
-    if (int(text.size()) < len)
-        len = int(text.size());
-    else if (int(text.size()) > len)
-        return result;
+    if (int(text.size()) < len) len = int(text.size());
+    else if (int(text.size()) > len) return result;
     const std::string fmt = UpperAscii(format);
     const size_t at = fmt.find(std::string(size_t(count), letter));
     if (at == std::string::npos) return result;
@@ -147,8 +143,7 @@ bool ScanChar(const std::string& s, int& pos, char ch) {
 bool ScanNumber(const std::string& s, int maxLength, int& pos, int& number) {
     ScanBlanks(s, pos);
     int p = pos, n = 0, digits = 0;
-    while (p <= int(s.size()) && s[size_t(p - 1)] >= '0' && s[size_t(p - 1)] <= '9' && digits < maxLength &&
-           n < 1000) {
+    while (p <= int(s.size()) && s[size_t(p - 1)] >= '0' && s[size_t(p - 1)] <= '9' && digits < maxLength && n < 1000) {
         n = n * 10 + (s[size_t(p - 1)] - '0');
         ++digits;
         ++p;
@@ -176,10 +171,8 @@ bool ScanDateNumbers(const std::string& s, const std::string& format, int& pos, 
         y = ExpandTwoDigitYear(y, currentYear);
     } else {
         y = currentYear;
-        if (order == DMY)
-            d = n1, m = n2;
-        else
-            m = n1, d = n2;
+        if (order == DMY) d = n1, m = n2;
+        else m = n1, d = n2;
     }
     ScanChar(s, pos, sep);
     ScanBlanks(s, pos);

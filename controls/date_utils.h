@@ -35,8 +35,8 @@ int ExpandTwoDigitYear(int year, int currentYear);
 int ExpandTwoDigitYear(int year);
 
 int MonthFromName(const std::string& text, int n, const FormatSettings& fs);
-int ExtractDateField(const std::string& format, const std::string& text, char letter, int count, int blank,
-                     int deflt, const FormatSettings& fs);
+int ExtractDateField(const std::string& format, const std::string& text, char letter, int count, int blank, int deflt,
+                     const FormatSettings& fs);
 
 // Scanners on 1-based positions, advanced in place.
 void ScanBlanks(const std::string& s, int& pos);

@@ -33,8 +33,7 @@ QColor CaptionText() { return QColor(0, 0, 0); }
 QColor GrayText() { return QColor(109, 109, 109); }
 }  // namespace syscolors
 
-TsPanel::TsPanel(QWidget* parent)
-    : QWidget(parent), FColor(syscolors::BtnFace()), FFontColor(syscolors::WindowText()) {
+TsPanel::TsPanel(QWidget* parent) : QWidget(parent), FColor(syscolors::BtnFace()), FFontColor(syscolors::WindowText()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
@@ -122,11 +121,8 @@ void TsPanel::Realign() {
                 w->setGeometry(area.right() + 1 - w->width(), area.top(), w->width(), area.height());
                 area.setRight(area.right() - w->width());
                 break;
-            case TAlign::alClient:
-                w->setGeometry(area);
-                break;
-            case TAlign::alNone:
-                break;
+            case TAlign::alClient: w->setGeometry(area); break;
+            case TAlign::alNone: break;
             }
         }
     };

@@ -46,8 +46,8 @@ void TsEditButton::PaintGlyphBackground(graphics::TBitmap& area) {
     // The edit's face lies under the glyph.
     const QWidget* face = parentWidget() ? parentWidget() : this;
     const QColor c = face->palette().color(QPalette::Base);
-    const graphics::TColor value =
-        graphics::TColor(c.red()) | graphics::TColor(c.green()) << 8 | graphics::TColor(c.blue()) << 16;
+    const graphics::TColor value = graphics::TColor(c.red()) | graphics::TColor(c.green()) << 8 |
+                                   graphics::TColor(c.blue()) << 16;
     graphics::FillArea32(area, graphics::Rect(0, 0, area.Width(), area.Height()), value, 255);
 }
 

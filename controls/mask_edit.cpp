@@ -229,10 +229,8 @@ void TsMaskEdit::DefaultKeyPress(QChar key) {
         const int start = hasSelectedText() ? selectionStart() : cursorPosition();
         const int len = hasSelectedText() ? selectedText().size() : 0;
         const int caret = FMask.TypeChar(cursorPosition(), start, len, char32_t(k));
-        if (caret < 0)
-            platform::beep();
-        else
-            ApplyEngine(caret);
+        if (caret < 0) platform::beep();
+        else ApplyEngine(caret);
     } else {
         insert(QString(key));
     }
@@ -383,8 +381,8 @@ void TsMaskEdit::paintEvent(QPaintEvent* event) {
     initStyleOption(&opt);
     style()->drawPrimitive(QStyle::PE_PanelLineEdit, &opt, &p, this);
     const int b = hasFrame() ? 2 : 0;
-    p.fillRect(rect().adjusted(b, b, -b, -b), palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                                              QPalette::Base));
+    p.fillRect(rect().adjusted(b, b, -b, -b),
+               palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Base));
     p.setFont(font());
     PaintFace(p);
 }

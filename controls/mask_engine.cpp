@@ -7,10 +7,16 @@ bool IsDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
 bool IsLetter(char32_t c) { return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || c >= 0xC0; }
 bool IsPositionChar(char32_t c) {
     switch (c) {
-    case U'0': case U'9': case U'#': case U'L': case U'l': case U'A': case U'a': case U'C': case U'c':
-        return true;
-    default:
-        return false;
+    case U'0':
+    case U'9':
+    case U'#':
+    case U'L':
+    case U'l':
+    case U'A':
+    case U'a':
+    case U'C':
+    case U'c': return true;
+    default: return false;
     }
 }
 }  // namespace
@@ -63,9 +69,7 @@ void MaskEngine::SetMask(const std::u32string& mask) {
     FText = EmptyText();
 }
 
-bool MaskEngine::IsLiteral(int pos) const {
-    return pos >= 0 && pos < Length() && FSlots[size_t(pos)].kind == 0;
-}
+bool MaskEngine::IsLiteral(int pos) const { return pos >= 0 && pos < Length() && FSlots[size_t(pos)].kind == 0; }
 
 bool MaskEngine::IsRequired(int pos) const {
     if (pos < 0 || pos >= Length()) return false;
@@ -94,10 +98,13 @@ bool MaskEngine::Accepts(int pos, char32_t ch) const {
     // An optional position may be typed blank.
     if ((ch == U' ' || ch == FBlank) && !IsRequired(pos)) return true;
     switch (FSlots[size_t(pos)].kind) {
-    case U'0': case U'9': return IsDigit(ch);
+    case U'0':
+    case U'9': return IsDigit(ch);
     case U'#': return IsDigit(ch) || ch == U'+' || ch == U'-';
-    case U'L': case U'l': return IsLetter(ch);
-    case U'A': case U'a': return IsLetter(ch) || IsDigit(ch);
+    case U'L':
+    case U'l': return IsLetter(ch);
+    case U'A':
+    case U'a': return IsLetter(ch) || IsDigit(ch);
     default: return ch >= 32;
     }
 }
@@ -112,10 +119,8 @@ void MaskEngine::SetText(const std::u32string& in) {
         std::u32string spread;
         size_t k = 0;
         for (int i = 0; i < Length(); ++i) {
-            if (IsLiteral(i))
-                spread += FSlots[size_t(i)].literal;
-            else
-                spread += k < in.size() ? in[k++] : FBlank;
+            if (IsLiteral(i)) spread += FSlots[size_t(i)].literal;
+            else spread += k < in.size() ? in[k++] : FBlank;
         }
         text = spread;
     }

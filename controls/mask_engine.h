@@ -53,8 +53,8 @@ public:
     int Paste(int caret, int selStart, int selLength, const std::u32string& text);
 
     // Caret helpers: the next/previous position a character can go to.
-    int NextEditable(int pos) const;   // pos itself when editable; Length() when none
-    int PrevEditable(int pos) const;   // last editable < pos; -1 when none
+    int NextEditable(int pos) const;  // pos itself when editable; Length() when none
+    int PrevEditable(int pos) const;  // last editable < pos; -1 when none
     int CaretRight(int caret) const;
     int CaretLeft(int caret) const;
 

@@ -130,8 +130,9 @@ TsMonthCalendar::TsMonthCalendar(QWidget* parent) : TsPanel(parent) {
         if (FLayout.GoToday()) Changed(true);
     };
 
-    const TsTimerSpeedButton::Arrow arrows[4] = {TsTimerSpeedButton::Arrow::PrevYear, TsTimerSpeedButton::Arrow::PrevMonth,
-                                                 TsTimerSpeedButton::Arrow::NextMonth, TsTimerSpeedButton::Arrow::NextYear};
+    const TsTimerSpeedButton::Arrow arrows[4] = {
+        TsTimerSpeedButton::Arrow::PrevYear, TsTimerSpeedButton::Arrow::PrevMonth, TsTimerSpeedButton::Arrow::NextMonth,
+        TsTimerSpeedButton::Arrow::NextYear};
     for (int i = 0; i < 4; ++i) {
         FBtns[i] = new TsTimerSpeedButton(arrows[i], FDragBar);
         FBtns[i]->resize(FDragBar->height() - 4, FDragBar->height());
@@ -328,12 +329,8 @@ bool TsMonthCalendar::GridKeyDown(int key, Qt::KeyboardModifiers mods) {
     case Qt::Key_Escape:
         if (InPopup && OnCancelRequest) OnCancelRequest();
         return InPopup;
-    case Qt::Key_PageUp:
-        Changed(m & Qt::ControlModifier ? FLayout.PrevYear() : FLayout.PrevMonth());
-        return true;
-    case Qt::Key_PageDown:
-        Changed(m & Qt::ControlModifier ? FLayout.NextYear() : FLayout.NextMonth());
-        return true;
+    case Qt::Key_PageUp: Changed(m & Qt::ControlModifier ? FLayout.PrevYear() : FLayout.PrevMonth()); return true;
+    case Qt::Key_PageDown: Changed(m & Qt::ControlModifier ? FLayout.NextYear() : FLayout.NextMonth()); return true;
     case Qt::Key_Left:
         if (m) return false;
         Changed(FLayout.StepDays(-1));
@@ -350,14 +347,9 @@ bool TsMonthCalendar::GridKeyDown(int key, Qt::KeyboardModifiers mods) {
         if (!keypad || m) return false;
         Changed(FLayout.StepDays(+1));
         return true;
-    case Qt::Key_Up:
-        Changed(FLayout.StepDays(-7));
-        return true;
-    case Qt::Key_Down:
-        Changed(FLayout.StepDays(+7));
-        return true;
-    default:
-        return false;
+    case Qt::Key_Up: Changed(FLayout.StepDays(-7)); return true;
+    case Qt::Key_Down: Changed(FLayout.StepDays(+7)); return true;
+    default: return false;
     }
 }
 
@@ -428,10 +420,8 @@ void TsMonthCalendar::hideEvent(QHideEvent* e) {
 
 void TsMonthCalendar::TitleMouseDown(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton || !FLayout.AllowChangeMonth) return;
-    if (!PopMenu)
-        BuildYearMenu();
-    else
-        RenewMenuChecks();
+    if (!PopMenu) BuildYearMenu();
+    else RenewMenuChecks();
     FMenuOpen = true;
     PopMenu->exec(e->globalPosition().toPoint());
     FMenuOpen = false;

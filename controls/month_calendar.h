@@ -66,8 +66,14 @@ public:
     void SetYear(int y);
     platform::DateTime MinDate() const { return FLayout.MinDate; }
     platform::DateTime MaxDate() const { return FLayout.MaxDate; }
-    void SetMinDate(platform::DateTime d) { FLayout.MinDate = d; update(); }
-    void SetMaxDate(platform::DateTime d) { FLayout.MaxDate = d; update(); }
+    void SetMinDate(platform::DateTime d) {
+        FLayout.MinDate = d;
+        update();
+    }
+    void SetMaxDate(platform::DateTime d) {
+        FLayout.MaxDate = d;
+        update();
+    }
     bool IsValidDate(platform::DateTime d) const { return FLayout.IsValidDate(d); }
 
     void PrevMonth();
@@ -93,7 +99,10 @@ public:
     bool ShowMonthBtns() const { return FShowMonthBtns; }
     void SetShowMonthBtns(bool on);
     bool ShowSelectAlways() const { return FShowSelectAlways; }
-    void SetShowSelectAlways(bool on) { FShowSelectAlways = on; update(); }
+    void SetShowSelectAlways(bool on) {
+        FShowSelectAlways = on;
+        update();
+    }
     bool AllowChangeMonth() const { return FLayout.AllowChangeMonth; }
     void SetAllowChangeMonth(bool on) { FLayout.AllowChangeMonth = on; }
     bool ShowCurrentDate() const { return FShowCurrentDate; }

@@ -70,8 +70,7 @@ QString TsCustomNumEdit::Text() const {
 
 void TsCustomNumEdit::SetText(const QString& text) {
     const auto seps = Seps();
-    const long double v =
-        controls::TextToFloat(controls::NormalizeNumberText(text.toStdString(), seps), seps.decimal);
+    const long double v = controls::TextToFloat(controls::NormalizeNumberText(text.toStdString(), seps), seps.decimal);
     FValue = ClampToRange(v);
     FormatEditText();
     update();
@@ -258,6 +257,4 @@ void TsCustomNumEdit::OpenPopup() {
     TsCustomComboEdit::OpenPopup();
 }
 
-TsCalcEdit::TsCalcEdit(QWidget* parent) : TsCustomNumEdit(parent) {
-    SetDefBmpID(4);
-}
+TsCalcEdit::TsCalcEdit(QWidget* parent) : TsCustomNumEdit(parent) { SetDefBmpID(4); }

@@ -70,7 +70,10 @@ public:
     TsCalcPopup* Calculator() const { return FCalc; }
 
     // For the calculator: writes a display text straight into the edit text.
-    void SetEditTextRaw(const QString& text) { TsMaskEdit::SetEditTextRaw(text); update(); }
+    void SetEditTextRaw(const QString& text) {
+        TsMaskEdit::SetEditTextRaw(text);
+        update();
+    }
 
     // The edit's own rules, for tests and the calculator.
     long double ClampToRange(long double v) const;

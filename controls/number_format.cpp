@@ -159,8 +159,8 @@ Section Parse(const std::string& s) {
             sec.tokens.push_back({Token::DecPoint, {}});
         } else if (c == ',') {
             sec.grouping = true;
-        } else if ((c == 'E' || c == 'e') && !sec.scientific && i + 2 < s.size() && (s[i + 1] == '+' || s[i + 1] == '-') &&
-                   s[i + 2] == '0') {
+        } else if ((c == 'E' || c == 'e') && !sec.scientific && i + 2 < s.size() &&
+                   (s[i + 1] == '+' || s[i + 1] == '-') && s[i + 2] == '0') {
             Token t{Token::Exponent, std::string(1, c), s[i + 1]};
             size_t j = i + 2;
             while (j < s.size() && s[j] == '0') {
@@ -241,10 +241,8 @@ std::string Render(const Section& sec, const Prepared& p, char dsep, char tsep) 
                 extraDone = true;
             }
             int pos = nInt - 1 - intIdx;
-            if (pos < k)
-                emitDigit(D[size_t(k - 1 - pos)], pos);
-            else if (sec.firstIntZero >= 0 && intIdx >= sec.firstIntZero)
-                emitDigit('0', pos);
+            if (pos < k) emitDigit(D[size_t(k - 1 - pos)], pos);
+            else if (sec.firstIntZero >= 0 && intIdx >= sec.firstIntZero) emitDigit('0', pos);
             ++intIdx;
             break;
         }
@@ -266,10 +264,8 @@ std::string Render(const Section& sec, const Prepared& p, char dsep, char tsep) 
             }
             out += t.text;
             int e = p.exponent;
-            if (e < 0)
-                out += '-';
-            else if (t.ch == '+')
-                out += '+';
+            if (e < 0) out += '-';
+            else if (t.ch == '+') out += '+';
             std::string digits = std::to_string(e < 0 ? -e : e);
             if (int(digits.size()) < t.expDigits) digits.insert(0, size_t(t.expDigits - int(digits.size())), '0');
             out += digits;
@@ -292,8 +288,7 @@ std::string FormatFloat(const std::string& pattern, long double value, char dsep
     std::string text;
     bool minus = false;
     if (value < 0) {
-        if (has(1))
-            text = sections[1];
+        if (has(1)) text = sections[1];
         else {
             text = sections[0];
             minus = true;

@@ -15,8 +15,7 @@ namespace controls {
 
 // Digits of |value| rounded half away from zero at 18 significant digits,
 // as the classic run-time library does for extended floats.
-std::string FormatFloat(const std::string& pattern, long double value, char decimalSeparator,
-                        char thousandSeparator);
+std::string FormatFloat(const std::string& pattern, long double value, char decimalSeparator, char thousandSeparator);
 
 // General format with `precision` significant digits: trailing zeros dropped,
 // fixed notation for 1e-4 <= |v| < 10^precision, otherwise e.g. "1E20",

@@ -30,7 +30,9 @@ std::string NormalizeNumberText(const std::string& text, NumberSeparators seps) 
     return s;
 }
 
-std::string InvalidFloatMessage(const std::string& text) { return "'" + text + "' is not a valid floating point value"; }
+std::string InvalidFloatMessage(const std::string& text) {
+    return "'" + text + "' is not a valid floating point value";
+}
 
 bool TryTextToFloat(const std::string& text, char dsep, long double& out) {
     size_t b = 0, e = text.size();

@@ -38,7 +38,9 @@ TsPopupCalendar::TsPopupCalendar(QWidget* owner) : TacPopupForm(owner) {
 TsPopupCalendar::~TsPopupCalendar() = default;
 
 void TsPopupCalendar::Register() {
-    TsCustomDateEdit::SetDatePopupFactory([](TsCustomDateEdit* owner) -> TsDatePopup* { return new TsPopupCalendar(owner); });
+    TsCustomDateEdit::SetDatePopupFactory([](TsCustomDateEdit* owner) -> TsDatePopup* {
+        return new TsPopupCalendar(owner);
+    });
 }
 
 void TsPopupCalendar::resizeEvent(QResizeEvent* e) {
@@ -137,9 +139,7 @@ void TsPopupCalendar::ApplySettings(const TsCalendarSettings& s) {
     for (int i = 0; i < 4; ++i) sMonthCalendar1->Btn(i)->setToolTip(i < s.Hints.size() ? s.Hints[i] : QString());
 }
 
-void TsPopupCalendar::GridKeyDown(QKeyEvent* event) {
-    sMonthCalendar1->GridKeyDown(event->key(), event->modifiers());
-}
+void TsPopupCalendar::GridKeyDown(QKeyEvent* event) { sMonthCalendar1->GridKeyDown(event->key(), event->modifiers()); }
 
 void TsPopupCalendar::GridKeyPress(QChar key) { sMonthCalendar1->GridKeyPress(key); }
 

@@ -116,9 +116,7 @@ void TacFormHandler::CheckTimerTick() {
 bool TacFormHandler::eventFilter(QObject* watched, QEvent* event) {
     if (watched == PopupForm) {
         switch (event->type()) {
-        case QEvent::Destroy:
-            Unhook();
-            break;
+        case QEvent::Destroy: Unhook(); break;
         default: break;
         }
         return false;
@@ -371,10 +369,8 @@ void TsPopupController::ClosingAllow(QWidget* form) {
 void TsPopupController::WatchApplication(bool on) {
     if (on == FWatching || !qApp) return;
     FWatching = on;
-    if (on)
-        qApp->installEventFilter(this);
-    else
-        qApp->removeEventFilter(this);
+    if (on) qApp->installEventFilter(this);
+    else qApp->removeEventFilter(this);
 }
 
 bool TsPopupController::eventFilter(QObject* watched, QEvent* event) {

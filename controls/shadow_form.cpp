@@ -32,8 +32,8 @@ bool CompositingActive() {
     xcb_intern_atom_reply_t* atom =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()), nullptr);
     if (!atom) return true;
-    xcb_get_selection_owner_reply_t* owner =
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom),
+                                                                           nullptr);
     const bool active = owner && owner->owner != XCB_NONE;
     free(owner);
     free(atom);
@@ -79,7 +79,8 @@ QImage ToImage(const graphics::TBitmap& b) {
 const QImage& TacShadowForm::ShadowTemplate() {
     QImage& t = TemplateOverride();
     if (t.isNull()) {
-        if (const graphics::TBitmap* b = vesperine::ControlLibrary::CurrentResults().PopupShadowTemplate.get(); b && !b->Empty())
+        if (const graphics::TBitmap* b = vesperine::ControlLibrary::CurrentResults().PopupShadowTemplate.get();
+            b && !b->Empty())
             return t = ToImage(*b);
         static const QImage builtIn = BuiltInTemplate();
         return builtIn;
@@ -141,7 +142,8 @@ void TacShadowForm::SetNewPos(int left, int top, int blend, int height, int widt
         QImage under;
         if (QScreen* s = QGuiApplication::screenAt(area.center()))
             under = s->grabWindow(0, area.x() - s->geometry().x(), area.y() - s->geometry().y(), area.width(),
-                                  area.height()).toImage();
+                                  area.height())
+                        .toImage();
         if (under.size() != area.size()) {
             under = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
             under.fill(palette().color(QPalette::Window));
@@ -183,10 +185,8 @@ bool TacShadowForm::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Move:
     case QEvent::Resize:
         if (!Locked) {
-            if (FOwnerForm->isVisible())
-                UpdateShadowPos();
-            else
-                hide();
+            if (FOwnerForm->isVisible()) UpdateShadowPos();
+            else hide();
         }
         break;
     case QEvent::Destroy: KillShadow(); break;

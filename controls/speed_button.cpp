@@ -17,25 +17,83 @@ TsSpeedButton::~TsSpeedButton() = default;
 
 void TsSpeedButton::Changed() { update(); }
 
-void TsSpeedButton::SetImages(vesperine::TsAlphaImageList* list) { glyph_.Images = list; Changed(); }
-void TsSpeedButton::SetImageIndex(int value) { glyph_.ImageIndex = value; Changed(); }
-void TsSpeedButton::SetImageIndexHot(int value) { glyph_.ImageIndexHot = value; Changed(); }
-void TsSpeedButton::SetImageIndexPressed(int value) { glyph_.ImageIndexPressed = value; Changed(); }
-void TsSpeedButton::SetImageIndexDisabled(int value) { glyph_.ImageIndexDisabled = value; Changed(); }
-void TsSpeedButton::SetImageIndexSelected(int value) { glyph_.ImageIndexSelected = value; Changed(); }
-void TsSpeedButton::SetBlend(int value) { glyph_.Blend = std::clamp(value, 0, 100); Changed(); }
-void TsSpeedButton::SetGrayed(bool value) { glyph_.Grayed = value; Changed(); }
-void TsSpeedButton::SetReflected(bool value) { glyph_.Reflected = value; Changed(); }
-void TsSpeedButton::SetGlyphColorTone(graphics::TColor value) { glyph_.GlyphColorTone = value; Changed(); }
-void TsSpeedButton::SetDisabledGlyphKind(unsigned value) { glyph_.DisabledGlyphKind = value; Changed(); }
-void TsSpeedButton::SetDisabledKind(unsigned value) { glyph_.DisabledKind = value; Changed(); }
-void TsSpeedButton::SetNumGlyphs(int value) { glyph_.NumGlyphs = std::max(1, value); Changed(); }
-void TsSpeedButton::SetShowCaption(bool value) { showCaption_ = value; Changed(); }
-void TsSpeedButton::SetCaption(const QString& value) { caption_ = value; Changed(); }
-void TsSpeedButton::SetDown(bool value) { glyph_.Down = value; Changed(); }
-void TsSpeedButton::SetGroupIndex(int value) { groupIndex_ = value; glyph_.InGroup = value != 0; Changed(); }
-void TsSpeedButton::SetFlat(bool value) { flat_ = value; Changed(); }
-void TsSpeedButton::SetDrawsBackground(bool value) { drawsBackground_ = value; Changed(); }
+void TsSpeedButton::SetImages(vesperine::TsAlphaImageList* list) {
+    glyph_.Images = list;
+    Changed();
+}
+void TsSpeedButton::SetImageIndex(int value) {
+    glyph_.ImageIndex = value;
+    Changed();
+}
+void TsSpeedButton::SetImageIndexHot(int value) {
+    glyph_.ImageIndexHot = value;
+    Changed();
+}
+void TsSpeedButton::SetImageIndexPressed(int value) {
+    glyph_.ImageIndexPressed = value;
+    Changed();
+}
+void TsSpeedButton::SetImageIndexDisabled(int value) {
+    glyph_.ImageIndexDisabled = value;
+    Changed();
+}
+void TsSpeedButton::SetImageIndexSelected(int value) {
+    glyph_.ImageIndexSelected = value;
+    Changed();
+}
+void TsSpeedButton::SetBlend(int value) {
+    glyph_.Blend = std::clamp(value, 0, 100);
+    Changed();
+}
+void TsSpeedButton::SetGrayed(bool value) {
+    glyph_.Grayed = value;
+    Changed();
+}
+void TsSpeedButton::SetReflected(bool value) {
+    glyph_.Reflected = value;
+    Changed();
+}
+void TsSpeedButton::SetGlyphColorTone(graphics::TColor value) {
+    glyph_.GlyphColorTone = value;
+    Changed();
+}
+void TsSpeedButton::SetDisabledGlyphKind(unsigned value) {
+    glyph_.DisabledGlyphKind = value;
+    Changed();
+}
+void TsSpeedButton::SetDisabledKind(unsigned value) {
+    glyph_.DisabledKind = value;
+    Changed();
+}
+void TsSpeedButton::SetNumGlyphs(int value) {
+    glyph_.NumGlyphs = std::max(1, value);
+    Changed();
+}
+void TsSpeedButton::SetShowCaption(bool value) {
+    showCaption_ = value;
+    Changed();
+}
+void TsSpeedButton::SetCaption(const QString& value) {
+    caption_ = value;
+    Changed();
+}
+void TsSpeedButton::SetDown(bool value) {
+    glyph_.Down = value;
+    Changed();
+}
+void TsSpeedButton::SetGroupIndex(int value) {
+    groupIndex_ = value;
+    glyph_.InGroup = value != 0;
+    Changed();
+}
+void TsSpeedButton::SetFlat(bool value) {
+    flat_ = value;
+    Changed();
+}
+void TsSpeedButton::SetDrawsBackground(bool value) {
+    drawsBackground_ = value;
+    Changed();
+}
 
 int TsSpeedButton::CurrentState() const {
     vesperine::GlyphButtonState st = glyph_;

@@ -10,31 +10,23 @@ namespace db {
 
 namespace {
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
-std::string buildDpb(const std::vector<std::string>& params)
-{
+std::string buildDpb(const std::vector<std::string>& params) {
     std::string dpb(1, static_cast<char>(isc_dpb_version1));
     for (const std::string& line : params) {
-        if (line.empty())
-            continue;
+        if (line.empty()) continue;
         auto eq = line.find('=');
         std::string key = lower(line.substr(0, eq));
         std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
         char item;
-        if (key == "user_name")
-            item = isc_dpb_user_name;
-        else if (key == "password")
-            item = isc_dpb_password;
-        else if (key == "lc_ctype")
-            item = isc_dpb_lc_ctype;
-        else if (key == "sql_role_name")
-            item = isc_dpb_sql_role_name;
+        if (key == "user_name") item = isc_dpb_user_name;
+        else if (key == "password") item = isc_dpb_password;
+        else if (key == "lc_ctype") item = isc_dpb_lc_ctype;
+        else if (key == "sql_role_name") item = isc_dpb_sql_role_name;
         else if (key == "cache_pages") {
             // The engine takes a page count from the attachment only as a
             // setting of its own configuration, and only when it opens the file.
@@ -47,10 +39,8 @@ std::string buildDpb(const std::vector<std::string>& params)
             dpb += static_cast<char>(config.size());
             dpb += config;
             continue;
-        } else
-            throw DbError("Unknown database parameter: " + key);
-        if (value.size() > 255)
-            throw DbError("Database parameter too long: " + key);
+        } else throw DbError("Unknown database parameter: " + key);
+        if (value.size() > 255) throw DbError("Database parameter too long: " + key);
         dpb += item;
         dpb += static_cast<char>(value.size());
         dpb += value;
@@ -58,26 +48,19 @@ std::string buildDpb(const std::vector<std::string>& params)
     return dpb;
 }
 
-bool sameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }
 
-bool isNameChar(char c)
-{
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
-}
+bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; }
 
 XSQLDA* da(std::vector<char>& storage) { return reinterpret_cast<XSQLDA*>(storage.data()); }
 
-void allocDa(std::vector<char>& storage, int n)
-{
+void allocDa(std::vector<char>& storage, int n) {
     storage.assign(XSQLDA_LENGTH(std::max(n, 1)), 0);
     da(storage)->version = SQLDA_VERSION1;
     da(storage)->sqln = static_cast<ISC_SHORT>(std::max(n, 1));
@@ -86,8 +69,7 @@ void allocDa(std::vector<char>& storage, int n)
 size_t align8(size_t n) { return (n + 7) & ~size_t(7); }
 
 // How the client aligns a value of this type in its own row message.
-size_t messageAlignment(short type)
-{
+size_t messageAlignment(short type) {
     switch (type) {
     case SQL_VARYING:
     case SQL_SHORT: return 2;
@@ -112,17 +94,12 @@ size_t alignTo(size_t n, size_t a) { return (n + a - 1) / a * a; }
 
 // --- Database ---------------------------------------------------------------
 
-Database::Database(std::shared_ptr<FbClient> client, const std::string& name,
-                   const std::vector<std::string>& params)
-    : attachment_(client), transaction_(client)
-{
-    if (!client)
-        throw DbError("No client library loaded");
-    if (name.empty())
-        throw DbError("Database name is missing");
+Database::Database(std::shared_ptr<FbClient> client, const std::string& name, const std::vector<std::string>& params)
+    : attachment_(client), transaction_(client) {
+    if (!client) throw DbError("No client library loaded");
+    if (name.empty()) throw DbError("Database name is missing");
     // The library would read the name only up to the NUL: another database.
-    if (name.find('\0') != std::string::npos)
-        throw DbError("Database name holds a NUL byte");
+    if (name.find('\0') != std::string::npos) throw DbError("Database name holds a NUL byte");
     attachment_.attach(name, buildDpb(params));
 
     // Statements are prepared in the database's own dialect (old databases are 1).
@@ -132,13 +109,11 @@ Database::Database(std::shared_ptr<FbClient> client, const std::string& name,
     client->database_info(st, attachment_.ptr(), 1, &item, sizeof info, info);
     if (!(st[0] == 1 && st[1]) && info[0] == isc_info_db_sql_dialect) {
         int len = static_cast<unsigned char>(info[1]) | (static_cast<unsigned char>(info[2]) << 8);
-        if (len >= 1)
-            dialect_ = static_cast<unsigned char>(info[3]);
+        if (len >= 1) dialect_ = static_cast<unsigned char>(info[3]);
     }
 }
 
-Database::~Database()
-{
+Database::~Database() {
     try {
         close();
     } catch (...) {
@@ -146,24 +121,19 @@ Database::~Database()
     }
 }
 
-isc_tr_handle* Database::transaction()
-{
+isc_tr_handle* Database::transaction() {
     if (!transaction_) {
-        if (!connected())
-            throw DbError("Database not open");
+        if (!connected()) throw DbError("Database not open");
         transaction_.start(attachment_.ptr());
     }
     return transaction_.ptr();
 }
 
-void Database::commit()
-{
-    if (transaction_)
-        transaction_.commit();
+void Database::commit() {
+    if (transaction_) transaction_.commit();
 }
 
-void Database::close()
-{
+void Database::close() {
     std::exception_ptr firstError;
     try {
         commit();
@@ -174,19 +144,16 @@ void Database::close()
     try {
         attachment_.detach();
     } catch (...) {
-        if (!firstError)
-            firstError = std::current_exception();
+        if (!firstError) firstError = std::current_exception();
     }
-    if (firstError)
-        std::rethrow_exception(firstError);
+    if (firstError) std::rethrow_exception(firstError);
 }
 
 // --- Query ------------------------------------------------------------------
 
 // Finds ":name" markers outside quotes and comments, sends each as '?', and
 // prepares the statement.
-Query::Query(Database& database, const std::string& sql) : database_(database), stmt_(database.clientPtr())
-{
+Query::Query(Database& database, const std::string& sql) : database_(database), stmt_(database.clientPtr()) {
     std::string out;
     out.reserve(sql.size());
     size_t i = 0;
@@ -196,7 +163,10 @@ Query::Query(Database& database, const std::string& sql) : database_(database), 
         if (c == '\'' || c == '"') {
             while (j < sql.size()) {
                 if (sql[j] == c) {
-                    if (j + 1 < sql.size() && sql[j + 1] == c) { j += 2; continue; }
+                    if (j + 1 < sql.size() && sql[j + 1] == c) {
+                        j += 2;
+                        continue;
+                    }
                     break;
                 }
                 ++j;
@@ -208,14 +178,11 @@ Query::Query(Database& database, const std::string& sql) : database_(database), 
             j = sql.find("*/", i + 2);
             j = j == std::string::npos ? sql.size() : j + 2;
         } else if (c == ':' && j < sql.size() && isNameChar(sql[j])) {
-            while (j < sql.size() && isNameChar(sql[j]))
-                ++j;
+            while (j < sql.size() && isNameChar(sql[j])) ++j;
             const std::string_view name(sql.data() + i + 1, j - i - 1);
             size_t k = 0;
-            while (k < names_.size() && !sameName(names_[k], name))
-                ++k;
-            if (k == names_.size())
-                names_.emplace_back(name);
+            while (k < names_.size() && !sameName(names_[k], name)) ++k;
+            if (k == names_.size()) names_.emplace_back(name);
             markers_.push_back(k);
             out += '?';
             i = j;
@@ -279,27 +246,21 @@ Query::Query(Database& database, const std::string& sql) : database_(database), 
         throw DbError("Parameter markers do not match the statement");
 }
 
-Query::Value& Query::param(std::string_view name)
-{
+Query::Value& Query::param(std::string_view name) {
     for (size_t k = 0; k < names_.size(); ++k)
-        if (sameName(names_[k], name))
-            return values_[k];
+        if (sameName(names_[k], name)) return values_[k];
     throw DbError("Parameter \"" + std::string(name) + "\" not found");
 }
 
-void Query::setText(std::string_view name, std::string bytes)
-{
+void Query::setText(std::string_view name, std::string bytes) {
     Value& v = param(name);
-    if (bytes.empty())
-        v = std::monostate{};
-    else
-        v = std::move(bytes);
+    if (bytes.empty()) v = std::monostate{};
+    else v = std::move(bytes);
 }
 
 void Query::setInteger(std::string_view name, int64_t value) { param(name) = value; }
 
-void Query::bind()
-{
+void Query::bind() {
     XSQLDA* in = da(inDa_);
     const size_t n = markers_.size();
     // Room for the largest value of each marker: texts vary, so size first.
@@ -327,16 +288,15 @@ void Query::bind()
             off += 8;
         } else if (const auto* text = std::get_if<std::string>(&value)) {
             if (described == SQL_BLOB) {
-                ISC_QUAD id = detail::writeBlob(database_.clientPtr(), database_.handle(),
-                                                database_.transaction(), *text);
+                ISC_QUAD id = detail::writeBlob(database_.clientPtr(), database_.handle(), database_.transaction(),
+                                                *text);
                 std::memcpy(data, &id, sizeof id);
                 v.sqltype = SQL_BLOB | 1;
                 v.sqllen = sizeof(ISC_QUAD);
                 off += 8;
                 continue;
             }
-            if (text->size() > 32767)
-                throw DbError("Text parameter \"" + names_[markers_[i]] + "\" is too long");
+            if (text->size() > 32767) throw DbError("Text parameter \"" + names_[markers_[i]] + "\" is too long");
             std::memcpy(data, text->data(), text->size());
             if (described != SQL_TEXT && described != SQL_VARYING)
                 v.sqlsubtype = 0;  // no character set: bytes as they are
@@ -351,30 +311,24 @@ void Query::bind()
     }
 }
 
-void Query::execute()
-{
+void Query::execute() {
     closeCursor();
     eof_ = true;
     bind();
     FbClient& c = database_.client();
     ISC_STATUS_ARRAY st{};
-    c.dsql_execute(st, database_.transaction(), stmt_.ptr(), SQLDA_VERSION1,
-                   markers_.empty() ? nullptr : da(inDa_));
+    c.dsql_execute(st, database_.transaction(), stmt_.ptr(), SQLDA_VERSION1, markers_.empty() ? nullptr : da(inDa_));
     c.check(st);
-    if (columns_.empty())
-        return;  // nothing to fetch
+    if (columns_.empty()) return;  // nothing to fetch
     cursorOpen_ = true;
     fetch();
 }
 
-void Query::next()
-{
-    if (!eof_)
-        fetch();
+void Query::next() {
+    if (!eof_) fetch();
 }
 
-void Query::fetch()
-{
+void Query::fetch() {
     ISC_STATUS_ARRAY st{};
     FbClient& c = database_.client();
     ISC_STATUS rc = c.dsql_fetch(st, stmt_.ptr(), SQLDA_VERSION1, da(outDa_));
@@ -389,40 +343,32 @@ void Query::fetch()
     eof_ = false;
 }
 
-void Query::closeCursor() noexcept
-{
-    if (cursorOpen_)
-        stmt_.closeCursor();
+void Query::closeCursor() noexcept {
+    if (cursorOpen_) stmt_.closeCursor();
     cursorOpen_ = false;
 }
 
-const char* Query::value(int column, const Column*& col) const
-{
+const char* Query::value(int column, const Column*& col) const {
     if (column < 0 || static_cast<size_t>(column) >= columns_.size())
         throw DbError("Field index " + std::to_string(column) + " out of range");
     col = &columns_[static_cast<size_t>(column)];
-    if (eof_)
-        return nullptr;
+    if (eof_) return nullptr;
     short flag = 0;
     std::memcpy(&flag, outBuf_.data() + col->nullOffset, sizeof flag);
     return col->nullable && flag < 0 ? nullptr : outBuf_.data() + col->offset;
 }
 
-bool Query::isNull(int column) const
-{
+bool Query::isNull(int column) const {
     const Column* col;
     return !value(column, col);
 }
 
-std::string Query::text(int column) const
-{
+std::string Query::text(int column) const {
     const Column* col;
     const char* data = value(column, col);
-    if (!data)
-        return {};
+    if (!data) return {};
     switch (col->type) {
-    case SQL_TEXT:
-        return std::string(data, static_cast<size_t>(col->length));
+    case SQL_TEXT: return std::string(data, static_cast<size_t>(col->length));
     case SQL_VARYING: {
         short length;
         std::memcpy(&length, data, 2);
@@ -433,25 +379,32 @@ std::string Query::text(int column) const
         std::memcpy(&id, data, sizeof id);
         return detail::readBlob(database_.clientPtr(), database_.handle(), database_.transaction(), id);
     }
-    default:
-        throw DbError("Field " + std::to_string(column) + " cannot be read as text");
+    default: throw DbError("Field " + std::to_string(column) + " cannot be read as text");
     }
 }
 
-int64_t Query::integer(int column) const
-{
+int64_t Query::integer(int column) const {
     const Column* col;
     const char* data = value(column, col);
-    if (!data)
-        return 0;
-    if (col->scale != 0)
-        throw DbError("Field " + std::to_string(column) + " cannot be read as an integer");
+    if (!data) return 0;
+    if (col->scale != 0) throw DbError("Field " + std::to_string(column) + " cannot be read as an integer");
     switch (col->type) {
-    case SQL_SHORT: { int16_t x; std::memcpy(&x, data, 2); return x; }
-    case SQL_LONG: { int32_t x; std::memcpy(&x, data, 4); return x; }
-    case SQL_INT64: { int64_t x; std::memcpy(&x, data, 8); return x; }
-    default:
-        throw DbError("Field " + std::to_string(column) + " cannot be read as an integer");
+    case SQL_SHORT: {
+        int16_t x;
+        std::memcpy(&x, data, 2);
+        return x;
+    }
+    case SQL_LONG: {
+        int32_t x;
+        std::memcpy(&x, data, 4);
+        return x;
+    }
+    case SQL_INT64: {
+        int64_t x;
+        std::memcpy(&x, data, 8);
+        return x;
+    }
+    default: throw DbError("Field " + std::to_string(column) + " cannot be read as an integer");
     }
 }
 

@@ -6,37 +6,30 @@
 
 namespace db {
 
-std::string clientLibraryName()
-{
+std::string clientLibraryName() {
     const char* env = std::getenv("EXPORTAR_FBCLIENT");
-    if (env && *env)
-        return env;
+    if (env && *env) return env;
     return "libfbclient.so.2";
 }
 
 namespace {
 
-DbError notFound(const std::string& fileName)
-{
+DbError notFound(const std::string& fileName) {
     return DbError("InterBase library " + fileName +
                    " not found in the path. Please install InterBase to use this functionality");
 }
 
 template <typename Fn>
-void bind(void* lib, Fn& slot, const char* name, bool& ok)
-{
+void bind(void* lib, Fn& slot, const char* name, bool& ok) {
     slot = reinterpret_cast<Fn>(dlsym(lib, name));
-    if (!slot)
-        ok = false;
+    if (!slot) ok = false;
 }
 
 }  // namespace
 
-std::shared_ptr<FbClient> FbClient::load(const std::string& fileName)
-{
+std::shared_ptr<FbClient> FbClient::load(const std::string& fileName) {
     void* lib = fileName.empty() ? nullptr : dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!lib)
-        throw notFound(fileName);
+    if (!lib) throw notFound(fileName);
     std::shared_ptr<FbClient> c(new FbClient);
     c->lib_ = lib;
     c->fileName_ = fileName;
@@ -64,27 +57,21 @@ std::shared_ptr<FbClient> FbClient::load(const std::string& fileName)
     bind(lib, c->sqlcode, "isc_sqlcode", ok);
     bind(lib, c->sql_interprete, "isc_sql_interprete", ok);
     bind(lib, c->interpret, "fb_interpret", ok);
-    if (!ok)
-        throw notFound(fileName);  // some other library of that name: not a usable client
+    if (!ok) throw notFound(fileName);  // some other library of that name: not a usable client
     return c;
 }
 
-FbClient::~FbClient()
-{
-    if (lib_)
-        dlclose(lib_);
+FbClient::~FbClient() {
+    if (lib_) dlclose(lib_);
 }
 
-std::string FbClient::statusText(const ISC_STATUS* status) const
-{
-    if (!status || status[0] != 1 || status[1] == 0)
-        return {};
+std::string FbClient::statusText(const ISC_STATUS* status) const {
+    if (!status || status[0] != 1 || status[1] == 0) return {};
     std::string text;
     char buf[1024];
     const ISC_STATUS* p = status;
     while (interpret(buf, sizeof buf, &p) > 0) {
-        if (!text.empty())
-            text += '\n';
+        if (!text.empty()) text += '\n';
         text += buf;
     }
     if (text.empty()) {
@@ -96,10 +83,8 @@ std::string FbClient::statusText(const ISC_STATUS* status) const
     return text;
 }
 
-void FbClient::check(const ISC_STATUS* status) const
-{
-    if (status[0] == 1 && status[1] != 0)
-        throw DbError(statusText(status), sqlcode(status), status[1]);
+void FbClient::check(const ISC_STATUS* status) const {
+    if (status[0] == 1 && status[1] != 0) throw DbError(statusText(status), sqlcode(status), status[1]);
 }
 
 }  // namespace db

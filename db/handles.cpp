@@ -5,9 +5,7 @@
 namespace db::detail {
 
 
-std::string readBlob(const std::shared_ptr<FbClient>& client, isc_db_handle* db,
-                     isc_tr_handle* tr, ISC_QUAD id)
-{
+std::string readBlob(const std::shared_ptr<FbClient>& client, isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id) {
     Blob blob(client);
     ISC_STATUS_ARRAY st{};
     client->open_blob2(st, db, tr, blob.ptr(), &id, 0, nullptr);
@@ -24,8 +22,7 @@ std::string readBlob(const std::shared_ptr<FbClient>& client, isc_db_handle* db,
             out.append(buf, got);
             continue;
         }
-        if (rc == isc_segstr_eof)
-            break;
+        if (rc == isc_segstr_eof) break;
         client->check(st);
         break;
     }
@@ -34,8 +31,7 @@ std::string readBlob(const std::shared_ptr<FbClient>& client, isc_db_handle* db,
 }
 
 ISC_QUAD writeBlob(const std::shared_ptr<FbClient>& client, isc_db_handle* db, isc_tr_handle* tr,
-                   const std::string& bytes)
-{
+                   const std::string& bytes) {
     Blob blob(client);
     ISC_QUAD id{};
     ISC_STATUS_ARRAY st{};

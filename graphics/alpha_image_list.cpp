@@ -44,11 +44,9 @@ double MitchellNetravali(double x) {
     constexpr double B = 1.0 / 3.0;
     constexpr double C = 1.0 / 3.0;
     x = std::fabs(x);
-    if (x < 1.0)
-        return ((12 - 9 * B - 6 * C) * x * x * x + (-18 + 12 * B + 6 * C) * x * x + (6 - 2 * B)) / 6.0;
+    if (x < 1.0) return ((12 - 9 * B - 6 * C) * x * x * x + (-18 + 12 * B + 6 * C) * x * x + (6 - 2 * B)) / 6.0;
     if (x < 2.0)
-        return ((-B - 6 * C) * x * x * x + (6 * B + 30 * C) * x * x + (-12 * B - 48 * C) * x + (8 * B + 24 * C)) /
-               6.0;
+        return ((-B - 6 * C) * x * x * x + (6 * B + 30 * C) * x * x + (-12 * B - 48 * C) * x + (8 * B + 24 * C)) / 6.0;
     return 0.0;
 }
 
@@ -63,10 +61,8 @@ struct Contribution {
 // strong reduction can reach further than one image width beyond an edge.
 int MirrorIndex(int j, int n) {
     while (j < 0 || j >= n) {
-        if (j < 0)
-            j = -j;
-        else
-            j = 2 * n - 1 - j;
+        if (j < 0) j = -j;
+        else j = 2 * n - 1 - j;
     }
     return j;
 }
@@ -202,7 +198,8 @@ void TsAlphaImageList::GenerateStdList() {
             // Icons and stored bitmaps are not used by this program: they get
             // an empty image so indices stay in step with the items.
             if (image.Width() != width_ || image.Height() != height_) {
-                image = image.Empty() ? graphics::NewBitmap32(width_, height_) : ResampleMitchell(image, width_, height_);
+                image = image.Empty() ? graphics::NewBitmap32(width_, height_)
+                                      : ResampleMitchell(image, width_, height_);
             }
             images_.push_back(std::move(image));
         }
@@ -231,13 +228,12 @@ std::optional<TBitmap> TsAlphaImageList::CreateBitmap32(int index, int width, in
         case TsImageFormat::ifPNG:
         case TsImageFormat::ifBMP32: {  // only PNG data are ever stored here
             TBitmap decoded = DecodeItem(item);
-            result = (decoded.Width() == width && decoded.Height() == height) ? std::move(decoded)
-                                                                                : ResampleMitchell(decoded, width, height);
+            result = (decoded.Width() == width && decoded.Height() == height)
+                         ? std::move(decoded)
+                         : ResampleMitchell(decoded, width, height);
             break;
         }
-        case TsImageFormat::ifICO:
-            result = images_[index];
-            break;
+        case TsImageFormat::ifICO: result = images_[index]; break;
         }
         if (FUseCache) item.CacheBmp = std::make_unique<TBitmap>(result);
         return result;

@@ -38,7 +38,8 @@ void TBitmap::SetSize(int width, int height) {
     const uint64_t total = stride * uint64_t(height);
     if (total > MaxPixelBufferBytes) throw EOutOfResources(SOutOfResources);
     std::vector<uint8_t> bits(static_cast<std::size_t>(total), 0);
-    const std::size_t keepBytes = std::min<std::size_t>(static_cast<std::size_t>(stride), static_cast<std::size_t>(stride_));
+    const std::size_t keepBytes = std::min<std::size_t>(static_cast<std::size_t>(stride),
+                                                        static_cast<std::size_t>(stride_));
     const int keepRows = std::min(height, height_);
     for (int y = 0; y < keepRows; ++y)
         std::memcpy(bits.data() + std::size_t(y) * stride, bits_.data() + std::size_t(y) * stride_, keepBytes);
@@ -177,7 +178,8 @@ void TBitmap::SetPixelFormat(TPixelFormat pf) {
         }
         for (int x = 0; x < width_; ++x) {
             const TColor c = PixelColor(x, y);
-            if (IsIndexed(pf)) StorePixelIndex(dst, pf, x, fromIndexed ? PixelIndex(x, y) : converted.NearestPaletteIndex(c));
+            if (IsIndexed(pf))
+                StorePixelIndex(dst, pf, x, fromIndexed ? PixelIndex(x, y) : converted.NearestPaletteIndex(c));
             else StoreColor(dst, pf, x, c, 255);
         }
     }
@@ -243,8 +245,7 @@ void TBitmap::FillRect(const TRect& rect, TColor color) {
         for (int x = left; x < right; ++x) StoreColor(ScanLine(top), format_, x, color, 0);
     }
     // The first row is done; the others are copies of its bytes.
-    const std::size_t bytes = fullRows ? std::size_t(stride_)
-                                       : (std::size_t(right) * BitsPerPixelOf(format_) + 7) / 8;
+    const std::size_t bytes = fullRows ? std::size_t(stride_) : (std::size_t(right) * BitsPerPixelOf(format_) + 7) / 8;
     const std::size_t from = fullRows ? 0 : std::size_t(left) * BitsPerPixelOf(format_) / 8;
     if (!fullRows && BitsPerPixelOf(format_) < 8) {
         for (int y = top + 1; y < bottom; ++y)
@@ -279,9 +280,7 @@ TBitmap NewBitmap32(int width, int height) {
 
 TBitmap NewBitmap32(TSize size) { return NewBitmap32(size.cx, size.cy); }
 
-TBitmap NewBitmap32(const TRect& rect) {
-    return NewBitmap32(std::max(rect.Width(), 0), std::max(rect.Height(), 0));
-}
+TBitmap NewBitmap32(const TRect& rect) { return NewBitmap32(std::max(rect.Width(), 0), std::max(rect.Height(), 0)); }
 
 TBitmap NewBitmap32(const TBitmap& sizeOf) { return NewBitmap32(sizeOf.Width(), sizeOf.Height()); }
 
@@ -354,9 +353,7 @@ struct Tint {
     uint32_t r = 0, g = 0, b = 0;
 };
 
-inline uint8_t Step(uint32_t s, uint32_t d, uint32_t alpha) {
-    return uint8_t((s * alpha + d * (256 - alpha)) >> 8);
-}
+inline uint8_t Step(uint32_t s, uint32_t d, uint32_t alpha) { return uint8_t((s * alpha + d * (256 - alpha)) >> 8); }
 
 // Lays one source pixel with working alpha over a destination pixel.
 inline void LayPixel(const uint8_t* s, uint8_t* d, uint32_t alpha, const Tint& tint) {

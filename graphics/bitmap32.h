@@ -129,9 +129,7 @@ TBitmap NewBitmap32(const TBitmap& sizeOf);
 uint32_t ReadPixel32(const TBitmap& bitmap, int x, int y);
 void WritePixel32(TBitmap& bitmap, int x, int y, uint32_t value);
 // Swaps the lowest and third bytes: colour value <-> pixel byte order.
-constexpr uint32_t ExchangeRedBlue(uint32_t v) {
-    return (v & 0xFF00FF00u) | ((v & 0xFFu) << 16) | ((v >> 16) & 0xFFu);
-}
+constexpr uint32_t ExchangeRedBlue(uint32_t v) { return (v & 0xFF00FF00u) | ((v & 0xFFu) << 16) | ((v >> 16) & 0xFFu); }
 void FillArea32(TBitmap& bitmap, const TRect& rect, TColor color, uint8_t alpha);
 // Zeroes every pixel equal to 0x00FFFFFF (white with alpha 0).
 void ClearInvisibleWhite(TBitmap& bitmap);
@@ -153,8 +151,8 @@ void DescribeBitmapBackground(TBitmap* bitmap, int32_t x, int32_t y, BackgroundI
 
 // Lays the 32-bit source over the 32-bit destination. blend is a percentage
 // (0 = none); tint a colour value or clNone.
-void ComposeBitmap32(const TRect& dstRect, const TRect& srcRect, TBitmap& dst, bool reflect, int blend,
-                     TColor tint, bool copyBackground, const BackgroundInfo& info, const TBitmap& src);
+void ComposeBitmap32(const TRect& dstRect, const TRect& srcRect, TBitmap& dst, bool reflect, int blend, TColor tint,
+                     bool copyBackground, const BackgroundInfo& info, const TBitmap& src);
 
 // Edge fill modes of PaintFromTemplate.
 enum : int { pmTile = 0, pmStretch = 1 };

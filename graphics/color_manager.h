@@ -11,8 +11,19 @@
 namespace graphics {
 
 enum class TColorScheme {
-    csUnknown, csIndexed, csG, csGA, csRGB, csRGBA, csBGR, csBGRA,
-    csCMY, csCMYK, csCIELab, csYCbCr, csPhotoYCC
+    csUnknown,
+    csIndexed,
+    csG,
+    csGA,
+    csRGB,
+    csRGBA,
+    csBGR,
+    csBGRA,
+    csCMY,
+    csCMYK,
+    csCIELab,
+    csYCbCr,
+    csPhotoYCC
 };
 
 enum TConvertOption : uint8_t {
@@ -25,8 +36,14 @@ enum TConvertOption : uint8_t {
 using TConvertOptions = uint8_t;  // set of TConvertOption
 
 enum class TRawPaletteFormat {
-    pfInterlaced8Triple, pfInterlaced8Quad, pfPlane8Triple, pfPlane8Quad,
-    pfInterlaced16Triple, pfInterlaced16Quad, pfPlane16Triple, pfPlane16Quad
+    pfInterlaced8Triple,
+    pfInterlaced8Quad,
+    pfPlane8Triple,
+    pfPlane8Quad,
+    pfInterlaced16Triple,
+    pfInterlaced16Quad,
+    pfPlane16Triple,
+    pfPlane16Quad
 };
 
 // Palettes are lists of colour values (R | G << 8 | B << 16); empty means none.
@@ -111,7 +128,8 @@ private:
 inline constexpr const char* gesIndexedNotSupported =
     "Conversion between indexed and non-indexed pixel formats is not supported.";
 inline constexpr const char* gesConversionUnsupported = "Color conversion failed. Could not find a proper method.";
-inline constexpr const char* gesInvalidSampleDepth = "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
+inline constexpr const char* gesInvalidSampleDepth =
+    "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
 inline constexpr const char* gesInvalidPixelDepth =
     "Sample count per pixel does not correspond to the given color scheme.";
 

@@ -13,11 +13,11 @@ public:
     virtual const char* ClassName() const noexcept { return "Exception"; }
 };
 
-#define GRAPHICS_ERROR_CLASS(Name, Base)                                      \
-    class Name : public Base {                                                \
-    public:                                                                   \
-        explicit Name(const std::string& msg) : Base(msg) {}                  \
-        const char* ClassName() const noexcept override { return #Name; }     \
+#define GRAPHICS_ERROR_CLASS(Name, Base)                                  \
+    class Name : public Base {                                            \
+    public:                                                               \
+        explicit Name(const std::string& msg) : Base(msg) {}              \
+        const char* ClassName() const noexcept override { return #Name; } \
     };
 
 // Stream layer.

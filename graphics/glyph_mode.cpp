@@ -22,15 +22,11 @@ std::string TsGlyphMode::Hint() const {
 }
 
 void TsGlyphMode::SetHint(const std::string& value) {
-    if (!ownerIsComboEdit_)
-        ownerHint_ = value;
-    else if (Btn)
-        Btn->SetGlyphHint(value);
+    if (!ownerIsComboEdit_) ownerHint_ = value;
+    else if (Btn) Btn->SetGlyphHint(value);
 }
 
-bool TsGlyphMode::UsesOwnImages() const {
-    return FImages && FImageIndex >= 0 && FImageIndex < FImages->Count();
-}
+bool TsGlyphMode::UsesOwnImages() const { return FImages && FImageIndex >= 0 && FImageIndex < FImages->Count(); }
 
 TsAlphaImageList* TsGlyphMode::Source() const { return UsesOwnImages() ? FImages : StandardGlyphList(); }
 

@@ -44,9 +44,15 @@ public:
     void SetHint(const std::string& value);
 
     TsAlphaImageList* Images() const { return FImages; }
-    void SetImages(TsAlphaImageList* value) { FImages = value; Invalidate(); }
+    void SetImages(TsAlphaImageList* value) {
+        FImages = value;
+        Invalidate();
+    }
     int ImageIndex() const { return FImageIndex; }
-    void SetImageIndex(int value) { FImageIndex = value; Invalidate(); }
+    void SetImageIndex(int value) {
+        FImageIndex = value;
+        Invalidate();
+    }
     int ImageIndexHot() const { return FImageIndexHot; }
     void SetImageIndexHot(int value) { FImageIndexHot = value; }
     int ImageIndexPressed() const { return FImageIndexPressed; }

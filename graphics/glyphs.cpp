@@ -13,12 +13,9 @@ int CurrentState(const GlyphButtonState& st) {
 
 int CurrentImageIndex(const GlyphButtonState& st) {
     int index = -1;
-    if (!st.Enabled)
-        index = st.ImageIndexDisabled;
-    else if (st.HeldDown || st.Down)
-        index = (st.Down && st.InGroup) ? st.ImageIndexSelected : st.ImageIndexPressed;
-    else if (st.MouseOver)
-        index = st.ImageIndexHot;
+    if (!st.Enabled) index = st.ImageIndexDisabled;
+    else if (st.HeldDown || st.Down) index = (st.Down && st.InGroup) ? st.ImageIndexSelected : st.ImageIndexPressed;
+    else if (st.MouseOver) index = st.ImageIndexHot;
     return index == -1 ? st.ImageIndex : index;
 }
 
@@ -40,10 +37,8 @@ GlyphPaint ChooseGlyphPaint(const GlyphButtonState& st, int buttonWidth, int but
     const bool grey = st.Grayed || hasTone ||
                       (!st.Enabled && ((st.DisabledKind & dkGrayed) || (st.DisabledGlyphKind & dgGrayed)));
     if (grey) {
-        if (hasTone)
-            p.Tint = st.GlyphColorTone;
-        else
-            p.Tint = (st.CustomColor && st.OwnColor != graphics::clNone) ? st.OwnColor : graphics::clWhite;
+        if (hasTone) p.Tint = st.GlyphColorTone;
+        else p.Tint = (st.CustomColor && st.OwnColor != graphics::clNone) ? st.OwnColor : graphics::clWhite;
     }
     return p;
 }
@@ -52,10 +47,26 @@ namespace {
 
 // Copies a w x h block of 32-bit pixels between bitmaps, clipped to both.
 void CopyBlock(const TBitmap& from, int fx, int fy, TBitmap& to, int tx, int ty, int w, int h) {
-    if (fx < 0) { tx -= fx; w += fx; fx = 0; }
-    if (fy < 0) { ty -= fy; h += fy; fy = 0; }
-    if (tx < 0) { fx -= tx; w += tx; tx = 0; }
-    if (ty < 0) { fy -= ty; h += ty; ty = 0; }
+    if (fx < 0) {
+        tx -= fx;
+        w += fx;
+        fx = 0;
+    }
+    if (fy < 0) {
+        ty -= fy;
+        h += fy;
+        fy = 0;
+    }
+    if (tx < 0) {
+        fx -= tx;
+        w += tx;
+        tx = 0;
+    }
+    if (ty < 0) {
+        fy -= ty;
+        h += ty;
+        ty = 0;
+    }
     w = std::min({w, from.Width() - fx, to.Width() - tx});
     h = std::min({h, from.Height() - fy, to.Height() - ty});
     for (int y = 0; y < h; ++y)
@@ -77,8 +88,7 @@ bool DrawButtonGlyph(TBitmap& area, const GlyphButtonState& st, int imageIndex, 
     TBitmap under = graphics::NewBitmap32(iw, ih);
     CopyBlock(area, p.GlyphRect.Left, p.GlyphRect.Top, under, 0, 0, iw, ih);
     const TRect src = graphics::Rect(p.Frame * frameWidth, 0, p.Frame * frameWidth + frameWidth, ih);
-    if (list->IgnoreTransparency)
-        CopyBlock(*image, src.Left, 0, under, 0, 0, frameWidth, ih);
+    if (list->IgnoreTransparency) CopyBlock(*image, src.Left, 0, under, 0, 0, frameWidth, ih);
     else
         graphics::ComposeBitmap32(graphics::Rect(0, 0, iw, ih), src, under, st.Reflected, p.Blend, p.Tint, false,
                                   graphics::NoBackground, *image);

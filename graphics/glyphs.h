@@ -29,13 +29,13 @@ struct GlyphButtonState {
     unsigned DisabledGlyphKind = dgBlended;
     unsigned DisabledKind = dkBlended;
     int NumGlyphs = 1;
-    bool Down = false;          // latched down (group buttons)
+    bool Down = false;  // latched down (group buttons)
     bool Enabled = true;
-    bool MouseOver = false;     // the mouse-over flag of the skin state record
-    bool HeldDown = false;      // mouse button held on it, or its menu shown
-    bool InGroup = false;       // belongs to a group of latching buttons
+    bool MouseOver = false;         // the mouse-over flag of the skin state record
+    bool HeldDown = false;          // mouse button held on it, or its menu shown
+    bool InGroup = false;           // belongs to a group of latching buttons
     bool DroppedDownArrow = false;  // drop-down arrow button of a dropped-down combo
-    bool CustomColor = false;   // skin state marked as having a custom colour
+    bool CustomColor = false;       // skin state marked as having a custom colour
     TColor OwnColor = graphics::clNone;
 };
 

@@ -26,8 +26,7 @@ std::vector<PictureFormat>& Formats() {
 
 }  // namespace
 
-void RegisterFileFormat(const std::string& extension, const std::string& description, PictureLoader loader,
-                        int owner) {
+void RegisterFileFormat(const std::string& extension, const std::string& description, PictureLoader loader, int owner) {
     Formats().push_back({extension, description, std::move(loader), owner});
 }
 

@@ -21,8 +21,7 @@ struct PictureFormat {
     int Owner = 0;  // who registered it, for unregistering
 };
 
-void RegisterFileFormat(const std::string& extension, const std::string& description, PictureLoader loader,
-                        int owner);
+void RegisterFileFormat(const std::string& extension, const std::string& description, PictureLoader loader, int owner);
 // Removes every format registered by owner.
 void UnregisterFileFormats(int owner);
 // The newest format for the extension, or null.

@@ -258,7 +258,10 @@ void TPngDecoder::Decode(TStream& stream, TBitmap& target) {
         Progress(TProgressStage::psEnding, "");
         if (decoder) {
             if (mayThrow) decoder->DecodeEnd();
-            else try { decoder->DecodeEnd(); } catch (...) {}
+            else try {
+                    decoder->DecodeEnd();
+                } catch (...) {
+                }
         }
     };
 
@@ -282,8 +285,9 @@ void TPngDecoder::Decode(TStream& stream, TBitmap& target) {
                 ReadChunkBody();
                 if (FIHDR.ColorType == 3) {
                     FSourceBPP = SelectPixelLayout(FIHDR.ColorType, FIHDR.BitDepth);
-                    FPalette = FColorManager.CreateColorPalette(FRawBuffer.data(), TRawPaletteFormat::pfInterlaced8Triple,
-                                                                 FHeader.Length / 3, false);
+                    FPalette = FColorManager.CreateColorPalette(FRawBuffer.data(),
+                                                                TRawPaletteFormat::pfInterlaced8Triple,
+                                                                FHeader.Length / 3, false);
                 }
                 continue;
             } else if (MatchesChunk("gAMA")) {
@@ -397,8 +401,7 @@ void TPngDecoder::ReadBackground() {
         break;
     case 2:
     case 6:
-        if (n >= 6)
-            FBackgroundColor = rgbOf(p, FIHDR.BitDepth);
+        if (n >= 6) FBackgroundColor = rgbOf(p, FIHDR.BitDepth);
         break;
     default:
         if (n >= 1) FBackgroundColor = p[0];
@@ -415,8 +418,7 @@ void TPngDecoder::ReadTransparency() {
         if (n >= 2) FTransparentColor = grayLevel(BigEndian16(p), FIHDR.BitDepth) * 0x010101u;
         break;
     case 2:
-        if (n >= 6)
-            FTransparentColor = rgbOf(p, FIHDR.BitDepth);
+        if (n >= 6) FTransparentColor = rgbOf(p, FIHDR.BitDepth);
         break;
     case 4:
     case 6: break;
@@ -499,8 +501,8 @@ void TPngDecoder::ReadImageData() {
             bool complete = true;
             for (int pass = 0; pass < 7 && complete; ++pass) {
                 if (uint32_t(kColumnStart[pass]) >= width) continue;
-                const uint64_t passWidth =
-                    (uint64_t(width) + kColumnIncrement[pass] - kColumnStart[pass] - 1) / kColumnIncrement[pass];
+                const uint64_t passWidth = (uint64_t(width) + kColumnIncrement[pass] - kColumnStart[pass] - 1) /
+                                           kColumnIncrement[pass];
                 const uint64_t passRowSize = (depth * passWidth + 7) / 8 * samples + 1;
                 std::fill(buffers[1 - current].begin(), buffers[1 - current].end(), 0);
                 for (uint64_t y = kRowStart[pass]; y < height; y += kRowIncrement[pass]) {

@@ -31,8 +31,8 @@ struct TImageProperties {
 };
 
 struct TPNGChunkHeader {
-    uint32_t Length = 0;   // host order
-    char ChunkType[4]{};   // as stored
+    uint32_t Length = 0;  // host order
+    char ChunkType[4]{};  // as stored
 };
 
 enum class TProgressStage { psStarting, psRunning, psEnding };

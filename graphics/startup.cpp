@@ -26,10 +26,8 @@ struct ControlLibrary::Impl {
     int PngOwner = 0;
 
     void ShowMessage(const std::string& text) const {
-        if (Messages)
-            Messages(text);
-        else
-            std::fprintf(stderr, "%s\n", text.c_str());
+        if (Messages) Messages(text);
+        else std::fprintf(stderr, "%s\n", text.c_str());
     }
     resources::Bytes LoadResource(std::string_view name) const {
         std::optional<resources::Bytes> bytes = Lookup ? Lookup(name) : resources::FindResource(name);
@@ -102,7 +100,9 @@ std::unique_ptr<graphics::TBitmap> ShadowFromResource(const Impl& lib, std::stri
 }
 
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 std::unique_ptr<CursorImage> CursorFromResource(const Impl& lib, std::string_view name, int number) {
     const resources::Bytes b = lib.LoadResource(name);
@@ -190,9 +190,9 @@ void EndConst(Impl& lib) {
 }
 
 void StartPng(Impl& lib) {
-    RegisterFileFormat(graphics::PngFileExtension, graphics::PngFileDescription,
-                       [](graphics::TBitmap& b, graphics::TStream& s) { graphics::PngStreamToBitmap32(b, s); },
-                       lib.PngOwner);
+    RegisterFileFormat(
+        graphics::PngFileExtension, graphics::PngFileDescription,
+        [](graphics::TBitmap& b, graphics::TStream& s) { graphics::PngStreamToBitmap32(b, s); }, lib.PngOwner);
 }
 
 void EndPng(Impl& lib) { UnregisterFileFormats(lib.PngOwner); }

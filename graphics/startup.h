@@ -117,10 +117,38 @@ struct StartupState {
 
 // Caption positions within LibraryCaptions.
 enum LibraryCaption : int {
-    capOK, capCancel, capHelp, capClose, capAddCustomColor, capDefineColors, capAdditionalColors, capDecimal,
-    capRoot, capCreate, capRestore, capSize, capMove, capMaximize, capMinimize, capCalculator, capFileOpen,
-    capSelectDirectory, capRed, capGreen, capBlue, capColor, capHex, capFont, capFontColor, capInvalidDate,
-    capAvailableStyles, capInternalStyle, capSkinDirectory, capSelectSkin, capSkinPreview, capFrameAdapter
+    capOK,
+    capCancel,
+    capHelp,
+    capClose,
+    capAddCustomColor,
+    capDefineColors,
+    capAdditionalColors,
+    capDecimal,
+    capRoot,
+    capCreate,
+    capRestore,
+    capSize,
+    capMove,
+    capMaximize,
+    capMinimize,
+    capCalculator,
+    capFileOpen,
+    capSelectDirectory,
+    capRed,
+    capGreen,
+    capBlue,
+    capColor,
+    capHex,
+    capFont,
+    capFontColor,
+    capInvalidDate,
+    capAvailableStyles,
+    capInternalStyle,
+    capSkinDirectory,
+    capSelectSkin,
+    capSkinPreview,
+    capFrameAdapter
 };
 
 // ---------------------------------------------------------------- steps

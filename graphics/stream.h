@@ -31,8 +31,7 @@ public:
 // Non-owning view over a byte range.
 class TBytesStream : public TStream {
 public:
-    TBytesStream(const void* data, std::size_t size)
-        : data_(static_cast<const uint8_t*>(data)), size_(size) {}
+    TBytesStream(const void* data, std::size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
     explicit TBytesStream(const std::vector<uint8_t>& bytes) : TBytesStream(bytes.data(), bytes.size()) {}
     std::size_t Read(void* buffer, std::size_t count) override;
     int64_t Size() const override { return static_cast<int64_t>(size_); }

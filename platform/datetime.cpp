@@ -26,8 +26,7 @@ char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) :
 bool startsWithNoCase(const std::string& s, size_t pos, const std::string& what) {
     if (what.empty() || pos + what.size() > s.size()) return false;
     for (size_t i = 0; i < what.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[pos + i])) !=
-            std::tolower(static_cast<unsigned char>(what[i])))
+        if (std::tolower(static_cast<unsigned char>(s[pos + i])) != std::tolower(static_cast<unsigned char>(what[i])))
             return false;
     return true;
 }
@@ -38,7 +37,10 @@ void scanBlanks(const std::string& s, size_t& pos) {
 
 bool scanChar(const std::string& s, size_t& pos, char ch) {
     scanBlanks(s, pos);
-    if (pos < s.size() && s[pos] == ch) { ++pos; return true; }
+    if (pos < s.size() && s[pos] == ch) {
+        ++pos;
+        return true;
+    }
     return false;
 }
 
@@ -91,15 +93,13 @@ int daysInMonth(int year, int month) {
 }
 
 bool tryEncodeDate(int year, int month, int day, DateTime& out) {
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month))
-        return false;
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month)) return false;
     out = static_cast<double>(daysFromCivil(year, month, day) - kDateDelta);
     return true;
 }
 
 bool tryEncodeTime(int hour, int minute, int second, int msec, DateTime& out) {
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 ||
-        msec > 999)
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 || msec > 999)
         return false;
     out = (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + msec) / kMSecsPerDay;
     return true;
@@ -109,7 +109,7 @@ bool tryDecodeDate(DateTime value, DateParts& out) {
     if (!std::isfinite(value)) return false;
     double whole = std::trunc(value);
     long days = static_cast<long>(whole) + kDateDelta - 1;  // days since 1 Jan 0001, 0-based
-    if (days < 0 || days >= 3652059) return false;      // 31 Dec 9999 is the last day
+    if (days < 0 || days >= 3652059) return false;          // 31 Dec 9999 is the last day
     // Gregorian cycles of 400, 100, 4 and 1 years.
     long n400 = days / 146097, r = days % 146097;
     long n100 = r / 36524;
@@ -122,7 +122,10 @@ bool tryDecodeDate(DateTime value, DateParts& out) {
     r -= n1 * 365;
     int year = static_cast<int>(n400 * 400 + n100 * 100 + n4 * 4 + n1 + 1);
     int month = 1;
-    while (r >= daysInMonth(year, month)) { r -= daysInMonth(year, month); ++month; }
+    while (r >= daysInMonth(year, month)) {
+        r -= daysInMonth(year, month);
+        ++month;
+    }
     out = {year, month, static_cast<int>(r) + 1};
     return true;
 }
@@ -172,8 +175,15 @@ std::string formatDateTime(const std::string& format, DateTime value, const Form
         char q = 0;
         for (size_t i = 0; i < format.size(); ++i) {
             char c = format[i];
-            if (inQuote) { if (c == q) inQuote = false; continue; }
-            if (c == '\'' || c == '"') { inQuote = true; q = c; continue; }
+            if (inQuote) {
+                if (c == q) inQuote = false;
+                continue;
+            }
+            if (c == '\'' || c == '"') {
+                inQuote = true;
+                q = c;
+                continue;
+            }
             if (startsWithNoCase(format, i, "am/pm") || startsWithNoCase(format, i, "a/p") ||
                 startsWithNoCase(format, i, "ampm"))
                 twelve = true;
@@ -252,7 +262,10 @@ std::string formatDateTime(const std::string& format, DateTime value, const Form
             size_t n = count('H');
             i += n;
             int h = tp.hour;
-            if (twelve) { h %= 12; if (h == 0) h = 12; }
+            if (twelve) {
+                h %= 12;
+                if (h == 0) h = 12;
+            }
             out += n == 1 ? std::to_string(h) : pad(h, 2);
             lastToken = 'H';
             break;
@@ -323,8 +336,7 @@ std::string formatDateTimeText(DateTime value, const FormatSettings& fs) {
 std::optional<DateTime> strToDate(const std::string& text, const FormatSettings& fs) {
     size_t pos = 0;
     int n1 = 0, n2 = 0, n3 = 0, d1 = 0, d2 = 0, d3 = 0;
-    if (!scanNumber(text, pos, n1, d1) || !scanChar(text, pos, fs.dateSeparator) ||
-        !scanNumber(text, pos, n2, d2))
+    if (!scanNumber(text, pos, n1, d1) || !scanChar(text, pos, fs.dateSeparator) || !scanNumber(text, pos, n2, d2))
         return std::nullopt;
     int y = 0, m = 0, d = 0;
     Order order = dateOrder(fs.shortDateFormat);
@@ -332,9 +344,24 @@ std::optional<DateTime> strToDate(const std::string& text, const FormatSettings&
         if (!scanNumber(text, pos, n3, d3)) return std::nullopt;
         int yDigits = 0;
         switch (order) {
-        case Order::MDY: m = n1; d = n2; y = n3; yDigits = d3; break;
-        case Order::DMY: d = n1; m = n2; y = n3; yDigits = d3; break;
-        case Order::YMD: y = n1; m = n2; d = n3; yDigits = d1; break;
+        case Order::MDY:
+            m = n1;
+            d = n2;
+            y = n3;
+            yDigits = d3;
+            break;
+        case Order::DMY:
+            d = n1;
+            m = n2;
+            y = n3;
+            yDigits = d3;
+            break;
+        case Order::YMD:
+            y = n1;
+            m = n2;
+            d = n3;
+            yDigits = d1;
+            break;
         }
         if (yDigits <= 2) {
             int window = fs.twoDigitYearCenturyWindow;
@@ -344,8 +371,13 @@ std::optional<DateTime> strToDate(const std::string& text, const FormatSettings&
         }
     } else {
         y = currentYear();
-        if (order == Order::DMY) { d = n1; m = n2; }
-        else { m = n1; d = n2; }
+        if (order == Order::DMY) {
+            d = n1;
+            m = n2;
+        } else {
+            m = n1;
+            d = n2;
+        }
     }
     scanChar(text, pos, fs.dateSeparator);
     scanBlanks(text, pos);
@@ -360,14 +392,32 @@ std::optional<DateTime> strToTime(const std::string& text, const FormatSettings&
     int baseHour = -1;
     auto scanAmPm = [&]() {
         scanBlanks(text, pos);
-        struct { const std::string* s; int base; } opts[] = {{&fs.timeAMString, 0}, {&fs.timePMString, 12}};
+        struct {
+            const std::string* s;
+            int base;
+        } opts[] = {{&fs.timeAMString, 0}, {&fs.timePMString, 12}};
         for (auto& o : opts)
-            if (startsWithNoCase(text, pos, *o.s)) { pos += o.s->size(); return o.base; }
+            if (startsWithNoCase(text, pos, *o.s)) {
+                pos += o.s->size();
+                return o.base;
+            }
         static const std::string am = "AM", pm = "PM", a = "A", p = "P";
-        if (startsWithNoCase(text, pos, am)) { pos += 2; return 0; }
-        if (startsWithNoCase(text, pos, pm)) { pos += 2; return 12; }
-        if (startsWithNoCase(text, pos, a)) { pos += 1; return 0; }
-        if (startsWithNoCase(text, pos, p)) { pos += 1; return 12; }
+        if (startsWithNoCase(text, pos, am)) {
+            pos += 2;
+            return 0;
+        }
+        if (startsWithNoCase(text, pos, pm)) {
+            pos += 2;
+            return 12;
+        }
+        if (startsWithNoCase(text, pos, a)) {
+            pos += 1;
+            return 0;
+        }
+        if (startsWithNoCase(text, pos, p)) {
+            pos += 1;
+            return 12;
+        }
         return -1;
     };
     baseHour = scanAmPm();

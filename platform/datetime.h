@@ -13,8 +13,12 @@ namespace platform {
 using DateTime = double;
 constexpr DateTime NullDate = 0.0;
 
-struct DateParts { int year = 0, month = 0, day = 0; };
-struct TimeParts { int hour = 0, minute = 0, second = 0, msec = 0; };
+struct DateParts {
+    int year = 0, month = 0, day = 0;
+};
+struct TimeParts {
+    int hour = 0, minute = 0, second = 0, msec = 0;
+};
 
 bool isLeapYear(int year);
 int daysInMonth(int year, int month);

@@ -131,8 +131,7 @@ bool replaceFileAtomically(const std::string& fileName, const std::string& data,
     char resolved[PATH_MAX];
     struct stat st {};
     bool existed = ::lstat(fileName.c_str(), &st) == 0;
-    if (existed && S_ISLNK(st.st_mode) && ::realpath(fileName.c_str(), resolved))
-        target = resolved;
+    if (existed && S_ISLNK(st.st_mode) && ::realpath(fileName.c_str(), resolved)) target = resolved;
     existed = ::stat(target.c_str(), &st) == 0;
     if (existed && !S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
@@ -209,8 +208,8 @@ std::string takeByteOrderMark(std::string& data) {
 
 }  // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const std::string& fileName) {
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    const std::string& fileName) {
     std::string data;
     bool exists = false;
     if (!readWholeFile(fileName, data, exists) || !exists) return defaultValue.substr(0, kProfileValueMax);
@@ -277,8 +276,8 @@ bool ProbeProfileWrite(const std::string& fileName, std::size_t growth) {
     return replaceFileAtomically(fileName, data, true);
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& fileName) {
+bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                               const std::string& fileName) {
     return WritePrivateProfileStrings(section, {{key, value}}, fileName);
 }
 

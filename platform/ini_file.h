@@ -28,8 +28,8 @@ constexpr std::size_t kProfileValueMax = 2047;
 
 // The value of `key` in `section` of `fileName`, or `defaultValue` when the
 // file, the section or the key is missing. Never throws.
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const std::string& fileName);
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    const std::string& fileName);
 
 // Every key of `section` in `fileName` with its value, in file order, read as
 // GetPrivateProfileString reads one (quotes stripped, values cut); a key
@@ -40,8 +40,8 @@ std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(const 
 // key as needed. Returns false (errno set) when the file cannot be written;
 // the old file is then untouched. A value holding a line break cannot be
 // stored in a one-line INI entry and is refused (EINVAL).
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& fileName);
+bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                               const std::string& fileName);
 
 // Whether a write to `fileName` would succeed now: takes every step of one
 // (a temporary file beside it with the file's owner, group and mode, the

@@ -40,7 +40,8 @@ std::string fromStrftime(std::string_view f, const char* t_fmt_ampm) {
         case 'm': out += "MM"; break;
         case 'Y': out += "yyyy"; break;
         case 'y': out += "yy"; break;
-        case 'b': case 'h': out += "MMM"; break;
+        case 'b':
+        case 'h': out += "MMM"; break;
         case 'B': out += "MMMM"; break;
         case 'a': out += "ddd"; break;
         case 'A': out += "dddd"; break;
@@ -50,13 +51,15 @@ std::string fromStrftime(std::string_view f, const char* t_fmt_ampm) {
         case 'l': out += "h"; break;
         case 'M': out += "mm"; break;
         case 'S': out += "ss"; break;
-        case 'p': case 'P': out += "AMPM"; break;
+        case 'p':
+        case 'P': out += "AMPM"; break;
         case 'T': out += "HH:mm:ss"; break;
         case 'R': out += "HH:mm"; break;
         case 'D': out += "MM/dd/yy"; break;
         case 'F': out += "yyyy-MM-dd"; break;
         case 'r': out += fromStrftime(t_fmt_ampm && *t_fmt_ampm ? t_fmt_ampm : "%I:%M:%S %p", nullptr); break;
-        case 'n': case 't': out += ' '; break;
+        case 'n':
+        case 't': out += ' '; break;
         case '%': out += '%'; break;
         default: break;  // time zones and the like have no counterpart
         }
@@ -116,7 +119,10 @@ FormatSettings fill(locale_t loc) {
     // glibc counts the first weekday from the day given by week-1stday
     // (19971130 is a Sunday, 19971201 a Monday)
     int first = static_cast<unsigned char>(*nl_langinfo_l(_NL_TIME_FIRST_WEEKDAY, loc));
-    union { const char* s; unsigned int word; } w1;
+    union {
+        const char* s;
+        unsigned int word;
+    } w1;
     w1.s = nl_langinfo_l(_NL_TIME_WEEK_1STDAY, loc);
     int base = (w1.word == 19971201u) ? 1 : 0;
     if (first >= 1 && first <= 7) fs.firstDayOfWeek = (base + first - 1) % 7;
@@ -142,8 +148,6 @@ FormatSettings formatSettingsFor(const std::string& localeName) {
     return fs;
 }
 
-bool setProcessLocale(const std::string& localeName) {
-    return std::setlocale(LC_ALL, localeName.c_str()) != nullptr;
-}
+bool setProcessLocale(const std::string& localeName) { return std::setlocale(LC_ALL, localeName.c_str()) != nullptr; }
 
 }  // namespace platform

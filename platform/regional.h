@@ -25,9 +25,9 @@ struct FormatSettings {
     std::string timePMString = "PM";
     std::array<std::string, 12> shortMonthNames;  // January first
     std::array<std::string, 12> longMonthNames;
-    std::array<std::string, 7> shortDayNames;     // Sunday first
+    std::array<std::string, 7> shortDayNames;  // Sunday first
     std::array<std::string, 7> longDayNames;
-    int firstDayOfWeek = 0;                       // 0 = Sunday ... 6 = Saturday
+    int firstDayOfWeek = 0;  // 0 = Sunday ... 6 = Saturday
     int twoDigitYearCenturyWindow = 50;
 };
 

@@ -21,8 +21,7 @@ bool SameName(std::string_view a, std::string_view b) {
 
 std::optional<Bytes> FindResource(std::string_view name) {
     for (const detail::EmbeddedEntry* e = detail::kEntries; e->name; ++e) {
-        if (SameName(e->name, name))
-            return Bytes(reinterpret_cast<const std::uint8_t*>(e->data), e->size);
+        if (SameName(e->name, name)) return Bytes(reinterpret_cast<const std::uint8_t*>(e->data), e->size);
     }
     return std::nullopt;
 }

@@ -25,8 +25,7 @@ using namespace exports;
 
 namespace {
 
-std::string keyFor(long n)
-{
+std::string keyFor(long n) {
     char first[44];
     std::snprintf(first, sizeof first, "3524031234567800019955001%09ld1%08ld", n % 1000000000, n % 100000000);
     std::string key(first, 43);
@@ -35,8 +34,7 @@ std::string keyFor(long n)
 }
 
 // The same text in UTF-8; the generated documents hold only Latin-1 letters.
-std::string utf8(const std::string& latin1)
-{
+std::string utf8(const std::string& latin1) {
     std::string out;
     out.reserve(latin1.size() + latin1.size() / 32);
     for (char c : latin1) {
@@ -51,34 +49,29 @@ std::string utf8(const std::string& latin1)
     return out;
 }
 
-double cpuSeconds()
-{
+double cpuSeconds() {
     timespec t;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-double wallSeconds()
-{
+double wallSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // Best of `repeat` runs, single thread and through BackgroundChecks; false
 // when a document did not pass.
 bool measure(const char* encoding, const std::vector<std::string>& keys, const std::vector<std::string>& texts,
-             int repeat)
-{
+             int repeat) {
     double bytes = 0;
-    for (const std::string& t : texts)
-        bytes += t.size();
+    for (const std::string& t : texts) bytes += t.size();
     const long docs = static_cast<long>(texts.size());
     double best = 1e9, bestCpu = 0;
     long failed = 0;
     for (int r = 0; r < repeat; ++r) {
         const double w = wallSeconds(), c = cpuSeconds();
         CheckCounts counts;
-        for (long n = 0; n < docs; ++n)
-            counts.add(checkDocument(keys[n], texts[n], XmlKind::Document));
+        for (long n = 0; n < docs; ++n) counts.add(checkDocument(keys[n], texts[n], XmlKind::Document));
         const double wall = wallSeconds() - w;
         if (wall < best) best = wall, bestCpu = cpuSeconds() - c;
         failed = counts.failed;
@@ -94,8 +87,7 @@ bool measure(const char* encoding, const std::vector<std::string>& keys, const s
         CheckCounts counts;
         for (long n = 0; n < docs; ++n) {
             Findings findings = checkAccessKey(keys[n]);
-            for (Finding f : checkXml(texts[n], keys[n], XmlKind::Document))
-                findings.push_back(f);
+            for (Finding f : checkXml(texts[n], keys[n], XmlKind::Document)) findings.push_back(f);
             counts.add(findings);
         }
         const double wall = wallSeconds() - w;
@@ -112,8 +104,7 @@ bool measure(const char* encoding, const std::vector<std::string>& keys, const s
     for (int r = 0; r < repeat; ++r) {
         const double w = wallSeconds(), c = cpuSeconds();
         BackgroundChecks background;
-        for (long n = 0; n < docs; ++n)
-            background.add(keys[n], texts[n], XmlKind::Document);
+        for (long n = 0; n < docs; ++n) background.add(keys[n], texts[n], XmlKind::Document);
         failed = background.finish().failed;
         const double wall = wallSeconds() - w;
         if (wall < best) best = wall, bestCpu = cpuSeconds() - c;
@@ -125,8 +116,7 @@ bool measure(const char* encoding, const std::vector<std::string>& keys, const s
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     long docs = 4000;  // each one signed with RSA first: a few seconds
     int repeat = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -154,8 +144,8 @@ int main(int argc, char** argv)
     std::ofstream(trusted / "raiz.pem") << issuer.rootPem();
     const TrustForChecks trust(trustForRun(trusted.string(), ""));
     std::filesystem::remove_all(trusted);
-    std::printf("%ld documents, %.1f MB, %.1f KB each on average; %u check threads beside the caller\n", docs, bytes / 1e6,
-                bytes / docs / 1024, BackgroundChecks::threadCount());
+    std::printf("%ld documents, %.1f MB, %.1f KB each on average; %u check threads beside the caller\n", docs,
+                bytes / 1e6, bytes / docs / 1024, BackgroundChecks::threadCount());
     std::printf("%-14s %-18s %9s %9s %9s %11s %8s\n", "encoding", "mode", "wall_s", "cpu_s", "MB/s", "MB/cpu_s",
                 "failed");
     const bool passed = measure("windows-1252", keys, texts, repeat);

@@ -46,14 +46,14 @@ int main(int argc, char** argv) {
     try {
         db::Database connection(db::FbClient::load(db::clientLibraryName()), database,
                                 {"user_name=KORVA", "password=##736948"});
-        std::string sql = "SELECT n.NFE_CHAVEACESSO, n.NFE_CANCELAMENTO, n.NFE_DISTRIBUICAO, n.NFE_XML FROM MVTO_NFE n"
-                          "\nWHERE n.NFE_CHAVEACESSO IS NOT NULL"
-                          "\nAND COALESCE(n.NFE_CANCELAMENTO, n.NFE_DISTRIBUICAO, n.NFE_XML) IS NOT NULL"
-                          "\nAND n.DIG_DATAHORA > :STAMP";
+        std::string sql =
+            "SELECT n.NFE_CHAVEACESSO, n.NFE_CANCELAMENTO, n.NFE_DISTRIBUICAO, n.NFE_XML FROM MVTO_NFE n"
+            "\nWHERE n.NFE_CHAVEACESSO IS NOT NULL"
+            "\nAND COALESCE(n.NFE_CANCELAMENTO, n.NFE_DISTRIBUICAO, n.NFE_XML) IS NOT NULL"
+            "\nAND n.DIG_DATAHORA > :STAMP";
         if (boxes == "S--")
             sql += "\nAND EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = n.PAI_SEQU AND p.PAI_TIPODOC = 'NF')";
-        else if (boxes != "SSS")
-            throw std::runtime_error("BOXES is SSS or S--");
+        else if (boxes != "SSS") throw std::runtime_error("BOXES is SSS or S--");
         sql += "\nORDER BY n.PAI_SEQU";
         long written = 0;
         {

@@ -153,7 +153,8 @@ void writeSettings(const fs::path& dir, const std::string& dbName, const fs::pat
     std::ofstream(dir / "ConfigQuillan.ini", std::ios::binary | std::ios::trunc)
         << "[Configuracoes]\r\nBase=" << dbName << "\r\nData=" << data << "\r\nHora=" << hora
         << "\r\nPastaExportar=" << out.string() << "/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S"
-        << "\r\nExportaRecebidas=S\r\n" << mark;
+        << "\r\nExportaRecebidas=S\r\n"
+        << mark;
 }
 
 std::string settingsValue(const fs::path& ini, const std::string& key) {
@@ -192,8 +193,8 @@ void signTexts(const std::shared_ptr<db::FbClient>& client, const fs::path& dbFi
     }
     q.reset();
     database.close();
-    std::printf("%d texts signed, %.1f KB each on average; the issuer's certificate: %s\n", docs,
-                bytes / docs / 1024, pem.c_str());
+    std::printf("%d texts signed, %.1f KB each on average; the issuer's certificate: %s\n", docs, bytes / docs / 1024,
+                pem.c_str());
     // The issuer's root trusted as an office's CertificadosConfiaveis would
     // trust it, so every text's chain and holder are checked as a genuine one's.
     fs::create_directories(pem.parent_path() / "confiaveis");
@@ -243,8 +244,9 @@ int history(const fs::path& work, int docs, size_t docSize, int repeat, const fs
     std::string newest;
     {
         db::Database database(client, dbFile.string(), login(who));
-        db::Query q(database,
-                    "SELECT CAST(DIG_DATAHORA AS VARCHAR(24)) FROM MVTO_NFE ORDER BY DIG_DATAHORA DESC ROWS 101 TO 101");
+        db::Query q(
+            database,
+            "SELECT CAST(DIG_DATAHORA AS VARCHAR(24)) FROM MVTO_NFE ORDER BY DIG_DATAHORA DESC ROWS 101 TO 101");
         q.execute();
         newest = q.text(0).substr(0, 19);
     }
@@ -275,8 +277,8 @@ int history(const fs::path& work, int docs, size_t docSize, int repeat, const fs
         writeSettings(dir, emptyFile.string(), out, data, hora, "");
         Measure e = runChild({exe.string(), "/executa"}, dir / "export-empty.log");
         if (b.status || f.status || m.status || e.status) {
-            std::fprintf(stderr, "history run failed (%d %d %d %d); see %s\n", b.status, f.status, m.status,
-                         e.status, dir.c_str());
+            std::fprintf(stderr, "history run failed (%d %d %d %d); see %s\n", b.status, f.status, m.status, e.status,
+                         dir.c_str());
             return 1;
         }
         if (r == 0 || b.seconds < base.seconds) base = b;
@@ -284,11 +286,12 @@ int history(const fs::path& work, int docs, size_t docSize, int repeat, const fs
         if (r == 0 || m.seconds < marked.seconds) marked = m;
         if (r == 0 || e.seconds < empty.seconds) empty = e;
     }
-    std::printf("history %d docs, %zu changed: baseline %.3f s; export %.3f s (%.2fx) without a mark, %.3f s "
-                "(%.2fx) with one; peak %.1f MB vs %.1f MB over an empty table (+%.1f MB)\n",
-                docs, changed, base.seconds, first.seconds,
-                first.seconds / base.seconds, marked.seconds, marked.seconds / base.seconds, marked.peakKb / 1024.0,
-                empty.peakKb / 1024.0, (std::max(first.peakKb, marked.peakKb) - empty.peakKb) / 1024.0);
+    std::printf(
+        "history %d docs, %zu changed: baseline %.3f s; export %.3f s (%.2fx) without a mark, %.3f s "
+        "(%.2fx) with one; peak %.1f MB vs %.1f MB over an empty table (+%.1f MB)\n",
+        docs, changed, base.seconds, first.seconds, first.seconds / base.seconds, marked.seconds,
+        marked.seconds / base.seconds, marked.peakKb / 1024.0, empty.peakKb / 1024.0,
+        (std::max(first.peakKb, marked.peakKb) - empty.peakKb) / 1024.0);
     return 0;
 }
 
@@ -359,8 +362,7 @@ int main(int argc, char** argv) {
             const bool viaServer = std::string(c.mode) == "server";
             const std::string label = std::string(c.mode) + (signedTexts ? " signed" : "");
             if (viaServer && !server) {
-                std::printf("%-7d %-15s %-5s   (no Firebird server on localhost:3050)\n", docs, label.c_str(),
-                            c.boxes);
+                std::printf("%-7d %-15s %-5s   (no Firebird server on localhost:3050)\n", docs, label.c_str(), c.boxes);
                 continue;
             }
             const std::string dbName = (viaServer ? "localhost:" : "") + dbFile.string();
@@ -424,9 +426,9 @@ int main(int argc, char** argv) {
             if (callgrind && !viaServer) {
                 freshFolder(outBase);
                 freshFolder(outExport);
-                const long long bi = countInstructions(
-                    {baseline.string(), dbName, outBase.string() + "/", "2010-01-01 00:00:00", c.boxes},
-                    dir / "baseline-callgrind.log");
+                const long long bi = countInstructions({baseline.string(), dbName, outBase.string() + "/",
+                                                        "2010-01-01 00:00:00", c.boxes},
+                                                       dir / "baseline-callgrind.log");
                 firstRunSettings(outExport);
                 const long long ei = countInstructions({exe.string(), "/executa"}, dir / "export-callgrind.log");
                 std::printf("%-7d %-15s %-5s instructions: baseline %lld, export %lld, ratio %.2f\n", docs,
@@ -434,12 +436,12 @@ int main(int argc, char** argv) {
             }
             const size_t files = listing(outExport).size();
             const std::string counts = checkCounts(dir / "export.log");
-            std::printf("%-7d %-15s %-5s %10.2f %10.2f %7.2f %10.2f %10.2f %9.2f %14.1f %16.1f   (%zu files; "
-                        "user/sys baseline %.2f/%.2f, export %.2f/%.2f;%s)\n",
-                        docs, label.c_str(), c.boxes, best[0].seconds, best[1].seconds,
-                        best[1].seconds / best[0].seconds, best[0].cpu, best[1].cpu, best[1].cpu / best[0].cpu,
-                        best[1].peakKb / 1024.0, best[0].peakKb / 1024.0, files, best[0].user, best[0].system,
-                        best[1].user, best[1].system, counts.c_str());
+            std::printf(
+                "%-7d %-15s %-5s %10.2f %10.2f %7.2f %10.2f %10.2f %9.2f %14.1f %16.1f   (%zu files; "
+                "user/sys baseline %.2f/%.2f, export %.2f/%.2f;%s)\n",
+                docs, label.c_str(), c.boxes, best[0].seconds, best[1].seconds, best[1].seconds / best[0].seconds,
+                best[0].cpu, best[1].cpu, best[1].cpu / best[0].cpu, best[1].peakKb / 1024.0, best[0].peakKb / 1024.0,
+                files, best[0].user, best[0].system, best[1].user, best[1].system, counts.c_str());
             if (signedTexts && counts.find(" falhas_assinatura=0") == std::string::npos) {
                 std::fprintf(stderr, "the export found signature faults in the signed texts (see %s)\n",
                              (dir / "export.log").c_str());
@@ -448,10 +450,11 @@ int main(int argc, char** argv) {
             if (signedTexts && !viaServer && files > 0)
                 fs::copy_file(fs::directory_iterator(outExport)->path(), dir / "sample.xml",
                               fs::copy_options::overwrite_existing);
-            std::printf("%-7d %-15s %-5s %10s %10.2f %7.2f %10s %10.2f %9.2f %14.1f %16s   (the export without "
-                        "its checks; user/sys %.2f/%.2f)\n",
-                        docs, label.c_str(), c.boxes, "", best[2].seconds, best[2].seconds / best[0].seconds, "", best[2].cpu,
-                        best[2].cpu / best[0].cpu, best[2].peakKb / 1024.0, "", best[2].user, best[2].system);
+            std::printf(
+                "%-7d %-15s %-5s %10s %10.2f %7.2f %10s %10.2f %9.2f %14.1f %16s   (the export without "
+                "its checks; user/sys %.2f/%.2f)\n",
+                docs, label.c_str(), c.boxes, "", best[2].seconds, best[2].seconds / best[0].seconds, "", best[2].cpu,
+                best[2].cpu / best[0].cpu, best[2].peakKb / 1024.0, "", best[2].user, best[2].system);
             std::fflush(stdout);
             peakByCase[std::string(c.mode) + c.boxes + std::to_string(docs)] = best[1].peakKb;
         }
@@ -463,8 +466,7 @@ int main(int argc, char** argv) {
             auto a = peakByCase.find(k + lo), b = peakByCase.find(k + hi);
             if (a != peakByCase.end() && b != peakByCase.end())
                 std::printf("peak memory growth %s%s %s -> %s docs: %.1f MB\n", k, signedTexts ? " signed" : "",
-                            lo.c_str(), hi.c_str(),
-                            (b->second - a->second) / 1024.0);
+                            lo.c_str(), hi.c_str(), (b->second - a->second) / 1024.0);
         }
     }
     return 0;

@@ -47,9 +47,10 @@ int main() {
         const double append = millis(50, [&] { exports::appendRun(path, sample(0, refused)); });
         const double last = millis(50, [&] { exports::lastRun(path); });
         const double all = millis(10, [&] { exports::readRuns(path); });
-        std::printf("runs with %3zu refused documents: file %7.1f KiB, append at the cap %6.2f ms, "
-                    "last run %6.2f ms, all 1,000 runs %7.2f ms\n",
-                    refused, std::filesystem::file_size(path) / 1024.0, append, last, all);
+        std::printf(
+            "runs with %3zu refused documents: file %7.1f KiB, append at the cap %6.2f ms, "
+            "last run %6.2f ms, all 1,000 runs %7.2f ms\n",
+            refused, std::filesystem::file_size(path) / 1024.0, append, last, all);
     }
     std::filesystem::remove_all(tmpl);
     return 0;

@@ -122,8 +122,7 @@ void demoCompany(s3::Client& client, const s3::Target& target, StoreSettings sto
         extras.version = programVersion();
         extras.sent = run.result == Result::Failed ? 0 : 20 + (d * 37 + company[3]) % 60;
         run.selected = run.written = extras.sent;
-        client.send(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras),
-                                  std::nullopt));
+        client.send(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras), std::nullopt));
     }
     if (package) {
         RunRecord run;
@@ -134,8 +133,7 @@ void demoCompany(s3::Client& client, const s3::Target& target, StoreSettings sto
         RunRecordExtras extras;
         extras.host = "caixa-" + company.substr(0, 4);
         extras.package = "NFe-" + previousMonth(std::time(nullptr)) + ".zip";
-        client.send(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras),
-                                  std::nullopt));
+        client.send(s3::putObject(target, runRecordKey(store, run, extras), runRecordText(run, extras), std::nullopt));
     }
 }
 
@@ -218,8 +216,8 @@ int main(int argc, char** argv) {
         }
         for (int n = 0; n < documents; ++n) {
             char name[64];
-            std::snprintf(name, sizeof name, "%s/35%s55001%09d1123456780.XML", previous.c_str(),
-                          store.company.c_str(), n);
+            std::snprintf(name, sizeof name, "%s/35%s55001%09d1123456780.XML", previous.c_str(), store.company.c_str(),
+                          n);
             put(store.companyPrefix() + name, "<nfeProc/>");
             ++stored;
         }

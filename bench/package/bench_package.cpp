@@ -42,13 +42,11 @@ struct Measure {
     int status = -1;
 };
 
-Measure runChild(const std::vector<std::string>& argv, const fs::path& cwd, const fs::path& log)
-{
+Measure runChild(const std::vector<std::string>& argv, const fs::path& cwd, const fs::path& log) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string kv = *e;
-        if (kv.rfind("LC_ALL=", 0) != 0 && kv.rfind("QT_QPA_PLATFORM=", 0) != 0)
-            env.push_back(kv);
+        if (kv.rfind("LC_ALL=", 0) != 0 && kv.rfind("QT_QPA_PLATFORM=", 0) != 0) env.push_back(kv);
     }
     env.push_back("LC_ALL=pt_BR.UTF-8");
     env.push_back("QT_QPA_PLATFORM=offscreen");
@@ -56,17 +54,14 @@ Measure runChild(const std::vector<std::string>& argv, const fs::path& cwd, cons
     const auto t0 = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::chdir(cwd.c_str()) != 0)
-            ::_exit(126);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
         const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(fd, 1);
         ::dup2(fd, 2);
         std::vector<char*> a, e;
-        for (const auto& s : argv)
-            a.push_back(const_cast<char*>(s.c_str()));
+        for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
         a.push_back(nullptr);
-        for (auto& s : env)
-            e.push_back(s.data());
+        for (auto& s : env) e.push_back(s.data());
         e.push_back(nullptr);
         ::execvpe(a[0], a.data(), e.data());
         ::_exit(127);
@@ -81,15 +76,13 @@ Measure runChild(const std::vector<std::string>& argv, const fs::path& cwd, cons
     return m;
 }
 
-void freshFolder(const fs::path& p)
-{
+void freshFolder(const fs::path& p) {
     fs::remove_all(p);
     fs::create_directories(p);
 }
 
 // A text of `size` bytes that does not compress (printable bytes at random).
-std::string randomText(int n, size_t size)
-{
+std::string randomText(int n, size_t size) {
     std::string text = "<nfeProc><NFe><infNFe><obs>";
     std::mt19937_64 random(static_cast<std::uint64_t>(n));
     while (text.size() + 40 < size) {
@@ -102,16 +95,14 @@ std::string randomText(int n, size_t size)
     return text + "</obs></infNFe></NFe></nfeProc>";
 }
 
-std::string slurp(const fs::path& p)
-{
+std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int docs = 20000;
     size_t docSize = 8192;
     int repeat = 2;
@@ -119,18 +110,12 @@ int main(int argc, char** argv)
     bool random = false, store = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string o = argv[i], v = argv[i + 1];
-        if (o == "--docs")
-            docs = std::stoi(v);
-        else if (o == "--size")
-            docSize = std::stoul(v);
-        else if (o == "--repeat")
-            repeat = std::stoi(v);
-        else if (o == "--dir")
-            work = v;
-        else if (o == "--random")
-            random = v == "1";
-        else if (o == "--store")
-            store = v == "1";
+        if (o == "--docs") docs = std::stoi(v);
+        else if (o == "--size") docSize = std::stoul(v);
+        else if (o == "--repeat") repeat = std::stoi(v);
+        else if (o == "--dir") work = v;
+        else if (o == "--random") random = v == "1";
+        else if (o == "--store") store = v == "1";
     }
     const fs::path dir = work / (std::to_string(docs) + "x" + std::to_string(docSize) + (random ? "r" : ""));
     fs::create_directories(dir);
@@ -172,12 +157,10 @@ int main(int argc, char** argv)
         };
         for (int i = 0; i < 3; ++i) {
             if (m[i].status != 0) {
-                std::fprintf(stderr, "run %d failed with status %d; see the logs in %s\n", i, m[i].status,
-                             dir.c_str());
+                std::fprintf(stderr, "run %d failed with status %d; see the logs in %s\n", i, m[i].status, dir.c_str());
                 return 1;
             }
-            if (r == 0 || m[i].seconds < best[i].seconds)
-                best[i].seconds = m[i].seconds;
+            if (r == 0 || m[i].seconds < best[i].seconds) best[i].seconds = m[i].seconds;
             best[i].peakKb = std::max(best[i].peakKb, m[i].peakKb);
         }
         byHandSize = fs::file_size(byHand);
@@ -185,8 +168,8 @@ int main(int argc, char** argv)
     }
     const double byHand = best[0].seconds + best[1].seconds;
     std::printf("docs=%d size=%zu repeat=%d (best times)\n", docs, docSize, repeat);
-    std::printf("export_s=%.2f zip_s=%.2f by_hand_s=%.2f package_s=%.2f ratio=%.2f (goal <= 1.5)\n",
-                best[0].seconds, best[1].seconds, byHand, best[2].seconds, best[2].seconds / byHand);
+    std::printf("export_s=%.2f zip_s=%.2f by_hand_s=%.2f package_s=%.2f ratio=%.2f (goal <= 1.5)\n", best[0].seconds,
+                best[1].seconds, byHand, best[2].seconds, best[2].seconds / byHand);
     std::printf("by_hand_zip_MB=%.1f package_MB=%.1f export_peak_MB=%.1f package_peak_MB=%.1f\n",
                 byHandSize / 1048576.0, packageSize / 1048576.0, best[0].peakKb / 1024.0, best[2].peakKb / 1024.0);
     std::printf("package: %s", slurp(dir / "package.log").c_str());

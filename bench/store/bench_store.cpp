@@ -141,8 +141,7 @@ int main(int argc, char** argv) {
     std::printf("documents=%ld size=8KB (radosgw on memstore, one node)\n", count);
     const Upload first = upload(s, keys, files, root);
     std::printf("export upload     : %7.2fs  %7.0f docs/s  written=%ld  rss after %ld=%ld KB, after %ld=%ld KB\n",
-                first.seconds, count / first.seconds, first.written, count / 10, first.rssEarly, count,
-                first.rssEnd);
+                first.seconds, count / first.seconds, first.written, count / 10, first.rssEarly, count, first.rssEnd);
     const double rc1 = rclone(*cluster, root, bucket + "/rclone");
     std::printf("rclone copy       : %7.2fs  %7.0f docs/s\n", rc1, count / rc1);
     std::printf("ratio export/rclone: %.2f\n", first.seconds / rc1);

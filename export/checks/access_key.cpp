@@ -6,37 +6,28 @@ namespace exports {
 
 namespace {
 
-bool isDigits(std::string_view s)
-{
+bool isDigits(std::string_view s) {
     for (char c : s)
-        if (c < '0' || c > '9')
-            return false;
+        if (c < '0' || c > '9') return false;
     return true;
 }
 
-bool isStateCode(std::string_view s)
-{
-    static constexpr std::array<std::string_view, 27> codes = {
-        "11", "12", "13", "14", "15", "16", "17", "21", "22", "23", "24", "25", "26", "27",
-        "28", "29", "31", "32", "33", "35", "41", "42", "43", "50", "51", "52", "53"};
+bool isStateCode(std::string_view s) {
+    static constexpr std::array<std::string_view, 27> codes = {"11", "12", "13", "14", "15", "16", "17", "21", "22",
+                                                               "23", "24", "25", "26", "27", "28", "29", "31", "32",
+                                                               "33", "35", "41", "42", "43", "50", "51", "52", "53"};
     for (auto c : codes)
-        if (c == s)
-            return true;
+        if (c == s) return true;
     return false;
 }
 
 // 1 normal, 2 FS, 3 SCAN, 4 EPEC, 5 FS-DA, 6 SVC-AN, 7 SVC-RS, 9 NFC-e offline.
-bool isEmissionType(std::string_view s)
-{
-    return s.size() == 1 && s[0] >= '1' && s[0] <= '9' && s[0] != '8';
-}
+bool isEmissionType(std::string_view s) { return s.size() == 1 && s[0] >= '1' && s[0] <= '9' && s[0] != '8'; }
 
 }  // namespace
 
-bool splitAccessKey(std::string_view key, AccessKeyParts& parts)
-{
-    if (key.size() != 44 || !isDigits(key))
-        return false;
+bool splitAccessKey(std::string_view key, AccessKeyParts& parts) {
+    if (key.size() != 44 || !isDigits(key)) return false;
     parts.state = key.substr(0, 2);
     parts.yearMonth = key.substr(2, 4);
     parts.issuer = key.substr(6, 14);
@@ -49,10 +40,8 @@ bool splitAccessKey(std::string_view key, AccessKeyParts& parts)
     return true;
 }
 
-int accessKeyCheckDigit(std::string_view first43)
-{
-    if (first43.size() != 43 || !isDigits(first43))
-        return -1;
+int accessKeyCheckDigit(std::string_view first43) {
+    if (first43.size() != 43 || !isDigits(first43)) return -1;
     int sum = 0;
     int weight = 2;
     for (auto it = first43.rbegin(); it != first43.rend(); ++it) {
@@ -63,8 +52,7 @@ int accessKeyCheckDigit(std::string_view first43)
     return remainder < 2 ? 0 : 11 - remainder;
 }
 
-Findings checkAccessKey(std::string_view key)
-{
+Findings checkAccessKey(std::string_view key) {
     Findings findings;
     if (key.size() != 44) {
         findings.push_back(Finding::KeyLength);
@@ -75,19 +63,13 @@ Findings checkAccessKey(std::string_view key)
         findings.push_back(Finding::KeyNotDigits);
         return findings;
     }
-    if (!isStateCode(p.state))
-        findings.push_back(Finding::KeyState);
+    if (!isStateCode(p.state)) findings.push_back(Finding::KeyState);
     const int month = (p.yearMonth[2] - '0') * 10 + (p.yearMonth[3] - '0');
-    if (month < 1 || month > 12)
-        findings.push_back(Finding::KeyMonth);
-    if (p.model != "55" && p.model != "65")
-        findings.push_back(Finding::KeyModel);
-    if (p.number == "000000000")
-        findings.push_back(Finding::KeyNumber);
-    if (!isEmissionType(p.emissionType))
-        findings.push_back(Finding::KeyEmissionType);
-    if (accessKeyCheckDigit(key.substr(0, 43)) != p.checkDigit[0] - '0')
-        findings.push_back(Finding::KeyCheckDigit);
+    if (month < 1 || month > 12) findings.push_back(Finding::KeyMonth);
+    if (p.model != "55" && p.model != "65") findings.push_back(Finding::KeyModel);
+    if (p.number == "000000000") findings.push_back(Finding::KeyNumber);
+    if (!isEmissionType(p.emissionType)) findings.push_back(Finding::KeyEmissionType);
+    if (accessKeyCheckDigit(key.substr(0, 43)) != p.checkDigit[0] - '0') findings.push_back(Finding::KeyCheckDigit);
     return findings;
 }
 

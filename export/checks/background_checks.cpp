@@ -10,10 +10,7 @@ namespace {
 std::atomic<unsigned long long> checkedSoFar{0};
 }  // namespace
 
-unsigned long long documentsChecked()
-{
-    return checkedSoFar.load(std::memory_order_relaxed);
-}
+unsigned long long documentsChecked() { return checkedSoFar.load(std::memory_order_relaxed); }
 
 namespace {
 // Small enough that the worker starts soon, large enough that locking is rare.
@@ -21,8 +18,7 @@ constexpr size_t kBatchDocuments = 32;
 constexpr size_t kBatchBytes = 512 * 1024;
 constexpr size_t kQueuedBatches = 4;
 
-void addCounts(CheckCounts& to, const CheckCounts& from)
-{
+void addCounts(CheckCounts& to, const CheckCounts& from) {
     to.checked += from.checked;
     to.failed += from.failed;
     to.badKeys += from.badKeys;
@@ -31,16 +27,14 @@ void addCounts(CheckCounts& to, const CheckCounts& from)
 }
 }  // namespace
 
-unsigned BackgroundChecks::threadCount()
-{
+unsigned BackgroundChecks::threadCount() {
     // The caller checks too whenever the threads fall behind: one thread per
     // other core keeps every core busy without taking turns on one.
     const unsigned cores = std::thread::hardware_concurrency();
     return std::clamp(cores > 1 ? cores - 1 : 1u, 1u, 4u);
 }
 
-BackgroundChecks::BackgroundChecks(unsigned threads, Check check) : check_(check)
-{
+BackgroundChecks::BackgroundChecks(unsigned threads, Check check) : check_(check) {
     prepareXmlChecks();  // before two threads may parse
     pending_.reserve(kBatchDocuments);
     workers_.reserve(threads);
@@ -53,34 +47,28 @@ BackgroundChecks::BackgroundChecks(unsigned threads, Check check) : check_(check
     }
 }
 
-BackgroundChecks::~BackgroundChecks()
-{
+BackgroundChecks::~BackgroundChecks() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
         queue_.clear();
     }
     work_.notify_all();
-    for (std::thread& worker : workers_)
-        worker.join();
+    for (std::thread& worker : workers_) worker.join();
 }
 
-void BackgroundChecks::add(std::string key, std::string text, XmlKind kind, Findings* result)
-{
+void BackgroundChecks::add(std::string key, std::string text, XmlKind kind, Findings* result) {
     pendingBytes_ += text.size();
     pending_.push_back({std::move(key), std::move(text), kind, result});
-    if (pending_.size() >= kBatchDocuments || pendingBytes_ >= kBatchBytes)
-        handOver();
+    if (pending_.size() >= kBatchDocuments || pendingBytes_ >= kBatchBytes) handOver();
 }
 
-void BackgroundChecks::checkBatch(Batch& batch, CheckCounts& counts, Batch* failed)
-{
+void BackgroundChecks::checkBatch(Batch& batch, CheckCounts& counts, Batch* failed) {
     auto checkOne = [&](Item& item) {
         Findings findings = check_(item.key, item.text, item.kind);
         checkedSoFar.fetch_add(1, std::memory_order_relaxed);
         counts.add(findings);
-        if (item.result)
-            *item.result = std::move(findings);
+        if (item.result) *item.result = std::move(findings);
     };
     for (Item& item : batch) {
         if (!failed) {
@@ -95,8 +83,7 @@ void BackgroundChecks::checkBatch(Batch& batch, CheckCounts& counts, Batch* fail
     }
 }
 
-void BackgroundChecks::handOver()
-{
+void BackgroundChecks::handOver() {
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (queue_.size() < kQueuedBatches) {
@@ -118,8 +105,7 @@ void BackgroundChecks::handOver()
     checkBatch(batch, own_, nullptr);
 }
 
-CheckCounts BackgroundChecks::finish()
-{
+CheckCounts BackgroundChecks::finish() {
     Batch last = std::move(pending_);
     pending_ = Batch();
     pendingBytes_ = 0;
@@ -145,13 +131,11 @@ CheckCounts BackgroundChecks::finish()
     return counts;
 }
 
-void BackgroundChecks::work()
-{
+void BackgroundChecks::work() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
         work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (stopping_)
-            return;
+        if (stopping_) return;
         Batch batch = std::move(queue_.front());
         queue_.pop_front();
         ++busy_;
@@ -162,10 +146,8 @@ void BackgroundChecks::work()
         batch.clear();  // the texts go here, off the caller's thread
         lock.lock();
         addCounts(counts_, counts);
-        for (Item& item : failed)
-            retry_.push_back(std::move(item));
-        if (--busy_ == 0)
-            idle_.notify_all();  // finish() may be waiting
+        for (Item& item : failed) retry_.push_back(std::move(item));
+        if (--busy_ == 0) idle_.notify_all();  // finish() may be waiting
     }
 }
 

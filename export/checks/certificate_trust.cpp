@@ -45,69 +45,53 @@ struct StackDeleter {
     void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
 };
 
-bool isDigits(std::string_view s)
-{
+bool isDigits(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-        s.remove_suffix(1);
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
     return s;
 }
 
 // Every certificate of a PEM text, or the one DER certificate it is.
-std::vector<X509Ptr> readCertificates(std::string_view bytes, bool derToo)
-{
+std::vector<X509Ptr> readCertificates(std::string_view bytes, bool derToo) {
     std::vector<X509Ptr> out;
     BIO* bio = BIO_new_mem_buf(bytes.data(), int(bytes.size()));
-    if (!bio)
-        return out;
-    while (X509* x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr))
-        out.emplace_back(x);
+    if (!bio) return out;
+    while (X509* x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) out.emplace_back(x);
     BIO_free(bio);
     if (out.empty() && derToo) {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
         X509* x = d2i_X509(nullptr, &p, long(bytes.size()));
-        if (x && p == reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size())
-            out.emplace_back(x);
-        else
-            X509_free(x);
+        if (x && p == reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size()) out.emplace_back(x);
+        else X509_free(x);
     }
     ERR_clear_error();
     return out;
 }
 
 
-X509Ptr certificateFromBase64(std::string_view text)
-{
+X509Ptr certificateFromBase64(std::string_view text) {
     std::string der;
-    if (!decodeBase64(text, 64 * 1024, der) || der.empty())
-        return nullptr;
+    if (!decodeBase64(text, 64 * 1024, der) || der.empty()) return nullptr;
     const auto* p = reinterpret_cast<const unsigned char*>(der.data());
     X509Ptr x(d2i_X509(nullptr, &p, long(der.size())));
-    if (x && p != reinterpret_cast<const unsigned char*>(der.data()) + der.size())
-        x.reset();
+    if (x && p != reinterpret_cast<const unsigned char*>(der.data()) + der.size()) x.reset();
     return x;
 }
 
-std::optional<std::time_t> timeOf(const ASN1_TIME* t)
-{
+std::optional<std::time_t> timeOf(const ASN1_TIME* t) {
     std::tm tm{};
-    if (!t || ASN1_TIME_to_tm(t, &tm) != 1)
-        return std::nullopt;
+    if (!t || ASN1_TIME_to_tm(t, &tm) != 1) return std::nullopt;
     return timegm(&tm);
 }
 
 // The text of an otherName's value, whichever string type the CA chose.
-std::string otherNameText(const OTHERNAME* name)
-{
+std::string otherNameText(const OTHERNAME* name) {
     const ASN1_TYPE* value = name ? name->value : nullptr;
-    if (!value)
-        return {};
+    if (!value) return {};
     switch (value->type) {
     case V_ASN1_OCTET_STRING:
     case V_ASN1_PRINTABLESTRING:
@@ -126,8 +110,7 @@ std::string otherNameText(const OTHERNAME* name)
 // otherNames 2.16.76.1.3.3 (the company's CNPJ) and 2.16.76.1.3.1 (a
 // person's data, the CPF at digits 9 to 19); failing those, the digits
 // after the last ':' of the subject's CN.
-IssuerId holderOf(X509* certificate)
-{
+IssuerId holderOf(X509* certificate) {
     IssuerId holder;
     static const ASN1_OBJECT* const cnpjOid = OBJ_txt2obj("2.16.76.1.3.3", 1);
     static const ASN1_OBJECT* const personOid = OBJ_txt2obj("2.16.76.1.3.1", 1);
@@ -135,14 +118,12 @@ IssuerId holderOf(X509* certificate)
                                                                    nullptr))) {
         for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
             const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
-            if (name->type != GEN_OTHERNAME)
-                continue;
+            if (name->type != GEN_OTHERNAME) continue;
             const OTHERNAME* other = name->d.otherName;
             const std::string value = otherNameText(other);
             if (cnpjOid && OBJ_cmp(other->type_id, cnpjOid) == 0 && holder.cnpj.empty()) {
                 const std::string_view digits = trimmed(value);
-                if (digits.size() == 14 && isDigits(digits))
-                    holder.cnpj = digits;
+                if (digits.size() == 14 && isDigits(digits)) holder.cnpj = digits;
             } else if (personOid && OBJ_cmp(other->type_id, personOid) == 0 && holder.cpf.empty()) {
                 if (value.size() >= 19 && isDigits(std::string_view(value).substr(8, 11)))
                     holder.cpf = value.substr(8, 11);
@@ -159,10 +140,8 @@ IssuerId holderOf(X509* certificate)
                                         size_t(ASN1_STRING_length(cn)));
             const size_t colon = text.rfind(':');
             const std::string_view digits = colon == text.npos ? std::string_view() : trimmed(text.substr(colon + 1));
-            if (digits.size() == 14 && isDigits(digits))
-                holder.cnpj = digits;
-            else if (digits.size() == 11 && isDigits(digits))
-                holder.cpf = digits;
+            if (digits.size() == 14 && isDigits(digits)) holder.cnpj = digits;
+            else if (digits.size() == 11 && isDigits(digits)) holder.cpf = digits;
         }
     }
     ERR_clear_error();
@@ -171,25 +150,21 @@ IssuerId holderOf(X509* certificate)
 
 // A company signs for its branches: the CNPJ's first 8 digits name it. A
 // person signs as themself.
-bool namesIssuer(const IssuerId& holder, const IssuerId& issuer)
-{
+bool namesIssuer(const IssuerId& holder, const IssuerId& issuer) {
     const std::string_view cnpj = trimmed(issuer.cnpj), cpf = trimmed(issuer.cpf);
     if (!cnpj.empty())
         return cnpj.size() == 14 && isDigits(cnpj) && holder.cnpj.size() == 14 &&
                holder.cnpj.compare(0, 8, cnpj.substr(0, 8)) == 0;
-    if (!cpf.empty())
-        return cpf.size() == 11 && isDigits(cpf) && holder.cpf == cpf;
+    if (!cpf.empty()) return cpf.size() == 11 && isDigits(cpf) && holder.cpf == cpf;
     return false;
 }
 
-bool endsWith(std::string name, std::string_view suffix)
-{
+bool endsWith(std::string name, std::string_view suffix) {
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::string slurp(const std::filesystem::path& path)
-{
+std::string slurp(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof())
@@ -204,14 +179,12 @@ std::shared_ptr<const CertificateTrust> current;  // under `installing`
 
 // Base64 with line breaks and blanks anywhere, as signers write it; false on
 // any other character or when it would decode to more than `limit` bytes.
-bool decodeBase64(std::string_view in, size_t limit, std::string& out)
-{
+bool decodeBase64(std::string_view in, size_t limit, std::string& out) {
     out.clear();
     if (in.size() > limit * 2 + 256)  // 4/3 of the bytes, plus room for line breaks
         return false;
     std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> ctx(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
-    if (!ctx)
-        return false;
+    if (!ctx) return false;
     out.resize(in.size() / 4 * 3 + 80);
     auto* o = reinterpret_cast<unsigned char*>(out.data());
     int written = 0, last = 0;
@@ -224,26 +197,21 @@ bool decodeBase64(std::string_view in, size_t limit, std::string& out)
     return out.size() <= limit;
 }
 
-const std::vector<ShippedCertificate>& shippedCertificates()
-{
+const std::vector<ShippedCertificate>& shippedCertificates() {
     static const std::vector<ShippedCertificate> all = [] {
         std::vector<ShippedCertificate> out;
-        for (const ShippedCertificate* c = detail::kShippedCertificates; c->file; ++c)
-            out.push_back(*c);
+        for (const ShippedCertificate* c = detail::kShippedCertificates; c->file; ++c) out.push_back(*c);
         return out;
     }();
     return all;
 }
 
-std::optional<std::time_t> nfeMoment(std::string_view text)
-{
+std::optional<std::time_t> nfeMoment(std::string_view text) {
     text = trimmed(text);
     auto number = [&](size_t at, size_t length, int& out) {
-        if (at + length > text.size() || !isDigits(text.substr(at, length)))
-            return false;
+        if (at + length > text.size() || !isDigits(text.substr(at, length))) return false;
         out = 0;
-        for (size_t i = at; i < at + length; ++i)
-            out = out * 10 + (text[i] - '0');
+        for (size_t i = at; i < at + length; ++i) out = out * 10 + (text[i] - '0');
         return true;
     };
     std::tm tm{};
@@ -260,8 +228,7 @@ std::optional<std::time_t> nfeMoment(std::string_view text)
         at += 9;
         if (at < text.size() && text[at] == '.') {
             ++at;
-            while (at < text.size() && text[at] >= '0' && text[at] <= '9')
-                ++at;
+            while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
         }
         if (at < text.size()) {
             int zoneHours = 0, zoneMinutes = 0;
@@ -305,21 +272,16 @@ struct CertificateTrust::Entry {
     std::vector<std::time_t> failed;
 };
 
-CertificateTrust::CertificateTrust(const std::string& folder) : store_(std::make_unique<Store>())
-{
-    if (!store_->store)
-        throw std::runtime_error("Não foi possível preparar os certificados confiáveis");
+CertificateTrust::CertificateTrust(const std::string& folder) : store_(std::make_unique<Store>()) {
+    if (!store_->store) throw std::runtime_error("Não foi possível preparar os certificados confiáveis");
     auto add = [&](X509* x) {
         // the same certificate twice (compiled in and in the folder) is no fault
-        if (X509_STORE_add_cert(store_->store, x) == 1)
-            ++size_;
+        if (X509_STORE_add_cert(store_->store, x) == 1) ++size_;
         ERR_clear_error();
     };
     for (const ShippedCertificate& c : shippedCertificates())
-        for (const X509Ptr& x : readCertificates(c.pem, false))
-            add(x.get());
-    if (folder.empty())
-        return;
+        for (const X509Ptr& x : readCertificates(c.pem, false)) add(x.get());
+    if (folder.empty()) return;
     namespace fs = std::filesystem;
     std::error_code error;
     fs::directory_iterator it(fs::path(folder), error);
@@ -328,26 +290,23 @@ CertificateTrust::CertificateTrust(const std::string& folder) : store_(std::make
                                  platform::printable(folder) + ": " + error.message());
     for (const fs::directory_entry& file : it) {
         const std::string name = file.path().filename().string();
-        if (!endsWith(name, ".pem") && !endsWith(name, ".crt") && !endsWith(name, ".cer"))
-            continue;
+        if (!endsWith(name, ".pem") && !endsWith(name, ".crt") && !endsWith(name, ".cer")) continue;
         std::error_code e;
-        if (!fs::is_regular_file(file.path(), e))
-            continue;
+        if (!fs::is_regular_file(file.path(), e)) continue;
         const std::uintmax_t size = fs::file_size(file.path(), e);
         if (e || size > kMaxCertificateFile)
             throw std::runtime_error("Certificado ilegível: " + platform::printable(file.path().string()));
         const std::vector<X509Ptr> certificates = readCertificates(slurp(file.path()), true);
         if (certificates.empty())
             throw std::runtime_error("Certificado ilegível: " + platform::printable(file.path().string()));
-        for (const X509Ptr& x : certificates)
-            add(x.get());
+        for (const X509Ptr& x : certificates) add(x.get());
     }
 }
 
 CertificateTrust::~CertificateTrust() = default;
 
-std::shared_ptr<CertificateTrust::Entry> CertificateTrust::entry(const std::vector<std::string_view>& certificates) const
-{
+std::shared_ptr<CertificateTrust::Entry> CertificateTrust::entry(
+    const std::vector<std::string_view>& certificates) const {
     std::string key;
     for (std::string_view c : certificates) {
         key += c;
@@ -356,38 +315,32 @@ std::shared_ptr<CertificateTrust::Entry> CertificateTrust::entry(const std::vect
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = entries_.find(key);
-        if (found != entries_.end())
-            return found->second;
+        if (found != entries_.end()) return found->second;
     }
     auto made = std::make_shared<Entry>();
     made->signer = certificateFromBase64(certificates.front());
     made->carried.reset(sk_X509_new_null());
     if (made->signer) {
         for (size_t i = 1; i < certificates.size(); ++i)
-            if (X509Ptr x = certificateFromBase64(certificates[i]); x && made->carried &&
-                                                                    sk_X509_push(made->carried.get(), x.get()) > 0)
+            if (X509Ptr x = certificateFromBase64(certificates[i]);
+                x && made->carried && sk_X509_push(made->carried.get(), x.get()) > 0)
                 x.release();
         made->forSigning = (X509_get_key_usage(made->signer.get()) & KU_DIGITAL_SIGNATURE) != 0;
         made->holder = holderOf(made->signer.get());
     }
     ERR_clear_error();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (entries_.size() >= kMaxEntries)
-        entries_.clear();
+    if (entries_.size() >= kMaxEntries) entries_.clear();
     return entries_.emplace(std::move(key), std::move(made)).first->second;
 }
 
-bool CertificateTrust::chains(Entry& e, std::time_t when) const
-{
-    if (!e.signer || !e.forSigning || !e.carried)
-        return false;
+bool CertificateTrust::chains(Entry& e, std::time_t when) const {
+    if (!e.signer || !e.forSigning || !e.carried) return false;
     {
         std::lock_guard<std::mutex> lock(e.mutex);
         for (const auto& [from, to] : e.valid)
-            if (from <= when && when <= to)
-                return true;
-        if (std::find(e.failed.begin(), e.failed.end(), when) != e.failed.end())
-            return false;
+            if (from <= when && when <= to) return true;
+        if (std::find(e.failed.begin(), e.failed.end(), when) != e.failed.end()) return false;
     }
     std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> ctx(X509_STORE_CTX_new(), X509_STORE_CTX_free);
     bool ok = false;
@@ -406,45 +359,34 @@ bool CertificateTrust::chains(Entry& e, std::time_t when) const
                 X509* x = sk_X509_value(chain, i);
                 const auto notBefore = timeOf(X509_get0_notBefore(x)), notAfter = timeOf(X509_get0_notAfter(x));
                 known = notBefore && notAfter;
-                if (known)
-                    from = std::max(from, *notBefore), to = std::min(to, *notAfter);
+                if (known) from = std::max(from, *notBefore), to = std::min(to, *notAfter);
             }
-            if (known && from <= when && when <= to)
-                span.emplace(from, to);
+            if (known && from <= when && when <= to) span.emplace(from, to);
         }
     }
     ERR_clear_error();
     std::lock_guard<std::mutex> lock(e.mutex);
-    if (span)
-        e.valid.push_back(*span);
-    else if (!ok && e.failed.size() < kMaxFailures)
-        e.failed.push_back(when);
+    if (span) e.valid.push_back(*span);
+    else if (!ok && e.failed.size() < kMaxFailures) e.failed.push_back(when);
     return ok;
 }
 
 CertificateTrust::Verdict CertificateTrust::check(const std::vector<std::string_view>& certificates, std::time_t when,
-                                                  const IssuerId& issuer) const
-{
-    if (certificates.empty())
-        return Verdict::NoChain;
+                                                  const IssuerId& issuer) const {
+    if (certificates.empty()) return Verdict::NoChain;
     const std::shared_ptr<Entry> e = entry(certificates);
-    if (!e->signer)
-        return Verdict::Unreadable;
-    if (!chains(*e, when))
-        return Verdict::NoChain;
+    if (!e->signer) return Verdict::Unreadable;
+    if (!chains(*e, when)) return Verdict::NoChain;
     return namesIssuer(e->holder, issuer) ? Verdict::Trusted : Verdict::NotIssuer;
 }
 
-std::shared_ptr<const CertificateTrust> shippedTrust()
-{
+std::shared_ptr<const CertificateTrust> shippedTrust() {
     static const std::shared_ptr<const CertificateTrust> shipped = std::make_shared<const CertificateTrust>();
     return shipped;
 }
 
-std::shared_ptr<const CertificateTrust> trustForRun(const std::string& setting, const std::string& settingsFile)
-{
-    if (setting.empty())
-        return shippedTrust();
+std::shared_ptr<const CertificateTrust> trustForRun(const std::string& setting, const std::string& settingsFile) {
+    if (setting.empty()) return shippedTrust();
     if (setting.find('\0') != std::string::npos)
         throw std::runtime_error("Pasta de certificados confiáveis (CertificadosConfiaveis) com um byte nulo: \"" +
                                  platform::printable(setting) + "\"");
@@ -457,21 +399,18 @@ std::shared_ptr<const CertificateTrust> trustForRun(const std::string& setting, 
     return std::make_shared<const CertificateTrust>(folder);
 }
 
-std::shared_ptr<const CertificateTrust> trustForChecks()
-{
+std::shared_ptr<const CertificateTrust> trustForChecks() {
     std::lock_guard<std::mutex> lock(installing);
     return current ? current : shippedTrust();
 }
 
-TrustForChecks::TrustForChecks(std::shared_ptr<const CertificateTrust> trust)
-{
+TrustForChecks::TrustForChecks(std::shared_ptr<const CertificateTrust> trust) {
     std::lock_guard<std::mutex> lock(installing);
     previous_ = std::move(current);
     current = std::move(trust);
 }
 
-TrustForChecks::~TrustForChecks()
-{
+TrustForChecks::~TrustForChecks() {
     std::lock_guard<std::mutex> lock(installing);
     current = std::move(previous_);
 }

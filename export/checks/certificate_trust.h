@@ -48,10 +48,10 @@ struct IssuerId {
 class CertificateTrust {
 public:
     enum class Verdict {
-        Trusted,    // chains at the moment and names the issuer
-        NoChain,    // no chain to a carried root at the moment, or not for signing
-        NotIssuer,  // chains, but names another CNPJ / CPF
-        Unreadable, // the signer's is no certificate (the signature cannot verify either)
+        Trusted,     // chains at the moment and names the issuer
+        NoChain,     // no chain to a carried root at the moment, or not for signing
+        NotIssuer,   // chains, but names another CNPJ / CPF
+        Unreadable,  // the signer's is no certificate (the signature cannot verify either)
     };
 
     // The certificates compiled in, plus the PEM files (*.pem, *.crt, *.cer)

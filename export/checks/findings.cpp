@@ -2,8 +2,7 @@
 
 namespace exports {
 
-std::string_view findingName(Finding f)
-{
+std::string_view findingName(Finding f) {
     switch (f) {
     case Finding::KeyLength: return "chave-tamanho";
     case Finding::KeyNotDigits: return "chave-nao-numerica";
@@ -31,8 +30,7 @@ std::string_view findingName(Finding f)
     return "?";
 }
 
-void CheckCounts::add(const Findings& findings)
-{
+void CheckCounts::add(const Findings& findings) {
     ++checked;
     bool key = false, xml = false, signature = false;
     for (Finding f : findings)
@@ -43,14 +41,11 @@ void CheckCounts::add(const Findings& findings)
     badSignatures += signature;
 }
 
-std::string findingsText(const Findings& findings)
-{
-    if (findings.empty())
-        return "ok";
+std::string findingsText(const Findings& findings) {
+    if (findings.empty()) return "ok";
     std::string out;
     for (Finding f : findings) {
-        if (!out.empty())
-            out += ',';
+        if (!out.empty()) out += ',';
         out += findingName(f);
     }
     return out;

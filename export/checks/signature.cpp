@@ -41,54 +41,41 @@ constexpr size_t kMaxSignature = 2048;  // RSA up to 16384 bits
 constexpr size_t kMaxCertificate = 64 * 1024;
 
 // Fetched once: the implicit fetch behind EVP_sha1() takes a lock every time.
-const EVP_MD* sha1()
-{
+const EVP_MD* sha1() {
     static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA1", nullptr);
     return md;
 }
 
-const EVP_MD* sha256()
-{
+const EVP_MD* sha256() {
     static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
     return md;
 }
 
-std::string_view view(const xmlChar* s)
-{
+std::string_view view(const xmlChar* s) {
     return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
 }
 
-bool isElement(const xmlNode* n, const char* name)
-{
+bool isElement(const xmlNode* n, const char* name) {
     return n && n->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(n->name), name) == 0;
 }
 
-bool isDsig(const xmlNode* n, const char* name)
-{
-    return isElement(n, name) && n->ns && view(n->ns->href) == kDsig;
-}
+bool isDsig(const xmlNode* n, const char* name) { return isElement(n, name) && n->ns && view(n->ns->href) == kDsig; }
 
 // The first child element of that local name (the XML check reads names
 // without their namespace too); in the signature's namespace when `dsig`.
-xmlNodePtr child(const xmlNode* parent, const char* name, bool dsig = false)
-{
-    if (!parent)
-        return nullptr;
+xmlNodePtr child(const xmlNode* parent, const char* name, bool dsig = false) {
+    if (!parent) return nullptr;
     for (xmlNodePtr c = parent->children; c; c = c->next)
-        if (dsig ? isDsig(c, name) : isElement(c, name))
-            return c;
+        if (dsig ? isDsig(c, name) : isElement(c, name)) return c;
     return nullptr;
 }
 
 // The element's text; read in place when it is one text node (a
 // certificate's base64 need not be copied for every document).
-std::string_view text(const xmlNode* n, std::string& scratch)
-{
-    if (!n)
-        return {};
+std::string_view text(const xmlNode* n, std::string& scratch) {
+    if (!n) return {};
     const xmlNode* only = n->children;
-    if (only && !only->next && only->type == XML_TEXT_NODE)
-        return view(only->content);
+    if (only && !only->next && only->type == XML_TEXT_NODE) return view(only->content);
     xmlChar* content = xmlNodeGetContent(n);
     scratch.assign(view(content));
     xmlFree(content);
@@ -96,11 +83,9 @@ std::string_view text(const xmlNode* n, std::string& scratch)
 }
 
 // An attribute without a namespace; `present` says whether it was there.
-std::string attribute(const xmlNode* n, const char* name, bool* present = nullptr)
-{
+std::string attribute(const xmlNode* n, const char* name, bool* present = nullptr) {
     xmlChar* value = xmlGetNoNsProp(n, reinterpret_cast<const xmlChar*>(name));
-    if (present)
-        *present = value != nullptr;
+    if (present) *present = value != nullptr;
     std::string out(view(value));
     xmlFree(value);
     return out;
@@ -114,22 +99,18 @@ struct Subset {
     const xmlNode* excluded = nullptr;
 };
 
-int isVisible(void* data, xmlNodePtr node, xmlNodePtr parent)
-{
+int isVisible(void* data, xmlNodePtr node, xmlNodePtr parent) {
     const auto* subset = static_cast<const Subset*>(data);
     // a namespace node has no parent of its own: it is its element's
     const xmlNode* n = node && node->type != XML_NAMESPACE_DECL ? node : parent;
     for (; n; n = n->parent) {
-        if (n == subset->excluded)
-            return 0;
-        if (n == subset->apex)
-            return 1;
+        if (n == subset->excluded) return 0;
+        if (n == subset->apex) return 1;
     }
     return 0;
 }
 
-int writeToDigest(void* context, const char* bytes, int length)
-{
+int writeToDigest(void* context, const char* bytes, int length) {
     return EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context), bytes, size_t(length)) == 1 ? length : -1;
 }
 
@@ -137,11 +118,9 @@ int writeToDigest(void* context, const char* bytes, int length)
 // libxml2 walks from the document's first child and asks about every node;
 // for a subset under one apex the walk is made to start there (the parents
 // stay linked, so the namespaces in scope are still found) and put back.
-bool canonicalise(xmlDocPtr doc, const Subset& subset, bool comments, EVP_MD_CTX* digest)
-{
+bool canonicalise(xmlDocPtr doc, const Subset& subset, bool comments, EVP_MD_CTX* digest) {
     xmlOutputBufferPtr out = xmlOutputBufferCreateIO(writeToDigest, nullptr, digest, nullptr);
-    if (!out)
-        return false;
+    if (!out) return false;
     auto* apex = const_cast<xmlNodePtr>(subset.apex);
     xmlNodePtr const first = doc->children, next = apex->next;
     doc->children = apex;
@@ -150,8 +129,7 @@ bool canonicalise(xmlDocPtr doc, const Subset& subset, bool comments, EVP_MD_CTX
     // the apex is left out, or when the apex inherits xml:* attributes
     // (inclusive C14N copies them from the ancestors left out).
     bool everyNode = false;
-    for (const xmlNode* n = subset.excluded; n && !everyNode; n = n->parent)
-        everyNode = n == apex;
+    for (const xmlNode* n = subset.excluded; n && !everyNode; n = n->parent) everyNode = n == apex;
     for (const xmlNode* n = apex->parent; n && n->type == XML_ELEMENT_NODE && !everyNode; n = n->parent)
         for (const xmlAttr* a = n->properties; a && !everyNode; a = a->next)
             everyNode = a->ns && view(a->ns->href) == view(XML_XML_NAMESPACE);
@@ -167,27 +145,22 @@ struct MdContextDeleter {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
 
-EVP_MD_CTX* mdContext()
-{
+EVP_MD_CTX* mdContext() {
     thread_local std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
     return context.get();
 }
 
 // The digest of the element's canonical form; false when it cannot be made.
-bool digestOf(xmlDocPtr doc, const xmlNode* element, const xmlNode* excluded, const EVP_MD* md, std::string& out)
-{
+bool digestOf(xmlDocPtr doc, const xmlNode* element, const xmlNode* excluded, const EVP_MD* md, std::string& out) {
     EVP_MD_CTX* ctx = mdContext();
     // reset: the last verification left its key's context in it
-    if (!ctx || !md || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestInit_ex(ctx, md, nullptr) != 1)
-        return false;
+    if (!ctx || !md || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestInit_ex(ctx, md, nullptr) != 1) return false;
     const Subset subset{element, excluded};
     // a reference to an element (#Id) leaves its comments out
-    if (!canonicalise(doc, subset, false, ctx))
-        return false;
+    if (!canonicalise(doc, subset, false, ctx)) return false;
     unsigned char value[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(ctx, value, &length) != 1)
-        return false;
+    if (EVP_DigestFinal_ex(ctx, value, &length) != 1) return false;
     out.assign(reinterpret_cast<const char*>(value), length);
     return true;
 }
@@ -204,18 +177,14 @@ public:
 
     // The issuer's key from the certificate's base64 text; RSA only. The last
     // certificate is kept: a month's documents mostly come from a few issuers.
-    bool load(std::string_view certificateText)
-    {
-        if (key_ && certificateText == text_)
-            return true;
+    bool load(std::string_view certificateText) {
+        if (key_ && certificateText == text_) return true;
         reset();
         std::string der;
-        if (!decodeBase64(certificateText, kMaxCertificate, der) || der.empty())
-            return false;
+        if (!decodeBase64(certificateText, kMaxCertificate, der) || der.empty()) return false;
         const auto* p = reinterpret_cast<const unsigned char*>(der.data());
         X509* certificate = d2i_X509(nullptr, &p, long(der.size()));
-        if (!certificate)
-            return false;
+        if (!certificate) return false;
         const bool whole = p == reinterpret_cast<const unsigned char*>(der.data()) + der.size();
         EVP_PKEY* key = whole ? X509_get_pubkey(certificate) : nullptr;
         X509_free(certificate);
@@ -229,8 +198,7 @@ public:
     }
 
     // Whether `signature` is the key's PKCS #1 v1.5 signature of `digest`.
-    bool verifies(const EVP_MD* md, const unsigned char* digest, size_t digestLength, const std::string& signature)
-    {
+    bool verifies(const EVP_MD* md, const unsigned char* digest, size_t digestLength, const std::string& signature) {
         EVP_PKEY_CTX*& ctx = md == sha1() ? sha1_ : sha256_;
         if (!ctx) {
             ctx = EVP_PKEY_CTX_new(key_, nullptr);
@@ -246,8 +214,7 @@ public:
     }
 
 private:
-    void reset()
-    {
+    void reset() {
         EVP_PKEY_CTX_free(sha1_);
         EVP_PKEY_CTX_free(sha256_);
         EVP_PKEY_free(key_);
@@ -263,21 +230,18 @@ private:
 };
 
 // The one element whose Id attribute is `id`; null when none or several.
-const xmlNode* elementWithId(const xmlNode* root, std::string_view id)
-{
+const xmlNode* elementWithId(const xmlNode* root, std::string_view id) {
     const xmlNode* found = nullptr;
     const xmlNode* n = root;
     while (n) {
         if (n->type == XML_ELEMENT_NODE) {
             for (const xmlAttr* a = n->properties; a; a = a->next) {
-                if (a->ns || std::strcmp(reinterpret_cast<const char*>(a->name), "Id") != 0)
-                    continue;
+                if (a->ns || std::strcmp(reinterpret_cast<const char*>(a->name), "Id") != 0) continue;
                 const xmlNode* v = a->children;
                 const bool equal = v && !v->next && v->type == XML_TEXT_NODE ? view(v->content) == id
-                                                                            : attribute(n, "Id") == id;
+                                                                             : attribute(n, "Id") == id;
                 if (equal) {
-                    if (found)
-                        return nullptr;
+                    if (found) return nullptr;
                     found = n;
                 }
             }
@@ -286,10 +250,8 @@ const xmlNode* elementWithId(const xmlNode* root, std::string_view id)
                 continue;
             }
         }
-        while (n && n != root && !n->next)
-            n = n->parent;
-        if (!n || n == root)
-            break;
+        while (n && n != root && !n->next) n = n->parent;
+        if (!n || n == root) break;
         n = n->next;
     }
     return found;
@@ -304,36 +266,27 @@ struct Reference {
     std::string digest;  // DigestValue, decoded
 };
 
-bool readReference(const xmlNode* signedInfo, Reference& r)
-{
+bool readReference(const xmlNode* signedInfo, Reference& r) {
     const xmlNode* reference = nullptr;
     for (const xmlNode* c = signedInfo->children; c; c = c->next) {
-        if (!isDsig(c, "Reference"))
-            continue;
-        if (reference)
-            return false;  // the document's signature covers one element
+        if (!isDsig(c, "Reference")) continue;
+        if (reference) return false;  // the document's signature covers one element
         reference = c;
     }
-    if (!reference)
-        return false;
+    if (!reference) return false;
     const std::string uri = attribute(reference, "URI");
-    if (uri.size() < 2 || uri[0] != '#')
-        return false;
+    if (uri.size() < 2 || uri[0] != '#') return false;
     r.id = uri.substr(1);
     if (const xmlNode* transforms = child(reference, "Transforms", true)) {
         bool canonical = false;
         for (const xmlNode* t = transforms->children; t; t = t->next) {
-            if (t->type != XML_ELEMENT_NODE)
-                continue;
-            if (!isDsig(t, "Transform"))
-                return false;
+            if (t->type != XML_ELEMENT_NODE) continue;
+            if (!isDsig(t, "Transform")) return false;
             const std::string algorithm = attribute(t, "Algorithm");
-            if (algorithm == kEnveloped && !r.enveloped && !canonical)
-                r.enveloped = true;
+            if (algorithm == kEnveloped && !r.enveloped && !canonical) r.enveloped = true;
             else if ((algorithm == kC14n || algorithm == kC14nWithComments) && !canonical)
                 canonical = true;  // comments are gone already: the reference is to an Id
-            else
-                return false;
+            else return false;
         }
     }
     const std::string method = attribute(child(reference, "DigestMethod", true), "Algorithm");
@@ -346,29 +299,23 @@ bool readReference(const xmlNode* signedInfo, Reference& r)
 
 // Whether SignatureValue verifies over the canonical SignedInfo with the key
 // of the certificate in KeyInfo.
-bool signatureHolds(xmlDocPtr doc, const xmlNode* signature, const xmlNode* signedInfo)
-{
+bool signatureHolds(xmlDocPtr doc, const xmlNode* signature, const xmlNode* signedInfo) {
     const std::string canonicalization = attribute(child(signedInfo, "CanonicalizationMethod", true), "Algorithm");
     const bool comments = canonicalization == kC14nWithComments;
-    if (!comments && canonicalization != kC14n)
-        return false;
+    if (!comments && canonicalization != kC14n) return false;
     const std::string method = attribute(child(signedInfo, "SignatureMethod", true), "Algorithm");
     const EVP_MD* md = method == kRsaSha1 ? sha1() : method == kRsaSha256 ? sha256() : nullptr;
-    if (!md)
-        return false;
+    if (!md) return false;
     std::string value;
     std::string scratch;
     if (!decodeBase64(text(child(signature, "SignatureValue", true), scratch), kMaxSignature, value) || value.empty())
         return false;
     thread_local Verifier verifier;
     const xmlNode* data = child(child(signature, "KeyInfo", true), "X509Data", true);
-    if (!verifier.load(text(child(data, "X509Certificate", true), scratch)))
-        return false;
+    if (!verifier.load(text(child(data, "X509Certificate", true), scratch))) return false;
     EVP_MD_CTX* ctx = mdContext();
-    if (!ctx || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestInit_ex(ctx, md, nullptr) != 1)
-        return false;
-    if (!canonicalise(doc, Subset{signedInfo, nullptr}, comments, ctx))
-        return false;
+    if (!ctx || EVP_MD_CTX_reset(ctx) != 1 || EVP_DigestInit_ex(ctx, md, nullptr) != 1) return false;
+    if (!canonicalise(doc, Subset{signedInfo, nullptr}, comments, ctx)) return false;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     return EVP_DigestFinal_ex(ctx, digest, &length) == 1 && verifier.verifies(md, digest, length, value);
@@ -376,8 +323,7 @@ bool signatureHolds(xmlDocPtr doc, const xmlNode* signature, const xmlNode* sign
 
 // The moment a document counts as signed: when the authority received it,
 // else when it says it was issued (made).
-std::optional<std::time_t> signingMoment(const xmlNode* root, bool document)
-{
+std::optional<std::time_t> signingMoment(const xmlNode* root, bool document) {
     std::string scratch;
     const xmlNode* candidates[3] = {};
     if (document) {
@@ -390,8 +336,7 @@ std::optional<std::time_t> signingMoment(const xmlNode* root, bool document)
         candidates[1] = child(child(child(root, "evento"), "infEvento"), "dhEvento");
     }
     for (const xmlNode* n : candidates)
-        if (n)
-            return nfeMoment(text(n, scratch));
+        if (n) return nfeMoment(text(n, scratch));
     return std::nullopt;
 }
 
@@ -399,19 +344,16 @@ std::optional<std::time_t> signingMoment(const xmlNode* root, bool document)
 // (emit, or the event's author) at that moment. Nothing to add when there
 // is no readable certificate: the signature is invalid then already.
 void checkCertificate(const xmlNode* root, bool document, const xmlNode* signature, const CertificateTrust& trust,
-                      Findings& findings)
-{
+                      Findings& findings) {
     std::deque<std::string> scratch(1);  // stays where it is: the views point into it
     std::vector<std::string_view> certificates;
     const xmlNode* data = child(child(signature, "KeyInfo", true), "X509Data", true);
     for (const xmlNode* c = data ? data->children : nullptr; c; c = c->next)
         if (isDsig(c, "X509Certificate")) {
-            if (!certificates.empty())
-                scratch.emplace_back();
+            if (!certificates.empty()) scratch.emplace_back();
             certificates.push_back(text(c, scratch.back()));
         }
-    if (certificates.empty())
-        return;
+    if (certificates.empty()) return;
     const xmlNode* author = document ? child(child(child(root, "NFe"), "infNFe"), "emit")
                                      : child(child(root, "evento"), "infEvento");
     IssuerId issuer;
@@ -419,14 +361,11 @@ void checkCertificate(const xmlNode* root, bool document, const xmlNode* signatu
     issuer.cnpj = text(child(author, "CNPJ"), digits);
     issuer.cpf = text(child(author, "CPF"), digits);
     const std::optional<std::time_t> when = signingMoment(root, document);
-    const CertificateTrust::Verdict verdict =
-        when ? trust.check(certificates, *when, issuer) : CertificateTrust::Verdict::NoChain;
-    if (verdict == CertificateTrust::Verdict::Unreadable)
-        return;
-    if (verdict == CertificateTrust::Verdict::NoChain)
-        addFinding(findings, Finding::CertificateChain);
-    else if (verdict == CertificateTrust::Verdict::NotIssuer)
-        addFinding(findings, Finding::CertificateHolder);
+    const CertificateTrust::Verdict verdict = when ? trust.check(certificates, *when, issuer)
+                                                   : CertificateTrust::Verdict::NoChain;
+    if (verdict == CertificateTrust::Verdict::Unreadable) return;
+    if (verdict == CertificateTrust::Verdict::NoChain) addFinding(findings, Finding::CertificateChain);
+    else if (verdict == CertificateTrust::Verdict::NotIssuer) addFinding(findings, Finding::CertificateHolder);
 }
 
 void silence(void*, xmlErrorPtr) {}
@@ -435,12 +374,10 @@ void silence(void*, xmlErrorPtr) {}
 // which would print them; quiet for one check.
 class QuietErrors {
 public:
-    QuietErrors() : handler_(xmlStructuredError), data_(xmlStructuredErrorContext)
-    {
+    QuietErrors() : handler_(xmlStructuredError), data_(xmlStructuredErrorContext) {
         xmlSetStructuredErrorFunc(nullptr, silence);
     }
-    ~QuietErrors()
-    {
+    ~QuietErrors() {
         xmlSetStructuredErrorFunc(data_, handler_);
         ERR_clear_error();  // what OpenSSL queued for a failed verification
     }
@@ -457,27 +394,21 @@ struct ContextDeleter {
 };
 
 // A DOCTYPE stops the parse before its entities are declared.
-void stopAtDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*)
-{
+void stopAtDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
     xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
 }
 
 // Whether the tree stays within the canonical form's limits.
-bool withinLimits(const xmlNode* root)
-{
+bool withinLimits(const xmlNode* root) {
     std::vector<int> inScope{0};  // declarations in scope at each depth of the walk
     const xmlNode* n = root;
     while (n) {
         int declared = inScope.back(), attributes = 0;
-        for (const xmlNs* ns = n->nsDef; ns; ns = ns->next)
-            ++declared;
-        for (const xmlAttr* a = n->properties; a; a = a->next)
-            ++attributes;
-        if (declared > kMaxNamespacesInScope || attributes > kMaxAttributes)
-            return false;
+        for (const xmlNs* ns = n->nsDef; ns; ns = ns->next) ++declared;
+        for (const xmlAttr* a = n->properties; a; a = a->next) ++attributes;
+        if (declared > kMaxNamespacesInScope || attributes > kMaxAttributes) return false;
         const xmlNode* child = n->children;
-        while (child && child->type != XML_ELEMENT_NODE)
-            child = child->next;
+        while (child && child->type != XML_ELEMENT_NODE) child = child->next;
         if (child) {
             inScope.push_back(declared);
             n = child;
@@ -485,11 +416,9 @@ bool withinLimits(const xmlNode* root)
         }
         // the next element: a sibling, or an ancestor's
         while (true) {
-            if (n == root)
-                return true;
+            if (n == root) return true;
             const xmlNode* next = n->next;
-            while (next && next->type != XML_ELEMENT_NODE)
-                next = next->next;
+            while (next && next->type != XML_ELEMENT_NODE) next = next->next;
             if (next) {
                 n = next;
                 break;
@@ -503,16 +432,14 @@ bool withinLimits(const xmlNode* root)
 
 // A tree this time: C14N works on one. The same rules as the XML check: no
 // entity substitution, no DTD loading, no network, the default size limits.
-xmlDocPtr parse(std::string_view text)
-{
+xmlDocPtr parse(std::string_view text) {
     thread_local std::unique_ptr<xmlParserCtxt, ContextDeleter> context;
     if (context && xmlDictSize(context->dict) > 4096)
         context.reset();  // names stay in the dictionary; odd documents must not grow it without end
     if (!context) {
         xmlInitParser();
         context.reset(xmlNewParserCtxt());
-        if (!context)
-            return nullptr;
+        if (!context) return nullptr;
         context->sax->internalSubset = stopAtDoctype;
     }
     // short texts kept inside their nodes: fewer allocations, the tree is only read
@@ -527,13 +454,11 @@ xmlDocPtr parse(std::string_view text)
 
 }  // namespace
 
-bool maySignText(std::string_view xml)
-{
+bool maySignText(std::string_view xml) {
     // Names are ASCII bytes in a text that starts like ASCII or UTF-8 (not
     // UTF-16, UCS-4 or EBCDIC): without these bytes there is no Signature and
     // no digVal.
-    if (xml.empty())
-        return false;
+    if (xml.empty()) return false;
     const auto first = static_cast<unsigned char>(xml[0]);
     const bool asciiLike = xml.size() > 1 && xml[1] != 0 &&
                            (first == '<' || first == ' ' || first == '\t' || first == '\r' || first == '\n' ||
@@ -541,30 +466,24 @@ bool maySignText(std::string_view xml)
     return !asciiLike || xml.find("Signature") != xml.npos || xml.find("digVal") != xml.npos;
 }
 
-Findings checkSignature(std::string_view xml, const CertificateTrust* trust)
-{
-    if (xml.empty() || xml.size() > size_t(INT_MAX))
-        return {};
-    if (!maySignText(xml))
-        return {Finding::SignatureMissing};
+Findings checkSignature(std::string_view xml, const CertificateTrust* trust) {
+    if (xml.empty() || xml.size() > size_t(INT_MAX)) return {};
+    if (!maySignText(xml)) return {Finding::SignatureMissing};
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(nullptr, xmlFreeDoc);
     {
         QuietErrors quiet;
         doc.reset(parse(xml));
     }
-    if (doc && !withinLimits(xmlDocGetRootElement(doc.get())))
-        return {Finding::SignatureInvalid};
+    if (doc && !withinLimits(xmlDocGetRootElement(doc.get()))) return {Finding::SignatureInvalid};
     return doc ? checkSignature(doc.get(), trust) : Findings{};  // the XML check says why
 }
 
-Findings checkSignature(xmlDoc* doc, const CertificateTrust* trust)
-{
+Findings checkSignature(xmlDoc* doc, const CertificateTrust* trust) {
     Findings findings;
     QuietErrors quiet;
     const xmlNode* root = doc ? xmlDocGetRootElement(doc) : nullptr;
     // a DTD's entities would be expanded by the reads below: the XML check reports it
-    if (!root || doc->intSubset || doc->extSubset)
-        return findings;
+    if (!root || doc->intSubset || doc->extSubset) return findings;
     // The element that carries the signature, the one signed, the protocol's digest.
     const xmlNode *holder = nullptr, *signedElement = nullptr, *digVal = nullptr;
     if (isElement(root, "nfeProc")) {
@@ -579,8 +498,7 @@ Findings checkSignature(xmlDoc* doc, const CertificateTrust* trust)
     }
     // beside the signed element, as NF-e carry it, or inside it (enveloped)
     const xmlNode* signature = child(holder, "Signature", true);
-    if (!signature)
-        signature = child(signedElement, "Signature", true);
+    if (!signature) signature = child(signedElement, "Signature", true);
 
     // The signed element's digest as the signature says to work it out.
     std::string digest;
@@ -593,12 +511,9 @@ Findings checkSignature(xmlDoc* doc, const CertificateTrust* trust)
         const bool referenceRead = signedInfo && readReference(signedInfo, reference);
         // the Id must name the document's own infNFe / infEvento, and nothing else
         if (referenceRead && signedElement && elementWithId(root, reference.id) == signedElement)
-            digestKnown = digestOf(doc, signedElement, reference.enveloped ? signature : nullptr, reference.md,
-                                   digest);
-        if (!digestKnown || digest != reference.digest)
-            addFinding(findings, Finding::SignatureDigest);
-        if (!signedInfo || !signatureHolds(doc, signature, signedInfo))
-            addFinding(findings, Finding::SignatureInvalid);
+            digestKnown = digestOf(doc, signedElement, reference.enveloped ? signature : nullptr, reference.md, digest);
+        if (!digestKnown || digest != reference.digest) addFinding(findings, Finding::SignatureDigest);
+        if (!signedInfo || !signatureHolds(doc, signature, signedInfo)) addFinding(findings, Finding::SignatureInvalid);
     }
 
     // What was authorised: digVal holds the digest the authority received.
@@ -612,12 +527,10 @@ Findings checkSignature(xmlDoc* doc, const CertificateTrust* trust)
             digestKnown = signedElement && md && digestOf(doc, signedElement, signature, md, digest);
         }
         same = same && digestKnown && digest == authorised;
-        if (!same)
-            addFinding(findings, Finding::ProtocolDigest);
+        if (!same) addFinding(findings, Finding::ProtocolDigest);
     }
     if (signature)
-        checkCertificate(root, isElement(root, "nfeProc"), signature, trust ? *trust : *trustForChecks(),
-                         findings);
+        checkCertificate(root, isElement(root, "nfeProc"), signature, trust ? *trust : *trustForChecks(), findings);
     return findings;
 }
 

@@ -26,17 +26,11 @@
 namespace exports {
 namespace {
 
-bool isBlank(char c)
-{
-    return static_cast<unsigned char>(c) <= ' ';
-}
+bool isBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
     return s;
 }
 
@@ -46,11 +40,9 @@ struct ParseErrors {
     bool any = false;
     bool encoding = false;
 
-    static void handler(void* self, xmlErrorPtr err)
-    {
+    static void handler(void* self, xmlErrorPtr err) {
         auto* errors = static_cast<ParseErrors*>(self);
-        if (!err || err->level < XML_ERR_ERROR || errors->any)
-            return;
+        if (!err || err->level < XML_ERR_ERROR || errors->any) return;
         errors->any = true;
         const int code = err->code;
         const std::string_view message = err->message ? err->message : "";
@@ -97,8 +89,7 @@ struct XmlScan {
 };
 
 // Most names differ in their first letter; no string built per element.
-bool named(const xmlChar* name, const char* literal)
-{
+bool named(const xmlChar* name, const char* literal) {
     return name[0] == static_cast<unsigned char>(literal[0]) &&
            std::strcmp(reinterpret_cast<const char*>(name), literal) == 0;
 }
@@ -108,8 +99,7 @@ bool named(const xmlChar* name, const char* literal)
 thread_local XmlScan* scanning = nullptr;
 
 // Where the names the layout fixes stand; anything else there is misplaced.
-void placeElement(XmlScan& s, int depth, const xmlChar* name, bool isDocument)
-{
+void placeElement(XmlScan& s, int depth, const xmlChar* name, bool isDocument) {
     using Part = XmlScan::Part;
     const char* const holder = isDocument ? "NFe" : "evento";
     const char* const signedName = isDocument ? "infNFe" : "infEvento";
@@ -128,22 +118,18 @@ void placeElement(XmlScan& s, int depth, const xmlChar* name, bool isDocument)
         }
     } else if (depth == 2 && s.part == Part::Holder) {
         if (named(name, signedName)) {
-            if (++s.signedElements > 1 || s.holderSignatures > 0)
-                s.misplaced = true;
+            if (++s.signedElements > 1 || s.holderSignatures > 0) s.misplaced = true;
         } else if (named(name, "Signature")) {
-            if (++s.holderSignatures > 1 || s.signedElements == 0)
-                s.misplaced = true;
+            if (++s.holderSignatures > 1 || s.signedElements == 0) s.misplaced = true;
         } else if (!isDocument || !named(name, "infNFeSupl")) {  // an NFC-e's QR code
             s.misplaced = true;
         }
     } else if (depth == 2 && s.part == Part::Reply) {
         // the authority may sign its reply too
         if (named(name, replyName)) {
-            if (++s.replyElements > 1 || s.replySignatures > 0)
-                s.misplaced = true;
+            if (++s.replyElements > 1 || s.replySignatures > 0) s.misplaced = true;
         } else if (named(name, "Signature")) {
-            if (++s.replySignatures > 1 || s.replyElements == 0)
-                s.misplaced = true;
+            if (++s.replySignatures > 1 || s.replyElements == 0) s.misplaced = true;
         } else {
             s.misplaced = true;
         }
@@ -154,8 +140,7 @@ void placeElement(XmlScan& s, int depth, const xmlChar* name, bool isDocument)
 }
 
 void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, int namespaceCount, const xmlChar**,
-             int attributeCount, int, const xmlChar** attributes)
-{
+             int attributeCount, int, const xmlChar** attributes) {
     using Root = XmlScan::Root;
     XmlScan& s = *scanning;
     const int depth = s.depth++;
@@ -170,8 +155,7 @@ void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, in
         s.root = named(name, "nfeProc") ? Root::Document : named(name, "procEventoNFe") ? Root::Event : Root::Other;
         return;
     }
-    if (s.root != Root::Document && s.root != Root::Event)
-        return;
+    if (s.root != Root::Document && s.root != Root::Event) return;
     const bool isDocument = s.root == Root::Document;
     placeElement(s, depth, name, isDocument);
     if (isDocument && depth == 1 && named(name, "protNFe")) {
@@ -180,8 +164,7 @@ void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, in
         // five pointers an attribute: local name, prefix, URI, value, value end
         for (int i = 0; i < attributeCount; ++i) {
             const xmlChar** a = attributes + 5 * i;
-            if (a[1] || !named(a[0], "Id"))
-                continue;
+            if (a[1] || !named(a[0], "Id")) continue;
             const std::string_view value(reinterpret_cast<const char*>(a[3]), a[4] - a[3]);
             s.sawKey = true;
             if (value.size() < 3 || value.substr(0, 3) != "NFe" || trimmed(value.substr(3)) != s.key)
@@ -201,8 +184,7 @@ void onStart(void*, const xmlChar* localname, const xmlChar*, const xmlChar*, in
     }
 }
 
-void onEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*)
-{
+void onEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*) {
     XmlScan& s = *scanning;
     --s.depth;
     if (!s.declared.empty() && s.declared.back().depth == s.depth) {
@@ -210,42 +192,32 @@ void onEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*)
         s.declared.pop_back();
     }
     s.inCStat = false;
-    if (!s.inChNFe)
-        return;
+    if (!s.inChNFe) return;
     s.inChNFe = false;
-    if (s.root != XmlScan::Root::Document)
-        s.sawKey = true;
-    if (trimmed(s.chNFe) != s.key)
-        s.keyDiffers = true;
+    if (s.root != XmlScan::Root::Document) s.sawKey = true;
+    if (trimmed(s.chNFe) != s.key) s.keyDiffers = true;
 }
 
-void onText(void*, const xmlChar* text, int length)
-{
-    if (scanning->inChNFe)
-        scanning->chNFe.append(reinterpret_cast<const char*>(text), length);
+void onText(void*, const xmlChar* text, int length) {
+    if (scanning->inChNFe) scanning->chNFe.append(reinterpret_cast<const char*>(text), length);
     else if (scanning->inCStat && scanning->cStat.size() < 16)
         scanning->cStat.append(reinterpret_cast<const char*>(text), length);
 }
 
 // NF-e never carry a DOCTYPE. Stopped before its internal subset is read, the
 // parse declares no entity: no reference can be expanded anywhere later.
-void onDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*)
-{
+void onDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
     scanning->doctype = true;
     xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
 }
 
-void onError(void*, xmlErrorPtr err)
-{
-    ParseErrors::handler(&scanning->errors, err);
-}
+void onError(void*, xmlErrorPtr err) { ParseErrors::handler(&scanning->errors, err); }
 
 // The ERP's documents declare windows-1252; libxml2 would open iconv twice
 // for each of them and convert through it. Its handler table is shared and
 // unlocked, so this runs once before the first parse on any thread.
 // libxml2 upper-cases names on both sides, so any spelling matches.
-void registerEncodings()
-{
+void registerEncodings() {
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
@@ -257,27 +229,23 @@ void registerEncodings()
 // The same handlers behind libxml2's own, so one parse both scans and builds
 // the tree the signature check canonicalises.
 void onStartTree(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri, int namespaceCount,
-                 const xmlChar** namespaces, int attributeCount, int defaulted, const xmlChar** attributes)
-{
+                 const xmlChar** namespaces, int attributeCount, int defaulted, const xmlChar** attributes) {
     xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount, defaulted,
                           attributes);
     onStart(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount, defaulted, attributes);
 }
 
-void onEndTree(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri)
-{
+void onEndTree(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
     xmlSAX2EndElementNs(ctx, localname, prefix, uri);
     onEnd(ctx, localname, prefix, uri);
 }
 
-void onTextTree(void* ctx, const xmlChar* text, int length)
-{
+void onTextTree(void* ctx, const xmlChar* text, int length) {
     xmlSAX2Characters(ctx, text, length);
     onText(ctx, text, length);
 }
 
-void onCDataTree(void* ctx, const xmlChar* text, int length)
-{
+void onCDataTree(void* ctx, const xmlChar* text, int length) {
     xmlSAX2CDataBlock(ctx, text, length);
     onText(ctx, text, length);
 }
@@ -289,19 +257,16 @@ struct ContextDeleter {
 // A parser context kept per thread for each way of parsing. Scanning only,
 // libxml2's own handlers still keep the DTD's entities (so a declared entity
 // is no error) and no tree is built; with a tree, they build it as usual.
-xmlParserCtxtPtr checksContext(bool tree)
-{
+xmlParserCtxtPtr checksContext(bool tree) {
     thread_local std::unique_ptr<xmlParserCtxt, ContextDeleter> contexts[2];
     std::unique_ptr<xmlParserCtxt, ContextDeleter>& context = contexts[tree ? 1 : 0];
     // Names stay in the context's dictionary; a stream of odd documents
     // must not grow it without end.
-    if (context && xmlDictSize(context->dict) > 4096)
-        context.reset();
+    if (context && xmlDictSize(context->dict) > 4096) context.reset();
     if (!context) {
         registerEncodings();
         context.reset(xmlNewParserCtxt());
-        if (!context)
-            return nullptr;
+        if (!context) return nullptr;
         xmlSAXHandler* sax = context->sax;
         sax->serror = onError;
         sax->internalSubset = onDoctype;
@@ -329,11 +294,9 @@ using Tree = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
 
 // Parses `text` through the handlers above; false when no parse could start.
 // With `tree`, the document's tree is kept there when the text is well-formed.
-bool scanXml(std::string_view text, XmlScan& scan, Tree* tree = nullptr)
-{
+bool scanXml(std::string_view text, XmlScan& scan, Tree* tree = nullptr) {
     xmlParserCtxtPtr context = checksContext(tree != nullptr);
-    if (!context)
-        return false;
+    if (!context) return false;
     scanning = &scan;
     // A converter's failure is raised without the parser's context, through
     // the thread's own handler: catch it, or a byte outside the declared
@@ -347,10 +310,8 @@ bool scanXml(std::string_view text, XmlScan& scan, Tree* tree = nullptr)
     Tree doc(xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, nullptr, options),
              xmlFreeDoc);
     xmlSetStructuredErrorFunc(previousData, previousHandler);
-    if (!context->wellFormed && !scan.errors.any)
-        scan.errors.any = true;
-    if (tree && !scan.errors.any && !scan.doctype)
-        *tree = std::move(doc);
+    if (!context->wellFormed && !scan.errors.any) scan.errors.any = true;
+    if (tree && !scan.errors.any && !scan.doctype) *tree = std::move(doc);
     scanning = nullptr;
     return true;
 }
@@ -358,14 +319,13 @@ bool scanXml(std::string_view text, XmlScan& scan, Tree* tree = nullptr)
 // What the signature check needs to know of the parse.
 struct ScanFacts {
     bool doctype = false;
-    bool pastLimits = false;                // not to be canonicalised
+    bool pastLimits = false;               // not to be canonicalised
     bool authorisedWithoutDigest = false;  // cStat 100 or 150, no digVal
 };
 
 // The XML findings of one parse; `tree` as scanXml takes it.
 Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind kind, Tree* tree,
-                     ScanFacts* facts = nullptr)
-{
+                     ScanFacts* facts = nullptr) {
     Findings findings;
     if (trimmed(text).empty()) {
         findings.push_back(Finding::XmlEmpty);
@@ -383,8 +343,7 @@ Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind 
     }
     if (scan.doctype) {
         findings.push_back(Finding::XmlStructure);
-        if (facts)
-            facts->doctype = true;
+        if (facts) facts->doctype = true;
         return findings;
     }
     if (scan.errors.any) {
@@ -403,30 +362,25 @@ Findings xmlFindings(std::string_view text, std::string_view storedKey, XmlKind 
     }
     if (scan.misplaced || scan.holders != 1 || scan.signedElements != 1 || scan.replies > 1)
         addFinding(findings, Finding::XmlStructure);
-    if (root == Root::Document && !scan.hasProtocol)
-        addFinding(findings, Finding::XmlNoProtocol);
-    if (!scan.sawKey)
-        addFinding(findings, Finding::XmlKeyMissing);
-    if (scan.keyDiffers)
-        addFinding(findings, Finding::XmlKeyMismatch);
+    if (root == Root::Document && !scan.hasProtocol) addFinding(findings, Finding::XmlNoProtocol);
+    if (!scan.sawKey) addFinding(findings, Finding::XmlKeyMissing);
+    if (scan.keyDiffers) addFinding(findings, Finding::XmlKeyMismatch);
     if (facts) {
         facts->pastLimits = scan.pastLimits;
         const std::string_view status = trimmed(scan.cStat);
-        facts->authorisedWithoutDigest =
-            root == Root::Document && !scan.hasDigVal && (status == "100" || status == "150");
+        facts->authorisedWithoutDigest = root == Root::Document && !scan.hasDigVal &&
+                                         (status == "100" || status == "150");
     }
     return findings;
 }
 
 }  // namespace
 
-Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind)
-{
+Findings checkXml(std::string_view text, std::string_view storedKey, XmlKind kind) {
     return xmlFindings(text, storedKey, kind, nullptr);
 }
 
-int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* in, int* inLength)
-{
+int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* in, int* inLength) {
     unsigned char* o = out;
     unsigned char* const outEnd = out + *outLength;
     const unsigned char* i = in;
@@ -437,18 +391,15 @@ int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* i
         while (inEnd - i >= 8 && outEnd - o >= 8) {
             std::uint64_t word;
             std::memcpy(&word, i, 8);
-            if (word & 0x8080808080808080u)
-                break;
+            if (word & 0x8080808080808080u) break;
             std::memcpy(o, &word, 8);
             i += 8;
             o += 8;
         }
-        if (i == inEnd)
-            break;
+        if (i == inEnd) break;
         const unsigned byte = *i;
         if (byte < 0x80) {
-            if (o == outEnd)
-                break;
+            if (o == outEnd) break;
             *o++ = static_cast<unsigned char>(byte);
         } else {
             const unsigned c = platform::ansiCodePoint(static_cast<unsigned char>(byte));
@@ -457,12 +408,10 @@ int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* i
                 break;
             }
             if (c < 0x800) {
-                if (outEnd - o < 2)
-                    break;
+                if (outEnd - o < 2) break;
                 *o++ = static_cast<unsigned char>(0xC0 | c >> 6);
             } else {
-                if (outEnd - o < 3)
-                    break;
+                if (outEnd - o < 3) break;
                 *o++ = static_cast<unsigned char>(0xE0 | c >> 12);
                 *o++ = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
             }
@@ -475,8 +424,7 @@ int windows1252ToUtf8(unsigned char* out, int* outLength, const unsigned char* i
     return result < 0 ? result : *outLength;
 }
 
-Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind)
-{
+Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKind kind) {
     Findings findings = checkAccessKey(storedKey);
     // A text that may be signed is parsed once, into the tree the signature
     // check needs; parsing it twice cost a fifth of the checks' time.
@@ -491,17 +439,12 @@ Findings checkDocument(std::string_view storedKey, std::string_view text, XmlKin
                  f != Finding::XmlRoot;
     }
     // a DOCTYPE's text is not looked at any further
-    if (!parsed || facts.doctype)
-        return findings;
-    if (facts.pastLimits)
-        findings.push_back(Finding::SignatureInvalid);
-    else if (!maySign)
-        findings.push_back(Finding::SignatureMissing);
+    if (!parsed || facts.doctype) return findings;
+    if (facts.pastLimits) findings.push_back(Finding::SignatureInvalid);
+    else if (!maySign) findings.push_back(Finding::SignatureMissing);
     else if (tree)
-        for (Finding f : checkSignature(tree.get()))
-            findings.push_back(f);
-    if (facts.authorisedWithoutDigest)
-        addFinding(findings, Finding::ProtocolDigest);
+        for (Finding f : checkSignature(tree.get())) findings.push_back(f);
+    if (facts.authorisedWithoutDigest) addFinding(findings, Finding::ProtocolDigest);
     return findings;
 }
 

@@ -29,11 +29,11 @@ struct DestinationSteps {
 
 // One document as the rules leave it for the destinations.
 struct OutgoingDocument {
-    long long number = 0;       // the database's document number
-    std::string key;            // the access key as stored (bytes)
-    std::string folder;         // under the output folder: "" or "a/b/" (file-system bytes)
-    std::string fileName;       // one component, file-system bytes: "NFe<key>.XML"
-    std::string text;           // the stored bytes, without the CR LF a file adds
+    long long number = 0;  // the database's document number
+    std::string key;       // the access key as stored (bytes)
+    std::string folder;    // under the output folder: "" or "a/b/" (file-system bytes)
+    std::string fileName;  // one component, file-system bytes: "NFe<key>.XML"
+    std::string text;      // the stored bytes, without the CR LF a file adds
     XmlKind kind = XmlKind::Document;
     bool cancellation = false;  // the text is the cancellation event ("CanNFe…")
     std::string documentType;   // the document's type ("NF", …) when the source gave it

@@ -54,12 +54,12 @@ struct Selection {
 
 // One row as the source hands it over.
 struct SourceRow {
-    long long number = 0;       // the source's document number; a period row's position (1, 2, …)
-    bool wanted = true;         // of a ticked kind (changes); the rest always
+    long long number = 0;          // the source's document number; a period row's position (1, 2, …)
+    bool wanted = true;            // of a ticked kind (changes); the rest always
     std::optional<Moment> moment;  // the change moment (changes only)
-    std::string key;            // the access key as stored; empty for a row not wanted
-    std::string documentType;   // the document's type ("NF", …) when the selection asks for it
-    std::string issueDate;      // "AAAA-MM-DD" (month)
+    std::string key;               // the access key as stored; empty for a row not wanted
+    std::string documentType;      // the document's type ("NF", …) when the selection asks for it
+    std::string issueDate;         // "AAAA-MM-DD" (month)
     // The period's: "E" for an entry (else an exit), and the other party's CNPJ or CPF.
     std::string flag, taxNumber;
 };

@@ -62,7 +62,7 @@ struct IncrementalJob : ConnectionJob {
 struct PeriodJob : ConnectionJob {
     platform::DateTime startDate = 0;  // NullDate when the editor is empty
     platform::DateTime endDate = 0;
-    std::string branch;                // the branch editor's text, sent for the server to convert
+    std::string branch;  // the branch editor's text, sent for the server to convert
 };
 
 // How a long run reports and learns that it should stop. Called on the thread

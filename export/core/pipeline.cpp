@@ -83,8 +83,8 @@ RunPlan packagePlan(const PackageJob& job) {
         throw std::runtime_error("Mês inválido \"" + printable(job.yearMonth) +
                                  "\" (use AAAA-MM, por exemplo 2024-03)");
     // Both are file-system names: the setting's bytes, FOLDER from the command line.
-    const std::string folder =
-        job.folder.empty() ? resolveOutputFolder(job.outputFolder, job.settingsFile) : job.folder;
+    const std::string folder = job.folder.empty() ? resolveOutputFolder(job.outputFolder, job.settingsFile)
+                                                  : job.folder;
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         throw std::runtime_error("Pasta do pacote inexistente: " + printable(folder));
@@ -154,8 +154,8 @@ RunSummary runPlan(const std::function<RunPlan()>& makePlan, Observer& observer)
         plan = makePlan();
         observer.step(s, RunStep::Starting, 0);
         trust.emplace(trustForRun(plan.job.trustedCertificates, plan.job.settingsFile));
-        const std::optional<ExportLock> lock =
-            plan.locks ? lockForRun(plan.job, observer, s) : std::optional<ExportLock>();
+        const std::optional<ExportLock> lock = plan.locks ? lockForRun(plan.job, observer, s)
+                                                          : std::optional<ExportLock>();
         if (plan.locks && !lock) {
             s.seconds = since(started);
             return s;

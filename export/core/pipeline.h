@@ -30,7 +30,7 @@ struct RunPlan {
     ConnectionJob job;
     bool locks = true;  // a period export without a settings file runs unlocked
     Selection selection;
-    FolderPattern pattern;     // the organised folders; flat when empty
+    FolderPattern pattern;       // the organised folders; flat when empty
     bool checkDocuments = true;  // checked on other threads while the run goes on
     // Connects; called under the lock.
     std::function<std::unique_ptr<DocumentSource>()> openSource;

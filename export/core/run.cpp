@@ -10,8 +10,8 @@
 namespace exports {
 
 std::optional<ExportLock> lockForRun(const ConnectionJob& job, Observer& observer, RunSummary& s) {
-    ExportLock lock =
-        ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait, [&] { return observer.stopRequested(); });
+    ExportLock lock = ExportLock::acquire(lockFileFor(job.settingsFile), job.lockWait,
+                                          [&] { return observer.stopRequested(); });
     if (lock.state() == ExportLock::State::Held) return lock;
     s.result = lock.state() == ExportLock::State::Busy ? Result::Busy : Result::Failed;
     if (observer.stopRequested()) s.result = Result::Interrupted;
@@ -35,8 +35,7 @@ std::string resolveOutputFolder(const std::string& setting, const std::string& s
     // Without the separator: a file named like the folder is told apart.
     if (::stat(folder.substr(0, folder.size() > 1 ? folder.size() - 1 : 1).c_str(), &st) != 0)
         throw std::runtime_error("Pasta de exportação inexistente: " + folder);
-    if (!S_ISDIR(st.st_mode))
-        throw std::runtime_error("Pasta de exportação não é uma pasta: " + folder);
+    if (!S_ISDIR(st.st_mode)) throw std::runtime_error("Pasta de exportação não é uma pasta: " + folder);
     return folder;
 }
 

@@ -87,8 +87,7 @@ std::optional<Moment> parseStamp(const std::string& date, const std::string& tim
     while (at < time.size() && static_cast<unsigned char>(time[at]) <= 32) ++at;
     if (!number(time, at, 1, 2, m.hour) || !expect(time, at, ':') || !number(time, at, 2, 2, m.minute))
         return std::nullopt;
-    if (at < time.size() && (!expect(time, at, ':') || !number(time, at, 2, 2, m.second)))
-        return std::nullopt;
+    if (at < time.size() && (!expect(time, at, ':') || !number(time, at, 2, 2, m.second))) return std::nullopt;
     if (at != time.size() || !valid(m)) return std::nullopt;
     return m;
 }

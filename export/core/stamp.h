@@ -45,9 +45,9 @@ public:
 
 struct StampRecord {
     Moment moment;
-    std::string date, time;                 // the texts as stored
-    std::optional<long long> mark;          // MarcaTransacao
-    std::string databaseIdentity;           // MarcaBase
+    std::string date, time;         // the texts as stored
+    std::optional<long long> mark;  // MarcaTransacao
+    std::string databaseIdentity;   // MarcaBase
 };
 
 // Reads the record; throws StampError naming the file and the texts when the

@@ -51,18 +51,17 @@ std::string abandonedRunError(long long limitSeconds, RunStep step, long long do
     case RunStep::Checking: doing = "verificando os documentos"; break;
     case RunStep::Stamping: doing = "gravando a marca"; break;
     }
-    return std::string(storeStep(step) ? "Nuvem: exportação" : "Exportação") +
-           " abandonada: nenhum progresso em " + std::to_string(limitSeconds) + " s " + doing +
-           " (TempoSemProgresso), com " + std::to_string(examined) + " documentos examinados e " +
-           std::to_string(written) + " gravados; marca não movida";
+    return std::string(storeStep(step) ? "Nuvem: exportação" : "Exportação") + " abandonada: nenhum progresso em " +
+           std::to_string(limitSeconds) + " s " + doing + " (TempoSemProgresso), com " + std::to_string(examined) +
+           " documentos examinados e " + std::to_string(written) + " gravados; marca não movida";
 }
 
 std::string summaryLine(const RunSummary& s) {
     std::string line = "Resumo: examinados=" + std::to_string(s.examined) +
-                       " selecionados=" + std::to_string(s.selected) + " gravados=" + std::to_string(s.written) + " marca_antes=\"" + printable(s.stampBefore) + "\" marca_depois=\"" +
-                       printable(s.stampAfter) + "\" tempo=" + seconds(s.seconds, '.') + "s resultado=" +
-                       resultWord(s.result) + " inalterados=" + std::to_string(s.unchanged) +
-                       " recusados=" + std::to_string(s.refused) +
+                       " selecionados=" + std::to_string(s.selected) + " gravados=" + std::to_string(s.written) +
+                       " marca_antes=\"" + printable(s.stampBefore) + "\" marca_depois=\"" + printable(s.stampAfter) +
+                       "\" tempo=" + seconds(s.seconds, '.') + "s resultado=" + resultWord(s.result) +
+                       " inalterados=" + std::to_string(s.unchanged) + " recusados=" + std::to_string(s.refused) +
                        " falhas_chave=" + std::to_string(s.checks.badKeys) +
                        " falhas_xml=" + std::to_string(s.checks.badXml);
     if (!s.package.empty())
@@ -91,8 +90,8 @@ std::string refusedLine(const RefusedDocument& d) {
 }
 
 std::string windowText(const RunSummary& s, bool withStamp) {
-    std::string counts = "Examinados " + std::to_string(s.examined) + ", selecionados " +
-                         std::to_string(s.selected) + ", gravados " + std::to_string(s.written);
+    std::string counts = "Examinados " + std::to_string(s.examined) + ", selecionados " + std::to_string(s.selected) +
+                         ", gravados " + std::to_string(s.written);
     if (s.unchanged) counts += ", inalterados " + std::to_string(s.unchanged);
     if (s.refused) counts += ", recusados " + std::to_string(s.refused);
     if (s.duplicates) counts += ", duplicados " + std::to_string(s.duplicates);
@@ -106,8 +105,8 @@ std::string windowText(const RunSummary& s, bool withStamp) {
     switch (s.result) {
     case Result::Complete: return counts;
     case Result::Refused:
-        return std::to_string(s.refused) + (s.refused == 1 ? " documento recusado" : " documentos recusados") +
-               " (" + s.refusedDocuments.front().reason + ") — " + counts;
+        return std::to_string(s.refused) + (s.refused == 1 ? " documento recusado" : " documentos recusados") + " (" +
+               s.refusedDocuments.front().reason + ") — " + counts;
     case Result::Interrupted: return "Exportação interrompida — " + counts;
     case Result::Busy: return s.error;
     case Result::Failed: break;

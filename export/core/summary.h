@@ -21,7 +21,7 @@ enum class Result {
 
 struct RefusedDocument {
     long long number = 0;
-    std::string key;     // as stored (bytes)
+    std::string key;  // as stored (bytes)
     std::string reason;
 };
 
@@ -49,7 +49,7 @@ struct RunSummary {
     unsigned long long missingNumbers = 0;
     double seconds = 0;
     Result result = Result::Failed;
-    std::string error;                      // empty when none
+    std::string error;                       // empty when none
     std::optional<long long> errorDocument;  // the document the error concerns
 
     // A document left unwritten for its name; the run goes on.
@@ -67,17 +67,17 @@ struct RunSummary {
 // something outside the program, so that a run ended from outside can say
 // where it stood.
 enum class RunStep : int {
-    Starting,          // the lock, the settings file, the stamp
-    PreparingFolder,   // the output folder or the package's
-    PreparingStore,    // the object store answers (Nuvem)
-    Connecting,        // the database
-    Reading,           // the next row and its text from the database
-    Writing,           // a document into the folder or the package
-    Uploading,         // a document to the object store
-    FinishingFolder,   // the folder's files made durable, the package named
-    FinishingStore,    // the uploads still in flight acknowledged
-    Checking,          // waiting for the documents' checks
-    Stamping,          // the stamp stored in the settings file
+    Starting,         // the lock, the settings file, the stamp
+    PreparingFolder,  // the output folder or the package's
+    PreparingStore,   // the object store answers (Nuvem)
+    Connecting,       // the database
+    Reading,          // the next row and its text from the database
+    Writing,          // a document into the folder or the package
+    Uploading,        // a document to the object store
+    FinishingFolder,  // the folder's files made durable, the package named
+    FinishingStore,   // the uploads still in flight acknowledged
+    Checking,         // waiting for the documents' checks
+    Stamping,         // the stamp stored in the settings file
 };
 
 // Whether the step waits on the object store: its messages start with "Nuvem: ".

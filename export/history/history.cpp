@@ -176,11 +176,11 @@ Json::string_t text(const std::string& s) { return platform::textToUtf8(s); }
 
 const char* resultName(Result result) {
     switch (result) {
-        case Result::Complete: return "completo";
-        case Result::Failed: return "falhou";
-        case Result::Interrupted: return "interrompido";
-        case Result::Busy: return "ocupado";
-        case Result::Refused: return "recusados";
+    case Result::Complete: return "completo";
+    case Result::Failed: return "falhou";
+    case Result::Interrupted: return "interrompido";
+    case Result::Busy: return "ocupado";
+    case Result::Refused: return "recusados";
     }
     return "falhou";
 }
@@ -211,7 +211,8 @@ RunRecord recordOf(const RunSummary& s, std::string kind, Clock::time_point star
     r.pid = ::getpid();
     if (s.errorDocument) r.error = "documento " + std::to_string(*s.errorDocument) + ": " + r.error;
     r.refusedDocuments.assign(s.refusedDocuments.begin(),
-                              s.refusedDocuments.begin() + std::ptrdiff_t(std::min(s.refusedDocuments.size(), kRefusedKept)));
+                              s.refusedDocuments.begin() +
+                                  std::ptrdiff_t(std::min(s.refusedDocuments.size(), kRefusedKept)));
     return r;
 }
 
@@ -230,7 +231,9 @@ bool runnerAlive(const RunRecord& record) {
     return ::kill(pid_t(record.pid), 0) == 0 || errno == EPERM;
 }
 
-std::string historyFileFor(const std::string& settingsFile) { return folderOf(settingsFile) + "ConfigQuillan.log.jsonl"; }
+std::string historyFileFor(const std::string& settingsFile) {
+    return folderOf(settingsFile) + "ConfigQuillan.log.jsonl";
+}
 
 std::string isoTime(Clock::time_point t) {
     const std::time_t secs = Clock::to_time_t(std::chrono::floor<std::chrono::seconds>(t));
@@ -375,9 +378,11 @@ bool appendRun(const std::string& path, const RunRecord& record, std::string* er
     for (;;) {
         fd = openHistory(path, O_RDWR | O_APPEND | O_CREAT, error);
         if (fd < 0) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
         locked = lockWithin(fd, std::max(left, std::chrono::milliseconds(0)));
-        struct stat opened {}, named {};
+        struct stat opened {
+        }, named{};
         if (!locked || (::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
                         opened.st_ino == named.st_ino && opened.st_dev == named.st_dev))
             break;

@@ -27,7 +27,7 @@ const char* resultName(Result result);
 std::optional<Result> resultFromName(std::string_view name);
 
 // Kinds of run as stored.
-inline constexpr const char* kRunWindow = "janela";      // "Gerar"
+inline constexpr const char* kRunWindow = "janela";       // "Gerar"
 inline constexpr const char* kRunUnattended = "executa";  // /executa
 inline constexpr const char* kRunPeriod = "periodo";      // "Exportar"
 inline constexpr const char* kRunPackage = "pacote";

@@ -21,11 +21,11 @@ std::string kindText(const std::string& kind, bool brief = false) {
 
 const char* resultText(Result result) {
     switch (result) {
-        case Result::Complete: return "concluída";
-        case Result::Failed: return "falhou";
-        case Result::Interrupted: return "interrompida";
-        case Result::Busy: return "não feita (outra exportação em andamento)";
-        case Result::Refused: return "concluída com documentos recusados";
+    case Result::Complete: return "concluída";
+    case Result::Failed: return "falhou";
+    case Result::Interrupted: return "interrompida";
+    case Result::Busy: return "não feita (outra exportação em andamento)";
+    case Result::Refused: return "concluída com documentos recusados";
     }
     return "?";
 }
@@ -79,7 +79,8 @@ std::string describeRun(const RunRecord& run, const platform::FormatSettings& fs
         if (now) line += " (" + agoText(*now > run.started ? *now - run.started : Clock::duration::zero()) + ")";
         return line + (runnerAlive(run) ? " ainda em andamento" : " terminou sem registrar o fim");
     }
-    std::string line = kindText(platform::textToUtf8(run.kind)) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
+    std::string line = kindText(platform::textToUtf8(run.kind)) + " " + resultText(run.result) + " em " +
+                       localTimeText(run.ended, fs);
     if (now) line += " (" + agoText(*now > run.ended ? *now - run.ended : Clock::duration::zero()) + ")";
     if (!run.error.empty()) line += ": " + oneLine(run.error);
     if (!run.note.empty()) line += " (" + oneLine(run.note) + ")";
@@ -143,8 +144,8 @@ std::string announcementBody(const Announcement& a, const platform::FormatSettin
 }
 
 std::string trayRunText(const RunRecord& run, const platform::FormatSettings& fs) {
-    std::string text =
-        kindText(platform::textToUtf8(run.kind), true) + " " + resultText(run.result) + " em " + localTimeText(run.ended, fs);
+    std::string text = kindText(platform::textToUtf8(run.kind), true) + " " + resultText(run.result) + " em " +
+                       localTimeText(run.ended, fs);
     if (!run.error.empty()) {
         std::string error = oneLine(run.error);
         // Tray tips are short; the Histórico has the whole text.

@@ -14,10 +14,10 @@
 namespace exports {
 
 // Exit statuses of "/status".
-inline constexpr int kStatusOk = 0;        // the last run completed within the limit
-inline constexpr int kStatusAttention = 1; // it failed, or it is older than the limit
-inline constexpr int kStatusUsage = 2;     // MINUTES is not a whole number
-inline constexpr int kStatusNoRun = 3;     // nothing recorded
+inline constexpr int kStatusOk = 0;         // the last run completed within the limit
+inline constexpr int kStatusAttention = 1;  // it failed, or it is older than the limit
+inline constexpr int kStatusUsage = 2;      // MINUTES is not a whole number
+inline constexpr int kStatusNoRun = 3;      // nothing recorded
 
 inline constexpr long kDefaultStatusMinutes = 1440;
 
@@ -41,8 +41,8 @@ bool needsAttention(Result result);
 // attention and ended after it counts; without one (first start) only the
 // judged run, so an old history does not bring up old news.
 struct Announcement {
-    const RunRecord* run = nullptr;  // the newest such run; null when nothing is due
-    int earlier = 0;                 // further ones before it
+    const RunRecord* run = nullptr;         // the newest such run; null when nothing is due
+    int earlier = 0;                        // further ones before it
     std::optional<Clock::time_point> mark;  // to store as announced: the newest run's end
 };
 Announcement pendingAnnouncement(const std::vector<RunRecord>& newestFirst,

@@ -37,7 +37,8 @@ std::tm utcOf(Clock::time_point t) {
 // Days since 1970 of the local calendar date.
 long localDay(Clock::time_point t) {
     const std::tm tm = localOf(t);
-    const std::chrono::year_month_day d{std::chrono::year(tm.tm_year + 1900), std::chrono::month(unsigned(tm.tm_mon + 1)),
+    const std::chrono::year_month_day d{std::chrono::year(tm.tm_year + 1900),
+                                        std::chrono::month(unsigned(tm.tm_mon + 1)),
                                         std::chrono::day(unsigned(tm.tm_mday))};
     return long(std::chrono::sys_days(d).time_since_epoch().count());
 }
@@ -316,11 +317,11 @@ Json runJson(const std::optional<StoredRun>& run) {
 
 const char* stateName(CompanyState state) {
     switch (state) {
-        case CompanyState::Ok: return "ok";
-        case CompanyState::Failed: return "falhou";
-        case CompanyState::Silent: return "silenciosa";
-        case CompanyState::Unreadable: return "ilegível";
-        case CompanyState::Incomplete: return "incompleta";
+    case CompanyState::Ok: return "ok";
+    case CompanyState::Failed: return "falhou";
+    case CompanyState::Silent: return "silenciosa";
+    case CompanyState::Unreadable: return "ilegível";
+    case CompanyState::Incomplete: return "incompleta";
     }
     return "ilegível";
 }
@@ -342,9 +343,9 @@ std::optional<StoredRun> parseStoredRun(std::string_view text) {
             if (const auto t = parseIsoTime(text)) {
                 r.ended = *t;
                 const auto dot = text.find('.');
-                if (dot != std::string::npos && text.size() >= dot + 4 && text.compare(dot + 4, std::string::npos, "Z") == 0 &&
-                    std::isdigit((unsigned char)text[dot + 1]) && std::isdigit((unsigned char)text[dot + 2]) &&
-                    std::isdigit((unsigned char)text[dot + 3]))
+                if (dot != std::string::npos && text.size() >= dot + 4 &&
+                    text.compare(dot + 4, std::string::npos, "Z") == 0 && std::isdigit((unsigned char)text[dot + 1]) &&
+                    std::isdigit((unsigned char)text[dot + 2]) && std::isdigit((unsigned char)text[dot + 3]))
                     r.ended += std::chrono::milliseconds(std::stoi(text.substr(dot + 1, 3)));
             }
         }
@@ -405,8 +406,8 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     }
     // Every record the counts and the chart need: last month, this month and
     // the chart's days, with a day's margin for clocks and zones.
-    const Clock::time_point from =
-        std::min(monthBefore, now - std::chrono::hours(24 * kOfficeChartDays)) - std::chrono::hours(24);
+    const Clock::time_point from = std::min(monthBefore, now - std::chrono::hours(24 * kOfficeChartDays)) -
+                                   std::chrono::hours(24);
     scan.from = from;
 
     std::vector<CompanyReport> all(candidates.size());
@@ -437,21 +438,19 @@ OfficeReport buildOfficeReport(const StoreSettings& store, const AwsKeys& keys, 
     }
     client.wait();
 
-    const auto limit = now - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::ratio<3600>>(options.hours));
+    const auto limit =
+        now -
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::ratio<3600>>(options.hours));
     for (size_t i = 0; i < all.size(); ++i) {
         if (!company[i]) continue;
         CompanyReport& c = all[i];
         std::sort(c.unreadable.begin(), c.unreadable.end());
         if (c.lastFailed && (!c.lastCompleted || c.lastFailed->ended > c.lastCompleted->ended))
             c.state = CompanyState::Failed;
-        else if (!c.lastCompleted || c.lastCompleted->ended < limit)
-            c.state = CompanyState::Silent;
-        else if (!c.unreadable.empty() || !c.problem.empty())
-            c.state = CompanyState::Unreadable;
-        else if (!c.lastMonthPackage)
-            c.state = CompanyState::Incomplete;
-        else
-            c.state = CompanyState::Ok;
+        else if (!c.lastCompleted || c.lastCompleted->ended < limit) c.state = CompanyState::Silent;
+        else if (!c.unreadable.empty() || !c.problem.empty()) c.state = CompanyState::Unreadable;
+        else if (!c.lastMonthPackage) c.state = CompanyState::Incomplete;
+        else c.state = CompanyState::Ok;
         report.companies.push_back(std::move(c));
     }
     report.requests = scan.requests;
@@ -472,9 +471,10 @@ std::string officeText(const OfficeReport& report) {
         std::string line = messageText(c.name) + ": " + stateName(c.state);
         if (c.last) {
             const StoredRun& r = *c.last;
-            line += "; última execução: " + messageText(r.kind) + " " + shownTime(r.ended) + " " + messageText(r.result) +
-                    " (selecionados=" + std::to_string(r.selected) + " gravados=" + std::to_string(r.written) +
-                    " enviados=" + std::to_string(r.sent) + " inalterados=" + std::to_string(r.unchangedInStore) + ")";
+            line += "; última execução: " + messageText(r.kind) + " " + shownTime(r.ended) + " " +
+                    messageText(r.result) + " (selecionados=" + std::to_string(r.selected) +
+                    " gravados=" + std::to_string(r.written) + " enviados=" + std::to_string(r.sent) +
+                    " inalterados=" + std::to_string(r.unchangedInStore) + ")";
             if (!r.error.empty()) line += " erro: " + messageText(r.error);
         } else {
             line += "; nenhuma execução legível";

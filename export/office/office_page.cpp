@@ -21,11 +21,11 @@ std::string shownTime(Clock::time_point t) {
 
 const char* stateClass(CompanyState s) {
     switch (s) {
-        case CompanyState::Ok: return "ok";
-        case CompanyState::Failed: return "falhou";
-        case CompanyState::Silent: return "silenciosa";
-        case CompanyState::Unreadable: return "ilegivel";
-        case CompanyState::Incomplete: return "incompleta";
+    case CompanyState::Ok: return "ok";
+    case CompanyState::Failed: return "falhou";
+    case CompanyState::Silent: return "silenciosa";
+    case CompanyState::Unreadable: return "ilegivel";
+    case CompanyState::Incomplete: return "incompleta";
     }
     return "ilegivel";
 }
@@ -71,14 +71,14 @@ std::string htmlEscape(std::string_view text) {
         if (len == 1) {
             const unsigned char c = static_cast<unsigned char>(utf8[i]);
             switch (c) {
-                case '&': out += "&amp;"; break;
-                case '<': out += "&lt;"; break;
-                case '>': out += "&gt;"; break;
-                case '"': out += "&quot;"; break;
-                case '\'': out += "&#39;"; break;
-                default:
-                    if (c < 0x20 || c == 0x7F) out += "\xEF\xBF\xBD";
-                    else out += char(c);
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) out += "\xEF\xBF\xBD";
+                else out += char(c);
             }
         } else {
             out.append(utf8, i, len);
@@ -90,20 +90,23 @@ std::string htmlEscape(std::string_view text) {
 
 std::string officePage(const OfficeReport& report) {
     std::string h;
-    h += "<!DOCTYPE html>\n<html lang=\"pt-BR\"><head><meta charset=\"utf-8\">"
-         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; "
-         "img-src data:\">"
-         "<title>Empresas em " + htmlEscape(report.place) + "</title><style>\n"
-         "body{font-family:sans-serif;margin:1.5em;color:#222;background:#fff}\n"
-         "h1{font-size:1.3em}p.resumo{color:#555}\n"
-         "table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:4px 8px;text-align:left;vertical-align:middle}\n"
-         "th{background:#eee}td.num{text-align:right}td.ultima{min-width:19em}\n"
-         ".estado{font-weight:bold;padding:2px 8px;border-radius:4px;color:#fff;white-space:nowrap}\n"
-         ".ok{background:#2e7d32}.falhou{background:#c62828}.silenciosa{background:#6d4c41}"
-         ".incompleta{background:#ef6c00}.ilegivel{background:#6a1b9a}\n"
-         "svg.grafico rect{fill:#1565c0}svg.grafico rect.fundo{fill:#f3f3f3}\n"
-         ".erro{color:#c62828}\n"
-         "</style></head><body>\n";
+    h +=
+        "<!DOCTYPE html>\n<html lang=\"pt-BR\"><head><meta charset=\"utf-8\">"
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; "
+        "img-src data:\">"
+        "<title>Empresas em " +
+        htmlEscape(report.place) +
+        "</title><style>\n"
+        "body{font-family:sans-serif;margin:1.5em;color:#222;background:#fff}\n"
+        "h1{font-size:1.3em}p.resumo{color:#555}\n"
+        "table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:4px 8px;text-align:left;vertical-align:middle}\n"
+        "th{background:#eee}td.num{text-align:right}td.ultima{min-width:19em}\n"
+        ".estado{font-weight:bold;padding:2px 8px;border-radius:4px;color:#fff;white-space:nowrap}\n"
+        ".ok{background:#2e7d32}.falhou{background:#c62828}.silenciosa{background:#6d4c41}"
+        ".incompleta{background:#ef6c00}.ilegivel{background:#6a1b9a}\n"
+        "svg.grafico rect{fill:#1565c0}svg.grafico rect.fundo{fill:#f3f3f3}\n"
+        ".erro{color:#c62828}\n"
+        "</style></head><body>\n";
     h += "<h1>Empresas em " + htmlEscape(report.place) + "</h1>\n";
     int attention = 0;
     for (const auto& c : report.companies) attention += c.state != CompanyState::Ok;
@@ -112,9 +115,12 @@ std::string officePage(const OfficeReport& report) {
          hoursText(report.hours) + " h.</p>\n";
     if (!report.error.empty()) h += "<p class=\"erro\">" + htmlEscape(report.error) + "</p>\n";
     h += "<table id=\"empresas\"><thead><tr><th>Empresa</th><th>Estado</th><th>Última execução</th>"
-         "<th>Documentos " + htmlEscape(report.month) + "</th><th>Documentos " + htmlEscape(report.previousMonth) +
-         "</th><th>Pacote " + htmlEscape(report.previousMonth) + "</th><th>Último pacote</th>"
-         "<th>Documentos por dia (" + std::to_string(kOfficeChartDays) + " dias)</th></tr></thead><tbody>\n";
+         "<th>Documentos " +
+         htmlEscape(report.month) + "</th><th>Documentos " + htmlEscape(report.previousMonth) + "</th><th>Pacote " +
+         htmlEscape(report.previousMonth) +
+         "</th><th>Último pacote</th>"
+         "<th>Documentos por dia (" +
+         std::to_string(kOfficeChartDays) + " dias)</th></tr></thead><tbody>\n";
     for (const auto& c : report.companies) {
         h += "<tr class=\"empresa\" data-estado=\"" + std::string(stateClass(c.state)) + "\"><td class=\"nome\">" +
              htmlEscape(c.name) + "</td><td><span class=\"estado " + stateClass(c.state) + "\">" +
@@ -129,8 +135,8 @@ std::string officePage(const OfficeReport& report) {
             h += "nenhuma legível";
         }
         if (!c.unreadable.empty())
-            h += "<br><span class=\"erro\">" + std::to_string(c.unreadable.size()) + " registro(s) ilegível(is): " +
-                 htmlEscape(c.unreadable.front()) + "</span>";
+            h += "<br><span class=\"erro\">" + std::to_string(c.unreadable.size()) +
+                 " registro(s) ilegível(is): " + htmlEscape(c.unreadable.front()) + "</span>";
         if (!c.problem.empty()) h += "<br><span class=\"erro\">" + htmlEscape(c.problem) + "</span>";
         h += "</td><td class=\"num\">" + std::to_string(c.thisMonth) + "</td><td class=\"num\">" +
              std::to_string(c.lastMonth) + "</td><td>" + (c.lastMonthPackage ? "presente" : "<b>ausente</b>") +

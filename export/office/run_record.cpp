@@ -32,7 +32,8 @@ std::tm utcOf(Clock::time_point t) {
 
 std::string isoUtcMillis(Clock::time_point t) {
     const std::tm tm = utcOf(t);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - std::chrono::floor<std::chrono::seconds>(t));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t -
+                                                                          std::chrono::floor<std::chrono::seconds>(t));
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                   tm.tm_hour, tm.tm_min, tm.tm_sec, int(ms.count()));
@@ -43,7 +44,8 @@ std::string isoUtcMillis(Clock::time_point t) {
 
 std::string sortableUtc(Clock::time_point t) {
     const std::tm tm = utcOf(t);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - std::chrono::floor<std::chrono::seconds>(t));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t -
+                                                                          std::chrono::floor<std::chrono::seconds>(t));
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                   tm.tm_hour, tm.tm_min, tm.tm_sec, int(ms.count()));

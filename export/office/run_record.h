@@ -44,8 +44,8 @@ struct RunRecordName {
     Clock::time_point ended{};  // to the millisecond
     std::string kind, result;   // the history's words
     long long sent = 0;
-    std::string packageMonth;   // "AAAA-MM" for a package run's NFe-AAAA-MM.zip, else ""
-    std::string host;           // as hostKeyPart left it
+    std::string packageMonth;  // "AAAA-MM" for a package run's NFe-AAAA-MM.zip, else ""
+    std::string host;          // as hostKeyPart left it
 };
 // <prefix><company>/execucoes/AAAA/MM/<fim>_<kind>_<result>_<sent>[_<AAAAMM>]-<host>.json
 // (month of the end, UTC). A kind the history does not know gets the plain name.

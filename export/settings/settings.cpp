@@ -21,13 +21,9 @@ Settings readSettings(const std::string& settingsFile) {
 
 const std::vector<std::string>& generalSettingsKeys() {
     // The stamp's keys are the run's own (export/core/stamp.h).
-    static const std::vector<std::string> keys{"Base",
-                                               "PastaExportar",
-                                               "ExportaEmitidas",
-                                               "ExportaRecebidas",
-                                               "ExportaEmitidasVeiculos",
-                                               "Organizar",
-                                               "CertificadosConfiaveis"};
+    static const std::vector<std::string> keys{
+        "Base",      "PastaExportar",         "ExportaEmitidas", "ExportaRecebidas", "ExportaEmitidasVeiculos",
+        "Organizar", "CertificadosConfiaveis"};
     return keys;
 }
 

@@ -14,13 +14,13 @@
 namespace exports {
 
 struct Settings {
-    std::string file;          // the settings file itself (a file-system name)
-    std::string database;      // Base
+    std::string file;      // the settings file itself (a file-system name)
+    std::string database;  // Base
     // PastaExportar: file-system bytes; a relative name is taken from the
     // settings file's folder when the run resolves it.
     std::string outputFolder;
-    Kinds kinds;               // ExportaEmitidas, ExportaRecebidas, ExportaEmitidasVeiculos
-    std::string organize;      // Organizar: empty keeps the flat folder
+    Kinds kinds;           // ExportaEmitidas, ExportaRecebidas, ExportaEmitidasVeiculos
+    std::string organize;  // Organizar: empty keeps the flat folder
     // Every line of the section: each destination reads its own keys there
     // (the object store's Nuvem…), so a new one needs nothing added here.
     SettingsSection section;

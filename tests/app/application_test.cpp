@@ -17,7 +17,10 @@ public:
 };
 
 TEST(Application, ExceptionTextEndsWithAFullStop) {
-    struct Case { const char* what; QString text; } cases[] = {
+    struct Case {
+        const char* what;
+        QString text;
+    } cases[] = {
         {"Unable to write to /x/ConfigQuillan.ini", "Unable to write to /x/ConfigQuillan.ini."},
         {"Already ends.", "Already ends."},
         {"", "."},
@@ -29,8 +32,7 @@ TEST(Application, ExceptionTextEndsWithAFullStop) {
         // a byte that is not UTF-8 (a stored name, a server's message) reads as Windows-1252
         {"Arquivo NFe\xE7.XML recusado", "Arquivo NFeç.XML recusado."},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(TApplication::ExceptionText(std::runtime_error(c.what)), c.text) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(TApplication::ExceptionText(std::runtime_error(c.what)), c.text) << c.what;
 }
 
 TEST(Application, ErrorInAHandlerIsShownAndDoesNotUnwind) {

@@ -54,7 +54,10 @@ TEST_F(ConfigFileTest, DefaultsAreTheSectionAndSevenKeysInOrder) {
 }
 
 TEST_F(ConfigFileTest, OnlyACapitalSTicksABox) {
-    struct Case { const char* value; bool ticked; } cases[] = {
+    struct Case {
+        const char* value;
+        bool ticked;
+    } cases[] = {
         {"S", true}, {"s", false}, {"Sim", false}, {"", false}, {"N", false}, {" S ", true}, {"\"S\"", true},
     };
     for (const Case& c : cases) {
@@ -84,8 +87,9 @@ TEST_F(ConfigFileTest, LoadsEveryKeyWhateverItsCase) {
 TEST_F(ConfigFileTest, StampAndMarkAreStoredInOneReplace) {
     put("[Configuracoes]\r\nBase=x\r\nData=01/01/2010\r\nHora=00:00:00\r\nPastaExportar=/o/\r\n");
     exports::storeStamp(path_, *exports::parseStamp("25/12/2020", "10:05:37"), 1234, "2021-01-01 00:00:00.0000");
-    EXPECT_EQ(contents(), "[Configuracoes]\r\nBase=x\r\nData=25/12/2020\r\nHora=10:05:37\r\nPastaExportar=/o/\r\n"
-                          "MarcaTransacao=1234\r\nMarcaBase=2021-01-01 00:00:00.0000\r\n");
+    EXPECT_EQ(contents(),
+              "[Configuracoes]\r\nBase=x\r\nData=25/12/2020\r\nHora=10:05:37\r\nPastaExportar=/o/\r\n"
+              "MarcaTransacao=1234\r\nMarcaBase=2021-01-01 00:00:00.0000\r\n");
 }
 
 TEST_F(ConfigFileTest, UnwritableFileRaisesUnableToWrite) {

@@ -144,10 +144,14 @@ void MainWindowTest::layoutMatchesTheDesign() {
         QString text;
     };
     const LabelItem labels[] = {
-        {"databaseLabel", &w, {8, 16}, "Base de Dados"},         {"sequenceLabel", &w, {128, 8}, ""},
-        {"stampDateLabel", incremental, {8, 16}, "Data Ultima"}, {"stampTimeLabel", incremental, {112, 16}, "Hora Ultima"},
-        {"startDateLabel", period, {16, 16}, "Data Inicial"},    {"endDateLabel", period, {104, 16}, "Data Final"},
-        {"branchLabel", period, {192, 16}, "Filial"},            {"folderLabel", &w, {8, 248}, "Exportar Arquivos para:"},
+        {"databaseLabel", &w, {8, 16}, "Base de Dados"},
+        {"sequenceLabel", &w, {128, 8}, ""},
+        {"stampDateLabel", incremental, {8, 16}, "Data Ultima"},
+        {"stampTimeLabel", incremental, {112, 16}, "Hora Ultima"},
+        {"startDateLabel", period, {16, 16}, "Data Inicial"},
+        {"endDateLabel", period, {104, 16}, "Data Final"},
+        {"branchLabel", period, {192, 16}, "Filial"},
+        {"folderLabel", &w, {8, 248}, "Exportar Arquivos para:"},
     };
     for (const LabelItem& l : labels) {
         QLabel* label = control<QLabel>(w, l.name);
@@ -193,8 +197,9 @@ void MainWindowTest::captionsFitTheirControls() {
 void MainWindowTest::tabOrder() {
     TForm1 w(optionsFor(QString()));
     QList<QWidget*> expected;
-    for (const char* name : {"databaseEdit", "folderEdit", "generateButton", "stampTimeEdit", "stampDateEdit", "issuedBox",
-                             "receivedBox", "vehiclesBox", "startDateEdit", "endDateEdit", "branchEdit", "exportButton"})
+    for (const char* name :
+         {"databaseEdit", "folderEdit", "generateButton", "stampTimeEdit", "stampDateEdit", "issuedBox", "receivedBox",
+          "vehiclesBox", "startDateEdit", "endDateEdit", "branchEdit", "exportButton"})
         expected << control<QWidget>(w, name);
     QList<QWidget*> seen;
     QWidget* const first = expected.front();
@@ -420,7 +425,8 @@ void MainWindowTest::trayIconAndMenu() {
     QVERIFY(!tray->icon().availableSizes().isEmpty());
     QStringList items;
     for (QAction* a : menu->actions()) items << a->text();
-    QCOMPARE(items, (QStringList{"Abrir", QString::fromUtf8("Histórico"), QString::fromUtf8("Gerar pacote do mês anterior"), "Sair"}));
+    QCOMPARE(items, (QStringList{"Abrir", QString::fromUtf8("Histórico"),
+                                 QString::fromUtf8("Gerar pacote do mês anterior"), "Sair"}));
 }
 
 void MainWindowTest::trayDoubleClickOpens() {

@@ -165,10 +165,18 @@ TEST_F(ProgramTest, EveryCommandLineEndsWithAnAnswer) {
         {{"/exectua"}, {{"DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}}, 64, false, true, "/exectua"},
         {{"/executa", "/acver", "/xyz"}, {}, 64, false, true, "/xyz"},
         {{"--help"}, {}, 0, true, false, "/escritorio [HORAS]"},
-        {{}, {{"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}}, 69, false, false,
+        {{},
+         {{"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}},
+         69,
+         false,
+         false,
          "Sem tela"},
         // A display named but gone: the same, never an invisible window.
-        {{}, {{"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}}, 69, false, false,
+        {{},
+         {{"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}},
+         69,
+         false,
+         false,
          "não responde"},
     };
     for (const auto& c : cases) {
@@ -191,15 +199,20 @@ TEST_F(ProgramTest, UnattendedRunWorksWithoutAnyDisplay) {
     const auto client = db::FbClient::load(db::clientLibraryName());
     fixture::createDatabase(client, db, who);
     fixture::createSchema(client, db, who, fixture::Schema{});
-    fixture::runScript(client, db, who,
-                       "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML) VALUES "
-                       "(1, '2020-12-25 10:05:37', '" + fixture::accessKey(1) + "', '<NFe>um</NFe>');\n"
-                       "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_CANCELAMENTO, NFE_XML) VALUES "
-                       "(2, '2021-01-02 08:00:00', '" + fixture::accessKey(2) + "', '<canc>dois</canc>', '<NFe>dois</NFe>');\n");
+    fixture::runScript(
+        client, db, who,
+        "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML) VALUES "
+        "(1, '2020-12-25 10:05:37', '" +
+            fixture::accessKey(1) +
+            "', '<NFe>um</NFe>');\n"
+            "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_CANCELAMENTO, NFE_XML) VALUES "
+            "(2, '2021-01-02 08:00:00', '" +
+            fixture::accessKey(2) + "', '<canc>dois</canc>', '<NFe>dois</NFe>');\n");
     const fs::path out = dir_ / "xml";
     auto settings = [&](const std::string& data, const std::string& hora) {
-        return "[Configuracoes]\r\nBase=" + db + "\r\nData=" + data + "\r\nHora=" + hora + "\r\nPastaExportar=" +
-               out.string() + "/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n";
+        return "[Configuracoes]\r\nBase=" + db + "\r\nData=" + data + "\r\nHora=" + hora +
+               "\r\nPastaExportar=" + out.string() +
+               "/\r\nExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\n";
     };
     const std::map<std::string, std::string> expectedFiles = {
         {"NFe" + fixture::accessKey(1) + ".XML", "<NFe>um</NFe>\r\n"},
@@ -261,10 +274,12 @@ TEST_F(ProgramTest, StatusAnswersFromTheHistoryAlone) {
         return std::string(buf);
     };
     const fs::path history = dir_ / "ConfigQuillan.log.jsonl";
-    std::ofstream(history, std::ios::binary) << line(iso(200min), "completo", "") << line(iso(100min), "falhou", "Disco cheio");
+    std::ofstream(history, std::ios::binary)
+        << line(iso(200min), "completo", "") << line(iso(100min), "falhou", "Disco cheio");
     Child failed = start({"/status"}, bare);
     EXPECT_EQ(wait(failed), 1);
-    EXPECT_NE(slurp(failed.out).find("Exportação agendada (/executa) falhou em "), std::string::npos) << slurp(failed.out);
+    EXPECT_NE(slurp(failed.out).find("Exportação agendada (/executa) falhou em "), std::string::npos)
+        << slurp(failed.out);
     EXPECT_NE(slurp(failed.out).find(": Disco cheio; examinados 3"), std::string::npos) << slurp(failed.out);
 
     std::ofstream(history, std::ios::binary | std::ios::app) << line(iso(50min), "completo", "");

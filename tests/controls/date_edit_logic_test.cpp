@@ -62,15 +62,22 @@ TEST(DateEditKeys, StepAndYearCompletion) {
     EXPECT_EQ(StepDate(NullDate, 1, 46000.5), 46001.5);
     EXPECT_EQ(StepDate(NullDate, -1, 46000.5), 45999.5);
 
-    struct Case { const char* in; const char* out; } cases[] = {
-        {"15/03/    ", "15/03/2026"}, {"15/03/ 6  ", "15/03/2026"}, {"15/03/26  ", "15/03/2026"},
-        {"15/03/2025", "15/03/2025"}, {"15/03/99 1", "15/03/2099"}};
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {{"15/03/    ", "15/03/2026"},
+                 {"15/03/ 6  ", "15/03/2026"},
+                 {"15/03/26  ", "15/03/2026"},
+                 {"15/03/2025", "15/03/2025"},
+                 {"15/03/99 1", "15/03/2099"}};
     for (auto c : cases) EXPECT_EQ(CompleteYearField(c.in, 2026), c.out) << c.in;
 }
 
 TEST(DateEditMouse, SegmentsOfTheText) {
-    struct Case { int index; int start, length; } cases[] = {
-        {1, 0, 2}, {3, 0, 2}, {4, 3, 2}, {7, 3, 2}, {8, 6, 4}, {10, 6, 4}, {0, 6, 4}};
+    struct Case {
+        int index;
+        int start, length;
+    } cases[] = {{1, 0, 2}, {3, 0, 2}, {4, 3, 2}, {7, 3, 2}, {8, 6, 4}, {10, 6, 4}, {0, 6, 4}};
     for (auto c : cases) {
         Segment s = SegmentForChar(c.index, DMY);
         EXPECT_EQ(s.start, c.start) << c.index;

@@ -96,11 +96,16 @@ private slots:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("text");
         const auto t = Today();
-        QTest::newRow("complete") << "15032026" << "15/03/2026";
-        QTest::newRow("two-digit year") << "150326" << "15/03/2026";
-        QTest::newRow("day past the month") << "31022026" << "28/02/2026";
-        QTest::newRow("day and month too big") << "45132026" << "31/12/2026";
-        QTest::newRow("zeros are empty") << "00000000" << "  /  /    ";
+        QTest::newRow("complete") << "15032026"
+                                  << "15/03/2026";
+        QTest::newRow("two-digit year") << "150326"
+                                        << "15/03/2026";
+        QTest::newRow("day past the month") << "31022026"
+                                            << "28/02/2026";
+        QTest::newRow("day and month too big") << "45132026"
+                                               << "31/12/2026";
+        QTest::newRow("zeros are empty") << "00000000"
+                                         << "  /  /    ";
         const int may = qMin(t.day, 31);
         QTest::newRow("only the month") << "  05" << Two(may) + "/05/" + QString::number(t.year);
         const int april = qMin(t.day, 30);

@@ -16,13 +16,17 @@ DateTime Encode(int y, int m, int d) {
 }  // namespace
 
 TEST(DateUtils, MonthLengthsAndValidity) {
-    struct Case { int y, m, days; } cases[] = {
-        {2024, 2, 29}, {1900, 2, 28}, {2000, 2, 29}, {2026, 2, 28}, {2026, 4, 30}, {2026, 12, 31}, {1, 1, 31}};
+    struct Case {
+        int y, m, days;
+    } cases[] = {{2024, 2, 29}, {1900, 2, 28}, {2000, 2, 29}, {2026, 2, 28}, {2026, 4, 30}, {2026, 12, 31}, {1, 1, 31}};
     for (auto c : cases) EXPECT_EQ(DaysInMonth(c.y, c.m), c.days) << c.y << "-" << c.m;
 
-    struct V { int y, m, d; bool ok; } valid[] = {
-        {0, 1, 1, false},    {10000, 1, 1, false}, {2026, 4, 31, false}, {2026, 13, 1, false},
-        {2026, 0, 1, false}, {2026, 1, 0, false},  {2024, 2, 29, true},  {9999, 12, 31, true}, {1, 1, 1, true}};
+    struct V {
+        int y, m, d;
+        bool ok;
+    } valid[] = {{0, 1, 1, false},     {10000, 1, 1, false}, {2026, 4, 31, false},
+                 {2026, 13, 1, false}, {2026, 0, 1, false},  {2026, 1, 0, false},
+                 {2024, 2, 29, true},  {9999, 12, 31, true}, {1, 1, 1, true}};
     for (auto v : valid) EXPECT_EQ(ValidDateParts(v.y, v.m, v.d), v.ok) << v.y << "-" << v.m << "-" << v.d;
 
     EXPECT_TRUE(ValidDate(Encode(2026, 3, 15)));
@@ -31,9 +35,11 @@ TEST(DateUtils, MonthLengthsAndValidity) {
 }
 
 TEST(DateUtils, DateOrderOfFormats) {
-    struct Case { const char* fmt; DateOrder order; } cases[] = {
-        {"yyyy-MM-dd", YMD}, {"dd.MM.yyyy", DMY}, {"", DMY},        {"M/d/yyyy", MDY},
-        {"dd/MM/yyyy", DMY}, {"-- y", YMD},       {"hh:nn", DMY}};
+    struct Case {
+        const char* fmt;
+        DateOrder order;
+    } cases[] = {{"yyyy-MM-dd", YMD}, {"dd.MM.yyyy", DMY}, {"", DMY},     {"M/d/yyyy", MDY},
+                 {"dd/MM/yyyy", DMY}, {"-- y", YMD},       {"hh:nn", DMY}};
     for (auto c : cases) EXPECT_EQ(GetDateOrder(c.fmt), c.order) << c.fmt;
 }
 
@@ -52,9 +58,10 @@ TEST(DateUtils, DefaultFormatAndMaskFollowTheLocale) {
 }
 
 TEST(DateUtils, TwoDigitYearsMoveWithTheClock) {
-    struct Case { int in, year, out; } cases[] = {
-        {65, 2026, 2065}, {66, 2026, 1966}, {0, 2026, 2000}, {99, 2026, 1999},
-        {100, 2026, 100}, {2026, 2026, 2026}, {66, 2027, 2066}, {5, 1999, 2005}};
+    struct Case {
+        int in, year, out;
+    } cases[] = {{65, 2026, 2065}, {66, 2026, 1966},   {0, 2026, 2000},  {99, 2026, 1999},
+                 {100, 2026, 100}, {2026, 2026, 2026}, {66, 2027, 2066}, {5, 1999, 2005}};
     for (auto c : cases) EXPECT_EQ(ExpandTwoDigitYear(c.in, c.year), c.out) << c.in << " in " << c.year;
 }
 
@@ -90,8 +97,8 @@ TEST(DateUtils, StrToDateByFormat) {
     } cases[] = {
         {"DD/MM/YYYY", "15/03/2026", true, 2026, 3, 15},
         {"DD/MM/YYYY", "31/02/2026", false, 0, 0, 0},
-        {"DD/MM/YYYY", "5/3/26", true, 2026, 3, 5},     // fallback scan, year expanded
-        {"DD/MM/YYYY", "5/3", true, 2026, 3, 5},        // current year
+        {"DD/MM/YYYY", "5/3/26", true, 2026, 3, 5},       // fallback scan, year expanded
+        {"DD/MM/YYYY", "5/3", true, 2026, 3, 5},          // current year
         {"DD/MM/YYYY", " 5/ 3/1999 ", true, 1999, 3, 5},  // longer than the format: the scan reads it
         {"DD/MM/YYYY", "29/02/2024", true, 2024, 2, 29},
         {"DD/MM/YY", "15/03/70", true, 1970, 3, 15},
@@ -120,9 +127,9 @@ TEST(DateUtils, ExtractDateField) {
     auto fs = PtBr();
     EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "15/03/2026", 'd', 1, -1, 1, fs), 15);
     EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "15/03/2026", 'y', 1, -1, 0, fs), 2026);
-    EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "  /03/2026", 'd', 1, -1, 1, fs), -1);   // blank field
-    EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "15/03/2026", 'm', 3, -1, 0, fs), 0);    // no MMM
-    EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "15/03/2026x", 'd', 1, -1, 7, fs), 7);   // longer text
-    EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "1a/03/2026", 'd', 1, -1, 7, fs), -1);   // not a number
+    EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "  /03/2026", 'd', 1, -1, 1, fs), -1);  // blank field
+    EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "15/03/2026", 'm', 3, -1, 0, fs), 0);   // no MMM
+    EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "15/03/2026x", 'd', 1, -1, 7, fs), 7);  // longer text
+    EXPECT_EQ(ExtractDateField("DD/MM/YYYY", "1a/03/2026", 'd', 1, -1, 7, fs), -1);  // not a number
     EXPECT_EQ(ExtractDateField("DD/MMM/YYYY", "15/xyz/2026", 'm', 3, -1, 0, EnUs()), -1);
 }

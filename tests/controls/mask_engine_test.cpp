@@ -17,10 +17,8 @@ struct Typist {
     void Type(const std::string& keys) {
         for (char k : keys) {
             int c = k == '\b' ? m.Backspace(caret, caret, 0) : m.TypeChar(caret, caret, 0, char32_t(k));
-            if (c < 0)
-                ++refused;
-            else
-                caret = c;
+            if (c < 0) ++refused;
+            else caret = c;
         }
     }
 };
@@ -44,15 +42,20 @@ TEST(MaskEngine, ParsesTheDateMask) {
 }
 
 TEST(MaskEngine, TypingOverPositionsStepsOverLiterals) {
-    struct Case { const char* mask; const char* keys; const char* text; int refused; } cases[] = {
+    struct Case {
+        const char* mask;
+        const char* keys;
+        const char* text;
+        int refused;
+    } cases[] = {
         {"!99/99/9999;1; ", "15032026", "15/03/2026", 0},
-        {"!99/99/9999;1; ", "15/03/2026", "15/03/2026", 0},   // typed literals step over theirs
-        {"!99/99/9999;1; ", "1a5", "15/  /    ", 1},          // a letter is refused
-        {"!99/99/9999;1; ", "150320261", "15/03/2026", 1},    // nothing after the end
-        {"!99/99/9999;1; ", "1503\b\b07", "15/07/    ", 0},   // Backspace leaves blanks, steps back over "/"
-        {"!99/99/9999;1; ", "15\b\b\b", "  /  /    ", 0},     // Backspace at the start does nothing
-        {"!99/99/9999;1; ", "  05", "  /05/    ", 0},     // optional positions take blanks
-        {"00-000;1;_", "1 ", "1_-___", 1},                // required ones do not
+        {"!99/99/9999;1; ", "15/03/2026", "15/03/2026", 0},  // typed literals step over theirs
+        {"!99/99/9999;1; ", "1a5", "15/  /    ", 1},         // a letter is refused
+        {"!99/99/9999;1; ", "150320261", "15/03/2026", 1},   // nothing after the end
+        {"!99/99/9999;1; ", "1503\b\b07", "15/07/    ", 0},  // Backspace leaves blanks, steps back over "/"
+        {"!99/99/9999;1; ", "15\b\b\b", "  /  /    ", 0},    // Backspace at the start does nothing
+        {"!99/99/9999;1; ", "  05", "  /05/    ", 0},        // optional positions take blanks
+        {"00-000;1;_", "1 ", "1_-___", 1},                   // required ones do not
         {"00-000;1;_", "12345", "12-345", 0},
         {"LL-00;1;_", "ab12", "ab-12", 0},
         {"LL-00;1;_", "1", "__-__", 1},
@@ -84,13 +87,18 @@ TEST(MaskEngine, SelectionAndDelete) {
 }
 
 TEST(MaskEngine, SetTextSpreadsShortFields) {
-    struct Case { const char* mask; const char* in; const char* edit; const char* text; } cases[] = {
+    struct Case {
+        const char* mask;
+        const char* in;
+        const char* edit;
+        const char* text;
+    } cases[] = {
         {"!99/99/9999;1; ", "15/03/2026", "15/03/2026", "15/03/2026"},
         {"!99/99/9999;1; ", "", "  /  /    ", "  /  /    "},
-        {"!99/99/9999;1; ", "5/3/26", " 5/ 3/  26", " 5/ 3/  26"},   // "!" pads on the left
-        {"99/99/9999;1; ", "5/3/26", "5 /3 /26  ", "5 /3 /26  "},    // without it on the right
+        {"!99/99/9999;1; ", "5/3/26", " 5/ 3/  26", " 5/ 3/  26"},      // "!" pads on the left
+        {"99/99/9999;1; ", "5/3/26", "5 /3 /26  ", "5 /3 /26  "},       // without it on the right
         {"!99/99/9999;1; ", "ab/03/2026", "  /03/2026", "  /03/2026"},  // wrong characters stay blank
-        {"00-000;0;_", "12345", "12-345", "12345"},                  // literals left out of the text
+        {"00-000;0;_", "12345", "12-345", "12345"},                     // literals left out of the text
     };
     for (const Case& c : cases) {
         MaskEngine m(U(c.mask));

@@ -88,13 +88,20 @@ private slots:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("value");
-        QTest::newRow("decimal comma") << "1,5" << "1,5" << 1.5;
-        QTest::newRow("dot is the thousands mark") << "1.5" << "15" << 15.0;
-        QTest::newRow("third decimal refused") << "1,234" << "1,23" << 1.23;
-        QTest::newRow("exponent") << "1E3" << "1000" << 1000.0;
-        QTest::newRow("minus at the start") << "-7" << "-7" << -7.0;
-        QTest::newRow("letters refused") << "4a2" << "42" << 42.0;
-        QTest::newRow("cleared") << "" << "0" << 0.0;
+        QTest::newRow("decimal comma") << "1,5"
+                                       << "1,5" << 1.5;
+        QTest::newRow("dot is the thousands mark") << "1.5"
+                                                   << "15" << 15.0;
+        QTest::newRow("third decimal refused") << "1,234"
+                                               << "1,23" << 1.23;
+        QTest::newRow("exponent") << "1E3"
+                                  << "1000" << 1000.0;
+        QTest::newRow("minus at the start") << "-7"
+                                            << "-7" << -7.0;
+        QTest::newRow("letters refused") << "4a2"
+                                         << "42" << 42.0;
+        QTest::newRow("cleared") << ""
+                                 << "0" << 0.0;
     }
     void typedTextAndLeaving() {
         QFETCH(QString, keys);

@@ -6,16 +6,20 @@ using controls::FormatFloat;
 using controls::FormatGeneral;
 
 TEST(NumberPatterns, Sections) {
-    struct Case { const char* pattern; long double v; const char* out; } cases[] = {
+    struct Case {
+        const char* pattern;
+        long double v;
+        const char* out;
+    } cases[] = {
         {"0.00;(0.00);zero", -1.5L, "(1,50)"},
         {"0.00;(0.00);zero", 0, "zero"},
-        {"0.00;(0.00);zero", 0.004L, "zero"},   // rounds to zero in its section
+        {"0.00;(0.00);zero", 0.004L, "zero"},  // rounds to zero in its section
         {"0.00;(0.00);zero", -0.004L, "zero"},
-        {"0.00", -1.5L, "-1,50"},               // no negative section: minus in front
-        {"0.00;", -1.5L, "-1,50"},              // an empty one counts as missing
+        {"0.00", -1.5L, "-1,50"},   // no negative section: minus in front
+        {"0.00;", -1.5L, "-1,50"},  // an empty one counts as missing
         {"0.00;;", 0, "0,00"},
         {"#", 0, ""},
-        {"0", 0.5L, "1"},                       // half away from zero
+        {"0", 0.5L, "1"},  // half away from zero
         {"0", -0.5L, "-1"},
         {"0.0", 0.05L, "0,1"},
     };
@@ -23,7 +27,11 @@ TEST(NumberPatterns, Sections) {
 }
 
 TEST(NumberPatterns, DigitsGroupingLiteralsAndQuotes) {
-    struct Case { const char* pattern; long double v; const char* out; } cases[] = {
+    struct Case {
+        const char* pattern;
+        long double v;
+        const char* out;
+    } cases[] = {
         {"#,##0.00", 1234567.891L, "1.234.567,89"},
         {"#,##0", 999, "999"},
         {"#,##0", 1000, "1.000"},
@@ -32,29 +40,35 @@ TEST(NumberPatterns, DigitsGroupingLiteralsAndQuotes) {
         {"#.##", 0.5L, ",5"},
         {"0.##", 12, "12"},
         {"0.#0", 1.5L, "1,50"},
-        {"00", 12345, "12345"},                 // extra digits at the first placeholder
+        {"00", 12345, "12345"},  // extra digits at the first placeholder
         {"'R$ '#,##0.00", 1234.5L, "R$ 1.234,50"},
         {"\"#\"0", 7, "#7"},
         {"0 kg", 3, "3 kg"},
         {"##-##", 1234, "12-34"},
-        {"##-##", 4, "-4"},                     // literals stand whether or not digits came before
+        {"##-##", 4, "-4"},  // literals stand whether or not digits came before
     };
     for (auto c : cases) EXPECT_EQ(FormatFloat(c.pattern, c.v, ',', '.'), c.out) << c.pattern << " " << double(c.v);
 }
 
 TEST(NumberPatterns, Scientific) {
-    struct Case { const char* pattern; long double v; const char* out; } cases[] = {
-        {"0.00E+00", 12345, "1,23E+04"},
-        {"0.00E+00", 0.00012345L, "1,23E-04"},
-        {"0.00E-00", 12345, "1,23E04"},
-        {"0.0e+0", 9.96L, "1,0e+1"},           // the carry moves the exponent
+    struct Case {
+        const char* pattern;
+        long double v;
+        const char* out;
+    } cases[] = {
+        {"0.00E+00", 12345, "1,23E+04"}, {"0.00E+00", 0.00012345L, "1,23E-04"},
+        {"0.00E-00", 12345, "1,23E04"},  {"0.0e+0", 9.96L, "1,0e+1"},  // the carry moves the exponent
         {"0.00E+00", 0, "0,00E+00"},
     };
     for (auto c : cases) EXPECT_EQ(FormatFloat(c.pattern, c.v, ',', '.'), c.out) << c.pattern << " " << double(c.v);
 }
 
 TEST(NumberPatterns, GeneralFormat) {
-    struct Case { long double v; int digits; const char* out; } cases[] = {
+    struct Case {
+        long double v;
+        int digits;
+        const char* out;
+    } cases[] = {
         {8, 16, "8"},
         {1.0L / 3, 16, "0,3333333333333333"},
         {2.0L / 3, 16, "0,6666666666666667"},

@@ -48,7 +48,8 @@ public:
         xcb_connection_t* c = x11->connection();
         if (!atom) {
             static const char name[] = "EXPORTAR_TEST_SETTLE";
-            xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+            xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name),
+                                                               nullptr);
             if (!r) return false;
             atom = r->atom;
             free(r);
@@ -256,7 +257,8 @@ private slots:
         // pixel further out does not.
         QTest::qWait(100);
         const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-        if (qEnvironmentVariableIsSet("EDITORS_SHOT")) shot.copy(60, 60, 400, 360).save(qEnvironmentVariable("EDITORS_SHOT"));
+        if (qEnvironmentVariableIsSet("EDITORS_SHOT"))
+            shot.copy(60, 60, 400, 360).save(qEnvironmentVariable("EDITORS_SHOT"));
         const int y = g.center().y();
         const QColor behind = shot.pixelColor(g.left() - 10, y);
         QCOMPARE(behind, QColor(200, 200, 200));
@@ -288,7 +290,7 @@ private slots:
         button->setFocusPolicy(Qt::NoFocus);  // only the press asks to close
         QTimer* watch = h->CheckTimer;
         QTest::mouseClick(button, Qt::LeftButton);
-        QTRY_COMPARE(refused, 1);  // the watch asked, the handler said no
+        QTRY_COMPARE(refused, 1);     // the watch asked, the handler said no
         QVERIFY(waitForTick(watch));  // and the watch goes on without asking again
         QVERIFY(popup()->isVisible());
         QCOMPARE(refused, 1);

@@ -13,7 +13,8 @@
 // call is handled only after them.
 inline bool deliverPostedEvents(int timeoutMs = 5000) {
     auto reached = std::make_shared<bool>(false);
-    QMetaObject::invokeMethod(qApp, [reached] { *reached = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [reached] { *reached = true; }, Qt::QueuedConnection);
     return QTest::qWaitFor([reached] { return *reached; }, timeoutMs);
 }
 

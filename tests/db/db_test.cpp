@@ -21,8 +21,7 @@ namespace {
 
 const std::vector<std::string> kAppLogin = {"user_name=KORVA", "password=##736948"};
 
-std::shared_ptr<db::FbClient> client()
-{
+std::shared_ptr<db::FbClient> client() {
     static std::shared_ptr<db::FbClient> c = db::FbClient::load(db::clientLibraryName());
     return c;
 }
@@ -37,7 +36,11 @@ CREATE TABLE KINDS (
 GRANT SELECT ON KINDS TO PUBLIC;
 INSERT INTO KINDS VALUES (1, 7, 42, 9000000000, 1234.50,
   '2021-01-09', '2020-12-25 10:05:37', '08:09:10',
-  'Jo)" "\xE3" R"(o', 'Concei)" "\xE7\xE3" R"(o', 'a' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'b' || ASCII_CHAR(10) || 'c');
+  'Jo)"
+                           "\xE3"
+                           R"(o', 'Concei)"
+                           "\xE7\xE3"
+                           R"(o', 'a' || ASCII_CHAR(13) || ASCII_CHAR(10) || 'b' || ASCII_CHAR(10) || 'c');
 INSERT INTO KINDS VALUES (2, -7, -42, -9000000000, -0.05,
   '1899-12-30', '2021-01-10 00:00:00', '00:00:00',
   '', '  blanks kept  ', '');
@@ -46,17 +49,14 @@ INSERT INTO KINDS (ID) VALUES (3);
 
 enum class Mode { Embedded, Server };
 
-std::string modeName(const testing::TestParamInfo<Mode>& i)
-{
+std::string modeName(const testing::TestParamInfo<Mode>& i) {
     return i.param == Mode::Embedded ? "Embedded" : "Server";
 }
 
 class DbTest : public testing::TestWithParam<Mode> {
 protected:
-    void SetUp() override
-    {
-        if (GetParam() == Mode::Server)
-            REQUIRE_FIREBIRD_SERVER();
+    void SetUp() override {
+        if (GetParam() == Mode::Server) REQUIRE_FIREBIRD_SERVER();
         char tmpl[] = "/tmp/dbtest.XXXXXX";
         ASSERT_TRUE(mkdtemp(tmpl));
         dir_ = tmpl;
@@ -69,24 +69,17 @@ protected:
         fixture::runScript(client(), file_, sysdba, kKindsScript);
         fs::permissions(file_, fs::perms::all);
     }
-    void TearDown() override
-    {
-        if (!dir_.empty())
-            fs::remove_all(dir_);
+    void TearDown() override {
+        if (!dir_.empty()) fs::remove_all(dir_);
     }
 
-    std::string name() const
-    {
-        return GetParam() == Mode::Server ? "localhost:" + file_ : file_;
-    }
+    std::string name() const { return GetParam() == Mode::Server ? "localhost:" + file_ : file_; }
     void connect() { database_ = std::make_unique<db::Database>(client(), name(), kAppLogin); }
     db::Database& database() { return *database_; }
     // The first column of every row, as text.
-    static std::vector<std::string> column(db::Query& q)
-    {
+    static std::vector<std::string> column(db::Query& q) {
         std::vector<std::string> out;
-        for (q.execute(); !q.eof(); q.next())
-            out.push_back(q.text(0));
+        for (q.execute(); !q.eof(); q.next()) out.push_back(q.text(0));
         return out;
     }
 
@@ -94,8 +87,7 @@ protected:
     std::unique_ptr<db::Database> database_;
 };
 
-TEST_P(DbTest, ValuesReadAsStored)
-{
+TEST_P(DbTest, ValuesReadAsStored) {
     connect();
     db::Query q(database(), "SELECT ID, S, N, B, C, V, X FROM KINDS ORDER BY ID");
     struct Row {
@@ -118,8 +110,7 @@ TEST_P(DbTest, ValuesReadAsStored)
         EXPECT_EQ(q.text(5), row.v) << id;
         EXPECT_EQ(q.text(6), row.x) << id;
         // Only row 3 is NULL: the empty text and the blank CHAR of row 2 are not.
-        for (int c = 1; c <= 6; ++c)
-            EXPECT_EQ(q.isNull(c), id == 3) << id << " column " << c;
+        for (int c = 1; c <= 6; ++c) EXPECT_EQ(q.isNull(c), id == 3) << id << " column " << c;
         q.next();
     }
     EXPECT_TRUE(q.eof());
@@ -134,13 +125,11 @@ TEST_P(DbTest, ValuesReadAsStored)
     EXPECT_THROW(other.text(4), db::DbError);  // a number is no text
 }
 
-TEST_P(DbTest, TextBlobOverManySegmentsReadsWhole)
-{
+TEST_P(DbTest, TextBlobOverManySegmentsReadsWhole) {
     std::string big;
     for (int i = 0; big.size() < 300 * 1024; ++i) {
         big += static_cast<char>(1 + i % 255);  // every byte value but NUL
-        if (i % 997 == 0)
-            big += "\r\n";
+        if (i % 997 == 0) big += "\r\n";
     }
     fixture::setText(client(), file_, {}, 1, "NFE_DISTRIBUICAO", big);
     connect();
@@ -163,8 +152,7 @@ TEST_P(DbTest, TextBlobOverManySegmentsReadsWhole)
     EXPECT_EQ(doc.substr(doc.size() - 25), "</infNFe></NFe></nfeProc>");
 }
 
-TEST_P(DbTest, Parameters)
-{
+TEST_P(DbTest, Parameters) {
     connect();
     struct Case {
         const char* what;
@@ -177,17 +165,17 @@ TEST_P(DbTest, Parameters)
         {"negative integer", "B = :P", [](db::Query& q) { q.setInteger("p", -9000000000LL); }, {"2"}},
         {"text converted by the server", "N = :P", [](db::Query& q) { q.setText("p", "42"); }, {"1"}},
         {"text to a date column", "D = :P", [](db::Query& q) { q.setText("p", "2021-01-09"); }, {"1"}},
-        {"text bytes compared as stored", "V = :P",
-         [](db::Query& q) { q.setText("p", "Concei\xE7\xE3o"); }, {"1"}},
-        {"empty text is NULL", "N = :P OR N IS NOT DISTINCT FROM :P",
-         [](db::Query& q) { q.setText("p", ""); }, {"3"}},
+        {"text bytes compared as stored", "V = :P", [](db::Query& q) { q.setText("p", "Concei\xE7\xE3o"); }, {"1"}},
+        {"empty text is NULL", "N = :P OR N IS NOT DISTINCT FROM :P", [](db::Query& q) { q.setText("p", ""); }, {"3"}},
         {"unassigned is NULL", "S IS NOT DISTINCT FROM :P", [](db::Query&) {}, {"3"}},
-        {"a literal's colons are no parameter", "TS = '2020-12-25 10:05:37' AND V <> ':P' -- :Q",
-         [](db::Query& q) { EXPECT_THROW(q.setText("Q", "x"), db::DbError); }, {"1"}},
+        {"a literal's colons are no parameter",
+         "TS = '2020-12-25 10:05:37' AND V <> ':P' -- :Q",
+         [](db::Query& q) { EXPECT_THROW(q.setText("Q", "x"), db::DbError); },
+         {"1"}},
     };
     for (const Case& c : cases) {
-        db::Query q(database(), std::string("SELECT CAST(ID AS VARCHAR(4)) FROM KINDS WHERE ") + c.where +
-                                    " ORDER BY ID");
+        db::Query q(database(),
+                    std::string("SELECT CAST(ID AS VARCHAR(4)) FROM KINDS WHERE ") + c.where + " ORDER BY ID");
         c.bind(q);
         EXPECT_EQ(column(q), c.ids) << c.what;
     }
@@ -201,14 +189,12 @@ TEST_P(DbTest, Parameters)
     EXPECT_EQ(q.integer(0), 2);
 }
 
-TEST_P(DbTest, DemoDocumentsAndPeriods)
-{
+TEST_P(DbTest, DemoDocumentsAndPeriods) {
     connect();
     db::Query documents(database(), demo_queries::kDocuments);
     // Without a key (8) or without any text (9): not exportable.
     std::vector<int64_t> seqs;
-    for (documents.execute(); !documents.eof(); documents.next())
-        seqs.push_back(documents.integer(0));
+    for (documents.execute(); !documents.eof(); documents.next()) seqs.push_back(documents.integer(0));
     EXPECT_EQ(seqs, (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, 16}));
 
     db::Query texts(database(), demo_queries::kTexts);
@@ -228,12 +214,11 @@ TEST_P(DbTest, DemoDocumentsAndPeriods)
         std::vector<std::string> rows;  // flag|key seq|tax number
     };
     const std::vector<Period> periods = {
-        {"2021-02-01", "2021-03-31", "2",
-         {"E|5|44555666000199", "S|6|11222333000181", "S|11|12345678901   "}},
+        {"2021-02-01", "2021-03-31", "2", {"E|5|44555666000199", "S|6|11222333000181", "S|11|12345678901   "}},
         {"2020-12-25", "2020-12-25", "1", {"S|1|11222333000181"}},  // 16 is not cancelada 1
         {"2021-03-01", "2021-03-31", "0", {"S|15|11222333000181"}},
-        {"2021-01-01", "2021-12-31", "", {}},                       // NULL branch
-        {"2021-03-31", "2021-01-01", "1", {}},                      // reversed range
+        {"2021-01-01", "2021-12-31", "", {}},   // NULL branch
+        {"2021-03-31", "2021-01-01", "1", {}},  // reversed range
         {"1899-12-30", "1899-12-30", "1", {}},
     };
     db::Query period(database(), demo_queries::kPeriod);
@@ -266,8 +251,7 @@ TEST_P(DbTest, DemoDocumentsAndPeriods)
     EXPECT_TRUE(period.eof());
 }
 
-TEST_P(DbTest, RowsOneAtATime)
-{
+TEST_P(DbTest, RowsOneAtATime) {
     connect();
     // An empty result is at its end at once, and reads as NULL.
     db::Query none(database(), "SELECT PAI_SEQU FROM MVTO_PAI WHERE PAI_SEQU = -1");
@@ -294,8 +278,7 @@ TEST_P(DbTest, RowsOneAtATime)
     EXPECT_THROW(q.text(-1), db::DbError);
 }
 
-TEST_P(DbTest, OneSnapshotUntilCommit)
-{
+TEST_P(DbTest, OneSnapshotUntilCommit) {
     connect();
     db::Query q(database(), "SELECT COUNT(*) FROM MVTO_PAI");
     q.execute();
@@ -303,8 +286,7 @@ TEST_P(DbTest, OneSnapshotUntilCommit)
     EXPECT_TRUE(database().inTransaction());
 
     // Another program commits a row while this connection reads in its snapshot.
-    fixture::runScript(client(), GetParam() == Mode::Server ? name() : file_,
-                       fixture::defaultCredentials(name()),
+    fixture::runScript(client(), GetParam() == Mode::Server ? name() : file_, fixture::defaultCredentials(name()),
                        "INSERT INTO MVTO_PAI (PAI_SEQU) VALUES (99)");
     q.execute();
     EXPECT_EQ(q.integer(0), 15);  // same transaction, same snapshot
@@ -323,8 +305,7 @@ TEST_P(DbTest, OneSnapshotUntilCommit)
 
 // The page cache asked for reaches the engine that opens the file; a server
 // keeps the cache it has, and the attachment opens all the same.
-TEST_P(DbTest, PageCacheSizeIsPassedToTheEngine)
-{
+TEST_P(DbTest, PageCacheSizeIsPassedToTheEngine) {
     const bool embedded = GetParam() == Mode::Embedded;
     for (int pages : {75, 300}) {
         std::vector<std::string> params = kAppLogin;
@@ -333,17 +314,14 @@ TEST_P(DbTest, PageCacheSizeIsPassedToTheEngine)
         {
             db::Query q(d, "SELECT MON$PAGE_BUFFERS FROM MON$DATABASE");
             q.execute();
-            if (embedded)
-                EXPECT_EQ(q.integer(0), pages);
-            else
-                EXPECT_GT(q.integer(0), 0);
+            if (embedded) EXPECT_EQ(q.integer(0), pages);
+            else EXPECT_GT(q.integer(0), 0);
         }
         d.close();
     }
 }
 
-TEST_P(DbTest, ConnectionErrorsCarryTheLibraryText)
-{
+TEST_P(DbTest, ConnectionErrorsCarryTheLibraryText) {
     struct Case {
         const char* what;
         std::string name;
@@ -357,22 +335,26 @@ TEST_P(DbTest, ConnectionErrorsCarryTheLibraryText)
         {"empty name", "", kAppLogin, "Database name is missing", false},
         {"NUL in the name", name() + std::string(1, '\0') + "x", kAppLogin, "NUL byte", false},
         {"wrong path", missing, kAppLogin, "missing.fdb", false},
-        {"wrong password", name(), {"user_name=KORVA", "password=wrong"},
-         "Your user name and password are not defined", true},
-        {"unknown user", name(), {"user_name=NOBODY_HERE", "password=x"},
-         "Your user name and password are not defined", true},
+        {"wrong password",
+         name(),
+         {"user_name=KORVA", "password=wrong"},
+         "Your user name and password are not defined",
+         true},
+        {"unknown user",
+         name(),
+         {"user_name=NOBODY_HERE", "password=x"},
+         "Your user name and password are not defined",
+         true},
         {"unknown parameter", name(), {"user_nam=KORVA"}, "Unknown database parameter", false},
         {"page count", name(), {"user_name=KORVA", "cache_pages=2k"}, "cache_pages is not a page count", false},
     };
     for (const Case& c : cases) {
-        if (c.serverOnly && !server)
-            continue;  // the embedded engine takes any user
+        if (c.serverOnly && !server) continue;  // the embedded engine takes any user
         try {
             db::Database d(client(), c.name, c.params);
             ADD_FAILURE() << c.what << ": opened";
         } catch (const db::DbError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.text), std::string::npos)
-                << c.what << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.text), std::string::npos) << c.what << ": " << e.what();
         }
     }
     // A statement error carries the server's text and its SQL code.
@@ -392,8 +374,7 @@ TEST_P(DbTest, ConnectionErrorsCarryTheLibraryText)
 
 INSTANTIATE_TEST_SUITE_P(Db, DbTest, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
-TEST(FbClient, MissingLibraryNamesTheFile)
-{
+TEST(FbClient, MissingLibraryNamesTheFile) {
     for (const std::string file : {"libfbclient-missing.so.9", "/nonexistent/libfbclient.so.2", "libz.so.1"}) {
         try {
             db::FbClient::load(file);
@@ -406,18 +387,22 @@ TEST(FbClient, MissingLibraryNamesTheFile)
     }
 }
 
-TEST(FbClient, EnvironmentNamesTheLibrary)
-{
+TEST(FbClient, EnvironmentNamesTheLibrary) {
     const char* old = std::getenv("EXPORTAR_FBCLIENT");
     std::string saved = old ? old : "";
-    struct Case { const char* value; std::string want; };
+    struct Case {
+        const char* value;
+        std::string want;
+    };
     for (const Case& c : std::vector<Case>{{nullptr, "libfbclient.so.2"},
                                            {"", "libfbclient.so.2"},
                                            {"/opt/fb/lib/libfbclient.so", "/opt/fb/lib/libfbclient.so"}}) {
-        if (c.value) setenv("EXPORTAR_FBCLIENT", c.value, 1); else unsetenv("EXPORTAR_FBCLIENT");
+        if (c.value) setenv("EXPORTAR_FBCLIENT", c.value, 1);
+        else unsetenv("EXPORTAR_FBCLIENT");
         EXPECT_EQ(db::clientLibraryName(), c.want);
     }
-    if (old) setenv("EXPORTAR_FBCLIENT", saved.c_str(), 1); else unsetenv("EXPORTAR_FBCLIENT");
+    if (old) setenv("EXPORTAR_FBCLIENT", saved.c_str(), 1);
+    else unsetenv("EXPORTAR_FBCLIENT");
 }
 
 }  // namespace

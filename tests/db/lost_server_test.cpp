@@ -36,17 +36,14 @@ constexpr const char* kServerBinary = "/usr/sbin/firebird";
 constexpr const char* kIsql = "isql-fb";
 constexpr const char* kPassword = "masterkey";
 
-std::shared_ptr<db::FbClient> client()
-{
+std::shared_ptr<db::FbClient> client() {
     static std::shared_ptr<db::FbClient> c = db::FbClient::load(db::clientLibraryName());
     return c;
 }
 
-bool portAnswers(int port)
-{
+bool portAnswers(int port) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0)
-        return false;
+    if (s < 0) return false;
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
@@ -56,8 +53,7 @@ bool portAnswers(int port)
     return ok;
 }
 
-int freePort()
-{
+int freePort() {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -65,8 +61,7 @@ int freePort()
     socklen_t len = sizeof a;
     if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (s >= 0)
-            close(s);
+        if (s >= 0) close(s);
         return 0;
     }
     close(s);
@@ -82,29 +77,24 @@ public:
     static bool installed() { return access(kServerBinary, X_OK) == 0; }
 
     // Empty when the server runs; otherwise why it could not be started.
-    std::string start()
-    {
+    std::string start() {
         char tmpl[] = "/tmp/fbown.XXXXXX";
-        if (!mkdtemp(tmpl))
-            return "no temporary folder";
+        if (!mkdtemp(tmpl)) return "no temporary folder";
         dir_ = tmpl;
         fs::create_directory(dir_ + "/lock");
         port_ = freePort();
-        if (!port_)
-            return "no free port";
-        std::ofstream(dir_ + "/firebird.conf")
-            << "RemoteServicePort = " << port_ << "\n"
-            << "RemoteBindAddress = 127.0.0.1\n"
-            << "SecurityDatabase = " << dir_ << "/security3.fdb\n"
-            << "UdfAccess = None\n";
+        if (!port_) return "no free port";
+        std::ofstream(dir_ + "/firebird.conf") << "RemoteServicePort = " << port_ << "\n"
+                                               << "RemoteBindAddress = 127.0.0.1\n"
+                                               << "SecurityDatabase = " << dir_ << "/security3.fdb\n"
+                                               << "UdfAccess = None\n";
         // The users live in a security database of our own, made with the
         // embedded engine under this configuration.
-        std::ofstream(dir_ + "/users.sql")
-            << "create database '" << dir_ << "/security3.fdb' user SYSDBA;\n"
-            << "create user SYSDBA password '" << kPassword << "';\n"
-            << "commit;\n";
-        const std::string isql = environment() + " " + kIsql + " -q -i " + dir_ + "/users.sql > " +
-                                 dir_ + "/users.log 2>&1";
+        std::ofstream(dir_ + "/users.sql") << "create database '" << dir_ << "/security3.fdb' user SYSDBA;\n"
+                                           << "create user SYSDBA password '" << kPassword << "';\n"
+                                           << "commit;\n";
+        const std::string isql = environment() + " " + kIsql + " -q -i " + dir_ + "/users.sql > " + dir_ +
+                                 "/users.log 2>&1";
         if (std::system(isql.c_str()) != 0)
             return "could not create the security database (see " + dir_ + "/users.log)";
 
@@ -112,25 +102,21 @@ public:
         // threads may hold the allocator's lock in the child.
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "FIREBIRD", 8) != 0)
-                env.emplace_back(*e);
+            if (std::strncmp(*e, "FIREBIRD", 8) != 0) env.emplace_back(*e);
         env.push_back("FIREBIRD=" + dir_);
         env.push_back("FIREBIRD_LOCK=" + dir_ + "/lock");
         env.push_back("FIREBIRD_TMP=" + dir_);
         std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
+        for (std::string& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
         pid_ = fork();
-        if (pid_ < 0)
-            return "fork failed";
+        if (pid_ < 0) return "fork failed";
         if (pid_ == 0) {
             execle(kServerBinary, kServerBinary, static_cast<char*>(nullptr), envp.data());
             _exit(127);
         }
         for (int i = 0; i < 100; ++i) {
-            if (portAnswers(port_))
-                return {};
+            if (portAnswers(port_)) return {};
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
@@ -142,31 +128,25 @@ public:
     }
 
     // Ends the server the hard way, as a crash or an administrator would.
-    void kill()
-    {
-        if (pid_ <= 0)
-            return;
+    void kill() {
+        if (pid_ <= 0) return;
         ::kill(pid_, SIGKILL);
         int status = 0;
         waitpid(pid_, &status, 0);
         pid_ = -1;
     }
 
-    ~OwnServer()
-    {
+    ~OwnServer() {
         kill();
-        if (!dir_.empty())
-            fs::remove_all(dir_);
+        if (!dir_.empty()) fs::remove_all(dir_);
     }
 
-    std::string database(const std::string& file) const
-    {
+    std::string database(const std::string& file) const {
         return "localhost/" + std::to_string(port_) + ":" + dir_ + "/" + file;
     }
 
 private:
-    std::string environment() const
-    {
+    std::string environment() const {
         return "FIREBIRD=" + dir_ + " FIREBIRD_LOCK=" + dir_ + "/lock FIREBIRD_TMP=" + dir_;
     }
 
@@ -182,10 +162,8 @@ constexpr int kKillAfter = 150;
 
 class LostServer : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        REQUIRE_PREREQUISITE(OwnServer::installed(),
-                             kServerBinary << " is not installed (firebird3.0-server)");
+    void SetUp() override {
+        REQUIRE_PREREQUISITE(OwnServer::installed(), kServerBinary << " is not installed (firebird3.0-server)");
         const std::string why = server_.start();
         ASSERT_TRUE(why.empty()) << "could not start a Firebird server of our own: " << why;
         name_ = server_.database("lost.fdb");
@@ -197,11 +175,9 @@ protected:
 
     // Runs `step` for row after row until it throws; the server is killed
     // after kKillAfter rows. Returns the error's text.
-    std::string runUntilError(const std::function<void(int)>& step)
-    {
+    std::string runUntilError(const std::function<void(int)>& step) {
         for (int row = 0; row < kDocuments + 1; ++row) {
-            if (row == kKillAfter)
-                server_.kill();
+            if (row == kKillAfter) server_.kill();
             try {
                 step(row);
             } catch (const db::DbError& e) {
@@ -221,8 +197,7 @@ protected:
 // The rows stream (one held at a time) while a second statement reads each
 // document's text; the server dies under them. The queries, then the
 // connection, go as a run's source goes.
-TEST_F(LostServer, StreamingRowsEndsWithAnErrorAndCleansUp)
-{
+TEST_F(LostServer, StreamingRowsEndsWithAnErrorAndCleansUp) {
     struct Run {
         db::Database database;
         db::Query rows, texts;
@@ -245,8 +220,7 @@ TEST_F(LostServer, StreamingRowsEndsWithAnErrorAndCleansUp)
 
 // A statement made anew for every document, each with an open cursor and a
 // blob; then the next run tries again and fails cleanly.
-TEST_F(LostServer, PerDocumentQueriesEndWithAnErrorAndTheNextRunFailsCleanly)
-{
+TEST_F(LostServer, PerDocumentQueriesEndWithAnErrorAndTheNextRunFailsCleanly) {
     auto database = std::make_unique<db::Database>(client(), name_, kLogin);
     auto rows = std::make_unique<db::Query>(*database, demo_queries::kDocuments);
     rows->execute();
@@ -275,8 +249,7 @@ TEST_F(LostServer, PerDocumentQueriesEndWithAnErrorAndTheNextRunFailsCleanly)
 // Queries that go before their connection is closed: each drops its
 // statement on the dead connection, and the connection's close afterwards
 // must not touch what they left behind.
-TEST_F(LostServer, QueriesDestroyedBeforeTheConnectionCloses)
-{
+TEST_F(LostServer, QueriesDestroyedBeforeTheConnectionCloses) {
     db::Database database(client(), name_, kLogin);
     auto rows = std::make_unique<db::Query>(database, demo_queries::kDocuments);
     auto texts = std::make_unique<db::Query>(database, demo_queries::kTexts);

@@ -40,7 +40,7 @@ TEST(Bitmap32, FillAreaIsClippedToTheBitmap) {
 TEST(Bitmap32, BlendColorValuesDividesBy256) {
     EXPECT_EQ(BlendColorValues(0xFFFFFF, 0x000000, 255), 0xFEFEFEu);
     EXPECT_EQ(BlendColorValues(0x12FFFFFF, 0x000000, 0), 0x12000000u);  // high byte comes from A
-    EXPECT_EQ(BlendColorValues(0x0000FF, 0xFF0000, 128), 0x7E007Fu);  // 128 * 255 >> 8 and 127 * 255 >> 8
+    EXPECT_EQ(BlendColorValues(0x0000FF, 0xFF0000, 128), 0x7E007Fu);    // 128 * 255 >> 8 and 127 * 255 >> 8
 }
 
 struct ComposeCase {
@@ -113,10 +113,10 @@ TEST(Bitmap32, PaintFromTemplateCopiesCornersAndStretchesStrips) {
         int x, y;
         uint32_t expected;
     } probes[] = {
-        {0, 0, t(0, 0)},       {15, 8, t(15, 8)},     {15, 9, sentinel},     {8, 15, t(8, 15)},
-        {9, 15, sentinel},     {84, 51, t(17, 24)},   {99, 59, t(32, 32)},   {84, 0, t(17, 0)},
-        {91, 15, t(24, 15)},   {0, 51, t(0, 24)},     {50, 3, t(16, 3)},     {50, 56, t(16, 29)},
-        {4, 30, t(4, 16)},     {95, 30, t(28, 16)},   {50, 30, sentinel},    {50, 9, sentinel},
+        {0, 0, t(0, 0)},     {15, 8, t(15, 8)},   {15, 9, sentinel},   {8, 15, t(8, 15)},
+        {9, 15, sentinel},   {84, 51, t(17, 24)}, {99, 59, t(32, 32)}, {84, 0, t(17, 0)},
+        {91, 15, t(24, 15)}, {0, 51, t(0, 24)},   {50, 3, t(16, 3)},   {50, 56, t(16, 29)},
+        {4, 30, t(4, 16)},   {95, 30, t(28, 16)}, {50, 30, sentinel},  {50, 9, sentinel},
     };
     for (const Probe& p : probes) EXPECT_EQ(at(p.x, p.y), p.expected) << p.x << "," << p.y;
 }

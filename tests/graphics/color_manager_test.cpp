@@ -163,11 +163,12 @@ TEST(ColorManager, PixelFormatOfALayout) {
     struct {
         uint8_t spp, bps;
         TPixelFormat expected;
-    } cases[] = {{1, 1, TPixelFormat::pf1bit},   {1, 2, TPixelFormat::pf4bit},  {1, 4, TPixelFormat::pf4bit},
-                 {1, 8, TPixelFormat::pf8bit},   {1, 16, TPixelFormat::pf8bit}, {3, 5, TPixelFormat::pf15bit},
-                 {3, 8, TPixelFormat::pf24bit},  {4, 8, TPixelFormat::pf32bit}, {4, 4, TPixelFormat::pfCustom},
+    } cases[] = {{1, 1, TPixelFormat::pf1bit},  {1, 2, TPixelFormat::pf4bit},  {1, 4, TPixelFormat::pf4bit},
+                 {1, 8, TPixelFormat::pf8bit},  {1, 16, TPixelFormat::pf8bit}, {3, 5, TPixelFormat::pf15bit},
+                 {3, 8, TPixelFormat::pf24bit}, {4, 8, TPixelFormat::pf32bit}, {4, 4, TPixelFormat::pfCustom},
                  {2, 8, TPixelFormat::pfCustom}};
-    for (const auto& c : cases) EXPECT_EQ(TColorManager::PixelFormatOf(c.spp, c.bps), c.expected) << int(c.spp) << "/" << int(c.bps);
+    for (const auto& c : cases)
+        EXPECT_EQ(TColorManager::PixelFormatOf(c.spp, c.bps), c.expected) << int(c.spp) << "/" << int(c.bps);
 }
 
 TEST(ColorManager, ChangedOnlyWhenAValueChanges) {

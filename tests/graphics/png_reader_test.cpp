@@ -135,20 +135,35 @@ INSTANTIATE_TEST_SUITE_P(
     PngReader, ChunkRules,
     ::testing::Values(
         ChunkCase{"LowercaseTypesAreRecognised",
-                  [] { return Concat({Head(), Chunk("idat", Deflate(kRgbaRows)), Chunk("iend", {})}); }, nullptr},
+                  [] {
+                      return Concat({Head(), Chunk("idat", Deflate(kRgbaRows)), Chunk("iend", {})});
+                  },
+                  nullptr},
         ChunkCase{"UnknownAncillaryBeforeDataIsSkipped",
-                  [] { return Concat({Head(), Chunk("zzZZ", Bytes(5, 3)), Data(), Chunk("IEND", {})}); }, nullptr},
+                  [] {
+                      return Concat({Head(), Chunk("zzZZ", Bytes(5, 3)), Data(), Chunk("IEND", {})});
+                  },
+                  nullptr},
         ChunkCase{"UnknownCriticalBeforeDataIsRefused",
-                  [] { return Concat({Head(), Chunk("ZZZZ", Bytes(5, 3)), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Head(), Chunk("ZZZZ", Bytes(5, 3)), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load PNG image. Unexpected but critical chunk detected."},
         ChunkCase{"AncillaryAfterDataIsSkipped",
-                  [] { return Concat({Head(), Data(), Chunk("tEXt", Bytes(4, 65), true), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Head(), Data(), Chunk("tEXt", Bytes(4, 65), true), Chunk("IEND", {})});
+                  },
                   nullptr},
         ChunkCase{"CriticalAfterDataIsRefused",
-                  [] { return Concat({Head(), Data(), Chunk("PLTE", Bytes(3, 0)), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Head(), Data(), Chunk("PLTE", Bytes(3, 0)), Chunk("IEND", {})});
+                  },
                   "Cannot load PNG image. Unexpected but critical chunk detected."},
         ChunkCase{"IendEndsTheLoadBeforeTrailingBytes",
-                  [] { return Concat({Head(), Data(), Chunk("IEND", {}), Bytes{1, 2, 3}}); }, nullptr},
+                  [] {
+                      return Concat({Head(), Data(), Chunk("IEND", {}), Bytes{1, 2, 3}});
+                  },
+                  nullptr},
         ChunkCase{"EmptyIdatBetweenDataIsPassedOver",
                   [] {
                       const Bytes z = Deflate(kRgbaRows);
@@ -158,17 +173,26 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   nullptr},
         ChunkCase{"CrcErrorInData",
-                  [] { return Concat({Head(), Chunk("IDAT", Deflate(kRgbaRows), true), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Head(), Chunk("IDAT", Deflate(kRgbaRows), true), Chunk("IEND", {})});
+                  },
                   "Cannot load image. CRC error found in PNG file."},
         ChunkCase{"CompressionMethodNotZero",
-                  [] { return Concat({Signature(), IHDR(2, 2, 8, 6, 0, 1), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Signature(), IHDR(2, 2, 8, 6, 0, 1), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. The compression scheme is not supported for PNG files."},
         ChunkCase{"PaletteLengthNotMultipleOfThree",
-                  [] { return Concat({Head(), Chunk("PLTE", Bytes(5, 0)), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Head(), Chunk("PLTE", Bytes(5, 0)), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. Palette in PNG file is invalid."},
-        ChunkCase{"BrokenDeflateData",
-                  [] { return Concat({Head(), Chunk("IDAT", Bytes{0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF}), Chunk("IEND", {})}); },
-                  "Cannot load image. Compression error found in PNG file."},
+        ChunkCase{
+            "BrokenDeflateData",
+            [] {
+                return Concat({Head(), Chunk("IDAT", Bytes{0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF}), Chunk("IEND", {})});
+            },
+            "Cannot load image. Compression error found in PNG file."},
         ChunkCase{"BytesAfterTheDeflateStream",
                   [] {
                       Bytes z = Deflate(kRgbaRows);
@@ -183,31 +207,55 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   "Cannot load image. Extra compressed data found in PNG file."},
         ChunkCase{"DepthNotInTheLayoutTable",
-                  [] { return Concat({Signature(), IHDR(2, 2, 4, 2), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Signature(), IHDR(2, 2, 4, 2), Data(), Chunk("IEND", {})});
+                  },
                   "Invalid color format in PNG file."},
         ChunkCase{"UnknownColorType",
-                  [] { return Concat({Signature(), IHDR(2, 2, 8, 5), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Signature(), IHDR(2, 2, 8, 5), Data(), Chunk("IEND", {})});
+                  },
                   "Invalid color format in PNG file."},
-        ChunkCase{"NoSignature", [] { return Concat({IHDR(2, 2, 8, 6), Data(), Chunk("IEND", {})}); },
+        ChunkCase{"NoSignature",
+                  [] {
+                      return Concat({IHDR(2, 2, 8, 6), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. Invalid or unexpected PNG image format."},
-        ChunkCase{"HeaderNotFirst",
-                  [] { return Concat({Signature(), Chunk("tEXt", Bytes(3, 65)), IHDR(2, 2, 8, 6), Data(), Chunk("IEND", {})}); },
-                  "Cannot load image. Invalid or unexpected PNG image format."},
-        ChunkCase{"ZeroWidth", [] { return Concat({Signature(), IHDR(0, 2, 8, 6), Data(), Chunk("IEND", {})}); },
+        ChunkCase{
+            "HeaderNotFirst",
+            [] {
+                return Concat({Signature(), Chunk("tEXt", Bytes(3, 65)), IHDR(2, 2, 8, 6), Data(), Chunk("IEND", {})});
+            },
+            "Cannot load image. Invalid or unexpected PNG image format."},
+        ChunkCase{"ZeroWidth",
+                  [] {
+                      return Concat({Signature(), IHDR(0, 2, 8, 6), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. Invalid or unexpected PNG image format."},
         ChunkCase{"ShortHeader",
-                  [] { return Concat({Signature(), Chunk("IHDR", Bytes(8, 1)), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Signature(), Chunk("IHDR", Bytes(8, 1)), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. Invalid or unexpected PNG image format."},
         ChunkCase{"PixelsAbove256MiB",
-                  [] { return Concat({Signature(), IHDR(8193, 8192, 8, 6), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Signature(), IHDR(8193, 8192, 8, 6), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. Invalid or unexpected PNG image format."},
         ChunkCase{"HugeOneBitImage",
-                  [] { return Concat({Signature(), IHDR(100000, 100000, 1, 0), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Signature(), IHDR(100000, 100000, 1, 0), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. Invalid or unexpected PNG image format."},
-        ChunkCase{"NoImageData", [] { return Concat({Head(), Chunk("IEND", {})}); },
+        ChunkCase{"NoImageData",
+                  [] {
+                      return Concat({Head(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. Invalid or unexpected PNG image format."},
         ChunkCase{"IndexedWithoutPalette",
-                  [] { return Concat({Signature(), IHDR(2, 2, 8, 3), Data(), Chunk("IEND", {})}); },
+                  [] {
+                      return Concat({Signature(), IHDR(2, 2, 8, 3), Data(), Chunk("IEND", {})});
+                  },
                   "Cannot load image. Palette in PNG file is invalid."}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -249,7 +297,7 @@ TEST(PngReader, TallImageWithOneRowOfDataStopsWhereTheDataEnds) {
     PngFileToBitmap32(b, path);
     ASSERT_EQ(b.Width(), 1);
     ASSERT_EQ(b.Height(), 0x01000001);
-    EXPECT_EQ(ReadPixel32(b, 0, 0), 0xFF0000FFu);  // palette entry 0: blue
+    EXPECT_EQ(ReadPixel32(b, 0, 0), 0xFF0000FFu);               // palette entry 0: blue
     EXPECT_EQ(ReadPixel32(b, 0, b.Height() - 1), 0xFF0000FFu);  // the background fill is palette entry 0 too
 }
 
@@ -264,7 +312,8 @@ TEST(PngReader, EveryFilterAtEveryPixelDistance) {
         const std::size_t rowBytes = w * l.bytesPerPixel;
         Bytes raw(rowBytes * h);
         for (auto& v : raw) v = uint8_t(rng());
-        const Bytes file = SimplePng(w, h, l.depth, l.colorType, FilterRows(raw, rowBytes, l.bytesPerPixel, {0, 1, 2, 3, 4}));
+        const Bytes file = SimplePng(w, h, l.depth, l.colorType,
+                                     FilterRows(raw, rowBytes, l.bytesPerPixel, {0, 1, 2, 3, 4}));
         const TBitmap b = Decode(file);
         for (uint32_t y = 0; y < h; ++y)
             for (uint32_t x = 0; x < w; ++x) {
@@ -377,7 +426,7 @@ TEST(PngReader, GammaCorrectsColourNotAlpha) {
     TBitmap b = Decode(SimplePng(2, 1, 8, 6, rows, Gama(45455)));  // exponent about 1
     EXPECT_EQ(ReadPixel32(b, 0, 0), 0x80804040u);
     b = Decode(SimplePng(2, 1, 8, 6, rows, Gama(100000)));  // exponent 1 / 2.2
-    EXPECT_EQ(ReadPixel32(b, 0, 0), 0x80BA8888u);  // 128 -> 186, 64 -> 136
+    EXPECT_EQ(ReadPixel32(b, 0, 0), 0x80BA8888u);           // 128 -> 186, 64 -> 136
     EXPECT_EQ(ReadPixel32(b, 1, 0) >> 24, 0x10u);
 }
 

@@ -36,7 +36,7 @@ struct Reference {
     std::vector<uint8_t> trns;
     bool hasGamma = false;
     uint32_t gamma = 0;
-    std::vector<uint16_t> samples;  // w * h * channels raw sample values
+    std::vector<uint16_t> samples;     // w * h * channels raw sample values
     std::array<uint8_t, 256> table{};  // gamma table the rules give (identity without gAMA)
 };
 
@@ -79,8 +79,9 @@ Reference PlainDecode(const std::vector<uint8_t>& file) {
         int x0, y0, dx, dy;
     };
     const std::vector<Pass> passes = r.interlace == 1
-        ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
-        : std::vector<Pass>{{0, 0, 1, 1}};
+                                         ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                                             {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
+                                         : std::vector<Pass>{{0, 0, 1, 1}};
     std::size_t expectedSize = 0;
     for (const Pass& p : passes) {
         if (uint32_t(p.x0) >= r.w || uint32_t(p.y0) >= r.h) continue;
@@ -224,9 +225,9 @@ TEST(PngSuite, CorruptImagesAreRefusedWithTheirError) {
     const std::string crc = "Cannot load image. CRC error found in PNG file.";
     const std::string color = "Invalid color format in PNG file.";
     const std::map<std::string, std::string> expected = {
-        {"xc1n0g08.png", color}, {"xc9n2c08.png", color},  {"xcrn0g04.png", format}, {"xcsn0g01.png", crc},
-        {"xd0n2c08.png", color}, {"xd3n2c08.png", color},  {"xd9n2c08.png", color},  {"xdtn0g01.png", format},
-        {"xhdn0g08.png", crc},   {"xlfn0g04.png", format}, {"xs1n0g01.png", format}, {"xs2n0g01.png", format},
+        {"xc1n0g08.png", color},  {"xc9n2c08.png", color},  {"xcrn0g04.png", format}, {"xcsn0g01.png", crc},
+        {"xd0n2c08.png", color},  {"xd3n2c08.png", color},  {"xd9n2c08.png", color},  {"xdtn0g01.png", format},
+        {"xhdn0g08.png", crc},    {"xlfn0g04.png", format}, {"xs1n0g01.png", format}, {"xs2n0g01.png", format},
         {"xs4n0g01.png", format}, {"xs7n0g01.png", format}};
     const auto files = SuiteFiles(true);
     ASSERT_EQ(files.size(), expected.size());
@@ -246,10 +247,9 @@ TEST(PngSuite, CorruptImagesAreRefusedWithTheirError) {
 
 TEST(PngSuite, SameImageInOtherEncodingsDecodesAlike) {
     // Compression levels 0 to 9, and the image data split over 1, 2, 4 or 9 IDAT chunks.
-    const std::vector<std::vector<std::string>> groups = {
-        {"z00n2c08", "z03n2c08", "z06n2c08", "z09n2c08"},
-        {"basn2c16", "oi1n2c16", "oi2n2c16", "oi4n2c16", "oi9n2c16"},
-        {"basn0g16", "oi1n0g16", "oi2n0g16", "oi4n0g16", "oi9n0g16"}};
+    const std::vector<std::vector<std::string>> groups = {{"z00n2c08", "z03n2c08", "z06n2c08", "z09n2c08"},
+                                                          {"basn2c16", "oi1n2c16", "oi2n2c16", "oi4n2c16", "oi9n2c16"},
+                                                          {"basn0g16", "oi1n0g16", "oi2n0g16", "oi4n0g16", "oi9n0g16"}};
     for (const auto& group : groups) {
         TBitmap first;
         PngFileToBitmap32(first, std::string(PNGSUITE_DIR) + "/" + group[0] + ".png");

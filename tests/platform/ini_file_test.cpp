@@ -34,9 +34,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    void put(const std::string& bytes) {
-        std::ofstream(file_, std::ios::binary) << bytes;
-    }
+    void put(const std::string& bytes) { std::ofstream(file_, std::ios::binary) << bytes; }
     std::string contents() const {
         std::ifstream in(file_, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -112,8 +110,8 @@ TEST_F(IniFileTest, MissingFileGivesTheDefault) {
 }
 
 TEST_F(IniFileTest, FirstWritesCreateTheFileInOrder) {
-    const char* keys[] = {"Base", "Data", "Hora", "PastaExportar", "ExportaEmitidas",
-                          "ExportaEmitidasVeiculos", "ExportaRecebidas"};
+    const char* keys[] = {
+        "Base", "Data", "Hora", "PastaExportar", "ExportaEmitidas", "ExportaEmitidasVeiculos", "ExportaRecebidas"};
     const char* values[] = {"", "01/01/2010", "00:00:00", "", "", "", ""};
     for (int i = 0; i < 7; ++i) ASSERT_TRUE(WritePrivateProfileString("Configuracoes", keys[i], values[i], file_));
     EXPECT_EQ(contents(),

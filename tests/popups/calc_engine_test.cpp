@@ -95,30 +95,26 @@ INSTANTIATE_TEST_SUITE_P(
     Sequences, CalcKeys,
     ::testing::Values(
         // left to right, no precedence
-        KeyCase{"5+3*", "8"}, KeyCase{"5+3*2=", "16"}, KeyCase{"10-4-3=", "3"},
-        KeyCase{"7/2=", "3,5"}, KeyCase{"5+*3=", "15"}, KeyCase{"2==", "2"},
-        KeyCase{"5+3=*2=", "16"},
+        KeyCase{"5+3*", "8"}, KeyCase{"5+3*2=", "16"}, KeyCase{"10-4-3=", "3"}, KeyCase{"7/2=", "3,5"},
+        KeyCase{"5+*3=", "15"}, KeyCase{"2==", "2"}, KeyCase{"5+3=*2=", "16"},
         // percent
-        KeyCase{"200+10%", "220"}, KeyCase{"200-10%", "180"}, KeyCase{"50*10%", "5"},
-        KeyCase{"50/10%", "500"}, KeyCase{"10%", "10"},
+        KeyCase{"200+10%", "220"}, KeyCase{"200-10%", "180"}, KeyCase{"50*10%", "5"}, KeyCase{"50/10%", "500"},
+        KeyCase{"10%", "10"},
         // entry
         KeyCase{"1,2,3", "1,23"}, KeyCase{"1.2", "1,2"}, KeyCase{",5", "0,5"}, KeyCase{"007", "7"},
-        KeyCase{"5_<BS>", "0"}, KeyCase{"123<BS>", "12"}, KeyCase{"7+8=<BS>", "0"},
-        KeyCase{"5+3E4=", "9"}, KeyCase{"12<ESC>", "0"}, KeyCase{"5_", "-5"}, KeyCase{"5__", "5"},
+        KeyCase{"5_<BS>", "0"}, KeyCase{"123<BS>", "12"}, KeyCase{"7+8=<BS>", "0"}, KeyCase{"5+3E4=", "9"},
+        KeyCase{"12<ESC>", "0"}, KeyCase{"5_", "-5"}, KeyCase{"5__", "5"},
         // sixteen characters at most, a minus sign not counted
-        KeyCase{"12345678901234567", "1234567890123456"},
-        KeyCase{"12345678901234,567", "12345678901234,5"},
+        KeyCase{"12345678901234567", "1234567890123456"}, KeyCase{"12345678901234,567", "12345678901234,5"},
         KeyCase{"1_2345678901234567", "-1234567890123456"},
         // unary keys and errors
-        KeyCase{"4Q", "2"}, KeyCase{"4q", "2"}, KeyCase{"4R", "0,25"}, KeyCase{"4_Q", "Error"},
-        KeyCase{"0R", "Error"}, KeyCase{"1/0+", "Error"}, KeyCase{"1/0+5*<ESC>", "Error"},
-        KeyCase{"1/0+C", "0"}, KeyCase{"1/0+c", "0"}, KeyCase{"1/0+C5=", "5"},
+        KeyCase{"4Q", "2"}, KeyCase{"4q", "2"}, KeyCase{"4R", "0,25"}, KeyCase{"4_Q", "Error"}, KeyCase{"0R", "Error"},
+        KeyCase{"1/0+", "Error"}, KeyCase{"1/0+5*<ESC>", "Error"}, KeyCase{"1/0+C", "0"}, KeyCase{"1/0+c", "0"},
+        KeyCase{"1/0+C5=", "5"},
         // display format
-        KeyCase{"1/3=", "0,3333333333333333"}, KeyCase{"2/3=", "0,6666666666666667"},
-        KeyCase{"1/100000=", "1E-5"}, KeyCase{"1/10000=", "0,0001"},
-        KeyCase{"99999999*99999999=", "9999999800000001"},
-        KeyCase{"99999999*99999999*10=", "9,999999800000001E16"},
-        KeyCase{"0,1+0,2=", "0,3"},
+        KeyCase{"1/3=", "0,3333333333333333"}, KeyCase{"2/3=", "0,6666666666666667"}, KeyCase{"1/100000=", "1E-5"},
+        KeyCase{"1/10000=", "0,0001"}, KeyCase{"99999999*99999999=", "9999999800000001"},
+        KeyCase{"99999999*99999999*10=", "9,999999800000001E16"}, KeyCase{"0,1+0,2=", "0,3"},
         // memory
         KeyCase{"12<MS>C<MR>", "12"}, KeyCase{"12<MS>C<MR>3", "123"}, KeyCase{"5<MS>3<MP>C<MR>", "8"},
         KeyCase{"2<MS>1/0=<MR>", "Error"}));
@@ -178,9 +174,12 @@ TEST(CalcEngine, MemoryLabelFollowsTheMemory) {
 }
 
 TEST(CalcEngine, PasteTakesNumbersWithoutTheCurrencySymbol) {
-    struct Case { const char* clip; const char* display; };
-    for (Case c : {Case{"R$ 12,5", "12,5"}, Case{"  -3  ", "-3"}, Case{"abc", "0"},
-                   Case{"1.234,5", "0"}, Case{"2E3", "2000"}}) {
+    struct Case {
+        const char* clip;
+        const char* display;
+    };
+    for (Case c :
+         {Case{"R$ 12,5", "12,5"}, Case{"  -3  ", "-3"}, Case{"abc", "0"}, Case{"1.234,5", "0"}, Case{"2E3", "2000"}}) {
         RecordingHost host;
         CalcEngine calc(&host);
         calc.SetPrecision(16);

@@ -67,21 +67,19 @@ TEST_P(MonthLayout, PlacesEveryDay) {
 constexpr auto Mon = TCalDayOfWeek::dowMonday;
 constexpr auto Sun = TCalDayOfWeek::dowSunday;
 
-INSTANTIATE_TEST_SUITE_P(
-    EachWeekday, MonthLayout,
-    ::testing::Values(
-        // 2021: Mar starts on Monday, Jun Tuesday, Sep Wednesday, Apr Thursday,
-        // Jan Friday, May Saturday, Aug Sunday.
-        MonthCase{2021, 3, Mon, {0, 2}, "22"}, MonthCase{2021, 6, Mon, {1, 1}, "31"},
-        MonthCase{2021, 9, Mon, {2, 1}, "30"}, MonthCase{2021, 4, Mon, {3, 1}, "29"},
-        MonthCase{2021, 1, Mon, {4, 1}, "28"}, MonthCase{2021, 5, Mon, {5, 1}, "26"},
-        MonthCase{2021, 8, Mon, {6, 1}, "26"},
-        MonthCase{2021, 8, Sun, {0, 2}, "25"}, MonthCase{2021, 3, Sun, {1, 1}, "28"},
-        MonthCase{2021, 6, Sun, {2, 1}, "30"}, MonthCase{2021, 9, Sun, {3, 1}, "29"},
-        MonthCase{2021, 4, Sun, {4, 1}, "28"}, MonthCase{2021, 1, Sun, {5, 1}, "27"},
-        MonthCase{2021, 5, Sun, {6, 1}, "25"},
-        // February of a leap year starting on Thursday; a 28-day February that fills four rows.
-        MonthCase{2024, 2, Mon, {3, 1}, "29"}, MonthCase{2015, 2, Sun, {0, 2}, "25"}));
+INSTANTIATE_TEST_SUITE_P(EachWeekday, MonthLayout,
+                         ::testing::Values(
+                             // 2021: Mar starts on Monday, Jun Tuesday, Sep Wednesday, Apr Thursday,
+                             // Jan Friday, May Saturday, Aug Sunday.
+                             MonthCase{2021, 3, Mon, {0, 2}, "22"}, MonthCase{2021, 6, Mon, {1, 1}, "31"},
+                             MonthCase{2021, 9, Mon, {2, 1}, "30"}, MonthCase{2021, 4, Mon, {3, 1}, "29"},
+                             MonthCase{2021, 1, Mon, {4, 1}, "28"}, MonthCase{2021, 5, Mon, {5, 1}, "26"},
+                             MonthCase{2021, 8, Mon, {6, 1}, "26"}, MonthCase{2021, 8, Sun, {0, 2}, "25"},
+                             MonthCase{2021, 3, Sun, {1, 1}, "28"}, MonthCase{2021, 6, Sun, {2, 1}, "30"},
+                             MonthCase{2021, 9, Sun, {3, 1}, "29"}, MonthCase{2021, 4, Sun, {4, 1}, "28"},
+                             MonthCase{2021, 1, Sun, {5, 1}, "27"}, MonthCase{2021, 5, Sun, {6, 1}, "25"},
+                             // February of a leap year starting on Thursday; a 28-day February that fills four rows.
+                             MonthCase{2024, 2, Mon, {3, 1}, "29"}, MonthCase{2015, 2, Sun, {0, 2}, "25"}));
 
 TEST(CalendarLayout, HeaderFollowsTheLocaleFirstDay) {
     for (const char* locale : {"pt_BR.UTF-8", "en_US.UTF-8"}) {
@@ -123,11 +121,12 @@ struct StepCase {
 };
 
 TEST(CalendarLayout, MonthAndYearStepsKeepTheDayWhenTheyCan) {
-    for (StepCase c : {StepCase{D(2024, 1, 31), +1, 0, D(2024, 2, 29)}, StepCase{D(2023, 1, 31), +1, 0, D(2023, 2, 28)},
-                       StepCase{D(2024, 3, 31), -1, 0, D(2024, 2, 29)}, StepCase{D(2024, 1, 31), -1, 0, D(2023, 12, 31)},
-                       StepCase{D(2023, 12, 15), +1, 0, D(2024, 1, 15)}, StepCase{D(2026, 4, 30), +1, 0, D(2026, 5, 30)},
-                       StepCase{D(2024, 2, 29), 0, +1, D(2025, 2, 28)}, StepCase{D(2024, 2, 29), 0, -1, D(2023, 2, 28)},
-                       StepCase{D(2023, 2, 28), 0, +1, D(2024, 2, 28)}, StepCase{D(2024, 12, 31), 0, -1, D(2023, 12, 31)}}) {
+    for (StepCase c :
+         {StepCase{D(2024, 1, 31), +1, 0, D(2024, 2, 29)}, StepCase{D(2023, 1, 31), +1, 0, D(2023, 2, 28)},
+          StepCase{D(2024, 3, 31), -1, 0, D(2024, 2, 29)}, StepCase{D(2024, 1, 31), -1, 0, D(2023, 12, 31)},
+          StepCase{D(2023, 12, 15), +1, 0, D(2024, 1, 15)}, StepCase{D(2026, 4, 30), +1, 0, D(2026, 5, 30)},
+          StepCase{D(2024, 2, 29), 0, +1, D(2025, 2, 28)}, StepCase{D(2024, 2, 29), 0, -1, D(2023, 2, 28)},
+          StepCase{D(2023, 2, 28), 0, +1, D(2024, 2, 28)}, StepCase{D(2024, 12, 31), 0, -1, D(2023, 12, 31)}}) {
         CalendarLayout cal = makeCalendar(c.from);
         if (c.monthDelta) cal.StepMonth(c.monthDelta);
         if (c.yearDelta) cal.StepYear(c.yearDelta);

@@ -341,10 +341,14 @@ private slots:
         TsCalendGrid* grid = calendar()->Grid();
         asked.clear();
         const QImage image = grid->grab().toImage();
-        auto corner = [&](int col, int row) { return image.pixelColor(grid->CellRect(col, row).topLeft() + QPoint(1, 1)); };
-        auto inner = [&](int col, int row) { return image.pixelColor(grid->CellRect(col, row).topLeft() + QPoint(4, 3)); };
-        QCOMPARE(corner(4, 4), QColor(255, 255, 0));  // 20 March
-        QCOMPARE(corner(5, 4), calendar()->Color());  // 21 March
+        auto corner = [&](int col, int row) {
+            return image.pixelColor(grid->CellRect(col, row).topLeft() + QPoint(1, 1));
+        };
+        auto inner = [&](int col, int row) {
+            return image.pixelColor(grid->CellRect(col, row).topLeft() + QPoint(4, 3));
+        };
+        QCOMPARE(corner(4, 4), QColor(255, 255, 0));    // 20 March
+        QCOMPARE(corner(5, 4), calendar()->Color());    // 21 March
         QCOMPARE(inner(6, 3), syscolors::Highlight());  // 15 March, selected
         QCOMPARE(asked.size(), 42);                     // every day cell, none of the names
         QVERIFY(asked.contains(D(2026, 4, 5)));

@@ -74,10 +74,13 @@ TEST(DateText, FormatsWithTheLocale) {
 TEST(DateText, ReadsDatesAndTimes) {
     FormatSettings br = formatSettingsFor("pt_BR.UTF-8");
     FormatSettings us = formatSettingsFor("en_US.UTF-8");
-    struct Case { const char* text; bool ok; int y, m, d; } dates[] = {
-        {"25/12/2020", true, 2020, 12, 25}, {" 1/1/2010 ", true, 2010, 1, 1},
-        {"31/02/2020", false, 0, 0, 0},     {"25/12/20", true, 2020, 12, 25},
-        {"25-12-2020", false, 0, 0, 0},     {"", false, 0, 0, 0},
+    struct Case {
+        const char* text;
+        bool ok;
+        int y, m, d;
+    } dates[] = {
+        {"25/12/2020", true, 2020, 12, 25},   {" 1/1/2010 ", true, 2010, 1, 1}, {"31/02/2020", false, 0, 0, 0},
+        {"25/12/20", true, 2020, 12, 25},     {"25-12-2020", false, 0, 0, 0},   {"", false, 0, 0, 0},
         {"25/12/2020 10:00", false, 0, 0, 0},
     };
     for (const auto& c : dates) {
@@ -87,10 +90,14 @@ TEST(DateText, ReadsDatesAndTimes) {
     }
     EXPECT_EQ(*strToDate("12/25/2020", us), date(2020, 12, 25));
 
-    struct TCase { const char* text; bool ok; int h, n, s; } times[] = {
-        {"10:05:37", true, 10, 5, 37}, {" 10:05:3", true, 10, 5, 3}, {"00:00:00", true, 0, 0, 0},
-        {"9:7", true, 9, 7, 0},         {"", false, 0, 0, 0},        {"24:00:00", false, 0, 0, 0},
-        {"10", false, 0, 0, 0},         {"10:05:37x", false, 0, 0, 0},
+    struct TCase {
+        const char* text;
+        bool ok;
+        int h, n, s;
+    } times[] = {
+        {"10:05:37", true, 10, 5, 37}, {" 10:05:3", true, 10, 5, 3},  {"00:00:00", true, 0, 0, 0},
+        {"9:7", true, 9, 7, 0},        {"", false, 0, 0, 0},          {"24:00:00", false, 0, 0, 0},
+        {"10", false, 0, 0, 0},        {"10:05:37x", false, 0, 0, 0},
     };
     for (const auto& c : times) {
         auto v = strToTime(c.text, br);

@@ -42,8 +42,8 @@ TEST(Art, EmbeddedImagesHaveTheirSizesFormatAndAncillaryChunks) {
         uint32_t w, h;
     };
     const std::vector<Case> cases = {
-        {"SF", 48, 24},     {"SR", 48, 24},     {"SD", 48, 24},       {"SE", 48, 24},     {"SC", 48, 24},
-        {"ACHINT", 27, 27}, {"acSHDA", 33, 33}, {"acSHDI", 33, 33},   {"MAINICON", 64, 64},
+        {"SF", 48, 24},     {"SR", 48, 24},     {"SD", 48, 24},     {"SE", 48, 24},       {"SC", 48, 24},
+        {"ACHINT", 27, 27}, {"acSHDA", 33, 33}, {"acSHDI", 33, 33}, {"MAINICON", 64, 64},
     };
     for (const Case& c : cases) {
         auto bytes = resources::FindResource(c.name);

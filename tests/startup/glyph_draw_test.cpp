@@ -69,8 +69,8 @@ TEST(GlyphState, FrameBlendTintAndPositionPerState) {
         {"latched", true, false, false, true, false, 0, dgBlended, dkBlended, kNone, 1, 0, kNone, 1, 2},
         {"blend 40 normal", true, false, false, false, false, 40, dgBlended, dkBlended, kNone, 0, 40, kNone, 1, 2},
         {"blend 40 hot", true, true, false, false, false, 40, dgBlended, dkBlended, kNone, 1, 0, kNone, 1, 2},
-        {"blend 140 kept at 100", true, false, false, false, false, 140, dgBlended, dkBlended, kNone, 0, 100, kNone,
-         1, 2},
+        {"blend 140 kept at 100", true, false, false, false, false, 140, dgBlended, dkBlended, kNone, 0, 100, kNone, 1,
+         2},
         {"disabled", false, false, false, false, false, 0, dgBlended, dkBlended, kNone, 0, 50, kNone, 1, 2},
         {"disabled blend 70", false, false, false, false, false, 70, dgBlended, dkBlended, kNone, 0, 70, kNone, 1, 2},
         {"disabled not blended", false, false, false, false, false, 0, 0, dkBlended, kNone, 0, 0, kNone, 1, 2},
@@ -120,8 +120,9 @@ protected:
         list.SetWidth(4);
         list.SetHeight(2);
         TsImgListItem& item = list.AddItem();
-        item.ImgData = testpng::Encode(4, 2, {0xFFFF0000, 0xFFFF0000, 0xFF0000FF, 0xFF0000FF,  //
-                                              0xFFFF0000, 0xFFFF0000, 0xFF0000FF, 0xFF0000FF});
+        item.ImgData = testpng::Encode(4, 2,
+                                       {0xFFFF0000, 0xFFFF0000, 0xFF0000FF, 0xFF0000FF,  //
+                                        0xFFFF0000, 0xFFFF0000, 0xFF0000FF, 0xFF0000FF});
         list.GenerateStdList();
     }
     static TBitmap WhiteArea() {
@@ -170,8 +171,7 @@ TEST_F(GlyphDrawTest, DrawsTheChosenFrameWithItsBlendAndTint) {
         for (int y = 0; y < 6; ++y)
             for (int x = 0; x < 6; ++x) {
                 const bool inside = x >= c.left && x < c.left + 2 && y >= c.top && y < c.top + 2;
-                EXPECT_EQ(ReadPixel32(area, x, y), inside ? c.pixel : 0xFFFFFFFFu)
-                    << c.name << " at " << x << "," << y;
+                EXPECT_EQ(ReadPixel32(area, x, y), inside ? c.pixel : 0xFFFFFFFFu) << c.name << " at " << x << "," << y;
             }
     }
 }

@@ -161,10 +161,10 @@ TEST_F(StartupTest, CaptionsFromSystemTablesGetSuffixAndMissingModulesStayEmpty)
         {{"user32.dll", 900}, "Ajuda"},
     };
     library.SetSystemStringTables({[](const std::string& m) { return m != "comdlg32.dll"; },
-                           [table](const std::string& m, int id) {
-                               auto it = table.find({m, id});
-                               return it == table.end() ? std::string() : it->second;
-                           }});
+                                   [table](const std::string& m, int id) {
+                                       auto it = table.find({m, id});
+                                       return it == table.end() ? std::string() : it->second;
+                                   }});
     library.Start({});
     const auto& c = library.State().LibraryCaptions;
     EXPECT_EQ(c[capAdditionalColors], "Weitere Farben:");
@@ -262,7 +262,8 @@ TEST(ControlLibraryOwner, TheNewestLibraryAliveIsWhatTheWidgetsRead) {
             // A test's own library, with other system tables, takes over while it lives ...
             ControlLibrary own;
             own.SetSystemStringTables({nullptr, [](const std::string& m, int id) {
-                                           return m == "comctl32.dll" && id == 4432 ? std::string("Hoje:") : std::string();
+                                           return m == "comctl32.dll" && id == 4432 ? std::string("Hoje:")
+                                                                                    : std::string();
                                        }});
             own.Start({});
             EXPECT_EQ(ControlLibrary::Current(), &own);
@@ -318,7 +319,8 @@ TEST(StartupLocale, FourDigitYearIsReadFromTheProcessLocaleAtStartup) {
                              std::string(c.locale) + " is not installed (scripts/install-deps.sh generates it)");
         const std::string format = platform::currentFormatSettings().shortDateFormat;
         vesperine::ControlLibrary library{std::vector<std::string>{}};
-        EXPECT_EQ(library.State().DefaultFourDigitYear, vesperine::FourDigitYearIn(format)) << c.locale << " " << format;
+        EXPECT_EQ(library.State().DefaultFourDigitYear, vesperine::FourDigitYearIn(format))
+            << c.locale << " " << format;
     }
     // pt-BR writes the year with four digits.
     ASSERT_TRUE(platform::setProcessLocale("pt_BR.UTF-8"));

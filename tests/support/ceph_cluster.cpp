@@ -89,7 +89,8 @@ CephCluster* CephCluster::shared() {
 const std::string& CephCluster::whyNot() { return why(); }
 
 bool CephCluster::start(std::string& whyNot) {
-    for (const char* tool : {"ceph-mon", "ceph-osd", "radosgw", "radosgw-admin", "monmaptool", "ceph-authtool", "ceph"}) {
+    for (const char* tool :
+         {"ceph-mon", "ceph-osd", "radosgw", "radosgw-admin", "monmaptool", "ceph-authtool", "ceph"}) {
         const std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
         if (std::system(cmd.c_str()) != 0) {
             whyNot = std::string(tool) + " is not installed";

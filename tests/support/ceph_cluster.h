@@ -39,7 +39,7 @@ private:
 
 }  // namespace testsupport
 
-#define REQUIRE_CEPH_CLUSTER()                                                                    \
-    REQUIRE_PREREQUISITE(::testsupport::CephCluster::shared() != nullptr,                        \
-                         "no Ceph cluster: " + ::testsupport::CephCluster::whyNot() +             \
+#define REQUIRE_CEPH_CLUSTER()                                                        \
+    REQUIRE_PREREQUISITE(::testsupport::CephCluster::shared() != nullptr,             \
+                         "no Ceph cluster: " + ::testsupport::CephCluster::whyNot() + \
                              " (scripts/install-deps.sh installs ceph-mon, ceph-osd, radosgw)")

@@ -17,10 +17,10 @@ inline bool ciRun() {
 }  // namespace testsupport
 
 // Qt Test's form: skips outside CI, fails in CI. `what` is a string literal.
-#define QREQUIRE_PREREQUISITE(available, what)                                  \
-    do {                                                                        \
-        if (!(available)) {                                                     \
+#define QREQUIRE_PREREQUISITE(available, what)                                                           \
+    do {                                                                                                 \
+        if (!(available)) {                                                                              \
             if (::testsupport::ciRun()) QFAIL(what " (CI=true: a missing prerequisite fails the test)"); \
-            QSKIP(what);                                                        \
-        }                                                                       \
+            QSKIP(what);                                                                                 \
+        }                                                                                                \
     } while (0)

@@ -22,22 +22,20 @@ int exitStatus(int runAllTestsResult);
 }  // namespace testsupport
 
 // Skips the current test (fails it in CI) when `available` is false.
-#define REQUIRE_PREREQUISITE(available, what)                                                    \
-    do {                                                                                         \
-        if (!(available)) {                                                                      \
-            if (::testsupport::inCi())                                                           \
-                GTEST_FAIL() << what << " (CI=true: a missing prerequisite fails the test)";   \
-            else                                                                                 \
-                GTEST_SKIP() << what;                                                            \
-        }                                                                                        \
+#define REQUIRE_PREREQUISITE(available, what)                                                                       \
+    do {                                                                                                            \
+        if (!(available)) {                                                                                         \
+            if (::testsupport::inCi()) GTEST_FAIL() << what << " (CI=true: a missing prerequisite fails the test)"; \
+            else GTEST_SKIP() << what;                                                                              \
+        }                                                                                                           \
     } while (0)
 
-#define REQUIRE_FIREBIRD_SERVER()                                                                \
-    REQUIRE_PREREQUISITE(::testsupport::firebirdServerAnswers(),                                \
-                         "no Firebird server answers on localhost:3050 "                        \
+#define REQUIRE_FIREBIRD_SERVER()                                        \
+    REQUIRE_PREREQUISITE(::testsupport::firebirdServerAnswers(),         \
+                         "no Firebird server answers on localhost:3050 " \
                          "(scripts/firebird-server.sh starts one)")
 
-#define REQUIRE_X_SERVER()                                                                       \
-    REQUIRE_PREREQUISITE(::testsupport::xServerAnswers(),                                        \
-                         "no X server answers on DISPLAY (scripts/test.sh runs the tests "       \
+#define REQUIRE_X_SERVER()                                                                 \
+    REQUIRE_PREREQUISITE(::testsupport::xServerAnswers(),                                  \
+                         "no X server answers on DISPLAY (scripts/test.sh runs the tests " \
                          "inside xvfb-run)")

@@ -10,7 +10,8 @@
 
 namespace testsupport {
 
-SilentProxy::SilentProxy(int targetPort, std::size_t bytesBeforeSilence) : target_(targetPort), limit_(bytesBeforeSilence) {
+SilentProxy::SilentProxy(int targetPort, std::size_t bytesBeforeSilence)
+    : target_(targetPort), limit_(bytesBeforeSilence) {
     listen_ = listenOnLoopback(8, port_, "proxy");
     silent_ = limit_ == 0;
     acceptor_ = std::thread([this] { acceptLoop(); });

@@ -23,10 +23,9 @@ T* control(const QObject& window, const char* name) {
     const QList<T*> found = window.findChildren<T*>(QString::fromLatin1(name));
     if (found.size() == 1) return found.front();
     const std::string type = T::staticMetaObject.className();
-    const std::string message = found.isEmpty()
-                                    ? "the window has no " + type + " named \"" + name + "\""
-                                    : "the window has " + std::to_string(found.size()) + " objects of type " + type +
-                                          " named \"" + name + "\"";
+    const std::string message = found.isEmpty() ? "the window has no " + type + " named \"" + name + "\""
+                                                : "the window has " + std::to_string(found.size()) +
+                                                      " objects of type " + type + " named \"" + name + "\"";
     // Qt Test prints this under the running test function.
     qCritical("%s", message.c_str());
     throw MissingControl(message);

@@ -55,16 +55,19 @@ std::string keyOf(const Doc& d) { return d.key ? *d.key : fixture::accessKey(d.s
 std::string insertScript(const std::vector<Doc>& docs) {
     std::string sql;
     for (const Doc& d : docs) {
-        sql += "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_CANCELAMENTO, "
-               "NFE_DISTRIBUICAO, NFE_XML) VALUES (" +
-               std::to_string(d.seq) + ", " + literal(d.moment) + ", " + (d.noKey ? std::string("NULL") : literal(keyOf(d))) + ", " +
-               literal(d.cancel) + ", " + literal(d.distrib) + ", " + literal(d.xml) + ");\n";
+        sql +=
+            "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_CANCELAMENTO, "
+            "NFE_DISTRIBUICAO, NFE_XML) VALUES (" +
+            std::to_string(d.seq) + ", " + literal(d.moment) + ", " +
+            (d.noKey ? std::string("NULL") : literal(keyOf(d))) + ", " + literal(d.cancel) + ", " + literal(d.distrib) +
+            ", " + literal(d.xml) + ");\n";
         if (d.tipo)
-            sql += "INSERT INTO MVTO_PAI (PAI_SEQU, PAI_TIPODOC, PAI_ENTSAI, PAI_DTEMISSAO, PAI_MODELO, "
-                   "PAI_CANCELADA, PAI_FILIAL, PAI_CNPJCFP) VALUES (" +
-                   std::to_string(d.seq) + ", " + literal(d.tipo) + ", " + literal(d.entsai) + ", '" + d.issued +
-                   "', '" + d.modelo + "', " + std::to_string(d.cancelada) + ", " + std::to_string(d.filial) +
-                   ", " + literal(d.cnpj) + ");\n";
+            sql +=
+                "INSERT INTO MVTO_PAI (PAI_SEQU, PAI_TIPODOC, PAI_ENTSAI, PAI_DTEMISSAO, PAI_MODELO, "
+                "PAI_CANCELADA, PAI_FILIAL, PAI_CNPJCFP) VALUES (" +
+                std::to_string(d.seq) + ", " + literal(d.tipo) + ", " + literal(d.entsai) + ", '" + d.issued + "', '" +
+                d.modelo + "', " + std::to_string(d.cancelada) + ", " + std::to_string(d.filial) + ", " +
+                literal(d.cnpj) + ");\n";
         if (d.vehicle)
             sql += "INSERT INTO mvto_veiculos (pai_sequ, vei_chassi) VALUES (" + std::to_string(d.seq) +
                    ", '9BWZZZ377VT004251');\n";
@@ -111,8 +114,8 @@ std::string Workspace::configText(const std::string& data, const std::string& ho
                                   const std::string& boxes) const {
     auto tick = [&](size_t i) { return std::string(boxes.size() > i && boxes[i] == 'S' ? "S" : ""); };
     return ("[Configuracoes]\r\nBase=" + dbName + "\r\nData=" + data + "\r\nHora=" + hora +
-                  "\r\nPastaExportar=" + folderText + "\r\nExportaEmitidas=" + tick(0) +
-                  "\r\nExportaEmitidasVeiculos=" + tick(1) + "\r\nExportaRecebidas=" + tick(2) + "\r\n");
+            "\r\nPastaExportar=" + folderText + "\r\nExportaEmitidas=" + tick(0) +
+            "\r\nExportaEmitidasVeiculos=" + tick(1) + "\r\nExportaRecebidas=" + tick(2) + "\r\n");
 }
 
 std::string Workspace::configValue(const std::string& key) const {

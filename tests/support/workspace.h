@@ -24,9 +24,9 @@ namespace fs = std::filesystem;
 enum class Mode { Embedded, Server };
 std::string modeName(const testing::TestParamInfo<Mode>& info);
 // Skips the current test (fails it in CI) when the mode cannot run here.
-#define EXPTEST_REQUIRE_MODE(mode)                                                              \
-    do {                                                                                        \
-        if ((mode) == ::exptest::Mode::Server) REQUIRE_FIREBIRD_SERVER();                       \
+#define EXPTEST_REQUIRE_MODE(mode)                                        \
+    do {                                                                  \
+        if ((mode) == ::exptest::Mode::Server) REQUIRE_FIREBIRD_SERVER(); \
     } while (0)
 
 std::string slurp(const fs::path& p);
@@ -40,7 +40,7 @@ struct Doc {
     std::optional<std::string> key;     // default: fixture::accessKey(seq)
     bool noKey = false;                 // NULL access key
     std::optional<std::string> cancel, distrib, xml;
-    std::optional<std::string> tipo;    // no MVTO_PAI row when empty
+    std::optional<std::string> tipo;  // no MVTO_PAI row when empty
     std::optional<std::string> entsai;
     std::string issued = "2021-02-01";
     std::string modelo = "55";
@@ -68,8 +68,8 @@ public:
     // The child's environment and limits.
     std::string locale = "pt_BR.UTF-8";
     std::string qtPlatform = "offscreen";
-    std::string display;  // DISPLAY for the child; none when empty
-    long fileSizeLimit = 0;  // bytes; 0: none
+    std::string display;         // DISPLAY for the child; none when empty
+    long fileSizeLimit = 0;      // bytes; 0: none
     bool hangupIgnored = false;  // started as nohup starts a program
     fs::path dir, exe, ini, out, dbFile;
     std::string dbName;  // as the settings name it: "localhost:/..." through the server

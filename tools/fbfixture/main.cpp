@@ -52,29 +52,23 @@ Connection options (any command):
 The client library is libfbclient.so.2, or the file named by EXPORTAR_FBCLIENT.
 )";
 
-std::string readAll(const std::string& file)
-{
-    if (file == "-")
-        return std::string(std::istreambuf_iterator<char>(std::cin), {});
+std::string readAll(const std::string& file) {
+    if (file == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + file);
+    if (!in) throw std::runtime_error("cannot read " + file);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-long number(const std::string& opt, const std::string& v)
-{
+long number(const std::string& opt, const std::string& v) {
     char* end = nullptr;
     long n = std::strtol(v.c_str(), &end, 10);
-    if (v.empty() || *end || n < 0)
-        throw std::runtime_error(opt + " needs a non-negative number");
+    if (v.empty() || *end || n < 0) throw std::runtime_error(opt + " needs a non-negative number");
     return n;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         std::fputs(kHelp, args.empty() ? stderr : stdout);
@@ -88,8 +82,7 @@ int main(int argc, char** argv)
         for (size_t i = 0; i < args.size(); ++i) {
             const std::string& a = args[i];
             auto value = [&]() -> std::string {
-                if (i + 1 >= args.size())
-                    throw std::runtime_error(a + " needs a value");
+                if (i + 1 >= args.size()) throw std::runtime_error(a + " needs a value");
                 return args[++i];
             };
             if (a == "--docs") docs = number(a, value());
@@ -106,44 +99,35 @@ int main(int argc, char** argv)
                 else if (t == "varchar") schema.texts = fixture::Schema::Texts::Varchar;
                 else if (t == "char") schema.texts = fixture::Schema::Texts::Char;
                 else throw std::runtime_error("--texts takes blob, varchar or char");
-            } else if (a.size() > 2 && a.rfind("--", 0) == 0)
-                throw std::runtime_error("unknown option " + a);
+            } else if (a.size() > 2 && a.rfind("--", 0) == 0) throw std::runtime_error("unknown option " + a);
             else pos.push_back(a);
         }
-        if (pos.size() < 2)
-            throw std::runtime_error("missing PATH (see --help)");
+        if (pos.size() < 2) throw std::runtime_error("missing PATH (see --help)");
         const std::string& cmd = pos[0];
         const std::string& path = pos[1];
         fixture::Credentials who = fixture::defaultCredentials(path);
         if (!user.empty()) who.user = user;
         if (!password.empty()) who.password = password;
-        if (schema.entSaiWidth < 1 || schema.entSaiWidth > 32)
-            throw std::runtime_error("--entsai-width takes 1 to 32");
+        if (schema.entSaiWidth < 1 || schema.entSaiWidth > 32) throw std::runtime_error("--entsai-width takes 1 to 32");
 
         auto client = db::FbClient::load(db::clientLibraryName());
         if (cmd == "create" || cmd == "demo" || cmd == "empty") {
-            if (pos.size() != 2)
-                throw std::runtime_error(cmd + " takes one PATH");
+            if (pos.size() != 2) throw std::runtime_error(cmd + " takes one PATH");
             fixture::createDatabase(client, path, who);
-            if (cmd != "empty")
-                fixture::createSchema(client, path, who, schema);
-            if (cmd == "demo")
-                fixture::fillDemo(client, path, who, schema);
+            if (cmd != "empty") fixture::createSchema(client, path, who, schema);
+            if (cmd == "demo") fixture::fillDemo(client, path, who, schema);
             if (cmd == "create" && docs > 0)
-                fixture::fillGenerated(client, path, who, static_cast<int>(first),
-                                       static_cast<int>(docs), static_cast<size_t>(size));
+                fixture::fillGenerated(client, path, who, static_cast<int>(first), static_cast<int>(docs),
+                                       static_cast<size_t>(size));
         } else if (cmd == "generate") {
-            if (pos.size() != 2 || docs <= 0)
-                throw std::runtime_error("generate takes one PATH and --docs N");
-            fixture::fillGenerated(client, path, who, static_cast<int>(first),
-                                   static_cast<int>(docs), static_cast<size_t>(size));
+            if (pos.size() != 2 || docs <= 0) throw std::runtime_error("generate takes one PATH and --docs N");
+            fixture::fillGenerated(client, path, who, static_cast<int>(first), static_cast<int>(docs),
+                                   static_cast<size_t>(size));
         } else if (cmd == "exec") {
-            if (pos.size() != 3)
-                throw std::runtime_error("exec takes PATH FILE");
+            if (pos.size() != 3) throw std::runtime_error("exec takes PATH FILE");
             fixture::runScript(client, path, who, readAll(pos[2]));
         } else if (cmd == "settext") {
-            if (pos.size() != 5)
-                throw std::runtime_error("settext takes PATH SEQ COLUMN FILE");
+            if (pos.size() != 5) throw std::runtime_error("settext takes PATH SEQ COLUMN FILE");
             bool isNull = pos[4] == "NULL";
             fixture::setText(client, path, who, static_cast<int>(number("SEQ", pos[2])), pos[3],
                              isNull ? std::string() : readAll(pos[4]), isNull);

@@ -21,8 +21,7 @@ public:
     // `outputFolder`: a file-system path ending in '/'. `cleanTemporaries`:
     // the run holds the export lock. `preparedFolders`: relative folders made
     // and opened before the first document (the period's "Entrada/", "Saida/").
-    FolderDestination(std::string outputFolder, bool cleanTemporaries,
-                      std::vector<std::string> preparedFolders = {});
+    FolderDestination(std::string outputFolder, bool cleanTemporaries, std::vector<std::string> preparedFolders = {});
     ~FolderDestination() override;
 
     void prepare() override;

@@ -81,9 +81,7 @@ constexpr size_t kTempRandom = 6;
 
 // A temporary name, short whatever the final name's length, hidden, and
 // never ending in ".XML": ".exportar-XXXXXX.tmp".
-std::string temporaryName() {
-    return std::string(kTempPrefix) + uniqueSuffix() + std::string(kTempSuffix);
-}
+std::string temporaryName() { return std::string(kTempPrefix) + uniqueSuffix() + std::string(kTempSuffix); }
 
 }  // namespace
 
@@ -91,13 +89,14 @@ void requireSafeNamePart(std::string_view what, std::string_view value) {
     if (!isUnsafeNamePart(value)) return;
     std::string shown;
     for (char c : value) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
-    throw DocumentWriteError(std::string(what) + " não serve para nome de arquivo: \"" +
-                             platform::ansiToUtf8(shown) + "\"");
+    throw DocumentWriteError(std::string(what) + " não serve para nome de arquivo: \"" + platform::ansiToUtf8(shown) +
+                             "\"");
 }
 
 bool isWriterTemporaryName(std::string_view name) {
     if (name.size() != kTempPrefix.size() + kTempRandom + kTempSuffix.size()) return false;
-    if (name.substr(0, kTempPrefix.size()) != kTempPrefix || name.substr(name.size() - kTempSuffix.size()) != kTempSuffix)
+    if (name.substr(0, kTempPrefix.size()) != kTempPrefix ||
+        name.substr(name.size() - kTempSuffix.size()) != kTempSuffix)
         return false;
     for (char c : name.substr(kTempPrefix.size(), kTempRandom))
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
@@ -308,7 +307,8 @@ FolderWriter::FolderWriter(int folderFd, std::string shown) : fd_(folderFd), fol
 
 FolderWriter::~FolderWriter() { ::close(fd_); }
 
-FolderTree::FolderTree(const std::string& outputFolder, bool cleanTemporaries) : root_(outputFolder), clean_(cleanTemporaries) {
+FolderTree::FolderTree(const std::string& outputFolder, bool cleanTemporaries)
+    : root_(outputFolder), clean_(cleanTemporaries) {
     if (!root_.empty() && root_.back() != '/') root_ += '/';
     // The output folder may be a link: the user chose where it points.
     rootFd_ = ::open(root_.empty() ? "." : root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -348,7 +348,8 @@ FolderWriter& FolderTree::at(const std::string& relative) {
             struct stat st {};
             const bool link = ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
             ::close(fd);
-            if (link) throw DocumentWriteError("\"" + shown + "\" é um link, não uma pasta: nada foi gravado através dele");
+            if (link)
+                throw DocumentWriteError("\"" + shown + "\" é um link, não uma pasta: nada foi gravado através dele");
             throw DocumentWriteError("Não foi possível gravar em \"" + shown + "\": " + reason(err));
         }
         ::close(fd);

@@ -87,8 +87,9 @@ AwsKeys loadAwsKeys(const std::string& configuredProfile) {
     for (const std::string* k : {&keys.accessKey, &keys.secretKey, &keys.sessionToken})
         for (unsigned char c : *k)
             if (c < 0x20 || c == 0x7F)
-                throw std::runtime_error("Nuvem: as chaves (ou o token de sessão) contêm um caractere de controle; "
-                                         "confira como foram copiadas");
+                throw std::runtime_error(
+                    "Nuvem: as chaves (ou o token de sessão) contêm um caractere de controle; "
+                    "confira como foram copiadas");
     return keys;
 }
 
@@ -111,13 +112,15 @@ AwsKeys loadKeys(const std::string& profile) {
     if (path.empty()) {
         const std::string home = envText("HOME");
         if (home.empty())
-            throw std::runtime_error("Nuvem: sem chaves (AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY) e sem HOME para achar ~/.aws/credentials");
+            throw std::runtime_error(
+                "Nuvem: sem chaves (AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY) e sem HOME para achar ~/.aws/credentials");
         path = home + "/.aws/credentials";
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw std::runtime_error("Nuvem: sem chaves (AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY) e o arquivo de credenciais " +
-                                 path + " não abre: " + std::strerror(errno));
+        throw std::runtime_error(
+            "Nuvem: sem chaves (AWS_ACCESS_KEY_ID/AWS_SECRET_ACCESS_KEY) e o arquivo de credenciais " + path +
+            " não abre: " + std::strerror(errno));
     struct stat st {};
     // The mode of the file actually opened, whatever a link pointed at.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -228,17 +228,13 @@ void ObjectStoreDestination::decide(const std::shared_ptr<Upload>& item, const s
         // radosgw compares If-Match with its ETag without the quotes, and in a
         // versioned bucket with the new version, so it never holds there.
         if (!item->ifMatch.empty() && item->ifMatch == etag) {
-            if (ifMatch_ == IfMatch::Quoted)
-                ifMatch_ = IfMatch::Bare;
-            else if (item->ifMatchForm == IfMatch::Bare)
-                ifMatch_ = IfMatch::Unusable;
+            if (ifMatch_ == IfMatch::Quoted) ifMatch_ = IfMatch::Bare;
+            else if (item->ifMatchForm == IfMatch::Bare) ifMatch_ = IfMatch::Unusable;
         }
         item->ifMatch = etag;
         item->ifMatchForm = ifMatch_;
-        if (ifMatch_ == IfMatch::Quoted || etag.size() < 2 || etag.front() != '"')
-            condition.ifMatch = etag;
-        else if (ifMatch_ == IfMatch::Bare)
-            condition.ifMatch = etag.substr(1, etag.size() - 2);
+        if (ifMatch_ == IfMatch::Quoted || etag.size() < 2 || etag.front() != '"') condition.ifMatch = etag;
+        else if (ifMatch_ == IfMatch::Bare) condition.ifMatch = etag.substr(1, etag.size() - 2);
     } else {
         condition.ifNoneMatch = true;
     }
@@ -285,16 +281,15 @@ void ObjectStoreDestination::extend(const std::shared_ptr<Upload>& item, const s
     // governance lock: only with the bypass (the date only grows here).
     if (head.header("x-amz-object-lock-mode") == "GOVERNANCE" && wanted.mode == "COMPLIANCE")
         request.headers.push_back("x-amz-bypass-governance-retention: true");
-    client_->start(std::move(request),
-                   [this, item, version](s3::Request&&, s3::Response&& r) {
-                       if (!failure_.empty()) return;
-                       try {
-                           if (!r.ok()) fail(item->key, r, "extensão da retenção");
-                           readBack(item, version, [this] { ++extended_; });
-                       } catch (const std::exception& e) {
-                           failWith(e);
-                       }
-                   });
+    client_->start(std::move(request), [this, item, version](s3::Request&&, s3::Response&& r) {
+        if (!failure_.empty()) return;
+        try {
+            if (!r.ok()) fail(item->key, r, "extensão da retenção");
+            readBack(item, version, [this] { ++extended_; });
+        } catch (const std::exception& e) {
+            failWith(e);
+        }
+    });
 }
 
 void ObjectStoreDestination::readBack(const std::shared_ptr<Upload>& item, const std::string& version,
@@ -311,11 +306,11 @@ void ObjectStoreDestination::readBack(const std::shared_ptr<Upload>& item, const
             if (!retentionHolds(r, &item->asked)) {
                 const std::string mode = r.header("x-amz-object-lock-mode");
                 const std::string until = r.header("x-amz-object-lock-retain-until-date");
-                throw std::runtime_error(
-                    "Nuvem: a retenção que o armazenamento guardou para \"" + item->key + "\" em " +
-                    settings_.bucket + " (" + (mode.empty() ? std::string("nenhuma") : mode + " até " + until) +
-                    ") não é a pedida (" + item->asked.mode + " até " + item->asked.until +
-                    "); o documento não está protegido como NuvemRetencaoDias pede");
+                throw std::runtime_error("Nuvem: a retenção que o armazenamento guardou para \"" + item->key +
+                                         "\" em " + settings_.bucket + " (" +
+                                         (mode.empty() ? std::string("nenhuma") : mode + " até " + until) +
+                                         ") não é a pedida (" + item->asked.mode + " até " + item->asked.until +
+                                         "); o documento não está protegido como NuvemRetencaoDias pede");
             }
             counted();
         } catch (const std::exception& e) {
@@ -469,8 +464,7 @@ void ObjectStoreDestination::putFile(const std::string& name, const std::string&
         return;
     }
 
-    const s3::Response created =
-        client_->send(s3::createMultipartUpload(target_, key, retention(), {{"sha256", sha}}));
+    const s3::Response created = client_->send(s3::createMultipartUpload(target_, key, retention(), {{"sha256", sha}}));
     const std::string uploadId = s3::xmlElement(created.body, "UploadId");
     if (!created.ok() || uploadId.empty()) fail(key, created, "início do envio em partes");
     try {
@@ -517,8 +511,7 @@ void ObjectStoreDestination::putFile(const std::string& name, const std::string&
             throw std::runtime_error("Nuvem: " + step + " de \"" + key + "\" em " + settings_.bucket +
                                      " devolveu ETag " + parts->failure.header("etag") + ", diferente do MD5 da parte");
         }
-        if (sent.hex() != sha)
-            throw std::runtime_error("Nuvem: " + path + " mudou durante o envio de \"" + key + "\"");
+        if (sent.hex() != sha) throw std::runtime_error("Nuvem: " + path + " mudou durante o envio de \"" + key + "\"");
 
         const std::string expected = s3::multipartEtag(md5s);
         s3::Response joined;
@@ -545,11 +538,10 @@ void ObjectStoreDestination::putFile(const std::string& name, const std::string&
         const s3::Response stored = client_->send(s3::headObject(target_, key));
         if (!stored.ok()) fail(key, joined.ok() ? stored : joined, "conclusão do envio em partes");
         if (withoutQuotes(stored.header("etag")) != withoutQuotes(expected) ||
-            stored.header("x-amz-meta-sha256") != sha ||
-            stored.header("content-length") != std::to_string(file.size()))
+            stored.header("x-amz-meta-sha256") != sha || stored.header("content-length") != std::to_string(file.size()))
             throw std::runtime_error("Nuvem: \"" + key + "\" em " + settings_.bucket +
-                                     " não ficou com o pacote enviado (ETag " + stored.header("etag") +
-                                     ", esperado " + expected + ")");
+                                     " não ficou com o pacote enviado (ETag " + stored.header("etag") + ", esperado " +
+                                     expected + ")");
         // radosgw 16 drops the retention asked when the upload began: the
         // version gets it now, or the run fails.
         if (const auto wanted = retention(); wanted && stored.header("x-amz-object-lock-mode").empty()) {

@@ -78,9 +78,9 @@ private:
     // retention extended, and read back when a retention is asked.
     struct Upload {
         std::string key, md5, body;
-        int refusals = 0;  // 412 answers: another writer stored the key meanwhile
-        s3::Retention asked;  // the lock sent with the PUT or the extension
-        std::string ifMatch;  // the ETag the last PUT was conditioned on
+        int refusals = 0;                       // 412 answers: another writer stored the key meanwhile
+        s3::Retention asked;                    // the lock sent with the PUT or the extension
+        std::string ifMatch;                    // the ETag the last PUT was conditioned on
         IfMatch ifMatchForm = IfMatch::Quoted;  // of that PUT
     };
     void upload(std::string key, std::string bytes);

@@ -99,7 +99,8 @@ std::string headerValue(const Request& r, std::string_view name) {
     return {};
 }
 
-Request putObject(const Target& t, const std::string& key, std::string body, const std::optional<Retention>& retention) {
+Request putObject(const Target& t, const std::string& key, std::string body,
+                  const std::optional<Retention>& retention) {
     Request r;
     r.method = "PUT";
     r.url = objectUrl(t, key);
@@ -268,7 +269,8 @@ ListPage parseListPage(std::string_view body) {
         o.size = size.empty() ? 0 : std::strtoll(size.c_str(), nullptr, 10);
         page.objects.push_back(std::move(o));
     });
-    blocks("CommonPrefixes", [&](std::string_view c) { page.prefixes.push_back(xmlUnescape(xmlElement(c, "Prefix"))); });
+    blocks("CommonPrefixes",
+           [&](std::string_view c) { page.prefixes.push_back(xmlUnescape(xmlElement(c, "Prefix"))); });
     page.truncated = xmlElement(body, "IsTruncated") == "true";
     page.nextToken = xmlUnescape(xmlElement(body, "NextContinuationToken"));
     return page;
@@ -591,8 +593,9 @@ void Client::poll(std::chrono::milliseconds wait) {
                 curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
             } else {
                 error = t->errorBuffer[0] ? t->errorBuffer : curl_easy_strerror(code);
-                const std::string what = t->request.method + (t->request.key.empty() ? std::string(" do bucket")
-                                                                                      : " de \"" + t->request.key + "\"");
+                const std::string what = t->request.method + (t->request.key.empty()
+                                                                  ? std::string(" do bucket")
+                                                                  : " de \"" + t->request.key + "\"");
                 if (t->sink.overflow) {
                     t->response.final = true;
                     error = "Nuvem: a resposta a " + what + " passou de " +
@@ -697,7 +700,8 @@ Request abortMultipartUpload(const Target& t, const std::string& key, const std:
 std::string multipartEtag(const std::vector<std::string>& partMd5s) {
     std::string raw;
     for (const auto& hex : partMd5s)
-        for (size_t i = 0; i + 1 < hex.size(); i += 2) raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return "\"" + md5Hex(raw) + "-" + std::to_string(partMd5s.size()) + "\"";
 }
 

@@ -48,19 +48,17 @@ std::string uriEncode(std::string_view bytes, bool keepSlash);
 // A header's value in a request ("" when absent); the name is case-insensitive.
 std::string headerValue(const Request& r, std::string_view name);
 
-Request putObject(const Target& t, const std::string& key, std::string body,
-                  const std::optional<Retention>& retention);
+Request putObject(const Target& t, const std::string& key, std::string body, const std::optional<Retention>& retention);
 // Conditions on a PUT: the store refuses it (412) when they do not hold, so
 // two writers of one key never both replace what the other stored.
 struct PutCondition {
     bool ifNoneMatch = false;  // only when no object has the key yet
     std::string ifMatch;       // only when the current object has this ETag (as the store gave it)
 };
-Request putObject(const Target& t, const std::string& key, std::string body,
-                  const std::optional<Retention>& retention, const PutCondition& condition);
+Request putObject(const Target& t, const std::string& key, std::string body, const std::optional<Retention>& retention,
+                  const PutCondition& condition);
 // Sets the retention of one stored version (PutObjectRetention).
-Request putRetention(const Target& t, const std::string& key, const std::string& versionId,
-                     const Retention& retention);
+Request putRetention(const Target& t, const std::string& key, const std::string& versionId, const Retention& retention);
 Request headObject(const Target& t, const std::string& key);
 Request getObject(const Target& t, const std::string& key, const std::string& versionId = "");
 Request deleteObject(const Target& t, const std::string& key, const std::string& versionId = "");
@@ -96,8 +94,8 @@ ListPage parseListPage(std::string_view body);
 std::string xmlUnescape(std::string_view text);
 
 struct Response {
-    long status = 0;              // 0 when no answer came
-    std::string transportError;   // curl's reason when no answer came
+    long status = 0;             // 0 when no answer came
+    std::string transportError;  // curl's reason when no answer came
     // Set when the client ended the request itself (answer too large, too
     // slow overall, certificate refused): never retried, `transportError`
     // says why.

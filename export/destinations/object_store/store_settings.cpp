@@ -66,8 +66,9 @@ void requireCompany(const StoreSettings& settings) {
     // Every key carries its company: the office's bucket is shared, and two
     // companies must never write one key.
     if (settings.company.empty())
-        throw std::runtime_error("Nuvem pede NuvemEmpresa: o CNPJ ou CPF da empresa, que separa os seus arquivos no "
-                                 "bucket dos de outras empresas");
+        throw std::runtime_error(
+            "Nuvem pede NuvemEmpresa: o CNPJ ou CPF da empresa, que separa os seus arquivos no "
+            "bucket dos de outras empresas");
 }
 
 std::string companyDigits(const std::string& text) {
@@ -103,18 +104,21 @@ int maxRetentionDays(std::chrono::system_clock::time_point now) {
     return days < 1 ? 0 : static_cast<int>(days);
 }
 
-std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text, std::chrono::system_clock::time_point now) {
+std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text,
+                                                std::chrono::system_clock::time_point now) {
     const std::string url = trim(text.url);
     if (url.empty()) return std::nullopt;
     StoreSettings s;
     // Keys pasted into the address (user:secret@, a signed query) are refused
     // before anything else, and no refusal below repeats the text.
     if (url.find('@') != std::string::npos)
-        refuse("Nuvem não leva usuário nem chave no endereço (o texto não é mostrado por poder conter a chave); "
-               "as chaves vêm de AWS_ACCESS_KEY_ID ou ~/.aws/credentials");
+        refuse(
+            "Nuvem não leva usuário nem chave no endereço (o texto não é mostrado por poder conter a chave); "
+            "as chaves vêm de AWS_ACCESS_KEY_ID ou ~/.aws/credentials");
     if (url.find_first_of("?#") != std::string::npos)
-        refuse("Nuvem não leva consulta (\"?\") nem fragmento (\"#\") no endereço (o texto não é mostrado por poder "
-               "conter a chave); as chaves vêm de AWS_ACCESS_KEY_ID ou ~/.aws/credentials");
+        refuse(
+            "Nuvem não leva consulta (\"?\") nem fragmento (\"#\") no endereço (o texto não é mostrado por poder "
+            "conter a chave); as chaves vêm de AWS_ACCESS_KEY_ID ou ~/.aws/credentials");
     for (unsigned char c : url)
         if (c <= ' ' || c == 0x7F) refuse("Nuvem com espaço ou caractere de controle no endereço");
     const auto schemeEnd = url.find("://");
@@ -151,7 +155,8 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text, s
     if (scheme == "HTTP") {
         // Keys and documents in clear text only where they never leave the machine.
         if (!loopback(host))
-            refuse("Nuvem: http:// só é aceito para este computador (127.0.0.1, localhost); para outro servidor use https://");
+            refuse(
+                "Nuvem: http:// só é aceito para este computador (127.0.0.1, localhost); para outro servidor use https://");
     } else if (scheme != "HTTPS") {
         refuse("Nuvem deve começar com https://");
     }
@@ -198,14 +203,17 @@ std::optional<StoreSettings> parseStoreSettings(const StoreSettingsText& text, s
     const std::string company = trim(text.company);
     if (!company.empty()) s.company = companyDigits(company);
     if (!company.empty() && s.company.empty())
-        refuse("NuvemEmpresa deve ser o CNPJ (14 dígitos) ou CPF (11 dígitos) da empresa, com dígitos "
-               "verificadores válidos: \"" + company + "\"");
+        refuse(
+            "NuvemEmpresa deve ser o CNPJ (14 dígitos) ou CPF (11 dígitos) da empresa, com dígitos "
+            "verificadores válidos: \"" +
+            company + "\"");
     // A company number inside the prefix would let another company's part
     // (prefix + its number) hold this one's keys.
     for (size_t pos = 0; pos < s.prefix.size();) {
         const size_t end = s.prefix.find('/', pos);
         if (!companyDigits(s.prefix.substr(pos, end - pos)).empty())
-            refuse("Nuvem: o prefixo não pode ter um CNPJ ou CPF (a empresa vem de NuvemEmpresa): \"" + s.prefix + "\"");
+            refuse("Nuvem: o prefixo não pode ter um CNPJ ou CPF (a empresa vem de NuvemEmpresa): \"" + s.prefix +
+                   "\"");
         pos = end + 1;
     }
 
@@ -262,8 +270,8 @@ std::optional<StoreSettings> storeSettingsForJob(const StoreSettingsText& text) 
 }
 
 const std::vector<std::string>& storeSettingsKeys() {
-    static const std::vector<std::string> keys{"Nuvem",        "NuvemRegiao", "NuvemPerfil", "NuvemRetencaoDias",
-                                               "NuvemRetencaoModo", "NuvemEmpresa", "NuvemCA"};
+    static const std::vector<std::string> keys{
+        "Nuvem", "NuvemRegiao", "NuvemPerfil", "NuvemRetencaoDias", "NuvemRetencaoModo", "NuvemEmpresa", "NuvemCA"};
     return keys;
 }
 

@@ -13,20 +13,20 @@ namespace exports {
 
 // The texts as the settings file holds them ("" when a key is absent).
 struct StoreSettingsText {
-    std::string url;             // Nuvem
-    std::string region;          // NuvemRegiao
-    std::string profile;         // NuvemPerfil
-    std::string retentionDays;   // NuvemRetencaoDias
-    std::string retentionMode;   // NuvemRetencaoModo
-    std::string company;         // NuvemEmpresa
-    std::string ca;              // NuvemCA
+    std::string url;            // Nuvem
+    std::string region;         // NuvemRegiao
+    std::string profile;        // NuvemPerfil
+    std::string retentionDays;  // NuvemRetencaoDias
+    std::string retentionMode;  // NuvemRetencaoModo
+    std::string company;        // NuvemEmpresa
+    std::string ca;             // NuvemCA
 };
 
 struct StoreSettings {
     std::string endpoint;  // "https://host:port" (no path)
     std::string host;
     std::string bucket;
-    std::string prefix;    // "" or "a/b/": put before every key
+    std::string prefix;  // "" or "a/b/": put before every key
     // NuvemEmpresa: the company's CNPJ (14 digits) or CPF (11), digits only;
     // required with Nuvem. Every key of the company goes under prefix + company.
     std::string company;

@@ -25,11 +25,11 @@ public:
 
 // One document as read from the database.
 struct PackageDocument {
-    std::string accessKey;     // NFE_CHAVEACESSO as stored
-    std::string documentType;  // PAI_TIPODOC; empty without a header row
-    std::string issueDate;     // for the manifest, e.g. "2024-03-05"; empty when unknown
-    bool cancellation = false; // the text is the cancellation event (file "CanNFe…")
-    std::string text;          // the stored bytes of the chosen text
+    std::string accessKey;      // NFE_CHAVEACESSO as stored
+    std::string documentType;   // PAI_TIPODOC; empty without a header row
+    std::string issueDate;      // for the manifest, e.g. "2024-03-05"; empty when unknown
+    bool cancellation = false;  // the text is the cancellation event (file "CanNFe…")
+    std::string text;           // the stored bytes of the chosen text
 };
 
 // The archive's name for a month "AAAA-MM": "NFe-AAAA-MM.zip".
@@ -74,8 +74,8 @@ private:
 
 // What a finished package holds.
 struct PackageResult {
-    std::string path;       // the archive written
-    long documents = 0;     // members besides the two lists
+    std::string path;    // the archive written
+    long documents = 0;  // members besides the two lists
     long gapRanges = 0;
     std::uint64_t missingNumbers = 0;
     CheckCounts checks;

@@ -32,10 +32,8 @@ std::string wantedExpression(const Kinds& k) {
     if (k.none()) return "0";
     std::string any;
     auto add = [&](const char* check) { any += (any.empty() ? "" : " OR ") + std::string(check); };
-    if (k.issued)
-        add("EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU AND p.PAI_TIPODOC = 'NF')");
-    if (k.received)
-        add("EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU AND p.PAI_TIPODOC = 'NE')");
+    if (k.issued) add("EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU AND p.PAI_TIPODOC = 'NF')");
+    if (k.received) add("EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU AND p.PAI_TIPODOC = 'NE')");
     if (k.vehicles)
         add("EXISTS (SELECT 1 FROM MVTO_PAI a JOIN mvto_veiculos b ON b.pai_sequ = a.pai_sequ "
             "WHERE a.PAI_SEQU = d.PAI_SEQU AND a.PAI_TIPODOC = 'NF')");
@@ -93,10 +91,10 @@ Source::Source(const ConnectionJob& job) {
                                        "password=" + options.credentials.password};
     // The engine inside this process would keep a page cache of its default
     // size (16 MB) filled by the one pass a run makes; a small one reads as fast.
-    if (!goesThroughServer(job.database))
-        params.push_back("cache_pages=" + std::to_string(kEmbeddedCachePages));
-    database_ = std::make_unique<db::Database>(
-        options.client ? options.client : db::FbClient::load(db::clientLibraryName()), job.database, params);
+    if (!goesThroughServer(job.database)) params.push_back("cache_pages=" + std::to_string(kEmbeddedCachePages));
+    database_ = std::make_unique<db::Database>(options.client ? options.client
+                                                              : db::FbClient::load(db::clientLibraryName()),
+                                               job.database, params);
 }
 
 Source::~Source() {
@@ -165,8 +163,7 @@ Snapshot Source::beginSnapshot() {
     unsigned char buffer[64];
     ISC_STATUS_ARRAY st{};
     db::FbClient& c = database_->client();
-    c.transaction_info(st, transaction, sizeof items, items, sizeof buffer,
-                       reinterpret_cast<char*>(buffer));
+    c.transaction_info(st, transaction, sizeof items, items, sizeof buffer, reinterpret_cast<char*>(buffer));
     c.check(st);
     Snapshot s;
     bool found = false;
@@ -261,8 +258,8 @@ void Source::describeTexts() {
                 const Type& t = it->second;
                 const std::string charset = blobCharset(t);
                 const std::string limit = std::to_string(kInlineBytes / t.bytesPerChar);
-                textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") <= " + limit + " THEN CAST(" +
-                               c + " AS VARCHAR(" + limit + ") CHARACTER SET " + charset + ") END";
+                textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") <= " + limit + " THEN CAST(" + c +
+                               " AS VARCHAR(" + limit + ") CHARACTER SET " + charset + ") END";
                 textSelect_ += ", CASE WHEN s.WANTED = 1 AND OCTET_LENGTH(" + c + ") > " + limit + " THEN " + c +
                                " END";
             } else {
@@ -286,11 +283,13 @@ std::string Source::changesWhere(const ChangeSelection& selection, const Kinds& 
     if (selection.mark) {
         where += " OR d.RDB$RECORD_VERSION >= :MARK";
         if (!kinds.all() && !kinds.none())
-            where += " OR EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU "
-                     "AND p.RDB$RECORD_VERSION >= :MARK)";
+            where +=
+                " OR EXISTS (SELECT 1 FROM MVTO_PAI p WHERE p.PAI_SEQU = d.PAI_SEQU "
+                "AND p.RDB$RECORD_VERSION >= :MARK)";
         if (kinds.vehicles && !kinds.all())
-            where += " OR EXISTS (SELECT 1 FROM mvto_veiculos v WHERE v.pai_sequ = d.PAI_SEQU "
-                     "AND v.RDB$RECORD_VERSION >= :MARK)";
+            where +=
+                " OR EXISTS (SELECT 1 FROM mvto_veiculos v WHERE v.pai_sequ = d.PAI_SEQU "
+                "AND v.RDB$RECORD_VERSION >= :MARK)";
     }
     return where + ")";
 }
@@ -307,12 +306,12 @@ void Source::openChanges(const ChangeSelection& selection, const Kinds& kinds, b
     // Sorting only the small rows of the selection, then fetching each
     // document by its record address, keeps the texts out of the sort.
     // The header's type costs a lookup a row: asked only when a folder needs it.
-    db::Query& q = select(
-        "SELECT s.SEQ, CAST(n.DIG_DATAHORA AS VARCHAR(24)), s.WANTED, n.NFE_CHAVEACESSO" + textSelect_ +
-        (withDocumentType ? ", (SELECT FIRST 1 p.PAI_TIPODOC FROM MVTO_PAI p WHERE p.PAI_SEQU = s.SEQ)" : "") +
-        "\nFROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, " + wantedExpression(kinds) +
-        " AS WANTED FROM MVTO_NFE d\n" + changesWhere(selection, kinds) +
-        "\nORDER BY d.PAI_SEQU) s\nJOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K");
+    db::Query& q =
+        select("SELECT s.SEQ, CAST(n.DIG_DATAHORA AS VARCHAR(24)), s.WANTED, n.NFE_CHAVEACESSO" + textSelect_ +
+               (withDocumentType ? ", (SELECT FIRST 1 p.PAI_TIPODOC FROM MVTO_PAI p WHERE p.PAI_SEQU = s.SEQ)" : "") +
+               "\nFROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, " + wantedExpression(kinds) +
+               " AS WANTED FROM MVTO_NFE d\n" + changesWhere(selection, kinds) +
+               "\nORDER BY d.PAI_SEQU) s\nJOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K");
     bindChanges(q, selection);
     q.execute();
 }
@@ -363,12 +362,11 @@ std::string monthWhere() {
 void Source::openMonth(const std::string& keyMonth) {
     describeTexts();
     // The texts at the same columns as the changes' (4 on), so changeText() reads both.
-    db::Query& q = select("SELECT s.SEQ, n.NFE_CHAVEACESSO, p.PAI_TIPODOC, CAST(p.PAI_DTEMISSAO AS VARCHAR(24))" +
-                          textSelect_ +
-                          "\nFROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, 1 AS WANTED FROM MVTO_NFE d\n" +
-                          monthWhere() +
-                          "\nORDER BY d.PAI_SEQU) s\nJOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K\n"
-                          "LEFT JOIN MVTO_PAI p ON p.PAI_SEQU = s.SEQ");
+    db::Query& q =
+        select("SELECT s.SEQ, n.NFE_CHAVEACESSO, p.PAI_TIPODOC, CAST(p.PAI_DTEMISSAO AS VARCHAR(24))" + textSelect_ +
+               "\nFROM (SELECT d.RDB$DB_KEY AS K, d.PAI_SEQU AS SEQ, 1 AS WANTED FROM MVTO_NFE d\n" + monthWhere() +
+               "\nORDER BY d.PAI_SEQU) s\nJOIN MVTO_NFE n ON n.RDB$DB_KEY = s.K\n"
+               "LEFT JOIN MVTO_PAI p ON p.PAI_SEQU = s.SEQ");
     q.setText("AAMM", keyMonth);
     q.execute();
 }
@@ -380,9 +378,8 @@ long Source::countMonth(const std::string& keyMonth) {
 }
 
 std::vector<std::string> Source::repeatedMonthKeys(const std::string& keyMonth) {
-    db::Query q(*database_,
-                "SELECT d.NFE_CHAVEACESSO FROM MVTO_NFE d\n" + monthWhere() +
-                    "\nGROUP BY d.NFE_CHAVEACESSO HAVING COUNT(*) > 1");
+    db::Query q(*database_, "SELECT d.NFE_CHAVEACESSO FROM MVTO_NFE d\n" + monthWhere() +
+                                "\nGROUP BY d.NFE_CHAVEACESSO HAVING COUNT(*) > 1");
     q.setText("AAMM", keyMonth);
     return firstColumn(q);
 }

@@ -21,7 +21,7 @@ namespace exports {
 // One changed document of the incremental selection.
 struct ChangedDocument {
     long long number = 0;
-    Moment moment;    // cut to the second
+    Moment moment;        // cut to the second
     bool wanted = false;  // passes the ticked kinds
 };
 
@@ -111,7 +111,7 @@ private:
 
     std::unique_ptr<db::Database> database_;
     std::unique_ptr<db::Query> query_;  // goes before its database
-    std::string textSelect_;  // the three texts, inline and blob, in select-list form
+    std::string textSelect_;            // the three texts, inline and blob, in select-list form
     bool described_ = false;
     bool picked_ = false;  // one inline text, chosen by the statement
     bool first_ = true;

@@ -35,51 +35,43 @@ class Certificate : public ::testing::Test {
 protected:
     static inline std::unique_ptr<Signer> signer;
     static inline std::shared_ptr<const CertificateTrust> trusted, rootOnly;
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         signer = std::make_unique<Signer>();
         trusted = trustForRun(signer->trustFolder(), "/unused/ConfigQuillan.ini");
         rootOnly = trustForRun(signer->rootOnlyFolder(), "/unused/ConfigQuillan.ini");
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         trusted.reset();
         rootOnly.reset();
         signer.reset();
     }
 };
 
-std::string document(const std::string& issuerTag = "<CNPJ>12345678000199</CNPJ>")
-{
+std::string document(const std::string& issuerTag = "<CNPJ>12345678000199</CNPJ>") {
     return replaced(documentTemplate(kKey, "UTF-8", "Loja", "Parafuso"), "<CNPJ>12345678000199</CNPJ>", issuerTag);
 }
 
 // Only the certificate's findings.
-std::string certificateFindings(const Findings& findings)
-{
+std::string certificateFindings(const Findings& findings) {
     Findings out;
     for (Finding f : findings)
-        if (f == Finding::CertificateChain || f == Finding::CertificateHolder)
-            out.push_back(f);
+        if (f == Finding::CertificateChain || f == Finding::CertificateHolder) out.push_back(f);
     return findingsText(out);
 }
 
-std::string sha256Of(X509* x)
-{
+std::string sha256Of(X509* x) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     X509_digest(x, EVP_sha256(), md, &length);
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
-    for (unsigned i = 0; i < length; ++i)
-        out += std::string{hex[md[i] >> 4], hex[md[i] & 15]};
+    for (unsigned i = 0; i < length; ++i) out += std::string{hex[md[i] >> 4], hex[md[i] & 15]};
     return out;
 }
 
 }  // namespace
 
-TEST_F(Certificate, ChainAndHolderAtTheSigningMoment)
-{
+TEST_F(Certificate, ChainAndHolderAtTheSigningMoment) {
     const std::string tpl = document();
     const std::string bySigner = signer->sign(tpl);
     const std::string intermediate = signer->certificate("intermediate");
@@ -103,20 +95,20 @@ TEST_F(Certificate, ChainAndHolderAtTheSigningMoment)
         {"self-signed, naming the issuer's CNPJ", signer->sign(tpl, "selfmade"), all, "certificado-cadeia", true},
         {"chained, another company's", signer->sign(tpl, "stranger"), all, "certificado-titular", true},
         {"expired today, valid when received", expired, all, "ok", true},
-        {"the same certificate received after it expired", replaced(expired, received,
-                                                                    "<dhRecbto>2025-06-01T10:00:00-03:00</dhRecbto>"),
-         all, "certificado-cadeia", false},
+        {"the same certificate received after it expired",
+         replaced(expired, received, "<dhRecbto>2025-06-01T10:00:00-03:00</dhRecbto>"), all, "certificado-cadeia",
+         false},
         {"the first moment again", expired, all, "ok", false},
         {"not yet valid when received", signer->sign(tpl, "early"), all, "certificado-cadeia", true},
         {"expired before it was received", signer->sign(tpl, "lapsed"), all, "certificado-cadeia", true},
         {"a key not for signatures", signer->sign(tpl, "encipher"), all, "certificado-cadeia", false},
         {"the branch's certificate, CNPJ in the CN alone", signer->sign(tpl, "other"), all, "ok", true},
-        {"a branch's document signed by the head office",
-         signer->sign(document("<CNPJ>12345678000270</CNPJ>")), all, "ok", true},
+        {"a branch's document signed by the head office", signer->sign(document("<CNPJ>12345678000270</CNPJ>")), all,
+         "ok", true},
         {"a CNPJ of another root by one digit", signer->sign(document("<CNPJ>12345679000199</CNPJ>")), all,
          "certificado-titular", true},
-        {"a person issuer, her own certificate", signer->sign(document("<CPF>12345678901</CPF>"), "person"), all,
-         "ok", true},
+        {"a person issuer, her own certificate", signer->sign(document("<CPF>12345678901</CPF>"), "person"), all, "ok",
+         true},
         {"a person issuer, a company's certificate", signer->sign(document("<CPF>12345678901</CPF>")), all,
          "certificado-titular", true},
         {"another person", signer->sign(document("<CPF>12345678902</CPF>"), "person"), all, "certificado-titular",
@@ -129,7 +121,8 @@ TEST_F(Certificate, ChainAndHolderAtTheSigningMoment)
         // a forger's whole hierarchy in the document: what it carries is never a root
         {"root and intermediate carried, neither trusted",
          replaced(carrying, "</X509Certificate></X509Data>",
-                  "</X509Certificate><X509Certificate>" + signer->certificate("root") + "</X509Certificate></X509Data>"),
+                  "</X509Certificate><X509Certificate>" + signer->certificate("root") +
+                      "</X509Certificate></X509Data>"),
          shippedTrust().get(), "certificado-cadeia", false},
         // no dhRecbto: the issue moment; none at all: no moment to judge at
         {"issue moment instead",
@@ -163,8 +156,7 @@ TEST_F(Certificate, ChainAndHolderAtTheSigningMoment)
 
 // The check runs with the store a run installs, on every check thread, and
 // its findings count with the signature's.
-TEST_F(Certificate, CountedWithTheSignatureInARunsChecks)
-{
+TEST_F(Certificate, CountedWithTheSignatureInARunsChecks) {
     const TrustForChecks installed(trusted);
     const std::string good = signer->sign(document());
     const std::string forged = signer->sign(document(), "selfmade");
@@ -187,8 +179,7 @@ TEST_F(Certificate, CountedWithTheSignatureInARunsChecks)
 // Hostile folders: a leaf put there is still no root of its own, an
 // intermediate without its root anchors nothing, and a folder or file that
 // cannot be read stops the run instead of trusting less.
-TEST_F(Certificate, WhatTheFolderCanAndCannotDo)
-{
+TEST_F(Certificate, WhatTheFolderCanAndCannotDo) {
     const std::string bySelf = signer->sign(document(), "selfmade");
     const std::string byIssuer = signer->sign(document());
     const fs::path dir = fs::path(signer->trustFolder()).parent_path() / "hostile";
@@ -217,8 +208,7 @@ TEST_F(Certificate, WhatTheFolderCanAndCannotDo)
     fs::remove_all(dir);
 }
 
-TEST(CertificateMoment, NfeTimesAsTheDocumentsWriteThem)
-{
+TEST(CertificateMoment, NfeTimesAsTheDocumentsWriteThem) {
     struct Case {
         const char* text;
         std::time_t expected;  // -1: not a moment
@@ -244,8 +234,7 @@ TEST(CertificateMoment, NfeTimesAsTheDocumentsWriteThem)
 
 // The compiled-in roots, each pinned by its SHA-256; every certificate
 // compiled in reads, and roots are self-signed while intermediates are not.
-TEST(CertificateStore, ShippedRootsArePinned)
-{
+TEST(CertificateStore, ShippedRootsArePinned) {
     const std::set<std::string> pinned = {
         "687EA89089309D2CFE107DB059FB10D676F45D3283AEE056903EEA0CF3C188F8",  // Raiz Brasileira (2001)
         "CBD8ED38D4A2D677D453D70DD8890AF4F6374CBA6299943F1AB3A6936C6FD795",  // v1
@@ -269,10 +258,8 @@ TEST(CertificateStore, ShippedRootsArePinned)
         // by name: OpenSSL 3 cannot use v7's Ed521 key to check its own signature
         const bool selfSigned = X509_NAME_cmp(X509_get_subject_name(x), X509_get_issuer_name(x)) == 0;
         EXPECT_EQ(selfSigned, c.root) << c.file;
-        if (c.root)
-            roots.insert(sha256Of(x));
-        else
-            ++intermediates;
+        if (c.root) roots.insert(sha256Of(x));
+        else ++intermediates;
         X509_free(x);
     }
     EXPECT_EQ(roots, pinned);

@@ -24,16 +24,14 @@ constexpr const char* kRemainder0 = "3524031234567800019955001000001234110000007
 constexpr const char* kRemainder1 = "35240312345678000199550010000012341100000020";  // -> 0
 constexpr const char* kCpfIssuer = "41240300012345678901550020000000771123456786";   // 000 + CPF
 
-std::string replaced(std::string s, size_t pos, char c)
-{
+std::string replaced(std::string s, size_t pos, char c) {
     s[pos] = c;
     return s;
 }
 
 }  // namespace
 
-TEST(AccessKey, SplitsIntoItsParts)
-{
+TEST(AccessKey, SplitsIntoItsParts) {
     AccessKeyParts p;
     ASSERT_TRUE(splitAccessKey(kCpfIssuer, p));
     EXPECT_EQ(p.state, "41");
@@ -49,16 +47,14 @@ TEST(AccessKey, SplitsIntoItsParts)
     EXPECT_FALSE(splitAccessKey(replaced(kValid, 10, 'x'), p));
 }
 
-TEST(AccessKey, CheckDigitRemaindersZeroAndOneGiveZero)
-{
+TEST(AccessKey, CheckDigitRemaindersZeroAndOneGiveZero) {
     EXPECT_EQ(accessKeyCheckDigit(std::string(kRemainder0).substr(0, 43)), 0);
     EXPECT_EQ(accessKeyCheckDigit(std::string(kRemainder1).substr(0, 43)), 0);
     EXPECT_EQ(accessKeyCheckDigit(std::string(kValid).substr(0, 43)), 9);
     EXPECT_EQ(accessKeyCheckDigit("123"), -1);
 }
 
-TEST(AccessKey, Findings)
-{
+TEST(AccessKey, Findings) {
     struct Case {
         std::string key;
         std::string expected;
@@ -67,7 +63,7 @@ TEST(AccessKey, Findings)
         {kValid, "ok"},
         {kRemainder0, "ok"},
         {kRemainder1, "ok"},
-        {kCpfIssuer, "ok"},  // the issuer digits are not a CNPJ, and that is legal
+        {kCpfIssuer, "ok"},                                      // the issuer digits are not a CNPJ, and that is legal
         {"35240312345678000199650010000012341100000073", "ok"},  // NFC-e
         {"35240312345678000199550010000012349100000076", "ok"},  // offline emission
         {replaced(kValid, 43, '8'), "chave-digito"},
@@ -89,39 +85,40 @@ TEST(AccessKey, Findings)
         {replaced(kValid, 20, ' '), "chave-nao-numerica"},
         {replaced(kValid, 43, '/'), "chave-nao-numerica"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(findingsText(checkAccessKey(c.key)), c.expected) << c.key;
+    for (const Case& c : cases) EXPECT_EQ(findingsText(checkAccessKey(c.key)), c.expected) << c.key;
 }
 
 namespace {
 
 std::string documentXml(const std::string& key, const std::string& protocol, const std::string& prolog = "",
-                        const std::string& body = "")
-{
+                        const std::string& body = "") {
     return prolog + "<nfeProc versao=\"4.00\" xmlns=\"http://www.portalfiscal.inf.br/nfe\"><NFe><infNFe Id=\"NFe" +
            key + "\" versao=\"4.00\">" + body + "</infNFe></NFe>" + protocol + "</nfeProc>";
 }
 
-std::string protocolFor(const std::string& key)
-{
+std::string protocolFor(const std::string& key) {
     return "<protNFe versao=\"4.00\"><infProt><chNFe>" + key + "</chNFe><cStat>100</cStat></infProt></protNFe>";
 }
 
-std::string eventXml(const std::string& key)
-{
+std::string eventXml(const std::string& key) {
     return "<procEventoNFe versao=\"1.00\" xmlns=\"http://www.portalfiscal.inf.br/nfe\"><evento><infEvento>"
-           "<chNFe>" + key + "</chNFe><tpEvento>110111</tpEvento></infEvento></evento><retEvento><infEvento>"
-           "<chNFe>" + key + "</chNFe><cStat>135</cStat></infEvento></retEvento></procEventoNFe>";
+           "<chNFe>" +
+           key +
+           "</chNFe><tpEvento>110111</tpEvento></infEvento></evento><retEvento><infEvento>"
+           "<chNFe>" +
+           key + "</chNFe><cStat>135</cStat></infEvento></retEvento></procEventoNFe>";
 }
 
 }  // namespace
 
-TEST(XmlCheck, Findings)
-{
+TEST(XmlCheck, Findings) {
     const std::string key = kValid;
     const std::string other = kRemainder0;
     const std::string good = documentXml(key, protocolFor(key));
-    const std::string cp1252 = "<xProd>Pe\xE7" "a de reposi\xE7\xE3o \x96 a\xE7\xFA" "car</xProd>";
+    const std::string cp1252 =
+        "<xProd>Pe\xE7"
+        "a de reposi\xE7\xE3o \x96 a\xE7\xFA"
+        "car</xProd>";
     struct Case {
         const char* what;
         std::string text;
@@ -141,8 +138,7 @@ TEST(XmlCheck, Findings)
         {"no protocol", documentXml(key, ""), XmlKind::Document, "xml-sem-protocolo"},
         {"protocol of another document", documentXml(key, protocolFor(other)), XmlKind::Document,
          "xml-chave-diferente"},
-        {"infNFe of another document", documentXml(other, protocolFor(key)), XmlKind::Document,
-         "xml-chave-diferente"},
+        {"infNFe of another document", documentXml(other, protocolFor(key)), XmlKind::Document, "xml-chave-diferente"},
         {"no Id", "<nfeProc><NFe><infNFe/></NFe>" + protocolFor(key) + "</nfeProc>", XmlKind::Document,
          "xml-sem-chave"},
         {"unsigned NFe only", "<NFe><infNFe Id=\"NFe" + key + "\"/></NFe>", XmlKind::Document, "xml-raiz"},
@@ -167,7 +163,8 @@ TEST(XmlCheck, Findings)
          "xml-malformado"},
         {"chNFe in CDATA, character references and a comment",
          documentXml(key, "<protNFe><infProt><chNFe><![CDATA[" + key.substr(0, 20) + "]]>&#" +
-                              std::to_string(int(key[20])) + ";<!-- -->" + key.substr(21) + "</chNFe></infProt></protNFe>"),
+                              std::to_string(int(key[20])) + ";<!-- -->" + key.substr(21) +
+                              "</chNFe></infProt></protNFe>"),
          XmlKind::Document, "ok"},
         {"prefixed names",
          "<n:nfeProc xmlns:n=\"http://www.portalfiscal.inf.br/nfe\"><n:NFe><n:infNFe Id=\"NFe" + key +
@@ -175,7 +172,9 @@ TEST(XmlCheck, Findings)
          XmlKind::Document, "ok"},
         {"undeclared prefix", "<n:nfeProc>" + good + "</n:nfeProc>", XmlKind::Either, "xml-malformado"},
         {"ISO-8859-1 bytes, declared",
-         documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "<x>Pe\xE7" "a</x>"),
+         documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>",
+                     "<x>Pe\xE7"
+                     "a</x>"),
          XmlKind::Document, "ok"},
         {"UTF-8 byte order mark", documentXml(key, protocolFor(key), "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n"),
          XmlKind::Document, "ok"},
@@ -186,8 +185,7 @@ TEST(XmlCheck, Findings)
          documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"windows-1252\"?>", "<x>a\x81</x>"),
          XmlKind::Document, "xml-codificacao"},
         {"windows-1252 without 0x9D, right after the declaration",
-         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><!--\x9D-->" + good, XmlKind::Document,
-         "xml-codificacao"},
+         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><!--\x9D-->" + good, XmlKind::Document, "xml-codificacao"},
         {"windows-1252 without 0x8F, after the root",
          "<?xml version=\"1.0\" encoding=\"windows-1252\"?>" + good + "<!--\x8F-->", XmlKind::Document,
          "xml-codificacao"},
@@ -195,16 +193,14 @@ TEST(XmlCheck, Findings)
          documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"ISO-8859-3\"?>", "<x>\xA5</x>"),
          XmlKind::Document, "xml-codificacao"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(findingsText(checkXml(c.text, key, c.kind)), c.expected) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(findingsText(checkXml(c.text, key, c.kind)), c.expected) << c.what;
 }
 
 namespace {
 
 // What glibc's iconv makes of `bytes` as windows-1252: the UTF-8 text, or
 // nullopt when it refuses them.
-std::optional<std::string> iconvWindows1252(const std::string& bytes)
-{
+std::optional<std::string> iconvWindows1252(const std::string& bytes) {
     iconv_t cd = iconv_open("UTF-8", "WINDOWS-1252");
     EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
     std::string out(bytes.size() * 4, '\0');
@@ -214,55 +210,48 @@ std::optional<std::string> iconvWindows1252(const std::string& bytes)
     size_t outLeft = out.size();
     const size_t done = iconv(cd, &in, &inLeft, &o, &outLeft);
     iconv_close(cd);
-    if (done == static_cast<size_t>(-1))
-        return std::nullopt;
+    if (done == static_cast<size_t>(-1)) return std::nullopt;
     out.resize(out.size() - outLeft);
     return out;
 }
 
 // Our converter over `bytes` with an output buffer of `room` bytes a call,
 // as libxml2 drives it; nullopt when it refuses them.
-std::optional<std::string> ourWindows1252(const std::string& bytes, int room)
-{
+std::optional<std::string> ourWindows1252(const std::string& bytes, int room) {
     std::string out;
     size_t at = 0;
     std::vector<unsigned char> buffer(room);
     while (at < bytes.size()) {
         int inLength = static_cast<int>(bytes.size() - at);
         int outLength = room;
-        const int result =
-            windows1252ToUtf8(buffer.data(), &outLength, reinterpret_cast<const unsigned char*>(bytes.data() + at), &inLength);
+        const int result = windows1252ToUtf8(buffer.data(), &outLength,
+                                             reinterpret_cast<const unsigned char*>(bytes.data() + at), &inLength);
         EXPECT_LE(outLength, room);
         EXPECT_LE(inLength, static_cast<int>(bytes.size() - at));
         out.append(reinterpret_cast<const char*>(buffer.data()), outLength);
         at += inLength;
-        if (result == -2)
-            return std::nullopt;
+        if (result == -2) return std::nullopt;
         EXPECT_EQ(result, outLength);
-        if (inLength == 0)
-            return "no progress with room for " + std::to_string(room);
+        if (inLength == 0) return "no progress with room for " + std::to_string(room);
     }
     return out;
 }
 
 }  // namespace
 
-TEST(Windows1252, DecodesEveryByteAsIconvDoes)
-{
+TEST(Windows1252, DecodesEveryByteAsIconvDoes) {
     std::string defined;
     for (int b = 0; b < 256; ++b) {
         const std::string one(1, static_cast<char>(b));
         const auto expected = iconvWindows1252(one);
         EXPECT_EQ(ourWindows1252(one, 3), expected) << "byte " << b;
-        if (expected)
-            defined += one;
+        if (expected) defined += one;
     }
     EXPECT_EQ(defined.size(), 256u - 5);  // 0x81, 0x8D, 0x8F, 0x90, 0x9D
     // Runs of ASCII and every letter in one text, the output cut anywhere:
     // no character is split and nothing is lost at a cut.
     std::string text;
-    for (char c : defined)
-        text += std::string("plain ascii ") + c;
+    for (char c : defined) text += std::string("plain ascii ") + c;
     const auto expected = iconvWindows1252(text);
     ASSERT_TRUE(expected);
     for (int room : {3, 4, 5, 7, 8, 9, 16, 100, 4096})
@@ -271,13 +260,13 @@ TEST(Windows1252, DecodesEveryByteAsIconvDoes)
     const std::string refused = "ab\xE7\x90z";
     unsigned char out[16];
     int outLength = sizeof out, inLength = static_cast<int>(refused.size());
-    EXPECT_EQ(windows1252ToUtf8(out, &outLength, reinterpret_cast<const unsigned char*>(refused.data()), &inLength), -2);
+    EXPECT_EQ(windows1252ToUtf8(out, &outLength, reinterpret_cast<const unsigned char*>(refused.data()), &inLength),
+              -2);
     EXPECT_EQ(inLength, 3);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), outLength), "ab\xC3\xA7");
 }
 
-TEST(Windows1252, EveryNameDocumentsUseTakesOurConverterAndNothingReachesStderr)
-{
+TEST(Windows1252, EveryNameDocumentsUseTakesOurConverterAndNothingReachesStderr) {
     const std::string key = kValid;
     checkXml(documentXml(key, protocolFor(key)), key, XmlKind::Document);  // the checks register it
     for (const char* name : {"windows-1252", "Windows-1252", "WINDOWS-1252", "cp1252", "CP1252", "ms-ansi"}) {
@@ -286,24 +275,24 @@ TEST(Windows1252, EveryNameDocumentsUseTakesOurConverterAndNothingReachesStderr)
         EXPECT_EQ(handler->input, &windows1252ToUtf8) << name;
         const std::string prolog = std::string("<?xml version=\"1.0\" encoding=\"") + name + "\"?>";
         testing::internal::CaptureStderr();
-        const std::string accented = findingsText(
-            checkXml(documentXml(key, protocolFor(key), prolog, "<x>\x80 \x93Pe\xE7" "a\x94</x>"), key, XmlKind::Document));
-        const std::string refused =
-            findingsText(checkXml(documentXml(key, protocolFor(key), prolog, "<x>\x90</x>"), key, XmlKind::Document));
+        const std::string accented = findingsText(checkXml(documentXml(key, protocolFor(key), prolog,
+                                                                       "<x>\x80 \x93Pe\xE7"
+                                                                       "a\x94</x>"),
+                                                           key, XmlKind::Document));
+        const std::string refused = findingsText(checkXml(documentXml(key, protocolFor(key), prolog, "<x>\x90</x>"),
+                                                          key, XmlKind::Document));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << name;
         EXPECT_EQ(accented, "ok") << name;
         EXPECT_EQ(refused, "xml-codificacao") << name;
     }
 }
 
-TEST(XmlCheck, StoredKeyPaddedByItsColumnStillMatches)
-{
+TEST(XmlCheck, StoredKeyPaddedByItsColumnStillMatches) {
     const std::string key = kValid;
     EXPECT_EQ(findingsText(checkXml(documentXml(key, protocolFor(key)), key + "  ", XmlKind::Document)), "ok");
 }
 
-TEST(XmlCheck, ExternalEntitiesAreNotFetched)
-{
+TEST(XmlCheck, ExternalEntitiesAreNotFetched) {
     // A document that names a local file must not pull it in (nor fail on it).
     const std::string key = kValid;
     const std::string text = "<!DOCTYPE nfeProc [<!ENTITY x SYSTEM \"/nonexistent/secret\">]>" +
@@ -311,28 +300,25 @@ TEST(XmlCheck, ExternalEntitiesAreNotFetched)
     EXPECT_EQ(findingsText(checkXml(text, key, XmlKind::Document)), "xml-estrutura");
 }
 
-TEST(XmlCheck, NestedEntitiesThatMultiplyAreRefused)
-{
+TEST(XmlCheck, NestedEntitiesThatMultiplyAreRefused) {
     // ten levels of ten references each: 10^10 copies if they were expanded
     std::string text = "<!DOCTYPE nfeProc [<!ENTITY e0 \"aaaaaaaaaa\">";
     for (int level = 1; level <= 10; ++level) {
         text += "<!ENTITY e" + std::to_string(level) + " \"";
-        for (int i = 0; i < 10; ++i)
-            text += "&e" + std::to_string(level - 1) + ";";
+        for (int i = 0; i < 10; ++i) text += "&e" + std::to_string(level - 1) + ";";
         text += "\">";
     }
     text += "]>" + documentXml(kValid, protocolFor(kValid), "", "<obs>&e10;</obs>");
     EXPECT_EQ(findingsText(checkXml(text, kValid, XmlKind::Document)), "xml-estrutura");
 }
 
-TEST(DocumentCheck, CountsDocumentsByWhatFailed)
-{
+TEST(DocumentCheck, CountsDocumentsByWhatFailed) {
     const std::string key = kValid;
     const std::string good = documentXml(key, protocolFor(key));  // sound, but unsigned
     CheckCounts counts;
     counts.add(checkDocument(key, good, XmlKind::Document));
     counts.add(checkDocument(replaced(key, 43, '0'), good, XmlKind::Document));  // bad digit; XML key differs too
-    counts.add(checkDocument(key, "<nfeProc>", XmlKind::Document));  // not XML: no signature check
+    counts.add(checkDocument(key, "<nfeProc>", XmlKind::Document));              // not XML: no signature check
     EXPECT_EQ(counts.checked, 3);
     EXPECT_EQ(counts.failed, 3);
     EXPECT_EQ(counts.badKeys, 1);
@@ -343,8 +329,7 @@ TEST(DocumentCheck, CountsDocumentsByWhatFailed)
               "chave-digito,xml-chave-diferente,assinatura-ausente,protocolo-digest");
 }
 
-TEST(BackgroundChecks, CountsWhatTheChecksFindWhileTheCallerGoesOn)
-{
+TEST(BackgroundChecks, CountsWhatTheChecksFindWhileTheCallerGoesOn) {
     const std::string key = kValid;
     const std::string good = documentXml(key, protocolFor(key));
     const std::string badKey = replaced(key, 43, '0');
@@ -367,17 +352,16 @@ TEST(BackgroundChecks, CountsWhatTheChecksFindWhileTheCallerGoesOn)
     EXPECT_GT(got.badXml, 0);
 
     BackgroundChecks abandoned;  // a run that stops early: nothing waits on it
-    for (int i = 0; i < 100; ++i)
-        abandoned.add(key, good, XmlKind::Document);
+    for (int i = 0; i < 100; ++i) abandoned.add(key, good, XmlKind::Document);
 }
 
-TEST(BackgroundChecks, SeveralThreadsCountEveryDocumentOnce)
-{
+TEST(BackgroundChecks, SeveralThreadsCountEveryDocumentOnce) {
     const std::string key = kValid;
     const std::string good = documentXml(key, protocolFor(key));
     const std::string badKey = replaced(key, 43, '0');
     const std::string cp1252 = documentXml(key, protocolFor(key), "<?xml version=\"1.0\" encoding=\"cp1252\"?>",
-                                           "<x>Pe\xE7" "a \x96 \x81</x>");
+                                           "<x>Pe\xE7"
+                                           "a \x96 \x81</x>");
     // 0: no thread could start, the caller checks everything itself
     for (unsigned threads : {0u, 2u, 4u}) {
         CheckCounts expected;
@@ -400,14 +384,12 @@ TEST(BackgroundChecks, SeveralThreadsCountEveryDocumentOnce)
     }
 }
 
-TEST(BackgroundChecks, StopsWithFullQueuesAndBusyThreads)
-{
+TEST(BackgroundChecks, StopsWithFullQueuesAndBusyThreads) {
     const std::string key = kValid;
     const std::string good = documentXml(key, protocolFor(key), "", std::string(8000, 'x'));
     for (unsigned threads : {1u, 4u}) {
         BackgroundChecks abandoned(threads);
-        for (int i = 0; i < 2000; ++i)
-            abandoned.add(key, good, XmlKind::Document);
+        for (int i = 0; i < 2000; ++i) abandoned.add(key, good, XmlKind::Document);
     }  // destroyed without finish(): must neither hang nor crash
 }
 
@@ -419,8 +401,7 @@ std::atomic<int> thrown{0};
 // Throws on any thread but the caller's, as a check that runs out of memory
 // would. The caller's first check waits until a thread has thrown, so the
 // threads surely take some documents however the machine schedules them.
-Findings failsOffTheCaller(std::string_view key, std::string_view text, XmlKind kind)
-{
+Findings failsOffTheCaller(std::string_view key, std::string_view text, XmlKind kind) {
     if (std::this_thread::get_id() != callerThread) {
         ++thrown;
         throw std::bad_alloc();
@@ -430,15 +411,11 @@ Findings failsOffTheCaller(std::string_view key, std::string_view text, XmlKind 
     return checkDocument(key, text, kind);
 }
 
-Findings alwaysFails(std::string_view, std::string_view, XmlKind)
-{
-    throw std::runtime_error("check failed");
-}
+Findings alwaysFails(std::string_view, std::string_view, XmlKind) { throw std::runtime_error("check failed"); }
 
 }  // namespace
 
-TEST(BackgroundChecks, ADocumentWhoseCheckThrowsOnAThreadIsCheckedAgainByTheCaller)
-{
+TEST(BackgroundChecks, ADocumentWhoseCheckThrowsOnAThreadIsCheckedAgainByTheCaller) {
     const std::string key = kValid;
     const std::string good = documentXml(key, protocolFor(key));
     const std::string badKey = replaced(key, 43, '0');
@@ -460,16 +437,14 @@ TEST(BackgroundChecks, ADocumentWhoseCheckThrowsOnAThreadIsCheckedAgainByTheCall
     EXPECT_EQ(got.badSignatures, expected.badSignatures);
 }
 
-TEST(BackgroundChecks, ACheckThatThrowsEverywhereReachesTheCaller)
-{
+TEST(BackgroundChecks, ACheckThatThrowsEverywhereReachesTheCaller) {
     const std::string key = kValid;
     const std::string good = documentXml(key, protocolFor(key));
     for (unsigned threads : {0u, 2u}) {
         BackgroundChecks background(threads, &alwaysFails);
         // never a silent count short of the documents added: add() or finish() throws
         EXPECT_ANY_THROW({
-            for (int i = 0; i < 500; ++i)
-                background.add(key, good, XmlKind::Document);
+            for (int i = 0; i < 500; ++i) background.add(key, good, XmlKind::Document);
             background.finish();
         }) << threads;
     }
@@ -477,8 +452,7 @@ TEST(BackgroundChecks, ACheckThatThrowsEverywhereReachesTheCaller)
 
 // The unattended run's watchdog takes a check that ends, on any thread, for
 // progress: the count moves while the caller has not asked for the results.
-TEST(BackgroundChecks, EachEndedCheckIsCountedAsItEnds)
-{
+TEST(BackgroundChecks, EachEndedCheckIsCountedAsItEnds) {
     const std::string key = kValid;
     const std::string good = documentXml(key, protocolFor(key));
     const unsigned long long before = documentsChecked();

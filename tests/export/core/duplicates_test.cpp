@@ -28,12 +28,14 @@ TEST(Duplicates, AuthorisationIsReadFromTheProtocolsStatus) {
         {"<nfeProc><NFe><protNFe><infProt><cStat>100</cStat></infProt></protNFe></NFe></nfeProc>", false},
         {"<nfeProc><NFe/><protNFe><infProt><x><cStat>100</cStat></x></infProt></protNFe></nfeProc>", false},
         {"<nfeProc><NFe/><protNFe><infProt><!-- <cStat>100</cStat> --><cStat>302</cStat></infProt></protNFe>"
-         "</nfeProc>", false},
+         "</nfeProc>",
+         false},
         {"<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc><trailing", false},
         {"<other><protNFe><infProt><cStat>100</cStat></infProt></protNFe></other>", false},
         // the protocol after the signature, as authorities send it
         {"<nfeProc versao=\"4.00\"><NFe><Signature/></NFe><protNFe><infProt Id=\"x\"><tpAmb>1</tpAmb>"
-         "<cStat>150</cStat></infProt></protNFe></nfeProc>", true},
+         "<cStat>150</cStat></infProt></protNFe></nfeProc>",
+         true},
     };
     for (const auto& c : cases) EXPECT_EQ(exports::carriesAuthorisation(c.text), c.authorised) << c.text;
 }
@@ -46,15 +48,15 @@ TEST(Duplicates, TheAuthorisedTextThenTheNewerMomentThenTheLaterRowKeepsTheFile)
         NameClaims::Outcome outcome;
     } cases[] = {
         {"authorised challenger over a rejected copy", {5, late, 0}, {9, early, 1}, NameClaims::Outcome::Replaces},
-        {"rejected challenger never over the authorised text", {5, early, 1}, {9, late, 0},
-         NameClaims::Outcome::Loses},
+        {"rejected challenger never over the authorised text", {5, early, 1}, {9, late, 0}, NameClaims::Outcome::Loses},
         {"both authorised: newer moment", {5, early, 1}, {9, late, 1}, NameClaims::Outcome::Replaces},
         {"both authorised: older moment loses", {5, late, 1}, {9, early, 1}, NameClaims::Outcome::Loses},
         {"same moment: the later row", {5, early, 0}, {9, early, 0}, NameClaims::Outcome::Replaces},
-        {"no moments: the later row", {5, std::nullopt, 0}, {9, std::nullopt, 0},
-         NameClaims::Outcome::Replaces},
+        {"no moments: the later row", {5, std::nullopt, 0}, {9, std::nullopt, 0}, NameClaims::Outcome::Replaces},
         {"a clean authorised text over a tampered later one", {5, early, 2}, {9, late, 1}, NameClaims::Outcome::Loses},
-        {"a clean authorised challenger over a tampered holder", {5, late, 1}, {9, early, 2},
+        {"a clean authorised challenger over a tampered holder",
+         {5, late, 1},
+         {9, early, 2},
          NameClaims::Outcome::Replaces},
     };
     for (const auto& c : cases) {

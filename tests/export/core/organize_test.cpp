@@ -17,18 +17,15 @@ namespace {
 
 constexpr const char* kKey = "35240312345678000199550010000012341100000089";
 
-std::string joined(const std::vector<std::string>& folders)
-{
+std::string joined(const std::vector<std::string>& folders) {
     std::string out;
-    for (const auto& f : folders)
-        out += (out.empty() ? "" : "|") + f;
+    for (const auto& f : folders) out += (out.empty() ? "" : "|") + f;
     return out;
 }
 
 struct TempDir {
     fs::path path;
-    TempDir()
-    {
+    TempDir() {
         std::string pattern = (fs::temp_directory_path() / "organize-XXXXXX").string();
         path = ::mkdtemp(pattern.data());
     }
@@ -37,8 +34,7 @@ struct TempDir {
 
 }  // namespace
 
-TEST(FolderPattern, Placeholders)
-{
+TEST(FolderPattern, Placeholders) {
     struct Case {
         std::string pattern, key, type, expected;
     };
@@ -47,10 +43,12 @@ TEST(FolderPattern, Placeholders)
         {"{cnpj}/{modelo}", kKey, "NF", "12345678000199|55"},
         {"{tipo}", kKey, "NE", "Recebidas"},
         {"{tipo}", kKey, "NF        ", "Emitidas"},  // CHAR column padding
-        {"{tipo}", kKey, "", "Outras"},             // no header row
+        {"{tipo}", kKey, "", "Outras"},              // no header row
         {"{tipo}", kKey, "XX", "Outras"},
         {"NFe {aaaa}/m\xEAs {mm}/", kKey, "NF", "NFe 2024|mês 03"},
-        {"Emiss\xF5" "es/{mm}", kKey, "NF", "Emissões|03"},  // setting bytes are Windows-1252
+        {"Emiss\xF5"
+         "es/{mm}",
+         kKey, "NF", "Emissões|03"},  // setting bytes are Windows-1252
         {"{aaaa}{mm}{cnpj}", kKey, "NF", "20240312345678000199"},
         {"{aaaa}/{mm}", "3524031234567800019955001000001234110000008", "NF", "chave-invalida|chave-invalida"},
         {"{cnpj}", "352403123456780001995500100000123411000000/9", "NF", "chave-invalida"},
@@ -64,24 +62,17 @@ TEST(FolderPattern, Placeholders)
     }
 }
 
-TEST(FolderPattern, RefusesWhatCouldLeaveTheOutputFolder)
-{
+TEST(FolderPattern, RefusesWhatCouldLeaveTheOutputFolder) {
     struct Case {
         std::string pattern, reason;
     };
     const Case cases[] = {
-        {"/srv/xml/{aaaa}", "absoluto"},
-        {"..", "\"..\""},
-        {"{aaaa}/../../etc", "\"..\""},
-        {"./{aaaa}", "\".\""},
-        {"{aaaa}//{mm}", "vazio"},
-        {"//", "absoluto"},
-        {"{aaaa}\\{mm}", "\"/\""},
-        {"{ano}/{mm}", "{ano}"},
-        {"{aaaa", "\"{\" sem \"}\""},
-        {"aaaa}", "\"}\" sem \"{\""},
-        {"{aaaa}/x\ty", "controle"},
-        {std::string("a\0b", 3), "controle"},
+        {"/srv/xml/{aaaa}", "absoluto"}, {"..", "\"..\""},
+        {"{aaaa}/../../etc", "\"..\""},  {"./{aaaa}", "\".\""},
+        {"{aaaa}//{mm}", "vazio"},       {"//", "absoluto"},
+        {"{aaaa}\\{mm}", "\"/\""},       {"{ano}/{mm}", "{ano}"},
+        {"{aaaa", "\"{\" sem \"}\""},    {"aaaa}", "\"}\" sem \"{\""},
+        {"{aaaa}/x\ty", "controle"},     {std::string("a\0b", 3), "controle"},
     };
     for (const Case& c : cases) {
         try {
@@ -95,8 +86,7 @@ TEST(FolderPattern, RefusesWhatCouldLeaveTheOutputFolder)
     }
 }
 
-TEST(MakeFoldersInside, CreatesEachLevelAndReturnsTheInnermost)
-{
+TEST(MakeFoldersInside, CreatesEachLevelAndReturnsTheInnermost) {
     TempDir tmp;
     const std::string base = tmp.path.string();
     EXPECT_EQ(makeFoldersInside(base, {"2024-03", "Emitidas"}), base + "/2024-03/Emitidas/");
@@ -106,8 +96,7 @@ TEST(MakeFoldersInside, CreatesEachLevelAndReturnsTheInnermost)
     EXPECT_EQ(makeFoldersInside(base + "/", {}), base + "/");
 }
 
-TEST(MakeFoldersInside, RefusesLinksAndFilesOnTheWay)
-{
+TEST(MakeFoldersInside, RefusesLinksAndFilesOnTheWay) {
     TempDir tmp;
     TempDir outside;
     const fs::path out = tmp.path / "out";
@@ -128,8 +117,7 @@ TEST(MakeFoldersInside, RefusesLinksAndFilesOnTheWay)
     EXPECT_THROW(makeFoldersInside((tmp.path / "missing").string(), {"x"}), OrganizeError);
 }
 
-TEST(OrganizedFolders, FlatKeepsTheFolderTextVerbatim)
-{
+TEST(OrganizedFolders, FlatKeepsTheFolderTextVerbatim) {
     TempDir tmp;
     // the incremental export appends "NFe…" to the folder text as it stands
     const std::string noSlash = (tmp.path / "pre").string();

@@ -8,8 +8,7 @@
 
 namespace {
 
-TEST(PackageRun, PreviousMonth)
-{
+TEST(PackageRun, PreviousMonth) {
     struct Case {
         int year, month;
         const char* expected;

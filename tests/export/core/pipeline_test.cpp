@@ -153,8 +153,8 @@ std::vector<std::string> members(const fs::path& archive) {
 TEST(Pipeline, ExaminedCountsWhatTheSourceGaveAndSelectedWhatTheRulesKept) {
     Folder f;
     Memory m;
-    m.documents = {doc(1, "2021-01-01 10:00:00"), doc(2, "2021-01-02 10:00:00", "NE"),
-                   doc(3, "2021-01-03 10:00:00"), doc(4, "2009-12-31 23:59:59"),  // before the stamp
+    m.documents = {doc(1, "2021-01-01 10:00:00"), doc(2, "2021-01-02 10:00:00", "NE"), doc(3, "2021-01-03 10:00:00"),
+                   doc(4, "2009-12-31 23:59:59"),  // before the stamp
                    doc(5, "2021-01-05 10:00:00", "XX")};
     m.documents[2].key = "352403/../x";
     const RunSummary s = run([&] { return incrementalPlan(incremental(f, {true, false, false})); }, m);
@@ -260,10 +260,10 @@ TEST(Pipeline, PeriodExportPutsEachDocumentInEntradaOrSaida) {
         EXPECT_EQ(s.checks.checked, 3);
         const std::string inside = *pattern ? "2024/03/" : "";
         const std::string tail = "_11222333000181.XML";
-        EXPECT_EQ(files(f.out), (std::map<std::string, std::string>{
-                                    {inside + "Entrada/NFe" + keyOf(1) + tail, "<doc>1</doc>\r\n"},
-                                    {inside + "Saida/NFe" + keyOf(2) + tail, "<doc>2</doc>\r\n"},
-                                    {inside + "Saida/NFe" + keyOf(3) + tail, "<doc>3</doc>\r\n"}}));
+        EXPECT_EQ(files(f.out),
+                  (std::map<std::string, std::string>{{inside + "Entrada/NFe" + keyOf(1) + tail, "<doc>1</doc>\r\n"},
+                                                      {inside + "Saida/NFe" + keyOf(2) + tail, "<doc>2</doc>\r\n"},
+                                                      {inside + "Saida/NFe" + keyOf(3) + tail, "<doc>3</doc>\r\n"}}));
     }
 }
 
@@ -331,10 +331,11 @@ TEST(Pipeline, AFurtherDestinationTakesEveryKeptDocumentBesideTheFolder) {
     // Alone, its Pending documents count as written once finish() settles them.
     f.stamp("01/01/2010", "00:00:00");
     log.clear();
-    const RunSummary alone = run([&] { return incrementalPlan(incremental(f)); }, m, [&](RunPlan& p) {
-        p.destinations.clear();
-        p.destinations.push_back(std::make_unique<Recorder>(log));
-    });
+    const RunSummary alone = run([&] { return incrementalPlan(incremental(f)); }, m,
+                                 [&](RunPlan& p) {
+                                     p.destinations.clear();
+                                     p.destinations.push_back(std::make_unique<Recorder>(log));
+                                 });
     EXPECT_EQ(alone.written, 2);
     EXPECT_EQ(alone.unchanged, 0);
 }
@@ -345,9 +346,8 @@ TEST(Pipeline, ADestinationThatCannotFinishFailsTheRunAndTheStampStays) {
     m.documents = {doc(1, "2024-03-01 10:00:00")};
     std::vector<std::string> log;
     const std::string before = slurp(f.ini);
-    const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m, [&](RunPlan& p) {
-        p.destinations.push_back(std::make_unique<Recorder>(log, true));
-    });
+    const RunSummary s = run([&] { return incrementalPlan(incremental(f)); }, m,
+                             [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log, true)); });
     EXPECT_EQ(s.result, Result::Failed);
     EXPECT_EQ(s.error, "upload refused");
     EXPECT_EQ(slurp(f.ini), before);
@@ -431,8 +431,7 @@ TEST(Pipeline, AKeyStoredTwiceReachesEveryDestinationOnceWithTheKeptText) {
     const std::string authorised = "<nfeProc><NFe/><protNFe><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>";
     const std::string rejected = "<nfeProc><NFe/><protNFe><infProt><cStat>302</cStat></infProt></protNFe></nfeProc>";
     // looks authorised to a scan, but the status is not the protocol's
-    const std::string lookalike =
-        "<nfeProc><NFe/><xprotNFe><infProt><cStat>100</cStat></infProt></xprotNFe></nfeProc>";
+    const std::string lookalike = "<nfeProc><NFe/><xprotNFe><infProt><cStat>100</cStat></infProt></xprotNFe></nfeProc>";
     for (RunKind kind : {RunKind::Incremental, RunKind::Period, RunKind::Package}) {
         SCOPED_TRACE(static_cast<int>(kind));
         Folder f;
@@ -449,8 +448,8 @@ TEST(Pipeline, AKeyStoredTwiceReachesEveryDestinationOnceWithTheKeptText) {
         if (kind == RunKind::Period) plan = [&] { return periodPlan(period(f)); };
         if (kind == RunKind::Package) plan = [&] { return packagePlan(package(f)); };
         std::vector<std::string> log;
-        const RunSummary s =
-            run(plan, m, [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
+        const RunSummary s = run(plan, m,
+                                 [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
         ASSERT_EQ(s.result, Result::Complete) << s.error;
         EXPECT_EQ(s.written, 3);  // documents 1, 3 and 4: one file each
         EXPECT_EQ(s.duplicates, 2);
@@ -504,8 +503,7 @@ TEST(Pipeline, AGenuineTextKeepsItsFileAgainstATamperedAuthorisedCopy) {
                 job.trustedCertificates = signer.trustFolder();
                 return incrementalPlan(job);
             },
-            m,
-                                 [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
+            m, [&](RunPlan& p) { p.destinations.push_back(std::make_unique<Recorder>(log)); });
         ASSERT_EQ(s.result, Result::Complete) << s.error;
         EXPECT_EQ(files(f.out).at("NFe" + keyOf(2) + ".XML"), genuine + "\r\n");
         ASSERT_EQ(s.duplicateDocuments.size(), 1u);
@@ -569,8 +567,8 @@ TEST(Pipeline, PeriodExportRefusesUnusableTaxNumbersAndWritesTheRest) {
     const RunSummary s = run([&] { return periodPlan(period(f)); }, m);
     EXPECT_EQ(s.result, Result::Refused) << s.error;
     EXPECT_EQ(s.refused, 2);
-    EXPECT_EQ(files(f.out), (std::map<std::string, std::string>{
-                                {"Entrada/NFe" + keyOf(1) + "_11222333000181.XML", "<p>1</p>\r\n"}}));
+    EXPECT_EQ(files(f.out),
+              (std::map<std::string, std::string>{{"Entrada/NFe" + keyOf(1) + "_11222333000181.XML", "<p>1</p>\r\n"}}));
     EXPECT_EQ(windowText(s, false).rfind("2 documentos recusados (", 0), 0u) << windowText(s, false);
 }
 

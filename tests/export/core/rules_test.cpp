@@ -18,7 +18,8 @@ TEST(Rules, FileNamesOfEveryKind) {
         const char* flag;
         const char* folder;
     };
-    const Case cases[] = {{"E", "Entrada"}, {"S", "Saida"}, {"E ", "Saida"}, {"", "Saida"}, {"e", "Saida"}, {" E", "Saida"}};
+    const Case cases[] = {{"E", "Entrada"}, {"S", "Saida"}, {"E ", "Saida"},
+                          {"", "Saida"},    {"e", "Saida"}, {" E", "Saida"}};
     for (const Case& c : cases) EXPECT_EQ(entryExitFolder(c.flag), c.folder) << '"' << c.flag << '"';
 }
 
@@ -57,7 +58,7 @@ TEST(Rules, KindsTickedChooseTheDocuments) {
         const char* type;
         bool vehicle;
     };
-    const Doc docs[] = {{2, "NF", false}, {5, "NE", false}, {7, "NF", true}, {8, "NF ", false},
+    const Doc docs[] = {{2, "NF", false}, {5, "NE", false},  {7, "NF", true}, {8, "NF ", false},
                         {9, "NE", false}, {10, "XX", false}, {11, "", false}};
     struct Case {
         Kinds kinds;
@@ -132,13 +133,10 @@ TEST(Rules, AFileIsLeftAloneOnlyWhenItHoldsExactlyTheTextAndCrLf) {
         bool holds;
     };
     const Case cases[] = {
-        {text + "\r\n", true},
-        {text, false},                 // an older version wrote no line end
-        {text + "\n", false},
-        {text + "\r\n\r\n", false},
-        {"<doc>2</doc>\r\n", false},   // same size, other bytes
-        {text + "\n\r", false},
-        {"", false},
+        {text + "\r\n", true},       {text, false},  // an older version wrote no line end
+        {text + "\n", false},        {text + "\r\n\r\n", false},
+        {"<doc>2</doc>\r\n", false},  // same size, other bytes
+        {text + "\n\r", false},      {"", false},
     };
     for (const Case& c : cases) EXPECT_EQ(fileHoldsDocument(c.file, text), c.holds) << c.file;
     EXPECT_TRUE(fileHoldsDocument("\r\n", ""));

@@ -86,11 +86,11 @@ TEST(Stamp, OneFormatWhateverTheLocale) {
         {"25/12/2020", "10:05:37", "25/12/2020 10:05:37"},
         {"05/03/2021", "10:05:37", "05/03/2021 10:05:37"},  // 5 March, never 3 May
         {"5/3/2021", "7:05", "05/03/2021 07:05:00"},
-        {"25/12/2020", "10:05:03", "25/12/2020 10:05:03"},   // reduced seconds of an older version
+        {"25/12/2020", "10:05:03", "25/12/2020 10:05:03"},  // reduced seconds of an older version
         {"31/12/9999", "23:59:59", "31/12/9999 23:59:59"},
         {"29/02/2020", " 00:00:00", "29/02/2020 00:00:00"},
         {"29/02/2021", "00:00:00", nullptr},
-        {"06/01/21", "10:00:00", nullptr},                   // two-digit year of a C-locale run
+        {"06/01/21", "10:00:00", nullptr},  // two-digit year of a C-locale run
         {"12/25/2020", "10:05:37", nullptr},
         {"25/12/2020", "03:30:00 PM", nullptr},
         {"25/12/2020", "25:00:00", nullptr},
@@ -162,7 +162,8 @@ TEST(Summary, OneLineWithEveryFigure) {
               std::string::npos);
     s.note.clear();
     s.package.clear();
-    EXPECT_EQ(exports::refusedLine(s.refusedDocuments[0]), "Documento recusado: 9 chave \"a/\\x01\\xE9\": nome inseguro");
+    EXPECT_EQ(exports::refusedLine(s.refusedDocuments[0]),
+              "Documento recusado: 9 chave \"a/\\x01\\xE9\": nome inseguro");
     EXPECT_EQ(exports::exitStatus(s), 65);
     s.result = exports::Result::Failed;
     s.error = "falhou";
@@ -170,9 +171,8 @@ TEST(Summary, OneLineWithEveryFigure) {
     EXPECT_EQ(exports::errorLine(s), "Erro na exportação (documento 42): falhou");
     s.errorDocument.reset();
     EXPECT_EQ(exports::errorLine(s), "Erro na exportação: falhou");
-    const std::pair<exports::Result, int> statuses[] = {{exports::Result::Complete, 0},
-                                                       {exports::Result::Failed, 1},
-                                                       {exports::Result::Busy, 75}};
+    const std::pair<exports::Result, int> statuses[] = {
+        {exports::Result::Complete, 0}, {exports::Result::Failed, 1}, {exports::Result::Busy, 75}};
     for (const auto& [result, status] : statuses) {
         s.result = result;
         EXPECT_EQ(exports::exitStatus(s), status);
@@ -211,7 +211,8 @@ TEST(ExportLock, SecondHolderIsBusyUntilTheFirstLetsGo) {
         EXPECT_EQ(second.state(), exports::ExportLock::State::Busy);
         EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
     }
-    EXPECT_EQ(exports::ExportLock::acquire(file, std::chrono::milliseconds(0)).state(), exports::ExportLock::State::Held);
+    EXPECT_EQ(exports::ExportLock::acquire(file, std::chrono::milliseconds(0)).state(),
+              exports::ExportLock::State::Held);
     EXPECT_EQ(exports::ExportLock::acquire((dir.path / "no" / "x.lock").string(), std::chrono::milliseconds(0)).state(),
               exports::ExportLock::State::Failed);
 }

@@ -138,9 +138,11 @@ TEST_F(HistoryFile, DamagedLinesAreSkipped) {
     ASSERT_TRUE(appendRun(path, sample(1)));
     append("not json at all\n");
     append("\n");
-    append("{\"inicio\":\"2024-03-01T10:00:00-03:00\",\"fim\":\"2024-03-01T10:00:02-03:00\",\"resultado\":\"talvez\"}\n");
-    append("{\"inicio\":\"2024-03-01T10:00:00-03:00\",\"fim\":\"2024-03-01T10:00:02-03:00\",\"resultado\":\"completo\","
-           "\"examinados\":\"muitos\"}\n");
+    append(
+        "{\"inicio\":\"2024-03-01T10:00:00-03:00\",\"fim\":\"2024-03-01T10:00:02-03:00\",\"resultado\":\"talvez\"}\n");
+    append(
+        "{\"inicio\":\"2024-03-01T10:00:00-03:00\",\"fim\":\"2024-03-01T10:00:02-03:00\",\"resultado\":\"completo\","
+        "\"examinados\":\"muitos\"}\n");
     append("[1,2,3]\n");
     ASSERT_TRUE(appendRun(path, sample(2)));
     // A run cut off in the middle of its line (full disk, power loss)...
@@ -288,7 +290,12 @@ TEST_F(HistoryFile, OnlyARegularFileIsAHistory) {
     } cases[] = {
         {"fifo", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }, "não é um arquivo comum"},
         {"folder", [&] { fs::create_directory(path); }, "não é um arquivo comum"},
-        {"link", [&] { std::ofstream(target) << ""; fs::create_symlink(target, path); }, "é um link"},
+        {"link",
+         [&] {
+             std::ofstream(target) << "";
+             fs::create_symlink(target, path);
+         },
+         "é um link"},
         {"dangling link", [&] { fs::create_symlink(folder / "nothing", path); }, "é um link"},
         {"device", [&] { fs::create_symlink("/dev/null", path); }, "é um link"},
     };

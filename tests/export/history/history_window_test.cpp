@@ -62,7 +62,8 @@ private slots:
         QCOMPARE(list->topLevelItem(2)->background(0).style(), Qt::NoBrush);
 
         // The newest run is selected and shows its refused documents.
-        QVERIFY(window.details()->toPlainText().contains(QStringLiteral("Documento 8, chave 35240/..: Chave de acesso com \"/\"")));
+        QVERIFY(window.details()->toPlainText().contains(
+            QStringLiteral("Documento 8, chave 35240/..: Chave de acesso com \"/\"")));
         list->setCurrentItem(list->topLevelItem(1));
         QVERIFY(window.details()->toPlainText().contains(
             QString::fromUtf8("Não foi possível gravar \"/srv/xml/NFe1.XML\": No space left on device")));
@@ -72,7 +73,8 @@ private slots:
         app::HistoryWindow window((dir.path() + QStringLiteral("/none.jsonl")).toStdString());
         QCOMPARE(window.runsList()->topLevelItemCount(), 0);
         bool said = false;
-        for (QLabel* l : window.findChildren<QLabel*>()) said |= l->text().contains(QString::fromUtf8("Nenhuma exportação"));
+        for (QLabel* l : window.findChildren<QLabel*>())
+            said |= l->text().contains(QString::fromUtf8("Nenhuma exportação"));
         QVERIFY(said);
     }
 

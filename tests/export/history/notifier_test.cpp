@@ -129,7 +129,8 @@ private slots:
         auto monitor = std::make_unique<app::RunMonitor>(settings);
         monitor->refresh();
         QVERIFY(!monitor->needsAttention());
-        QVERIFY(monitor->toolTip().startsWith(QString::fromUtf8("Exportação de XML\nÚltima: Exportação agendada concluída em ")));
+        QVERIFY(monitor->toolTip().startsWith(
+            QString::fromUtf8("Exportação de XML\nÚltima: Exportação agendada concluída em ")));
 
         run.started += std::chrono::hours(1);
         run.ended += std::chrono::hours(1);

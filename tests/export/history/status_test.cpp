@@ -113,10 +113,12 @@ TEST_F(StatusCommand, ShowsWhatWasUnusualInACompletedRun) {
     r.note = "marca de transação descartada (base restaurada ou trocada): todos os documentos relidos";
     ASSERT_TRUE(appendRun(path, r));
     EXPECT_EQ(status(), kStatusOk);
-    EXPECT_NE(out.str().find("(marca de transação descartada (base restaurada ou trocada): todos os documentos relidos)"),
-              std::string::npos)
+    EXPECT_NE(
+        out.str().find("(marca de transação descartada (base restaurada ou trocada): todos os documentos relidos)"),
+        std::string::npos)
         << out.str();
-    EXPECT_NE(trayRunText(*lastRun(path), platform::FormatSettings{}).find("marca de transação descartada"), std::string::npos);
+    EXPECT_NE(trayRunText(*lastRun(path), platform::FormatSettings{}).find("marca de transação descartada"),
+              std::string::npos);
 }
 
 // A run whose end is not recorded: still running (judged on the run before
@@ -157,8 +159,9 @@ TEST_F(StatusCommand, AnErrorInSeveralLinesStaysOnOne) {
     r.error = "I/O error during \"open\"\nError while trying to open file\r\nArquivo inexistente\n";
     ASSERT_TRUE(appendRun(path, r));
     EXPECT_EQ(status(), kStatusAttention);
-    EXPECT_NE(out.str().find(": I/O error during \"open\" Error while trying to open file Arquivo inexistente; examinados"),
-              std::string::npos)
+    EXPECT_NE(
+        out.str().find(": I/O error during \"open\" Error while trying to open file Arquivo inexistente; examinados"),
+        std::string::npos)
         << out.str();
     const std::string text = out.str();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
@@ -218,8 +221,7 @@ TEST(Announcement, OnlyFailuresNotYetAnnounced) {
 TEST(Announcement, BodyNamesTheErrorAndTheOthers) {
     ::setenv("TZ", "<-03>3", 1);
     ::tzset();
-    const std::vector<RunRecord> runs = {run(Result::Failed, 1h), run(Result::Failed, 2h),
-                                         run(Result::Failed, 3h)};
+    const std::vector<RunRecord> runs = {run(Result::Failed, 1h), run(Result::Failed, 2h), run(Result::Failed, 3h)};
     const Announcement a = pendingAnnouncement(runs, kNow - 4h);
     EXPECT_EQ(announcementSummary(*a.run), "Exportação agendada (/executa) falhou");
     EXPECT_EQ(announcementBody(a, platform::FormatSettings{}),

@@ -38,7 +38,8 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     int run(const std::string& script) {
-        const std::string command = "cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY LC_ALL=pt_BR.UTF-8 " + script;
+        const std::string command = "cd '" + dir.string() +
+                                    "' && env -u DISPLAY -u WAYLAND_DISPLAY LC_ALL=pt_BR.UTF-8 " + script;
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -55,8 +56,7 @@ TEST_F(UnattendedHistory, FailureIsRecordedWithoutABus) {
     EXPECT_NE(history.find("\"tipo\":\"executa\",\"resultado\":\"falhou\""), std::string::npos) << history;
     // its first line, written before it started, then its end
     EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 2) << history;
-    EXPECT_EQ(history.find("\"tipo\":\"executa\",\"resultado\":\"em_andamento\""), history.find("\"tipo\""))
-        << history;
+    EXPECT_EQ(history.find("\"tipo\":\"executa\",\"resultado\":\"em_andamento\""), history.find("\"tipo\"")) << history;
     EXPECT_FALSE(fs::exists(dir / "ConfigQuillan.log.avisado"));
     // /status now points at it.
     EXPECT_EQ(run("./exportar-xml /status >status.txt"), 1);

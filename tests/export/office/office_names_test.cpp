@@ -79,7 +79,8 @@ TEST(OfficeRecordName, TellsItsRunBackAndRefusesWhatIsNotOurs) {
     // A kind the history does not know keeps the plain name, which tells nothing.
     exports::RunRecordExtras extras;
     extras.host = "caixa";
-    const std::string plain = exports::runRecordKey(company("1"), run("outro", exports::Result::Complete, ended), extras);
+    const std::string plain = exports::runRecordKey(company("1"), run("outro", exports::Result::Complete, ended),
+                                                    extras);
     EXPECT_EQ(plain, exports::plainRunRecordKey(company("1"), ended, "caixa"));
     EXPECT_EQ(plain, "escritorio/1/execucoes/2026/12/20261211T070103.123Z-caixa.json");
     for (const std::string& bad : {
@@ -119,9 +120,10 @@ protected:
         const std::string bucket = newBucket(name, false);
         std::string uid;
         readOnlyUser(&uid);
-        putPolicy(bucket, R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":{"AWS":["arn:aws:iam:::user/)" +
-                              uid + R"("]},"Action":["s3:ListBucket","s3:GetObject"],"Resource":["arn:aws:s3:::)" +
-                              bucket + R"(","arn:aws:s3:::)" + bucket + R"(/*"]}]})");
+        putPolicy(bucket,
+                  R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":{"AWS":["arn:aws:iam:::user/)" +
+                      uid + R"("]},"Action":["s3:ListBucket","s3:GetObject"],"Resource":["arn:aws:s3:::)" + bucket +
+                      R"(","arn:aws:s3:::)" + bucket + R"(/*"]}]})");
         return bucket;
     }
 
@@ -240,8 +242,8 @@ TEST_F(OfficeNames, ARecordThatDoesNotSayWhatItsNameSaysIsUnreadableAndTheOthers
     s.company = kBig;
     exports::RunRecord big = named;
     big.note = std::string(200 * 1024, 'n');
-    send(exports::s3::putObject(target(bucket), exports::runRecordKey(s, big, extras), exports::runRecordText(big, extras),
-                                std::nullopt));
+    send(exports::s3::putObject(target(bucket), exports::runRecordKey(s, big, extras),
+                                exports::runRecordText(big, extras), std::nullopt));
 
     exports::StoreSettings office = settings(bucket, "escritorio/");
     office.company.clear();
@@ -321,8 +323,8 @@ TEST_F(OfficeNames, ARunTheWatchdogGivesUpOnStillLeavesItsRecord) {
     ws.generate(3000, 2048);
     testsupport::SilentProxy proxy(3050, 300000);
     ws.dbName = "127.0.0.1/" + std::to_string(proxy.port()) + ":" + ws.dbFile.string();
-    spit(ws.ini, ws.configText("01/01/2000", "00:00:00", ws.out.string() + "/") + "TempoSemProgresso=3\r\nNuvem=" +
-                     testsupport::CephCluster::shared()->endpoint() + "/" + bucket +
+    spit(ws.ini, ws.configText("01/01/2000", "00:00:00", ws.out.string() + "/") +
+                     "TempoSemProgresso=3\r\nNuvem=" + testsupport::CephCluster::shared()->endpoint() + "/" + bucket +
                      "/escritorio\r\nNuvemEmpresa=11222333000181\r\n");
     const RunResult r = ws.run();
     EXPECT_TRUE(proxy.silent());

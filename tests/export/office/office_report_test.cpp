@@ -43,15 +43,18 @@ struct Office {
         const auto day = std::chrono::hours(24);
         putRecord(bucket, "escritorio/", kOk, run("executa", exports::Result::Complete, now - 5 * day), 3);
         putRecord(bucket, "escritorio/", kOk, run("executa", exports::Result::Complete, now - 2 * day), 7);
-        putRecord(bucket, "escritorio/", kOk, run("pacote", exports::Result::Complete, now - 2 * day + std::chrono::minutes(1)),
-                  0, "maquina-1", "NFe-" + previousMonth + ".zip");
-        putRecord(bucket, "escritorio/", kOk, run("executa", exports::Result::Complete, now - std::chrono::minutes(5)), 5);
+        putRecord(bucket, "escritorio/", kOk,
+                  run("pacote", exports::Result::Complete, now - 2 * day + std::chrono::minutes(1)), 0, "maquina-1",
+                  "NFe-" + previousMonth + ".zip");
+        putRecord(bucket, "escritorio/", kOk, run("executa", exports::Result::Complete, now - std::chrono::minutes(5)),
+                  5);
         send(exports::s3::putObject(target(bucket), "escritorio/" + kOk + "/pacotes/NFe-" + previousMonth + ".zip",
                                     "PK", std::nullopt));
         // Cut short by hand, newer than its good record.
         putRecord(bucket, "escritorio/", kGarbage, run("executa", exports::Result::Complete, now - day), 4);
-        send(exports::s3::putObject(target(bucket), "escritorio/" + kGarbage + "/execucoes/" + monthFolder(now) +
-                                                        "99999999T999999.999Z-x.json",
+        send(exports::s3::putObject(target(bucket),
+                                    "escritorio/" + kGarbage + "/execucoes/" + monthFolder(now) +
+                                        "99999999T999999.999Z-x.json",
                                     "{\"inicio\":\"2026-12-", std::nullopt));
         // A record far bigger than any run writes.
         exports::RunRecord big = run("executa", exports::Result::Complete, now - std::chrono::minutes(2));
@@ -89,8 +92,8 @@ TEST_F(OfficeReport, ReadOnlyKeysSeeEveryCompanyAndDamagedRecordsStayWithTheirCo
     std::string uid;
     const exports::AwsKeys reader = readOnlyUser(&uid);
     putPolicy(office.bucket,
-              R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":{"AWS":["arn:aws:iam:::user/)" + uid +
-                  R"("]},"Action":["s3:ListBucket","s3:GetObject"],"Resource":["arn:aws:s3:::)" + office.bucket +
+              R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":{"AWS":["arn:aws:iam:::user/)" +
+                  uid + R"("]},"Action":["s3:ListBucket","s3:GetObject"],"Resource":["arn:aws:s3:::)" + office.bucket +
                   R"(","arn:aws:s3:::)" + office.bucket + R"(/*"]}]})");
     {
         // The reader cannot write: the keys are as read-only as the office's should be.
@@ -111,7 +114,7 @@ TEST_F(OfficeReport, ReadOnlyKeysSeeEveryCompanyAndDamagedRecordsStayWithTheirCo
     EXPECT_EQ(byName[kGarbage]["estado"], "ilegível");
     EXPECT_EQ(byName[kGarbage]["ilegiveis"].size(), 1u);
     EXPECT_EQ(byName[kGarbage]["ultima"]["tipo"], "executa");  // its readable record still counts
-    EXPECT_EQ(byName[kHuge]["estado"], "silenciosa");            // its only record does not read
+    EXPECT_EQ(byName[kHuge]["estado"], "silenciosa");          // its only record does not read
     EXPECT_EQ(byName[kHuge]["ilegiveis"].size(), 1u);
     EXPECT_EQ(byName[kHostile]["estado"], "falhou");
     EXPECT_EQ(byName[kHostile]["ultima"]["maquina"], kHostileHost);
@@ -153,8 +156,8 @@ std::string renderedDom(const fs::path& page, const fs::path& work) {
     fs::create_directories(profile);
     const std::string command =
         "/usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-background-networking "
-        "--disable-component-update --disable-sync --no-first-run --user-data-dir='" + profile.string() +
-        "' --dump-dom 'file://" + page.string() + "' > '" + dom.string() + "' 2>/dev/null";
+        "--disable-component-update --disable-sync --no-first-run --user-data-dir='" +
+        profile.string() + "' --dump-dom 'file://" + page.string() + "' > '" + dom.string() + "' 2>/dev/null";
     const int status = std::system(command.c_str());
     EXPECT_EQ(status, 0) << command;
     return slurp(dom);
@@ -174,7 +177,8 @@ TEST_F(OfficeReport, PageRenderedInChromiumShowsEachCompanyAndNoInjectedMarkup) 
     const std::pair<std::string, std::string> expected[] = {
         {kOk, "ok"}, {kGarbage, "ilegivel"}, {kHuge, "silenciosa"}, {kHostile, "falhou"}};
     size_t rows = 0;
-    for (size_t at = dom.find("<tr class=\"empresa\""); at != std::string::npos; at = dom.find("<tr class=\"empresa\"", at + 1))
+    for (size_t at = dom.find("<tr class=\"empresa\""); at != std::string::npos;
+         at = dom.find("<tr class=\"empresa\"", at + 1))
         ++rows;
     EXPECT_EQ(rows, 4u);
     for (const auto& [name, state] : expected)

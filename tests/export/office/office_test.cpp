@@ -66,7 +66,8 @@ const std::string kA = "11222333000181", kB = "22333444000181", kC = "3344455500
 TEST_F(OfficeProgram, FourCompaniesEachNamedForWhatTheyNeedThenAllHealthy) {
     const std::string bucket = newBucket("office", true);
     const std::string month = exports::previousMonth(std::time(nullptr));
-    auto a = company(bucket, kA, 12), b = company(bucket, kB, 5), c = company(bucket, kC, 7), d = company(bucket, kD, 3);
+    auto a = company(bucket, kA, 12), b = company(bucket, kB, 5), c = company(bucket, kC, 7),
+         d = company(bucket, kD, 3);
     Workspace office(Mode::Embedded);
     office.writeConfig("01/01/2010", "00:00:00", office.out.string());
     spit(office.ini, slurp(office.ini) + "Nuvem=" + testsupport::CephCluster::shared()->endpoint() + "/" + bucket +
@@ -148,7 +149,8 @@ TEST_F(OfficeProgram, ARecordTheStoreRefusesIsToldButTheRunStands) {
     const std::string bucket = newBucket("office-deny", false);
     // The documents may go, the records may not.
     putPolicy(bucket, R"({"Version":"2012-10-17","Statement":[{"Effect":"Deny","Principal":{"AWS":["*"]},)"
-                      R"("Action":["s3:PutObject"],"Resource":["arn:aws:s3:::)" + bucket + R"(/escritorio/*/execucoes/*"]}]})");
+                      R"("Action":["s3:PutObject"],"Resource":["arn:aws:s3:::)" +
+                          bucket + R"(/escritorio/*/execucoes/*"]}]})");
     auto w = company(bucket, kA, 4, false);
     const RunResult r = w->run();
     EXPECT_EQ(r.status, 0) << r.out << r.err;

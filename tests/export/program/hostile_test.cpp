@@ -84,14 +84,14 @@ TEST_P(StopSignal, AtAnyMomentTheRunStopsCleanlyOrCompletes) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         for (int delayMs : {0, 2, 5, 10, 20, 40, 80, 160, kAfterTheFirstFile}) {
             SCOPED_TRACE(std::string(strsignal(sig)) + " " +
-                         (delayMs == kAfterTheFirstFile ? std::string("once the first file was written")
-                                                        : std::to_string(delayMs) + " ms after the client library loaded"));
+                         (delayMs == kAfterTheFirstFile
+                              ? std::string("once the first file was written")
+                              : std::to_string(delayMs) + " ms after the client library loaded"));
             const pid_t pid = startWhenLoaded(settings);
             if (delayMs == kAfterTheFirstFile)
-                Workspace::waitForProgress(pid, [&] { return fs::directory_iterator(ws_->out) != fs::directory_iterator(); },
-                                           20s, 2min, 1ms);
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+                Workspace::waitForProgress(
+                    pid, [&] { return fs::directory_iterator(ws_->out) != fs::directory_iterator(); }, 20s, 2min, 1ms);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
             ::kill(pid, sig);
             const RunResult r = ws_->wait(pid, 2min);
             const auto files = Workspace::files(ws_->out);
@@ -182,7 +182,7 @@ TEST_P(StopSignal, WindowRunStopsAtTheNextDocumentAndTheProgramEnds) {
                 gone.err.find("could not connect to display") != std::string::npos)
                 continue;
             FAIL() << (shownAfter == Workspace::Progress::Ended ? "the program ended before its window appeared"
-                                                                 : "window never appeared")
+                                                                : "window never appeared")
                    << ", status " << gone.status << ": " << gone.err;
         }
         // "Gerar": the form's controls stand at fixed places. A click that came
@@ -272,7 +272,8 @@ TEST(SilentServer, NeitherASignalNorTheProgressLimitIsWaitedOutForever) {
             EXPECT_EQ(last->written, files) << history;
             EXPECT_GE(last->examined, files) << history;
             EXPECT_NE(last->error.find("lendo do banco o documento seguinte ao "), std::string::npos) << last->error;
-            EXPECT_NE(last->error.find(" e " + std::to_string(files) + " gravados; "), std::string::npos) << last->error;
+            EXPECT_NE(last->error.find(" e " + std::to_string(files) + " gravados; "), std::string::npos)
+                << last->error;
             EXPECT_NE(r.out.find("gravados=" + std::to_string(files) + " "), std::string::npos) << r.out;
         }
         EXPECT_EQ(ws.run({"/status"}).status, 1);
@@ -323,8 +324,8 @@ TEST_F(Hostile, SettingsValuesWithNulOrControlBytesStopTheRunWithOneWholeLine) {
     const Case cases[] = {
         // Read up to the NUL, the folder would be another one.
         {"nul in PastaExportar", replaced(good, "xml/", std::string("xml\0/../outside/", 16)),
-         "Pasta de exportação (PastaExportar) com um byte nulo em " + ws_->ini.string() + ": \"" +
-             ws_->out.string() + "\\x00/../outside/\""},
+         "Pasta de exportação (PastaExportar) com um byte nulo em " + ws_->ini.string() + ": \"" + ws_->out.string() +
+             "\\x00/../outside/\""},
         // Read up to the NUL, the database would be another one.
         {"nul in Base", replaced(good, ".fdb", std::string(".fdb\0.other", 11)), "Database name holds a NUL byte"},
         {"nul and escape in Data", replaced(good, "01/01/2010", std::string("01/01\0/2010\x1B[2J", 15)),
@@ -417,8 +418,8 @@ TEST_F(Hostile, AccessKeysWithControlBytesAreRefused) {
 // stored, and the program never holds much memory.
 TEST_F(Hostile, DocumentsBuiltToStallTheChecksAreJudgedAndExported) {
     // No signature to verify: the digest the protocol holds is worked out over infNFe.
-    const auto document = [](int seq, const std::string& prolog, const std::string& rootExtra,
-                             const std::string& body, const std::string& digVal) {
+    const auto document = [](int seq, const std::string& prolog, const std::string& rootExtra, const std::string& body,
+                             const std::string& digVal) {
         const std::string key = fixture::accessKey(seq);
         return prolog + "<nfeProc xmlns=\"http://www.portalfiscal.inf.br/nfe\"" + rootExtra +
                " versao=\"4.00\"><NFe><infNFe Id=\"NFe" + key + "\" versao=\"4.00\">" + body +
@@ -431,8 +432,8 @@ TEST_F(Hostile, DocumentsBuiltToStallTheChecksAreJudgedAndExported) {
     for (int i = 0; i < 2000; ++i) references += "&big;";
     const std::string sha1 = "AAAAAAAAAAAAAAAAAAAAAAAAAAA=";
     const std::string flood = document(4, "", declarations, elements, sha1);
-    const std::string entity =
-        document(5, "<!DOCTYPE nfeProc [<!ENTITY big \"" + std::string(1 << 20, 'A') + "\">]>", "", "", references);
+    const std::string entity = document(5, "<!DOCTYPE nfeProc [<!ENTITY big \"" + std::string(1 << 20, 'A') + "\">]>",
+                                        "", "", references);
     ASSERT_GT(flood.size(), 200000u);
     const auto who = fixture::defaultCredentials(ws_->dbName);
     std::map<std::string, std::string> expected = allThree();

@@ -50,7 +50,8 @@ using namespace std::chrono_literals;
 // Windows-1252 bytes, CR LF and lone LF line breaks.
 const std::string kX2 =
     "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<NFe><xNome>Jos\xE9 Concei\xE7\xE3o & Filhos</xNome>\n"
-    "<obs>a\xE7\xFA" "car \x80 \x96 \xBA</obs>\n</NFe>";
+    "<obs>a\xE7\xFA"
+    "car \x80 \x96 \xBA</obs>\n</NFe>";
 
 Doc doc(int seq, std::optional<std::string> moment, std::optional<std::string> tipo, std::string xml) {
     Doc d;
@@ -71,7 +72,9 @@ std::vector<Doc> mainDocs() {
     v.push_back(doc(4, "2020-12-24 23:59:59", "NE", "<doc>4</doc>"));
     v.push_back(doc(5, "2020-12-26 00:00:00", "NE", "<doc>5 meia-noite</doc>"));
     v.push_back(doc(6, std::nullopt, "NF", "<doc>6 sem momento</doc>"));
-    Doc d7 = doc(7, "2021-01-02 08:00:00", "NF", "<doc>7 ve\xED" "culo</doc>");
+    Doc d7 = doc(7, "2021-01-02 08:00:00", "NF",
+                 "<doc>7 ve\xED"
+                 "culo</doc>");
     d7.vehicle = true;
     v.push_back(d7);
     Doc d8 = doc(8, "2020-12-30 12:00:00", "NF", "<doc>8</doc>");
@@ -107,7 +110,10 @@ const std::map<int, std::pair<std::string, std::string>> kExpected = {
     {3, {"NFe", "<doc>3</doc>"}},
     {4, {"NFe", "<doc>4</doc>"}},
     {5, {"NFe", "<doc>5 meia-noite</doc>"}},
-    {7, {"NFe", "<doc>7 ve\xED" "culo</doc>"}},
+    {7,
+     {"NFe",
+      "<doc>7 ve\xED"
+      "culo</doc>"}},
     {8, {"CanNFe", "<canc>8</canc>"}},
     {9, {"NFe", "<dist>9</dist>"}},
     {10, {"NFe", "<doc>10</doc>\r\n"}},
@@ -142,10 +148,10 @@ TEST_P(IncrementalProgram, SelectsChangesAfterTheStampAndAdvancesIt) {
         std::vector<int> seqs;
     };
     const Case cases[] = {
-        {"25/12/2020", "10:05:37", {2, 5, 7, 8, 9, 10, 11}},        // equal (also 37.6) is not after; :38 is
+        {"25/12/2020", "10:05:37", {2, 5, 7, 8, 9, 10, 11}},            // equal (also 37.6) is not after; :38 is
         {"25/12/2020", "10:05:03", {1, 2, 3, 5, 7, 8, 9, 10, 11, 15}},  // a reduced stamp of an older version
         {"24/12/2020", "23:59:58", {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 15}},
-        {"26/12/2020", "00:00:00", {7, 8, 9, 10, 11}},              // the midnight document equals it
+        {"26/12/2020", "00:00:00", {7, 8, 9, 10, 11}},  // the midnight document equals it
         {"02/01/2021", "08:00:00", {}},
     };
     for (const Case& c : cases) {
@@ -157,15 +163,14 @@ TEST_P(IncrementalProgram, SelectsChangesAfterTheStampAndAdvancesIt) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(Workspace::files(ws_->out), filesOf(c.seqs));
         // The stamp lands on the newest change examined, whatever the number order.
-        if (c.seqs.empty())
-            EXPECT_EQ(ws_->configWithoutMark(), ws_->configText(c.data, c.hora, folder()));
-        else
-            EXPECT_EQ(ws_->configWithoutMark(), ws_->configText("02/01/2021", "08:00:00", folder()));
+        if (c.seqs.empty()) EXPECT_EQ(ws_->configWithoutMark(), ws_->configText(c.data, c.hora, folder()));
+        else EXPECT_EQ(ws_->configWithoutMark(), ws_->configText("02/01/2021", "08:00:00", folder()));
         // Only the changed rows leave the database.
-        EXPECT_NE(r.out.find("examinados=" + std::to_string(c.seqs.size()) + " selecionados=" + std::to_string(c.seqs.size()) +
-                             " gravados=" + std::to_string(c.seqs.size()) + " marca_antes=\"" + c.data + " " +
-                             c.hora + "\" marca_depois=\"" + (c.seqs.empty() ? std::string(c.data) + " " + c.hora
-                                                                               : std::string("02/01/2021 08:00:00")) +
+        EXPECT_NE(r.out.find("examinados=" + std::to_string(c.seqs.size()) + " selecionados=" +
+                             std::to_string(c.seqs.size()) + " gravados=" + std::to_string(c.seqs.size()) +
+                             " marca_antes=\"" + c.data + " " + c.hora + "\" marca_depois=\"" +
+                             (c.seqs.empty() ? std::string(c.data) + " " + c.hora
+                                             : std::string("02/01/2021 08:00:00")) +
                              "\""),
                   std::string::npos)
             << r.out;
@@ -198,8 +203,8 @@ TEST_P(IncrementalProgram, KindBoxesChooseTheDocuments) {
         // Every selected document moves the stamp, exported or not.
         EXPECT_EQ(ws_->configWithoutMark(), ws_->configText("02/01/2021", "08:00:00", folder(), c.boxes));
         // Every changed document is examined; those of a ticked kind are selected.
-        EXPECT_NE(r.out.find("examinados=7 selecionados=" + std::to_string(c.seqs.size()) + " gravados=" +
-                             std::to_string(c.seqs.size()) + " "),
+        EXPECT_NE(r.out.find("examinados=7 selecionados=" + std::to_string(c.seqs.size()) +
+                             " gravados=" + std::to_string(c.seqs.size()) + " "),
                   std::string::npos)
             << r.out;
     }
@@ -337,7 +342,7 @@ TEST_P(IncrementalProgram, OutputFolderSetting) {
     const Case cases[] = {
         {"", 1, {}},
         {ws_->out.string(), 0, ws_->out},  // no trailing separator: still the folder itself
-        {"xml", 0, ws_->out},               // relative to the settings file's folder
+        {"xml", 0, ws_->out},              // relative to the settings file's folder
         {"xml/", 0, ws_->out},
     };
     for (const Case& c : cases) {

@@ -23,30 +23,26 @@ namespace {
 
 const std::string A = "11222333000181", B = "44555666000199";
 
-std::string keyFor(const std::string& issuer, const std::string& series, int number, const char* yymm = "2403")
-{
+std::string keyFor(const std::string& issuer, const std::string& series, int number, const char* yymm = "2403") {
     char first[64];
-    std::snprintf(first, sizeof first, "35%s%s55%s%09d1%08d", yymm, issuer.c_str(), series.c_str(), number,
-                  number * 7);
+    std::snprintf(first, sizeof first, "35%s%s55%s%09d1%08d", yymm, issuer.c_str(), series.c_str(), number, number * 7);
     const std::string k = first;
     return k + char('0' + exports::accessKeyCheckDigit(k));
 }
 
-std::string documentText(const std::string& key, const std::string& extra = "")
-{
+std::string documentText(const std::string& key, const std::string& extra = "") {
     return "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<nfeProc><NFe><infNFe Id=\"NFe" + key +
            "\"><xNome>Jos\xE9 Concei\xE7\xE3o</xNome>" + extra + "</infNFe></NFe><protNFe><infProt><chNFe>" + key +
            "</chNFe></infProt></protNFe></nfeProc>";
 }
 
-std::string eventText(const std::string& key)
-{
-    return "<?xml version=\"1.0\" encoding=\"windows-1252\"?><procEventoNFe><evento><infEvento><chNFe>" + key + "</chNFe><xJust>Erro na emiss\xE3o</xJust>"
+std::string eventText(const std::string& key) {
+    return "<?xml version=\"1.0\" encoding=\"windows-1252\"?><procEventoNFe><evento><infEvento><chNFe>" + key +
+           "</chNFe><xJust>Erro na emiss\xE3o</xJust>"
            "</infEvento></evento></procEventoNFe>";
 }
 
-Doc doc(int seq, const std::string& key, std::optional<std::string> tipo, const std::string& issued)
-{
+Doc doc(int seq, const std::string& key, std::optional<std::string> tipo, const std::string& issued) {
     Doc d;
     d.seq = seq;
     d.moment = issued + " 10:00:00";
@@ -61,8 +57,7 @@ Doc doc(int seq, const std::string& key, std::optional<std::string> tipo, const 
 // March 2024 by the keys: issuer A series 1 holds 1, 2, 5, 6, 9 and 10
 // (3 is February's, 4 has no text: holes 3-4 and 7-8); a received document,
 // one without a header and one of another type stay out of the gaps.
-std::vector<Doc> month()
-{
+std::vector<Doc> month() {
     std::vector<Doc> docs;
     docs.push_back(doc(1, keyFor(A, "001", 1), "NF", "2024-03-01"));
     docs.push_back(doc(2, keyFor(A, "001", 2), "NF", "2024-03-02"));
@@ -91,13 +86,14 @@ std::vector<Doc> month()
 }
 
 // Member name -> bytes the archive must hold for March.
-std::map<std::string, std::string> expectedMembers(const std::vector<Doc>& docs)
-{
+std::map<std::string, std::string> expectedMembers(const std::vector<Doc>& docs) {
     std::map<std::string, std::string> m;
     for (const Doc& d : docs) {
-        if (d.noKey || !d.xml || d.key->substr(2, 4) != "2403")
-            continue;
-        const std::string kind = !d.tipo ? "Outras" : *d.tipo == "NF" ? "Emitidas" : *d.tipo == "NE" ? "Recebidas" : "Outras";
+        if (d.noKey || !d.xml || d.key->substr(2, 4) != "2403") continue;
+        const std::string kind = !d.tipo           ? "Outras"
+                                 : *d.tipo == "NF" ? "Emitidas"
+                                 : *d.tipo == "NE" ? "Recebidas"
+                                                   : "Outras";
         const bool cancel = d.cancel && d.cancel->find('<') != std::string::npos;
         const std::string text = cancel ? *d.cancel : d.distrib ? *d.distrib : *d.xml;
         m[kind + "/" + (cancel ? "CanNFe" : "NFe") + *d.key + ".XML"] = text + "\r\n";
@@ -105,14 +101,12 @@ std::map<std::string, std::string> expectedMembers(const std::vector<Doc>& docs)
     return m;
 }
 
-std::map<std::string, std::string> members(const fs::path& archive)
-{
+std::map<std::string, std::string> members(const fs::path& archive) {
     std::map<std::string, std::string> out;
     int error = 0;
     zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
     EXPECT_NE(za, nullptr) << archive << ": libzip error " << error;
-    if (!za)
-        return out;
+    if (!za) return out;
     for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
         zip_stat_t st;
         zip_stat_index(za, zip_uint64_t(i), 0, &st);
@@ -126,25 +120,21 @@ std::map<std::string, std::string> members(const fs::path& archive)
     return out;
 }
 
-int shell(const std::string& command)
-{
+int shell(const std::string& command) {
     const int rc = std::system(command.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
 class PackageProgram : public testing::TestWithParam<Mode> {
 protected:
-    void SetUp() override
-    {
-        if (GetParam() == Mode::Server)
-            REQUIRE_FIREBIRD_SERVER();
+    void SetUp() override {
+        if (GetParam() == Mode::Server) REQUIRE_FIREBIRD_SERVER();
     }
 };
 
 }  // namespace
 
-TEST_P(PackageProgram, MonthOfTheKeysWithStoredBytesDigestsAndGaps)
-{
+TEST_P(PackageProgram, MonthOfTheKeysWithStoredBytesDigestsAndGaps) {
     Workspace ws(GetParam());
     const auto docs = month();
     ws.createDatabase(docs);
@@ -190,8 +180,7 @@ TEST_P(PackageProgram, MonthOfTheKeysWithStoredBytesDigestsAndGaps)
 
 // A document that cannot be named is left out as the exports leave it out:
 // counted, named, status 65, and never in the archive.
-TEST_P(PackageProgram, RefusedDocumentIsCountedNamedAndLeftOut)
-{
+TEST_P(PackageProgram, RefusedDocumentIsCountedNamedAndLeftOut) {
     Workspace ws(GetParam());
     auto docs = month();
     Doc escape = doc(20, "352403/../../fora", "NF", "2024-03-20");
@@ -216,8 +205,7 @@ TEST_P(PackageProgram, RefusedDocumentIsCountedNamedAndLeftOut)
     EXPECT_NE(status.out.find(", recusados 1"), std::string::npos) << status.out;
 }
 
-TEST_P(PackageProgram, IntoAnotherFolder)
-{
+TEST_P(PackageProgram, IntoAnotherFolder) {
     Workspace ws(GetParam());
     ws.createDatabase(month());
     ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
@@ -232,8 +220,7 @@ TEST_P(PackageProgram, IntoAnotherFolder)
 }
 
 // The unattended export checks what it writes and follows Organizar.
-TEST_P(PackageProgram, IncrementalExportCountsChecksAndFollowsOrganizar)
-{
+TEST_P(PackageProgram, IncrementalExportCountsChecksAndFollowsOrganizar) {
     Workspace ws(GetParam());
     const auto docs = month();
     ws.createDatabase(docs);
@@ -246,8 +233,7 @@ TEST_P(PackageProgram, IncrementalExportCountsChecksAndFollowsOrganizar)
     EXPECT_NE(r.out.find(" falhas_chave=0 falhas_xml=1"), std::string::npos) << r.out;
 
     std::map<std::string, std::string> expected;
-    for (const auto& [member, bytes] : expectedMembers(docs))
-        expected["2024-03/" + member] = bytes;
+    for (const auto& [member, bytes] : expectedMembers(docs)) expected["2024-03/" + member] = bytes;
     const Doc& february = docs[7];
     expected["2024-02/Emitidas/NFe" + *february.key + ".XML"] = *february.xml + "\r\n";
     EXPECT_EQ(Workspace::files(ws.out), expected);
@@ -255,8 +241,7 @@ TEST_P(PackageProgram, IncrementalExportCountsChecksAndFollowsOrganizar)
 
 INSTANTIATE_TEST_SUITE_P(Modes, PackageProgram, testing::Values(Mode::Embedded, Mode::Server), modeName);
 
-TEST(PackageProgramErrors, StatusesAndMessages)
-{
+TEST(PackageProgramErrors, StatusesAndMessages) {
     Workspace ws(Mode::Embedded);
     ws.createDatabase(month());
     ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
@@ -311,8 +296,7 @@ private:
 
 }  // namespace
 
-TEST(PackageRun, StoppedRunLeavesNoArchive)
-{
+TEST(PackageRun, StoppedRunLeavesNoArchive) {
     Workspace ws(Mode::Embedded);
     ws.createDatabase(month());
     ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
@@ -329,8 +313,7 @@ TEST(PackageRun, StoppedRunLeavesNoArchive)
     EXPECT_TRUE(Workspace::files(ws.out).empty());
 }
 
-TEST(PeriodExport, FollowsOrganizarAndCountsChecks)
-{
+TEST(PeriodExport, FollowsOrganizarAndCountsChecks) {
     Workspace ws(Mode::Embedded);
     auto docs = month();
     docs[1].entsai = "E";
@@ -366,14 +349,15 @@ TEST(PeriodExport, FollowsOrganizarAndCountsChecks)
 // signature check found in each, and the summary line counts them last. The
 // test hierarchy's root and intermediate are trusted through
 // CertificadosConfiaveis, as an office would add a certificate.
-TEST(PackageSignatures, ManifestAndSummaryShowWhatTheSignatureCheckFound)
-{
+TEST(PackageSignatures, ManifestAndSummaryShowWhatTheSignatureCheckFound) {
     Workspace ws(Mode::Embedded);
     const signing::Signer signer;
     const std::string k1 = keyFor(A, "001", 1), k2 = keyFor(A, "001", 2), k3 = keyFor(A, "001", 3),
                       k4 = keyFor(A, "001", 4), k5 = keyFor(A, "001", 5);
     auto signedFor = [&](const std::string& key, const char* who = "issuer") {
-        return signer.sign(signing::documentTemplate(key, "windows-1252", "Jos\xE9 Concei\xE7\xE3o", "Pe\xE7" "a"),
+        return signer.sign(signing::documentTemplate(key, "windows-1252", "Jos\xE9 Concei\xE7\xE3o",
+                                                     "Pe\xE7"
+                                                     "a"),
                            who);
     };
     const std::string third = signedFor(k3);
@@ -395,9 +379,10 @@ TEST(PackageSignatures, ManifestAndSummaryShowWhatTheSignatureCheckFound)
     EXPECT_NE(r.out.find(" falhas_chave=0 falhas_xml=0 lacunas=0"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" falhas_assinatura=4\n"), std::string::npos) << r.out;
     const std::string manifest = members(ws.out / "NFe-2024-03.zip")["manifesto.csv"];
-    for (const auto& [key, verdict] : {std::pair{k1, ";ok\r\n"}, std::pair{k2, ";assinatura-digest,protocolo-digest\r\n"},
-                                       std::pair{k3, ";protocolo-digest\r\n"}, std::pair{k4, ";certificado-cadeia\r\n"},
-                                       std::pair{k5, ";certificado-titular\r\n"}}) {
+    for (const auto& [key, verdict] :
+         {std::pair{k1, ";ok\r\n"}, std::pair{k2, ";assinatura-digest,protocolo-digest\r\n"},
+          std::pair{k3, ";protocolo-digest\r\n"}, std::pair{k4, ";certificado-cadeia\r\n"},
+          std::pair{k5, ";certificado-titular\r\n"}}) {
         const size_t row = manifest.find("Emitidas/NFe" + key + ".XML;");
         ASSERT_NE(row, std::string::npos) << manifest;
         EXPECT_EQ(manifest.substr(manifest.rfind(';', manifest.find('\n', row)), std::strlen(verdict)), verdict)
@@ -407,8 +392,7 @@ TEST(PackageSignatures, ManifestAndSummaryShowWhatTheSignatureCheckFound)
 
 // contrib/: the package's service and timer parse, and the service's command
 // line, run as systemd would run it, builds last month's package.
-TEST(PackageScheduler, UnitsVerifyAndTheCommandBuildsLastMonth)
-{
+TEST(PackageScheduler, UnitsVerifyAndTheCommandBuildsLastMonth) {
     const fs::path contrib = fs::path(EXPORTS_SOURCE_DIR) / "contrib";
     Workspace ws(Mode::Embedded);
     const std::string month = exports::previousMonth(std::time(nullptr));
@@ -434,8 +418,8 @@ TEST(PackageScheduler, UnitsVerifyAndTheCommandBuildsLastMonth)
     const size_t at = service.find("\nExecStart=") + 11;
     std::string command = service.substr(at, service.find('\n', at) - at);
     command = replaced(replaced(command, "%%", "%"), "$$", "$");
-    EXPECT_EQ(shell("cd / && env -i PATH=/usr/bin:/bin LANG=pt_BR.UTF-8 QT_QPA_PLATFORM=offscreen " + command +
-                    " >'" + log.string() + "' 2>&1"),
+    EXPECT_EQ(shell("cd / && env -i PATH=/usr/bin:/bin LANG=pt_BR.UTF-8 QT_QPA_PLATFORM=offscreen " + command + " >'" +
+                    log.string() + "' 2>&1"),
               0)
         << slurp(log);
     EXPECT_TRUE(fs::exists(ws.out / ("NFe-" + month + ".zip"))) << slurp(log);

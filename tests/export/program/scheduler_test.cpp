@@ -12,7 +12,8 @@ namespace {
 const fs::path kContrib = fs::path(EXPORTS_SOURCE_DIR) / "contrib";
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
-    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
     return s;
 }
 
@@ -24,8 +25,7 @@ TEST(Scheduler, SystemdUnitsVerify) {
                          "no systemd-analyze (scripts/install-deps.sh installs systemd)");
     Workspace ws(Mode::Embedded);
     for (const char* unit : {"exportar-xml.service", "exportar-xml.timer"})
-        spit(ws.dir / unit,
-             replaceAll(slurp(kContrib / unit), "/opt/exportar-xml/exportar-xml", ws.exe.string()));
+        spit(ws.dir / unit, replaceAll(slurp(kContrib / unit), "/opt/exportar-xml/exportar-xml", ws.exe.string()));
     const fs::path log = ws.dir / "verify.txt";
     const int rc = std::system(("systemd-analyze verify " + q((ws.dir / "exportar-xml.service").string()) + " " +
                                 q((ws.dir / "exportar-xml.timer").string()) + " >" + q(log.string()) + " 2>&1")
@@ -33,8 +33,7 @@ TEST(Scheduler, SystemdUnitsVerify) {
     EXPECT_EQ(rc, 0) << slurp(log);
     // Warnings about our own files (unknown keys, bad values) count as failures.
     std::istringstream lines(slurp(log));
-    for (std::string line; std::getline(lines, line);)
-        EXPECT_EQ(line.find("exportar-xml."), std::string::npos) << line;
+    for (std::string line; std::getline(lines, line);) EXPECT_EQ(line.find("exportar-xml."), std::string::npos) << line;
 }
 
 TEST(Scheduler, CrontabLineRunsTheRealProgram) {
@@ -76,8 +75,8 @@ TEST(Scheduler, CrontabLineRunsTheRealProgram) {
     const int rc = std::system(run.c_str());
     ASSERT_TRUE(WIFEXITED(rc));
     EXPECT_EQ(WEXITSTATUS(rc), 0) << slurp(log);
-    EXPECT_EQ(Workspace::files(ws.out), (std::map<std::string, std::string>{
-                                            {"NFe" + fixture::accessKey(1) + ".XML", "<a/>\r\n"}}));
+    EXPECT_EQ(Workspace::files(ws.out),
+              (std::map<std::string, std::string>{{"NFe" + fixture::accessKey(1) + ".XML", "<a/>\r\n"}}));
     EXPECT_EQ(ws.configValue("Data"), "01/01/2021");
     EXPECT_NE(slurp(log).find("Resumo: examinados=1 selecionados=1 gravados=1"), std::string::npos) << slurp(log);
 }

@@ -17,8 +17,7 @@
 namespace exptest {
 namespace {
 
-std::string keyInMonth(const std::string& yearMonth, int number)
-{
+std::string keyInMonth(const std::string& yearMonth, int number) {
     char first[64];
     std::snprintf(first, sizeof first, "35%s%s11222333000181550010%08d1%08d", yearMonth.substr(2, 2).c_str(),
                   yearMonth.substr(5, 2).c_str(), number, number);
@@ -28,8 +27,7 @@ std::string keyInMonth(const std::string& yearMonth, int number)
 
 }  // namespace
 
-TEST(TrayPackage, BuildsLastMonthsPackageIntoTheOutputFolder)
-{
+TEST(TrayPackage, BuildsLastMonthsPackageIntoTheOutputFolder) {
     Workspace ws(Mode::Embedded);
     const std::string month = exports::previousMonth(std::time(nullptr));
     std::vector<Doc> docs;
@@ -51,8 +49,7 @@ TEST(TrayPackage, BuildsLastMonthsPackageIntoTheOutputFolder)
     form.FormCreate();
 
     QStringList captions;
-    for (QAction* a : testsupport::control<QMenu>(form, "trayMenu")->actions())
-        captions << a->text();
+    for (QAction* a : testsupport::control<QMenu>(form, "trayMenu")->actions()) captions << a->text();
     EXPECT_EQ(captions, (QStringList{"Abrir", "Histórico", "Gerar pacote do mês anterior", "Sair"}));
 
     testsupport::control<QAction>(form, "previousMonthPackageAction")->trigger();
@@ -66,7 +63,8 @@ TEST(TrayPackage, BuildsLastMonthsPackageIntoTheOutputFolder)
     EXPECT_EQ(files.begin()->first, "NFe-" + month + ".zip");
     auto* status = form.findChild<QLabel*>(QStringLiteral("LabelResumo"));
     ASSERT_NE(status, nullptr);
-    EXPECT_TRUE(status->toolTip().startsWith(QString::fromStdString("Pacote " + (ws.out / ("NFe-" + month + ".zip")).string())))
+    EXPECT_TRUE(status->toolTip().startsWith(QString::fromStdString("Pacote " +
+                                                                    (ws.out / ("NFe-" + month + ".zip")).string())))
         << status->toolTip().toStdString();
 }
 

@@ -80,9 +80,8 @@ TEST_P(WindowExports, RunShowsProgressAndTheNextRunStartsFromTheStoredStamp) {
     const std::string folder = ws.out.string() + "/";
     ws.writeConfig("31/12/2020", "23:59:59", folder);
     auto form = openWindow(ws);
-    const std::map<std::string, std::string> files = {
-        {"NFe" + fixture::accessKey(1) + ".XML", "<a>\xE9</a>\r\n"},
-        {"NFe" + fixture::accessKey(2) + ".XML", "<b/>\r\n"}};
+    const std::map<std::string, std::string> files = {{"NFe" + fixture::accessKey(1) + ".XML", "<a>\xE9</a>\r\n"},
+                                                      {"NFe" + fixture::accessKey(2) + ".XML", "<b/>\r\n"}};
 
     clickAndWait(*form, "generateButton");
     EXPECT_EQ(Workspace::files(ws.out), files);
@@ -109,7 +108,8 @@ TEST_P(WindowExports, RunShowsProgressAndTheNextRunStartsFromTheStoredStamp) {
 TEST_P(WindowExports, NoExportStartsInsideARunningOne) {
     Workspace ws(GetParam());
     std::vector<Doc> docs;
-    for (int i = 1; i <= 30; ++i) docs.push_back(doc(i, "2021-01-01 08:00:00", "NF", "S", "2021-02-01", 1, "9", "<x/>"));
+    for (int i = 1; i <= 30; ++i)
+        docs.push_back(doc(i, "2021-01-01 08:00:00", "NF", "S", "2021-02-01", 1, "9", "<x/>"));
     ws.createDatabase(docs);
     ws.writeConfig("01/01/2010", "00:00:00", ws.out.string() + "/");
     auto form = openWindow(ws);
@@ -192,7 +192,8 @@ std::vector<Doc> periodDocs() {
     p1.cancel = "";  // present but empty: the first text that is not NULL
     v.push_back(p1);
     v.push_back(doc(2, "2021-02-02 10:00:00", "NF", "S", "2021-02-02", 1, "44555666000199",
-                    "<xml>2 a\xE7\xFA" "car\r\nlinha\nLF</xml>"));
+                    "<xml>2 a\xE7\xFA"
+                    "car\r\nlinha\nLF</xml>"));
     v.push_back(doc(3, "2021-02-03 10:00:00", "NF", nullptr, "2021-02-03", 1, "11222333000181", "<xml>3</xml>"));
     v.push_back(doc(4, "2021-02-04 10:00:00", "NF", "E", "2021-02-04", 2, "11222333000181", "<xml>4</xml>"));
     Doc p5 = doc(5, "2021-02-05 10:00:00", "NF", "S", "2021-02-05", 1, "11222333000181", "<xml>5</xml>");
@@ -221,18 +222,28 @@ TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
     };
     const std::string padded = "12345678901   ";  // CHAR(14) keeps its filling blanks
     const Case cases[] = {
-        {1, "01/02/2021", "28/02/2021", "1",
+        {1,
+         "01/02/2021",
+         "28/02/2021",
+         "1",
          {{"Entrada/" + nfe(1, "11222333000181"), "\r\n"},
-          {"Saida/" + nfe(2, "44555666000199"), "<xml>2 a\xE7\xFA" "car\r\nlinha\nLF</xml>\r\n"},
+          {"Saida/" + nfe(2, "44555666000199"),
+           "<xml>2 a\xE7\xFA"
+           "car\r\nlinha\nLF</xml>\r\n"},
           {"Saida/" + nfe(3, "11222333000181"), "<xml>3</xml>\r\n"},
           {"Saida/" + nfe(10, padded), "<xml>10</xml>\r\n"},
           {"Saida/" + nfe(11, "11222333000181"), "<canc>11</canc>\r\n"}}},
         // A wider flag column reads "E " and goes to Saida.
         {2, "01/02/2021", "01/02/2021", "1", {{"Saida/" + nfe(1, "11222333000181"), "\r\n"}}},
         {1, "  /  /    ", "  /  /    ", "0", {{"Entrada/" + nfe(9, "11222333000181"), "<xml>9</xml>\r\n"}}},
-        {1, "  /  /    ", "02/02/2021", "1",
+        {1,
+         "  /  /    ",
+         "02/02/2021",
+         "1",
          {{"Entrada/" + nfe(1, "11222333000181"), "\r\n"},
-          {"Saida/" + nfe(2, "44555666000199"), "<xml>2 a\xE7\xFA" "car\r\nlinha\nLF</xml>\r\n"}}},
+          {"Saida/" + nfe(2, "44555666000199"),
+           "<xml>2 a\xE7\xFA"
+           "car\r\nlinha\nLF</xml>\r\n"}}},
         {1, "01/02/2021", "  /  /    ", "1", {}},
         {1, "01/02/2021", "28/02/2021", "2", {{"Entrada/" + nfe(4, "11222333000181"), "<xml>4</xml>\r\n"}}},
     };
@@ -257,8 +268,7 @@ TEST_P(WindowExports, PeriodExportSortsIntoEntradaAndSaida) {
         EXPECT_EQ(Workspace::files(ws.out), c.files);
         EXPECT_EQ(control<TGauge>(*form, "progressGauge")->progress(), int(c.files.size()));
         EXPECT_EQ(slurp(ws.ini), iniBefore);
-        EXPECT_EQ(statusText(*form).rfind("Examinados " + std::to_string(c.files.size()), 0), 0u)
-            << statusText(*form);
+        EXPECT_EQ(statusText(*form).rfind("Examinados " + std::to_string(c.files.size()), 0), 0u) << statusText(*form);
         // Shown inside the period group, clear of its editors and button.
         auto* label = form->findChild<QLabel*>(QStringLiteral("LabelResumo"));
         ASSERT_TRUE(label);

@@ -29,9 +29,7 @@ protected:
         dir_ = ::mkdtemp(tmpl);
     }
     void TearDown() override { fs::remove_all(dir_); }
-    static void put(const fs::path& file, const std::string& bytes) {
-        std::ofstream(file, std::ios::binary) << bytes;
-    }
+    static void put(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
     fs::path dir_;
 };
 
@@ -49,11 +47,12 @@ TEST_F(SettingsTest, EveryKeyReadOnceAsTheFileHoldsIt) {
          "[Configuracoes]\r\nBase=srv:/db/x.fdb\r\nData=25/12/2020\r\nHora=10:05:03\r\nPastaExportar=/srv/xml/\r\n"
          "ExportaEmitidas=S\r\nExportaEmitidasVeiculos=S\r\nExportaRecebidas=S\r\nOrganizar=%ANO%/%MES%\r\n",
          "srv:/db/x.fdb", "/srv/xml/", "%ANO%/%MES%", true, true, true},
-        {"keys in any case, one box",
-         "[CONFIGURACOES]\nbase=/db/y.fdb\npastaexportar=xml\nEXPORTARECEBIDAS=S\n", "/db/y.fdb", "xml", "", false,
-         false, true},
-        {"only a capital S ticks", "[Configuracoes]\r\nExportaEmitidas=s\r\nExportaEmitidasVeiculos=Sim\r\n"
-         "ExportaRecebidas=N\r\n", "", "", "", false, false, false},
+        {"keys in any case, one box", "[CONFIGURACOES]\nbase=/db/y.fdb\npastaexportar=xml\nEXPORTARECEBIDAS=S\n",
+         "/db/y.fdb", "xml", "", false, false, true},
+        {"only a capital S ticks",
+         "[Configuracoes]\r\nExportaEmitidas=s\r\nExportaEmitidasVeiculos=Sim\r\n"
+         "ExportaRecebidas=N\r\n",
+         "", "", "", false, false, false},
         // Windows-1252 and UTF-8 bytes alike stay as they are.
         {"accents as bytes",
          "[Configuracoes]\r\nBase=/db/empresa\xC7.fdb\r\nPastaExportar=Exporta\xC3\xA7\xC3\xA3o\r\n"
@@ -107,8 +106,8 @@ TEST_F(SettingsTest, OutputFolderIsAFileSystemNameWhateverTheFoldersHold) {
         {"日本", accent, accent, accent + "/", false},
         {"日本", "missing", "", "Pasta de exportação inexistente: ", true},
         {"", "", "", "Pasta de exportação (PastaExportar) não configurada em ", true},
-        {"日本", std::string("out\0/../elsewhere/", 18), "out", "Pasta de exportação (PastaExportar) com um byte nulo em ",
-         true},
+        {"日本", std::string("out\0/../elsewhere/", 18), "out",
+         "Pasta de exportação (PastaExportar) com um byte nulo em ", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.home) + " / " + c.setting);
@@ -198,7 +197,8 @@ TEST(SettingsKeys, EveryKeyHasOneOwnerAndTheReadmeListsIt) {
             listed.insert(lower);
         }
     }
-    for (const auto& [key, part] : owner) EXPECT_TRUE(listed.count(key)) << key << " (" << part << ") not in the README";
+    for (const auto& [key, part] : owner)
+        EXPECT_TRUE(listed.count(key)) << key << " (" << part << ") not in the README";
     for (const std::string& key : listed) EXPECT_TRUE(owner.count(key)) << key << " in the README, read by no part";
 }
 

@@ -68,9 +68,7 @@ const std::string kCutMarker = "CORTE-AQUI";
 // document (and an archive holding it) is bigger.
 constexpr rlim_t kFileLimit = 64 * 1024;
 
-std::string largeText() {
-    return "<nfeProc>" + filler(80000, 7) + kCutMarker + filler(80000, 11) + "</nfeProc>";
-}
+std::string largeText() { return "<nfeProc>" + filler(80000, 7) + kCutMarker + filler(80000, 11) + "</nfeProc>"; }
 
 // The documents of every case: two small ones around a large one.
 struct Sample {
@@ -254,8 +252,8 @@ public:
         for (const auto& e : fs::recursive_directory_iterator(place_.out)) {
             struct stat st {};
             ::lstat(e.path().c_str(), &st);
-            out += e.path().string() + " " + std::to_string(st.st_ino) + " " + std::to_string(st.st_mtim.tv_sec) +
-                   "." + std::to_string(st.st_mtim.tv_nsec) + "\n";
+            out += e.path().string() + " " + std::to_string(st.st_ino) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                   std::to_string(st.st_mtim.tv_nsec) + "\n";
         }
         return out;
     }
@@ -337,8 +335,7 @@ int gatewayPort() {
 
 class StoreSubject : public Subject {
 public:
-    StoreSubject()
-        : relay_(gatewayPort()), bucket_(storetest::newBucket("conformidade", true)) {}
+    StoreSubject() : relay_(gatewayPort()), bucket_(storetest::newBucket("conformidade", true)) {}
     std::unique_ptr<Destination> make() override {
         StoreSettings s = storetest::settings(bucket_, kPrefix);
         s.endpoint = "http://127.0.0.1:" + std::to_string(relay_.port());
@@ -441,8 +438,8 @@ protected:
                 ADD_FAILURE() << "held under a name no document has: " << name;
                 continue;
             }
-            EXPECT_TRUE(bytes == it->second) << name << " is partial or other bytes: " << bytes.size() << " of "
-                                             << it->second.size() << " bytes";
+            EXPECT_TRUE(bytes == it->second)
+                << name << " is partial or other bytes: " << bytes.size() << " of " << it->second.size() << " bytes";
         }
     }
     // Puts every document and finishes; abandons on a failure, which it returns.

@@ -55,7 +55,7 @@ TEST(DocumentWriter, WritesTheStoredBytesFollowedByCrLf) {
     const Case cases[] = {
         {"", "\r\n"},
         {"<a/>\r\n", "<a/>\r\n\r\n"},
-        {"x\ny\r\nz", "x\ny\r\nz\r\n"},                          // a lone LF stays
+        {"x\ny\r\nz", "x\ny\r\nz\r\n"},  // a lone LF stays
         {"  \t blanks kept \t ", "  \t blanks kept \t \r\n"},
         {std::string("a\0b", 3), std::string("a\0b\r\n", 5)},
         {"Jos\xE9 \x80\x81\x96\xFF", "Jos\xE9 \x80\x81\x96\xFF\r\n"},  // 8-bit bytes, no BOM
@@ -219,14 +219,14 @@ TEST(DocumentWriter, TemporaryNamesAreTheWritersOwnPattern) {
     const Case cases[] = {
         {".exportar-Ab12Zz.tmp", true},
         {".exportar-000000.tmp", true},
-        {".exportar-Ab12Z.tmp", false},       // five characters
-        {".exportar-Ab12Zzz.tmp", false},     // seven
+        {".exportar-Ab12Z.tmp", false},    // five characters
+        {".exportar-Ab12Zzz.tmp", false},  // seven
         {".exportar-Ab1-Zz.tmp", false},
         {".exportar-Ab12Zz.tmp.XML", false},
         {"exportar-Ab12Zz.tmp", false},
         {".Exportar-Ab12Zz.tmp", false},
         {".exportar-Ab12Zz.TMP", false},
-        {"NFe1.XML.rRKXWU", false},           // an older version's temporary: left alone
+        {"NFe1.XML.rRKXWU", false},  // an older version's temporary: left alone
         {"NFe1.XML", false},
     };
     for (const Case& c : cases) EXPECT_EQ(exports::isWriterTemporaryName(c.name), c.ours) << c.name;
@@ -268,7 +268,9 @@ TEST(DocumentWriter, AKillMidWriteLeavesOnlyWhatTheNextRunRemoves) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::signal(SIGXFSZ, SIG_DFL);
-            struct rlimit small {4096, 4096};
+            struct rlimit small {
+                4096, 4096
+            };
             ::setrlimit(RLIMIT_FSIZE, &small);
             try {
                 exports::writeDocument(file, std::string(1 << 20, 'x'), method);

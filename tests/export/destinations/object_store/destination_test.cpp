@@ -81,7 +81,8 @@ TEST_F(ObjectStore, DocumentsArriveByteForByteAndASecondRunAddsNoVersion) {
     EXPECT_NE(first.note.find("enviados=120"), std::string::npos) << first.note;
     for (const auto& [path, text] : docs) {
         // The file's bytes: the text and its CR LF; a code-page folder name as UTF-8.
-        const std::string key = "escritorio/" + kCompany + "/" + (path.rfind("S\xE3o", 0) == 0 ? "S\xC3\xA3o" + path.substr(3) : path);
+        const std::string key = "escritorio/" + kCompany + "/" +
+                                (path.rfind("S\xE3o", 0) == 0 ? "S\xC3\xA3o" + path.substr(3) : path);
         EXPECT_EQ(body(bucket, key), text + "\r\n") << key;
     }
 
@@ -135,8 +136,8 @@ TEST_F(ObjectStore, TheMonthsArchiveAndItsTwoListsGoUnderPacotes) {
     std::stringstream zipBytes;
     zipBytes << in.rdbuf();
 
-    PackageStoreDestination d(
-        std::make_unique<ObjectStoreDestination>(settings(bucket, "cliente/"), clusterKeys(), "pacotes/", quickRetries()));
+    PackageStoreDestination d(std::make_unique<ObjectStoreDestination>(settings(bucket, "cliente/"), clusterKeys(),
+                                                                       "pacotes/", quickRetries()));
     d.prepare();
     EXPECT_EQ(d.put(document("Emitidas/", "NFe1.XML", xmlOf(1))), PutResult::Pending);
     RunSummary s;
@@ -393,7 +394,8 @@ TEST_F(ObjectStore, FourCompaniesAtOnceIntoOneBucketKeepEveryObject) {
     EXPECT_EQ(all.size(), 600u);  // one version each: nothing written twice
     for (int c = 0; c < 4; ++c)
         for (int n = 1; n <= 150; n += 37)
-            EXPECT_EQ(body(bucket, "escritorio/" + cnpjs[c] + "/" + cnpjs[c] + "/2021-02/" + fileName(n)), xmlOf(n, cnpjs[c]) + "\r\n");
+            EXPECT_EQ(body(bucket, "escritorio/" + cnpjs[c] + "/" + cnpjs[c] + "/2021-02/" + fileName(n)),
+                      xmlOf(n, cnpjs[c]) + "\r\n");
 }
 
 // A retention the store cannot date (past 2106-02-07 it keeps 1970 or so) is

@@ -105,8 +105,9 @@ TEST_F(PackageProgramStore, A300MbMonthGoesWithFlatMemoryAndIsStoredOnce) {
 
     const std::string bucket = newBucket("pacote-grande", true);
     w.writeConfig("01/01/2010", "00:00:00", w.out.string());
-    spit(w.ini, slurp(w.ini) + "Nuvem=" + testsupport::CephCluster::shared()->endpoint() + "/" + bucket +
-                    "/escritorio\r\nNuvemEmpresa=11222333000181\r\nNuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n");
+    spit(w.ini,
+         slurp(w.ini) + "Nuvem=" + testsupport::CephCluster::shared()->endpoint() + "/" + bucket +
+             "/escritorio\r\nNuvemEmpresa=11222333000181\r\nNuvemRetencaoDias=1\r\nNuvemRetencaoModo=GOVERNANCE\r\n");
     const fs::path archive = w.out / "NFe-2021-02.zip";
     std::string firstSha;
     for (int run = 1; run <= 2; ++run) {
@@ -123,7 +124,8 @@ TEST_F(PackageProgramStore, A300MbMonthGoesWithFlatMemoryAndIsStoredOnce) {
         const std::string sha = fileSha256(archive);
         if (run == 1) firstSha = sha;
         EXPECT_EQ(sha, firstSha);  // the same month, the same bytes
-        const auto head = send(exports::s3::headObject(target(bucket), "escritorio/11222333000181/pacotes/NFe-2021-02.zip"));
+        const auto head = send(exports::s3::headObject(target(bucket),
+                                                       "escritorio/11222333000181/pacotes/NFe-2021-02.zip"));
         EXPECT_EQ(head.header("x-amz-meta-sha256"), sha);
         EXPECT_EQ(head.header("x-amz-object-lock-mode"), "GOVERNANCE");
         EXPECT_EQ(versions(bucket, "escritorio/11222333000181/pacotes/NFe-2021-02.zip").size(), 1u);

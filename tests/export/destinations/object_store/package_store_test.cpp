@@ -306,7 +306,8 @@ TEST_F(PackageStore, AnUploadThatCannotFinishIsAbortedAndNothingIsStored) {
 // hash on each part, and the query names in the order they are signed.
 TEST(Request, MultipartUploadCarriesRetentionMetadataAndPartDigests) {
     const s3::Target t{"http://127.0.0.1:7480", "arquivo", "us-east-1"};
-    const auto create = s3::createMultipartUpload(t, "c/pacotes/NFe-2021-02.zip", s3::Retention{"COMPLIANCE", "2031-01-01T00:00:00.000Z"},
+    const auto create = s3::createMultipartUpload(t, "c/pacotes/NFe-2021-02.zip",
+                                                  s3::Retention{"COMPLIANCE", "2031-01-01T00:00:00.000Z"},
                                                   {{"sha256", std::string(64, 'a')}});
     EXPECT_EQ(create.method, "POST");
     EXPECT_EQ(create.url, "http://127.0.0.1:7480/arquivo/c/pacotes/NFe-2021-02.zip?uploads=");
@@ -323,8 +324,9 @@ TEST(Request, MultipartUploadCarriesRetentionMetadataAndPartDigests) {
     EXPECT_TRUE(part.body == bytes);
 
     const auto join = s3::completeMultipartUpload(t, "k", "u", {{1, "\"aa\""}, {2, "\"bb\""}});
-    EXPECT_EQ(join.body, "<CompleteMultipartUpload><Part><PartNumber>1</PartNumber><ETag>\"aa\"</ETag></Part>"
-                         "<Part><PartNumber>2</PartNumber><ETag>\"bb\"</ETag></Part></CompleteMultipartUpload>");
+    EXPECT_EQ(join.body,
+              "<CompleteMultipartUpload><Part><PartNumber>1</PartNumber><ETag>\"aa\"</ETag></Part>"
+              "<Part><PartNumber>2</PartNumber><ETag>\"bb\"</ETag></Part></CompleteMultipartUpload>");
     EXPECT_EQ(s3::headerValue(join, "x-amz-content-sha256"), s3::sha256Hex(join.body));
     EXPECT_EQ(s3::abortMultipartUpload(t, "k", "u").method, "DELETE");
     const auto lock = s3::putRetention(t, "k", "v1", {"GOVERNANCE", "2031-01-01T00:00:00.000Z"});

@@ -75,7 +75,8 @@ protected:
     void configure(Workspace& w, const std::string& bucket, const std::string& extra = "",
                    const std::string& company = kCompany) {
         w.writeConfig("01/01/2010", "00:00:00", w.out.string());
-        spit(w.ini, slurp(w.ini) + "Organizar={cnpj}/{aaaa}-{mm}\r\nNuvem=" + testsupport::CephCluster::shared()->endpoint() +
+        spit(w.ini, slurp(w.ini) +
+                        "Organizar={cnpj}/{aaaa}-{mm}\r\nNuvem=" + testsupport::CephCluster::shared()->endpoint() +
                         "/" + bucket + "/escritorio\r\nNuvemEmpresa=" + company + "\r\n" + extra);
     }
 
@@ -121,7 +122,8 @@ TEST_F(StoreProgram, StoreFailuresEndTheRunWithStatusOneAndTheStampUnmoved) {
         {plain, "", "chave secreta não confere",
          [] { ::setenv("AWS_SECRET_ACCESS_KEY", "WRONGSECRETwrongsecretWRONGSECRET1234567", 1); }},
         {plain + "-absent", "", "não existe", [] {}},
-        {plain, "", "pode ser lido por outros", [&] {
+        {plain, "", "pode ser lido por outros",
+         [&] {
              ::unsetenv("AWS_ACCESS_KEY_ID");
              ::unsetenv("AWS_SECRET_ACCESS_KEY");
              const auto file = w.dir / "credentials";
@@ -185,7 +187,8 @@ TEST_F(StoreProgram, GatewayKilledMidRunThenRestartedTheNextRunCompletes) {
     configure(w, bucket);
     const pid_t pid = w.start();
     const auto deadline = std::chrono::steady_clock::now() + 120s;
-    while (versions(bucket).size() < 100 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    while (versions(bucket).size() < 100 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
     cluster->stopGateway();
     const RunResult failed = w.wait(pid);
     ASSERT_TRUE(cluster->startGateway());
@@ -209,8 +212,9 @@ TEST_F(StoreProgram, AStoreThatStopsAnsweringEndsTheRunAsTheStoresWithItsCounts)
     w.createDatabase(companyDocs("11222333000181", 300));
     const std::string bucket = newBucket("silent", false);
     w.writeConfig("01/01/2010", "00:00:00", w.out.string());
-    spit(w.ini, slurp(w.ini) + "Organizar={cnpj}/{aaaa}-{mm}\r\nNuvem=http://127.0.0.1:" +
-                    std::to_string(proxy.port()) + "/" + bucket + "/escritorio\r\nNuvemEmpresa=" + kCompany + "\r\nTempoSemProgresso=3\r\n");
+    spit(w.ini, slurp(w.ini) +
+                    "Organizar={cnpj}/{aaaa}-{mm}\r\nNuvem=http://127.0.0.1:" + std::to_string(proxy.port()) + "/" +
+                    bucket + "/escritorio\r\nNuvemEmpresa=" + kCompany + "\r\nTempoSemProgresso=3\r\n");
     const RunResult r = w.run();
     EXPECT_TRUE(proxy.silent());
     EXPECT_EQ(r.status, 1) << r.out << r.err;
@@ -232,7 +236,8 @@ TEST_F(StoreProgram, ProgramKilledMidUploadThenRerunLeavesNothingMissing) {
     configure(w, bucket);
     const pid_t pid = w.start();
     const auto deadline = std::chrono::steady_clock::now() + 120s;
-    while (versions(bucket).size() < 100 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    while (versions(bucket).size() < 100 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
     ::kill(pid, SIGKILL);
     w.wait(pid);
     EXPECT_EQ(w.configValue("Data"), "01/01/2010");
@@ -271,7 +276,8 @@ TEST_F(StoreProgram, PacoteSendsTheArchiveAndItsListsUnderPacotes) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto zip = slurp(w.out / "NFe-2021-02.zip");
     ASSERT_FALSE(zip.empty());
-    const auto stored = send(exports::s3::getObject(target(bucket), "escritorio/" + kCompany + "/pacotes/NFe-2021-02.zip"));
+    const auto stored = send(exports::s3::getObject(target(bucket),
+                                                    "escritorio/" + kCompany + "/pacotes/NFe-2021-02.zip"));
     EXPECT_EQ(stored.body, zip);
     for (const char* list : {"manifesto", "lacunas"}) {
         const auto l = send(exports::s3::getObject(target(bucket),
@@ -328,8 +334,8 @@ TEST_F(StoreProgram, FourCompaniesPackagingOneMonthAtOnceKeepFourPackages) {
     for (size_t i = 0; i < ws.size(); ++i) {
         const auto zip = slurp(ws[i]->out / "NFe-2021-02.zip");
         ASSERT_FALSE(zip.empty());
-        const auto stored =
-            send(exports::s3::getObject(target(bucket), "escritorio/" + cnpjs[i] + "/pacotes/NFe-2021-02.zip"));
+        const auto stored = send(exports::s3::getObject(target(bucket),
+                                                        "escritorio/" + cnpjs[i] + "/pacotes/NFe-2021-02.zip"));
         EXPECT_TRUE(stored.ok()) << cnpjs[i] << " " << stored.describe();
         EXPECT_EQ(stored.body, zip) << cnpjs[i];
         archives.insert(zip);

@@ -37,13 +37,13 @@ TEST_F(ObjectStoreRelayed, AnAnswerWithAnotherEtagFailsTheRunNamingTheKey) {
     // The PUT's answer says 200 with an ETag that is not the document's MD5:
     // the store kept other bytes than were sent.
     testsupport::StoreRelay relay(gatewayPort(), {[](std::string& piece) {
-                                      for (const char* name : {"ETag: \"", "etag: \""}) {
-                                          const auto at = piece.find(name);
-                                          if (at != std::string::npos && at + 8 < piece.size())
-                                              piece[at + 7] = piece[at + 7] == '0' ? '1' : '0';
-                                      }
-                                  },
-                                  "", ""});
+                                                      for (const char* name : {"ETag: \"", "etag: \""}) {
+                                                          const auto at = piece.find(name);
+                                                          if (at != std::string::npos && at + 8 < piece.size())
+                                                              piece[at + 7] = piece[at + 7] == '0' ? '1' : '0';
+                                                      }
+                                                  },
+                                                  "", ""});
     StoreSettings s = settings(bucket, "escritorio/");
     s.endpoint = "http://127.0.0.1:" + std::to_string(relay.port());
     ObjectStoreDestination d(s, clusterKeys(), "", quickRetries());
@@ -71,8 +71,10 @@ struct Authority {
         fs::create_directories(dir);
         const std::string d = dir.string();
         const std::string cmd =
-            "cd '" + d + "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > ext && "
-            "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj '/CN=" + name +
+            "cd '" + d +
+            "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > ext && "
+            "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj '/CN=" +
+            name +
             "' && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 && "
             "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
             "-extfile ext";

@@ -38,10 +38,10 @@ TEST(Request, ObjectLockUploadCarriesPayloadHashContentMd5AndRetention) {
 
 TEST(Request, EveryRequestCarriesAPayloadHash) {
     const std::string emptyHash = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
-    for (const auto& r : {s3::headObject(kTarget, "a"), s3::getObject(kTarget, "a", "v1"), s3::headBucket(kTarget),
-                          s3::getObjectLockConfiguration(kTarget), s3::deleteObject(kTarget, "a", "v"),
-                          s3::listVersions(kTarget, "p/"), s3::createBucket(kTarget, true),
-                          s3::getRetention(kTarget, "a", "v")}) {
+    for (const auto& r :
+         {s3::headObject(kTarget, "a"), s3::getObject(kTarget, "a", "v1"), s3::headBucket(kTarget),
+          s3::getObjectLockConfiguration(kTarget), s3::deleteObject(kTarget, "a", "v"), s3::listVersions(kTarget, "p/"),
+          s3::createBucket(kTarget, true), s3::getRetention(kTarget, "a", "v")}) {
         SCOPED_TRACE(r.method + " " + r.url);
         EXPECT_EQ(s3::headerValue(r, "x-amz-content-sha256"), emptyHash);
     }
@@ -99,7 +99,10 @@ TEST(StoreSettings, TextsBecomeSettingsOrAClearRefusal) {
     } cases[] = {
         {{"", "", "", "", ""}, "", "", "", ""},
         {{"https://s3.escritorio.com.br:9000/arquivo/clientes/", "", "", "", ""},
-         "https://s3.escritorio.com.br:9000", "arquivo", "clientes/", ""},
+         "https://s3.escritorio.com.br:9000",
+         "arquivo",
+         "clientes/",
+         ""},
         {{"  HTTPS://S3.Example.com/b  ", "", "", "", ""}, "https://s3.example.com", "b", "", ""},
         {{"http://127.0.0.1:7480/b/x/y", "", "", "", ""}, "http://127.0.0.1:7480", "b", "x/y/", ""},
         {{"http://localhost:7480/b", "", "", "", ""}, "http://localhost:7480", "b", "", ""},
@@ -155,7 +158,8 @@ TEST(StoreSettings, TextsBecomeSettingsOrAClearRefusal) {
 }
 
 TEST(StoreSettings, RetentionRegionAndProfile) {
-    const auto s = parseStoreSettings({"https://h/b", "sa-east-1", "escritorio", " 3650 ", "compliance", "11222333000181"});
+    const auto s = parseStoreSettings({"https://h/b", "sa-east-1", "escritorio", " 3650 ", "compliance",
+                                       "11222333000181"});
     ASSERT_TRUE(s);
     EXPECT_EQ(s->region, "sa-east-1");
     EXPECT_EQ(s->profile, "escritorio");
@@ -171,12 +175,12 @@ TEST(StoreSettings, CompanyIsAValidCnpjOrCpf) {
     } cases[] = {
         {"11.222.333/0001-81", "11222333000181"},
         {"11222333000181", "11222333000181"},
-        {"11222333000182", ""},      // wrong check digit
+        {"11222333000182", ""},  // wrong check digit
         {"529.982.247-25", "52998224725"},
         {"52998224724", ""},
-        {"00000000000000", ""},      // passes the digits, names nobody
-        {"1122233300018", ""},       // 13 digits
-        {"11222333000181/..", ""},   // a path, not a number
+        {"00000000000000", ""},     // passes the digits, names nobody
+        {"1122233300018", ""},      // 13 digits
+        {"11222333000181/..", ""},  // a path, not a number
         {"../11222333000181", ""},
         {"11222333000181x", ""},
     };
@@ -220,8 +224,15 @@ TEST(StoreSettings, RetentionStopsWellBeforeTheDateTheStoreWrapsAround) {
         std::string days;
         bool accepted;
     } cases[] = {
-        {"1", true}, {"1825", true}, {std::to_string(longest), true}, {std::to_string(longest + 1), false},
-        {"28913", false}, {"36500", false}, {"99999", false}, {"999999", false}, {"1234567", false},
+        {"1", true},
+        {"1825", true},
+        {std::to_string(longest), true},
+        {std::to_string(longest + 1), false},
+        {"28913", false},
+        {"36500", false},
+        {"99999", false},
+        {"999999", false},
+        {"1234567", false},
     };
     for (const auto& c : cases) {
         try {
@@ -470,7 +481,8 @@ TEST(Answer, TryAgainAnswersAreRetriedWithBackoffThenReported) {
         int requests;
     } cases[] = {
         {{answer(503, "Slow Down", "SlowDown"), answer(500, "Internal", "InternalError"), answer(200, "OK", "", etag)},
-         200, 3},
+         200,
+         3},
         {{answer(503, "Service Unavailable", "SlowDown")}, 503, 4},  // gives up after the attempts
         // a plain 503, without a code to say "slow down", is still "try again"
         {{answer(503, "Service Unavailable", ""), answer(502, "Bad Gateway", ""), answer(200, "OK", "", etag)}, 200, 3},
@@ -487,7 +499,8 @@ TEST(Answer, TryAgainAnswersAreRetriedWithBackoffThenReported) {
         EXPECT_EQ(r.attempts, c.requests);
         if (c.requests > 1) {
             // 20 ms, then 40, then 80: the pauses grow.
-            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20 * ((1 << (c.requests - 1)) - 1)));
+            EXPECT_GE(std::chrono::steady_clock::now() - start,
+                      std::chrono::milliseconds(20 * ((1 << (c.requests - 1)) - 1)));
         }
     }
 }
@@ -701,10 +714,9 @@ public:
         : dir_(fs::temp_directory_path() / ("store-keys-" + std::to_string(::getpid()))),
           env_("AWS_SHARED_CREDENTIALS_FILE", (dir_ / "credentials").c_str()) {
         fs::create_directories(dir_);
-        std::ofstream(dir_ / "credentials")
-            << "[default]\naws_access_key_id=AKFILE\naws_secret_access_key=SECRETFILE\n"
-               "[outro]\naws_access_key_id=AKOUTRO\naws_secret_access_key=SECRETOUTRO\n"
-               "aws_session_token = TOKENOUTRO\n";
+        std::ofstream(dir_ / "credentials") << "[default]\naws_access_key_id=AKFILE\naws_secret_access_key=SECRETFILE\n"
+                                               "[outro]\naws_access_key_id=AKOUTRO\naws_secret_access_key=SECRETOUTRO\n"
+                                               "aws_session_token = TOKENOUTRO\n";
         ::chmod((dir_ / "credentials").c_str(), 0600);
     }
     ~CredentialsFile() { fs::remove_all(dir_); }

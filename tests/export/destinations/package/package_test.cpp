@@ -28,8 +28,7 @@ namespace {
 
 struct TempDir {
     fs::path path;
-    TempDir()
-    {
+    TempDir() {
         std::string pattern = (fs::temp_directory_path() / "package-XXXXXX").string();
         path = ::mkdtemp(pattern.data());
     }
@@ -37,30 +36,25 @@ struct TempDir {
 };
 
 // A process id no process has: a child's, once it has ended.
-pid_t deadPid()
-{
+pid_t deadPid() {
     const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
+    if (child == 0) ::_exit(0);
     ::waitpid(child, nullptr, 0);
     return child;
 }
 
-std::string slurp(const fs::path& path)
-{
+std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-fs::perms currentUmask()
-{
+fs::perms currentUmask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return fs::perms(mask);
 }
 
-std::string keyFor(const std::string& issuer, const std::string& series, int number)
-{
+std::string keyFor(const std::string& issuer, const std::string& series, int number) {
     char first[64];
     std::snprintf(first, sizeof first, "3524%s%s55%s%09d1%08d", "03", issuer.c_str(), series.c_str(), number,
                   number * 7);
@@ -68,37 +62,29 @@ std::string keyFor(const std::string& issuer, const std::string& series, int num
     return k + char('0' + accessKeyCheckDigit(k));
 }
 
-std::string documentText(const std::string& key, const std::string& extra = "")
-{
+std::string documentText(const std::string& key, const std::string& extra = "") {
     return "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<nfeProc><NFe><infNFe Id=\"NFe" + key +
            "\"><obs>Concei\xE7\xE3o" + extra + "</obs></infNFe></NFe><protNFe><infProt><chNFe>" + key +
            "</chNFe></infProt></protNFe></nfeProc>";
 }
 
-std::string eventText(const std::string& key)
-{
+std::string eventText(const std::string& key) {
     return "<procEventoNFe><evento><infEvento><chNFe>" + key + "</chNFe></infEvento></evento></procEventoNFe>";
 }
 
-int shell(const std::string& command)
-{
+int shell(const std::string& command) {
     const int rc = std::system(command.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-std::string shellQuoted(const fs::path& p)
-{
-    return "'" + p.string() + "'";
-}
+std::string shellQuoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
-std::map<std::string, std::string> members(const fs::path& archive)
-{
+std::map<std::string, std::string> members(const fs::path& archive) {
     std::map<std::string, std::string> out;
     int error = 0;
     zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
     EXPECT_NE(za, nullptr) << "libzip error " << error;
-    if (!za)
-        return out;
+    if (!za) return out;
     for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
         zip_stat_t st;
         zip_stat_index(za, zip_uint64_t(i), 0, &st);
@@ -120,8 +106,7 @@ const std::string A = "11222333000181", B = "44555666000199";
 
 struct Fixture {
     std::vector<PackageDocument> docs;
-    Fixture()
-    {
+    Fixture() {
         // the first text of number 2 is cut short; a later one replaces it
         for (int n : {1, 2, 5, 9})
             docs.push_back({keyFor(A, "001", n), "NF", "2024-03-0" + std::to_string(n), false,
@@ -142,29 +127,23 @@ struct Fixture {
     }
 };
 
-PackageResult build(const fs::path& folder, const Fixture& f, size_t flushEvery = 0)
-{
+PackageResult build(const fs::path& folder, const Fixture& f, size_t flushEvery = 0) {
     PackageWriter writer(folder.string(), "2024-03");
-    if (flushEvery)
-        writer.setFlushThreshold(flushEvery);
-    for (const auto& d : f.docs)
-        writer.add(d);
+    if (flushEvery) writer.setFlushThreshold(flushEvery);
+    for (const auto& d : f.docs) writer.add(d);
     return writer.commit();
 }
 
-std::vector<std::string> lines(const std::string& text)
-{
+std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
 }
 
 }  // namespace
 
-TEST(Package, ArchiveHoldsTheStoredBytesAndTheLists)
-{
+TEST(Package, ArchiveHoldsTheStoredBytesAndTheLists) {
     for (size_t flushEvery : {size_t(0), size_t(1)}) {  // one batch; every document its own batch
         SCOPED_TRACE(flushEvery);
         TempDir tmp;
@@ -176,8 +155,7 @@ TEST(Package, ArchiveHoldsTheStoredBytesAndTheLists)
 
         // exactly the documents (the repeated one once, with its later text) and the two lists
         std::map<std::string, std::string> expected;
-        for (const auto& d : f.docs)
-            expected[memberName(d)] = d.text + "\r\n";
+        for (const auto& d : f.docs) expected[memberName(d)] = d.text + "\r\n";
         const auto got = members(archive);
         ASSERT_EQ(got.size(), expected.size() + 2);
         for (const auto& [name, bytes] : expected) {
@@ -208,24 +186,26 @@ TEST(Package, ArchiveHoldsTheStoredBytesAndTheLists)
 
 // A key holding a Windows-1252 byte: the member's name and the manifest's
 // line are the same UTF-8 bytes, so the accountant's check still holds.
-TEST(Package, MemberNamesAreTheManifestsUtf8Bytes)
-{
+TEST(Package, MemberNamesAreTheManifestsUtf8Bytes) {
     TempDir tmp;
     Fixture f;
     f.docs.resize(1);
-    f.docs[0].accessKey = "3524031122233300018155001000000001\xE7" "12345678";
+    f.docs[0].accessKey =
+        "3524031122233300018155001000000001\xE7"
+        "12345678";
     const PackageResult result = build(tmp.path, f);
     const fs::path unpacked = tmp.path / "unpacked";
     ASSERT_EQ(shell("unzip -qq " + shellQuoted(result.path) + " -d " + shellQuoted(unpacked)), 0);
-    EXPECT_TRUE(fs::exists(unpacked / "Emitidas" / "NFe3524031122233300018155001000000001\xC3\xA7" "12345678.XML"));
+    EXPECT_TRUE(fs::exists(unpacked / "Emitidas" /
+                           "NFe3524031122233300018155001000000001\xC3\xA7"
+                           "12345678.XML"));
     EXPECT_EQ(shell("cd " + shellQuoted(unpacked) +
                     " && tail -n +2 manifesto.csv | tr -d '\\r' | awk -F';' '{print $10 \"  \" $1}' | "
                     "sha256sum -c --quiet --strict"),
               0);
 }
 
-TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
-{
+TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds) {
     TempDir tmp;
     const Fixture f;
     const PackageResult result = build(tmp.path, f);
@@ -244,8 +224,7 @@ TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
     ASSERT_EQ(rows.size(), f.docs.size());  // header + every document once (one repeated)
     EXPECT_EQ(rows[0], "arquivo;chave;emitente;modelo;serie;numero;emissao;tipo;cancelada;sha256;verificacao\r");
     std::map<std::string, std::string> byName;
-    for (size_t i = 1; i < rows.size(); ++i)
-        byName[rows[i].substr(0, rows[i].find(';'))] = rows[i];
+    for (size_t i = 1; i < rows.size(); ++i) byName[rows[i].substr(0, rows[i].find(';'))] = rows[i];
 
     const std::string k6 = keyFor(A, "001", 6);
     EXPECT_EQ(byName.at("Emitidas/CanNFe" + k6 + ".XML"),
@@ -262,11 +241,12 @@ TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
     // the checks' results, and their counts
     EXPECT_NE(byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").find(";;;;;2024-03-13;"),
               std::string::npos);
-    EXPECT_EQ(byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").substr(
-                  byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").rfind(';') + 1),
+    EXPECT_EQ(byName.at("Emitidas/NFe3524031122233300018155001000000012.XML")
+                  .substr(byName.at("Emitidas/NFe3524031122233300018155001000000012.XML").rfind(';') + 1),
               "chave-tamanho,xml-estrutura,xml-sem-protocolo,xml-sem-chave,assinatura-ausente\r");
-    EXPECT_NE(byName.at("Emitidas/NFe" + keyFor(B, "001", 104) + ".XML").find(";xml-sem-protocolo,assinatura-ausente\r"),
-              std::string::npos);
+    EXPECT_NE(
+        byName.at("Emitidas/NFe" + keyFor(B, "001", 104) + ".XML").find(";xml-sem-protocolo,assinatura-ausente\r"),
+        std::string::npos);
     EXPECT_EQ(result.checks.checked, long(f.docs.size() - 1));
     // the fixture's documents are unsigned: every one lacks its signature
     EXPECT_EQ(result.checks.failed, result.checks.checked);
@@ -275,8 +255,7 @@ TEST(Package, ManifestDescribesEachMemberAndItsDigestHolds)
     EXPECT_EQ(result.checks.badSignatures, result.checks.checked);
 }
 
-TEST(Package, AppearsWholeOrNotAtAll)
-{
+TEST(Package, AppearsWholeOrNotAtAll) {
     TempDir tmp;
     const Fixture f;
     const fs::path archive = tmp.path / "NFe-2024-03.zip";
@@ -284,14 +263,12 @@ TEST(Package, AppearsWholeOrNotAtAll)
     {
         PackageWriter writer(tmp.path.string(), "2024-03");
         writer.setFlushThreshold(1);
-        for (const auto& d : f.docs)
-            writer.add(d);
+        for (const auto& d : f.docs) writer.add(d);
         // the run stops here (an error reading the database, say)
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path), fs::directory_iterator()), 1);
     std::ifstream in(archive);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
-              "last month's run");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "last month's run");
 
     build(tmp.path, f);  // a complete run replaces it
     EXPECT_EQ(shell("unzip -tqq " + shellQuoted(archive)), 0);
@@ -312,8 +289,7 @@ TEST(Package, AppearsWholeOrNotAtAll)
 // The clean-up removes its own temporaries and nothing else of a similar
 // name: a user's copy, a link (nor what it leads to), a pipe, a folder, the
 // temporary of a run still going.
-TEST(Package, CleanUpRemovesOnlyItsOwnTemporaries)
-{
+TEST(Package, CleanUpRemovesOnlyItsOwnTemporaries) {
     TempDir tmp, elsewhere;
     const std::string dead = std::to_string(deadPid());
     const std::string ours = ".NFe-2020-12.zip.parcial-" + dead + "-a1B2c3";
@@ -327,9 +303,9 @@ TEST(Package, CleanUpRemovesOnlyItsOwnTemporaries)
         {".NFe-2020-12.zip.bak", [](const fs::path& p) { std::ofstream(p) << "the user's copy"; }},
         {".NFe-2020-12.zip.parcial-" + dead + "-link01",
          [&](const fs::path& p) { fs::create_symlink(elsewhere.path / "precious", p); }},
-        {".NFe-2020-12.zip.link",
-         [&](const fs::path& p) { fs::create_symlink(elsewhere.path / "precious", p); }},
-        {".NFe-2020-12.zip.parcial-" + dead + "-fifo01", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {".NFe-2020-12.zip.link", [&](const fs::path& p) { fs::create_symlink(elsewhere.path / "precious", p); }},
+        {".NFe-2020-12.zip.parcial-" + dead + "-fifo01",
+         [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
         {".NFe-2020-12.zip.fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
         {".NFe-2020-12.zip.parcial-" + dead + "-dir001", [](const fs::path& p) { fs::create_directory(p); }},
         // a run still writing (the parent of this test is alive)
@@ -338,12 +314,10 @@ TEST(Package, CleanUpRemovesOnlyItsOwnTemporaries)
         {".NFe-2020-12.zip.parcial-" + dead + "-a1B2c3.old", [](const fs::path& p) { std::ofstream(p) << "x"; }},
         {".NFe-2020-12.zip.parcial-x-a1B2c3", [](const fs::path& p) { std::ofstream(p) << "x"; }},
     };
-    for (const auto& k : kept)
-        k.make(tmp.path / k.name);
+    for (const auto& k : kept) k.make(tmp.path / k.name);
     removeLeftoverPackages(tmp.path.string(), "2020-12");
     EXPECT_FALSE(fs::exists(fs::symlink_status(tmp.path / ours)));
-    for (const auto& k : kept)
-        EXPECT_TRUE(fs::exists(fs::symlink_status(tmp.path / k.name))) << k.name;
+    for (const auto& k : kept) EXPECT_TRUE(fs::exists(fs::symlink_status(tmp.path / k.name))) << k.name;
     std::ifstream in(elsewhere.path / "precious");
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "the user's");
 }
@@ -351,8 +325,7 @@ TEST(Package, CleanUpRemovesOnlyItsOwnTemporaries)
 // An earlier archive the user made read-only is kept and the run fails
 // saying so, before the month is written and when it turns read-only while
 // the month is being written.
-TEST(Package, UnwritableEarlierArchiveIsKeptAndTheRunFails)
-{
+TEST(Package, UnwritableEarlierArchiveIsKeptAndTheRunFails) {
     for (bool duringTheRun : {false, true}) {
         SCOPED_TRACE(duringTheRun);
         TempDir tmp;
@@ -363,10 +336,8 @@ TEST(Package, UnwritableEarlierArchiveIsKeptAndTheRunFails)
             fs::permissions(archive, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
         try {
             PackageWriter writer(tmp.path.string(), "2024-03");
-            for (const auto& d : f.docs)
-                writer.add(d);
-            if (duringTheRun)
-                fs::permissions(archive, fs::perms::owner_read);
+            for (const auto& d : f.docs) writer.add(d);
+            if (duringTheRun) fs::permissions(archive, fs::perms::owner_read);
             writer.commit();
             ADD_FAILURE() << "replaced";
         } catch (const PackageError& e) {
@@ -382,10 +353,9 @@ TEST(Package, UnwritableEarlierArchiveIsKeptAndTheRunFails)
 
 // The same documents give the same archive byte for byte, whenever and in
 // whatever time zone it is made: the members' times are the documents' own.
-TEST(Package, SameDocumentsGiveTheSameBytes)
-{
+TEST(Package, SameDocumentsGiveTheSameBytes) {
     Fixture f;
-    f.docs[0].text = documentText(keyFor(A, "001", 1), "<dhEmi>2024-03-01T08:00:00-03:00</dhEmi>") ;
+    f.docs[0].text = documentText(keyFor(A, "001", 1), "<dhEmi>2024-03-01T08:00:00-03:00</dhEmi>");
     f.docs[0].text.insert(f.docs[0].text.find("</infProt>"), "<dhRecbto>2024-03-01T14:31:07-03:00</dhRecbto>");
     f.docs[2].text = documentText(keyFor(A, "001", 5), "<dhEmi>2024-03-05T09:15:42-03:00</dhEmi>");
     f.docs[4].text.insert(f.docs[4].text.find("</infEvento>"), "<dhEvento>2024-03-20T16:00:00-03:00</dhEvento>");
@@ -400,10 +370,8 @@ TEST(Package, SameDocumentsGiveTheSameBytes)
         if (archives.size() == 1)
             std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // a zip keeps even seconds
     }
-    if (oldZone)
-        ::setenv("TZ", restore.c_str(), 1);
-    else
-        ::unsetenv("TZ");
+    if (oldZone) ::setenv("TZ", restore.c_str(), 1);
+    else ::unsetenv("TZ");
     ::tzset();
     EXPECT_EQ(archives[0], archives[1]);
     EXPECT_EQ(archives[0], archives[2]);
@@ -435,8 +403,7 @@ TEST(Package, SameDocumentsGiveTheSameBytes)
     zip_close(za);
 }
 
-TEST(Package, CellsASpreadsheetWouldEvaluateAreShownAsText)
-{
+TEST(Package, CellsASpreadsheetWouldEvaluateAreShownAsText) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
         {"=1+1", "'=1+1"},
@@ -454,8 +421,7 @@ TEST(Package, CellsASpreadsheetWouldEvaluateAreShownAsText)
         {"'quoted", "'quoted"},
         {"x;y", "\"x;y\""},
     };
-    for (const auto& [cell, written] : cases)
-        EXPECT_EQ(csvCell(cell), written) << cell;
+    for (const auto& [cell, written] : cases) EXPECT_EQ(csvCell(cell), written) << cell;
 
     // in the manifest: a hostile issue date and key reach the file as text
     TempDir tmp;
@@ -474,8 +440,7 @@ TEST(Package, CellsASpreadsheetWouldEvaluateAreShownAsText)
         }
 }
 
-TEST(Package, KeyThatWouldLeadOutOfTheFolderStopsIt)
-{
+TEST(Package, KeyThatWouldLeadOutOfTheFolderStopsIt) {
     TempDir tmp;
     const Fixture f;
     for (const char* key : {"../../etc/x", "a/b", "..\\x"}) {
@@ -491,8 +456,7 @@ TEST(Package, KeyThatWouldLeadOutOfTheFolderStopsIt)
     }
 }
 
-TEST(Package, EmptyMonthStillGivesTheLists)
-{
+TEST(Package, EmptyMonthStillGivesTheLists) {
     TempDir tmp;
     const PackageResult result = PackageWriter(tmp.path.string(), "2024-02").commit();
     const auto got = members(result.path);
@@ -502,8 +466,7 @@ TEST(Package, EmptyMonthStillGivesTheLists)
     EXPECT_EQ(got.at("lacunas.csv"), "emitente;modelo;serie;primeiro_ausente;ultimo_ausente;quantidade\r\n");
 }
 
-TEST(Package, FolderThatCannotBeWrittenIsAnError)
-{
+TEST(Package, FolderThatCannotBeWrittenIsAnError) {
     TempDir tmp;
     EXPECT_THROW(PackageWriter((tmp.path / "missing").string(), "2024-03"), PackageError);
 }

@@ -355,8 +355,10 @@ TEST_P(Engine, MomentFarAheadIsWrittenWithoutMovingTheStampPastNow) {
     spit(ws_->ini, ws_->configText("31/12/9999", "23:59:59", "unused"));
     {
         ErpConnection erp(*ws_);
-        erp.exec("INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML) VALUES (2, "
-                 "CURRENT_TIMESTAMP, '" + fixture::accessKey(2) + "', '<today/>')");
+        erp.exec(
+            "INSERT INTO MVTO_NFE (PAI_SEQU, DIG_DATAHORA, NFE_CHAVEACESSO, NFE_XML) VALUES (2, "
+            "CURRENT_TIMESTAMP, '" +
+            fixture::accessKey(2) + "', '<today/>')");
         erp.commit();
     }
     s = run();
@@ -373,8 +375,8 @@ TEST_P(Engine, InlineAndBlobTextsAreByteExact) {
         int seq;
         size_t size;
     };
-    const Case cases[] = {{1, 100}, {2, exports::Source::kInlineBytes}, {3, exports::Source::kInlineBytes + 1},
-                          {4, 70000}};
+    const Case cases[] = {
+        {1, 100}, {2, exports::Source::kInlineBytes}, {3, exports::Source::kInlineBytes + 1}, {4, 70000}};
     std::vector<Doc> docs;
     std::map<int, std::string> texts;
     for (const Case& c : cases) {
@@ -407,12 +409,12 @@ TEST_P(Engine, PreferredTextIsTakenWhetherEachTextTravelsInlineOrAsABlob) {
         std::string prefix, expected;
     };
     const Case cases[] = {
-        {longText, "<d/>", "<x/>", "CanNFe", longText},            // the first text too long for the row
-        {longBlanks, "<d/>", "<x/>", "NFe", "<d/>"},               // long but blank: the next one
-        {blanks, longText, "<x/>", "NFe", longText},               // blank inline, the next one long
-        {"", std::nullopt, longText, "NFe", longText},             // empty, NULL, then the document
-        {"", "<d/>", longText, "NFe", "<d/>"},                     // empty first: a short next one, not inline
-        {std::nullopt, blanks, blanks, "NFe", blanks},             // nothing but blanks: the document as it is
+        {longText, "<d/>", "<x/>", "CanNFe", longText},  // the first text too long for the row
+        {longBlanks, "<d/>", "<x/>", "NFe", "<d/>"},     // long but blank: the next one
+        {blanks, longText, "<x/>", "NFe", longText},     // blank inline, the next one long
+        {"", std::nullopt, longText, "NFe", longText},   // empty, NULL, then the document
+        {"", "<d/>", longText, "NFe", "<d/>"},           // empty first: a short next one, not inline
+        {std::nullopt, blanks, blanks, "NFe", blanks},   // nothing but blanks: the document as it is
         {"<c>\x80</c>", longText, longText, "CanNFe", "<c>\x80</c>"},
     };
     std::vector<Doc> docs;
@@ -470,8 +472,8 @@ TEST_P(Engine, TextColumnsOfEveryTypeGiveTheStoredBytes) {
         fixture::Schema::Texts texts;
         size_t width;  // a fixed-length column keeps its filling blanks
     };
-    const Case cases[] = {{fixture::Schema::Texts::Blob, 0}, {fixture::Schema::Texts::Varchar, 0},
-                          {fixture::Schema::Texts::Char, 4000}};
+    const Case cases[] = {
+        {fixture::Schema::Texts::Blob, 0}, {fixture::Schema::Texts::Varchar, 0}, {fixture::Schema::Texts::Char, 4000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.width);
         ws_ = std::make_unique<Workspace>(GetParam());
