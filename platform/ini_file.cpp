@@ -206,6 +206,13 @@ std::string takeByteOrderMark(std::string& data) {
     return kUtf8Bom;
 }
 
+// A value as the reader hands it over: one pair of enclosing quotes dropped, cut.
+std::string storedValue(const std::string& v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        return v.substr(1, v.size() - 2).substr(0, kProfileValueMax);
+    return v.substr(0, kProfileValueMax);
+}
+
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
@@ -225,9 +232,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
             continue;
         }
         if (!inSection || !keyValue(line.text, k, v) || !sameName(k, key)) continue;
-        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-            v = v.substr(1, v.size() - 2);
-        return v.substr(0, kProfileValueMax);
+        return storedValue(v);
     }
     return defaultValue.substr(0, kProfileValueMax);
 }
@@ -251,9 +256,7 @@ std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(const 
         bool seen = false;
         for (const auto& [have, value] : lines) seen = seen || sameName(have, k);
         if (seen) continue;
-        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-            v = v.substr(1, v.size() - 2);
-        lines.emplace_back(std::move(k), v.substr(0, kProfileValueMax));
+        lines.emplace_back(std::move(k), storedValue(v));
     }
     return lines;
 }

@@ -160,12 +160,15 @@ TEST_F(SettingsTest, NulBytesInTheFileNeverNameAnotherFolder) {
 // README's table of every key lists exactly the keys the program reads.
 TEST(SettingsKeys, EveryKeyHasOneOwnerAndTheReadmeListsIt) {
     exports::registerBuiltInAdapters();
+    auto lowered = [](const std::string& key) {
+        std::string lower;
+        for (char c : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return lower;
+    };
     std::map<std::string, std::string> owner;  // lower-cased key -> its part
     auto claim = [&](const std::string& part, const std::vector<std::string>& keys) {
         for (const std::string& key : keys) {
-            std::string lower;
-            for (char c : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            const auto [it, added] = owner.emplace(lower, part);
+            const auto [it, added] = owner.emplace(lowered(key), part);
             EXPECT_TRUE(added) << key << " claimed by " << part << " and " << it->second;
         }
     };
@@ -192,9 +195,7 @@ TEST(SettingsKeys, EveryKeyHasOneOwnerAndTheReadmeListsIt) {
         const std::string first = line.substr(0, line.find('|', 1));
         const std::regex key("`([A-Za-z]+)`");
         for (std::sregex_iterator it(first.begin(), first.end(), key), end; it != end; ++it) {
-            std::string lower;
-            for (char c : (*it)[1].str()) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            listed.insert(lower);
+            listed.insert(lowered((*it)[1].str()));
         }
     }
     for (const auto& [key, part] : owner)
